@@ -1,0 +1,109 @@
+#include "driver/state.h"
+
+namespace ruvo {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void Transitions::allocate() {
+  const std::size_t n = DIMDATA + 1;
+  qn.assign(n, {});
+  freq.assign(n, 0.0);
+  err.assign(n, NODATA);
+  psi.assign(n, 0.0);
+  inten.assign(n, 0.0);
+  levelIndex.assign(n, {-1000, -1000});
+  eUp.assign(n, {});
+  eLo.assign(n, {});
+}
+
+void RunState::allocate() {
+  tr.allocate();
+  todo.e.assign(DIMTDO + 1, {});
+  for (auto& a : use.u)
+    for (auto& b : a) b.fill(-1);
+}
+
+int BlockState::toRecord(int rec[NBLOCKREC]) const {
+  for (int i = 0; i < NBLOCKREC; ++i) rec[i] = 0;
+  rec[0] = N;
+  rec[1] = d;
+  rec[2] = nvv;
+  rec[3] = maxJ;
+  rec[4] = nB;
+  rec[5] = nsym;
+  for (int t = 1; t <= DIMTOP; ++t) {
+    rec[6 + 2 * (t - 1)] = firstV[t];
+    rec[7 + 2 * (t - 1)] = nV[t];
+  }
+  rec[12] = ntop;
+  rec[13] = woods;
+  rec[14] = adjf;
+  return NBLOCKREC;
+}
+
+void BlockState::fromRecord(const int rec[NBLOCKREC]) {
+  N = rec[0];
+  d = rec[1];
+  nvv = rec[2];
+  maxJ = rec[3];
+  nB = rec[4];
+  nsym = rec[5];
+  for (int t = 1; t <= DIMTOP; ++t) {
+    firstV[t] = rec[6 + 2 * (t - 1)];
+    nV[t] = rec[7 + 2 * (t - 1)];
+  }
+  ntop = rec[12];
+  woods = rec[13];
+  adjf = rec[14];
+}
+
+void TorsionTables::allocate() {
+  energy.assign(static_cast<std::size_t>(DIMTOP) * NS * NK * DIMV, 0.0);
+  ovv.assign(static_cast<std::size_t>(DIMTOP) * NS * NK * NOP * DIMV * DIMV, 0.0);
+  label.assign(static_cast<std::size_t>(DIMTOP) * NS * NK * DIMV, 0);
+  vec.assign(static_cast<std::size_t>(NK) * DIMV * DIMM, 0.0);
+  tint.assign(static_cast<std::size_t>(DIMTOP) * NS * NK * NK * DIMV * DIMV, 0.0);
+}
+
+void RotationStore::allocate() {
+  const std::size_t n = static_cast<std::size_t>(DIM2J1) * DIM2J1;
+  d.assign(n, 0.0);
+  dd.assign(n, 0.0);
+  dPrev.assign(n, 0.0);
+  ddPrev.assign(n, 0.0);
+  mark = 0;
+}
+
+void SweepWork::allocate() {
+  const std::size_t mat = static_cast<std::size_t>(DIMTOT) * DIMTOT;
+  H.assign(mat, 0.0);
+  Zr.assign(mat, 0.0);
+  Zi.assign(mat, 0.0);
+  V.assign(mat, 0.0);
+  E.assign(DIMTOT, 0.0);
+  for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6}) w->assign(DIMTOT, 0.0);
+  tau.assign(2 * DIMTOT, 0.0);
+  basis.assign(DIMTOT + 1, {});
+  labels.assign(DIMTOT + 1, {});
+  need.assign(DIMTOT + 1, 0);
+  tors.allocate();
+  torsMat.assign(mat, 0.0);
+  for (int t = 1; t <= DIMTOP; ++t) {
+    rot[t].allocate();
+    rotOp[t].assign(static_cast<std::size_t>(DIM2J1 * DIMV) * (DIM2J1 * DIMV), 0.0);
+  }
+  baseUp.assign(DIMDATA + 1, 0.0);
+  baseLo.assign(DIMDATA + 1, 0.0);
+  fwdUp.assign(DIMDATA + 1, 0.0);
+  fwdLo.assign(DIMDATA + 1, 0.0);
+}
+
+void FitState::allocate() {
+  const std::size_t m = static_cast<std::size_t>(DIMFIT) * DIMFIT;
+  evec.assign(m, 0.0);
+  cov.assign(m, 0.0);
+  alpha.assign(m, 0.0);
+  workm.assign(m, 0.0);
+}
+
+} // namespace ruvo

@@ -1,0 +1,338 @@
+// Limits and shared run state of ruvo.
+//
+// Every size of the program is fixed here.  Storage is sized once when the
+// run starts (RunState, SweepWork and FitState are allocated once on the heap)
+// and nothing is allocated while blocks are computed.
+//
+// Index conventions (used throughout the program):
+//  * Quantities that spectroscopists number from 1 keep their number as the
+//    index: parameter places 1..77, transition lines 1..ndata, quantum-number
+//    slots 1..14, fit variables 1..60, B sets 1..5, species 1..14, tops 1..3,
+//    product torsional states 1..3, todo entries 1..count.  Element 0 of such
+//    arrays is unused.
+//  * Matrices are column-major, 0-based: element (r, c) of a matrix with
+//    leading dimension ld is a[r + c*ld], r, c = 0..n-1.  Matrix positions
+//    that the physics numbers from 1 (basis position p = 1..N) are p-1 there.
+//  * K runs from -70 to +70 and is stored at K + KOFF; the torsional symmetry
+//    number sigma (-1, 0, +1) at sigma + 1.
+#pragma once
+
+#include <array>
+#include <csignal>
+#include <cstdint>
+#include <fstream>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace ruvo {
+
+// ---------------------------------------------------------------- limits
+inline constexpr int DIMTOP = 3;      // internal tops
+inline constexpr int DIMJ = 70;       // largest J of a transition level
+inline constexpr int DIM2J1 = 141;    // 2*DIMJ+1 K values of a block
+inline constexpr int DIMM = 71;       // free-rotor basis 2*maxm+1 of one top
+inline constexpr int DIMV = 3;        // torsional states kept per top
+inline constexpr int DIMVV = 3;       // product torsional states of a block
+inline constexpr int DIMTOT = 423;    // leading dimension of all matrices
+inline constexpr int DIMB = 5;        // parameter sets (B sets)
+inline constexpr int DIMSIG = 1;      // largest |sigma| of a top
+inline constexpr int DIMSYM = 14;     // lines of the species section
+inline constexpr int DIMFIT = 60;     // fit variables
+inline constexpr int DIMPLC = 15;     // (parameter, set) terms of one fit variable
+inline constexpr int DIMTDO = 3000;   // todo-list entries (blocks)
+inline constexpr int DIMDATA = 10000; // transition lines
+inline constexpr int NPAR = 77;       // places of one parameter set
+inline constexpr int NSLOT = 14;      // quantum-number slots of a level
+inline constexpr int NCOL = 61;       // energy + 60 derivatives per level
+inline constexpr int MARKSTACK = 127; // nested marks of the input reader
+inline constexpr int NINTCTL = 20;    // integer controls
+inline constexpr int NREALCTL = 10;   // real controls
+inline constexpr int KOFF = DIMJ;     // K is stored at K + KOFF
+inline constexpr int NBLOCKREC = 39;  // integers of the block-state record
+
+inline constexpr double NODATA = 1.0e12; // error of a line that is no data point
+
+// --------------------------------------------------- parameter places
+// Places 1..32 are molecule-wide, 33.. hold 15 places per top.
+namespace par {
+inline constexpr int BJ = 1, BK = 2, Bm = 3, DJ = 4, DJK = 5, DK = 6, dj = 7,
+                     dk = 8, F12 = 9, chi_z = 10, chi_m = 11, chi_xy = 12,
+                     chi_xz = 13, chi_yz = 14, Vss = 15, Vcc = 16, H_J = 17,
+                     HJK = 18, HKJ = 19, H_K = 20, h_j = 21, hjk = 22, h_k = 23,
+                     Cp = 24, C_z = 25, Cm = 26, mu_x = 27, mu_y = 28, mu_z = 29,
+                     P_x = 30, P_y = 31, P_z = 32;
+// offsets within the 15 places of a top
+inline constexpr int F = 0, V1n = 1, V2n = 2, rho = 3, beta = 4, gamma = 5,
+                     Dc3J = 6, Dc3K = 7, Dc3m = 8, Dpi2J = 9, Dpi2K = 10,
+                     Dpi2m = 11, F0 = 12, epsil = 13, delta = 14;
+// place of top parameter `offset` of top t (1..3)
+constexpr int top(int t, int offset) { return 33 + 15 * (t - 1) + offset; }
+} // namespace par
+
+// ------------------------------------------------------------ controls
+// The 20 integer and 10 real controls, in the order of the keyword table.
+struct Controls {
+  // integers
+  int nzyk = 1, print = 3, eval = 0, dfreq = 0, orger = 0, ints = 0, maxm = 8,
+      woods = 33, ndata = 0, nfold = 3, spin = 0, ntop = 0, adjf = 0, maxvm = 0,
+      aprint = 0, xprint = 0, ncycl = 0, svderr = 0, fitscl = 0, reduct = 0;
+  // reals
+  double rofit = 0.0, eps = 1e-12, defer = 1e-5, weigf = 0.0, convg = 0.999,
+         lambda = 1e-5, freq_l = 6.0, freq_h = 40.0, limit = 0.1, temp = 273.0;
+};
+
+// --------------------------------------------------------- bit helpers
+constexpr std::int32_t myand(std::int32_t a, std::int32_t b) { return a & b; }
+constexpr std::int32_t myor(std::int32_t a, std::int32_t b) { return a | b; }
+constexpr bool hasBit(std::int32_t word, std::int32_t bit) { return (word & bit) != 0; }
+
+// ------------------------------------------------------ parameter sets
+// 77 places for each of the 5 B sets, stored set after set so that place j
+// of the flat array (1-based) lies in set (j-1)/77 + 1.
+template <class T> struct SetView {
+  T* base; // place 1 of one set
+  T& operator()(int p) const { return base[p - 1]; }
+};
+using ParamView = SetView<double>;
+using ConstParamView = SetView<const double>;
+using FlagView = SetView<int>;
+using ConstFlagView = SetView<const int>;
+
+template <class T> struct SetArray {
+  std::array<T, DIMB * NPAR> v{};
+  T& operator()(int p, int b) { return v[(b - 1) * NPAR + (p - 1)]; }
+  const T& operator()(int p, int b) const { return v[(b - 1) * NPAR + (p - 1)]; }
+  T& flat(int j) { return v[j - 1]; } // j = 1 .. 5*77
+  SetView<T> set(int b) { return {&v[(b - 1) * NPAR]}; }
+  SetView<const T> set(int b) const { return {&v[(b - 1) * NPAR]}; }
+};
+using ParamSets = SetArray<double>;
+using FitFlags = SetArray<int>;
+
+// -------------------------------------------------------- fit variables
+// A fit variable is the linear combination sum_k coef[k]*parameter(par[k], set[k]).
+struct FitVar {
+  int kind = 1;         // +1 fit (analytic), -1 dqu (one-sided), -2 dqx (two-sided)
+  double step = 0.1;    // first number: relative derivative step in percent
+  double factor = 1.0;  // second number: multiplies the fit step
+  int nterm = 0;        // 0..DIMPLC
+  std::array<int, DIMPLC + 1> par{};    // terms 1..nterm: parameter place
+  std::array<int, DIMPLC + 1> set{};    //                  B set
+  std::array<double, DIMPLC + 1> coef{}; //                 coefficient
+};
+struct FitModel {
+  int nfit = 0;
+  int npar = 32; // active places per set: 32 + 15*ntop
+  std::array<FitVar, DIMFIT + 1> var{}; // 1..nfit
+};
+
+// --------------------------------------------------------- transitions
+enum End { UP = 0, LO = 1 };
+namespace slot {
+inline constexpr int J = 1, K = 2, V1 = 3, V2 = 4, B = 5, S = 6, F = 7, T = 8,
+                     t = 9, KIND = 10, K2 = 11, Q = 12, SPLIT = 13, AVG = 14;
+}
+// kind bits of a level (slot 10)
+namespace kindbit {
+inline constexpr int FOUND = 1, BY_t = 2, BY_T = 4, SUSPECT = 8, MEASURED = 16;
+}
+using Slots = std::array<int, NSLOT + 1>; // slots 1..14
+using LevelArray = std::array<double, NCOL>; // energy, d/d(fit var 1..60)
+
+struct Transitions {
+  int ndata = 0;
+  // lines 1..ndata; vectors are sized once to DIMDATA+1
+  std::vector<std::array<Slots, 2>> qn;     // qn[i][UP|LO][slot]
+  std::vector<double> freq;                 // measured frequency, GHz (0 = none)
+  std::vector<double> err;                  // error, GHz (NODATA = no data point)
+  std::vector<double> psi;                  // value saved by the fit (robust weight)
+  std::vector<double> inten;                // line strength from the sweep
+  std::vector<std::array<int, 2>> levelIndex; // -1000 = not found yet
+  std::vector<LevelArray> eUp, eLo;         // calculated energies and derivatives
+  // input summary
+  int nDataPoints = 0, nSplit = 0;
+  double effData = 0.0, sumAbsSplit = 0.0, sumSqSplit = 0.0;
+  void allocate();
+  LevelArray& level(int i, int end) { return end == UP ? eUp[i] : eLo[i]; }
+  const LevelArray& level(int i, int end) const { return end == UP ? eUp[i] : eLo[i]; }
+  double calc(int i) const { return eUp[i][0] - eLo[i][0]; }
+};
+
+// ----------------------------------------------------- species, states
+struct SpeciesTable {
+  int nsym = 0;        // lines of the species section
+  bool present = false; // false without tops (section not read)
+  std::array<std::string, DIMSYM + 1> label{};                  // 5 chars or blank
+  std::array<std::array<int, DIMTOP + 1>, DIMSYM + 1> sigma{}; // sigma[s][t]
+};
+// use(i, t, B): one-top torsional state (1-based) of top t in product state i
+// of set B; -1 where the place is not in use.
+struct StateTable {
+  std::array<std::array<std::array<int, DIMB + 1>, DIMTOP + 1>, DIMVV + 1> u{};
+  int& operator()(int i, int t, int b) { return u[i][t][b]; }
+  int operator()(int i, int t, int b) const { return u[i][t][b]; }
+};
+
+// ------------------------------------------------------------ todo list
+struct TodoEntry {
+  int J = 0, Sym = 0, B = 0, F = -1, Stat = 0;
+};
+inline constexpr int TODO_DERIV = 2; // Stat bit: block takes part in derivative passes
+struct TodoList {
+  int n = 0;
+  std::vector<TodoEntry> e; // 1..n, sized once to DIMTDO+1
+};
+
+// ------------------------------------------------------------ run state
+// Output channels.  The listing is standard output; stop, pause and
+// interrupt messages go to standard error.
+struct Io {
+  std::istream* in = nullptr;  // the input file (and the answer to a pause)
+  std::ostream* out = nullptr; // the listing
+  std::ostream* err = nullptr; // messages
+  std::ofstream evalFile;      // "eval.out" when eval != 0
+  std::ofstream dfreqFile;     // "dfreq.out" when dfreq != 0
+};
+
+// Parsed input and run-wide state (the `data` block).
+struct RunState {
+  Io io;
+  Controls ctl;
+  std::array<std::string, NPAR + 1> parName{}; // may change (dk -> R6)
+  int nB = 1;                                  // parameter sets in use
+  std::array<int, DIMB + 1> woodsB{}, adjfB{}; // per set option bits
+  std::array<int, DIMTOP + 1> maxmTop{}, maxvmTop{};
+  SpeciesTable species;
+  StateTable use;
+  Transitions tr;
+  TodoList todo;
+  int maxJ = 0;
+  int cyclePrint = 0;  // cycle print flag of the fit cycles
+  int detailPrint = 0; // detail-print switch of the sweep
+  bool assignWarned = false; // the assignment warning was printed once
+  int lastPrintedPass = 0;   // level tables: pass printed last
+  void allocate(); // sizes the vectors once
+};
+
+// The interrupt flag (set by the console-interrupt handler only).
+extern volatile std::sig_atomic_t g_interrupted;
+
+// ------------------------------------------------- sweep work storage
+// Values of the block being computed and of the B set being prepared.  The
+// first twelve of them form the block-state record of the scratch files.
+struct BlockState {
+  int N = 0, d = 1, nvv = 1, maxJ = 0, nB = 1, nsym = 0;
+  std::array<int, DIMTOP + 1> firstV{}, nV{};
+  int ntop = 0;  // tops in effect for this block (0 for species 0)
+  int woods = 0; // option bits of the current B set
+  int adjf = 0;
+  int toRecord(int rec[NBLOCKREC]) const; // fills 39 ints, returns 39
+  void fromRecord(const int rec[NBLOCKREC]);
+};
+
+// Torsional tables of one B set, for every top, symmetry number and K.
+struct TorsionTables {
+  static constexpr int NS = 3;              // sigma -1, 0, +1
+  static constexpr int NK = DIM2J1;         // K -70..70
+  static constexpr int NOP = 8;             // operators 1..8
+  // E(v, sigma, K, t): kept torsional energies, GHz
+  std::vector<double> energy;  // [t][s][k][v]
+  // ovv(op, v, v', sigma, K, t)
+  std::vector<double> ovv;     // [t][s][k][op][v][v']
+  // labels of kept states
+  std::vector<int> label;      // [t][s][k][v]
+  // eigenvectors of kept states of the current (t, sigma): c_K(m index, v)
+  std::vector<double> vec;     // [k][v][m], m = 0..DIMM-1
+  // torsional integrals T(K, K', v, v', sigma, t)
+  std::vector<double> tint;    // [t][s][k][k'][v][v']
+  void allocate();
+  static int ks(int K) { return K + KOFF; }
+  static int ss(int sigma) { return sigma + 1; }
+  double& E(int v, int sigma, int K, int t) {
+    return energy[(((t - 1) * NS + ss(sigma)) * NK + ks(K)) * DIMV + (v - 1)];
+  }
+  double& O(int op, int v, int vp, int sigma, int K, int t) {
+    return ovv[((((t - 1) * NS + ss(sigma)) * NK + ks(K)) * NOP + (op - 1)) * DIMV * DIMV +
+               (v - 1) * DIMV + (vp - 1)];
+  }
+  int& lab(int v, int sigma, int K, int t) {
+    return label[(((t - 1) * NS + ss(sigma)) * NK + ks(K)) * DIMV + (v - 1)];
+  }
+  double& C(int m, int v, int K) { return vec[(ks(K) * DIMV + (v - 1)) * DIMM + m]; }
+  double& T(int K, int Kp, int v, int vp, int sigma, int t) {
+    return tint[((((std::size_t)(t - 1) * NS + ss(sigma)) * NK + ks(K)) * NK + ks(Kp)) * DIMV *
+                    DIMV +
+                (v - 1) * DIMV + (vp - 1)];
+  }
+};
+
+// Wigner rotation matrix d^J(beta) of one top and its derivative by beta,
+// indexed d(K, K') with K, K' = -70..70 (K the top-frame index).
+struct RotationStore {
+  std::vector<double> d, dd, dPrev, ddPrev; // 141*141 each
+  int mark = 0;                             // J held now (rotation mark)
+  void allocate();
+  static int at(int K, int Kp) { return (K + KOFF) + (Kp + KOFF) * DIM2J1; }
+  double& D(int K, int Kp) { return d[at(K, Kp)]; }
+  double& dD(int K, int Kp) { return dd[at(K, Kp)]; }
+};
+
+// Basis row of a block: K and the one-top state of each top.
+struct BasisRow {
+  int K = 0;
+  std::array<int, DIMTOP + 1> v{};
+};
+inline constexpr int NLABEL = 12; // level label columns 1..12
+
+// The large work storage of one sweep (the `bdata` block).  One object per
+// sweep: two sweeps with their own SweepWork do not disturb each other.
+struct SweepWork {
+  BlockState blk;
+  // block matrices, leading dimension DIMTOT
+  std::vector<double> H, Zr, Zi, V; // DIMTOT*DIMTOT each
+  std::vector<double> E;            // eigenvalues, DIMTOT
+  std::vector<double> w1, w2, w3, w4, w5, w6; // vectors of DIMTOT (solver scratch)
+  std::vector<double> tau;          // 2*DIMTOT
+  std::vector<BasisRow> basis;      // positions 1..N
+  std::array<std::array<std::array<int, DIMVV + 1>, DIMVV + 1>, DIMTOP + 1> mask{}; // M_t(i,j)
+  std::vector<std::array<int, NLABEL + 1>> labels; // levels 1..N, columns 1..12
+  std::vector<int> need;                           // levels 1..N
+  std::array<double, 33> dEdp{};                   // dE/dp, p = 1..32
+  // torsional problem of the current B set
+  TorsionTables tors;
+  std::vector<double> torsMat; // DIMTOT*DIMTOT work matrix of the one-top problems
+  // axis rotation of each top for the current J
+  std::array<RotationStore, DIMTOP + 1> rot{};
+  // rotated one-top operators O_t(K, v; K', v') per top, (DIM2J1*DIMV)^2 each
+  std::array<std::vector<double>, DIMTOP + 1> rotOp{};
+  // base energies of the value sweep and of the forward step (lines 1..ndata)
+  std::vector<double> baseUp, baseLo, fwdUp, fwdLo;
+  int lastB = -1;
+  void allocate();
+  double& h(int r, int c) { return H[r + c * DIMTOT]; }
+};
+
+// ------------------------------------------------------------ fit state
+// Statistics of the transition listing: [kind 1..2][V 1..3][B 1..5].
+struct FitStats {
+  std::array<std::array<std::array<int, DIMB + 1>, 4>, 3> count{};
+  std::array<std::array<std::array<double, DIMB + 1>, 4>, 3> devSum{};
+  std::array<std::array<std::array<double, DIMB + 1>, 4>, 3> wSum{};
+};
+
+struct FitState {
+  ParamSets best, work, change; // change set: steps during the fit, errors after
+  FitFlags flags;
+  FitModel model;
+  std::array<double, DIMFIT + 1> sing{};                // singular values 1..nfit
+  std::vector<double> evec, cov, alpha, workm;          // DIMFIT*DIMFIT each, 0-based
+  std::array<double, DIMFIT + 1> beta{}, spare{};
+  int nindep = 0;
+  double stepw = 1.0;
+  double dy2av = 1.0; // variance factor kept between fit calls
+  FitStats stats;
+  void allocate();
+};
+
+} // namespace ruvo

@@ -1,0 +1,20 @@
+// The calculation sweep: one parameter set -> energies of every transition.
+#pragma once
+
+#include "driver/state.h"
+
+namespace ruvo {
+
+// One sweep over the todo list.  pass 0: values (and analytic derivatives);
+// pass n: numerical-derivative sweep of fit variable n.
+void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
+           const FitModel& fm, int pass);
+// mode 0: values; 1: add numerical derivatives (one-sided for dqu, two-sided
+// for dqx); 2, 3: every numerical derivative two-sided.
+void calc1(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
+           const FitModel& fm, int mode);
+
+// Step signs of the numerical derivatives (kept for the whole run).
+struct StepSigns;
+
+} // namespace ruvo

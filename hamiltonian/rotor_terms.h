@@ -1,0 +1,19 @@
+// Rigid-rotor, centrifugal-distortion, quadrupole, spin-rotation and linear
+// terms of the block Hamiltonian, applied as an operator to vectors.
+#pragma once
+
+#include "driver/state.h"
+
+namespace ruvo {
+
+// y += H_rot x for the block (J, S, 2F) described by sw.blk and sw.basis.
+// Reads parameter places 1..32 of `par` only.
+void hmulthrr(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
+              ConstParamView par, const double* xr, const double* xi, double* yr, double* yi);
+// Add the rotor terms to the packed Hermitian matrix sw.H, column by column.
+void addrig(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par);
+// Hellmann-Feynman derivatives <v|dH/dp|v> for the flagged places p = 1..32.
+void hcaldev(const RunState& rs, SweepWork& sw, const double* vr, const double* vi, int J,
+             int S, int F2, ConstFlagView flags, ConstParamView par, double* result);
+
+} // namespace ruvo

@@ -1,0 +1,55 @@
+// Output in the Fortran layout notation used by every listing of ruvo.
+//
+// A layout such as "(A,D12.6,A,F8.6,A,I2)" is applied to a list of items:
+//   Iw      integer, right-justified in w columns
+//   Fw.d    fixed point, d decimals
+//   Ew.d    exponent form 0.ddd E+ee   (Dw.d the same with D)
+//   Aw / A  text in w columns (right-justified when shorter, first w
+//           characters when longer) / at its own length
+//   nX      n blanks;  /  record end;  $ (last) no record end
+//   n(...)  group repeated n times
+// When items remain at the end of the layout it is used again from its
+// beginning on a new record; output stops at the first data descriptor for
+// which no item is left.  A number that does not fit is written as w '*'.
+// Lower-case letters mean the same as upper-case ones; blanks are ignored.
+#pragma once
+
+#include <initializer_list>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace ruvo {
+
+// One output item: an integer, a double or a text.
+struct FItem {
+  std::variant<long long, double, std::string_view> v;
+  FItem(int x) : v(static_cast<long long>(x)) {}
+  FItem(long x) : v(static_cast<long long>(x)) {}
+  FItem(long long x) : v(x) {}
+  FItem(double x) : v(x) {}
+  FItem(const char* s) : v(std::string_view(s)) {}
+  FItem(std::string_view s) : v(s) {}
+  FItem(const std::string& s) : v(std::string_view(s)) {}
+};
+
+// The text of the records: every record end ('/' and the end of the layout,
+// unless the layout ends in '$') is written as '\n'.
+std::string fmt(std::string_view layout, std::initializer_list<FItem> items);
+// The same, written to `os`.
+void put(std::ostream& os, std::string_view layout, std::initializer_list<FItem> items);
+
+// A free-format record: a leading blank, items separated by one blank (two
+// texts in a row are joined directly), integers in 11 columns, doubles with
+// 17 significant digits in 25 columns.  Ends with '\n'.
+std::string freeFmt(std::initializer_list<FItem> items);
+void putFree(std::ostream& os, std::initializer_list<FItem> items);
+
+// Single edit descriptors, for building texts field by field.
+std::string fmtI(long long x, int w);
+std::string fmtF(double x, int w, int d);
+std::string fmtE(double x, int w, int d, char letter = 'E');
+std::string fmtA(std::string_view s, int w);
+
+} // namespace ruvo

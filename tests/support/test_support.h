@@ -1,0 +1,32 @@
+// Helpers shared by the tests: in-process runs of whole input files and the
+// comparison of listings with one unit of tolerance in the last digit.
+#pragma once
+
+#include <string>
+
+namespace ruvo::test {
+
+struct RunResult {
+  int status = 0;
+  std::string out; // the listing
+  std::string err; // messages
+};
+
+// Run ruvo in-process on `input` (the text of an input file).
+RunResult runText(const std::string& input);
+// Run the ruvo executable on an input file in directory `workdir` (scratch
+// and output files land there).
+RunResult runBinary(const std::string& inputPath, const std::string& workdir);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& text);
+// Path of a file below the source tree, e.g. sourcePath("tests/data/x.inp").
+std::string sourcePath(const std::string& relative);
+
+// Compare two listings: the text must agree exactly, except that a number
+// may differ by one unit in its last printed digit (another BLAS or FMA may
+// move it).  Returns an empty string when they agree, else a description of
+// the first difference.
+std::string compareListings(const std::string& expected, const std::string& actual);
+
+} // namespace ruvo::test
