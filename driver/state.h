@@ -200,6 +200,8 @@ struct RunState {
   Io io;
   Controls ctl;
   std::array<std::string, NPAR + 1> parName{}; // may change (dk -> R6)
+  // transition keywords 1..44: 30 fixed ones, then the species labels
+  std::array<std::string, 45> trKey{};
   int nB = 1;                                  // parameter sets in use
   std::array<int, DIMB + 1> woodsB{}, adjfB{}; // per set option bits
   std::array<int, DIMTOP + 1> maxmTop{}, maxvmTop{};

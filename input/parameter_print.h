@@ -13,5 +13,8 @@ void pra(const RunState& rs, const ParamSets& values, const ParamSets& errors,
          const FitFlags& flags, int mode, int style, int set);
 // 15-character value text and 12-character error text.
 void pra_f(double value, double error, std::string& valueText, std::string& errorText);
+// The 30-character entry of one parameter: value, and with style bit 1 its
+// error in braces ("fixed" or "derived" when it is not fitted).
+std::string pra_out(double value, double error, int fitFlag, int style, bool derived);
 
 } // namespace ruvo

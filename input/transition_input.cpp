@@ -1,0 +1,4 @@
+#include "input/transition_input.h"
+namespace ruvo {
+void readTransitions(RunState&, Reader&) {}
+} // namespace ruvo
