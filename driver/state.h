@@ -214,6 +214,9 @@ struct RunState {
   int detailPrint = 0; // detail-print switch of the sweep
   bool assignWarned = false; // the assignment warning was printed once
   int lastPrintedPass = 0;   // level tables: pass printed last
+  // per species: a block of it held a +-K pair labelled by the sign of its
+  // two dominant components (set by the level assignment, read by listings)
+  std::array<int, DIMSYM + 1> pmKSign{};
   void allocate(); // sizes the vectors once
 };
 
@@ -311,6 +314,13 @@ struct SweepWork {
   // base energies of the value sweep and of the forward step (lines 1..ndata)
   std::vector<double> baseUp, baseLo, fwdUp, fwdLo;
   int lastB = -1;
+  // sign of the next numerical-derivative step of each fit variable 1..60;
+  // it alternates from one derivative calculation to the next for the whole run
+  std::array<double, DIMFIT + 1> stepSign = [] {
+    std::array<double, DIMFIT + 1> s{};
+    s.fill(1.0);
+    return s;
+  }();
   void allocate();
   double& h(int r, int c) { return H[r + c * DIMTOT]; }
 };
