@@ -1,0 +1,7 @@
+#include "driver/fit_cycles.h"
+
+namespace ruvo {
+
+void fitCycles(RunState&, FitState&, SweepWork&) {}
+
+} // namespace ruvo

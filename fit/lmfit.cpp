@@ -1,0 +1,359 @@
+#include "fit/lmfit.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <ostream>
+#include <string>
+
+#include "driver/stop.h"
+#include "numerics/eigen.h"
+#include "report/fortran_format.h"
+
+namespace ruvo {
+
+namespace {
+
+// Robust factor of a line: residuals that are large compared with their
+// measurement error are weighted down, w = 1 / (1 + (rofit r / s)^2 / 2).
+double robustWeight(double rofit, double r, double s) {
+  if (rofit == 0.0) return 1.0;
+  const double z = rofit * r / s;
+  return 1.0 / (1.0 + 0.5 * z * z);
+}
+
+// A line takes part in the sums only with a positive, finite error and a
+// finite residual; anything else would poison every sum with inf or NaN.
+bool usable(double r, double s) { return s > 0.0 && std::isfinite(s) && std::isfinite(r); }
+
+// 1/sqrt(alpha_jj): the scaling that brings the normal matrix to unit
+// diagonal.  A variable without any derivative keeps scale 1, so that its
+// direction shows up as a zero eigenvalue instead of a division by zero.
+void scaleFactors(const FitState& fs, int ld, int n, int fitscl, double* sc) {
+  for (int j = 0; j < n; ++j) {
+    const double a = fs.alpha[j + j * ld];
+    sc[j] = (fitscl == 0 && a > 0.0) ? 1.0 / std::sqrt(a) : 1.0;
+  }
+}
+
+// The working matrix: alpha scaled by sc_j sc_k, diagonal times (1 + damping).
+void buildWorking(FitState& fs, int ld, int n, const double* sc, double damping) {
+  for (int k = 0; k < n; ++k)
+    for (int j = 0; j < n; ++j) fs.evec[j + k * ld] = fs.alpha[j + k * ld] * sc[j] * sc[k];
+  for (int j = 0; j < n; ++j) fs.evec[j + j * ld] *= 1.0 + damping;
+}
+
+void checkDimensions(int ndata, int npar, int nsets, int ld, int nfit, const FitModel& fm) {
+  if (ld > DIMFIT) stop("Dimension Error in LMFIT: ld > 60");
+  if (nfit > DIMFIT) stop("Dimension Error in LMFIT: nfit > 60");
+  if (nfit > ld) stop("Dimension Error in LMFIT: nfit > ld");
+  if (ndata > DIMDATA) stop("Dimension Error in LMFIT: ndata > 10000");
+  if (npar > NPAR) stop("Dimension Error in LMFIT: npar > 77");
+  if (nsets > DIMB) stop("Dimension Error in LMFIT: nsets > 5");
+  for (int j = 1; j <= nfit; ++j) {
+    const FitVar& v = fm.var[j];
+    if (v.nterm < 0 || v.nterm > DIMPLC) stop("Dimension Error in LMFIT: terms > 15");
+    for (int k = 1; k <= v.nterm; ++k)
+      if (v.par[k] < 1 || v.par[k] > NPAR || v.set[k] < 1 || v.set[k] > DIMB)
+        stop("Dimension Error in LMFIT: term outside the parameter sets");
+  }
+}
+
+// Start: weighted chi-square of the working set and the variance factor.
+void startEvaluation(FitModelFunction& model, int ndata, int nfit, FitState& fs,
+                     const FitControls& c, double& sigma, std::ostream& out) {
+  std::array<double, DIMFIT + 1> dyda{};
+  double sumW = 0.0, chi2 = 0.0, sumInvVar = 0.0;
+  for (int i = 1; i <= ndata; ++i) {
+    double s = 0.0;
+    const double r = model.value(i, dyda.data(), s, nfit);
+    if (!usable(r, s)) {
+      model.savepsi(i, 1.0);
+      continue;
+    }
+    const double w = robustWeight(c.rofit, r, s);
+    model.savepsi(i, w);
+    sumW += w;
+    chi2 += w * (r / s) * (r / s);
+    sumInvVar += 1.0 / (s * s);
+  }
+  const int dof = ndata - nfit - 1;
+  if (dof < 1 || sumW <= 0.0 || sumInvVar <= 0.0) {
+    putFree(out, {" FIT: Warning: ndata-nfit = 0: no fit possible!"});
+    sigma = 100000.0;
+    fs.dy2av = 100000.0;
+    return;
+  }
+  // Variance of the working set in GHz^2: chi-square per degree of freedom
+  // rescaled by the mean weight and the mean inverse variance of the lines.
+  const double n = ndata;
+  sigma = (n / dof) * chi2 / ((sumW / n) * sumInvVar);
+  fs.dy2av = chi2 / dof;
+}
+
+// Normal equations at the accepted point: alpha = J^T W J, beta = J^T W r
+// (beta scaled by 1/sqrt(alpha_jj) when fitscl = 0).
+void buildNormalEquations(FitModelFunction& model, int ndata, int nfit, int ld, FitState& fs,
+                          const FitControls& c) {
+  std::array<double, DIMFIT + 1> dyda{};
+  std::array<double, DIMFIT + 1> t{};
+  for (int k = 0; k < nfit; ++k) {
+    for (int j = 0; j < nfit; ++j) fs.alpha[j + k * ld] = 0.0;
+    fs.beta[k + 1] = 0.0;
+  }
+  for (int i = 1; i <= ndata; ++i) {
+    double s = 0.0;
+    const double r = model.value(i, dyda.data(), s, nfit);
+    if (!usable(r, s)) continue;
+    const double w = robustWeight(c.rofit, r, s);
+    const double variance = (c.orger == 1) ? s * s : s * s * fs.dy2av;
+    if (!(variance > 0.0) || !std::isfinite(variance)) continue;
+    for (int j = 1; j <= nfit; ++j) t[j] = w * dyda[j] / variance;
+    for (int j = 1; j <= nfit; ++j) {
+      for (int k = 1; k <= j; ++k) fs.alpha[(j - 1) + (k - 1) * ld] += t[j] * dyda[k];
+      fs.beta[j] += t[j] * r;
+    }
+  }
+  // keep the full symmetric matrix
+  for (int j = 0; j < nfit; ++j)
+    for (int k = 0; k < j; ++k) fs.alpha[k + j * ld] = fs.alpha[j + k * ld];
+  if (c.fitscl == 0)
+    for (int j = 1; j <= nfit; ++j) {
+      const double a = fs.alpha[(j - 1) + (j - 1) * ld];
+      if (a > 0.0) fs.beta[j] /= std::sqrt(a);
+    }
+}
+
+void keepEigenvalues(FitState& fs, int n, const double* eig) {
+  for (int j = 0; j < n; ++j) fs.sing[j + 1] = eig[j];
+}
+
+} // namespace
+
+// ------------------------------------------------------ eigen routines
+
+void svdsydc(int ld, int n, double* a, double* eig) {
+  if (n > ld || n > DIMFIT || ld < 1) stop("Dimension Error in SCDSYDC");
+  if (n < 1) return;
+  std::array<double, DIMFIT> diag{};
+  std::array<double, DIMFIT> e{};
+  bool finite = true;
+  for (int j = 0; j < n; ++j) {
+    diag[j] = a[j + j * ld];
+    for (int k = 0; k <= j; ++k) finite = finite && std::isfinite(a[j + k * ld]);
+  }
+  int ierr = 0;
+  if (finite)
+    hdiag(ld, n, a, eig, e.data(), ierr);
+  else
+    ierr = -1; // a matrix with inf or NaN has no decomposition
+  if (ierr != 0) {
+    std::string msg = fmt("(a,i5)", {"SVDSYDC: Error in hdiag (sydsycd)", ierr});
+    for (int j = 0; j < n; j += 60) {
+      std::string line;
+      for (int k = j; k < std::min(n, j + 60); ++k) line += fmtF(diag[k], 10, 4);
+      msg += line + '\n';
+    }
+    while (!msg.empty() && msg.back() == '\n') msg.pop_back();
+    stop(msg);
+  }
+  eigsrt(eig, a, n, ld);
+}
+
+void svdsybk(int ld, int n, const double* v, const double* eig, const double* b, double* x) {
+  // x = sum over the non-zero eigenpairs of v_l (v_l . b) / e_l
+  for (int j = 0; j < n; ++j) x[j] = 0.0;
+  for (int l = 0; l < n; ++l) {
+    if (eig[l] == 0.0) continue;
+    double proj = 0.0;
+    for (int j = 0; j < n; ++j) proj += v[j + l * ld] * b[j];
+    proj /= eig[l];
+    for (int j = 0; j < n; ++j) x[j] += v[j + l * ld] * proj;
+  }
+}
+
+void svdsyinv(int ld, int n, const double* v, const double* eig, double* inv) {
+  for (int k = 0; k < n; ++k)
+    for (int j = 0; j < n; ++j) inv[j + k * ld] = 0.0;
+  for (int l = 0; l < n; ++l) {
+    if (eig[l] == 0.0) continue;
+    const double d = 1.0 / eig[l];
+    for (int k = 0; k < n; ++k) {
+      const double vk = v[k + l * ld] * d;
+      for (int j = 0; j < n; ++j) inv[j + k * ld] += v[j + l * ld] * vk;
+    }
+  }
+}
+
+void minmax(int n, const double* eig, double& emin, double& emax, int& imin, int& imax,
+            int& nonzero) {
+  emin = 1e100;
+  emax = -1e100;
+  imin = imax = 0;
+  nonzero = 0;
+  for (int j = 0; j < n; ++j) {
+    if (eig[j] == 0.0) continue;
+    ++nonzero;
+    if (eig[j] < emin) {
+      emin = eig[j];
+      imin = j + 1;
+    }
+    if (eig[j] > emax) {
+      emax = eig[j];
+      imax = j + 1;
+    }
+  }
+}
+
+// ------------------------------------------------------------ the fit
+
+void lmfit(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int nfit,
+           const FitModel& fm, const FitFlags& flags, FitState& fs, ParamSets& pbase,
+           ParamSets& par, ParamSets& dpar, const FitControls& c, double& sigma,
+           double sigmaOld, double stepf, int mode, int zero, double& lambda,
+           std::ostream& out) {
+  checkDimensions(ndata, npar, nsets, ld, nfit, fm);
+  if (zero != 0) stop("FITNEW: const .ne. 0");
+  ndata = std::max(ndata, 0);
+  nfit = std::max(nfit, 0);
+  nsets = std::clamp(nsets, 1, DIMB);
+  const int n = nfit;
+
+  if (mode == FIT_START) {
+    startEvaluation(model, ndata, nfit, fs, c, sigma, out);
+    return;
+  }
+
+  std::array<double, DIMFIT> sc{};
+  std::array<double, DIMFIT> eig{};
+  std::array<double, DIMFIT> x{};
+
+  if (mode > 0) {
+    // 1-2. Damping: a trial point that is not better than the accepted one
+    // is thrown away and the same normal equations are solved with ten
+    // times the damping; a better one becomes the accepted point.
+    if (sigmaOld <= sigma) {
+      lambda *= 10.0;
+    } else {
+      lambda *= 0.4000000059604645;
+      for (int s = 1; s <= nsets; ++s)
+        for (int p = 1; p <= NPAR; ++p) pbase(p, s) = par(p, s);
+      buildNormalEquations(model, ndata, nfit, ld, fs, c);
+    }
+    // 3-4. Scaled, damped working matrix and its eigen decomposition.
+    scaleFactors(fs, ld, n, c.fitscl, sc.data());
+    buildWorking(fs, ld, n, sc.data(), lambda);
+    svdsydc(ld, n, fs.evec.data(), eig.data());
+    // 5. Directions below the relative cut-off are dropped.
+    double emin = 0, emax = 0;
+    int imin = 0, imax = 0, nz = 0;
+    minmax(n, eig.data(), emin, emax, imin, imax, nz);
+    const double cut = c.eps * emax;
+    fs.nindep = 0;
+    for (int j = 0; j < n; ++j) {
+      if (eig[j] < cut) eig[j] = 0.0;
+      if (eig[j] != 0.0) ++fs.nindep;
+    }
+    keepEigenvalues(fs, n, eig.data());
+    // 6. Step in the fit variables.
+    svdsybk(ld, n, fs.evec.data(), eig.data(), &fs.beta[1], x.data());
+    for (int j = 0; j < n; ++j) {
+      x[j] *= sc[j];
+      const double factor = fm.var[j + 1].factor;
+      if (factor != 0.0) x[j] *= factor;
+    }
+    // 7-9. Step of every parameter and the trial point.
+    for (int s = 1; s <= DIMB; ++s)
+      for (int p = 1; p <= NPAR; ++p) dpar(p, s) = 0.0;
+    for (int j = 1; j <= n; ++j) {
+      const FitVar& v = fm.var[j];
+      for (int k = 1; k <= v.nterm; ++k) dpar(v.par[k], v.set[k]) += x[j - 1] * v.coef[k];
+    }
+    for (int s = 1; s <= nsets; ++s)
+      for (int p = 1; p <= NPAR; ++p) par(p, s) = pbase(p, s) + stepf * dpar(p, s);
+    return;
+  }
+
+  // ------------------------------------------------ final error analysis
+  // A final trial point that is better than the accepted one becomes the
+  // accepted point, so that the reported parameters, their errors and the
+  // reported standard deviation belong to the same (best) parameter set.
+  if (sigma < sigmaOld) {
+    for (int s = 1; s <= nsets; ++s)
+      for (int p = 1; p <= NPAR; ++p) pbase(p, s) = par(p, s);
+    buildNormalEquations(model, ndata, nfit, ld, fs, c);
+  }
+  scaleFactors(fs, ld, n, c.fitscl, sc.data());
+  buildWorking(fs, ld, n, sc.data(), 0.0);
+  svdsydc(ld, n, fs.evec.data(), eig.data());
+  double emin = 0, emax = 0;
+  int imin = 0, imax = 0, nz = 0;
+  minmax(n, eig.data(), emin, emax, imin, imax, nz);
+  const double threshold = (c.svderr == 0 ? 1e-12 : c.eps) * std::max(emax, 0.0);
+  for (int j = 0; j < n; ++j) {
+    if (eig[j] < threshold) eig[j] = 0.0;
+    // Raising a dropped direction to the threshold keeps the covariance
+    // finite (large errors) instead of pretending the direction is exact.
+    if (c.svderr <= 0 && eig[j] == 0.0) eig[j] = threshold;
+  }
+  keepEigenvalues(fs, n, eig.data());
+  // Covariance of the fit variables.
+  svdsyinv(ld, n, fs.evec.data(), eig.data(), fs.cov.data());
+  for (int k = 0; k < n; ++k)
+    for (int j = 0; j < n; ++j) fs.cov[j + k * ld] *= sc[j] * sc[k];
+
+  // Parameter errors: a parameter moves by g . x with g its coefficients in
+  // the fit variables, so its variance is g^T cov g.
+  for (int s = 1; s <= DIMB; ++s)
+    for (int p = 1; p <= NPAR; ++p) dpar(p, s) = 0.0;
+  std::array<double, DIMFIT> g{};
+  for (int s = 1; s <= nsets; ++s)
+    for (int p = 1; p <= npar; ++p) {
+      if (flags(p, s) == 0 || n == 0) continue;
+      bool any = false;
+      for (int j = 1; j <= n; ++j) {
+        g[j - 1] = 0.0;
+        const FitVar& v = fm.var[j];
+        for (int k = 1; k <= v.nterm; ++k)
+          if (v.par[k] == p && v.set[k] == s) {
+            g[j - 1] += v.coef[k];
+            any = true;
+          }
+      }
+      if (!any) continue;
+      double var = 0.0;
+      for (int k = 0; k < n; ++k) {
+        if (g[k] == 0.0) continue;
+        for (int j = 0; j < n; ++j) var += g[j] * fs.cov[j + k * ld] * g[k];
+      }
+      dpar(p, s) = std::sqrt(std::max(var, 0.0));
+    }
+  // Errors of the fit variables themselves, at places 1..nfit of the
+  // working set (counted through the sets of 77).
+  std::array<double, DIMFIT> cdiag{};
+  for (int j = 0; j < n; ++j) {
+    cdiag[j] = fs.cov[j + j * ld];
+    par.flat(j + 1) = std::sqrt(std::max(cdiag[j], 0.0));
+    fs.spare[j + 1] = -99.0;
+  }
+  // Correlations above the diagonal, cofreedoms below it, freedoms on it.
+  for (int j = 0; j < n; ++j)
+    for (int k = 0; k < j; ++k) {
+      const double cjk = fs.cov[k + j * ld];
+      const double cc = cdiag[j] * cdiag[k];
+      const double corr = cc > 0.0 ? cjk / std::sqrt(cc) : 0.0;
+      const double ajj = fs.alpha[j + j * ld], akk = fs.alpha[k + k * ld];
+      const double ajk = fs.alpha[j + k * ld];
+      const double aa = ajj * akk;
+      const double overlap = aa > 0.0 ? ajk * ajk / aa : 0.0;
+      const double cofree = std::max(0.0, (1.0 - corr * corr) * (1.0 - overlap));
+      fs.cov[k + j * ld] = corr;
+      fs.cov[j + k * ld] = std::sqrt(std::sqrt(cofree));
+    }
+  for (int j = 0; j < n; ++j) {
+    const double ac = fs.alpha[j + j * ld] * cdiag[j];
+    fs.cov[j + j * ld] = ac > 0.0 ? 1.0 / std::sqrt(ac) : 0.0;
+  }
+}
+
+} // namespace ruvo
