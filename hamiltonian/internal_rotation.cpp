@@ -1,6 +1,578 @@
-// Internal-rotation operators of the tops (being written).
+// Internal-rotation operators of the tops, rotated into the principal axes.
+//
+// Model.  The torsional problem of top t is solved in the top's own axis
+// system (z' along the top axis, tilted by beta_t against a), where the
+// one-top Hamiltonian F(p - rho J_z')^2 + V(alpha) is diagonal in the top-frame
+// K''.  A basis function of the block is |J,K> |v_1,K> |v_2,K> ... with the
+// torsional states of every top taken at the principal-axis K.  An operator
+// A_t(K'') of the top, diagonal in K'', has in that basis the elements
+//
+//   O_t(K, v; K', v') = sum_K'' d^J_{K'',K} d^J_{K'',K'} <v,K| A_t(K'') |v',K'>,
+//
+// (O = d^T A d).  The torsional matrix element is approximated by one of
+//   plain           A_t(K'')_{v v'}                          (states taken as
+//                                                             independent of K)
+//   expansion       sum_{u,u'} <v,K|u,K''> A_t(K'')_{u u'} <u',K''|v',K'>
+//                   (projection onto the kept states at K''; woods bit 4 for
+//                   the energies, bit 16 for the other operators)
+//   overlap-scaled  A_t(K'')_{v v'} <v,K|v',K'>  (woods bit 64, energies,
+//                   applied to the result of either form above)
+// For beta = 0 the sum has the single term K'' = K = K' and the overlaps of
+// equal K are the unit matrix, so all forms give the exact projection of the
+// rotation-torsion Hamiltonian onto the kept torsional states.
+//
+// Units: all energies and parameters in GHz; angles in radians.
 #include "hamiltonian/internal_rotation.h"
 
+#include <array>
+#include <cmath>
+#include <complex>
+#include <string>
+
+#include "driver/stop.h"
+#include "report/fortran_format.h"
+
 namespace ruvo {
-void bld2vjk(const RunState&, SweepWork&, int, int, int, ConstParamView, bool) {}
+namespace {
+
+constexpr int PRINT_MATRIX = 65536; // aprint bit: print the block's operators
+constexpr int WOODS_OTHER_OVERLAP = 8;   // other tops' overlaps instead of the mask
+constexpr int WOODS_EXPAND_ENERGY = 4;   // energies expanded through states at K''
+constexpr int WOODS_EXPAND_OPERATOR = 16; // operators expanded through states at K''
+constexpr int WOODS_SCALE_ENERGY = 64;   // rotated energies times their own overlap
+constexpr int WOODS_IOP = 1024;          // Vss, Vcc from unrotated operator tables
+
+// Symmetry number of top t in species S.
+int sigmaOf(const RunState& rs, int S, int t) { return rs.species.sigma[S][t]; }
+
+// Kept-window number (1..nV) of the state of top t at basis position p.
+int localState(const SweepWork& sw, int p, int t) {
+  return sw.basis[p].v[t] - sw.blk.firstV[t] + 1;
+}
+
+// Product torsional state (1..nvv) of basis position p.
+int productState(const SweepWork& sw, int p) { return (p - 1) / sw.blk.d + 1; }
+
+// The third top of pair (t1, t2) must be in the same state in p and q:
+// a two-top operator acts as the unit operator on the remaining top.
+bool thirdTopAgrees(const SweepWork& sw, int t1, int t2, int p, int q) {
+  for (int t = 1; t <= sw.blk.ntop; ++t)
+    if (t != t1 && t != t2 && sw.basis[p].v[t] != sw.basis[q].v[t]) return false;
+  return true;
+}
+
+// Phase factors exp(i dK gamma) for dK = -2J..2J, stored at dK + 2J.
+struct PhaseTable {
+  std::array<double, 4 * DIMJ + 1> c{}, s{};
+  int off = 0;
+  void fill(double gamma, int J) {
+    off = 2 * J;
+    for (int dK = -2 * J; dK <= 2 * J; ++dK) {
+      c[dK + off] = std::cos(dK * gamma);
+      s[dK + off] = std::sin(dK * gamma);
+    }
+  }
+  double cosOf(int dK) const { return c[dK + off]; }
+  double sinOf(int dK) const { return s[dK + off]; }
+};
+
+// <K+2| J+^2 |K> = sqrt[(P - K(K+1)) (P - (K+1)(K+2))], P = J(J+1).
+double jPlus2(int J, int K) {
+  const double P = double(J) * (J + 1);
+  const double a = P - double(K) * (K + 1), b = P - double(K + 1) * (K + 2);
+  return (a > 0.0 && b > 0.0) ? std::sqrt(a * b) : 0.0;
+}
+
+double gammaOf(ConstParamView par, int t) { return par(par::top(t, par::gamma)); }
+
+// Adds x exp(i phi) to element (p, q), p >= q (1-based) of the packed matrix.
+void addPhased(SweepWork& sw, int p, int q, double re, double im) {
+  sw.h(p - 1, q - 1) += re;
+  if (p > q) sw.h(q - 1, p - 1) += im;
+}
+
+void checkDimension(const SweepWork& sw, const char* message) {
+  if (sw.blk.N > DIMTOT || sw.blk.N < 0) stop(message);
+}
+
+// Rotated table of top t: pointer to O_t(., .; ., .) with leading dimension DIMTOT.
+double* table(SweepWork& sw, int t) { return sw.rotOp[t].data(); }
+const double* table(const SweepWork& sw, int t) { return sw.rotOp[t].data(); }
+
+void clearTable(SweepWork& sw, int t, int d) {
+  const int n = d * sw.blk.nV[t];
+  double* O = table(sw, t);
+  for (int c = 0; c < n; ++c)
+    for (int r = 0; r < n; ++r) O[r + c * DIMTOT] = 0.0;
+}
+
+// The torsional matrix of top t at top-frame K'' between kept states u, u'
+// (an energy when op = 0, else operator op; with `reference` the table of
+// symmetry sigmaRef is subtracted).
+struct TorsionalOperator {
+  int op = 0, t = 1, sigma = 0, sigmaRef = 0;
+  bool reference = false;
+  double operator()(SweepWork& sw, int K, int u, int up) const {
+    if (op == 0) return u == up ? sw.tors.E(u, sigma, K, t) : 0.0;
+    double a = sw.tors.O(op, u, up, sigma, K, t);
+    if (reference) a -= sw.tors.O(op, u, up, sigmaRef, K, t);
+    return a;
+  }
+};
+
+// O_t = d^T A d with the plain torsional element (see the head of the file).
+void rotatePlain(SweepWork& sw, int J, const TorsionalOperator& A) {
+  const int t = A.t, d = 2 * J + 1, n = sw.blk.nV[t];
+  double* O = table(sw, t);
+  std::array<double, DIM2J1> dRow{}; // d^J_{K'',K}, K = -J..J
+  for (int Kpp = -J; Kpp <= J; ++Kpp) {
+    for (int K = -J; K <= J; ++K) dRow[K + J] = sw.rot[t].D(Kpp, K);
+    for (int v = 1; v <= n; ++v)
+      for (int vp = 1; vp <= n; ++vp) {
+        const double a = A(sw, Kpp, v, vp); // GHz
+        if (a == 0.0) continue;
+        for (int Kp = -J; Kp <= J; ++Kp) {
+          const double w = a * dRow[Kp + J];
+          if (w == 0.0) continue;
+          double* col = O + std::size_t(rotRow(Kp, vp, J, d)) * DIMTOT + (v - 1) * d;
+          for (int k = 0; k < d; ++k) col[k] += dRow[k] * w;
+        }
+      }
+  }
+}
+
+// O_t = d^T A d with the torsional element expanded through the kept states
+// u, u' at K'' by the overlap integrals <v,K|u,K''> and <u',K''|v',K'>.
+void rotateExpanded(SweepWork& sw, int J, const TorsionalOperator& A) {
+  const int t = A.t, d = 2 * J + 1, n = sw.blk.nV[t], sigma = A.sigma;
+  double* O = table(sw, t);
+  // left(K, v; u') = d_{K'',K} sum_u <v,K|u,K''> A_{u u'}(K'')
+  std::array<double, DIM2J1 * DIMV * DIMV> left{};
+  // right(u'; K', v') = d_{K'',K'} <u',K''|v',K'>
+  std::array<double, DIM2J1 * DIMV * DIMV> right{};
+  std::array<double, DIMV * DIMV> a{};
+  for (int Kpp = -J; Kpp <= J; ++Kpp) {
+    bool any = false;
+    for (int u = 1; u <= n; ++u)
+      for (int up = 1; up <= n; ++up) {
+        a[(u - 1) * DIMV + up - 1] = A(sw, Kpp, u, up);
+        any = any || a[(u - 1) * DIMV + up - 1] != 0.0;
+      }
+    if (!any) continue;
+    for (int K = -J; K <= J; ++K) {
+      const double dk = sw.rot[t].D(Kpp, K);
+      for (int v = 1; v <= n; ++v)
+        for (int up = 1; up <= n; ++up) {
+          double sum = 0.0;
+          for (int u = 1; u <= n; ++u)
+            sum += sw.tors.T(K, Kpp, v, u, sigma, t) * a[(u - 1) * DIMV + up - 1];
+          left[(rotRow(K, v, J, d)) * DIMV + up - 1] = dk * sum;
+          right[(rotRow(K, v, J, d)) * DIMV + up - 1] =
+              dk * sw.tors.T(Kpp, K, up, v, sigma, t); // (u' = up; K, v as K', v')
+        }
+    }
+    for (int c = 0; c < n * d; ++c) {
+      double* col = O + std::size_t(c) * DIMTOT;
+      const double* rc = &right[c * DIMV];
+      for (int r = 0; r < n * d; ++r) {
+        const double* lr = &left[r * DIMV];
+        double sum = 0.0;
+        for (int up = 0; up < n; ++up) sum += lr[up] * rc[up];
+        col[r] += sum;
+      }
+    }
+  }
+}
+
+// Checks the block's description before any table is read: indices that come
+// from the input (symmetry numbers, torsional states) must lie in the tables.
+void checkBlock(const RunState& rs, const SweepWork& sw, int J, int S) {
+  const BlockState& b = sw.blk;
+  if (b.ntop > DIMTOP) stop("ERROR: ntop > DIMTOP");
+  if (J < 0 || J > DIMJ || b.d != 2 * J + 1) stop(" ERROR: DIM 2J1 exceeded");
+  if (S < 1 || S > DIMSYM) stop("ERROR: species outside the species table");
+  for (int t = 1; t <= b.ntop; ++t) {
+    const int sigma = sigmaOf(rs, S, t), sigmaRef = sigmaOf(rs, 1, t);
+    if (sigma < -DIMSIG || sigma > DIMSIG || sigmaRef < -DIMSIG || sigmaRef > DIMSIG)
+      stop("ERROR: symmetry number of a top outside -1..1");
+    if (b.firstV[t] < 1 || b.nV[t] < 1 || b.nV[t] > DIMV) stop("FIRST V < 0 error");
+  }
+  for (int p = 1; p <= b.N && p <= DIMTOT; ++p)
+    for (int t = 1; t <= b.ntop; ++t) {
+      const int v = localState(sw, p, t);
+      if (v < 1 || v > b.nV[t])
+        stop("ERROR: torsional state of a block outside the computed window");
+    }
+}
+
+void printTable(const RunState& rs, const SweepWork& sw, int J, int t, int op) {
+  std::ostream& os = *rs.io.out;
+  const int d = 2 * J + 1, n = sw.blk.nV[t];
+  const double* O = table(sw, t);
+  put(os, "(/,A)", {"Matrixelements after rotation into principal axes system"});
+  put(os, "(2(A,I2))", {"  K  V | Operator No.", op, "    Top No.", t});
+  for (int v = 1; v <= n; ++v)
+    for (int K = -J; K <= J; ++K) {
+      put(os, "(2I3,$)", {K, v});
+      for (int vp = 1; vp <= n; ++vp)
+        for (int Kp = -J; Kp <= J; ++Kp)
+          put(os, "(F10.4,$)", {O[rotRow(K, v, J, d) + std::size_t(rotRow(Kp, vp, J, d)) * DIMTOT]});
+      os << '\n';
+    }
+}
+
+// Weight of a one-top element of top t between basis positions p and q: the
+// coupling mask (the other tops in the same state), or with woods bit 8 the
+// product of the other tops' overlaps <v_p, K_p | v_q, K_q>.
+double otherTopsWeight(const RunState& rs, SweepWork& sw, int S, int t, int p, int q,
+                       bool overlaps) {
+  if (!overlaps) return sw.mask[t][productState(sw, p)][productState(sw, q)];
+  double w = 1.0;
+  const int Kp = sw.basis[p].K, Kq = sw.basis[q].K;
+  for (int u = 1; u <= sw.blk.ntop; ++u) {
+    if (u == t) continue;
+    w *= sw.tors.T(Kp, Kq, localState(sw, p, u), localState(sw, q, u),
+                    sigmaOf(rs, S, u), u);
+  }
+  return w;
+}
+
+void printElement(std::ostream& os, double x) {
+  put(os, std::abs(x) < 1000.0 ? "(F10.5,$)" : "(F10.2,$)", {x});
+}
+
+// Shared body of addo1 and haddo1.
+void addOneTop(const RunState& rs, SweepWork& sw, int J, int S, const ConstParamView* par,
+               double factor) {
+  const int N = sw.blk.N, d = sw.blk.d;
+  const bool print = hasBit(rs.ctl.aprint, PRINT_MATRIX);
+  const bool overlaps = hasBit(sw.blk.woods, WOODS_OTHER_OVERLAP);
+  PhaseTable ph;
+  for (int t = 1; t <= sw.blk.ntop; ++t) {
+    const double* O = table(sw, t);
+    const bool phased = par != nullptr && gammaOf(*par, t) != 0.0;
+    if (phased) ph.fill(gammaOf(*par, t), J);
+    if (print && par == nullptr) put(*rs.io.out, "(A,I2)", {" Add one-top-operator Top", t});
+    for (int p = 1; p <= N; ++p) {
+      const int Kp = sw.basis[p].K, rp = rotRow(Kp, localState(sw, p, t), J, d);
+      for (int q = 1; q <= p; ++q) {
+        const int Kq = sw.basis[q].K;
+        const double w = otherTopsWeight(rs, sw, S, t, p, q, overlaps);
+        const double x =
+            w == 0.0 ? 0.0
+                     : O[rp + std::size_t(rotRow(Kq, localState(sw, q, t), J, d)) * DIMTOT] * w *
+                           factor;
+        if (phased)
+          addPhased(sw, p, q, x * ph.cosOf(Kp - Kq), Kp != Kq ? x * ph.sinOf(Kp - Kq) : 0.0);
+        else
+          sw.h(p - 1, q - 1) += x;
+        if (print) {
+          if (par == nullptr)
+            printElement(*rs.io.out, x);
+          else
+            put(*rs.io.out, std::abs(x) < 1000.0 ? "(F10.5,A,$)" : "(F10.2,A,$)", {x, " "});
+        }
+      }
+      if (print) *rs.io.out << '\n';
+    }
+  }
+}
+
+// Distortion operators: element value x(p, q) given by `value` for top t.
+template <class Element>
+void addDistortion(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset,
+                   const char* header, const char* dimMessage, Element value) {
+  checkDimension(sw, dimMessage);
+  const int N = sw.blk.N;
+  const bool print = hasBit(rs.ctl.aprint, PRINT_MATRIX);
+  PhaseTable ph;
+  for (int t = 1; t <= sw.blk.ntop; ++t) {
+    const double D = par(32 + 15 * (t - 1) + offset); // GHz
+    if (D == 0.0) continue;
+    if (print) put(*rs.io.out, "(A,I3)", {header, t});
+    const double gamma = gammaOf(par, t);
+    ph.fill(gamma, J);
+    for (int p = 1; p <= N; ++p) {
+      const int Kp = sw.basis[p].K;
+      for (int q = 1; q <= p; ++q) {
+        if (sw.mask[t][productState(sw, p)][productState(sw, q)] == 0) continue;
+        const int Kq = sw.basis[q].K;
+        const double x = D * value(t, p, q);
+        addPhased(sw, p, q, x * ph.cosOf(Kp - Kq), Kp != Kq ? x * ph.sinOf(Kp - Kq) : 0.0);
+      }
+    }
+  }
+}
+
+// Shared body of addovv and haddovv: for every pair of tops the symmetrised
+// product O1 O2 + O2 O1 of their rotated operators; each operator acts on its
+// own top only, the remaining top (three tops) must keep its state.
+void addTwoTop(const RunState& rs, SweepWork& sw, int J, const ConstParamView* par,
+               double factor) {
+  const int N = sw.blk.N, d = sw.blk.d;
+  const bool print = hasBit(rs.ctl.aprint, PRINT_MATRIX);
+  if (print) put(*rs.io.out, "(/,A)", {par == nullptr ? " Add Ovv" : " H AddOvv"});
+  PhaseTable ph1, ph2;
+  for (int t1 = 1; t1 <= sw.blk.ntop; ++t1)
+    for (int t2 = t1 + 1; t2 <= sw.blk.ntop; ++t2) {
+      const double* O1 = table(sw, t1);
+      const double* O2 = table(sw, t2);
+      const bool phased =
+          par != nullptr && (gammaOf(*par, t1) != 0.0 || gammaOf(*par, t2) != 0.0);
+      if (phased) {
+        ph1.fill(gammaOf(*par, t1), J);
+        ph2.fill(gammaOf(*par, t2), J);
+      }
+      for (int p = 1; p <= N; ++p) {
+        const int Kp = sw.basis[p].K;
+        const int v1p = localState(sw, p, t1), v2p = localState(sw, p, t2);
+        for (int q = 1; q <= p; ++q) {
+          double re = 0.0, im = 0.0;
+          if (thirdTopAgrees(sw, t1, t2, p, q)) {
+            const int Kq = sw.basis[q].K;
+            const int v1q = localState(sw, q, t1), v2q = localState(sw, q, t2);
+            // <p| O1 O2 |q>: top 1 goes v1p -> v1q while top 2 waits in v2p,
+            // then top 2 goes v2p -> v2q (and the other order).
+            for (int Kpp = -J; Kpp <= J; ++Kpp) {
+              const std::size_t cpp1 = std::size_t(rotRow(Kpp, v1q, J, d)) * DIMTOT;
+              const std::size_t cpp2 = std::size_t(rotRow(Kpp, v2q, J, d)) * DIMTOT;
+              const double a = O1[rotRow(Kp, v1p, J, d) + cpp1] *
+                               O2[rotRow(Kpp, v2p, J, d) + std::size_t(rotRow(Kq, v2q, J, d)) * DIMTOT];
+              const double b = O2[rotRow(Kp, v2p, J, d) + cpp2] *
+                               O1[rotRow(Kpp, v1p, J, d) + std::size_t(rotRow(Kq, v1q, J, d)) * DIMTOT];
+              if (phased) {
+                // phase of each factor from its own top: dK1 gamma1 + dK2 gamma2
+                const double ca = ph1.cosOf(Kp - Kpp), sa = ph1.sinOf(Kp - Kpp);
+                const double cb = ph2.cosOf(Kpp - Kq), sb = ph2.sinOf(Kpp - Kq);
+                const double cc = ph2.cosOf(Kp - Kpp), sc = ph2.sinOf(Kp - Kpp);
+                const double cd = ph1.cosOf(Kpp - Kq), sd = ph1.sinOf(Kpp - Kq);
+                re += a * (ca * cb - sa * sb) + b * (cc * cd - sc * sd);
+                im += a * (sa * cb + ca * sb) + b * (sc * cd + cc * sd);
+              } else {
+                re += a + b;
+              }
+            }
+          }
+          re *= factor;
+          im *= factor;
+          if (p == q) im = 0.0; // diagonal elements of a Hermitian operator are real
+          addPhased(sw, p, q, re, im);
+          if (print) {
+            if (par == nullptr)
+              printElement(*rs.io.out, re);
+            else
+              put(*rs.io.out, "(2F11.5,A,$)", {re, im, " "});
+          }
+        }
+        if (print) *rs.io.out << '\n';
+      }
+    }
+}
+
+} // namespace
+
+void rotovv(const RunState& rs, SweepWork& sw, int J, int S, int opFirst, int opOther,
+            bool reference) {
+  const int d = 2 * J + 1;
+  for (int t = 1; t <= sw.blk.ntop; ++t) {
+    TorsionalOperator A;
+    A.op = t == 1 ? opFirst : opOther;
+    if (A.op < 1 || A.op > TorsionTables::NOP) stop("ERROR: torsional operator number");
+    A.t = t;
+    A.sigma = sigmaOf(rs, S, t);
+    A.sigmaRef = sigmaOf(rs, 1, t);
+    A.reference = reference;
+    clearTable(sw, t, d);
+    if (hasBit(sw.blk.woods, WOODS_EXPAND_OPERATOR))
+      rotateExpanded(sw, J, A);
+    else
+      rotatePlain(sw, J, A);
+    if (hasBit(rs.ctl.aprint, PRINT_MATRIX)) printTable(rs, sw, J, t, A.op);
+  }
+}
+
+void rotevl(const RunState& rs, SweepWork& sw, int J, int S) {
+  const int d = 2 * J + 1;
+  for (int t = 1; t <= sw.blk.ntop; ++t) {
+    TorsionalOperator A;
+    A.op = 0;
+    A.t = t;
+    A.sigma = sigmaOf(rs, S, t);
+    clearTable(sw, t, d);
+    if (hasBit(sw.blk.woods, WOODS_EXPAND_ENERGY))
+      rotateExpanded(sw, J, A);
+    else
+      rotatePlain(sw, J, A);
+    if (hasBit(sw.blk.woods, WOODS_SCALE_ENERGY)) {
+      // each rotated energy element times <v,K|v',K'> of its own states
+      const int n = sw.blk.nV[t];
+      double* O = table(sw, t);
+      for (int vp = 1; vp <= n; ++vp)
+        for (int Kp = -J; Kp <= J; ++Kp)
+          for (int v = 1; v <= n; ++v)
+            for (int K = -J; K <= J; ++K)
+              O[rotRow(K, v, J, d) + std::size_t(rotRow(Kp, vp, J, d)) * DIMTOT] *=
+                  sw.tors.T(K, Kp, v, vp, A.sigma, t);
+    }
+  }
+}
+
+void addo1(const RunState& rs, SweepWork& sw, int J, int S, double factor) {
+  checkDimension(sw, "Dimension Error in addo1");
+  addOneTop(rs, sw, J, S, nullptr, factor);
+}
+
+void haddo1(const RunState& rs, SweepWork& sw, int J, int S, ConstParamView par,
+            double factor) {
+  checkDimension(sw, "Dimension Error in haddo1");
+  addOneTop(rs, sw, J, S, &par, factor);
+}
+
+void addovv(const RunState& rs, SweepWork& sw, int J, double factor) {
+  checkDimension(sw, "Dimension Error in addovv");
+  addTwoTop(rs, sw, J, nullptr, factor);
+}
+
+void haddovv(const RunState& rs, SweepWork& sw, int J, ConstParamView par, double factor) {
+  checkDimension(sw, "Dimension Error in haddovv");
+  addTwoTop(rs, sw, J, &par, factor);
+}
+
+void addiop(const RunState& rs, SweepWork& sw, int J, int S, double value, int op) {
+  (void)J;
+  checkDimension(sw, "Dimension Error in addiop");
+  if (op < 1 || op > TorsionTables::NOP) stop("ERROR: torsional operator number");
+  const int N = sw.blk.N, d = sw.blk.d;
+  for (int t1 = 1; t1 <= sw.blk.ntop; ++t1)
+    for (int t2 = t1 + 1; t2 <= sw.blk.ntop; ++t2) {
+      const int s1 = sigmaOf(rs, S, t1), s2 = sigmaOf(rs, S, t2);
+      // the operator product is diagonal in K: q = p - (i_p - i_q) d
+      for (int p = 1; p <= N; ++p)
+        for (int q = (p - 1) % d + 1; q <= p; q += d) {
+          if (!thirdTopAgrees(sw, t1, t2, p, q)) continue;
+          const int K = sw.basis[p].K;
+          sw.h(p - 1, q - 1) +=
+              value * sw.tors.O(op, localState(sw, p, t1), localState(sw, q, t1), s1, K, t1) *
+              sw.tors.O(op, localState(sw, p, t2), localState(sw, q, t2), s2, K, t2);
+        }
+    }
+}
+
+void haddjp(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset) {
+  const int d = 2 * J + 1;
+  const double P = double(J) * (J + 1);
+  addDistortion(rs, sw, J, par, offset, " H_DJPM ", "Dimension Error in ADDJP",
+                [&](int t, int p, int q) {
+                  const double* O = table(sw, t);
+                  return 2.0 * P *
+                         O[rotRow(sw.basis[p].K, localState(sw, p, t), J, d) +
+                           std::size_t(rotRow(sw.basis[q].K, localState(sw, q, t), J, d)) * DIMTOT];
+                });
+}
+
+void haddkp(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset) {
+  const int d = 2 * J + 1;
+  addDistortion(rs, sw, J, par, offset, " H_DKP ", "Dimension Error in HaddKP",
+                [&](int t, int p, int q) {
+                  const double* O = table(sw, t);
+                  const int Kp = sw.basis[p].K, Kq = sw.basis[q].K;
+                  return double(Kp * Kp + Kq * Kq) *
+                         O[rotRow(Kp, localState(sw, p, t), J, d) +
+                           std::size_t(rotRow(Kq, localState(sw, q, t), J, d)) * DIMTOT];
+                });
+}
+
+void hadddp(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset) {
+  const int d = 2 * J + 1;
+  addDistortion(rs, sw, J, par, offset, " H_DKD   top", "Dimension Error in HAddDP",
+                [&](int t, int p, int q) {
+                  const double* O = table(sw, t);
+                  const int Kp = sw.basis[p].K, Kq = sw.basis[q].K;
+                  const int vp = localState(sw, p, t), vq = localState(sw, q, t);
+                  auto o = [&](int K, int Kp2) {
+                    return O[rotRow(K, vp, J, d) + std::size_t(rotRow(Kp2, vq, J, d)) * DIMTOT];
+                  };
+                  // (J+^2 + J-^2) O: row K_p reached from K_p -+ 2
+                  double left = 0.0, right = 0.0;
+                  if (Kp - 2 >= -J) left += jPlus2(J, Kp - 2) * o(Kp - 2, Kq);
+                  if (Kp + 2 <= J) left += jPlus2(J, Kp) * o(Kp + 2, Kq);
+                  // O (J+^2 + J-^2): column K_q sent to K_q +- 2
+                  if (Kq + 2 <= J) right += o(Kp, Kq + 2) * jPlus2(J, Kq);
+                  if (Kq - 2 >= -J) right += o(Kp, Kq - 2) * jPlus2(J, Kq - 2);
+                  return 0.5 * (left + right);
+                });
+}
+
+void bld2vjk(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par,
+             bool complexBlock) {
+  (void)F2;
+  const int ntop = sw.blk.ntop;
+  if (ntop < 1) return;
+  checkBlock(rs, sw, J, S);
+  const int woods = sw.blk.woods;
+
+  auto anyTop = [&](int offset) {
+    for (int t = 1; t <= ntop; ++t)
+      if (par(par::top(t, offset)) != 0.0) return true;
+    return false;
+  };
+  auto addPair = [&](double factor) {
+    if (complexBlock)
+      haddovv(rs, sw, J, par, factor);
+    else
+      addovv(rs, sw, J, factor);
+  };
+
+  // 1. top-top coupling: F12 (p1 - rho1 J)(p2 - rho2 J), Vss sin sin, Vcc cos cos
+  if (ntop > 1) {
+    const double F12 = par(par::F12), Vss = par(par::Vss), Vcc = par(par::Vcc);
+    if (F12 != 0.0) {
+      rotovv(rs, sw, J, S, 5, 5, false);
+      addPair(F12);
+    }
+    if (Vss != 0.0) {
+      if (hasBit(woods, WOODS_IOP)) {
+        addiop(rs, sw, J, S, -Vss, 7);
+      } else {
+        rotovv(rs, sw, J, S, 7, 7, false);
+        addPair(-Vss / 2.0);
+      }
+    }
+    if (Vcc != 0.0) {
+      if (hasBit(woods, WOODS_IOP)) {
+        addiop(rs, sw, J, S, Vcc, 6);
+      } else {
+        rotovv(rs, sw, J, S, 6, 6, false);
+        addPair(Vcc / 2.0);
+      }
+    }
+  }
+
+  // 2. distortion of the kinetic torsional term: (p - rho J)^2 relative to species 1
+  const bool dpiJ = anyTop(par::Dpi2J), dpiK = anyTop(par::Dpi2K), dpiM = anyTop(par::Dpi2m);
+  if (dpiJ || dpiK || dpiM) {
+    rotovv(rs, sw, J, S, 1, 1, true);
+    if (dpiJ) haddjp(rs, sw, J, par, 10);
+    if (dpiK) haddkp(rs, sw, J, par, 11);
+    if (dpiM) hadddp(rs, sw, J, par, 12);
+  }
+
+  // 3. distortion of the potential: cos(n alpha) relative to species 1; the
+  //    one rotation serves all three terms
+  const bool dc3J = anyTop(par::Dc3J), dc3K = anyTop(par::Dc3K), dc3M = anyTop(par::Dc3m);
+  if (dc3J || dc3K || dc3M) {
+    rotovv(rs, sw, J, S, 6, 6, true);
+    if (dc3J) haddjp(rs, sw, J, par, 7);
+    if (dc3K) haddkp(rs, sw, J, par, 8);
+    if (dc3M) hadddp(rs, sw, J, par, 9);
+  }
+
+  // 4./5. the one-top Hamiltonians, rotated torsional energies
+  rotevl(rs, sw, J, S);
+  if (complexBlock)
+    haddo1(rs, sw, J, S, par, 1.0);
+  else
+    addo1(rs, sw, J, S, 1.0);
+}
+
 } // namespace ruvo
