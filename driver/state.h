@@ -251,6 +251,10 @@ struct TorsionTables {
   std::vector<double> vec;     // [k][v][m], m = 0..DIMM-1
   // torsional integrals T(K, K', v, v', sigma, t)
   std::vector<double> tint;    // [t][s][k][k'][v][v']
+  // window of one-top states the tables hold per top (v = 1..nV is state
+  // firstV+v-1), and the count fixed by the first set computed with woods
+  // bit 4 (0 until then; kept for the whole run)
+  std::array<int, DIMTOP + 1> firstV{}, nV{}, nVfixed{};
   void allocate();
   static int ks(int K) { return K + KOFF; }
   static int ss(int sigma) { return sigma + 1; }

@@ -12,4 +12,11 @@ namespace ruvo {
 void calmk(RunState& rs, SweepWork& sw, int B, ConstParamView par, ConstFlagView flags,
            int pass);
 
+// Torsional integrals T(K, K', v, v', sigma, t) of top t for symmetry number
+// sigma from the kept eigenvectors of every K in sw.tors (the current (t,
+// sigma)), for the nV kept states of basis half-width M.  Governed by
+// sw.blk.woods bits 1 and 2.
+void caltori(RunState& rs, SweepWork& sw, int sigma, int t, int pass, int M, int firstV,
+             int nV);
+
 } // namespace ruvo

@@ -1,0 +1,176 @@
+// Dependent internal-rotation parameters of a parameter set.
+//
+// A top of moment I_alpha about its own axis (unit vector lambda in the
+// principal axes) has F0 = 1/(2 I_alpha).  With the rotational constants
+// Bg = 1/(2 I_g) of the molecule the vector rho has the components
+//   rho_g = lambda_g I_alpha / I_g = lambda_g Bg / F0 ,
+// so rho and the axis direction fix each other once F0 is known.  The
+// reduced constants of the tops are the inverse of the matrix
+//   M_ij = delta_ij / F0_i - sum_g lambda_gi lambda_gj Bg / (F0_i F0_j),
+// its diagonal giving F of each top and its off-diagonal element the
+// top-top coupling F12.  Angles are in radians, constants in GHz.
+#include "fit/adjust.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "driver/stop.h"
+#include "numerics/eigen.h"
+#include "report/fortran_format.h"
+
+namespace ruvo {
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+// a/b where a component that vanishes contributes nothing, even when the
+// rotational constant of that axis is zero as well
+double ratio(double a, double b) { return a == 0.0 ? 0.0 : a / b; }
+
+double clampedAcos(double x) { return std::acos(std::clamp(x, -1.0, 1.0)); }
+
+} // namespace
+
+void recalf(double rho, double beta, double gamma, double Bx, double By, double Bz,
+            double& F0, double& lx, double& ly, double& lz) {
+  if (rho == 0.0) stop("ERROR: rho (or F0) can not be zero");
+  // components of the rho vector in the principal axes
+  const double rx = rho * std::cos(gamma) * std::sin(beta);
+  const double ry = rho * std::sin(gamma) * std::sin(beta);
+  const double rz = rho * std::cos(beta);
+  // lambda_g is proportional to rho_g / Bg; its length fixes F0
+  const double ux = ratio(rx, Bx), uy = ratio(ry, By), uz = ratio(rz, Bz);
+  const double norm = 1.0 / std::sqrt(ux * ux + uy * uy + uz * uz);
+  F0 = norm;
+  lx = norm * ux;
+  ly = norm * uy;
+  lz = norm * uz;
+}
+
+void symInverse3(int n, const double a[3][3], double inv[3][3]) {
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) inv[i][j] = 0.0;
+  if (n <= 0) return;
+  // column-major copy for the eigen-solver (leading dimension 3)
+  double z[9], ev[3], work[3];
+  for (int c = 0; c < n; ++c)
+    for (int r = 0; r < n; ++r) z[r + 3 * c] = a[r][c];
+  int ierr = 0;
+  hdiag(3, n, z, ev, work, ierr);
+  if (ierr != 0) stop("ERROR: F matrix could not be diagonalised");
+  eigsrt(ev, z, n, 3);
+  // inverse = V D^+ V^T, directions of zero eigenvalue dropped
+  for (int k = 0; k < n; ++k) {
+    if (ev[k] == 0.0) continue;
+    const double w = 1.0 / ev[k];
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) inv[i][j] += z[i + 3 * k] * w * z[j + 3 * k];
+  }
+}
+
+void recaff(int ntop, const TopVec& rho, const TopVec& beta, const TopVec& gamma, double Bx,
+            double By, double Bz, bool noCoupling, TopVec& F0, AxisDirs& lambda,
+            double finv[3][3]) {
+  if (ntop > DIMTOP) stop(" Dimension Error in recaff !");
+  for (int t = 1; t <= ntop; ++t)
+    recalf(rho[t], beta[t], gamma[t], Bx, By, Bz, F0[t], lambda[t][0], lambda[t][1],
+           lambda[t][2]);
+  // the F matrix in units of 1/GHz
+  double m[3][3] = {};
+  for (int i = 1; i <= ntop; ++i) {
+    const auto& li = lambda[i];
+    m[i - 1][i - 1] =
+        (F0[i] - li[0] * li[0] * Bx - li[1] * li[1] * By - li[2] * li[2] * Bz) / (F0[i] * F0[i]);
+    if (noCoupling) continue;
+    for (int j = 1; j <= ntop; ++j) {
+      if (j == i) continue;
+      const auto& lj = lambda[j];
+      m[i - 1][j - 1] =
+          -(li[0] * lj[0] * Bx + li[1] * lj[1] * By + li[2] * lj[2] * Bz) / (F0[i] * F0[j]);
+    }
+  }
+  symInverse3(std::max(ntop, 0), m, finv);
+}
+
+double recrho(double F0, double beta, double gamma, double Bx, double By, double Bz) {
+  if (F0 == 0.0) stop("ERROR in recrho: F0 = 0");
+  const double ux = ratio(F0 * std::cos(gamma) * std::sin(beta), Bx);
+  const double uy = ratio(F0 * std::sin(gamma) * std::sin(beta), By);
+  const double uz = ratio(F0 * std::cos(beta), Bz);
+  return 1.0 / std::sqrt(ux * ux + uy * uy + uz * uz);
+}
+
+void reclg(double epsil, double delta, double Bx, double By, double Bz, double& beta,
+           double& gamma) {
+  // rho_g is proportional to lambda_g Bg
+  const double tx = std::cos(epsil) * std::sin(delta) * Bx;
+  const double ty = std::sin(epsil) * std::sin(delta) * By;
+  const double tz = std::cos(delta) * Bz;
+  const double len = std::sqrt(tx * tx + ty * ty + tz * tz);
+  beta = len > 0.0 ? clampedAcos(tz / len) : 0.0;
+  const double perp2 = tx * tx + ty * ty;
+  const double c = perp2 == 0.0 ? 1.0 : std::clamp(tx / std::sqrt(perp2), -1.0, 1.0);
+  gamma = (ty < 0.0 ? -1.0 : 1.0) * std::acos(c);
+}
+
+void adjusta(RunState& rs, ParamView set, int /*npar*/, int adjf) {
+  const int ntop = rs.ctl.ntop;
+  if (ntop > DIMTOP) stop(" Dimension Error in recaff !");
+  const bool print = hasBit(rs.ctl.aprint, 64) && rs.detailPrint != 0;
+  std::ostream& out = *rs.io.out;
+  const double Bx = set(par::BJ) + set(par::Bm);
+  const double By = set(par::BJ) - set(par::Bm);
+  const double Bz = set(par::BJ) + set(par::BK);
+
+  TopVec rho{}, beta{}, gamma{};
+  for (int t = 1; t <= ntop; ++t) {
+    double& b = set(par::top(t, par::beta));
+    double& g = set(par::top(t, par::gamma));
+    if (hasBit(adjf, 16)) {
+      double nb = 0.0, ng = 0.0;
+      reclg(set(par::top(t, par::epsil)), set(par::top(t, par::delta)), Bx, By, Bz, nb, ng);
+      if (print)
+        put(out, "(2(A,F12.6))",
+            {" adjusting beta  from", b, " to", nb, " adjusting gamma from", g, " to", ng});
+      b = nb;
+      g = ng;
+    }
+    // angles modulo 2 pi, keeping their sign
+    b = std::fmod(b, kTwoPi);
+    g = std::fmod(g, kTwoPi);
+    double& r = set(par::top(t, par::rho));
+    if (hasBit(adjf, 8)) {
+      const double nr = recrho(set(par::top(t, par::F0)), b, g, Bx, By, Bz);
+      if (print) put(out, "(2(A,F12.6))", {" adjusting rho from", r, " to", nr});
+      r = nr;
+    }
+    rho[t] = r;
+    beta[t] = b;
+    gamma[t] = g;
+  }
+
+  TopVec F0{};
+  AxisDirs lambda{};
+  double finv[3][3];
+  recaff(ntop, rho, beta, gamma, Bx, By, Bz, hasBit(adjf, 4), F0, lambda, finv);
+
+  for (int t = 1; t <= ntop; ++t) {
+    if (hasBit(adjf, 1)) set(par::top(t, par::F)) = finv[t - 1][t - 1];
+    if (!hasBit(adjf, 8)) set(par::top(t, par::F0)) = F0[t];
+    if (!hasBit(adjf, 16)) {
+      // direction of the top axis: polar angle delta, azimuth epsil
+      const auto& l = lambda[t];
+      double delta = clampedAcos(l[2]);
+      double epsil = 0.0;
+      const double perp2 = l[0] * l[0] + l[1] * l[1];
+      if (perp2 > 0.0)
+        epsil = (l[1] < 0.0 ? -1.0 : 1.0) * clampedAcos(l[0] / std::sqrt(perp2));
+      set(par::top(t, par::epsil)) = std::fmod(epsil, kTwoPi);
+      set(par::top(t, par::delta)) = std::fmod(delta, kTwoPi);
+    }
+  }
+  if (hasBit(adjf, 2)) set(par::F12) = finv[0][1];
+}
+
+} // namespace ruvo
