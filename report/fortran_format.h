@@ -10,12 +10,24 @@
 //   n(...)  group repeated n times
 // When items remain at the end of the layout it is used again from its
 // beginning on a new record; output stops at the first data descriptor for
-// which no item is left.  A number that does not fit is written as w '*'.
-// Lower-case letters mean the same as upper-case ones; blanks are ignored.
+// which no item is left (blanks, record ends and quoted texts before it are
+// still written; '$' counts only when it is reached).  A number that does not
+// fit is written as w '*'.  Lower-case letters mean the same as upper-case
+// ones; blanks are ignored.
+//
+// Numbers: Fw.d drops the zero before the point of |x| < 1 only when that
+// makes it fit; Ew.d/Dw.d likewise drop the zero of 0.ddd; an exponent of
+// three digits takes the place of the letter (0.123+100).  Negative values
+// that round to zero keep their sign (-0.000).
+// An item of the wrong kind is still written sensibly: a real under I is
+// rounded to the nearest integer, an integer under F/E/D is converted, a
+// number under A is written as its free-format text, a text under I/F/E/D
+// as under Aw.
 #pragma once
 
 #include <initializer_list>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -28,6 +40,9 @@ struct FItem {
   FItem(int x) : v(static_cast<long long>(x)) {}
   FItem(long x) : v(static_cast<long long>(x)) {}
   FItem(long long x) : v(x) {}
+  FItem(unsigned x) : v(static_cast<long long>(x)) {}
+  FItem(unsigned long x) : v(static_cast<long long>(x)) {}
+  FItem(unsigned long long x) : v(static_cast<long long>(x)) {}
   FItem(double x) : v(x) {}
   FItem(const char* s) : v(std::string_view(s)) {}
   FItem(std::string_view s) : v(s) {}
@@ -39,6 +54,11 @@ struct FItem {
 std::string fmt(std::string_view layout, std::initializer_list<FItem> items);
 // The same, written to `os`.
 void put(std::ostream& os, std::string_view layout, std::initializer_list<FItem> items);
+// The same for an item list built at run time.
+std::string fmt(std::string_view layout, std::span<const FItem> items);
+void put(std::ostream& os, std::string_view layout, std::span<const FItem> items);
+// An array of numbers through one layout, e.g. "(40F10.6)" over a table.
+void putValues(std::ostream& os, std::string_view layout, std::span<const double> values);
 
 // A free-format record: a leading blank, items separated by one blank (two
 // texts in a row are joined directly), integers in 11 columns, doubles with
