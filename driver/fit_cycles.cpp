@@ -1,7 +1,373 @@
 #include "driver/fit_cycles.h"
 
+#include <algorithm>
+#include <cmath>
+#include <ostream>
+#include <string>
+#include <utility>
+
+#include "driver/model.h"
+#include "driver/sweep.h"
+#include "fit/adjust.h"
+#include "fit/lmfit.h"
+#include "input/parameter_print.h"
+#include "report/derived_constants.h"
+#include "report/fortran_format.h"
+#include "report/transition_listing.h"
+
 namespace ruvo {
 
-void fitCycles(RunState&, FitState&, SweepWork&) {}
+namespace {
+
+// The fit sees the transitions through the model function of the driver.
+struct TransitionModel final : FitModelFunction {
+  explicit TransitionModel(RunState& r) : rs(r) {}
+  double value(int i, double* dyda, double& sigma, int nfit) override {
+    return funcs(rs, i, dyda, sigma, nfit);
+  }
+  void savepsi(int i, double x) override { ruvo::savepsi(rs, i, x); }
+  RunState& rs;
+};
+
+// Values written on records of `perRecord` fixed-point fields (w.d each);
+// used for the layouts "(5F15.9)" and "(20F7.3)".
+void putFixedRecords(std::ostream& os, const double* v, int n, int perRecord, int w, int d) {
+  std::string line;
+  for (int i = 0; i < n; ++i) {
+    line += fmtF(v[i], w, d);
+    if ((i + 1) % perRecord == 0 || i + 1 == n) {
+      os << line << '\n';
+      line.clear();
+    }
+  }
+  if (n == 0) os << '\n';
+}
+
+// Name of the parameter a fit variable stands for (its first term), first
+// six characters.
+std::string fitVarName(const RunState& rs, const FitModel& fm, int i) {
+  const FitVar& v = fm.var[i];
+  if (v.nterm < 1 || v.par[1] < 1 || v.par[1] > NPAR) return "";
+  return rs.parName[v.par[1]].substr(0, 6);
+}
+
+double& corrAt(FitState& fs, int r, int c) { return fs.cov[(r - 1) + (c - 1) * DIMFIT]; }
+
+// One record "(1D12.6,2X,30F6.3)" per eigenvalue: the eigenvalue and its
+// eigenvector; further components continue on records that start the
+// layout again.
+void putEigenBlock(std::ostream& os, FitState& fs, int nfit) {
+  put(os, "(/,A,A,/)", {" Eigenvalues and ", "Eigenvector Matrix of SVD-FIT "});
+  for (int i = 1; i <= nfit; ++i) {
+    std::string line = fmtE(fs.sing[i], 12, 6, 'D') + "  ";
+    int used = 0;
+    for (int k = 1; k <= nfit; ++k) {
+      const double x = fs.evec[(k - 1) + (i - 1) * DIMFIT];
+      if (used == 30) {
+        os << line << '\n';
+        line = fmtE(x, 12, 6, 'D') + "  ";
+        used = 0;
+        continue;
+      }
+      line += fmtF(x, 6, 3);
+      ++used;
+    }
+    os << line << '\n';
+  }
+}
+
+// Deviation summary of the last listing, by kind, B and V.
+void deviationSummary(RunState& rs, const FitState& fs, int nfit) {
+  std::ostream& out = *rs.io.out;
+  out << "\n RMS deviations (MHz), B and V sorted\n";
+  for (int kind = 1; kind <= 2; ++kind) {
+    put(out, "(2A3,A4,A)",
+        {"B", "V", "n", kind == 1 ? " splittings MHz" : " abs. freq. MHz"});
+    for (int b = 1; b <= DIMB; ++b)
+      for (int v = 1; v <= 3; ++v) {
+        const int n = fs.stats.count[kind][v][b];
+        if (n == 0) continue;
+        const double w = fs.stats.wSum[kind][v][b];
+        // weighted rms deviation in MHz, and the same scaled to the lines
+        // that remain free after nfit parameters were fitted
+        const double rms = w > 0.0 ? 1000.0 * std::sqrt(fs.stats.devSum[kind][v][b] / w) : 0.0;
+        put(out, "(2I3,I4,2F18.6)",
+            {b, v, n, rms, rms * static_cast<double>(n + nfit) / n});
+      }
+  }
+}
+
+// Largest relative change of a fitted parameter in the last step.
+void largestChange(RunState& rs, const FitState& fs, int npar, int nB) {
+  double largest = -1.0;
+  int pBest = 0, bBest = 0;
+  for (int p = 1; p <= npar; ++p)
+    for (int b = 1; b <= nB; ++b) {
+      const double value = fs.work(p, b);
+      if (value == 0.0 || fs.flags(p, b) == 0) continue;
+      const double rel = std::fabs(fs.change(p, b) / value);
+      if (rel > largest) {
+        largest = rel;
+        pBest = p;
+        bBest = b;
+      }
+    }
+  if (pBest == 0) return;
+  std::string valueText, changeText;
+  pra_f(fs.work(pBest, bBest), fs.change(pBest, bBest), valueText, changeText);
+  std::string name = rs.parName[pBest].substr(0, 7);
+  name.resize(7, ' ');
+  put(*rs.io.out, "(1X,2A,I1,4A,F8.3,A)",
+      {name, "(", bBest, ")", valueText, "  ", changeText, 100.0 * largest, "% Max. Change"});
+}
+
+// Errors, correlations and cofreedoms of the fitted combinations.
+void correlationReport(RunState& rs, FitState& fs, int nfit) {
+  std::ostream& out = *rs.io.out;
+  out << "\n Errors of fitted linear combinations\n";
+  {
+    double e[DIMFIT];
+    for (int j = 1; j <= nfit; ++j) e[j - 1] = fs.work.flat(j);
+    putFixedRecords(out, e, nfit, 5, 15, 9);
+  }
+  double row[DIMFIT];
+  out << "\n Correlation Matrix of fitted linear combinations \n";
+  double strongest = 0.0;
+  int si = 0, sj = 0;
+  for (int i = 1; i <= nfit; ++i) {
+    put(out, "(1X,A6,$)", {fitVarName(rs, fs.model, i)});
+    for (int k = 1; k < i; ++k) {
+      row[k - 1] = corrAt(fs, k, i);
+      if (std::fabs(row[k - 1]) > std::fabs(strongest)) {
+        strongest = row[k - 1];
+        si = i;
+        sj = k;
+      }
+    }
+    row[i - 1] = 1.0;
+    putFixedRecords(out, row, i, 20, 7, 3);
+  }
+  if (si != 0)
+    put(out, "(A,I3,A,I3,A,F7.4,A)",
+        {" strongest correlation between", si, " and", sj, " (", strongest, ")"});
+  out << "\n Freedom Cofreedom Matrix of linear comb.\n";
+  double smallest = 2.0;
+  int mi = 0, mj = 0;
+  for (int i = 1; i <= nfit; ++i) {
+    put(out, "(1X,A6,$)", {fitVarName(rs, fs.model, i)});
+    for (int k = 1; k <= i; ++k) {
+      row[k - 1] = corrAt(fs, i, k);
+      if (k < i && row[k - 1] < smallest) {
+        smallest = row[k - 1];
+        mi = i;
+        mj = k;
+      }
+    }
+    putFixedRecords(out, row, i, 20, 7, 3);
+  }
+  if (mi != 0)
+    put(out, "(A,I3,A,I3,A,F7.4,A)",
+        {" minimum cofreedom between", mi, " and", mj, " (", smallest, ")"});
+}
+
+// Derived constants of every B set after the fit.
+void derivedReports(RunState& rs, FitState& fs, int npar, int nfit) {
+  std::ostream& out = *rs.io.out;
+  const int ntop = rs.ctl.ntop;
+  for (int b = 1; b <= rs.nB; ++b) {
+    put(out, "(A,I3)", {"------------------------------------- B =", b});
+    const int adjf = rs.adjfB[b];
+    adjusta(rs, fs.best.set(b), npar, adjf);
+    const ConstParamView value = std::as_const(fs.best).set(b);
+    const ConstParamView error = std::as_const(fs.change).set(b);
+    prrrp(rs, value, error, fs.cov.data(), fs.model, nfit, b);
+    if (ntop > 0) {
+      prirp(rs, value, error, DEG_PER_RAD, adjf);
+      prpot(rs, value, error, GHZ_TO_KJ, GHZ_TO_KCAL, GHZ_TO_CM);
+    }
+    if (ntop > 1) {
+      // With several tops F follows from the F matrix; an F that does not
+      // agree with it is flagged.
+      const double f1 = fs.best(par::top(1, par::F), b);
+      adjusta(rs, fs.best.set(b), npar, myor(adjf, 1));
+      if (fs.best(par::top(1, par::F), b) != f1)
+        put(out, "(A,/,20X,A)",
+            {"**** Warning **** : F values not consistent ",
+             "Use adjf = 1 to keep F values right."});
+      for (int t = 1; t <= ntop; ++t)
+        put(out, "(A,1F18.9)", {"F(calc)  ", fs.best(par::top(t, par::F), b)});
+      if (ntop > 2) put(out, "(A,1F18.9)", {"F12(calc)", fs.best(par::F12, b)});
+    }
+  }
+}
+
+} // namespace
+
+void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
+  Controls& ctl = rs.ctl;
+  std::ostream& out = *rs.io.out;
+  const int nB = std::clamp(rs.nB, 1, DIMB);
+  const int npar = std::clamp(fs.model.npar, 0, NPAR);
+  const int nfit = std::clamp(fs.model.nfit, 0, DIMFIT);
+  TransitionModel model(rs);
+  FitControls fc;
+  fc.rofit = ctl.rofit;
+  fc.eps = ctl.eps;
+  fc.orger = ctl.orger;
+  fc.fitscl = ctl.fitscl;
+  fc.svderr = ctl.svderr;
+
+  // 1. Preparation: the cycles start from the input parameters; no
+  // intensities are computed while the parameters still move.
+  fs.work = fs.best;
+  double bestVar = 1.0e30;
+  double variance = 0.0;
+  int conv = 1, derivMode = 1, status = 0;
+  fs.stepw = 1.0;
+  const int savedInts = ctl.ints;
+  ctl.ints = 0;
+  bool listed = false;
+  bool finished = false;
+
+  int cycle = 1;
+  for (; cycle <= ctl.nzyk; ++cycle) {
+    if (ctl.eval != 0) put(rs.io.evalFile, "(/,A,i5)", {" Iteration", cycle});
+    // cycle print flag
+    if (cycle == 1) {
+      rs.cyclePrint = (hasBit(ctl.xprint, 8) || hasBit(ctl.xprint, 1)) ? 1 : 0;
+    } else {
+      put(out, "(/,A,/,A,i3)",
+          {" -------------------------------------------------------", " Iteration :",
+           cycle - 1});
+      rs.cyclePrint = hasBit(ctl.xprint, 8) ? 1 : 0;
+    }
+    if (conv > 1 && hasBit(ctl.xprint, 2)) rs.cyclePrint = 1;
+    if (hasBit(ctl.aprint, 64) && rs.cyclePrint) prpar(rs, fs.best);
+    // intensities once the fit has settled (or in a pure calculation)
+    if (ctl.nzyk == 1 || conv == 2) ctl.ints = savedInts;
+
+    calc1(rs, sw, fs.work, fs.flags, fs.model, 0);
+    if (ctl.nzyk == 1) {
+      funpr(rs, fs.stats);
+      if (nfit > 0) deviationSummary(rs, fs, nfit);
+      return;
+    }
+
+    // Evaluation of the working set and the convergence counter.
+    status = FIT_START;
+    lmfit(model, rs.tr.ndata, npar, nB, DIMFIT, nfit, fs.model, fs.flags, fs, fs.best, fs.work,
+          fs.change, fc, variance, bestVar, fs.stepw, status, 0, ctl.lambda, out);
+    const double ratio = variance / bestVar;
+    const double t = ctl.convg;
+    if (ratio <= t)
+      conv = 1;
+    else if (ratio <= 2.0 - t)
+      conv = conv + 1;
+    else if (ratio > 2.0 - t)
+      conv = std::min(conv, 0) - 1;
+    if (derivMode == 1 && conv == -3) {
+      derivMode = 3;
+      out << "Switching to better derivatives (takes more time)\n";
+    }
+    if (variance < bestVar && hasBit(ctl.xprint, 4)) rs.cyclePrint = 1;
+    put(out, "(A,D12.6,A,F8.6,A,I2)",
+        {" Sigma:", std::sqrt(variance), "  Sigma/OldSigma:", std::sqrt(ratio), "  conv:", conv});
+    out.flush();
+
+    listed = false;
+    if (cycle == 1) {
+      if ((hasBit(ctl.aprint, 16) && rs.cyclePrint) || hasBit(ctl.aprint, 8)) {
+        out << '\n';
+        funpr(rs, fs.stats);
+        listed = true;
+      }
+    } else {
+      if (rs.cyclePrint) {
+        put(out, "(/,15X,A,5X,A)", {"Parameters", "Change"});
+        pra(rs, fs.work, fs.change, fs.flags, myand(ctl.aprint, 7), 1, 0);
+      }
+      largestChange(rs, fs, npar, nB);
+      if (hasBit(ctl.aprint, 16) && rs.cyclePrint) {
+        out << '\n';
+        funpr(rs, fs.stats);
+        listed = true;
+      }
+    }
+
+    // Derivatives, needed when this point becomes the accepted one.
+    if (variance < bestVar || ctl.dfreq > 1 || derivMode == 3) {
+      calc1(rs, sw, fs.work, fs.flags, fs.model, derivMode);
+      if (ctl.dfreq != 0) {
+        put(rs.io.dfreqFile, "(/,A,i5)", {" Iteration", cycle});
+        prderiv(rs, fs.model, nfit);
+      }
+      if (derivMode == 3) derivMode = 2;
+    }
+
+    // The step, or the end of the fit.
+    status = FIT_STEP;
+    if (conv > 2) status = FIT_CONVERGED;
+    if (cycle == ctl.nzyk) status = FIT_LASTCYCLE;
+    if (g_interrupted == 1) status = FIT_INTERRUPTED;
+    if (ctl.lambda > 1000.0) status = FIT_DAMPED_OUT;
+    lmfit(model, rs.tr.ndata, npar, nB, DIMFIT, nfit, fs.model, fs.flags, fs, fs.best, fs.work,
+          fs.change, fc, variance, bestVar, fs.stepw, status, 0, ctl.lambda, out);
+    if (status >= 0)
+      for (int b = 1; b <= nB; ++b) adjusta(rs, fs.work.set(b), npar, rs.adjfB[b]);
+
+    // condition number of the normal matrix
+    double cond = 0.0;
+    for (int j = 1; j <= nfit; ++j)
+      if (fs.sing[j] > 0.0) {
+        cond = fs.sing[nfit] / fs.sing[j];
+        break;
+      }
+    put(out, "(/,A,I3,A,F6.4,A,D9.3,A,D9.3)",
+        {" indep.par:", fs.nindep, " stepw:", fs.stepw, " lambda:", ctl.lambda, " cond.no:",
+         cond});
+    if (hasBit(ctl.aprint, 512) && rs.cyclePrint && status >= 0) putEigenBlock(out, fs, nfit);
+    out.flush();
+
+    bestVar = std::min(bestVar, variance);
+    if (status < 0) {
+      finished = true;
+      break;
+    }
+  }
+
+  // 3. End of the fit.
+  if (!finished) out << "\n No Convergence, fit aborted \n";
+  // Without any cycle nothing has been calculated yet: the listing is made
+  // from the input parameters.
+  const bool noCycle = cycle == 1 && !finished;
+  if (conv == 0 || ctl.ints != savedInts || variance > bestVar || noCycle) {
+    ctl.ints = savedInts;
+    out << "\n Recalculation of the spectrum\n";
+    calc2(rs, sw, fs.best, fs.flags, fs.model, 0);
+    listed = false;
+  }
+  --cycle;
+  put(out, "(A,/,A,I3,/)",
+      {"##########################################################", "  End at Cycle ", cycle});
+  if (!listed) funpr(rs, fs.stats);
+
+  // 4. Deviation summary.
+  if (nfit > 0) deviationSummary(rs, fs, nfit);
+
+  // 5. Fit summary.
+  if (fs.nindep != nfit) {
+    put(out, "(/,A,I3,A,I3,A)",
+        {" **** Warning **** : only", fs.nindep, " of", nfit,
+         " Parameters are linear independent!"});
+    if (ctl.svderr != 0) out << " Errors may be wrong!  set 'svderr' to 0 recommended\n";
+  }
+  put(out, "(/,12X,A)", {"Parameters  and  Errors"});
+  pra(rs, fs.best, fs.change, fs.flags, std::min(myand(ctl.aprint, 7) + 1, 5), 1, 0);
+  put(out, "(/,A,F15.6,A,/)", {" Standard Deviation", 1000.0 * std::sqrt(bestVar), " MHz"});
+  derivedReports(rs, fs, npar, nfit);
+  correlationReport(rs, fs, nfit);
+  putEigenBlock(out, fs, nfit);
+  out.flush();
+}
 
 } // namespace ruvo
