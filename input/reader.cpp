@@ -1,21 +1,713 @@
-// The input reader (being written).
+// The input reader: logical lines, tokens, number expressions and keyword
+// lists of the ruvo input file.
+//
+// A logical line is built from physical records: "{...}" comments (which
+// may run over several records) and "!" comments are removed, a backslash
+// continues the line on the next record, apostrophes quote.  Tokens are
+// separated by blanks, "," and ";".  Numbers are decimal (Fortran F and I
+// editing), hexadecimal "0x1F", binary "%101" or "$name" (read as 0); a
+// number expression joins numbers with "+" and "-" tokens.  Keyword lists
+// match keys against a table of names by prefix.
+//
+// Choices made where the format leaves things open:
+//  * A logical line holds 255 characters.  When continuation records would
+//    store more non-blank characters than that, the run stops with a message
+//    that names the record: cutting the line silently could drop or shorten
+//    a value without any notice, and the user can always split the line.
+//    (Blanks beyond the limit are dropped; they carry nothing.)  A single
+//    record is processed up to its 255th character, as the format defines;
+//    when non-blank, uncommented text is lost that way, a warning naming the
+//    record goes to standard error.
+//  * Input that ends inside an open "{" comment, an open quote or after a
+//    continuing backslash ends the logical line there.  The token scanner
+//    never looks past the line end.
+//  * Tokens are cut to 40 characters; so are keys.
+//  * Integers must fit 32 bits and decimal numbers the double range;
+//    anything larger stops the run with "ERROR: number out of range: " and
+//    the token.  Numbers too small for a double read as 0.
+//  * Scan positions are remembered by value (s_mark / g_mark), so there is
+//    no stack of marks that could overflow.
 #include "input/reader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <streambuf>
+
+#include "driver/stop.h"
+#include "report/fortran_format.h"
 
 namespace ruvo {
 
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Blanks inside a numeric field are ignored, as Fortran input does by
+// default for internal reads.
+std::string withoutBlanks(std::string_view tok) {
+  std::string s;
+  s.reserve(tok.size());
+  for (char c : tok)
+    if (c != ' ') s += c;
+  return s;
+}
+
+[[noreturn]] void cannotRead(std::string_view tok) {
+  stop("ERROR: cannot read number: " + std::string(tok));
+}
+[[noreturn]] void outOfRange(std::string_view tok) {
+  stop("ERROR: number out of range: " + std::string(tok));
+}
+
+// A decimal number with the rules of Fortran F editing of a field without
+// implied decimals: optional sign, digits with an optional point, and an
+// optional exponent introduced by E or D (either case) or, as Fortran
+// allows, by the exponent's sign alone (1.5-3 = 1.5E-3).
+double readDecimalReal(std::string_view token) {
+  const std::string s = withoutBlanks(token);
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  std::string mantissa;
+  int intDigits = 0, fracDigits = 0;
+  while (i < s.size() && isDigit(s[i])) { mantissa += s[i++]; ++intDigits; }
+  if (i < s.size() && s[i] == '.') {
+    mantissa += s[i++];
+    while (i < s.size() && isDigit(s[i])) { mantissa += s[i++]; ++fracDigits; }
+  }
+  if (intDigits + fracDigits == 0) cannotRead(token);
+  // decimal exponent, saturated far outside the double range
+  long long exponent = 0;
+  bool hasExponent = false;
+  if (i < s.size()) {
+    const char c = s[i];
+    if (c == 'e' || c == 'E' || c == 'd' || c == 'D') ++i;
+    else if (c != '+' && c != '-') cannotRead(token);
+    bool expNegative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) expNegative = s[i++] == '-';
+    const std::size_t digitsStart = i;
+    while (i < s.size() && isDigit(s[i])) {
+      if (exponent < 100000) exponent = exponent * 10 + (s[i] - '0');
+      ++i;
+    }
+    if (i == digitsStart || i != s.size()) cannotRead(token);
+    if (expNegative) exponent = -exponent;
+    hasExponent = true;
+  }
+  std::string text = mantissa;
+  if (hasExponent) text += "e" + std::to_string(exponent);
+  double value = 0.0;
+  const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (res.ec == std::errc::result_out_of_range) {
+    // Tell overflow from underflow by the magnitude of the mantissa.
+    double m = 0.0;
+    std::from_chars(mantissa.data(), mantissa.data() + mantissa.size(), m);
+    if (m != 0.0 && std::log10(m) + static_cast<double>(exponent) > 0.0) outOfRange(token);
+    value = 0.0;
+  } else if (res.ec != std::errc() || res.ptr != text.data() + text.size()) {
+    cannotRead(token);
+  }
+  if (!std::isfinite(value)) outOfRange(token);
+  return negative ? -value : value;
+}
+
+// A decimal integer with the rules of Fortran I editing: optional sign and
+// digits only; it must fit 32 bits.
+int readDecimalInteger(std::string_view token) {
+  const std::string s = withoutBlanks(token);
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  if (i == s.size()) cannotRead(token);
+  long long magnitude = 0;
+  for (; i < s.size(); ++i) {
+    if (!isDigit(s[i])) cannotRead(token);
+    magnitude = magnitude * 10 + (s[i] - '0');
+    if (magnitude > 2147483648LL) outOfRange(token);
+  }
+  const long long value = negative ? -magnitude : magnitude;
+  if (value > std::numeric_limits<int>::max()) outOfRange(token);
+  return static_cast<int>(value);
+}
+
+// Hexadecimal digits after "0x", or binary digits after "%": positional
+// digits, the last one least significant; blanks are skipped.  Returns -1
+// for a character that is no digit of the base.
+int digitValue(char c, int base) {
+  int d = -1;
+  if (isDigit(c)) d = c - '0';
+  else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+  return d < base ? d : -1;
+}
+
+int readPositional(std::string_view token, std::size_t skip, int base, const char* what,
+                   const char* stopMessage, std::ostream& out) {
+  if (token.size() <= skip) return 0;
+  for (std::size_t i = skip; i < token.size(); ++i) {
+    if (token[i] == ' ') continue;
+    if (digitValue(token[i], base) < 0) {
+      put(out, "(A,A)", {what, token});
+      stop(stopMessage);
+    }
+  }
+  long long value = 0;
+  for (std::size_t i = skip; i < token.size(); ++i) {
+    if (token[i] == ' ') continue;
+    value = value * base + digitValue(token[i], base);
+    if (value > std::numeric_limits<int>::max()) outOfRange(token);
+  }
+  return static_cast<int>(value);
+}
+
+int hexread(std::string_view token, std::ostream& out) {
+  return readPositional(token, 2, 16, "supposed hexadecimal: ", "ERROR: hex digit out of range !",
+                        out);
+}
+
+int dualread(std::string_view token, std::ostream& out) {
+  return readPositional(token, 1, 2, "supposed binary: ",
+                        "ERROR: binary constant must be of 0 and 1", out);
+}
+
+bool isBlank(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return c == ' '; });
+}
+
+// A table name (blank-padded to `width`) is selected by a key stem when the
+// stem is a prefix of the name; the comparison is case-sensitive.
+bool nameMatches(std::string_view name, std::string_view stem, int width) {
+  if (stem.empty() || static_cast<int>(stem.size()) > width) return false;
+  if (static_cast<int>(name.size()) > width) name = name.substr(0, static_cast<std::size_t>(width));
+  return name.size() >= stem.size() && name.compare(0, stem.size(), stem) == 0;
+}
+
+} // namespace
+
+// ------------------------------------------------------------ logical lines
+
 Reader::Reader(std::istream& in, std::ostream& out, std::ostream& err)
     : in_(in), out_(out), err_(err), buf_(LINE_MAX_CHARS, ' ') {}
-int Reader::getbuf() { eof_ = true; len_ = 0; pos_ = 1; return 0; }
-bool Reader::getend() const { return true; }
+
+void Reader::store(char c) {
+  if (len_ < LINE_MAX_CHARS) {
+    buf_[static_cast<std::size_t>(len_++)] = c;
+    return;
+  }
+  if (c == ' ') return; // blanks beyond the line's end carry nothing
+  stop("ERROR: input line longer than 255 characters at input record " +
+       std::to_string(records_));
+}
+
+// Appends the characters of one physical record to the logical line.
+// Returns true when the record ends with a continuing backslash.
+bool Reader::processRecord(const char* rec, int n) {
+  int last = n; // characters at or below blank at the end are dropped
+  while (last > 0 && static_cast<unsigned char>(rec[last - 1]) <= ' ') --last;
+  const int limit = std::min(last, LINE_MAX_CHARS);
+  bool endedEarly = false;
+  bool continued = false;
+  for (int i = 0; i < limit; ++i) {
+    const char c = rec[i];
+    const auto u = static_cast<unsigned char>(c);
+    if (inComment_) {
+      if (c == '}') inComment_ = false;
+      continue;
+    }
+    if (c == '\'') {
+      inQuote_ = !inQuote_;
+      store(c);
+      continue;
+    }
+    if (inQuote_) {
+      store(c);
+      continue;
+    }
+    if (c == '\t') {
+      store(' ');
+      continue;
+    }
+    if (u < ' ') continue;
+    if (c == '{') {
+      inComment_ = true;
+      continue;
+    }
+    if (c == '!') {
+      endedEarly = true;
+      break;
+    }
+    if (c == '\\') {
+      if (i + 1 < limit && (rec[i + 1] == '{' || rec[i + 1] == '!' || rec[i + 1] == '\\')) {
+        store(rec[++i]);
+        continue;
+      }
+      endedEarly = true;
+      continued = true;
+      break;
+    }
+    store(c);
+  }
+  if (last > LINE_MAX_CHARS && !endedEarly && !inComment_) {
+    // Tell the user when text that is no comment falls beyond the
+    // characters that are processed.
+    int i = LINE_MAX_CHARS;
+    while (i < last && rec[i] == ' ') ++i;
+    if (inQuote_ || (rec[i] != '!' && rec[i] != '{'))
+      err_ << "Warning: input record " << records_
+           << " is longer than 255 characters; the rest is ignored\n";
+  }
+  return continued;
+}
+
+int Reader::getbuf() {
+  len_ = 0;
+  std::fill(buf_.begin(), buf_.end(), ' ');
+  pos_ = 1;
+  tokStart_ = 1;
+  tokEnd_ = 0;
+  sepFlag_ = 0;
+  inQuote_ = false;
+  inComment_ = false;
+  eof_ = false;
+  std::streambuf* sb = in_.rdbuf();
+  if (sb == nullptr || in_.bad()) return -1;
+
+  char rec[RECORD_MAX_CHARS];
+  bool firstRecord = true;
+  for (;;) {
+    // one physical record; characters beyond 500 are read and dropped
+    int n = 0;
+    bool gotAny = false;
+    for (;;) {
+      const int c = sb->sbumpc();
+      if (c == std::char_traits<char>::eof()) break;
+      gotAny = true;
+      if (c == '\n') break;
+      if (n < RECORD_MAX_CHARS) rec[n++] = static_cast<char>(c);
+    }
+    if (!gotAny) {
+      // End of input: the line ends here, also inside an open comment or
+      // quote or after a continuing backslash.
+      if (firstRecord) eof_ = true;
+      inQuote_ = false;
+      inComment_ = false;
+      break;
+    }
+    ++records_;
+    firstRecord = false;
+    const bool continued = processRecord(rec, n);
+    if (!continued && !inQuote_ && !inComment_) break;
+  }
+
+  int first = 1;
+  while (first <= len_ && buf_[static_cast<std::size_t>(first - 1)] == ' ') ++first;
+  pos_ = first;
+  tokStart_ = first;
+  tokEnd_ = 0;
+  return len_ - first + 1;
+}
+
+bool Reader::getend() const {
+  int p = pos_;
+  while (p <= len_ && buf_[static_cast<std::size_t>(p - 1)] == ' ') ++p;
+  return p > len_;
+}
+
 bool Reader::atEof() const { return eof_; }
-void Reader::writebuf(std::ostream&) {}
-bool Reader::getc(std::string&, int) { return false; }
-int Reader::getd(double&) { return 0; }
-int Reader::geti(int&) { return 0; }
-void Reader::getln(const NameTable&, double*, int*) {}
-void Reader::getxln(const NameTable&, int, double*, int*) {}
+
+void Reader::writebuf(std::ostream& os) {
+  if (pos_ > len_) return;
+  put(os, "(A)", {std::string_view(buf_).substr(static_cast<std::size_t>(pos_ - 1),
+                                                static_cast<std::size_t>(len_ - pos_ + 1))});
+}
+
+std::string_view Reader::line() const {
+  return std::string_view(buf_).substr(0, static_cast<std::size_t>(len_));
+}
+
 int Reader::s_mark() const { return pos_; }
-void Reader::g_mark(int position) { pos_ = position; }
-std::string_view Reader::line() const { return std::string_view(buf_).substr(0, len_); }
+
+void Reader::g_mark(int position) { pos_ = std::clamp(position, 1, len_ + 1); }
+
+// ------------------------------------------------------------------ tokens
+
+// Scans the next token: blanks, "," and ";" end it outside apostrophes.  A
+// "," or ";" after it (blanks between allowed) is consumed and sets the
+// separator flag.  Returns the token length, or -1 at the line end.
+int Reader::nx_ss() {
+  const auto at = [this](int p) { return buf_[static_cast<std::size_t>(p - 1)]; };
+  int p = std::max(pos_, 1);
+  while (p <= len_ && at(p) == ' ') ++p;
+  tokStart_ = p;
+  sepFlag_ = 0;
+  if (p > len_) {
+    tokEnd_ = p - 1;
+    pos_ = p;
+    return -1;
+  }
+  bool quoted = false;
+  while (p <= len_) {
+    const char c = at(p);
+    if (c == '\'') quoted = !quoted;
+    else if (!quoted && (c == ' ' || c == ',' || c == ';')) break;
+    ++p;
+  }
+  tokEnd_ = p - 1;
+  while (p <= len_ && at(p) == ' ') ++p;
+  if (p <= len_ && (at(p) == ',' || at(p) == ';')) {
+    sepFlag_ = 1;
+    ++p;
+  }
+  pos_ = p;
+  return tokEnd_ - tokStart_ + 1;
+}
+
+// The scanned token as text: a single apostrophe is dropped, two adjacent
+// ones give one; cut to maxLen characters.
+std::string Reader::rd_ss(int maxLen) const {
+  std::string text;
+  for (int p = tokStart_; p <= tokEnd_ && p <= len_; ++p) {
+    const char c = buf_[static_cast<std::size_t>(p - 1)];
+    if (c == '\'') {
+      if (p + 1 <= tokEnd_ && buf_[static_cast<std::size_t>(p)] == '\'') {
+        text += '\'';
+        ++p;
+      }
+      continue;
+    }
+    text += c;
+  }
+  if (static_cast<int>(text.size()) > std::max(maxLen, 0))
+    text.resize(static_cast<std::size_t>(std::max(maxLen, 0)));
+  return text;
+}
+
+bool Reader::getc(std::string& text, int len) {
+  if (nx_ss() < 0) return false;
+  text = rd_ss(len);
+  return true;
+}
+
+int Reader::isnumber(std::string_view t) {
+  if (t.empty()) return 0;
+  if (t[0] == '$') return 4;
+  if (t.size() >= 3 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) return 3;
+  if (t.size() >= 2 && t[0] == '%' && (t[1] == '0' || t[1] == '1')) return 2;
+  const auto at = [&t](std::size_t i) { return i < t.size() ? t[i] : ' '; };
+  if (isDigit(t[0])) return 1;
+  if ((t[0] == '+' || t[0] == '-' || t[0] == '.') && isDigit(at(1))) return 1;
+  if ((t[0] == '+' || t[0] == '-') && at(1) == '.' && isDigit(at(2))) return 1;
+  return 0;
+}
+
+// ------------------------------------------------------- number expressions
+
+// Looks ahead for an operator token: "+" gives 1, "-" gives 2; otherwise
+// the scan state is restored and the result is 0.
+int Reader::xgetop() {
+  const Scan before = save();
+  if (nx_ss() == 1) {
+    const char c = buf_[static_cast<std::size_t>(tokStart_ - 1)];
+    if (c == '+') return 1;
+    if (c == '-') return 2;
+  }
+  restore(before);
+  return 0;
+}
+
+// Reads one number token into v (0 when there is none).  Returns its kind,
+// or <= 0 with the scan state restored when the next token is no number.
+int Reader::xgetd(double& v) {
+  v = 0.0;
+  const Scan before = save();
+  const int n = nx_ss();
+  if (n <= 0) {
+    restore(before);
+    return n < 0 ? -1 : 0;
+  }
+  const std::string tok = rd_ss(TOKEN_MAX);
+  const int kind = isnumber(tok);
+  switch (kind) {
+  case 1: v = readDecimalReal(tok); break;
+  case 2: v = dualread(tok, out_); break;
+  case 3: v = hexread(tok, out_); break;
+  case 4: v = 0.0; break;
+  default: restore(before); return 0;
+  }
+  return kind;
+}
+
+int Reader::xgeti(long long& v) {
+  v = 0;
+  const Scan before = save();
+  const int n = nx_ss();
+  if (n <= 0) {
+    restore(before);
+    return n < 0 ? -1 : 0;
+  }
+  const std::string tok = rd_ss(TOKEN_MAX);
+  const int kind = isnumber(tok);
+  switch (kind) {
+  case 1: v = readDecimalInteger(tok); break;
+  case 2: v = dualread(tok, out_); break;
+  case 3: v = hexread(tok, out_); break;
+  case 4: v = 0; break;
+  default: restore(before); return 0;
+  }
+  return kind;
+}
+
+// A number expression: numbers joined by "+" and "-" tokens, applied to the
+// value held.  A leading operator works on the value held ("+ 0.5" adds to
+// it); an operator followed by a separator or by no number ends the
+// expression with result 5, "-" negating the value.  "," or ";" after a
+// number ends the expression.
+int Reader::getd(double& value) {
+  int op = xgetop();
+  if (op > 0 && sepFlag_ == 1) {
+    if (op == 2) value = -value;
+    return 5;
+  }
+  for (;;) {
+    double v = 0.0;
+    const int kind = xgetd(v);
+    if (op > 0 && kind <= 0) {
+      if (op == 2) value = -value;
+      return 5;
+    }
+    if (op == 0) value = v;
+    else if (op == 1) value += v;
+    else value -= v;
+    if (kind <= 0 || sepFlag_ == 1) return kind;
+    op = xgetop();
+    if (op == 0) return kind;
+  }
+}
+
+int Reader::geti(int& value) {
+  // the running value is kept in 64 bits and checked against the 32-bit
+  // range at every step, so that no sum or negation wraps
+  long long acc = value;
+  const auto fits = [this](long long v) {
+    if (v > std::numeric_limits<int>::max() || v < std::numeric_limits<int>::min())
+      stop("ERROR: integer out of range in: " + std::string(line()));
+    return static_cast<int>(v);
+  };
+  int op = xgetop();
+  if (op > 0 && sepFlag_ == 1) {
+    if (op == 2) acc = -acc;
+    value = fits(acc);
+    return 5;
+  }
+  for (;;) {
+    long long v = 0;
+    const int kind = xgeti(v);
+    if (op > 0 && kind <= 0) {
+      if (op == 2) acc = -acc;
+      value = fits(acc);
+      return 5;
+    }
+    if (op == 0) acc = v;
+    else if (op == 1) acc += v;
+    else acc -= v;
+    value = fits(acc);
+    if (kind <= 0 || sepFlag_ == 1) return kind;
+    op = xgetop();
+    if (op == 0) return kind;
+  }
+}
+
+// ------------------------------------------------------------ keyword lists
+
+void Reader::getln(const NameTable& table, double* values, int* counts) {
+  keyList(table, 1, values, counts, false);
+}
+
+void Reader::getxln(const NameTable& table, int m, double* values, int* counts) {
+  keyList(table, m, values, counts, true);
+}
+
+// The set range of an indexed key such as BJ(2:4), BJ(2-4), BJ(3:) or BJ():
+// the stem length (characters before "(" or, without parentheses, before
+// the first blank) and the first and last set.  Without a range, or with
+// "()", all sets 1..m.
+void Reader::ind_ss(const std::string& key, int m, int& stemLen, int& first, int& last) const {
+  std::size_t end = key.find(' ');
+  if (end == std::string::npos) end = key.size();
+  int opens = 0, closes = 0;
+  for (std::size_t i = 0; i < end; ++i) {
+    if (key[i] == '(') ++opens;
+    if (key[i] == ')') {
+      if (closes == opens) stop(" index error 2");
+      ++closes;
+    }
+  }
+  if (opens != closes) stop(" index error 1");
+  first = 1;
+  last = m;
+  if (opens == 0) {
+    stemLen = static_cast<int>(end);
+    return;
+  }
+  const std::size_t open = key.find('(');
+  stemLen = static_cast<int>(open);
+  std::size_t i = open + 1;
+  if (key[i] == ')') return; // "()": all sets
+  // a set number, saturated well above any set count
+  const auto number = [&](int& out) {
+    bool any = false;
+    long long v = 0;
+    while (i < end && isDigit(key[i])) {
+      if (v < 1000000) v = v * 10 + (key[i] - '0');
+      any = true;
+      ++i;
+    }
+    if (any) out = static_cast<int>(v);
+    return any;
+  };
+  number(first);
+  if (key[i] == ')') {
+    last = first;
+  } else if (key[i] == ':' || key[i] == '-') {
+    ++i;
+    if (!number(last)) last = m;
+    if (key[i] != ')') stop("index range - or :");
+  } else {
+    stop("index range - or :");
+  }
+  if (first < 1 || last < 1) stop(" index .lt. 1");
+  if (first > m || last > m) stop(" index gt maxi");
+}
+
+void Reader::warnAmbiguous(std::string_view stem, const NameTable& table,
+                           const std::vector<char>& match) {
+  bool exact = false, longer = false;
+  for (int j = 0; j < table.n; ++j) {
+    if (!match[static_cast<std::size_t>(j)]) continue;
+    std::string_view name = table.names[j];
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    if (name == stem) exact = true;
+    else longer = true;
+  }
+  if (!exact || !longer) return;
+  if (!warnedKeys_.insert(std::string(stem)).second) return;
+  err_ << "Warning: key " << stem << " selects";
+  for (int j = 0; j < table.n; ++j)
+    if (match[static_cast<std::size_t>(j)]) {
+      std::string_view name = table.names[j];
+      while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+      err_ << ' ' << name;
+    }
+  err_ << " (it is a prefix of several names)\n";
+}
+
+// Reads the rest of the line as keys and values.  A key selects every name
+// of which it is a prefix; the value that follows is read into each of
+// them.  An ambiguous key followed by several numbers hands them to its
+// names in table order (the set counts track how many of the group still
+// wait for a value); numbers without a key fill the names in table order;
+// a name given again is overwritten with a message.
+void Reader::keyList(const NameTable& table, int m, double* values, int* counts, bool indexed) {
+  if (table.names == nullptr || table.n <= 0 || values == nullptr || counts == nullptr || m < 1)
+    return;
+  const int n = table.n;
+  match_.assign(static_cast<std::size_t>(n), 0);
+  std::string remembered; // the key that following numbers belong to
+  int positional = 0;     // names filled by numbers without a key
+  while (!getend()) {
+    const Scan mark = save();
+    std::string key;
+    Scan valueStart = mark;
+    bool typedKey = false;
+    double scratch = 0.0;
+    if (getd(scratch) > 0) {
+      restore(mark);
+      key = remembered;
+    } else {
+      restore(mark);
+      nx_ss();
+      key = rd_ss(TOKEN_MAX);
+      remembered = key;
+      valueStart = save();
+      typedKey = true;
+    }
+    if (isBlank(key)) {
+      if (positional + 1 > n) return;
+      key = table.names[positional++];
+      while (!key.empty() && key.back() == ' ') key.pop_back();
+      typedKey = false;
+    }
+
+    int stemLen = 0, first = 1, last = 1;
+    if (indexed) {
+      ind_ss(key, m, stemLen, first, last);
+    } else {
+      const std::size_t blank = key.find(' ');
+      stemLen = static_cast<int>(blank == std::string::npos ? key.size() : blank);
+    }
+    const std::string_view stem = std::string_view(key).substr(0, static_cast<std::size_t>(stemLen));
+    bool any = false;
+    for (int j = 0; j < n; ++j) {
+      match_[static_cast<std::size_t>(j)] = nameMatches(table.names[j], stem, table.width);
+      any = any || match_[static_cast<std::size_t>(j)];
+    }
+    if (!any) {
+      put(out_, "(2A)", {"Input Error: undef character ", key});
+      restore(valueStart);
+      getd(scratch); // the value of the unknown key is dropped
+      continue;
+    }
+    if (typedKey) warnAmbiguous(stem, table, match_);
+
+    int mostMatched = 0;
+    Scan after = valueStart;
+    bool read = false;
+    for (int s = first; s <= last; ++s) {
+      double* v = values + static_cast<std::size_t>(s - 1) * static_cast<std::size_t>(n);
+      int* c = counts + static_cast<std::size_t>(s - 1) * static_cast<std::size_t>(n);
+      int matched = 0, lastMatched = -1;
+      // first pass: names still waiting for a value
+      for (int j = 0; j < n; ++j) {
+        if (!match_[static_cast<std::size_t>(j)] || !(c[j] == 0 || c[j] > 1)) continue;
+        ++matched;
+        lastMatched = j;
+        restore(valueStart);
+        getd(v[j]);
+        after = save();
+        read = true;
+        c[j] = c[j] == 0 ? matched : c[j] - 1;
+      }
+      // second pass: names given before are overwritten
+      if (matched == 0) {
+        for (int j = 0; j < n; ++j) {
+          if (!match_[static_cast<std::size_t>(j)] || c[j] != 1) continue;
+          ++matched;
+          lastMatched = j;
+          const double old = v[j];
+          restore(valueStart);
+          getd(v[j]);
+          after = save();
+          read = true;
+          putFree(out_, {indexed ? "GETXLN: overwriting " : " GETLN: overwriting ", key, " from ",
+                         old, " to ", v[j]});
+          c[j] = matched;
+        }
+      }
+      if (matched == 1) c[lastMatched] = 1;
+      mostMatched = std::max(mostMatched, matched);
+    }
+    if (read) {
+      restore(after);
+    } else {
+      // an empty set range (last below first): the value is read and dropped
+      restore(valueStart);
+      getd(scratch);
+    }
+    if (mostMatched == 1) remembered.clear();
+  }
+}
 
 } // namespace ruvo

@@ -49,8 +49,32 @@ public:
   // the current logical line (for echo and tests)
   std::string_view line() const;
 
+  // Kind of a token as a number: 4 "$name" (reads as 0), 3 hexadecimal
+  // "0x..", 2 binary "%0.."/"%1..", 1 decimal, 0 no number.
+  static int isnumber(std::string_view token);
+
 private:
   struct Impl;
+  // the scan state of the current line, saved and restored by look-aheads
+  struct Scan {
+    int pos, tokStart, tokEnd, sepFlag;
+  };
+  Scan save() const { return {pos_, tokStart_, tokEnd_, sepFlag_}; }
+  void restore(const Scan& s) {
+    pos_ = s.pos; tokStart_ = s.tokStart; tokEnd_ = s.tokEnd; sepFlag_ = s.sepFlag;
+  }
+  bool processRecord(const char* rec, int n); // true: the line continues
+  void store(char c);
+  int nx_ss();
+  std::string rd_ss(int maxLen) const;
+  int xgetop();
+  int xgetd(double& v);
+  int xgeti(long long& v);
+  void keyList(const NameTable& table, int m, double* values, int* counts, bool indexed);
+  void ind_ss(const std::string& key, int m, int& stemLen, int& first, int& last) const;
+  void warnAmbiguous(std::string_view stem, const NameTable& table, const std::vector<char>& match);
+  long records_ = 0;           // physical records read so far
+  std::vector<char> match_;    // names selected by the current key
   std::istream& in_;
   std::ostream& out_;
   std::ostream& err_;
