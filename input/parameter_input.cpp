@@ -1,5 +1,498 @@
+// The parameter sections of the input file: title, controls, parameters,
+// fit variables, symmetry species and torsional states; the transition
+// list follows (transition_input.cpp).
 #include "input/parameter_input.h"
+
+#include <climits>
+#include <cmath>
+#include <ostream>
+
+#include "driver/stop.h"
+#include "fit/adjust.h"
+#include "input/parameter_print.h"
 #include "input/reader.h"
+#include "input/tables.h"
+#include "input/transition_input.h"
+#include "report/fortran_format.h"
+
 namespace ruvo {
-bool parinp(RunState&, FitState&, Reader&) { return true; }
+
+namespace {
+
+// An input number as an integer, truncated toward zero; values beyond the
+// range of int are held at its ends (and NaN reads as 0).
+int truncInt(double x) {
+  if (std::isnan(x)) return 0;
+  if (x >= 2147483647.0) return INT_MAX;
+  if (x <= -2147483648.0) return INT_MIN;
+  return static_cast<int>(x);
+}
+
+std::string padded(const std::string& s, std::size_t w) {
+  return s.size() >= w ? s : s + std::string(w - s.size(), ' ');
+}
+
+std::string trimmed(const std::string& s) {
+  std::size_t e = s.find_last_not_of(' ');
+  return e == std::string::npos ? std::string() : s.substr(0, e + 1);
+}
+
+// ------------------------------------------------------------ title
+// Echo the title lines; the word help lists the parameter names and the
+// limits instead of running.  Returns false for help.
+bool readTitle(RunState& rs, Reader& rd) {
+  std::ostream& out = *rs.io.out;
+  while (rd.getbuf() > 0) {
+    const int mark = rd.s_mark();
+    rd.writebuf(out);
+    rd.g_mark(mark);
+    std::string first;
+    if (!rd.getc(first)) continue;
+    first = trimmed(first);
+    if (first == "help" || first == "Help" || first == "HELP") {
+      put(out, "(A)", {" possible parameters:"});
+      for (int p = 1; p <= NPAR; ++p) put(out, "(X,A)", {padded(kParamNames[p], PARNAME_WIDTH)});
+      put(out, "(/,A,I3)", {" DIMTOP ", DIMTOP});
+      put(out, "(A,I3)", {" DIMJ   ", DIMJ});
+      put(out, "(/,A)", {" See help file \"ruvo_v25.txt\" for more information"});
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------- controls
+void readControls(RunState& rs, Reader& rd) {
+  constexpr int NC = NINTCTL + NREALCTL;
+  double value[NC] = {};
+  int given[NC] = {};
+  const NameTable table{&kControlNames[1], NC, CONTROL_WIDTH};
+  while (rd.getbuf() > 0) rd.getln(table, value, given);
+
+  Controls c; // the defaults
+  int* ints[NINTCTL] = {&c.nzyk,  &c.print, &c.eval,  &c.dfreq,  &c.orger,  &c.ints,  &c.maxm,
+                        &c.woods, &c.ndata, &c.nfold, &c.spin,   &c.ntop,   &c.adjf,  &c.maxvm,
+                        &c.aprint, &c.xprint, &c.ncycl, &c.svderr, &c.fitscl, &c.reduct};
+  double* reals[NREALCTL] = {&c.rofit, &c.eps,    &c.defer,  &c.weigf, &c.convg,
+                             &c.lambda, &c.freq_l, &c.freq_h, &c.limit, &c.temp};
+  for (int k = 0; k < NINTCTL; ++k)
+    if (given[k] > 0) *ints[k] = truncInt(value[k]);
+  for (int k = 0; k < NREALCTL; ++k)
+    if (given[NINTCTL + k] > 0) *reals[k] = value[NINTCTL + k];
+
+  // the print level selects listing bits
+  const int p = c.print;
+  if (p == 1) c.aprint = myor(c.aprint, 1);
+  if (p == 2) {
+    c.aprint = myor(c.aprint, 17);
+    c.xprint = myor(c.xprint, 4);
+  }
+  if (p >= 3) {
+    c.xprint = myor(c.xprint, 4);
+    static const int extra[4] = {9, 10, 26, 274};
+    if (p <= 6) c.aprint = myor(c.aprint, extra[p - 3]);
+  }
+  if (c.ncycl > c.nzyk) c.nzyk = c.ncycl;
+  rs.ctl = c;
+
+  // echo: integers four to a line, reals three to a line
+  std::ostream& out = *rs.io.out;
+  int onLine = 0;
+  for (int k = 0; k < NINTCTL; ++k) {
+    const std::string& name = kControlNames[k + 1];
+    if (name[0] == '_') continue;
+    put(out, "(3X,A,3X,I5,$)", {padded(name, CONTROL_WIDTH), *ints[k]});
+    if (++onLine == 4) {
+      out << '\n';
+      onLine = 0;
+    }
+  }
+  if (onLine > 0) out << '\n';
+  onLine = 0;
+  for (int k = 0; k < NREALCTL; ++k) {
+    const std::string& name = kControlNames[NINTCTL + k + 1];
+    if (name[0] == '_') continue;
+    put(out, "(3X,A,3X,D12.7,$)", {padded(name, CONTROL_WIDTH), *reals[k]});
+    if (++onLine == 3) {
+      out << '\n';
+      onLine = 0;
+    }
+  }
+  if (onLine > 0) out << '\n';
+}
+
+// ---------------------------------------------------- checks and files
+void checkControls(RunState& rs) {
+  std::ostream& out = *rs.io.out;
+  Controls& c = rs.ctl;
+  if (c.ntop == 3 && hasBit(c.adjf, 4))
+    putFree(out, {" I recommend to set adj to 4 for a three top molecule!"});
+  if (c.ntop > DIMTOP) stop("ERROR: ntop > DIMTOP");
+  // a negative number of tops would size every per-top loop below zero
+  if (c.ntop < 0) stop("ERROR: ntop < 0");
+  if (2LL * c.maxm + 1 > DIMM) stop("ERROR: 2maxm+1 > DIMM");
+  // the free-rotor basis -maxm..maxm needs at least the state m = 0
+  if (c.ntop > 0 && c.maxm < 0) stop("ERROR: maxm < 0");
+  // the transition list holds at most 10000 lines
+  if (c.ndata > DIMDATA) stop("ERROR: ndata > 10000");
+  if (c.eval != 0) {
+    put(out, "(A)", {"\\\\ writing eigenvalues in file eval.out"});
+    if (rs.io.evalFile.is_open()) rs.io.evalFile.close();
+    rs.io.evalFile.open("eval.out", std::ios::out | std::ios::trunc);
+    if (!rs.io.evalFile) stop("ERROR: can not open eval.out");
+  }
+  if (c.dfreq != 0) {
+    put(out, "(A,A)", {"\\\\ writing deviation of frequencies in", " file dfreq.out"});
+    if (rs.io.dfreqFile.is_open()) rs.io.dfreqFile.close();
+    rs.io.dfreqFile.open("dfreq.out", std::ios::out | std::ios::trunc);
+    if (!rs.io.dfreqFile) stop("ERROR: can not open dfreq.out");
+  }
+  if (c.reduct == 1) putFree(out, {"Using Watson S Reduction "});
+  if (c.reduct == 2) putFree(out, {"Using van Eijck-Typke Reduction "});
+  if (c.reduct == 0) putFree(out, {"Using Watson A Reduction "});
+  initParamNames(rs);
+  for (int t = 1; t <= DIMTOP; ++t) {
+    rs.maxmTop[t] = t <= c.ntop ? c.maxm : 0;
+    rs.maxvmTop[t] = t <= c.ntop ? c.maxvm : 0;
+  }
+  out << '\n';
+}
+
+// -------------------------------------------------------- parameters
+// Reads the parameter lines; `given` receives the given-counts per set.
+void readParameters(RunState& rs, FitState& fs, Reader& rd, FitFlags& given) {
+  fs.best = ParamSets{};
+  given = FitFlags{};
+  const NameTable table{&rs.parName[1], NPAR, PARNAME_WIDTH};
+  for (int line = 1; line <= NPAR + 1; ++line) {
+    const int n = rd.getbuf();
+    if (n < 0) stop("reading a");
+    if (n == 0) break;
+    rd.getxln(table, DIMB, fs.best.v.data(), given.v.data());
+  }
+  // parameters of tops that are not there, and the top-top coupling of
+  // fewer than two tops, are held at 0
+  const int ntop = rs.ctl.ntop;
+  for (int b = 1; b <= DIMB; ++b) {
+    for (int p = 33 + 15 * ntop; p <= NPAR; ++p) fs.best(p, b) = 0.0;
+    if (ntop <= 1) fs.best(par::F12, b) = fs.best(par::Vss, b) = fs.best(par::Vcc, b) = 0.0;
+  }
+}
+
+// The largest set whose active parameters differ from the set before.
+int assumedSets(const RunState& rs, const FitState& fs) {
+  const int npar = 32 + 15 * rs.ctl.ntop;
+  int nb = 1;
+  for (int b = 2; b <= DIMB; ++b)
+    for (int p = 1; p <= npar; ++p)
+      if (fs.best(p, b) != 0.0 && fs.best(p, b) != fs.best(p, b - 1)) nb = b;
+  return nb;
+}
+
+// Adjustment bits of each set: which top parameters follow from others.
+void adjustmentBits(RunState& rs, FitState& fs, const FitFlags& given, int nbAssumed) {
+  std::ostream& out = *rs.io.out;
+  const Controls& c = rs.ctl;
+  const int npar = 32 + 15 * c.ntop;
+  for (int b = 1; b <= nbAssumed; ++b) {
+    ParamView v = fs.best.set(b);
+    int adj = c.adjf;
+    if (c.ints != 0 && v(par::mu_x) == 0.0 && v(par::mu_y) == 0.0 && v(par::mu_z) == 0.0)
+      stop("ERROR: need mu_x mu_y or mu_z for intensities");
+    if (v(par::BJ) == 0.0) stop("ERROR: BJ can not be zero");
+    auto addBit = [&](int bit, const char* line) {
+      if (!hasBit(adj, bit)) put(out, "(A)", {line});
+      adj = myor(adj, bit);
+    };
+    if (c.ntop > 0) {
+      if (given(par::F12, b) > 2) v(par::F12) = 0.0;
+      if (given(par::top(1, par::F0), b) > 1) v(par::top(1, par::F0)) = 0.0;
+      if (given(par::top(2, par::F0), b) > 2) v(par::top(2, par::F0)) = 0.0;
+      const int t1 = 1;
+      // axis angles given instead of beta and gamma
+      if ((v(par::top(t1, par::delta)) != 0.0 || v(par::top(t1, par::epsil)) != 0.0) &&
+          v(par::top(t1, par::beta)) == 0.0 && v(par::top(t1, par::gamma)) == 0.0)
+        addBit(16, " \\\\ set (adj  or 16)");
+      // 1/(2 I_alpha) given instead of rho
+      if (v(par::top(t1, par::F0)) != 0.0 && v(par::top(t1, par::rho)) == 0.0)
+        addBit(8, " \\\\ set (adj  or  8)");
+      if (v(par::top(t1, par::F)) == 0.0) addBit(1, " \\\\ set (adj  or  1)");
+    }
+    if (c.ntop > 1 && v(par::F12) == 0.0) addBit(2, " \\\\ set (adj  or  2)");
+    rs.adjfB[b] = adj;
+    rs.woodsB[b] = c.woods;
+    adjusta(rs, v, npar, adj);
+    if (hasBit(adj, 1)) putFree(out, {"\\\\ adj  1: adjust F according to rho, beta and gamma"});
+    if (hasBit(adj, 2)) putFree(out, {"\\\\ adj  2: adjust F12 according to rho, beta and gamma"});
+    if (hasBit(adj, 4)) putFree(out, {"\\\\ adj  4: adjust F (one top case) and ignore F' "});
+    if (hasBit(adj, 8)) putFree(out, {"\\\\ adj  8: adjust rho according to F0 = 1/(2 I_alpha)"});
+    if (hasBit(adj, 16))
+      putFree(out, {"\\\\ adj 16: adjust beta and gamma  according delta + epsil"});
+    put(out, "(A,I4)", {" new adj :", adj});
+  }
+  for (int b = nbAssumed + 1; b <= DIMB; ++b) {
+    rs.adjfB[b] = rs.adjfB[nbAssumed];
+    rs.woodsB[b] = rs.woodsB[nbAssumed];
+  }
+}
+
+// ----------------------------------------------------- fit variables
+void readFitVariables(RunState& rs, FitState& fs, Reader& rd) {
+  std::ostream& out = *rs.io.out;
+  FitModel& m = fs.model;
+  m.nfit = 0;
+  m.npar = 32 + 15 * rs.ctl.ntop;
+  fs.flags = FitFlags{};
+  const NameTable table{&rs.parName[1], NPAR, PARNAME_WIDTH};
+  for (;;) {
+    ParamSets coef;
+    FitFlags given;
+    const int n = rd.getbuf();
+    if (n < 0) stop(" Error reading fit parameters");
+    if (n == 0) break;
+    std::string word;
+    rd.getc(word);
+    word = trimmed(word);
+    int kind;
+    const char* echo;
+    if (word == "fit") {
+      kind = 1;
+      echo = " fit ";
+    } else if (word == "dqu") {
+      kind = -1;
+      echo = " dqu ";
+    } else if (word == "dqx") {
+      kind = -2;
+      echo = " dqx ";
+    } else {
+      break;
+    }
+    if (m.nfit >= DIMFIT) stop(" maximum number (DIMFIT) of fit variables exceeded !");
+    FitVar& fv = m.var[++m.nfit];
+    fv = FitVar{};
+    fv.kind = kind;
+    double step = 0.0, factor = 0.0;
+    if (rd.getd(step) <= 0) step = 0.1;
+    if (rd.getd(factor) <= 0) factor = 1.0;
+    fv.step = step;
+    fv.factor = factor;
+    put(out, "(A,2D8.1,3X,$)", {echo, step, factor});
+
+    rd.getxln(table, DIMB, coef.v.data(), given.v.data());
+    // entries in table order, set by set; the sum of the magnitudes of the
+    // entered parameters tells whether a numerical step is possible
+    double sumAbs = 0.0;
+    for (int p = 1; p <= NPAR; ++p)
+      for (int b = 1; b <= DIMB; ++b) {
+        if (given(p, b) <= 0) continue;
+        if (fv.nterm >= DIMPLC) stop(" Dimension Error: DIMPLC");
+        ++fv.nterm;
+        fv.par[fv.nterm] = p;
+        fv.set[fv.nterm] = b;
+        fv.coef[fv.nterm] = coef(p, b) == 0.0 ? 1.0 : coef(p, b);
+        fs.flags(p, b) = 1;
+        sumAbs += std::fabs(fs.best(p, b));
+      }
+    // echo: one item for a parameter entered in all sets, else one per entry
+    for (int p = 1; p <= NPAR; ++p) {
+      int nset = 0;
+      for (int b = 1; b <= DIMB; ++b)
+        if (given(p, b) > 0) ++nset;
+      if (nset == 0) continue;
+      if (nset == DIMB) {
+        const double c1 = coef(p, 1) == 0.0 ? 1.0 : coef(p, 1);
+        put(out, "(3X,1A,3X,1F6.2,$)", {padded(rs.parName[p], PARNAME_WIDTH), c1});
+        continue;
+      }
+      const std::string name = trimmed(rs.parName[p]);
+      const int fill = static_cast<int>(name.size()) + 3 < 8 ? 8 - static_cast<int>(name.size()) - 3 : 0;
+      for (int b = 1; b <= DIMB; ++b) {
+        if (given(p, b) <= 0) continue;
+        const double cb = coef(p, b) == 0.0 ? 1.0 : coef(p, b);
+        put(out, "(3X,2A,I1,2A,1F5.2,$)", {name, "(", b, ")", std::string(fill, ' '), cb});
+      }
+    }
+    out << '\n';
+    if (fv.kind == 1)
+      for (int k = 1; k <= fv.nterm; ++k)
+        if (kParamDerivKind[fv.par[k]] != 0) fv.kind = -1;
+    if (fv.kind < 0 && sumAbs == 0.0) stop("ERROR: dqu/x parameter can not be zero !");
+  }
+
+  // a parameter that the adjustment computes from others can not be fitted
+  const int ntop = rs.ctl.ntop;
+  for (int b = 1; b <= DIMB; ++b) {
+    const int adj = rs.adjfB[b];
+    auto fitted = [&](int p) { return fs.flags(p, b) != 0; };
+    if (hasBit(adj, 2) && fitted(par::F12)) stop(" Fit ERROR: can not fit F12: adjf = 2");
+    for (int t = 1; t <= ntop; ++t)
+      if (!hasBit(adj, 1) && fitted(par::top(t, par::F0)))
+        stop(" Fit ERROR: can not fit F0: adjf <> 1");
+    for (int t = 1; t <= ntop; ++t)
+      if (hasBit(adj, 1) && fitted(par::top(t, par::F))) stop(" Fit ERROR: can not fit F: adjf = 1");
+    for (int t = 1; t <= ntop; ++t)
+      if (!hasBit(adj, 8) && fitted(par::top(t, par::F0)))
+        stop(" Fit ERROR: can not fit F0: adjf <> 8");
+    for (int t = 1; t <= ntop; ++t)
+      if (hasBit(adj, 8) && fitted(par::top(t, par::rho)))
+        stop(" Fit ERROR: can not fit rho: adjf = 8");
+    for (int t = 1; t <= ntop; ++t)
+      if (!hasBit(adj, 16) &&
+          (fitted(par::top(t, par::delta)) || fitted(par::top(t, par::epsil))))
+        stop(" Fit ERROR: can not fit delta/epsil: adjf <> 16");
+    for (int t = 1; t <= ntop; ++t)
+      if (hasBit(adj, 16) && (fitted(par::top(t, par::beta)) || fitted(par::top(t, par::gamma))))
+        stop(" Fit ERROR: can not fit beta/gamma: adjf = 16");
+  }
+}
+
+// ---------------------------------------------------- symmetry species
+// One line per species: an optional label "/..." and the symmetry number
+// sigma of every top, given as G or S.
+void readSpecies(RunState& rs, Reader& rd) {
+  SpeciesTable& sp = rs.species;
+  sp = SpeciesTable{};
+  for (int k = NTRFIXED + 1; k <= NTRKEY; ++k) rs.trKey[k].clear();
+  const int ntop = rs.ctl.ntop;
+  if (ntop <= 0) return; // no tops: the section is not part of the file
+  sp.present = true;
+  const NameTable table{&kSymmetryKeys[1], 2 * DIMTOP, SYMKEY_WIDTH};
+  for (int k = 1;; ++k) {
+    const int n = rd.getbuf();
+    if (n < 0) stop(" Error: reading gamma");
+    if (n == 0) break;
+    if (k > DIMSYM) stop(" to many lines reading S! ");
+    const int mark = rd.s_mark();
+    std::string first;
+    if (rd.getc(first) && !first.empty() && first[0] == '/') {
+      sp.label[k] = trimmed(first.substr(0, 5));
+      rs.trKey[NTRFIXED + k] = sp.label[k];
+    } else {
+      rd.g_mark(mark);
+    }
+    double gs[2 * DIMTOP] = {};
+    int given[2 * DIMTOP] = {};
+    rd.getln(table, gs, given);
+    for (int t = 1; t <= ntop; ++t) {
+      const int G = truncInt(gs[2 * t - 2]), S = truncInt(gs[2 * t - 1]);
+      if (G != 0 && S != 0) stop("Error: use G or S as Keyword");
+      sp.sigma[k][t] = G != 0 ? G : S;
+    }
+    sp.nsym = k;
+  }
+  std::ostream& out = *rs.io.out;
+  for (int k = 1; k <= sp.nsym; ++k) {
+    if (!sp.label[k].empty()) put(out, "(3X,A,$)", {padded(sp.label[k], 5)});
+    switch (ntop) {
+    case 1: put(out, "(2X,A,4I4)", {"S  ", sp.sigma[k][1]}); break;
+    case 2: put(out, "(2X,A,4I4)", {"S  ", sp.sigma[k][1], sp.sigma[k][2]}); break;
+    default: put(out, "(2X,A,4I4)", {"S  ", sp.sigma[k][1], sp.sigma[k][2], sp.sigma[k][3]});
+    }
+    for (int t = 1; t <= ntop; ++t) {
+      if (sp.sigma[k][t] > DIMSIG) stop("ERROR: sigma > DIMSIG");
+      // sigma runs over -1, 0, +1 only
+      if (sp.sigma[k][t] < -DIMSIG) stop("ERROR: sigma < -DIMSIG");
+    }
+  }
+}
+
+// ---------------------------------------------------- torsional states
+// Line k lists the product torsional states of set k: groups "V v1 v2 ..",
+// one one-top state number (from 0) per top.
+void readTorsionalStates(RunState& rs, Reader& rd) {
+  for (auto& a : rs.use.u)
+    for (auto& b : a) b.fill(-1);
+  rs.nB = 1;
+  const int ntop = rs.ctl.ntop;
+  if (ntop <= 0) return;
+  int k = 0;
+  for (;;) {
+    const int n = rd.getbuf();
+    if (n < 0) stop(" Error: reading qvv");
+    if (n == 0) break;
+    // one line per parameter set
+    if (k == DIMB) stop("ERROR: more lines of torsional states than parameter sets (5)");
+    ++k;
+    int group = 0;
+    for (;;) {
+      const int mark = rd.s_mark();
+      std::string word;
+      if (!rd.getc(word)) break;
+      if (word.empty() || word[0] != 'V') {
+        rd.g_mark(mark);
+        break;
+      }
+      for (int t = 1; t <= ntop; ++t) {
+        int v = 0;
+        if (rd.geti(v) <= 0) stop(" Error: V no. for each top necessary!");
+        // the torsional problem keeps DIMV states per top, numbered from 0
+        if (v < 0 || v >= DIMV) stop("ERROR: V no. out of range 0 .. 2");
+        if (group < DIMVV) rs.use(group + 1, t, k) = v + 1;
+      }
+      ++group;
+    }
+    rs.nB = k;
+  }
+  for (int b = k + 1; k > 0 && b <= DIMB; ++b)
+    for (int i = 1; i <= DIMVV; ++i)
+      for (int t = 1; t <= DIMTOP; ++t) rs.use(i, t, b) = rs.use(i, t, k);
+  std::ostream& out = *rs.io.out;
+  for (int b = 1; b <= rs.nB; ++b) {
+    for (int i = 1; i <= DIMVV; ++i) {
+      if (rs.use(i, 1, b) == -1) continue;
+      put(out, "(A,$)", {"  V"});
+      for (int t = 1; t <= ntop; ++t) put(out, "(I3,$)", {rs.use(i, t, b)});
+    }
+    out << '\n';
+  }
+  out << '\n';
+}
+
+// Entries of fit variables for sets that no transition uses are dropped.
+void dropUnusedSets(RunState& rs, FitState& fs) {
+  for (int f = 1; f <= fs.model.nfit; ++f) {
+    FitVar& fv = fs.model.var[f];
+    int kept = 0;
+    for (int k = 1; k <= fv.nterm; ++k) {
+      if (fv.set[k] > rs.nB) continue;
+      ++kept;
+      fv.par[kept] = fv.par[k];
+      fv.set[kept] = fv.set[k];
+      fv.coef[kept] = fv.coef[k];
+    }
+    fv.nterm = kept;
+  }
+}
+
+} // namespace
+
+bool parinp(RunState& rs, FitState& fs, Reader& rd) {
+  if (rs.tr.qn.size() < static_cast<std::size_t>(DIMDATA + 1)) rs.allocate();
+  for (int k = 1; k <= NTRFIXED; ++k) rs.trKey[k] = kTransitionKeys[k];
+  rs.ctl = Controls{};
+  initParamNames(rs);
+
+  if (!readTitle(rs, rd)) return false;
+  readControls(rs, rd);
+  checkControls(rs);
+
+  FitFlags given;
+  readParameters(rs, fs, rd, given);
+  const int nbAssumed = assumedSets(rs, fs);
+  putFree(*rs.io.out, {"assumed sizeb", nbAssumed});
+  adjustmentBits(rs, fs, given, nbAssumed);
+  rs.nB = nbAssumed;
+  fs.flags = FitFlags{};
+  const ParamSets noErrors{};
+  pra(rs, fs.best, noErrors, fs.flags, 4, 0, 0);
+  *rs.io.out << '\n';
+
+  readFitVariables(rs, fs, rd);
+  readSpecies(rs, rd);
+  if (rs.ctl.ntop > 0) readTorsionalStates(rs, rd);
+  readTransitions(rs, rd);
+  dropUnusedSets(rs, fs);
+  return true;
+}
+
 } // namespace ruvo

@@ -1,4 +1,326 @@
+// The transition list.  Each line names the two levels of a measured (or
+// only calculated) transition by their quantum numbers and gives the
+// frequency with its error.  Values carry over from one line to the next,
+// so a line names only what changes.
 #include "input/transition_input.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <ostream>
+#include <vector>
+
+#include "driver/stop.h"
+#include "input/reader.h"
+#include "input/tables.h"
+#include "report/fortran_format.h"
+
 namespace ruvo {
-void readTransitions(RunState&, Reader&) {}
+
+namespace {
+
+// positions of the keywords in the transition keyword table (1-based)
+enum Key {
+  kJup = 1, kKmUp, kKpUp, kJlo, kKmLo, kKpLo, kFreq, kErr, kSup, kSlo, kV1up, kV1lo, kV2up,
+  kV2lo, kBup, kBlo, kFup, kFlo, kTup, kTlo, ktup, ktlo, kSplit, kAvg, kKup, kKlo, kDiff,
+  kGHz, kMHz, kCm1
+};
+
+// 1 cm-1 in GHz (speed of light in units of 1e10 cm/s)
+constexpr double GHZ_PER_CM1 = 29.97925;
+
+// Keys of one level.
+struct LevelKeys {
+  int J, Km, Kp, K, T, t;
+};
+constexpr LevelKeys kLevelKeys[2] = {{kJup, kKmUp, kKpUp, kKup, kTup, ktup},
+                                     {kJlo, kKmLo, kKpLo, kKlo, kTlo, ktlo}};
+
+// An input number as an integer, truncated toward zero; values beyond the
+// range of int are held at its ends (and NaN reads as 0).
+int truncInt(double x) {
+  if (std::isnan(x)) return 0;
+  if (x >= 2147483647.0) return INT_MAX;
+  if (x <= -2147483648.0) return INT_MIN;
+  return static_cast<int>(x);
+}
+
+int clampToInt(long long x) {
+  return x > INT_MAX ? INT_MAX : (x < INT_MIN ? INT_MIN : static_cast<int>(x));
+}
+
+} // namespace
+
+void readTransitions(RunState& rs, Reader& rd) {
+  std::ostream& out = *rs.io.out;
+  std::ostream& err = *rs.io.err;
+  Transitions& tr = rs.tr;
+  const Controls& c = rs.ctl;
+  const int nsym = rs.species.nsym;
+  const int nmax = (c.ndata <= 0 || c.ndata > DIMDATA) ? DIMDATA : c.ndata;
+  const double defer = c.defer;
+
+  // carried values of the 44 keywords (0-based: key k at k-1)
+  double v[NTRKEY] = {};
+  v[kErr - 1] = NODATA;
+  v[kBup - 1] = v[kBlo - 1] = 1.0;
+  v[kFup - 1] = v[kFlo - 1] = -1.0;
+  v[kV1up - 1] = v[kV1lo - 1] = 1.0;
+  const NameTable table{&rs.trKey[1], NTRKEY, TRKEY_WIDTH};
+
+  // each line's contribution to the splitting statistics, so that it can be
+  // taken back when the line becomes part of an average
+  std::vector<double> splitOf(nmax + 1, 0.0);
+  std::vector<char> splitCounted(nmax + 1, 0);
+
+  int nerr = 0;
+  auto lineError = [&](const char* text, int n) {
+    put(err, "(A,i4)", {text, n});
+    ++nerr;
+  };
+
+  tr.nDataPoints = tr.nSplit = 0;
+  tr.effData = tr.sumAbsSplit = tr.sumSqSplit = 0.0;
+  int n = 0;
+  while (n < nmax) {
+    if (rd.getbuf() <= 0) break;
+    ++n;
+    // 1. partners are given per line
+    v[kSplit - 1] = v[kAvg - 1] = v[kDiff - 1] = 0.0;
+    int given[NTRKEY] = {};
+    rd.getln(table, v, given);
+    auto has = [&](int k) { return given[k - 1] > 0; };
+    auto val = [&](int k) -> double& { return v[k - 1]; };
+
+    // 2. which label of a level wins
+    if (has(kKup) && has(ktup)) putFree(out, {"UP Tau overrides K", n});
+    if (has(kKlo) && has(ktlo)) putFree(out, {"LO Tau overrides K", n});
+    if ((has(kKmUp) || has(kKpUp)) && has(ktup)) putFree(out, {"UP Tau (t) overrides K- K+", n});
+    if ((has(kKmLo) || has(kKpLo)) && has(ktlo)) putFree(out, {"LO Tau (t) overrides K- K+", n});
+
+    // 3. J beyond the block storage
+    if (truncInt(val(kJup)) > DIMJ || truncInt(val(kJlo)) > DIMJ) {
+      put(out, "(A,I4,A)", {" Warning Max. J exceeded. Line", n, " error"});
+      ++nerr;
+    }
+
+    // 4. a level is named by T, by t, by K, or by K- and K+ (in this order)
+    bool givenK[2], givenT[2], givent[2];
+    for (int L = 0; L < 2; ++L) {
+      const LevelKeys& k = kLevelKeys[L];
+      givenK[L] = has(k.K);
+      givenT[L] = has(k.T);
+      givent[L] = has(k.t);
+      if (givenT[L]) {
+        val(k.K) = val(k.t) = val(k.Km) = val(k.Kp) = 0.0;
+        givenK[L] = false;
+      }
+      if (givent[L]) {
+        val(k.K) = val(k.T) = val(k.Km) = val(k.Kp) = 0.0;
+        givenK[L] = false;
+      }
+      if (givenK[L]) {
+        val(k.Km) = val(k.Kp) = -10.0; // no K- K+ in force for this level
+        val(k.t) = 0.0;
+        givent[L] = false;
+      }
+    }
+
+    // 5. quantum-number slots of both levels
+    Slots q[2] = {};
+    for (int k = 1; k <= NTRFIXED; ++k) {
+      const int s = kTransitionSlot[k], L = kTransitionLevel[k];
+      if (s > 0 && L > 0) q[L - 1][s] = truncInt(val(k));
+    }
+
+    // 6. frequency and error
+    double freq = 0.0, error = NODATA;
+    if (has(kFreq)) {
+      freq = val(kFreq);
+      error = has(kErr) ? val(kErr) : defer;
+      ++tr.nDataPoints;
+    }
+
+    // 7. K- and K+ on the line replace a t carried from earlier lines
+    for (int L = 0; L < 2; ++L) {
+      const LevelKeys& k = kLevelKeys[L];
+      if ((has(k.Km) || has(k.Kp)) && !givent[L] && !givenT[L]) {
+        val(k.t) = 0.0;
+        q[L][slot::t] = 0;
+      }
+    }
+
+    // 8. species by label
+    for (int k = NTRFIXED + 1; k <= NTRKEY; ++k) {
+      if (!has(k)) continue;
+      if (has(kSup) || has(kSlo)) {
+        putFree(out, {" Warning: S and Symmetry Label given (using S)"});
+      } else {
+        val(kSup) = val(kSlo) = k - NTRFIXED;
+        q[UP][slot::S] = q[LO][slot::S] = k - NTRFIXED;
+      }
+    }
+    if (q[UP][slot::S] > nsym || q[LO][slot::S] > nsym || q[UP][slot::S] < 0 ||
+        q[LO][slot::S] < 0) {
+      putFree(out, {"ERROR: Symmetry spezies not defined in line", n});
+      ++nerr;
+    }
+
+    // 9. units: the record holds GHz
+    if (has(kMHz) && !has(kCm1)) {
+      freq /= 1000.0;
+      if (has(kErr)) error /= 1000.0;
+    }
+    // the default error (defer) is in GHz already and the no-data mark must
+    // stay the mark, so only an error given on the line is converted
+    if (has(kCm1) && !has(kMHz)) {
+      freq *= GHZ_PER_CM1;
+      if (has(kErr)) error *= GHZ_PER_CM1;
+    }
+    if (has(kFreq) && error == 0.0) lineError("Error: Err = 0 at line", n);
+    tr.freq[n] = freq;
+    tr.err[n] = error;
+
+    // 10. splitting partner
+    const long long P = truncInt(val(kSplit));
+    const long long split = n + P;
+    const bool splitOk = split >= 1 && split <= nmax;
+    if (!splitOk) lineError("# partner outside the list at line", n);
+    q[UP][slot::SPLIT] = q[LO][slot::SPLIT] = clampToInt(split);
+
+    // 11. a frequency given as the difference to a partner line
+    if (has(kDiff)) {
+      const long long Q = truncInt(val(kDiff));
+      const long long partner = Q != 0 ? n + Q : n + P;
+      if (partner < 1 || partner > nmax) {
+        lineError("diff partner outside the list at line", n);
+      } else {
+        const int m = static_cast<int>(partner);
+        const double fm = m <= n ? tr.freq[m] : 0.0; // later lines are not read yet
+        if (tr.freq[n] != 0.0 && fm != 0.0)
+          tr.freq[n] += fm;
+        else
+          put(err, "(A,2I4)", {"WARNING: diff frequency zero at", n, m});
+      }
+    }
+
+    // 12. splitting statistics (GHz)
+    const bool isData = tr.err[n] != NODATA;
+    if (P != 0 && isData && splitOk) {
+      const int m = static_cast<int>(split);
+      const double d = tr.freq[n] - (m <= n ? tr.freq[m] : 0.0);
+      tr.sumAbsSplit += std::fabs(d);
+      tr.sumSqSplit += d * d;
+      ++tr.nSplit;
+      splitOf[n] = d;
+      splitCounted[n] = 1;
+    }
+
+    // 13. effective number of data points: weight relative to the default error
+    if (tr.err[n] != 0.0) tr.effData += (defer / tr.err[n]) * (defer / tr.err[n]);
+
+    // 14. average partner: that line's frequency is no data point any more
+    const long long R = truncInt(val(kAvg));
+    const long long avg = n + R;
+    if (avg < 1 || avg > nmax) lineError("& partner outside the list at line", n);
+    q[UP][slot::AVG] = q[LO][slot::AVG] = clampToInt(avg);
+    if (R != 0 && avg >= 1 && avg < n && tr.err[avg] != NODATA) {
+      const int m = static_cast<int>(avg);
+      put(out, "(A,I4,A,I4,A)", {"Warning: average freq. in", n, ": line", m, " not used"});
+      if (tr.qn[m][UP][slot::SPLIT] != m && splitCounted[m]) {
+        tr.sumAbsSplit -= std::fabs(splitOf[m]);
+        tr.sumSqSplit -= splitOf[m] * splitOf[m];
+        --tr.nSplit;
+        splitCounted[m] = 0;
+      }
+      if (tr.err[m] != 0.0) tr.effData -= (defer / tr.err[m]) * (defer / tr.err[m]);
+      tr.effData += (defer / NODATA) * (defer / NODATA);
+      tr.err[m] = NODATA;
+    }
+
+    // 15. t from K- and K+:  t = K- - K+ + J + 1
+    for (int L = 0; L < 2; ++L) {
+      const LevelKeys& k = kLevelKeys[L];
+      const int Km = truncInt(val(k.Km)), Kp = truncInt(val(k.Kp));
+      if (q[L][slot::t] == 0 && q[L][slot::T] == 0 && (Km >= 0 || Kp >= 0))
+        q[L][slot::t] = clampToInt(static_cast<long long>(Km) - Kp + q[L][slot::J] + 1);
+    }
+
+    // 16. kind bits
+    for (int L = 0; L < 2; ++L) {
+      int bits = 0;
+      if (q[L][slot::t] != 0) bits = myor(bits, kindbit::BY_t);
+      if (q[L][slot::T] != 0) bits = myor(bits, kindbit::BY_T);
+      if (isData) bits = myor(bits, kindbit::MEASURED);
+      q[L][slot::KIND] = bits;
+    }
+    tr.qn[n][UP] = q[UP];
+    tr.qn[n][LO] = q[LO];
+    tr.levelIndex[n] = {-1000, -1000};
+
+    // 17. echo
+    if (hasBit(c.aprint, 128)) {
+      const Slots& u = q[UP];
+      const Slots& l = q[LO];
+      put(out, "(14I3,3X,14I3,F18.7,D12.2)",
+          {u[1], u[2], u[3], u[4], u[5], u[6], u[7], u[8], u[9], u[10], u[11], u[12], u[13],
+           u[14], l[1], l[2], l[3], l[4], l[5], l[6], l[7], l[8], l[9], l[10], l[11], l[12],
+           l[13], l[14], tr.freq[n], tr.err[n]});
+    }
+
+    // 18. checks of the quantum numbers
+    const Slots& u = q[UP];
+    const Slots& l = q[LO];
+    if (u[slot::t] < 1 && u[slot::T] < 1 && !givenK[UP]) lineError("No tau or K (up) in line", n);
+    if (l[slot::t] < 1 && l[slot::T] < 1 && !givenK[LO]) lineError("No tau or K (lo) in line", n);
+    auto dim = [](const Slots& s) { return 2LL * s[slot::J] + 1; }; // 2J+1 values of K
+    if (u[slot::t] > dim(u) || l[slot::t] > dim(l)) lineError("tau > 2J+1 at line", n);
+    if (u[slot::V1] < 1 || l[slot::V1] < 1) lineError("V < 1 at line", n);
+    if (u[slot::B] < 1 || l[slot::B] < 1) lineError("Error: B < 1 at line", n);
+    if (u[slot::F] < -1 || l[slot::F] < -1) lineError("Error: F < -1 at transition no.", n);
+    if (l[slot::F] >= 0 && std::llabs(2LL * l[slot::J] - l[slot::F]) > c.spin)
+      lineError("Error: |J-F| > ! at transition no.", n);
+    if (u[slot::F] >= 0 && std::llabs(2LL * u[slot::J] - u[slot::F]) > c.spin)
+      lineError("Error: |J-F| > I at transition no.", n);
+    if (u[slot::B] > DIMB || l[slot::B] > DIMB) lineError("B > DIM B", n);
+    // what the level storage can not hold
+    if (u[slot::J] < 0 || l[slot::J] < 0) lineError("J < 0 at line", n);
+    if (std::llabs(u[slot::K]) > u[slot::J] || std::llabs(l[slot::K]) > l[slot::J])
+      lineError("|K| > J at line", n);
+    if (u[slot::V1] > DIMV || l[slot::V1] > DIMV || u[slot::V2] > DIMV || l[slot::V2] > DIMV)
+      lineError("V > DIMV at line", n);
+    if (u[slot::V2] < 0 || l[slot::V2] < 0) lineError("V2 < 0 at line", n);
+    if (u[slot::T] > DIMVV * dim(u) || l[slot::T] > DIMVV * dim(l))
+      lineError("T > 3(2J+1) at line", n);
+
+    // 19. parameter sets in use
+    for (int L = 0; L < 2; ++L) {
+      const int b = q[L][slot::B];
+      if (b > rs.nB && b <= DIMB) rs.nB = b;
+    }
+  }
+
+  // partners must lie within the list that was read
+  for (int i = 1; i <= n; ++i) {
+    const int s = tr.qn[i][UP][slot::SPLIT], a = tr.qn[i][UP][slot::AVG];
+    if ((s >= 1 && s <= nmax && s > n) || (a >= 1 && a <= nmax && a > n))
+      lineError("partner beyond the last line at line", i);
+  }
+
+  if (nerr > 0) {
+    putFree(out, {"INPUT ERROR(S)"});
+    putFree(err, {"INPUT ERROR(S)"});
+    throw RunEnd{std::string(), false};
+  }
+  rs.ctl.ndata = n;
+  tr.ndata = n;
+  put(out, "(3(3X,A,I4),/,3X,A,F6.1)",
+      {"ndata ", n, "Data Points", tr.nDataPoints, "Splittings", tr.nSplit,
+       "Effective Data Points", tr.effData});
+  if (tr.nSplit > 0)
+    put(out, "(3X,2(A,F12.6))",
+        {"Mean Experimental Splitting:", tr.sumAbsSplit / tr.nSplit, "   squared:",
+         std::sqrt(tr.sumSqSplit / tr.nSplit)});
+}
+
 } // namespace ruvo
