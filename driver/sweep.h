@@ -6,15 +6,16 @@
 namespace ruvo {
 
 // One sweep over the todo list.  pass 0: values (and analytic derivatives);
-// pass n: numerical-derivative sweep of fit variable n.
+// pass n: numerical-derivative sweep of fit variable n.  The dependent
+// parameters of each set are recomputed (adjusta) on a copy; `par` itself
+// is not changed.
 void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
            const FitModel& fm, int pass);
 // mode 0: values; 1: add numerical derivatives (one-sided for dqu, two-sided
 // for dqx); 2, 3: every numerical derivative two-sided.
 void calc1(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
            const FitModel& fm, int mode);
-
-// Step signs of the numerical derivatives (kept for the whole run).
-struct StepSigns;
+// The signs of the numerical-derivative steps live in sw.stepSign and are
+// kept for the whole run (the same SweepWork serves every sweep of a run).
 
 } // namespace ruvo

@@ -1,7 +1,230 @@
+// Quantum-number labels of the levels of a block, and the hand-over of
+// energies, labels and derivatives to the transitions that name them.
 #include "hamiltonian/level_assignment.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "driver/stop.h"
+#include "numerics/maxof.h"
+#include "report/fortran_format.h"
+
 namespace ruvo {
-void assgn(RunState&, SweepWork&, int, int, int, int, int) {}
-void esave(RunState&, SweepWork&, int, int, int, int) {}
-void devsave(RunState&, const SweepWork&, int, int, int, int, int, const FitModel&,
-             const double*) {}
+
+namespace {
+constexpr int UNSET = -12345;
+constexpr int LDW = DIM2J1; // leading dimension of the K weights
+constexpr int LDV = DIMVV;  // leading dimension of the torsional weights
+} // namespace
+
+// Labels of every level of the block from the composition of its eigenvector
+// (sw.V, signed moduli) and its energy (sw.E).  After the diagonalisation
+// sw.H is free; it holds the K weights and the torsional weights here.
+void assgn(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass) {
+  const BlockState& blk = sw.blk;
+  const int d = blk.d, nvv = blk.nvv, N = blk.N;
+  if (d > DIM2J1) stop(" ERROR: DIM 2J1 exceeded");
+  const double* V = sw.V.data();
+  auto comp = [&](int r, int l) { return V[(r - 1) + (l - 1) * DIMTOT]; }; // 1-based
+
+  // 2. labels unset, ranks and counters cleared
+  for (int l = 1; l <= N; ++l) {
+    auto& lab = sw.labels[l];
+    lab[2] = lab[8] = lab[11] = UNSET;
+    lab[12] = -200;
+  }
+  std::array<int, DIMVV + 1> rank{}, count{};
+
+  // 3. weight of each K index, W(k, l) = sum_i V(k,i; l)^2, and of each
+  // product torsional state, Vw(i, l) = sum_K V(k,i; l)^2
+  double* W = sw.H.data();
+  double* Vw = W + LDW * DIMTOT;
+  auto w = [&](int k, int l) -> double& { return W[(k - 1) + (l - 1) * LDW]; };
+  auto vw = [&](int i, int l) -> double& { return Vw[(i - 1) + (l - 1) * LDV]; };
+  for (int l = 1; l <= N; ++l) {
+    for (int k = 1; k <= d; ++k) w(k, l) = 0.0;
+    for (int i = 1; i <= nvv; ++i) {
+      double s = 0.0;
+      for (int k = 1; k <= d; ++k) {
+        const double c = comp((i - 1) * d + k, l);
+        s += c * c;
+        w(k, l) += c * c;
+      }
+      vw(i, l) = s;
+    }
+  }
+
+  // 4. two equivalent tops: weigh the symmetric and antisymmetric
+  // combinations of the product states that differ by exchanging the two
+  // tops' states, when they separate the level better than the states do
+  if (blk.ntop == 2) {
+    for (int i = 1; i <= nvv; ++i) {
+      const int v1 = rs.use(i, 1, B), v2 = rs.use(i, 2, B);
+      if (!(v2 < v1)) continue;
+      int j = 0;
+      for (int jj = 1; jj <= nvv; ++jj)
+        if (rs.use(jj, 1, B) == v2 && rs.use(jj, 2, B) == v1) j = jj;
+      if (j == 0) continue;
+      for (int l = 1; l <= N; ++l) {
+        double vsi = 0.0, vsj = 0.0;
+        for (int k = 1; k <= d; ++k) {
+          const double G = comp((i - 1) * d + k, l), H = comp((j - 1) * d + k, l);
+          vsi += (G + H) * (G + H) / 2.0;
+          vsj += (G - H) * (G - H) / 2.0;
+        }
+        if (std::fabs(vsi - vsj) > std::fabs(vw(i, l) - vw(j, l))) {
+          vw(i, l) = vsi;
+          vw(j, l) = vsj;
+        }
+      }
+    }
+  }
+
+  // 5. best and second-best K index and product state of every level
+  std::array<int, DIMTOT + 1> kBest{}, kSec{}, vBest{}, vSec{};
+  std::array<double, DIMTOT + 1> wBest{}, wSec{}, xBest{}, xSec{};
+  if (N > 0) {
+    maxof(W, LDW, DIMTOT, d, 1, N, kBest.data(), kSec.data(), wBest.data(), wSec.data());
+    maxof(Vw, LDV, DIMTOT, nvv, 1, N, vBest.data(), vSec.data(), xBest.data(), xSec.data());
+  }
+
+  // 6. product states ranked by their first appearance in energy order
+  if (N > 0) rank[vBest[1]] = 1;
+  for (int l = 2; l <= N; ++l)
+    if (vBest[l] != vBest[l - 1] && rank[vBest[l]] == 0) rank[vBest[l]] = rank[vBest[l - 1]] + 1;
+
+  // 7. level table header
+  const bool print = (rs.ctl.eval > 0 && pass == 0) || rs.ctl.eval > 1;
+  std::ostream& ev = rs.io.evalFile;
+  if (print) {
+    if (pass != rs.lastPrintedPass) {
+      put(ev, "(A,I3)", {" *********** FISTAT =", pass});
+      rs.lastPrintedPass = pass;
+    }
+    put(ev, "(/,4A3,2X,4A3,A15,4A)",
+        {"J", "S", "B", "F", "T", "t", "K", "V", " Energy/GHz ", "   best K(s)      vec ",
+         "  V   vec", " 2nd.K vec", " 2nd.V vec"});
+  }
+
+  // 8. labels of each level in energy order
+  auto Kof = [&](int r) { return sw.basis[r].K; };
+  auto sqrtVw = [&](int i, int l) { return i >= 1 && i <= nvv ? std::sqrt(vw(i, l)) : 0.0; };
+  bool pmPair = false;
+  std::array<int, DIMTOT + 1> r1, r2;
+  std::array<double, DIMTOT + 1> c1, c2;
+  for (int l = 1; l <= N; ++l) {
+    auto& lab = sw.labels[l];
+    lab[1] = J;
+    lab[5] = B;
+    lab[6] = S;
+    lab[7] = F2;
+    const int kb = kBest[l];
+    const int ks = kSec[l] >= 1 ? kSec[l] : kb;
+    const double W1 = w(kb, l), W2 = w(ks, l);
+    const double D = d == 1 ? 1.0 : std::fabs(W1 - W2);
+    const int vb = vBest[l];
+    if (D < 0.0002) {
+      // a +-K pair of equal weights: the combination is told by the relative
+      // sign of its two dominant components
+      r2[l] = 0;
+      maxof(V, DIMTOT, DIMTOT, N, l, 1, r1.data(), r2.data(), c1.data(), c2.data());
+      const int rowA = r1[l], rowB = r2[l] >= 1 ? r2[l] : r1[l];
+      if (std::abs(Kof(rowA)) != std::abs(Kof(rowB)))
+        putFree(*rs.io.out, {"ERROR in assgn: K trouble", J, S, l});
+      const double cA = c1[l], cB = r2[l] >= 1 ? c2[l] : 0.0;
+      const long s = static_cast<long>(10000.0 * cA * cB); // truncated toward zero
+      const int K = s < 0 ? -std::abs(Kof(rowA)) : std::abs(Kof(rowA));
+      lab[2] = lab[11] = K;
+      lab[12] = 1000;
+      lab[9] = ++count[vb];
+      lab[3] = rank[vb];
+      lab[8] = l;
+      pmPair = true;
+      if (print) {
+        const char* sign = s > 0 ? "+" : (s < 0 ? "-" : " ");
+        put(ev,
+            "(4i3,2X,2i3,i2,A,i3,F15.8,1X,2I3,2F7.3,I4,F6.3,10X,I4,             F6.3)",
+            {J, S, B, F2, l, lab[9], std::abs(K), sign, lab[3], sw.E[l - 1], Kof(rowA),
+             Kof(rowB), cA, cB, vb, sqrtVw(vb, l), vSec[l], sqrtVw(vSec[l], l)});
+      }
+    } else {
+      lab[12] = W1 > 0.0 ? static_cast<int>(100.0 * std::fabs(1.0 - W2 / W1)) : 0;
+      lab[2] = kb - J - 1;
+      lab[11] = ks - J - 1;
+      lab[9] = ++count[vb];
+      lab[3] = rank[vb];
+      lab[8] = l;
+      if (print)
+        put(ev,
+            "(4i3,2X,4i3,F15.8,1X,I6,F14.3,I4,F6.3,I4,F6.3,I4,F6.3)",
+            {J, S, B, F2, l, lab[9], lab[2], lab[3], sw.E[l - 1], lab[2], std::sqrt(W1), vb,
+             sqrtVw(vb, l), lab[11], std::sqrt(W2), vSec[l], sqrtVw(vSec[l], l)});
+    }
+  }
+  // 9. species whose levels come in sign-labelled +-K pairs
+  if (pmPair && S > 0 && S <= DIMSYM) rs.pmKSign[S] = 1;
+}
+
+// Energies and labels of the block into every transition end that names one
+// of its levels; need flags of the levels used by fitted lines.
+void esave(RunState& rs, SweepWork& sw, int J, int S, int F2, int B) {
+  const int N = sw.blk.N;
+  const bool ignoreV = sw.blk.ntop == 0;
+  for (int l = 1; l <= N; ++l) sw.need[l] = 0;
+  Transitions& tr = rs.tr;
+  for (int k = 1; k <= tr.ndata; ++k) {
+    for (int end : {UP, LO}) {
+      Slots& q = tr.qn[k][end];
+      if (q[slot::J] != J || q[slot::F] != F2 || q[slot::B] != B || q[slot::S] != S) continue;
+      for (int l = 1; l <= N; ++l) {
+        const auto& lab = sw.labels[l];
+        const int kind = q[slot::KIND];
+        bool match;
+        if (hasBit(kind, kindbit::BY_T))
+          match = q[slot::T] == lab[8];
+        else if (hasBit(kind, kindbit::BY_t))
+          match = q[slot::t] == lab[9];
+        else
+          match = q[slot::K] == lab[2];
+        if (!match || hasBit(kind, kindbit::FOUND)) continue;
+        if (!(ignoreV || q[slot::V1] == lab[3] || hasBit(kind, kindbit::BY_T))) continue;
+        tr.level(k, end)[0] = sw.E[l - 1];
+        q[slot::KIND] = myor(kind, kindbit::FOUND);
+        q[slot::t] = lab[9];
+        q[slot::T] = lab[8];
+        q[slot::K] = lab[2];
+        q[slot::K2] = lab[11];
+        q[slot::Q] = lab[12];
+        q[slot::V1] = lab[3];
+        tr.levelIndex[k][end] = l;
+        if (tr.err[k] != NODATA) sw.need[l] = myor(sw.need[l], 1);
+      }
+    }
+  }
+}
+
+// Derivatives of the level of rank T, combined into the analytic fit
+// variables, added into the derivative columns of the transition ends that
+// use the level.
+void devsave(RunState& rs, const SweepWork& /*sw*/, int J, int S, int F2, int B, int T,
+             const FitModel& fm, const double* dEdp) {
+  Transitions& tr = rs.tr;
+  if (tr.ndata <= 0) return;
+  for (int i = 1; i <= fm.nfit && i <= DIMFIT; ++i) {
+    const FitVar& fv = fm.var[i];
+    if (fv.kind <= 0) continue;
+    for (int k = 1; k <= tr.ndata; ++k) {
+      for (int end : {UP, LO}) {
+        const Slots& q = tr.qn[k][end];
+        if (q[slot::J] != J || q[slot::F] != F2 || q[slot::S] != S || q[slot::T] != T ||
+            q[slot::B] != B)
+          continue;
+        for (int j = 1; j <= fv.nterm && j <= DIMPLC; ++j)
+          if (fv.set[j] == B && fv.par[j] >= 1 && fv.par[j] <= 32)
+            tr.level(k, end)[i] += fv.coef[j] * dEdp[fv.par[j]];
+      }
+    }
+  }
+}
+
 } // namespace ruvo
