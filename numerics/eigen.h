@@ -1,31 +1,64 @@
 // Eigenvalue solvers for real symmetric and complex Hermitian matrices.
 //
-// Matrices are column-major with leading dimension nm, 0-based:
+// Every energy level of a block is an eigenvalue of one of these matrices.
+// Matrices are column-major with leading dimension nm >= n, 0-based:
 // element (r, c) is a[r + c*nm].  Error codes are 0 on success, otherwise
-// the 1-based index of the eigenvalue whose iteration did not converge.
+// the 1-based index of the eigenvalue whose iteration did not converge (the
+// results are then incomplete; the solvers never print and never stop).
+//
+// Real symmetric chain:   hdiag (reduction + triag), then eigsrt.
+// Complex Hermitian chain (the caller sets zr to the unit matrix first):
+//   htrid3(a, d, e, e2, tau); tql2(d, e, zr); htrib3(a, tau, n, zr, zi);
+//   heigsrt(d, zr, zi).
+//
+// Off-diagonal vectors of the tridiagonal matrices, two conventions:
+//   * hdiag/triag: e[k] couples rows k and k+1 (k = 0 .. n-2); e[n-1] is
+//     work space.
+//   * htrid3/tql2: e[k] couples rows k-1 and k (k = 1 .. n-1); e[0] = 0.
+//     tql2 reads e in exactly the form htrid3 writes it.
 #pragma once
 
 namespace ruvo {
 
-// Real symmetric: the lower triangle of a (diagonal included) is read; on
-// return a holds the orthonormal eigenvectors in its columns and d the
-// eigenvalues (unsorted).  e is work storage of length n.
+// Real symmetric: the lower triangle of a (diagonal included) is read; the
+// strict upper triangle is used as work space.  On return a holds the
+// orthonormal eigenvectors in its columns and d the eigenvalues (unsorted).
+// e is work storage of length n.  Off-diagonal elements whose square is
+// 1.0E-30 or less are treated as zero by the reduction.
 void hdiag(int nm, int n, double* a, double* d, double* e, int& ierr);
-// Implicit-shift QL on the tridiagonal (d, e(0..n-2)), accumulating into z.
+// Implicit-shift QL with plane rotations on the tridiagonal matrix with
+// diagonal d[0..n-1] and off-diagonal e[0..n-2] (e[n-1] is set to 0),
+// accumulating the rotations into the columns of z (n rows).  A coupling is
+// negligible when |e[k]| <= 1.0E-15*(|d[k]|+|d[k+1]|); at most 30 iterations
+// per eigenvalue.  d and e are overwritten; eigenvalues come out unsorted.
 void triag(int nm, int n, double* z, double* d, double* e, int& ierr);
-// Selection sort, ascending; among equal values the last one wins, so two
-// exactly equal eigenvalues exchange their eigenvectors.
+// Selection sort, ascending, permuting the columns of v (n rows) alike.
+// Among equal values the last one wins, so two exactly equal eigenvalues
+// exchange their eigenvectors.
 void eigsrt(double* d, double* v, int n, int nm);
 
 // Complex Hermitian, packed in one real array: for r >= c, a(r, c) holds
-// Re H(r, c); for r > c, a(c, r) holds Im H(r, c).
+// Re H(r, c); for r > c, a(c, r) holds Im H(r, c).  Reduces H by unitary
+// similarity to the real symmetric tridiagonal matrix (d, e) with e[k] >= 0
+// coupling rows k-1 and k (e[0] = 0) and e2[k] = e[k]^2.  The Householder
+// vectors stay in a (the diagonal of a then marks which rows were
+// reflected) and the phase factors that make the couplings real in tau
+// (2 x n: tau[2k] + i tau[2k+1]); htrib3 needs both.  d, e and e2 are also
+// used as work space while the reduction runs.
 void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* tau);
-// QL iteration on a symmetric tridiagonal matrix (e(1..n-1) sub-diagonal as
-// produced by htrid3, i.e. e[0] unused); z must start as the unit matrix.
+// QL iteration with explicit Wilkinson shifts on the symmetric tridiagonal
+// matrix (d, e) with e[k] coupling rows k-1 and k (e[0] ignored), as left by
+// htrid3.  z (n rows) must hold the unit matrix, or the transformation of a
+// previous reduction; on return its columns are the orthonormal
+// eigenvectors, d the eigenvalues in ascending order.  e is destroyed.
+// ierr = l (1-based) when eigenvalue l needs more than 30 iterations; the
+// eigenvalues 1 .. l-1 are then correct but unsorted.
 void tql2(int nm, int n, double* d, double* e, double* z, int& ierr);
-// Back-transformation: eigenvectors zr + i zi of the Hermitian matrix from
-// the m real eigenvectors in zr.
+// Back-transformation: the eigenvectors zr + i zi of the Hermitian matrix
+// from the first m real eigenvectors in zr, using what htrid3 left in a and
+// tau.  The last component of each vector comes out real; norms are kept.
 void htrib3(int nm, int n, const double* a, const double* tau, int m, double* zr, double* zi);
+// As eigsrt, permuting the columns of zr and zi alike.
 void heigsrt(double* d, double* zr, double* zi, int n, int nm);
 // sqrt(a^2 + b^2) without destructive overflow or underflow
 double pythag(double a, double b);

@@ -1,0 +1,530 @@
+// Eigenvalue solvers for real symmetric and complex Hermitian matrices.
+//
+// The Hamiltonian of a block is diagonalised in two steps: a unitary
+// similarity brings it to tridiagonal form (Householder reflections), then a
+// QL iteration with plane rotations drives the couplings of the tridiagonal
+// matrix to zero.  The product of all transformations is the eigenvector
+// matrix.  Everything runs in the caller's arrays; nothing is allocated.
+#include "numerics/eigen.h"
+
+#include "numerics/blas1.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <utility>
+
+namespace ruvo {
+
+namespace {
+
+// Elements (and update factors) of magnitude below this square are
+// numerical noise for the real reduction and are dropped.
+constexpr double kNoise = 1.0e-30;
+// Relative size below which a coupling of the real QL iteration is zero.
+constexpr double kCouplingTol = 1.0e-15;
+// Iterations allowed per eigenvalue in both QL iterations.
+constexpr int kMaxIter = 30;
+
+const double kZero = 0.0;
+
+inline double& at(double* a, int nm, int r, int c) { return a[r + static_cast<long>(c) * nm]; }
+inline double at(const double* a, int nm, int r, int c) {
+  return a[r + static_cast<long>(c) * nm];
+}
+
+// Exchange columns i and k (rows 0..n-1) of a column-major matrix.
+void swapColumns(double* v, int nm, int n, int i, int k) {
+  double* ci = v + static_cast<long>(i) * nm;
+  double* ck = v + static_cast<long>(k) * nm;
+  for (int r = 0; r < n; ++r) std::swap(ci[r], ck[r]);
+}
+
+// Index of the smallest value of d[i..n-1]; among equal values the last
+// one is taken.
+int lastMinimum(const double* d, int i, int n) {
+  int k = i;
+  double p = d[i];
+  for (int j = i + 1; j < n; ++j) {
+    if (d[j] <= p) {
+      k = j;
+      p = d[j];
+    }
+  }
+  return k;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- real
+
+void hdiag(int nm, int n, double* a, double* d, double* e, int& ierr) {
+  ierr = 0;
+  if (n <= 0) return;
+  if (n == 1) {
+    d[0] = a[0];
+    a[0] = 1.0;
+    e[0] = 0.0;
+    return;
+  }
+
+  // Householder reduction T = Q^T A Q, from the last row upwards.  Row i
+  // (0-based) of the current matrix has the elements A(i, 0..i-2) left of
+  // its subdiagonal element h = A(i, i-1) annihilated by the reflection
+  // P = I - w w^T acting on rows/columns 0..i-1, with |w|^2 = 2.  The
+  // reflection vector w stays in row i and a contiguous copy of it goes to
+  // the (otherwise unused) strict upper part of column i.  d[i] records
+  // whether row i was reflected (1) or left alone (0); e[0..i-1] holds the
+  // vectors p = A w and q of the rank-two update meanwhile.
+  for (int i = n - 1; i >= 2; --i) {
+    const int order = i; // order of the leading block the reflection acts on
+    double* row = a + i; // row i: element k at row[k*nm]
+    double* w = a + static_cast<long>(i) * nm;
+    const double h = row[static_cast<long>(i - 1) * nm];
+
+    double sigma = 0.0; // sum of squares of the elements to annihilate
+    bool anyLeft = false;
+    for (int k = 0; k < i - 1; ++k) {
+      double& x = row[static_cast<long>(k) * nm];
+      if (x * x <= kNoise) {
+        x = 0.0;
+      } else {
+        sigma += x * x;
+        anyLeft = true;
+      }
+    }
+    if (!anyLeft || sigma < h * h * kNoise) {
+      e[i - 1] = h;
+      d[i] = 0.0;
+      continue;
+    }
+
+    // The row x = A(i, 0..i-1) is mapped to -g e_{i-1}, |g| = |x|, g with
+    // the sign of h; u = x + g e_{i-1} and w = u / sqrt(u.u/2).
+    const double g = std::copysign(std::sqrt(sigma + h * h), h);
+    const double halfNorm2 = sigma + h * h + h * g; // u.u / 2
+    row[static_cast<long>(i - 1) * nm] = h + g;
+    blas::dscal(order, 1.0 / std::sqrt(halfNorm2), row, nm);
+    blas::dcopy(order, row, nm, w, 1);
+
+    // p = A w over the leading block, from its lower triangle column by
+    // column: the diagonal and sub-diagonal part of column c contributes
+    // A(c.., c).w(c..) to p(c) and w(c) A(c+1.., c) to p(c+1..).
+    double* p = e;
+    blas::dcopy(order, &kZero, 0, p, 1);
+    for (int c = 0; c < order; ++c) {
+      const double* col = a + c + static_cast<long>(c) * nm; // A(c, c) and below
+      const int below = order - 1 - c;
+      p[c] += col[0] * w[c] + blas::ddot(below, col + 1, 1, w + c + 1, 1);
+      if (std::fabs(w[c]) > kNoise) blas::daxpy(below, w[c], col + 1, 1, p + c + 1, 1);
+    }
+    // q = p - (w.p / 2) w; then P A P = A - w q^T - q w^T.
+    const double halfWp = 0.5 * blas::ddot(order, w, 1, p, 1);
+    blas::daxpy(order, -halfWp, w, 1, p, 1);
+    const double* q = p;
+    for (int c = 0; c < order; ++c) {
+      double* col = a + c + static_cast<long>(c) * nm;
+      const int len = order - c;
+      if (std::fabs(q[c]) > kNoise) blas::daxpy(len, -q[c], w + c, 1, col, 1);
+      if (std::fabs(w[c]) > kNoise) blas::daxpy(len, -w[c], q + c, 1, col, 1);
+    }
+    e[i - 1] = -g;
+    d[i] = 1.0;
+  }
+  e[0] = at(a, nm, 1, 0);
+  d[1] = 0.0;
+  d[0] = 0.0;
+
+  // Accumulation of Q = P_{n-1} ... P_2, from the first row on.  Before
+  // step i the leading i x i block holds the product of the reflections of
+  // rows 0..i-1; the reflection of row i multiplies it from the left.  Row
+  // and column i of Q are then the unit vector.
+  for (int i = 0; i < n; ++i) {
+    const bool reflected = d[i] != 0.0;
+    double* wcol = a + static_cast<long>(i) * nm; // w of row i, rows 0..i-1
+    d[i] = wcol[i];                               // diagonal of T
+    if (reflected) {
+      for (int j = 0; j < i; ++j) {
+        double* qj = a + static_cast<long>(j) * nm;
+        const double wq = blas::ddot(i, wcol, 1, qj, 1);
+        if (wq != 0.0) blas::daxpy(i, -wq, wcol, 1, qj, 1);
+      }
+    }
+    wcol[i] = 1.0;
+    if (i > 0) {
+      blas::dcopy(i, &kZero, 0, a + i, nm); // row i
+      blas::dcopy(i, &kZero, 0, wcol, 1);   // column i
+    }
+  }
+
+  triag(nm, n, a, d, e, ierr);
+}
+
+void triag(int nm, int n, double* z, double* d, double* e, int& ierr) {
+  ierr = 0;
+  if (n <= 0) return;
+  e[n - 1] = 0.0;
+  for (int l = 0; l < n - 1; ++l) {
+    int iter = 0;
+    for (;;) {
+      // The block l..m is unreduced: e[m] is the first negligible coupling.
+      int m = l;
+      for (; m < n - 1; ++m) {
+        if (std::fabs(e[m]) <= kCouplingTol * (std::fabs(d[m]) + std::fabs(d[m + 1]))) break;
+      }
+      if (m == l) break; // d[l] is an eigenvalue
+      if (++iter > kMaxIter) {
+        ierr = l + 1;
+        return;
+      }
+
+      // Shift towards the eigenvalue of the leading 2x2 closest to d[l].
+      const double q = (d[l + 1] - d[l]) / (2.0 * e[l]);
+      double r = std::sqrt(q * q + 1.0);
+      double g = d[m] - d[l] + e[l] / (q + std::copysign(r, q));
+      double sn = 1.0, cs = 1.0, pv = d[m];
+
+      // Chase the bulge from the bottom of the block up to row l.
+      for (int i = m - 1; i >= l; --i) {
+        const double f = sn * e[i];
+        const double b = cs * e[i];
+        if (f == 0.0 && g == 0.0) {
+          // Possible only after underflow: the rotation is the identity.
+          e[i + 1] = 0.0;
+          cs = 1.0;
+          sn = 0.0;
+        } else if (std::fabs(f) >= std::fabs(g)) {
+          const double t = g / f;
+          r = std::sqrt(t * t + 1.0);
+          e[i + 1] = f * r;
+          sn = 1.0 / r;
+          cs = t * sn;
+        } else {
+          const double t = f / g;
+          r = std::sqrt(t * t + 1.0);
+          e[i + 1] = g * r;
+          cs = 1.0 / r;
+          sn = t * cs;
+        }
+        const double rr = d[i] * cs - sn * b;
+        const double ss = cs * b - sn * pv;
+        const double u = cs * rr - sn * ss;
+        d[i + 1] = d[i] + pv - u;
+        g = cs * ss + sn * rr;
+        pv = u;
+        // column i+1 := cs col(i+1) + sn col(i); column i := cs col(i) - sn col(i+1)
+        blas::drot(n, z + static_cast<long>(i + 1) * nm, 1, z + static_cast<long>(i) * nm, 1,
+                   cs, sn);
+      }
+      d[l] = pv;
+      e[l] = g;
+      e[m] = 0.0;
+    }
+  }
+}
+
+void eigsrt(double* d, double* v, int n, int nm) {
+  for (int i = 0; i < n - 1; ++i) {
+    const int k = lastMinimum(d, i, n);
+    if (k != i) {
+      std::swap(d[i], d[k]);
+      swapColumns(v, nm, n, i, k);
+    }
+  }
+}
+
+// -------------------------------------------------------------- complex
+
+double pythag(double a, double b) {
+  const double x = std::fabs(a), y = std::fabs(b);
+  const double big = std::max(x, y), small = std::min(x, y);
+  if (big == 0.0) return small; // also passes a NaN through
+  if (std::isinf(big)) return big;
+  const double ratio = small / big;
+  return big * std::sqrt(1.0 + ratio * ratio);
+}
+
+void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* tau) {
+  if (n <= 0) return;
+  // Phase factors delta_k (tau) of the diagonal unitary D that makes the
+  // couplings of T real and non-negative: T' = D^H T D.  The last basis
+  // vector keeps phase 1.
+  tau[2 * (n - 1)] = 1.0;
+  tau[2 * (n - 1) + 1] = 0.0;
+
+  for (int i = n - 1; i >= 1; --i) {
+    // Row i of H: Re H(i, k) at re[k*nm], Im H(i, k) at im[k], k < i.  The
+    // reflection works on the column y = H(0..i-1, i) = conj(row i).
+    double* re = a + i;
+    double* im = a + static_cast<long>(i) * nm;
+    d[i] = im[i]; // diagonal element, final: later steps touch rows < i only
+    const double dRe = tau[2 * i], dIm = tau[2 * i + 1];
+
+    double scale = 0.0; // 1-norm of the elements left of the subdiagonal
+    for (int k = 0; k < i - 1; ++k)
+      scale += std::fabs(re[static_cast<long>(k) * nm]) + std::fabs(im[k]);
+    const double subRe = re[static_cast<long>(i - 1) * nm]; // y(i-1)
+    const double subIm = -im[i - 1];
+
+    if (scale == 0.0) {
+      // Already tridiagonal in this row: the coupling is conj(y(i-1)).
+      const double mag = pythag(subRe, subIm);
+      e[i] = mag;
+      e2[i] = mag * mag;
+      double phRe = 1.0, phIm = 0.0; // y(i-1)/|y(i-1)|
+      if (mag > 0.0) {
+        phRe = subRe / mag;
+        phIm = subIm / mag;
+      }
+      tau[2 * (i - 1)] = dRe * phRe - dIm * phIm;
+      tau[2 * (i - 1) + 1] = dRe * phIm + dIm * phRe;
+      im[i] = 0.0; // no reflection for this row
+      continue;
+    }
+
+    // Householder vector, in units of `scale`: u = y + e^{i phi} sigma e_{i-1}
+    // with e^{i phi} the phase of y(i-1) and sigma = |y|, so that
+    // (I - u u^H / hh) y = -e^{i phi} sigma e_{i-1}, hh = sigma (sigma + |y(i-1)|).
+    double sumSq = 0.0;
+    for (int k = 0; k < i - 1; ++k) {
+      const double xr = re[static_cast<long>(k) * nm] / scale, xi = im[k] / scale;
+      sumSq += xr * xr + xi * xi;
+    }
+    const double sr = subRe / scale, si = subIm / scale;
+    const double g = pythag(sr, si);
+    const double sigma = std::sqrt(sumSq + g * g);
+    double phRe = 1.0, phIm = 0.0;
+    if (g > 0.0) {
+      phRe = sr / g;
+      phIm = si / g;
+    }
+    const double norm = 1.0 / std::sqrt(sigma * (sigma + g)); // w = u / sqrt(hh)
+
+    // w = wr + i wi over rows 0..i-1: wr in d[0..i-1] (work), wi in place of
+    // Im row i (contiguous).  p = H w goes to (e, e2)[0..i-1].
+    const int order = i;
+    double* wr = d;
+    double* wi = im;
+    for (int k = 0; k < i - 1; ++k) {
+      wr[k] = re[static_cast<long>(k) * nm] / scale * norm;
+      wi[k] = -im[k] / scale * norm;
+    }
+    wr[i - 1] = (sr + phRe * sigma) * norm;
+    wi[i - 1] = (si + phIm * sigma) * norm;
+
+    // p = H w with H = Hr + i Hi (Hr symmetric, Hi antisymmetric) over the
+    // leading block: pr = Hr wr - Hi wi, pi = Hr wi + Hi wr.  Column c of
+    // the array holds Hr(c.., c) from the diagonal down and Hi(c, 0..c-1)
+    // above the diagonal, both contiguous.
+    double* pr = e;
+    double* pim = e2;
+    std::fill(pr, pr + order, 0.0);
+    std::fill(pim, pim + order, 0.0);
+    for (int c = 0; c < order; ++c) {
+      const double* col = a + static_cast<long>(c) * nm;
+      const double wrc = wr[c], wic = wi[c];
+      // symmetric part, rows c..order-1
+      double dotR = col[c] * wrc, dotI = col[c] * wic;
+      for (int r = c + 1; r < order; ++r) {
+        const double hr = col[r];
+        dotR += hr * wr[r];
+        dotI += hr * wi[r];
+        pr[r] += hr * wrc;
+        pim[r] += hr * wic;
+      }
+      // antisymmetric part, rows 0..c-1: Hi(c, r) = col[r], Hi(r, c) = -col[r]
+      for (int r = 0; r < c; ++r) {
+        const double hi = col[r];
+        dotR -= hi * wi[r];
+        dotI += hi * wr[r];
+        pr[r] += hi * wic;
+        pim[r] -= hi * wrc;
+      }
+      pr[c] += dotR;
+      pim[c] += dotI;
+    }
+    // q = p - (Re(w^H p)/2) w; then P H P = H - w q^H - q w^H.
+    double wp = 0.0;
+    for (int k = 0; k < order; ++k) wp += wr[k] * pr[k] + wi[k] * pim[k];
+    const double half = 0.5 * wp;
+    for (int k = 0; k < order; ++k) {
+      pr[k] -= half * wr[k];
+      pim[k] -= half * wi[k];
+    }
+    const double* qr = pr;
+    const double* qi = pim;
+    for (int c = 0; c < order; ++c) {
+      double* col = a + static_cast<long>(c) * nm;
+      const double wrc = wr[c], wic = wi[c], qrc = qr[c], qic = qi[c];
+      // Im H(c, r), r < c:  -Im(w_c conj(q_r) + q_c conj(w_r))
+      for (int r = 0; r < c; ++r)
+        col[r] += -wic * qr[r] + wrc * qi[r] - qic * wr[r] + qrc * wi[r];
+      // Re H(c, c): -2 Re(w_c conj(q_c))
+      col[c] -= 2.0 * (wrc * qrc + wic * qic);
+      // Re H(r, c), r > c:  -Re(w_r conj(q_c) + q_r conj(w_c))
+      for (int r = c + 1; r < order; ++r)
+        col[r] -= wr[r] * qrc + wi[r] * qic + qr[r] * wrc + qi[r] * wic;
+    }
+
+    // The reflection vector stays in row i (real part) and above the
+    // diagonal of column i (imaginary part); the diagonal marks it.
+    blas::dcopy(order, wr, 1, re, nm);
+    im[i] = 1.0;
+
+    // New coupling H(i, i-1) = conj(-e^{i phi} sigma): magnitude sigma,
+    // phase delta_{i-1} = -delta_i e^{i phi}.
+    const double mag = sigma * scale;
+    e[i] = mag;
+    e2[i] = mag * mag;
+    tau[2 * (i - 1)] = -(dRe * phRe - dIm * phIm);
+    tau[2 * (i - 1) + 1] = -(dRe * phIm + dIm * phRe);
+  }
+  d[0] = a[0];
+  e[0] = 0.0;
+  e2[0] = 0.0;
+}
+
+void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
+  ierr = 0;
+  if (n <= 1) return;
+  // From here on e[k] couples rows k and k+1.
+  for (int k = 1; k < n; ++k) e[k - 1] = e[k];
+  e[n - 1] = 0.0;
+
+  for (int l = 0; l < n; ++l) {
+    int iter = 0;
+    for (;;) {
+      // First negligible coupling at or below row l (relative to the two
+      // diagonal elements it joins; the floor stops endless work on zeros).
+      int m = l;
+      for (; m < n - 1; ++m) {
+        const double em = std::fabs(e[m]);
+        if (em <= DBL_EPSILON * (std::fabs(d[m]) + std::fabs(d[m + 1])) || em < DBL_MIN) break;
+      }
+      if (m == l) break;
+      if (iter == kMaxIter) {
+        ierr = l + 1;
+        return;
+      }
+      ++iter;
+
+      // Explicit shift: the eigenvalue of the leading 2x2 of the block that
+      // is closest to d[l], subtracted from the block's diagonal.
+      const double delta = (d[l + 1] - d[l]) / (2.0 * e[l]);
+      const double shift = d[l] - e[l] / (delta + std::copysign(pythag(delta, 1.0), delta));
+      for (int k = l; k <= m; ++k) d[k] -= shift;
+
+      // One QL step T' = L Q on the shifted block, as a sequence of plane
+      // rotations in the planes (i, i+1), i = m-1 .. l.  The first rotation
+      // turns the last column (e[m-1], d[m]) of the shifted block onto
+      // row m; each further one removes the bulge T(i, i+2) against
+      // T(i+1, i+2).  Before rotation i: coupling = T(i, i+1),
+      // lower = T(i+1, i+1), (bulge, pivot) = the pair to rotate.
+      double coupling = e[m - 1], lower = d[m];
+      double bulge = e[m - 1], pivot = d[m];
+      for (int i = m - 1; i >= l; --i) {
+        const double r = pythag(bulge, pivot);
+        double c = 1.0, s = 0.0;
+        if (r != 0.0) {
+          c = pivot / r;
+          s = bulge / r;
+        }
+        if (i < m - 1) e[i + 1] = r;
+        // similarity with [[c, -s], [s, c]] on the 2x2 block of rows i, i+1
+        const double upper = d[i];
+        const double cs = c * s;
+        const double newUpper = c * c * upper - 2.0 * cs * coupling + s * s * lower;
+        const double newLower = s * s * upper + 2.0 * cs * coupling + c * c * lower;
+        const double newCoupling = cs * (upper - lower) + (c * c - s * s) * coupling;
+        d[i + 1] = newLower;
+        // eigenvector columns: z_i := c z_i - s z_{i+1}, z_{i+1} := s z_i + c z_{i+1}
+        blas::drot(n, z + static_cast<long>(i + 1) * nm, 1, z + static_cast<long>(i) * nm, 1, c,
+                   s);
+        if (i > l) {
+          coupling = c * e[i - 1];
+          bulge = s * e[i - 1];
+          pivot = newCoupling;
+          lower = newUpper;
+        } else {
+          d[l] = newUpper;
+          e[l] = newCoupling;
+        }
+      }
+      for (int k = l; k <= m; ++k) d[k] += shift;
+    }
+  }
+
+  // Ascending order (first of equal values kept in place).
+  for (int i = 0; i < n - 1; ++i) {
+    int k = i;
+    for (int j = i + 1; j < n; ++j)
+      if (d[j] < d[k]) k = j;
+    if (k != i) {
+      std::swap(d[i], d[k]);
+      swapColumns(z, nm, n, i, k);
+    }
+  }
+}
+
+void htrib3(int nm, int n, const double* a, const double* tau, int m, double* zr, double* zi) {
+  if (n <= 0 || m <= 0) return;
+  // x = D z: the phases of the tridiagonalisation.
+  for (int j = 0; j < m; ++j) {
+    double* xr = zr + static_cast<long>(j) * nm;
+    double* xi = zi + static_cast<long>(j) * nm;
+    for (int k = 0; k < n; ++k) {
+      const double z = xr[k];
+      xr[k] = tau[2 * k] * z;
+      xi[k] = tau[2 * k + 1] * z;
+    }
+  }
+  // x = P_{n-1} ... P_2 D z: the reflections, first that of row 2, each
+  // x := x - w (w^H x) over rows 0..i-1.  Columns go in groups that stay in
+  // cache while the reflections stream past; the real part of w, stored in
+  // a row, is gathered once per group.
+  constexpr int kGroup = 32;
+  constexpr int kGather = 512;
+  double wrBuf[kGather];
+  for (int j0 = 0; j0 < m; j0 += kGroup) {
+    const int j1 = std::min(m, j0 + kGroup);
+    for (int i = 2; i < n; ++i) {
+      if (at(a, nm, i, i) == 0.0) continue; // row i was not reflected
+      const double* wi = a + static_cast<long>(i) * nm;
+      const double* wr = a + i;
+      long inc = nm;
+      if (i <= kGather) {
+        for (int k = 0; k < i; ++k) wrBuf[k] = wr[k * inc];
+        wr = wrBuf;
+        inc = 1;
+      }
+      for (int j = j0; j < j1; ++j) {
+        double* xr = zr + static_cast<long>(j) * nm;
+        double* xi = zi + static_cast<long>(j) * nm;
+        double sRe = 0.0, sIm = 0.0; // w^H x
+        for (int k = 0; k < i; ++k) {
+          const double wrk = wr[k * inc];
+          sRe += wrk * xr[k] + wi[k] * xi[k];
+          sIm += wrk * xi[k] - wi[k] * xr[k];
+        }
+        for (int k = 0; k < i; ++k) {
+          const double wrk = wr[k * inc];
+          xr[k] -= sRe * wrk - sIm * wi[k];
+          xi[k] -= sRe * wi[k] + sIm * wrk;
+        }
+      }
+    }
+  }
+}
+
+void heigsrt(double* d, double* zr, double* zi, int n, int nm) {
+  for (int i = 0; i < n - 1; ++i) {
+    const int k = lastMinimum(d, i, n);
+    if (k != i) {
+      std::swap(d[i], d[k]);
+      swapColumns(zr, nm, n, i, k);
+      swapColumns(zi, nm, n, i, k);
+    }
+  }
+}
+
+} // namespace ruvo
