@@ -1,0 +1,198 @@
+// The real symmetric solver: Householder reduction + QL (hdiag) and the
+// sort with its tie rule (eigsrt), checked against closed forms, against
+// LAPACK and through residuals and orthonormality.
+#include "numerics/eigen.h"
+#include "solver_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace ruvo::test {
+namespace {
+
+constexpr int NM = 423; // leading dimension used by every block
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct RealSolution {
+  std::vector<double> a; // eigenvectors, leading dimension nm
+  std::vector<double> d;
+  int ierr = -1;
+};
+
+// hdiag + eigsrt on the lower triangle of m stored with leading dimension
+// nm; every place outside the n x n matrix holds NaN, so any read of it
+// would show in the results and any write would show in the array.
+RealSolution solveReal(const RealMatrix& m, int nm = NM, bool sort = true) {
+  RealSolution s;
+  s.a.assign(static_cast<std::size_t>(nm) * nm, kNaN);
+  packReal(m, nm, s.a);
+  s.d.assign(m.n, 0.0);
+  std::vector<double> e(m.n, 0.0);
+  hdiag(nm, m.n, s.a.data(), s.d.data(), e.data(), s.ierr);
+  if (sort) eigsrt(s.d.data(), s.a.data(), m.n, nm);
+  return s;
+}
+
+void expectOutsideUntouched(const RealSolution& s, int n, int nm) {
+  for (int c = 0; c < nm; ++c)
+    for (int r = 0; r < nm; ++r)
+      if (r >= n || c >= n) {
+        ASSERT_TRUE(std::isnan(s.a[r + static_cast<std::size_t>(c) * nm]))
+            << "element (" << r << ", " << c << ") written";
+      }
+}
+
+TEST(RealSymmetric, OrderOneAndTwoClosedForms) {
+  RealMatrix one{1, {-3.25}};
+  RealSolution s = solveReal(one);
+  EXPECT_EQ(s.ierr, 0);
+  EXPECT_EQ(s.d[0], -3.25);
+  EXPECT_EQ(s.a[0], 1.0);
+
+  // [[a, b], [b, c]]: (a+c)/2 -+ sqrt(((a-c)/2)^2 + b^2)
+  const double a = 2.5, b = -0.75, c = -1.0;
+  RealMatrix two{2, {a, b, b, c}};
+  s = solveReal(two);
+  EXPECT_EQ(s.ierr, 0);
+  const double mean = 0.5 * (a + c), half = std::hypot(0.5 * (a - c), b);
+  EXPECT_NEAR(s.d[0], mean - half, 1e-15);
+  EXPECT_NEAR(s.d[1], mean + half, 1e-15);
+  EXPECT_LT(residual(two, s.a, NM, s.d), 1e-15);
+  EXPECT_LT(orthonormalityError(2, NM, s.a), 1e-15);
+  expectOutsideUntouched(s, 2, NM);
+}
+
+TEST(RealSymmetric, DiagonalAndNoiseOnlyMatricesGiveUnitVectors) {
+  // A diagonal matrix, and the same with off-diagonal elements whose
+  // squares lie below 1e-30: both must come back exactly with the unit
+  // vectors (the reduction treats such elements as zero).
+  const std::vector<double> diag = {3.0, -1.0, 7.5, 2.0, 0.5, -4.0};
+  const int n = static_cast<int>(diag.size());
+  for (double noise : {0.0, 9.0e-16}) {
+    RealMatrix m{n, std::vector<double>(n * n, 0.0)};
+    for (int i = 0; i < n; ++i) m(i, i) = diag[i];
+    for (int c = 0; c < n; ++c)
+      for (int r = c + 1; r < n; ++r) m(r, c) = m(c, r) = noise * ((r + c) % 2 ? 1 : -1);
+    RealSolution s = solveReal(m, NM, false);
+    ASSERT_EQ(s.ierr, 0);
+    for (int i = 0; i < n; ++i) {
+      EXPECT_EQ(s.d[i], diag[i]) << "noise " << noise;
+      for (int r = 0; r < n; ++r)
+        EXPECT_EQ(std::fabs(s.a[r + static_cast<std::size_t>(i) * NM]), r == i ? 1.0 : 0.0);
+    }
+  }
+}
+
+TEST(RealSymmetric, EqualEigenvaluesExchangeTheirEigenvectors) {
+  // diag(2, 1, 1): the unsorted result is e0, e1, e2; the sort takes the
+  // last of equal minima, so the degenerate pair comes out as e2, e1.
+  RealMatrix m{3, {2, 0, 0, 0, 1, 0, 0, 0, 1}};
+  RealSolution s = solveReal(m);
+  ASSERT_EQ(s.ierr, 0);
+  EXPECT_EQ(s.d, (std::vector<double>{1, 1, 2}));
+  EXPECT_EQ(s.a[2 + 0 * NM], 1.0);
+  EXPECT_EQ(s.a[1 + 1 * NM], 1.0);
+  EXPECT_EQ(s.a[0 + 2 * NM], 1.0);
+
+  // eigsrt alone on a sorted pair of equal values still exchanges them.
+  std::vector<double> d = {5.0, 5.0, 6.0};
+  std::vector<double> v = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  eigsrt(d.data(), v.data(), 3, 3);
+  EXPECT_EQ(v, (std::vector<double>{0, 1, 0, 1, 0, 0, 0, 0, 1}));
+}
+
+TEST(RealSymmetric, RandomMatricesAgreeWithLapack) {
+  unsigned seed = 11;
+  for (int n : {3, 4, 5, 17, 61, 121, 200, 423}) {
+    const RealMatrix m = randomSymmetric(n, seed++);
+    RealSolution s = solveReal(m);
+    ASSERT_EQ(s.ierr, 0) << n;
+    const std::vector<double> ref = lapackEigenvalues(m);
+    const double scale = std::max(std::fabs(ref.front()), std::fabs(ref.back()));
+    for (int k = 0; k < n; ++k) EXPECT_NEAR(s.d[k], ref[k], 1e-13 * scale) << n << " " << k;
+    for (int k = 1; k < n; ++k) EXPECT_LE(s.d[k - 1], s.d[k]);
+    EXPECT_LT(residual(m, s.a, NM, s.d), 1e-13 * scale * std::sqrt(n)) << n;
+    EXPECT_LT(orthonormalityError(n, NM, s.a), 1e-13 * std::sqrt(n)) << n;
+    if (n < NM) expectOutsideUntouched(s, n, NM);
+  }
+}
+
+TEST(RealSymmetric, LeadingDimensionEqualToOrder) {
+  const RealMatrix m = randomSymmetric(9, 99);
+  RealSolution s = solveReal(m, 9);
+  ASSERT_EQ(s.ierr, 0);
+  const std::vector<double> ref = lapackEigenvalues(m);
+  for (int k = 0; k < 9; ++k) EXPECT_NEAR(s.d[k], ref[k], 1e-14);
+  EXPECT_LT(residual(m, s.a, 9, s.d), 1e-14);
+}
+
+TEST(RealSymmetric, RigidRotorLevels) {
+  // J = 1 of an asymmetric rotor: the three levels are A+B, A+C and B+C.
+  const double A = 9.8, B = 3.7, C = 2.9; // GHz
+  RealSolution s = solveReal(realPart(rotorMatrix(1, A, B, C)));
+  ASSERT_EQ(s.ierr, 0);
+  EXPECT_NEAR(s.d[0], B + C, 1e-14);
+  EXPECT_NEAR(s.d[1], A + C, 1e-14);
+  EXPECT_NEAR(s.d[2], A + B, 1e-14);
+
+  // J = 60: a diagonal spread of ~3e4 GHz with couplings of ~1e3 GHz.
+  // Eigenvalues against LAPACK to 1e-12 relative (a few Hz on 1e4 GHz),
+  // their sum against the trace.
+  const RealMatrix m = realPart(rotorMatrix(60, A, B, C));
+  s = solveReal(m);
+  ASSERT_EQ(s.ierr, 0);
+  const std::vector<double> ref = lapackEigenvalues(m);
+  double trace = 0, sum = 0;
+  for (int k = 0; k < m.n; ++k) {
+    EXPECT_NEAR(s.d[k], ref[k], 1e-12 * std::fabs(ref[k]));
+    trace += m(k, k);
+    sum += s.d[k];
+  }
+  EXPECT_NEAR(sum, trace, 1e-12 * trace);
+  EXPECT_LT(residual(m, s.a, NM, s.d), 1e-12 * maxAbs(m));
+  EXPECT_LT(orthonormalityError(m.n, NM, s.a), 1e-13);
+}
+
+TEST(RealSymmetric, SymmetricTopLimitHasExactDegeneratePairs) {
+  // B = C: K is a good quantum number, E = B J(J+1) + (A-B) K^2 for
+  // K = -J..J, the +-K levels degenerate; each eigenvector is a single K.
+  const double A = 5.1, B = 1.3;
+  const int J = 20;
+  const RealMatrix m = realPart(rotorMatrix(J, A, B, B));
+  RealSolution s = solveReal(m);
+  ASSERT_EQ(s.ierr, 0);
+  for (int k = 0; k < m.n; ++k) {
+    const int K = (k + 1) / 2; // 0, 1, 1, 2, 2, ...
+    EXPECT_NEAR(s.d[k], B * J * (J + 1) + (A - B) * K * K, 1e-12);
+  }
+  EXPECT_LT(orthonormalityError(m.n, NM, s.a), 1e-14);
+}
+
+TEST(RealSymmetric, NonFiniteInputReportsFailureInsteadOfLooping) {
+  RealMatrix m = randomSymmetric(6, 3);
+  m(4, 2) = m(2, 4) = kNaN;
+  RealSolution s = solveReal(m, NM, false);
+  EXPECT_GE(s.ierr, 1);
+  EXPECT_LE(s.ierr, 6);
+}
+
+TEST(RealSymmetric, TriagOnATridiagonalMatrix) {
+  // triag with the unit matrix: the 1-2-1 matrix of order n has the
+  // eigenvalues 2 - 2 cos(k pi/(n+1)).
+  const int n = 12;
+  std::vector<double> z(static_cast<std::size_t>(NM) * n, 0.0), d(n, 2.0), e(n, -1.0);
+  for (int i = 0; i < n; ++i) z[i + static_cast<std::size_t>(i) * NM] = 1.0;
+  int ierr = -1;
+  triag(NM, n, z.data(), d.data(), e.data(), ierr);
+  ASSERT_EQ(ierr, 0);
+  eigsrt(d.data(), z.data(), n, NM);
+  for (int k = 0; k < n; ++k)
+    EXPECT_NEAR(d[k], 2.0 - 2.0 * std::cos((k + 1) * M_PI / (n + 1)), 1e-14);
+  EXPECT_LT(orthonormalityError(n, NM, z), 1e-14);
+}
+
+} // namespace
+} // namespace ruvo::test
