@@ -1,6 +1,172 @@
-// Placeholder; the program spine is being written.
+// The main sequence of a run: banner, input, block list, fit cycles and
+// summaries, LaTeX table, removal of the scratch files.
 #include "driver/program.h"
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <istream>
+#include <memory>
+#include <new>
+#include <ostream>
+#include <unistd.h>
+
+#include "driver/fit_cycles.h"
+#include "driver/state.h"
+#include "driver/stop.h"
+#include "driver/todo.h"
+#include "input/parameter_input.h"
+#include "input/reader.h"
+#include "intensity/scratch_files.h"
+#include "report/fortran_format.h"
+#include "report/latex_table.h"
+
 namespace ruvo {
-int runProgram(std::istream&, std::ostream&, std::ostream&) { return 0; }
+
+// ------------------------------------------------------ console interrupt
+
+namespace {
+
+constexpr char kInterruptLine[] = "Control-C: premature termiation of ruvo, finishing...\n";
+
+// Write all of a buffer with write(2), which may be cut short.
+void writeAll(int fd, const char* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t k = ::write(fd, p, n);
+    if (k <= 0) return;
+    p += k;
+    n -= static_cast<std::size_t>(k);
+  }
+}
+
+} // namespace
+
+extern "C" void sig_func(int signo) {
+  const int savedErrno = errno;
+  g_interrupted = 1;
+  // free-format record " Signal no." followed by the number in 11 columns,
+  // built by hand: nothing here may allocate or take a lock
+  char rec[64] = " Signal no. ";
+  std::size_t len = sizeof(" Signal no. ") - 1;
+  char digits[12];
+  int nd = 0;
+  long v = signo < 0 ? -static_cast<long>(signo) : signo;
+  do {
+    digits[nd++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v > 0 && nd < 10);
+  if (signo < 0) digits[nd++] = '-';
+  for (int k = nd; k < 11; ++k) rec[len++] = ' ';
+  while (nd > 0) rec[len++] = digits[--nd];
+  rec[len++] = '\n';
+  writeAll(STDERR_FILENO, rec, len);
+  writeAll(STDERR_FILENO, kInterruptLine, sizeof kInterruptLine - 1);
+  writeAll(STDOUT_FILENO, kInterruptLine, sizeof kInterruptLine - 1);
+  errno = savedErrno;
+}
+
+void mysignal() {
+  struct sigaction sa {};
+  sa.sa_handler = sig_func;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART; // reading the input goes on after an interrupt
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+void mydate(std::ostream& os) {
+  const std::time_t now = std::time(nullptr);
+  if (now == static_cast<std::time_t>(-1)) return;
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr) return;
+  char buf[32];
+  if (std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local) == 0) return;
+  os << buf;
+}
+
+// ------------------------------------------------------------- the run
+
+namespace {
+
+void banner(std::ostream& out) {
+  put(out, "(A,A)", {" Rotational, Centrifugal Distortion,", " Internal Rotation Calculation (V2.5e)"});
+  put(out, "(23X,A)", {"ruvo developers"});
+  put(out, "(/,A)", {" Please cite:"});
+  put(out, "(A)", {" ruvo, rotational spectra of molecules with up to three internal rotors"});
+  put(out, "(A)", {""});
+  put(out, "(A,$)", {" Calculation date and time: "});
+  mydate(out);
+  out << '\n';
+  putFree(out, {"Modified version to include Dc3- and Dc3K"});
+  put(out, "(/,A)", {" Type help now for the list of parameters : "});
+}
+
+// Remove the eigenvector file of every block (a file that was never
+// written is no error).
+void removeScratchFiles(const RunState& rs) {
+  for (int i = 1; i <= rs.todo.n; ++i) {
+    const TodoEntry& e = rs.todo.e[static_cast<std::size_t>(i)];
+    const std::string name = binnam(e.J, e.Sym, e.F, e.B);
+    if (!name.empty()) std::remove(name.c_str());
+  }
+}
+
+int run(std::istream& in, std::ostream& out, std::ostream& err) {
+  // all storage of the run, sized once
+  auto rs = std::make_unique<RunState>();
+  auto fs = std::make_unique<FitState>();
+  auto sw = std::make_unique<SweepWork>();
+  rs->allocate();
+  fs->allocate();
+  sw->allocate();
+  rs->io.in = &in;
+  rs->io.out = &out;
+  rs->io.err = &err;
+  g_interrupted = 0;
+
+  mysignal();
+  banner(out);
+
+  Reader reader(in, out, err);
+  if (!parinp(*rs, *fs, reader)) { // help: the names are listed
+    out.flush();
+    return 0;
+  }
+  mysignal();
+
+  buildTodo(*rs);
+  extendTodoForIntensities(*rs);
+  sortTodo(rs->todo);
+  reportTodo(*rs);
+  sw->blk.maxJ = rs->maxJ;
+  sw->blk.nB = rs->nB;
+  sw->blk.nsym = rs->species.nsym;
+
+  fitCycles(*rs, *fs, *sw);
+
+  put(out, "(A)", {""});
+  if (hasBit(rs->ctl.aprint, 256)) ltxpr(*rs);
+  if (!hasBit(rs->ctl.ints, 16)) removeScratchFiles(*rs);
+  out.flush();
+  return 0;
+}
+
+} // namespace
+
+int runProgram(std::istream& in, std::ostream& out, std::ostream& err) {
+  try {
+    return run(in, out, err);
+  } catch (const RunEnd& e) {
+    return finishRunEnd(e, out, err);
+  } catch (const std::bad_alloc&) {
+    return finishRunEnd(RunEnd{"ERROR: not enough memory", true}, out, err);
+  } catch (const std::exception& e) {
+    return finishRunEnd(RunEnd{std::string("ERROR: internal failure: ") + e.what(), true}, out,
+                        err);
+  } catch (...) {
+    return finishRunEnd(RunEnd{"ERROR: internal failure", true}, out, err);
+  }
+}
+
 } // namespace ruvo

@@ -25,8 +25,9 @@ std::string sourcePath(const std::string& relative);
 
 // Compare two listings: the text must agree exactly, except that a number
 // may differ by one unit in its last printed digit (another BLAS or FMA may
-// move it).  Returns an empty string when they agree, else a description of
-// the first difference.
+// move it; "-0.000" and " 0.000" count as equal).  The rest of the banner's
+// date line (" Calculation date and time: ...") is not compared.  Returns an
+// empty string when they agree, else a description of the first difference.
 std::string compareListings(const std::string& expected, const std::string& actual);
 
 } // namespace ruvo::test

@@ -1,0 +1,276 @@
+// Whole runs through the program driver: banner, exit statuses of normal
+// end, help, stops, input errors and pauses, the console interrupt, the
+// removal of the scratch files; and the listing comparison the other
+// whole-run tests rely on.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "driver/program.h"
+#include "driver/state.h"
+#include "driver/stop.h"
+#include "intensity/scratch_files.h"
+#include "support/test_support.h"
+
+namespace ruvo {
+namespace {
+
+using test::compareListings;
+using test::runText;
+
+// A rigid rotor with two lines (blocks J = 0, 1, 2 of set 1).
+const char* const kRigid = "Rigid rotor\n"
+                           "\n"
+                           "nzyk 1\n"
+                           "\n"
+                           "BJ 2.75 BK 6.25 B- 0.25\n"
+                           "\n"
+                           "\n"
+                           "Jup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 = 5.5\n"
+                           "Jup 2 K-up 0 K+up 2 Jlo 1 K-lo 0 K+lo 1 = 10.97\n"
+                           "\n";
+
+std::string lineOf(const std::string& text, int n) {
+  std::istringstream is(text);
+  std::string l;
+  for (int i = 0; i <= n && std::getline(is, l); ++i) {
+  }
+  return l;
+}
+
+TEST(Program, BannerAndHelpEndWithStatusZero) {
+  const auto r = runText("help\n\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  const std::string expectedHead =
+      " Rotational, Centrifugal Distortion, Internal Rotation Calculation (V2.5e)\n"
+      "                       ruvo developers\n"
+      "\n"
+      " Please cite:\n"
+      " ruvo, rotational spectra of molecules with up to three internal rotors\n"
+      "\n"
+      " Calculation date and time: (any)\n"
+      " Modified version to include Dc3- and Dc3K\n"
+      "\n"
+      " Type help now for the list of parameters : \n";
+  const std::size_t nHead = 10;
+  std::istringstream is(r.out);
+  std::string head, l;
+  for (std::size_t i = 0; i < nHead && std::getline(is, l); ++i) head += l + "\n";
+  EXPECT_EQ(compareListings(expectedHead, head), "");
+  EXPECT_TRUE(std::regex_match(lineOf(r.out, 6),
+                               std::regex(" Calculation date and time: "
+                                          "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
+      << lineOf(r.out, 6);
+  EXPECT_NE(r.out.find(" possible parameters:\n"), std::string::npos);
+  EXPECT_NE(r.out.find(" DIMJ    70\n"), std::string::npos);
+}
+
+TEST(Program, NormalEndReportsTheBlocksAndEndsWithStatusZero) {
+  const auto r = runText(kRigid);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("\n\n  \\\\  Maximal K = J =   2\n  \\\\ B=  1    adj=  0\n"),
+            std::string::npos)
+      << r.out;
+  // the run ends with a blank line
+  ASSERT_GE(r.out.size(), 2u);
+  EXPECT_EQ(r.out.substr(r.out.size() - 2), "\n\n");
+}
+
+TEST(Program, BlockListingOnRequest) {
+  std::string in = kRigid;
+  in.replace(in.find("nzyk 1"), 6, "nzyk 1 aprint 1024");
+  const auto r = runText(in);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\n ToDo: list of quantum no.\n      J  Sym B  F  Stat\n"
+                       "      0   0   1  -1   2\n      1   0   1  -1   2\n"
+                       "      2   0   1  -1   2\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST(Program, StopsAndInputErrorsEndWithStatusOne) {
+  // a limit of the input
+  std::string tooManyTops = kRigid;
+  tooManyTops.replace(tooManyTops.find("nzyk 1"), 6, "ntop 4");
+  auto r = runText(tooManyTops);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "STOP ERROR: ntop > DIMTOP\n");
+  EXPECT_EQ(r.out.find("Maximal K"), std::string::npos);
+
+  // errors of the transition list are all reported, then the run ends
+  std::string badSet = kRigid;
+  badSet.replace(badSet.find("= 10.97"), 7, "Bup 6 Blo 6 = 10.97");
+  r = runText(badSet);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("INPUT ERROR(S)"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("Maximal K"), std::string::npos);
+}
+
+TEST(Program, PauseGoesOnOnlyWithGo) {
+  {
+    std::istringstream in("go\n");
+    std::ostringstream err;
+    EXPECT_NO_THROW(pause(in, err, "eigenvector not found"));
+    EXPECT_EQ(err.str(), "PAUSE eigenvector not found\n"
+                         "To resume execution, type go.  Other input will terminate the job.\n"
+                         "RESUMED\n");
+  }
+  for (const char* answer : {"stop\n", "", "Go\n", "gone\n"}) {
+    std::istringstream in(answer);
+    std::ostringstream out, err;
+    out << "listing";
+    try {
+      pause(in, err, "eigenvector not found");
+      ADD_FAILURE() << "the run went on after [" << answer << "]";
+    } catch (const RunEnd& e) {
+      EXPECT_FALSE(e.isStop);
+      EXPECT_EQ(finishRunEnd(e, out, err), 1);
+    }
+    EXPECT_EQ(err.str(), "PAUSE eigenvector not found\n"
+                         "To resume execution, type go.  Other input will terminate the job.\n");
+  }
+  // a stop writes its line after the listing
+  std::ostringstream out, err;
+  try {
+    stop("ERROR: todo >DIMTDO");
+  } catch (const RunEnd& e) {
+    EXPECT_TRUE(e.isStop);
+    EXPECT_EQ(finishRunEnd(e, out, err), 1);
+  }
+  EXPECT_EQ(err.str(), "STOP ERROR: todo >DIMTDO\n");
+}
+
+// Run `body` in a child process whose standard output and error go to
+// files; returns the child's exit status.
+int inChild(void (*body)(), const std::string& outFile, const std::string& errFile) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fo = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fe = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fo < 0 || fe < 0) _exit(90);
+    dup2(fo, STDOUT_FILENO);
+    dup2(fe, STDERR_FILENO);
+    body();
+    _exit(91);
+  }
+  int st = 0;
+  waitpid(pid, &st, 0);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+TEST(Program, ConsoleInterruptSetsTheFlagAndWritesTwoLines) {
+  const std::string dir = ::testing::TempDir();
+  const std::string o = dir + "/sigint.out", e = dir + "/sigint.err";
+  const int status = inChild(
+      [] {
+        g_interrupted = 0;
+        mysignal();
+        std::raise(SIGINT);
+        _exit(g_interrupted == 1 ? 0 : 2); // the handler ran and the process lives
+      },
+      o, e);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(test::readFile(e), " Signal no.           2\n"
+                               "Control-C: premature termiation of ruvo, finishing...\n");
+  EXPECT_EQ(test::readFile(o), "Control-C: premature termiation of ruvo, finishing...\n");
+
+  // called directly with another number
+  inChild(
+      [] {
+        sig_func(15);
+        _exit(g_interrupted == 1 ? 0 : 2);
+      },
+      o, e);
+  EXPECT_EQ(lineOf(test::readFile(e), 0), " Signal no.          15");
+}
+
+TEST(Program, DateCompletesTheLine) {
+  std::ostringstream os;
+  mydate(os);
+  EXPECT_TRUE(std::regex_match(
+      os.str(), std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
+      << os.str();
+}
+
+TEST(Program, ScratchFilesOfTheBlocksAreRemovedUnlessKept) {
+  // the in-process run works in the current directory
+  const std::string name = binnam(1, 0, -1, 1);
+  ASSERT_FALSE(name.empty());
+  test::writeFile(name, "scratch");
+  auto r = runText(kRigid);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::fopen(name.c_str(), "rb"), nullptr) << name << " was not removed";
+
+  std::string keep = kRigid;
+  keep.replace(keep.find("nzyk 1"), 6, "nzyk 1 ints 16");
+  test::writeFile(name, "scratch");
+  r = runText(keep);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::readFile(name), "scratch");
+  std::remove(name.c_str());
+}
+
+TEST(Program, TheBinaryWritesTheStopLineAfterTheListing) {
+  const std::string dir = ::testing::TempDir();
+  std::string in = kRigid;
+  in.replace(in.find("nzyk 1"), 6, "ntop 4");
+  test::writeFile(dir + "/stop.inp", in);
+  // both streams into one file: the stop line must come last
+  const std::string cmd = "cd '" + dir + "' && '" + std::string(RUVO_BINARY) +
+                          "' < stop.inp > both.txt 2>&1";
+  const int rc = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(rc));
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  const std::string both = test::readFile(dir + "/both.txt");
+  const std::string last = "STOP ERROR: ntop > DIMTOP\n";
+  ASSERT_GE(both.size(), last.size());
+  EXPECT_EQ(both.substr(both.size() - last.size()), last);
+  EXPECT_NE(both.find(" Type help now"), std::string::npos);
+
+  test::writeFile(dir + "/rigid.inp", kRigid);
+  const auto r = test::runBinary(dir + "/rigid.inp", dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  test::writeFile(dir + "/help.inp", "help\n");
+  EXPECT_EQ(test::runBinary(dir + "/help.inp", dir).status, 0);
+}
+
+TEST(ListingComparison, OneUnitInTheLastDigitIsAccepted) {
+  EXPECT_EQ(compareListings("  1.2345  0.500\n", "  1.2346  0.500\n"), "");
+  EXPECT_EQ(compareListings("  1.2345  0.500\n", "  1.2344  0.499\n"), "");
+  EXPECT_EQ(compareListings("a 0.123456D+01 b\n", "a 0.123457D+01 b\n"), "");
+  EXPECT_EQ(compareListings("  -0.000\n", "   0.000\n"), "");
+  EXPECT_EQ(compareListings("  -0.001\n", "   0.000\n"), "");
+  EXPECT_EQ(compareListings("   17\n", "   18\n"), "");
+  EXPECT_EQ(compareListings(" Calculation date and time: 2026-12-08 10:00:00\n",
+                            " Calculation date and time: 1999-01-01 23:59:59\n"),
+            "");
+}
+
+TEST(ListingComparison, LargerDifferencesAndTextAreRejected) {
+  EXPECT_NE(compareListings("  1.2345\n", "  1.2347\n"), "");
+  EXPECT_NE(compareListings("  -0.002\n", "   0.000\n"), "");
+  EXPECT_NE(compareListings("   17\n", "   19\n"), "");
+  EXPECT_NE(compareListings(" BJ  1.0\n", " BK  1.0\n"), "");
+  EXPECT_NE(compareListings(" BJ  1.0\n", " BJ  1.0 \n"), "");        // trailing blank
+  EXPECT_NE(compareListings("  1.2345\n", "  1.234 \n"), "");         // another layout
+  EXPECT_NE(compareListings("  1.2345\n", " ******\n"), "");
+  EXPECT_NE(compareListings("a\nb\n", "a\n"), "");                    // missing line
+  EXPECT_NE(compareListings("a\n", "a\n\n"), "");                     // extra blank line
+  EXPECT_NE(compareListings("a\n", "a"), "");                         // line end
+  const std::string msg = compareListings("x\n 1.0\n", "x\n 1.2\n");
+  EXPECT_NE(msg.find("line 2"), std::string::npos) << msg;
+}
+
+} // namespace
+} // namespace ruvo
