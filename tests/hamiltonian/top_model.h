@@ -1,0 +1,276 @@
+// Test-side model of molecules with internal tops: an independent torsional
+// solver (LAPACK), Wigner d matrices from the closed formula, the block basis,
+// a plain rigid-rotor term and dense diagonalisation of packed block matrices.
+// The tests of the internal-rotation operators fill the sweep's tables with
+// these, so that the operators can be checked against exact Hamiltonians built
+// here from the physics.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <complex>
+#include <memory>
+#include <vector>
+
+#include "driver/state.h"
+
+extern "C" {
+void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
+            double* w, double* work, const int* lwork, int* info);
+void zheev_(const char* jobz, const char* uplo, const int* n, std::complex<double>* a,
+            const int* lda, double* w, std::complex<double>* work, const int* lwork,
+            double* rwork, int* info);
+}
+
+namespace ruvo::toptest {
+
+using cplx = std::complex<double>;
+
+// Eigenvalues (ascending) and, with `vectors`, eigenvectors (columns, in a) of
+// a dense real symmetric n x n matrix (column-major).
+inline std::vector<double> symEig(std::vector<double>& a, int n, bool vectors = false) {
+  std::vector<double> w(n);
+  int lwork = -1, info = 0;
+  double q = 0;
+  const char* job = vectors ? "V" : "N";
+  dsyev_(job, "L", &n, a.data(), &n, w.data(), &q, &lwork, &info);
+  lwork = static_cast<int>(q);
+  std::vector<double> work(lwork);
+  dsyev_(job, "L", &n, a.data(), &n, w.data(), work.data(), &lwork, &info);
+  return w;
+}
+
+inline std::vector<double> hermEig(std::vector<cplx> a, int n) {
+  std::vector<double> w(n), rwork(3 * n);
+  int lwork = -1, info = 0;
+  cplx q;
+  zheev_("N", "L", &n, a.data(), &n, w.data(), &q, &lwork, rwork.data(), &info);
+  lwork = static_cast<int>(q.real());
+  std::vector<cplx> work(lwork);
+  zheev_("N", "L", &n, a.data(), &n, w.data(), work.data(), &lwork, rwork.data(), &info);
+  return w;
+}
+
+// The block matrix of the packed Hermitian layout as a dense complex matrix.
+inline std::vector<cplx> unpack(const ruvo::SweepWork& sw) {
+  const int N = sw.blk.N;
+  std::vector<cplx> a(std::size_t(N) * N);
+  for (int c = 0; c < N; ++c)
+    for (int r = c; r < N; ++r) {
+      const double im = r > c ? sw.H[c + r * DIMTOT] : 0.0;
+      a[r + c * N] = cplx(sw.H[r + c * DIMTOT], im);
+      a[c + r * N] = cplx(sw.H[r + c * DIMTOT], -im);
+    }
+  return a;
+}
+
+inline std::vector<double> blockLevels(const ruvo::SweepWork& sw) {
+  return hermEig(unpack(sw), sw.blk.N);
+}
+
+// Wigner d^J_{m',m}(beta) = <J m'| exp(-i beta J_y) |J m> (closed formula).
+inline double wignerD(int J, int mp, int m, double beta) {
+  auto lf = [](int n) { return std::lgamma(n + 1.0); };
+  const double c = std::cos(beta / 2), s = std::sin(beta / 2);
+  double sum = 0.0;
+  for (int k = std::max(0, m - mp); k <= std::min(J + m, J - mp); ++k) {
+    const double lg = 0.5 * (lf(J + mp) + lf(J - mp) + lf(J + m) + lf(J - m)) - lf(J + m - k) -
+                      lf(k) - lf(mp - m + k) - lf(J - mp - k);
+    const double sign = ((mp - m + k) % 2 == 0) ? 1.0 : -1.0;
+    sum += sign * std::exp(lg) * std::pow(c, 2 * J + m - mp - 2 * k) * std::pow(s, mp - m + 2 * k);
+  }
+  return sum;
+}
+
+inline void fillRotation(ruvo::SweepWork& sw, int t, double beta, int J) {
+  for (int K = -J; K <= J; ++K)
+    for (int Kp = -J; Kp <= J; ++Kp) sw.rot[t].D(K, Kp) = wignerD(J, K, Kp, beta);
+  sw.rot[t].mark = J;
+}
+
+struct Top {
+  double F = 160.0, V1n = 0.0, V2n = 0.0, rho = 0.05; // GHz, GHz, GHz, 1
+  int M = 10;                                         // basis half-width
+  int nfold = 3;
+};
+
+// The free-rotor labels m_k = sigma + n (k - 1 - M) and the torsional
+// Hamiltonian F (m - rho K)^2 + V1n/2 (1 - cos n alpha) + V2n/2 (1 - cos 2n alpha).
+inline std::vector<int> freeRotorLabels(const Top& top, int sigma) {
+  std::vector<int> m(2 * top.M + 1);
+  for (int k = 0; k <= 2 * top.M; ++k) m[k] = sigma + top.nfold * (k - top.M);
+  return m;
+}
+
+inline std::vector<double> torsionalHamiltonian(const Top& top, int sigma, int K) {
+  const auto m = freeRotorLabels(top, sigma);
+  const int n = static_cast<int>(m.size());
+  std::vector<double> h(std::size_t(n) * n, 0.0);
+  for (int k = 0; k < n; ++k) {
+    const double x = m[k] - top.rho * K;
+    h[k + k * n] = top.F * x * x + top.V1n / 2 + top.V2n / 2;
+    if (k + 1 < n) h[k + (k + 1) * n] = h[k + 1 + k * n] = -top.V1n / 4;
+    if (k + 2 < n) h[k + (k + 2) * n] = h[k + 2 + k * n] = -top.V2n / 4;
+  }
+  return h;
+}
+
+// Eigenstates of the torsional problem at K: energies and vectors (columns)
+// with a fixed sign: the largest coefficient of the lowest state positive,
+// successive states with a non-negative element of m.
+struct TorsionalStates {
+  std::vector<double> E, z; // z: n x n, column j = state j+1
+  int n = 0;
+};
+inline TorsionalStates torsionalStates(const Top& top, int sigma, int K) {
+  TorsionalStates s;
+  s.n = 2 * top.M + 1;
+  s.z = torsionalHamiltonian(top, sigma, K);
+  s.E = symEig(s.z, s.n, true);
+  const auto m = freeRotorLabels(top, sigma);
+  auto flip = [&](int j) {
+    for (int k = 0; k < s.n; ++k) s.z[k + j * s.n] = -s.z[k + j * s.n];
+  };
+  int big = 0;
+  for (int k = 0; k < s.n; ++k)
+    if (std::abs(s.z[k]) > std::abs(s.z[big]) + 1e-12) big = k;
+  if (s.z[big] < 0) flip(0);
+  for (int j = 1; j < s.n; ++j) {
+    double x = 0;
+    for (int k = 0; k < s.n; ++k) x += s.z[k + (j - 1) * s.n] * s.z[k + j * s.n] * m[k];
+    if ((sigma < 0 ? -x : x) < 0) flip(j);
+  }
+  return s;
+}
+
+// Matrix of torsional operator op (1 (m - rho K)^2, 5 (m - rho K), 6 cos n alpha,
+// 7 the sine term as a real antisymmetric matrix) in the free-rotor basis.
+inline std::vector<double> torsionalOperator(const Top& top, int sigma, int K, int op) {
+  const auto m = freeRotorLabels(top, sigma);
+  const int n = static_cast<int>(m.size());
+  std::vector<double> o(std::size_t(n) * n, 0.0);
+  for (int k = 0; k < n; ++k) {
+    const double x = m[k] - top.rho * K;
+    if (op == 1) o[k + k * n] = x * x;
+    if (op == 5) o[k + k * n] = x;
+    if (k + 1 < n) {
+      if (op == 6) o[k + (k + 1) * n] = o[k + 1 + k * n] = 0.5;
+      if (op == 7) {
+        o[k + (k + 1) * n] = -0.5; // row k, column k+1
+        o[k + 1 + k * n] = 0.5;
+      }
+    }
+  }
+  return o;
+}
+
+// Fill the sweep's torsional tables of top t and symmetry sigma for
+// K = -maxJ..maxJ with the kept states firstV..firstV+nV-1.
+inline void fillTorsion(ruvo::SweepWork& sw, int t, int sigma, const Top& top, int maxJ,
+                        int firstV, int nV) {
+  const int n = 2 * top.M + 1;
+  std::vector<std::vector<double>> vecs(2 * maxJ + 1);
+  for (int K = -maxJ; K <= maxJ; ++K) {
+    const auto st = torsionalStates(top, sigma, K);
+    vecs[K + maxJ] = st.z;
+    for (int v = 1; v <= nV; ++v) sw.tors.E(v, sigma, K, t) = st.E[firstV + v - 2];
+    for (int op = 1; op <= 7; ++op) {
+      const auto o = torsionalOperator(top, sigma, K, op);
+      for (int v = 1; v <= nV; ++v)
+        for (int vp = 1; vp <= nV; ++vp) {
+          double x = 0;
+          for (int a = 0; a < n; ++a)
+            for (int b = 0; b < n; ++b)
+              x += st.z[a + (firstV + v - 2) * n] * o[a + b * n] * st.z[b + (firstV + vp - 2) * n];
+          sw.tors.O(op, v, vp, sigma, K, t) = x;
+        }
+    }
+  }
+  for (int K = -maxJ; K <= maxJ; ++K)
+    for (int Kp = -maxJ; Kp <= maxJ; ++Kp)
+      for (int v = 1; v <= nV; ++v)
+        for (int vp = 1; vp <= nV; ++vp) {
+          double x = 0;
+          for (int a = 0; a < n; ++a)
+            x += vecs[K + maxJ][a + (firstV + v - 2) * n] * vecs[Kp + maxJ][a + (firstV + vp - 2) * n];
+          sw.tors.T(K, Kp, v, vp, sigma, t) = K == Kp ? (v == vp ? 1.0 : 0.0) : x;
+        }
+}
+
+// A run state and sweep work with one block described: J, tops in effect,
+// product states states[i][t] (one-top state numbers, 1-based), windows
+// firstV/nV per top.  Everything else zero; H zeroed.
+struct Fixture {
+  std::unique_ptr<ruvo::RunState> rs = std::make_unique<ruvo::RunState>();
+  std::unique_ptr<ruvo::SweepWork> sw = std::make_unique<ruvo::SweepWork>();
+  std::vector<double> params = std::vector<double>(NPAR, 0.0);
+  Fixture() {
+    rs->allocate();
+    sw->allocate();
+  }
+  ruvo::ConstParamView par() const { return {params.data()}; }
+  double& p(int place) { return params[place - 1]; }
+  void block(int J, int ntop, const std::vector<std::array<int, 4>>& states, int woods) {
+    auto& b = sw->blk;
+    b.ntop = ntop;
+    b.woods = woods;
+    b.d = 2 * J + 1;
+    b.nvv = static_cast<int>(states.size());
+    b.N = b.nvv * b.d;
+    for (int t = 1; t <= ntop; ++t) {
+      int lo = 99, hi = 0;
+      for (const auto& s : states) {
+        lo = std::min(lo, s[t]);
+        hi = std::max(hi, s[t]);
+      }
+      b.firstV[t] = lo;
+      b.nV[t] = hi - lo + 1;
+    }
+    int p = 1;
+    for (int i = 1; i <= b.nvv; ++i)
+      for (int K = -J; K <= J; ++K, ++p) {
+        sw->basis[p].K = K;
+        for (int t = 1; t <= ntop; ++t) sw->basis[p].v[t] = states[i - 1][t];
+      }
+    for (int t = 1; t <= ntop; ++t)
+      for (int i = 1; i <= b.nvv; ++i)
+        for (int j = 1; j <= b.nvv; ++j) {
+          int same = 1;
+          for (int u = 1; u <= ntop; ++u)
+            if (u != t && states[i - 1][u] != states[j - 1][u]) same = 0;
+          sw->mask[t][i][j] = same;
+        }
+    std::fill(sw->H.begin(), sw->H.end(), 0.0);
+  }
+  void clearH() { std::fill(sw->H.begin(), sw->H.end(), 0.0); }
+  // Rigid rotor BJ J^2 + BK Jz^2 + Bm (J+^2 + J-^2)/2, with the torsional
+  // overlaps of all tops between product states (the projection of the
+  // rotor onto the block basis) when `overlaps`.
+  void addRigid(int J, int S, double BJ, double BK, double Bm, bool overlaps) {
+    auto& s = *sw;
+    const int N = s.blk.N;
+    const double P = double(J) * (J + 1);
+    for (int r = 1; r <= N; ++r)
+      for (int c = 1; c <= r; ++c) {
+        const int Kr = s.basis[r].K, Kc = s.basis[c].K;
+        double f = 1.0;
+        bool sameState = (r - 1) / s.blk.d == (c - 1) / s.blk.d;
+        if (overlaps) {
+          for (int t = 1; t <= s.blk.ntop; ++t)
+            f *= s.tors.T(Kr, Kc, s.basis[r].v[t] - s.blk.firstV[t] + 1,
+                          s.basis[c].v[t] - s.blk.firstV[t] + 1, rs->species.sigma[S][t], t);
+        } else if (!sameState) {
+          f = 0.0;
+        }
+        double x = 0.0;
+        if (Kr == Kc && r == c) x = BJ * P + BK * Kr * Kr;
+        const int lo = std::min(Kr, Kc);
+        if (std::abs(Kr - Kc) == 2)
+          x = Bm / 2 * std::sqrt((P - lo * (lo + 1.0)) * (P - (lo + 1.0) * (lo + 2.0))) * f;
+        s.H[(r - 1) + (c - 1) * DIMTOT] += x;
+      }
+  }
+};
+
+} // namespace ruvo::toptest
