@@ -198,8 +198,10 @@ void Reader::store(char c) {
     return;
   }
   if (c == ' ') return; // blanks beyond the line's end carry nothing
+  // An apostrophe opens a quote that runs on over the following records
+  // until the next apostrophe; say so, as that is the usual cause.
   stop("ERROR: input line longer than 255 characters at input record " +
-       std::to_string(records_));
+       std::to_string(records_) + (inQuote_ ? " (inside a quote)" : ""));
 }
 
 // Appends the characters of one physical record to the logical line.

@@ -189,6 +189,14 @@ TEST(ReaderLine, LongRecordsAndLongLogicalLines) {
     EXPECT_EQ(stopMessage([&] { f.r.getbuf(); }),
               "ERROR: input line longer than 255 characters at input record 3");
   }
+  {
+    // an apostrophe in a title runs the quote on over the following records
+    std::string text = "The molecule's spectrum\n\n";
+    for (int i = 0; i < 30; ++i) text += "BJ 3000.123 BK 2000.456\n";
+    Fixture f(text);
+    EXPECT_EQ(stopMessage([&] { f.r.getbuf(); }),
+              "ERROR: input line longer than 255 characters at input record 13 (inside a quote)");
+  }
 }
 
 TEST(ReaderLine, ManyLinesWithOverlongTokens) {
