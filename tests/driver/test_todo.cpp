@@ -124,6 +124,17 @@ TEST(TodoList, LevelsOutsideTheStorageEndTheRunClearly) {
   }
 }
 
+TEST(TodoList, InconsistentStateEndsTheRunClearly) {
+  Fixture f;
+  f.rs->tr.ndata = DIMDATA + 1;
+  EXPECT_EQ(stopMessage([&] { buildTodo(*f.rs); }), "ERROR: transition list inconsistent");
+  f.rs->tr.ndata = -1;
+  EXPECT_EQ(stopMessage([&] { buildTodo(*f.rs); }), "ERROR: transition list inconsistent");
+  Fixture g;
+  addTodo(g.rs->todo, 0, 0, 7, -1);
+  EXPECT_EQ(stopMessage([&] { reportTodo(*g.rs); }), "ERROR: block of an undefined B set");
+}
+
 TEST(TodoList, IntensityModeAddsEveryBlockUpToMaxJ) {
   // ints = 2: species from 1; the blocks of the lines are kept and not doubled
   Fixture f;
