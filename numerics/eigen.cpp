@@ -409,19 +409,21 @@ void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
       ++iter;
 
       // Explicit shift: the eigenvalue of the leading 2x2 of the block that
-      // is closest to d[l], subtracted from the block's diagonal.
+      // is closest to d[l].
       const double delta = (d[l + 1] - d[l]) / (2.0 * e[l]);
       const double shift = d[l] - e[l] / (delta + std::copysign(pythag(delta, 1.0), delta));
-      for (int k = l; k <= m; ++k) d[k] -= shift;
 
-      // One QL step T' = L Q on the shifted block, as a sequence of plane
-      // rotations in the planes (i, i+1), i = m-1 .. l.  The first rotation
-      // turns the last column (e[m-1], d[m]) of the shifted block onto
-      // row m; each further one removes the bulge T(i, i+2) against
-      // T(i+1, i+2).  Before rotation i: coupling = T(i, i+1),
-      // lower = T(i+1, i+1), (bulge, pivot) = the pair to rotate.
+      // One QL step of the shifted block, T - shift = Q L, T' = L Q + shift
+      // = Q^T T Q, as a sequence of plane rotations in the planes (i, i+1),
+      // i = m-1 .. l.  The first rotation turns the last column
+      // (e[m-1], d[m] - shift) of the shifted block onto row m; each further
+      // one removes the bulge T(i, i+2) against T(i+1, i+2).  A rotation
+      // commutes with the shift, so the similarities themselves act on the
+      // unshifted matrix and the diagonal never carries the rounding of a
+      // subtracted and re-added shift.  Before rotation i: coupling =
+      // T(i, i+1), lower = T(i+1, i+1), (bulge, pivot) = the pair to rotate.
       double coupling = e[m - 1], lower = d[m];
-      double bulge = e[m - 1], pivot = d[m];
+      double bulge = e[m - 1], pivot = d[m] - shift;
       for (int i = m - 1; i >= l; --i) {
         const double r = pythag(bulge, pivot);
         double c = 1.0, s = 0.0;
@@ -430,13 +432,17 @@ void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
           s = bulge / r;
         }
         if (i < m - 1) e[i + 1] = r;
-        // similarity with [[c, -s], [s, c]] on the 2x2 block of rows i, i+1
+        // Similarity with [[c, -s], [s, c]] on the 2x2 block of rows i,
+        // i+1, written with the difference of its diagonal elements so that
+        // the rounding scales with the change, not with the levels: the
+        // diagonal moves by -+transfer, the trace is kept.
         const double upper = d[i];
+        const double diff = upper - lower;
         const double cs = c * s;
-        const double newUpper = c * c * upper - 2.0 * cs * coupling + s * s * lower;
-        const double newLower = s * s * upper + 2.0 * cs * coupling + c * c * lower;
-        const double newCoupling = cs * (upper - lower) + (c * c - s * s) * coupling;
-        d[i + 1] = newLower;
+        const double transfer = s * s * diff + 2.0 * cs * coupling;
+        const double newUpper = upper - transfer;
+        const double newCoupling = cs * diff + (c - s) * (c + s) * coupling;
+        d[i + 1] = lower + transfer;
         // eigenvector columns: z_i := c z_i - s z_{i+1}, z_{i+1} := s z_i + c z_{i+1}
         blas::drot(n, z + static_cast<long>(i + 1) * nm, 1, z + static_cast<long>(i) * nm, 1, c,
                    s);
@@ -450,7 +456,6 @@ void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
           e[l] = newCoupling;
         }
       }
-      for (int k = l; k <= m; ++k) d[k] += shift;
     }
   }
 
