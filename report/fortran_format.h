@@ -34,7 +34,9 @@
 
 namespace ruvo {
 
-// One output item: an integer, a double or a text.
+// One output item: an integer, a double or a text.  A text item only refers
+// to its characters: keep the string alive while the item is in use (a
+// temporary in the braces of a put/fmt call lives long enough).
 struct FItem {
   std::variant<long long, double, std::string_view> v;
   FItem(int x) : v(static_cast<long long>(x)) {}
