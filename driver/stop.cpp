@@ -25,7 +25,11 @@ void pause(std::istream& in, std::ostream& err, std::string_view message) {
   throw RunEnd{std::string(), false};
 }
 
-void pause(Io& io, std::string_view message) { pause(*io.in, *io.err, message); }
+void pause(Io& io, std::string_view message) {
+  // the operator decides with the listing so far in view
+  if (io.out) io.out->flush();
+  pause(*io.in, *io.err, message);
+}
 
 int finishRunEnd(const RunEnd& e, std::ostream& out, std::ostream& err) {
   out.flush();
