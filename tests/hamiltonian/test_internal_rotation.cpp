@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <regex>
 #include <sstream>
 
 #include "driver/stop.h"
 #include "hamiltonian/internal_rotation.h"
 #include "hamiltonian/rotor_terms.h"
 #include "hamiltonian/top_model.h"
+#include "support/test_support.h"
 
 using namespace ruvo;
 using namespace ruvo::toptest;
@@ -469,4 +471,76 @@ TEST(InternalRotation, StopsOnBlocksBeyondTheMatrixDimension) {
   rs.species.sigma[1][1] = 2;
   EXPECT_EQ(stopMessage([&] { bld2vjk(rs, sw, J, 1, -1, par, false); }),
             "ERROR: symmetry number of a top outside -1..1");
+}
+
+// ------------------------------------------------------------ whole runs
+
+namespace {
+
+// The listing with the date of the banner blanked.
+std::string withoutDate(const std::string& listing) {
+  std::istringstream is(listing);
+  std::string line, out;
+  while (std::getline(is, line)) {
+    if (line.rfind(" Calculation date and time:", 0) == 0) line = " Calculation date and time:";
+    out += line + "\n";
+  }
+  return out;
+}
+
+// Calculated frequencies (GHz) of the first transition table of a listing,
+// by species label, in line order.
+std::vector<std::pair<std::string, double>> firstTable(const std::string& listing) {
+  std::vector<std::pair<std::string, double>> lines;
+  const std::size_t at = listing.find("calc/GHz");
+  if (at == std::string::npos) return lines;
+  std::istringstream is(listing.substr(at));
+  std::string line;
+  std::getline(is, line);
+  const std::regex row(R"(^\s+\d+:.*?(/\w+)\s+(-?\d+\.\d{7}).*)");
+  std::smatch m;
+  while (std::getline(is, line) && std::regex_match(line, m, row))
+    lines.emplace_back(m[1].str(), std::stod(m[2].str()));
+  return lines;
+}
+
+} // namespace
+
+// Molecules with one (tilted, turned by gamma, distortion terms, excited
+// torsional state), two (coupled, equivalent) and three tops are fitted end
+// to end; the listings were checked by hand when they were recorded.
+TEST(InternalRotationRuns, OneTwoAndThreeTopMoleculesRunEndToEnd) {
+  for (const char* name : {"one_top_gamma", "two_tops", "three_tops"}) {
+    const std::string base = std::string("tests/data/tops/") + name;
+    const auto r = test::runText(test::readFile(test::sourcePath(base + ".inp")));
+    EXPECT_EQ(r.status, 0) << name << "\n" << r.err;
+    EXPECT_EQ(r.err, "") << name;
+    EXPECT_EQ(test::compareListings(withoutDate(test::readFile(test::sourcePath(base + ".out"))),
+                                    withoutDate(r.out)),
+              "")
+        << name;
+  }
+}
+
+// Two equivalent tops exchanged by the C2 rotation about a (beta_2 = -beta_1)
+// give coinciding AE and EA levels; AA and AE differ.
+TEST(InternalRotationRuns, EquivalentTopsGiveEqualAEAndEALevels) {
+  std::string in = test::readFile(test::sourcePath("tests/data/tops/two_tops.inp"));
+  in = in.substr(0, in.find("Jup 1")) +
+       "Jup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 /AE = 8.15\n/EA = 8.15\n/AA = 8.47\n"
+       "Jup 3 K-up 1 K+up 2 Jlo 2 K-lo 1 K+lo 1 /AE = 26.3\n/EA = 26.3\n\n";
+  const auto r = test::runText(in);
+  const auto t = firstTable(r.out);
+  ASSERT_EQ(t.size(), 5u) << r.out;
+  EXPECT_EQ(t[0].first, "/AE");
+  EXPECT_EQ(t[1].first, "/EA");
+  EXPECT_NEAR(t[0].second, t[1].second, 2e-7);
+  EXPECT_NEAR(t[3].second, t[4].second, 2e-7);
+  EXPECT_GT(std::abs(t[0].second - t[2].second), 1e-3);
+}
+
+TEST(InternalRotationRuns, FourTopsStop) {
+  const auto r = test::runText(test::readFile(test::sourcePath("tests/data/tops/four_tops.inp")));
+  EXPECT_EQ(r.err, "STOP ERROR: ntop > DIMTOP\n");
+  EXPECT_EQ(r.out.find("Maximal K"), std::string::npos);
 }
