@@ -322,6 +322,9 @@ TEST(ReaderNumber, Conversions) {
   EXPECT_EQ(readD("1.5d+2"), 150.0);
   EXPECT_EQ(readD("1.5-3"), 1.5e-3); // a signed exponent needs no letter
   EXPECT_EQ(readD("12."), 12.0);
+  EXPECT_EQ(readD("1.e5"), 1.0e5);
+  EXPECT_EQ(readD("-.5E1"), -5.0);
+  EXPECT_EQ(readD("0.000000000000000000000000000000000001"), 1e-36);
   EXPECT_EQ(readD("'1 5'"), 15.0); // blanks inside a number are ignored
   EXPECT_EQ(readD("1e-400"), 0.0); // below the double range reads as 0
   EXPECT_DOUBLE_EQ(readD("3000.123456789012345678901234567890123456789"), 3000.1234567890123);
