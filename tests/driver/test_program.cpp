@@ -139,6 +139,19 @@ TEST(Program, PauseGoesOnOnlyWithGo) {
     EXPECT_EQ(err.str(), "PAUSE eigenvector not found\n"
                          "To resume execution, type go.  Other input will terminate the job.\n");
   }
+  // through the run's channels: the answer comes from the input stream
+  {
+    Io io;
+    std::istringstream in("go\nrest of input\n");
+    std::ostringstream out, err;
+    io.in = &in;
+    io.out = &out;
+    io.err = &err;
+    EXPECT_NO_THROW(pause(io, "eigenvector not found"));
+    std::string next;
+    std::getline(in, next);
+    EXPECT_EQ(next, "rest of input");
+  }
   // a stop writes its line after the listing
   std::ostringstream out, err;
   try {
