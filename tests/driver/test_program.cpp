@@ -10,7 +10,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +46,7 @@ std::string lineOf(const std::string& text, int n) {
 }
 
 TEST(Program, BannerAndHelpEndWithStatusZero) {
+  test::ScopedWorkDir here("help");
   const auto r = runText("help\n\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
@@ -75,6 +75,7 @@ TEST(Program, BannerAndHelpEndWithStatusZero) {
 }
 
 TEST(Program, NormalEndReportsTheBlocksAndEndsWithStatusZero) {
+  test::ScopedWorkDir here("normal_end");
   const auto r = runText(kRigid);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
@@ -87,6 +88,7 @@ TEST(Program, NormalEndReportsTheBlocksAndEndsWithStatusZero) {
 }
 
 TEST(Program, BlockListingOnRequest) {
+  test::ScopedWorkDir here("block_listing");
   std::string in = kRigid;
   in.replace(in.find("nzyk 1"), 6, "nzyk 1 aprint 1024");
   const auto r = runText(in);
@@ -99,6 +101,7 @@ TEST(Program, BlockListingOnRequest) {
 }
 
 TEST(Program, StopsAndInputErrorsEndWithStatusOne) {
+  test::ScopedWorkDir here("stops");
   // a limit of the input
   std::string tooManyTops = kRigid;
   tooManyTops.replace(tooManyTops.find("nzyk 1"), 6, "ntop 4");
@@ -183,7 +186,8 @@ int inChild(void (*body)(), const std::string& outFile, const std::string& errFi
 }
 
 TEST(Program, ConsoleInterruptSetsTheFlagAndWritesTwoLines) {
-  const std::string dir = ::testing::TempDir();
+  test::ScopedWorkDir here("sigint");
+  const std::string dir = here.path();
   const std::string o = dir + "/sigint.out", e = dir + "/sigint.err";
   const int status = inChild(
       [] {
@@ -216,21 +220,6 @@ TEST(Program, DateCompletesTheLine) {
       << os.str();
 }
 
-// Runs in-process in a directory of its own, as the scratch files land in
-// the working directory.
-struct InTempDir {
-  char saved[4096] = {};
-  explicit InTempDir(const std::string& name) {
-    if (!getcwd(saved, sizeof saved)) saved[0] = 0;
-    const std::string d = ::testing::TempDir() + "/" + name;
-    mkdir(d.c_str(), 0755);
-    EXPECT_EQ(chdir(d.c_str()), 0);
-  }
-  ~InTempDir() {
-    if (saved[0]) EXPECT_EQ(chdir(saved), 0);
-  }
-};
-
 bool exists(const std::string& name) {
   std::FILE* f = std::fopen(name.c_str(), "rb");
   if (f) std::fclose(f);
@@ -238,7 +227,7 @@ bool exists(const std::string& name) {
 }
 
 TEST(Program, ScratchFilesOfTheBlocksAreRemovedUnlessKept) {
-  InTempDir here("ruvo_scratch_test");
+  test::ScopedWorkDir here("scratch_files");
   const std::string name = binnam(1, 0, -1, 1);
   ASSERT_FALSE(name.empty());
   test::writeFile(name, "scratch");
@@ -254,12 +243,11 @@ TEST(Program, ScratchFilesOfTheBlocksAreRemovedUnlessKept) {
   r = runText(keep);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(exists(name));
-  for (int J = 0; J <= 2; ++J) std::remove(binnam(J, 0, -1, 1).c_str());
-  std::remove("tori.b1");
 }
 
 TEST(Program, TheBinaryWritesTheStopLineAfterTheListing) {
-  const std::string dir = ::testing::TempDir();
+  test::ScopedWorkDir here("binary");
+  const std::string dir = here.path();
   std::string in = kRigid;
   in.replace(in.find("nzyk 1"), 6, "ntop 4");
   test::writeFile(dir + "/stop.inp", in);

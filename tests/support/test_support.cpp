@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "driver/program.h"
@@ -35,6 +37,25 @@ RunResult runBinary(const std::string& inputPath, const std::string& workdir) {
   r.out = readFile(outFile);
   r.err = readFile(errFile);
   return r;
+}
+
+ScopedWorkDir::ScopedWorkDir(const std::string& name) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  saved_ = fs::current_path(ec).string();
+  const fs::path dir =
+      fs::temp_directory_path(ec) / ("ruvo_" + name + "_" + std::to_string(::getpid()));
+  fs::remove_all(dir, ec);
+  fs::create_directories(dir, ec);
+  path_ = dir.string();
+  fs::current_path(dir, ec);
+}
+
+ScopedWorkDir::~ScopedWorkDir() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::current_path(saved_, ec);
+  fs::remove_all(path_, ec);
 }
 
 std::string readFile(const std::string& path) {

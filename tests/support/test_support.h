@@ -18,6 +18,23 @@ RunResult runText(const std::string& input);
 // and output files land there).
 RunResult runBinary(const std::string& inputPath, const std::string& workdir);
 
+// For its lifetime, makes a fresh directory of its own (below the system's
+// temporary directory, named after `name` and the process) the working
+// directory, and goes back afterwards.  Whole runs write their scratch and
+// output files into the working directory; tests that run at the same time
+// must not share them.
+class ScopedWorkDir {
+public:
+  explicit ScopedWorkDir(const std::string& name);
+  ~ScopedWorkDir();
+  ScopedWorkDir(const ScopedWorkDir&) = delete;
+  ScopedWorkDir& operator=(const ScopedWorkDir&) = delete;
+  const std::string& path() const { return path_; }
+
+private:
+  std::string path_, saved_;
+};
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 // Path of a file below the source tree, e.g. sourcePath("tests/data/x.inp").
