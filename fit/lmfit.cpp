@@ -290,8 +290,12 @@ void lmfit(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int 
   int imin = 0, imax = 0, nz = 0;
   minmax(n, eig.data(), emin, emax, imin, imax, nz);
   const double threshold = (c.svderr == 0 ? 1e-12 : c.eps) * std::max(emax, 0.0);
+  // The undamped normal matrix shows the truly dependent combinations that
+  // the damping of the steps hides: they count against nindep.
+  fs.nindep = 0;
   for (int j = 0; j < n; ++j) {
     if (eig[j] < threshold) eig[j] = 0.0;
+    if (eig[j] != 0.0) ++fs.nindep;
     // Raising a dropped direction to the threshold keeps the covariance
     // finite (large errors) instead of pretending the direction is exact.
     if (c.svderr <= 0 && eig[j] == 0.0) eig[j] = threshold;

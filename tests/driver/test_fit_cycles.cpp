@@ -1,0 +1,257 @@
+// Whole fits: spectra calculated by ruvo from known parameters with
+// Gaussian noise added are fitted from start values a few percent off; the
+// fit must recover the parameters within their reported errors and report
+// the noise as its standard deviation.  Also the ends of a fit: the pure
+// calculation, the damping limit, no cycles at all, a console interrupt.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <poll.h>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace ruvo::test {
+namespace {
+
+struct Fitted {
+  double value = 0, error = 0;
+};
+
+// A number of the parameter table: fixed, or fixed with the suffix E-6.
+double parseValue(const std::string& s) {
+  const auto e = s.find("E-6");
+  const double x = std::stod(s.substr(0, e));
+  return e == std::string::npos ? x : x * 1e-6;
+}
+
+// The "Parameters  and  Errors" table of the fit summary.
+std::map<std::string, Fitted> fittedParameters(const std::string& listing) {
+  std::map<std::string, Fitted> r;
+  const auto start = listing.find("Parameters  and  Errors");
+  const auto end = listing.find(" Standard Deviation", start);
+  if (start == std::string::npos || end == std::string::npos) return r;
+  std::istringstream in(listing.substr(start, end - start));
+  std::string line;
+  const std::regex row(R"(^[ \\](\S+)\s+(-?[0-9.]+(?:E-6)?)\s*\{\s*(-?[0-9.]+(?:E-6)?)\})");
+  std::smatch m;
+  while (std::getline(in, line))
+    if (std::regex_search(line, m, row)) r[m[1]] = {parseValue(m[2]), parseValue(m[3])};
+  return r;
+}
+
+double standardDeviationMHz(const std::string& listing) {
+  const auto p = listing.find(" Standard Deviation");
+  if (p == std::string::npos) return -1.0;
+  return std::stod(listing.substr(p + 19, 15));
+}
+
+std::string fromMarker(const std::string& s, const std::string& marker) {
+  const auto p = s.find(marker);
+  return p == std::string::npos ? std::string() : s.substr(p);
+}
+
+std::string rigidInput() { return readFile(sourcePath("tests/data/fit/rigid_distortion_fit.inp")); }
+
+std::string replaceLine(std::string text, const std::string& from, const std::string& to) {
+  const auto p = text.find(from);
+  EXPECT_NE(p, std::string::npos) << from;
+  if (p != std::string::npos) text.replace(p, from.size(), to);
+  return text;
+}
+
+const char* kControlLine = "nzyk 20 defer 2.0e-5";
+
+TEST(FitCycles, RigidRotorWithDistortionRecoversTheTrueParameters) {
+  const RunResult r = runText(rigidInput());
+  ASSERT_NE(r.out.find("End at Cycle"), std::string::npos) << r.err;
+  const std::map<std::string, double> truth = {{"BJ", 2.75},     {"BK", 6.25},
+                                               {"B-", 0.25},     {"DJ", 1.0e-6},
+                                               {"DJK", -5.0e-6}, {"DK", 3.0e-5},
+                                               {"dj", 2.0e-7},   {"dk", 1.0e-6}};
+  const auto fitted = fittedParameters(r.out);
+  ASSERT_EQ(fitted.size(), truth.size()) << r.out;
+  double chi2 = 0.0;
+  for (const auto& [name, value] : truth) {
+    const Fitted& f = fitted.at(name);
+    ASSERT_GT(f.error, 0.0) << name;
+    const double z = (f.value - value) / f.error;
+    EXPECT_LT(std::fabs(z), 2.5) << name << " " << f.value << " +- " << f.error;
+    chi2 += z * z;
+  }
+  // the deviations from the truth are of the size of the reported errors
+  EXPECT_LT(chi2 / truth.size(), 2.5);
+  // 197 lines with 20 kHz noise: the standard deviation is 20 kHz within
+  // its own statistical spread (about 5 %)
+  EXPECT_NEAR(standardDeviationMHz(r.out), 0.020, 0.003);
+  // Ray's kappa of A = 9, B = 3, C = 2.5 GHz
+  EXPECT_NE(r.out.find(" Ray's kappa   -0.84615"), std::string::npos);
+  // the summary layout, reviewed by hand
+  const std::string expected =
+      readFile(sourcePath("tests/data/fit/rigid_distortion_fit.summary"));
+  EXPECT_EQ(compareListings(expected, fromMarker(r.out, " RMS deviations (MHz)")), "");
+}
+
+TEST(FitCycles, PureCalculationPrintsListingAndDeviationsOnly) {
+  const RunResult r = runText(replaceLine(rigidInput(), kControlLine, "nzyk 1 defer 2.0e-5"));
+  EXPECT_EQ(r.out.find(" Sigma:"), std::string::npos);
+  EXPECT_EQ(r.out.find("End at Cycle"), std::string::npos);
+  EXPECT_EQ(r.out.find("Parameters  and  Errors"), std::string::npos);
+  EXPECT_NE(r.out.find("calc/GHz"), std::string::npos);
+  EXPECT_NE(r.out.find(" RMS deviations (MHz), B and V sorted"), std::string::npos);
+  // without fit variables there is no deviation summary
+  std::string noFit = replaceLine(rigidInput(), kControlLine, "nzyk 1 defer 2.0e-5");
+  noFit = replaceLine(noFit, "fit BJ\nfit BK\nfit B-\nfit DJ\nfit DJK\nfit DK\nfit dj\nfit dk\n",
+                      "");
+  const RunResult c = runText(noFit);
+  EXPECT_NE(c.out.find("calc/GHz"), std::string::npos) << c.err;
+  EXPECT_EQ(c.out.find(" RMS deviations"), std::string::npos);
+}
+
+TEST(FitCycles, IterationLogAndStatusRules) {
+  const RunResult r = runText(rigidInput());
+  // first cycle: conv = 1, since the best variance starts at 1e30
+  EXPECT_NE(r.out.find("  Sigma/OldSigma:0.000000  conv: 1\n"), std::string::npos);
+  EXPECT_NE(r.out.find(" -------------------------------------------------------\n Iteration :  1\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("% Max. Change\n"), std::string::npos);
+  EXPECT_NE(r.out.find(" indep.par:  8 stepw:1.0000 lambda:"), std::string::npos);
+  EXPECT_NE(r.out.find(std::string(58, '#') + "\n  End at Cycle "), std::string::npos);
+  EXPECT_EQ(r.out.find(" No Convergence, fit aborted "), std::string::npos);
+  // errors of the fitted combinations are those of the parameters here
+  EXPECT_NE(r.out.find(" Errors of fitted linear combinations\n    0.000000437"),
+            std::string::npos);
+}
+
+TEST(FitCycles, DampingBeyondTheLimitEndsTheFitWithTheSummary) {
+  // convg 1.5: every cycle counts as an improvement, so the fit never
+  // converges; at the minimum the trial points stop improving and the
+  // damping grows tenfold per cycle until it passes 1000
+  const RunResult r = runText(
+      replaceLine(rigidInput(), kControlLine, "nzyk 300 defer 2.0e-5 convg 1.5 lambda 1e-12"));
+  std::vector<double> lambdas;
+  const std::regex re(R"( lambda:(0\.\d+D[+-]\d+))");
+  for (std::sregex_iterator it(r.out.begin(), r.out.end(), re), end; it != end; ++it) {
+    std::string s = (*it)[1];
+    s[s.find('D')] = 'E';
+    lambdas.push_back(std::stod(s));
+  }
+  ASSERT_GE(lambdas.size(), 3u) << r.out.substr(0, 3000);
+  ASSERT_LT(lambdas.size(), 300u);
+  // the last step took lambda past 1000; the next cycle finished the fit
+  EXPECT_GT(lambdas[lambdas.size() - 2], 1000.0);
+  EXPECT_EQ(lambdas.back(), lambdas[lambdas.size() - 2]);
+  EXPECT_LE(lambdas[lambdas.size() - 3], 1000.0);
+  EXPECT_NE(r.out.find(" Standard Deviation"), std::string::npos);
+  EXPECT_NE(r.out.find(" Eigenvalues and Eigenvector Matrix of SVD-FIT "), std::string::npos);
+}
+
+TEST(FitCycles, DependentVariablesAreReportedAndKeepFiniteErrors) {
+  for (const char* svderr : {"0", "1"}) {
+    SCOPED_TRACE(svderr);
+    std::string in = replaceLine(rigidInput(), kControlLine,
+                                 std::string("nzyk 6 defer 2.0e-5 svderr ") + svderr);
+    in = replaceLine(in, "fit dk\n", "fit dk\nfit BJ\n");
+    const RunResult r = runText(in);
+    EXPECT_NE(r.out.find("\n **** Warning **** : only  8 of  9 Parameters are linear independent!\n"),
+              std::string::npos)
+        << r.out.substr(r.out.find("End at") == std::string::npos ? 0 : r.out.find("End at"));
+    const bool hint =
+        r.out.find(" Errors may be wrong!  set 'svderr' to 0 recommended\n") != std::string::npos;
+    EXPECT_EQ(hint, std::string(svderr) == "1");
+    const auto fitted = fittedParameters(r.out);
+    ASSERT_EQ(fitted.count("BJ"), 1u);
+    EXPECT_TRUE(std::isfinite(fitted.at("BJ").error));
+    EXPECT_NEAR(fitted.at("BK").value, 6.25, 1e-5);
+    EXPECT_EQ(r.out.find("NaN"), std::string::npos);
+    EXPECT_EQ(r.out.find("nan"), std::string::npos);
+  }
+}
+
+TEST(FitCycles, NoCycleAtAllListsTheInputParameters) {
+  const RunResult r = runText(replaceLine(rigidInput(), kControlLine, "nzyk 0 defer 2.0e-5"));
+  EXPECT_NE(r.out.find("\n No Convergence, fit aborted \n"), std::string::npos);
+  EXPECT_NE(r.out.find("\n Recalculation of the spectrum\n"), std::string::npos);
+  EXPECT_NE(r.out.find("  End at Cycle   0\n"), std::string::npos);
+  // the listing shows frequencies calculated from the start values
+  EXPECT_NE(r.out.find("   1:  1  0  1  0  0  0         5.3999958"), std::string::npos);
+}
+
+// A running ruvo that receives SIGINT finishes its cycle and prints the
+// whole summary.
+TEST(FitCycles, ConsoleInterruptFinishesWithTheCompleteSummary) {
+  // a fit that cannot converge (convg 1.5) and whose damping grows slowly
+  // from 1e-300: it would run for hundreds of cycles
+  std::string in = replaceLine(rigidInput(), kControlLine,
+                               "nzyk 3000 defer 2.0e-5 convg 1.5 lambda 1e-300");
+  const std::string dir = "/tmp/ruvo_sigint_" + std::to_string(getpid());
+  ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+  writeFile(dir + "/in.inp", in);
+  int toParent[2];
+  ASSERT_EQ(pipe(toParent), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int fd = open((dir + "/in.inp").c_str(), O_RDONLY);
+    dup2(fd, 0);
+    dup2(toParent[1], 1);
+    const int errFd = open((dir + "/err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(errFd, 2);
+    close(toParent[0]);
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    execl(RUVO_BINARY, RUVO_BINARY, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(toParent[1]);
+  std::string out;
+  bool signalled = false;
+  char buf[4096];
+  for (;;) {
+    pollfd p{toParent[0], POLLIN, 0};
+    if (poll(&p, 1, 60000) <= 0) break; // no output for a minute: give up
+    const ssize_t n = read(toParent[0], buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+    // interrupt once the second cycle has been evaluated
+    if (!signalled && out.find(" Iteration :  1\n Sigma:") != std::string::npos) {
+      kill(pid, SIGINT);
+      signalled = true;
+    }
+  }
+  close(toParent[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const std::string err = readFile(dir + "/err.txt");
+  std::system(("rm -rf " + dir).c_str());
+  ASSERT_TRUE(signalled) << out;
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_NE(out.find("Control-C: premature termiation of ruvo, finishing..."), std::string::npos);
+  EXPECT_NE(err.find("Control-C: premature termiation of ruvo, finishing..."), std::string::npos);
+  // the fit ended early, in order, with the full summary
+  const auto end = out.find("  End at Cycle ");
+  ASSERT_NE(end, std::string::npos);
+  // ended by the interrupt, not by the damping limit
+  const auto lastLambda = out.rfind(" lambda:", end);
+  ASSERT_NE(lastLambda, std::string::npos);
+  std::string l = out.substr(lastLambda + 8, 9);
+  l[l.find('D')] = 'E';
+  EXPECT_LE(std::stod(l), 1000.0);
+  for (const char* part : {" RMS deviations (MHz), B and V sorted", "Parameters  and  Errors",
+                           " Standard Deviation", " Rotational Constants and Errors (in GHz)",
+                           " Correlation Matrix of fitted linear combinations ",
+                           " Freedom Cofreedom Matrix of linear comb.",
+                           " Eigenvalues and Eigenvector Matrix of SVD-FIT "})
+    EXPECT_NE(out.find(part, end), std::string::npos) << part;
+}
+
+} // namespace
+} // namespace ruvo::test
