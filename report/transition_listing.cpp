@@ -89,7 +89,8 @@ void funpr(RunState& rs, FitStats& stats) {
     // sign-labelled, else K- and K+ from the running number t
     auto kPart = [&](const Slots& q) {
       const int S = q[slot::S];
-      const bool plainK = S != 0 && !(S >= 1 && S <= DIMSYM && rs.pmKSign[S] != 0);
+      // (species numbers below 1 are rigid-rotor levels, labelled like species 0)
+      const bool plainK = S >= 1 && S <= DIMSYM && rs.pmKSign[S] == 0;
       if (plainK) return " K " + fmtI(q[slot::K], 3);
       const int t = q[slot::t], J = q[slot::J];
       return rec("(2I3)", {t / 2, (2 * J - t + 2) / 2});
