@@ -422,3 +422,35 @@ TEST(ParameterInput, UnknownKeywordsAreReportedAndIgnored) {
 
 } // namespace
 } // namespace ruvo::test
+
+namespace ruvo::test {
+namespace {
+
+// Every token of the complete small input replaced in turn by values that
+// are out of range, huge, of the wrong kind or broken: each run must end in
+// a normal return, a stop or the input-error summary, never in anything else.
+TEST(ParameterInput, MalformedInputsEndCleanly) {
+  const std::string base = inputCase("small_one_top.inp");
+  const char* replacements[] = {"-1", "71", "-1e30", "99999999999", "x", "'", "{", "& 99"};
+  std::size_t start = 0;
+  int runs = 0;
+  while (start < base.size()) {
+    while (start < base.size() && (base[start] == ' ' || base[start] == '\n')) ++start;
+    std::size_t end = start;
+    while (end < base.size() && base[end] != ' ' && base[end] != '\n') ++end;
+    if (end == start) break;
+    for (const char* r : replacements) {
+      const std::string text = base.substr(0, start) + r + base.substr(end);
+      Parsed p = parse(text);
+      ++runs;
+      if (p.ended && p.isStop) EXPECT_FALSE(p.stopMessage.empty()) << text;
+    }
+    // the input cut short after this token
+    if (runs % 3 == 0) Parsed cut = parse(base.substr(0, end));
+    start = end;
+  }
+  EXPECT_GT(runs, 300);
+}
+
+} // namespace
+} // namespace ruvo::test
