@@ -101,6 +101,32 @@ TEST(FitCycles, RigidRotorWithDistortionRecoversTheTrueParameters) {
   EXPECT_EQ(compareListings(expected, fromMarker(r.out, " RMS deviations (MHz)")), "");
 }
 
+TEST(FitCycles, OneTopMoleculeRecoversRotorAndTorsionParameters) {
+  // A and E lines of a molecule with one methyl top (F = 160 GHz, V3 = 12000
+  // GHz, about 400 cm-1), noise 10 kHz; half of the variables numerical
+  const RunResult r = runText(readFile(sourcePath("tests/data/fit/one_top_fit.inp")));
+  ASSERT_NE(r.out.find("End at Cycle"), std::string::npos) << r.err;
+  const std::map<std::string, double> truth = {
+      {"BJ", 2.75},      {"BK", 6.25},   {"B-", 0.25},   {"DJ", 1.0e-6},
+      {"DJK", -5.0e-6}, {"V1n", 12000}, {"rho", 0.05}, {"beta", 0.3}};
+  const auto fitted = fittedParameters(r.out);
+  double chi2 = 0.0;
+  for (const auto& [name, value] : truth) {
+    ASSERT_EQ(fitted.count(name), 1u) << name << "\n" << fromMarker(r.out, "End at");
+    const Fitted& f = fitted.at(name);
+    ASSERT_GT(f.error, 0.0) << name;
+    const double z = (f.value - value) / f.error;
+    EXPECT_LT(std::fabs(z), 2.5) << name << " " << f.value << " +- " << f.error;
+    chi2 += z * z;
+  }
+  EXPECT_LT(chi2 / truth.size(), 2.5);
+  EXPECT_NEAR(standardDeviationMHz(r.out), 0.010, 0.0015);
+  // barrier report: V3 in kJ/mol, kcal/mol and cm-1 with s = 4 V3 / (9 F)
+  EXPECT_NE(r.out.find(" V1n_1      4.78"), std::string::npos);
+  EXPECT_NE(r.out.find("   s=  33.33"), std::string::npos);
+  EXPECT_NE(r.out.find(" F0(calc)     138.1"), std::string::npos);
+}
+
 TEST(FitCycles, PureCalculationPrintsListingAndDeviationsOnly) {
   const RunResult r = runText(replaceLine(rigidInput(), kControlLine, "nzyk 1 defer 2.0e-5"));
   EXPECT_EQ(r.out.find(" Sigma:"), std::string::npos);

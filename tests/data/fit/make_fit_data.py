@@ -14,8 +14,7 @@ import subprocess
 import sys
 
 RUVO = sys.argv[1] if len(sys.argv) > 1 else "ruvo"
-LINE = re.compile(r"^.\s*(\d+):\s*(-?\d+)\s+(-?\d+)\s+(-?\d+)\s+(-?\d+)\s+(-?\d+)\s+(-?\d+)"
-                  r"(?:\s+B\s*\d+)?\s+(-?\d+\.\d+)")
+LINE = re.compile(r"^.\s*(\d+):.*?\s(-?\d+\.\d+)")
 
 
 def calculate(head, lines):
@@ -25,7 +24,7 @@ def calculate(head, lines):
     for row in out.splitlines():
         m = LINE.match(row)
         if m:
-            calc[int(m.group(1))] = float(m.group(8))
+            calc[int(m.group(1))] = float(m.group(2))
     return calc
 
 
@@ -75,8 +74,42 @@ def rigid(seed=20261208, noise_mhz=0.020):
     return "\n".join(out) + "\n", len(chosen)
 
 
+def one_top(seed=20261209, noise_mhz=0.010, jmax=7):
+    truth = ("BJ 2.75 BK 6.25 B- 0.25 DJ 1.0e-6 DJK -5.0e-6\n"
+             "F_1 160 V1n_1 12000 rho_1 0.05 beta_1 0.3\n")
+    tail = "/A S 0\n/E S 1\n\nV 0\n\n"
+    head = "calc\n\nnzyk 1 ntop 1\n\n" + truth + "\nfit BJ\n\n" + tail
+    levels = list(asym_levels(jmax))
+    cand = []
+    for up in levels:
+        for lo in levels:
+            if allowed(up, lo):
+                for species in ("/A", "/E"):
+                    cand.append((up, lo, species))
+    lines = ["Jup %d K-up %d K+up %d Jlo %d K-lo %d K+lo %d %s" % (u + l + (sp,))
+             for u, l, sp in cand]
+    calc = calculate(head, lines)
+    rng = random.Random(seed)
+    out = ["Molecule with one methyl top, calculated spectrum with noise %.3f MHz" % noise_mhz,
+           "", "nzyk 30 ntop 1 defer 1.0e-5   ! Gaussian noise, seed %d" % seed, "",
+           "BJ 2.70 BK 6.40 B- 0.26 DJ 1.05e-6 DJK -4.8e-6",
+           "F_1 160 V1n_1 12500 rho_1 0.052 beta_1 0.31", "",
+           "fit BJ\nfit BK\nfit B-\nfit DJ\nfit DJK\n"
+           "dqu 0.1 1 V1n_1\ndqu 0.1 1 rho_1\ndqu 0.1 1 beta_1", "", tail.rstrip("\n"), ""]
+    n = 0
+    for i, (u, l, sp) in enumerate(cand, start=1):
+        f = calc.get(i)
+        if f is not None and 4.0 < f < 60.0:
+            f += rng.gauss(0.0, noise_mhz * 1e-3)
+            out.append("Jup %d K-up %d K+up %d Jlo %d K-lo %d K+lo %d %s = %.7f"
+                       % (u + l + (sp, f)))
+            n += 1
+    return "\n".join(out) + "\n", n
+
+
 if __name__ == "__main__":
-    text, n = rigid()
-    with open("rigid_distortion_fit.inp", "w") as fh:
-        fh.write(text)
-    print("rigid_distortion_fit.inp:", n, "lines")
+    for name, make in (("rigid_distortion_fit.inp", rigid), ("one_top_fit.inp", one_top)):
+        text, n = make()
+        with open(name, "w") as fh:
+            fh.write(text)
+        print(name, n, "lines")
