@@ -1,0 +1,59 @@
+// Wall time of whole fits, run in-process from the input files of the fit
+// tests: a 10-cycle fit of a one-top molecule (302 A and E lines, 8 fit
+// variables of which 3 numerical) and of an asymmetric rotor with quartic
+// distortion (197 lines, 8 analytic variables).  convg 1.5 keeps the fit
+// from stopping early, so every run makes exactly 10 cycles.
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "driver/program.h"
+
+namespace {
+
+std::string readInput(const std::string& relative) {
+  std::ifstream in(std::string(RUVO_SOURCE_DIR) + "/" + relative);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The input with its control line replaced by a 10-cycle fit.
+std::string tenCycles(const std::string& relative, const std::string& controls,
+                      const std::string& replacement) {
+  std::string text = readInput(relative);
+  const auto p = text.find(controls);
+  if (p != std::string::npos) text.replace(p, controls.size(), replacement);
+  return text;
+}
+
+void runFit(benchmark::State& state, const std::string& input) {
+  for (auto _ : state) {
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    const int status = ruvo::runProgram(in, out, err);
+    benchmark::DoNotOptimize(status);
+    if (out.str().find("End at Cycle  10") == std::string::npos)
+      state.SkipWithError("the fit did not make 10 cycles");
+  }
+}
+
+void BM_FitOneTop10Cycles(benchmark::State& state) {
+  static const std::string input =
+      tenCycles("tests/data/fit/one_top_fit.inp", "nzyk 30 ntop 1 defer 1.0e-5",
+                "nzyk 11 ntop 1 defer 1.0e-5 convg 1.5");
+  runFit(state, input);
+}
+BENCHMARK(BM_FitOneTop10Cycles)->Unit(benchmark::kMillisecond);
+
+void BM_FitRigidRotor10Cycles(benchmark::State& state) {
+  static const std::string input =
+      tenCycles("tests/data/fit/rigid_distortion_fit.inp", "nzyk 20 defer 2.0e-5",
+                "nzyk 11 defer 2.0e-5 convg 1.5");
+  runFit(state, input);
+}
+BENCHMARK(BM_FitRigidRotor10Cycles)->Unit(benchmark::kMillisecond);
+
+} // namespace
