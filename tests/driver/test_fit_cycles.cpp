@@ -127,6 +127,39 @@ TEST(FitCycles, OneTopMoleculeRecoversRotorAndTorsionParameters) {
   EXPECT_NE(r.out.find(" F0(calc)     138.1"), std::string::npos);
 }
 
+TEST(FitCycles, TwoTopMoleculeRecoversBothBarriers) {
+  // AA, AE and EA lines of a molecule with two inequivalent methyl tops
+  // (V3 = 6000 and 4500 GHz), noise 10 kHz
+  const RunResult r = runText(readFile(sourcePath("tests/data/fit/two_top_fit.inp")));
+  ASSERT_NE(r.out.find("End at Cycle"), std::string::npos) << r.err;
+  // the table lists the top parameters of both tops on one line
+  const auto fitted = fittedParameters(r.out);
+  const std::map<std::string, double> truth = {
+      {"BJ", 2.75}, {"BK", 6.25}, {"B-", 0.25}, {"V1n", 6000}, {"rho", 0.05}};
+  for (const auto& [name, value] : truth) {
+    ASSERT_EQ(fitted.count(name), 1u) << name;
+    const Fitted& f = fitted.at(name);
+    EXPECT_LT(std::fabs(f.value - value), 2.5 * f.error) << name << " " << f.value;
+  }
+  // second top: the second entry of the V1n, rho and beta lines
+  const std::regex second(R"(\n (V1n|rho|beta) .*\}\s+(-?[0-9.]+) \{\s*([0-9.]+)\})");
+  std::map<std::string, Fitted> top2;
+  for (std::sregex_iterator it(r.out.begin(), r.out.end(), second), end; it != end; ++it)
+    top2[(*it)[1]] = {std::stod((*it)[2]), std::stod((*it)[3])};
+  const std::map<std::string, double> truth2 = {{"V1n", 4500}, {"rho", 0.04}, {"beta", 1.2}};
+  for (const auto& [name, value] : truth2) {
+    ASSERT_EQ(top2.count(name), 1u) << name;
+    EXPECT_LT(std::fabs(top2[name].value - value), 2.5 * top2[name].error) << name;
+  }
+  EXPECT_NEAR(standardDeviationMHz(r.out), 0.010, 0.0015);
+  // with two tops and adjf 0 the F of the input differs from the F matrix
+  EXPECT_NE(r.out.find("**** Warning **** : F values not consistent \n"
+                       "                    Use adjf = 1 to keep F values right.\n"
+                       "F(calc)  "),
+            std::string::npos);
+  EXPECT_NE(r.out.find(" V1n_2      1.79"), std::string::npos);
+}
+
 TEST(FitCycles, PureCalculationPrintsListingAndDeviationsOnly) {
   const RunResult r = runText(replaceLine(rigidInput(), kControlLine, "nzyk 1 defer 2.0e-5"));
   EXPECT_EQ(r.out.find(" Sigma:"), std::string::npos);

@@ -107,8 +107,45 @@ def one_top(seed=20261209, noise_mhz=0.010, jmax=7):
     return "\n".join(out) + "\n", n
 
 
+def two_tops(seed=20261210, noise_mhz=0.010, jmax=5):
+    truth = ("BJ 2.75 BK 6.25 B- 0.25\n"
+             "F_1 160 V1n_1 6000 rho_1 0.05 beta_1 0.3\n"
+             "F_2 160 V1n_2 4500 rho_2 0.04 beta_2 1.2 gamma_2 3.14159\n")
+    tail = "/AA S 0 0\n/AE S 0 1\n/EA S 1 0\n\nV 0 0\n\n"
+    head = "calc\n\nnzyk 1 ntop 2\n\n" + truth + "\nfit BJ\n\n" + tail
+    levels = list(asym_levels(jmax))
+    cand = []
+    for up in levels:
+        for lo in levels:
+            if allowed(up, lo):
+                for species in ("/AA", "/AE", "/EA"):
+                    cand.append((up, lo, species))
+    lines = ["Jup %d K-up %d K+up %d Jlo %d K-lo %d K+lo %d %s" % (u + l + (sp,))
+             for u, l, sp in cand]
+    calc = calculate(head, lines)
+    rng = random.Random(seed)
+    out = ["Molecule with two methyl tops, calculated spectrum with noise %.3f MHz" % noise_mhz,
+           "", "nzyk 30 ntop 2 defer 1.0e-5   ! Gaussian noise, seed %d" % seed, "",
+           "BJ 2.70 BK 6.40 B- 0.26",
+           "F_1 160 V1n_1 6200 rho_1 0.052 beta_1 0.3",
+           "F_2 160 V1n_2 4400 rho_2 0.041 beta_2 1.24 gamma_2 3.14159", "",
+           "fit BJ\nfit BK\nfit B-\n"
+           "dqu 0.1 1 V1n_1\ndqu 0.1 1 V1n_2\ndqu 0.1 1 rho_1\ndqu 0.1 1 rho_2\n"
+           "dqu 0.1 1 beta_2", "", tail.rstrip("\n"), ""]
+    n = 0
+    for i, (u, l, sp) in enumerate(cand, start=1):
+        f = calc.get(i)
+        if f is not None and 4.0 < f < 60.0:
+            f += rng.gauss(0.0, noise_mhz * 1e-3)
+            out.append("Jup %d K-up %d K+up %d Jlo %d K-lo %d K+lo %d %s = %.7f"
+                       % (u + l + (sp, f)))
+            n += 1
+    return "\n".join(out) + "\n", n
+
+
 if __name__ == "__main__":
-    for name, make in (("rigid_distortion_fit.inp", rigid), ("one_top_fit.inp", one_top)):
+    for name, make in (("rigid_distortion_fit.inp", rigid), ("one_top_fit.inp", one_top),
+                       ("two_top_fit.inp", two_tops)):
         text, n = make()
         with open(name, "w") as fh:
             fh.write(text)
