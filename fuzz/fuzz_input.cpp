@@ -10,13 +10,58 @@
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "driver/program.h"
 #include "driver/stop.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string dir = (std::filesystem::temp_directory_path() / "ruvo-fuzz-XXXXXX").string();
-  if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0) std::abort();
+namespace {
+
+// The arguments as libFuzzer will read them, kept for the whole process.
+std::vector<std::string> g_args;
+std::vector<char*> g_argv;
+// The working directory of the runs, removed when the fuzzer ends.
+std::string g_workDir;
+
+void removeWorkDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(g_workDir, ec);
+}
+
+bool isRelativePath(const std::string& p) { return !p.empty() && p[0] != '/'; }
+
+} // namespace
+
+// Runs before libFuzzer reads its arguments: corpus directories, input
+// files and the path flags are made absolute, crash files go where the
+// fuzzer was started (unless -artifact_prefix says otherwise), and then the
+// process moves to a fresh temporary directory.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  const std::string cwd = std::filesystem::current_path().string();
+  const char* pathFlags[] = {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",
+                             "-features_dir=", "-mutation_graph_file=", "-close_fd_mask_file="};
+  bool hasArtifactPrefix = false;
+  for (int i = 0; i < *argc; ++i) {
+    std::string a = (*argv)[i];
+    if (i > 0 && a[0] != '-' && isRelativePath(a)) a = cwd + "/" + a;
+    for (const char* flag : pathFlags) {
+      const std::string f = flag;
+      if (a.rfind(f, 0) == 0) {
+        if (isRelativePath(a.substr(f.size()))) a = f + cwd + "/" + a.substr(f.size());
+        if (f == "-artifact_prefix=") hasArtifactPrefix = true;
+      }
+    }
+    g_args.push_back(a);
+  }
+  if (!hasArtifactPrefix) g_args.insert(g_args.begin() + 1, "-artifact_prefix=" + cwd + "/");
+  for (std::string& a : g_args) g_argv.push_back(a.data());
+  g_argv.push_back(nullptr);
+  *argc = static_cast<int>(g_args.size());
+  *argv = g_argv.data();
+
+  g_workDir = (std::filesystem::temp_directory_path() / "ruvo-fuzz-XXXXXX").string();
+  if (mkdtemp(g_workDir.data()) == nullptr || chdir(g_workDir.c_str()) != 0) std::abort();
+  std::atexit(removeWorkDir);
   return 0;
 }
 
