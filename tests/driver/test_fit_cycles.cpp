@@ -245,6 +245,28 @@ TEST(FitCycles, NoCycleAtAllListsTheInputParameters) {
   EXPECT_NE(r.out.find("   1:  1  0  1  0  0  0         5.3999958"), std::string::npos);
 }
 
+TEST(FitCycles, IterationLinesInTheEnergyAndDerivativeFiles) {
+  const std::string dir = "/tmp/ruvo_fitfiles_" + std::to_string(getpid());
+  ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+  writeFile(dir + "/in.inp", replaceLine(rigidInput(), kControlLine,
+                                         "nzyk 3 defer 2.0e-5 eval 1 dfreq 1"));
+  const RunResult r = runBinary(dir + "/in.inp", dir);
+  const std::string eval = readFile(dir + "/eval.out");
+  const std::string dfreq = readFile(dir + "/dfreq.out");
+  std::system(("rm -rf " + dir).c_str());
+  ASSERT_NE(r.out.find("End at Cycle"), std::string::npos) << r.err;
+  for (int cycle = 1; cycle <= 3; ++cycle) {
+    const std::string mark = "\n Iteration    " + std::to_string(cycle) + "\n";
+    EXPECT_NE(eval.find(mark), std::string::npos) << cycle;
+  }
+  // derivatives were calculated in the two cycles that improved the fit;
+  // eight analytic variables give eight "-" columns
+  const std::string header = "            No.   calc  obs-calc " + std::string(15, ' ') + "-";
+  EXPECT_NE(dfreq.find("\n Iteration    1\n" + header), std::string::npos) << dfreq.substr(0, 300);
+  EXPECT_NE(dfreq.find("\n Iteration    2\n" + header), std::string::npos);
+  EXPECT_NE(dfreq.find("\n  1      5.4"), std::string::npos);
+}
+
 // A running ruvo that receives SIGINT finishes its cycle and prints the
 // whole summary.
 TEST(FitCycles, ConsoleInterruptFinishesWithTheCompleteSummary) {
