@@ -15,7 +15,7 @@
 #include <cmath>
 
 #include "driver/stop.h"
-#include "numerics/eigen.h"
+#include "fit/lmfit.h"
 #include "report/fortran_format.h"
 
 namespace ruvo {
@@ -52,21 +52,15 @@ void symInverse3(int n, const double a[3][3], double inv[3][3]) {
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) inv[i][j] = 0.0;
   if (n <= 0) return;
-  // column-major copy for the eigen-solver (leading dimension 3)
-  double z[9], ev[3], work[3];
+  // column-major copy (leading dimension 3); the decomposition replaces it
+  // by the eigenvectors, and V D+ V^T skips the zero eigenvalues
+  double v[9] = {}, eig[3] = {}, w[9] = {};
   for (int c = 0; c < n; ++c)
-    for (int r = 0; r < n; ++r) z[r + 3 * c] = a[r][c];
-  int ierr = 0;
-  hdiag(3, n, z, ev, work, ierr);
-  if (ierr != 0) stop("ERROR: F matrix could not be diagonalised");
-  eigsrt(ev, z, n, 3);
-  // inverse = V D^+ V^T, directions of zero eigenvalue dropped
-  for (int k = 0; k < n; ++k) {
-    if (ev[k] == 0.0) continue;
-    const double w = 1.0 / ev[k];
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j < n; ++j) inv[i][j] += z[i + 3 * k] * w * z[j + 3 * k];
-  }
+    for (int r = 0; r < n; ++r) v[r + 3 * c] = a[r][c];
+  svdsydc(3, n, v, eig);
+  svdsyinv(3, n, v, eig, w);
+  for (int c = 0; c < n; ++c)
+    for (int r = 0; r < n; ++r) inv[r][c] = w[r + 3 * c];
 }
 
 void recaff(int ntop, const TopVec& rho, const TopVec& beta, const TopVec& gamma, double Bx,

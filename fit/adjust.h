@@ -36,8 +36,8 @@ void reclg(double epsil, double delta, double Bx, double By, double Bz, double& 
            double& gamma);
 
 // Inverse of a symmetric n x n matrix (n <= 3, row-major 3 x 3 storage)
-// through its eigen-decomposition; directions of zero eigenvalue are left
-// out (a pseudo-inverse).
+// through its eigen-decomposition (svdsydc, svdsyinv); directions of zero
+// eigenvalue are left out (a pseudo-inverse).
 void symInverse3(int n, const double a[3][3], double inv[3][3]);
 
 } // namespace ruvo
