@@ -121,24 +121,31 @@ struct TorsionalOperator {
 };
 
 // O_t = d^T A d with the plain torsional element (see the head of the file).
+// The torsional matrices are symmetric (energies, (m - rho K)^n, cos n alpha)
+// or antisymmetric (the sine term, operator 7) in (v, v'), and so is O_t
+// under (K, v) <-> (K', v'): the lower triangle (row (K, v) at or below column
+// (K', v')) is summed and mirrored with that sign.
 void rotatePlain(SweepWork& sw, int J, const TorsionalOperator& A) {
   const int t = A.t, d = 2 * J + 1, n = sw.blk.nV[t];
+  const double mirror = A.op == 7 ? -1.0 : 1.0;
   double* O = table(sw, t);
   std::array<double, DIM2J1> dRow{}; // d^J_{K'',K}, K = -J..J
   for (int Kpp = -J; Kpp <= J; ++Kpp) {
     for (int K = -J; K <= J; ++K) dRow[K + J] = sw.rot[t].D(Kpp, K);
-    for (int v = 1; v <= n; ++v)
-      for (int vp = 1; vp <= n; ++vp) {
+    for (int vp = 1; vp <= n; ++vp)
+      for (int v = vp; v <= n; ++v) {
         const double a = A(sw, Kpp, v, vp); // GHz
         if (a == 0.0) continue;
         for (int Kp = -J; Kp <= J; ++Kp) {
           const double w = a * dRow[Kp + J];
           if (w == 0.0) continue;
           double* col = O + std::size_t(rotRow(Kp, vp, J, d)) * DIMTOT + (v - 1) * d;
-          for (int k = 0; k < d; ++k) col[k] += dRow[k] * w;
+          for (int k = v == vp ? Kp + J : 0; k < d; ++k) col[k] += dRow[k] * w;
         }
       }
   }
+  for (int c = 0; c < n * d; ++c)
+    for (int r = c + 1; r < n * d; ++r) O[c + std::size_t(r) * DIMTOT] = mirror * O[r + std::size_t(c) * DIMTOT];
 }
 
 // O_t = d^T A d with the torsional element expanded through the kept states
@@ -304,14 +311,13 @@ void addDistortion(const RunState& rs, SweepWork& sw, int J, ConstParamView par,
   }
 }
 
-// Shared body of addovv and haddovv: for every pair of tops the symmetrised
-// product O1 O2 + O2 O1 of their rotated operators; each operator acts on its
-// own top only, the remaining top (three tops) must keep its state.
-void addTwoTop(const RunState& rs, SweepWork& sw, int J, const ConstParamView* par,
+// The two-top terms element by element, printing each added element (the
+// listing shows them row by row).  Same values as addTwoTopByBlocks.
+void addTwoTopPrinted(const RunState& rs, SweepWork& sw, int J, const ConstParamView* par,
                double factor) {
   const int N = sw.blk.N, d = sw.blk.d;
-  const bool print = hasBit(rs.ctl.aprint, PRINT_MATRIX);
-  if (print) put(*rs.io.out, "(/,A)", {par == nullptr ? " Add Ovv" : " H AddOvv"});
+  const bool print = true;
+  put(*rs.io.out, "(/,A)", {par == nullptr ? " Add Ovv" : " H AddOvv"});
   PhaseTable ph1, ph2;
   for (int t1 = 1; t1 <= sw.blk.ntop; ++t1)
     for (int t2 = t1 + 1; t2 <= sw.blk.ntop; ++t2) {
@@ -367,6 +373,92 @@ void addTwoTop(const RunState& rs, SweepWork& sw, int J, const ConstParamView* p
         if (print) *rs.io.out << '\n';
       }
     }
+}
+
+// The two-top terms, product-state block by product-state block: for every
+// pair of tops the symmetrised product O1 O2 + O2 O1 of their rotated
+// operators.  Each operator acts on its own top only, so
+//   <p| O1 O2 |q> = sum_K'' O1(K_p, v1_p; K'', v1_q) O2(K'', v2_p; K_q, v2_q)
+// (top 1 moves first while top 2 waits in its state of p), and a third top
+// (three tops) must be in the same state in p and q.  Each factor carries the
+// phase of its own top, exp(i dK gamma); they combine to
+//   exp(i (K_p gamma1 - K_q gamma2)) * exp(i K'' (gamma2 - gamma1))
+// for O1 O2 and the same with gamma1 <-> gamma2 for O2 O1, so the K'' sum is
+// a real matrix product with a complex weight, done one column K_q at a time
+// with the row index K_p running fastest.
+void addTwoTopByBlocks(SweepWork& sw, int J, const ConstParamView* par, double factor) {
+  const int d = sw.blk.d, nvv = sw.blk.nvv;
+  std::array<double, DIM2J1> aRe{}, aIm{}, bRe{}, bIm{}; // column K_q of O1 O2, O2 O1
+  std::array<double, DIM2J1> midCos{}, midSin{}, c1{}, s1{}, c2{}, s2{};
+  for (int t1 = 1; t1 <= sw.blk.ntop; ++t1)
+    for (int t2 = t1 + 1; t2 <= sw.blk.ntop; ++t2) {
+      const double* O1 = table(sw, t1);
+      const double* O2 = table(sw, t2);
+      const double g1 = par != nullptr ? gammaOf(*par, t1) : 0.0;
+      const double g2 = par != nullptr ? gammaOf(*par, t2) : 0.0;
+      const bool phased = g1 != 0.0 || g2 != 0.0;
+      for (int K = -J; K <= J; ++K) {
+        midCos[K + J] = std::cos(K * (g2 - g1));
+        midSin[K + J] = std::sin(K * (g2 - g1));
+        c1[K + J] = std::cos(K * g1);
+        s1[K + J] = std::sin(K * g1);
+        c2[K + J] = std::cos(K * g2);
+        s2[K + J] = std::sin(K * g2);
+      }
+      for (int ip = 1; ip <= nvv; ++ip)
+        for (int iq = 1; iq <= ip; ++iq) {
+          const int p0 = (ip - 1) * d + 1, q0 = (iq - 1) * d + 1; // K = -J of each state
+          if (!thirdTopAgrees(sw, t1, t2, p0, q0)) continue;
+          const int v1p = localState(sw, p0, t1), v2p = localState(sw, p0, t2);
+          const int v1q = localState(sw, q0, t1), v2q = localState(sw, q0, t2);
+          for (int Kq = -J; Kq <= J; ++Kq) {
+            for (int k = 0; k < d; ++k) aRe[k] = aIm[k] = bRe[k] = bIm[k] = 0.0;
+            for (int Kpp = -J; Kpp <= J; ++Kpp) {
+              // O1(., v1p; K'', v1q) O2(K'', v2p; K_q, v2q) and the other order
+              const double* col1 = O1 + std::size_t(rotRow(Kpp, v1q, J, d)) * DIMTOT + (v1p - 1) * d;
+              const double* col2 = O2 + std::size_t(rotRow(Kpp, v2q, J, d)) * DIMTOT + (v2p - 1) * d;
+              const double wa = O2[rotRow(Kpp, v2p, J, d) + std::size_t(rotRow(Kq, v2q, J, d)) * DIMTOT];
+              const double wb = O1[rotRow(Kpp, v1p, J, d) + std::size_t(rotRow(Kq, v1q, J, d)) * DIMTOT];
+              if (!phased) {
+                for (int k = 0; k < d; ++k) aRe[k] += col1[k] * wa + col2[k] * wb;
+                continue;
+              }
+              const double ca = wa * midCos[Kpp + J], sa = wa * midSin[Kpp + J];
+              const double cb = wb * midCos[Kpp + J], sb = -wb * midSin[Kpp + J];
+              for (int k = 0; k < d; ++k) {
+                aRe[k] += col1[k] * ca;
+                aIm[k] += col1[k] * sa;
+                bRe[k] += col2[k] * cb;
+                bIm[k] += col2[k] * sb;
+              }
+            }
+            const int q = q0 + Kq + J;
+            for (int Kp = (ip == iq ? Kq : -J); Kp <= J; ++Kp) {
+              const int p = p0 + Kp + J, k = Kp + J;
+              double re = aRe[k], im = 0.0;
+              if (phased) {
+                // exp(i (K_p g1 - K_q g2)) and exp(i (K_p g2 - K_q g1))
+                const double ea = c1[k] * c2[Kq + J] + s1[k] * s2[Kq + J];
+                const double fa = s1[k] * c2[Kq + J] - c1[k] * s2[Kq + J];
+                const double eb = c2[k] * c1[Kq + J] + s2[k] * s1[Kq + J];
+                const double fb = s2[k] * c1[Kq + J] - c2[k] * s1[Kq + J];
+                re = aRe[k] * ea - aIm[k] * fa + bRe[k] * eb - bIm[k] * fb;
+                im = aRe[k] * fa + aIm[k] * ea + bRe[k] * fb + bIm[k] * eb;
+              }
+              addPhased(sw, p, q, re * factor, p > q ? im * factor : 0.0);
+            }
+          }
+        }
+    }
+}
+
+// Shared body of addovv and haddovv.
+void addTwoTop(const RunState& rs, SweepWork& sw, int J, const ConstParamView* par,
+               double factor) {
+  if (hasBit(rs.ctl.aprint, PRINT_MATRIX))
+    addTwoTopPrinted(rs, sw, J, par, factor);
+  else
+    addTwoTopByBlocks(sw, J, par, factor);
 }
 
 } // namespace

@@ -259,6 +259,32 @@ TEST(InternalRotation, TwoTopTermsAreSymmetrisedProductsActingOnThePairOnly) {
   }
 }
 
+// With the print option the two-top terms are added element by element as
+// they are listed; the matrix must be the same as without it.
+TEST(InternalRotation, PrintedTwoTopTermsEqualTheQuietOnes) {
+  for (bool complexBlock : {false, true}) {
+    ThreeTops f(complexBlock ? 0.4 : 0.0, complexBlock ? -1.1 : 0.0, complexBlock ? 0.9 : 0.0);
+    std::ostringstream out;
+    f.rs->io.out = &out;
+    rotovv(*f.rs, *f.sw, f.J, 1, 7, 7, false);
+    auto add = [&] {
+      if (complexBlock)
+        haddovv(*f.rs, *f.sw, f.J, f.par(), -0.45);
+      else
+        addovv(*f.rs, *f.sw, f.J, -0.45);
+    };
+    add();
+    const std::vector<double> quiet = f.sw->H;
+    f.clearH();
+    f.rs->ctl.aprint = 65536;
+    add();
+    EXPECT_EQ(out.str().find(complexBlock ? "\n H AddOvv\n" : "\n Add Ovv\n"), 0u) << out.str();
+    double worst = 0;
+    for (std::size_t i = 0; i < quiet.size(); ++i) worst = std::max(worst, std::abs(quiet[i] - f.sw->H[i]));
+    EXPECT_LT(worst, 1e-13);
+  }
+}
+
 // The distortion operators against their definitions with dense matrices:
 // 2 J(J+1) D O, (K^2 + K'^2) D O and D {J+^2 + J-^2, O}/2, with the phase of
 // the top (J+^2 + J-^2 = 2 (Jx^2 - Jy^2) in the axes of the top); they vanish in species 1 (the reference) and the rotated table is
