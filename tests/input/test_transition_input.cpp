@@ -18,6 +18,19 @@ Parsed lines(const std::string& text, const std::string& controls = "") {
 const Slots& up(const Parsed& p, int n) { return p.rs->tr.qn[n][UP]; }
 const Slots& lo(const Parsed& p, int n) { return p.rs->tr.qn[n][LO]; }
 
+// Two parameter sets of a rigid rotor with hyperfine structure: echo of
+// every line, MHz and cm-1, a splitting, a line without frequency.
+TEST(TransitionInput, WholeInputWithTwoSetsAndHyperfineLevels) {
+  Parsed p = parse(inputCase("two_sets_rigid.inp"));
+  ASSERT_FALSE(p.ended) << p.stopMessage << p.err;
+  EXPECT_EQ(compareListings(inputCase("two_sets_rigid.out"), p.out), "");
+  EXPECT_EQ(p.rs->nB, 2);
+  EXPECT_EQ(p.rs->tr.ndata, 4);
+  EXPECT_EQ(p.fs->model.var[1].nterm, 3); // BJ(1), BK(1), BK(2)
+  EXPECT_EQ(p.fs->model.var[2].kind, -2);
+  EXPECT_EQ(p.fs->model.var[2].factor, 0.5);
+}
+
 TEST(TransitionInput, BareNumbersFillTheKeywordsInOrder) {
   Parsed p = lines("1 0 1 0 0 0 12.345678\n");
   ASSERT_FALSE(p.ended) << p.stopMessage << p.err;
