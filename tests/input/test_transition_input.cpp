@@ -246,3 +246,22 @@ TEST(TransitionInput, EveryBadLineIsReportedBeforeTheEnd) {
 
 } // namespace
 } // namespace ruvo::test
+
+namespace ruvo::test {
+namespace {
+
+// How whole runs end after the input: help and input errors.
+TEST(TransitionInput, ExitStatusOfWholeRuns) {
+  RunResult help = runText("help\n");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find(" possible parameters:\n BJ     \n"), std::string::npos);
+  RunResult bad = runText("t\n\n\nBJ 3\n\n\n1 0 1 0 0 0 Bup 0 = 1\n\n");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.err, "Error: B < 1 at line   1\n INPUT ERROR(S)\n"); // no STOP line
+  RunResult stopped = runText("t\n\nntop 4\n\n");
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.err, "STOP ERROR: ntop > DIMTOP\n");
+}
+
+} // namespace
+} // namespace ruvo::test
