@@ -136,7 +136,7 @@ void pra(const RunState& rs, const ParamSets& values, const ParamSets& errors,
          const FitFlags& flags, int mode, int style, int set) {
   std::ostream& os = *rs.io.out;
   mode &= 7;
-  if (mode == 0) return;
+  if (mode == 0 || set < 0 || set > DIMB) return; // no such set: nothing to list
   int sets[DIMB];
 
   // molecule-wide parameters 1..32
