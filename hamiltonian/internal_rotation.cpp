@@ -47,7 +47,7 @@ int sigmaOf(const RunState& rs, int S, int t) { return rs.species.sigma[S][t]; }
 
 // Kept-window number (1..nV) of the state of top t at basis position p.
 int localState(const SweepWork& sw, int p, int t) {
-  return sw.basis[p].v[t] - sw.blk.firstV[t] + 1;
+  return sw.basis[p].v[t] - sw.tors.firstV[t] + 1;
 }
 
 // Product torsional state (1..nvv) of basis position p.
@@ -100,7 +100,7 @@ double* table(SweepWork& sw, int t) { return sw.rotOp[t].data(); }
 const double* table(const SweepWork& sw, int t) { return sw.rotOp[t].data(); }
 
 void clearTable(SweepWork& sw, int t, int d) {
-  const int n = d * sw.blk.nV[t];
+  const int n = d * sw.tors.nV[t];
   double* O = table(sw, t);
   for (int c = 0; c < n; ++c)
     for (int r = 0; r < n; ++r) O[r + c * DIMTOT] = 0.0;
@@ -126,7 +126,7 @@ struct TorsionalOperator {
 // under (K, v) <-> (K', v'): the lower triangle (row (K, v) at or below column
 // (K', v')) is summed and mirrored with that sign.
 void rotatePlain(SweepWork& sw, int J, const TorsionalOperator& A) {
-  const int t = A.t, d = 2 * J + 1, n = sw.blk.nV[t];
+  const int t = A.t, d = 2 * J + 1, n = sw.tors.nV[t];
   const double mirror = A.op == 7 ? -1.0 : 1.0;
   double* O = table(sw, t);
   std::array<double, DIM2J1> dRow{}; // d^J_{K'',K}, K = -J..J
@@ -151,7 +151,7 @@ void rotatePlain(SweepWork& sw, int J, const TorsionalOperator& A) {
 // O_t = d^T A d with the torsional element expanded through the kept states
 // u, u' at K'' by the overlap integrals <v,K|u,K''> and <u',K''|v',K'>.
 void rotateExpanded(SweepWork& sw, int J, const TorsionalOperator& A) {
-  const int t = A.t, d = 2 * J + 1, n = sw.blk.nV[t], sigma = A.sigma;
+  const int t = A.t, d = 2 * J + 1, n = sw.tors.nV[t], sigma = A.sigma;
   double* O = table(sw, t);
   // left(K, v; u') = d_{K'',K} sum_u <v,K|u,K''> A_{u u'}(K'')
   std::array<double, DIM2J1 * DIMV * DIMV> left{};
@@ -202,19 +202,20 @@ void checkBlock(const RunState& rs, const SweepWork& sw, int J, int S) {
     const int sigma = sigmaOf(rs, S, t), sigmaRef = sigmaOf(rs, 1, t);
     if (sigma < -DIMSIG || sigma > DIMSIG || sigmaRef < -DIMSIG || sigmaRef > DIMSIG)
       stop("ERROR: symmetry number of a top outside -1..1");
-    if (b.firstV[t] < 1 || b.nV[t] < 1 || b.nV[t] > DIMV) stop("FIRST V < 0 error");
+    const auto& tab = sw.tors;
+    if (tab.firstV[t] < 1 || tab.nV[t] < 1 || tab.nV[t] > DIMV) stop("FIRST V < 0 error");
   }
   for (int p = 1; p <= b.N && p <= DIMTOT; ++p)
     for (int t = 1; t <= b.ntop; ++t) {
       const int v = localState(sw, p, t);
-      if (v < 1 || v > b.nV[t])
+      if (v < 1 || v > sw.tors.nV[t])
         stop("ERROR: torsional state of a block outside the computed window");
     }
 }
 
 void printTable(const RunState& rs, const SweepWork& sw, int J, int t, int op) {
   std::ostream& os = *rs.io.out;
-  const int d = 2 * J + 1, n = sw.blk.nV[t];
+  const int d = 2 * J + 1, n = sw.tors.nV[t];
   const double* O = table(sw, t);
   put(os, "(/,A)", {"Matrixelements after rotation into principal axes system"});
   put(os, "(2(A,I2))", {"  K  V | Operator No.", op, "    Top No.", t});
@@ -497,7 +498,7 @@ void rotevl(const RunState& rs, SweepWork& sw, int J, int S) {
       rotatePlain(sw, J, A);
     if (hasBit(sw.blk.woods, WOODS_SCALE_ENERGY)) {
       // each rotated energy element times <v,K|v',K'> of its own states
-      const int n = sw.blk.nV[t];
+      const int n = sw.tors.nV[t];
       double* O = table(sw, t);
       for (int vp = 1; vp <= n; ++vp)
         for (int Kp = -J; Kp <= J; ++Kp)

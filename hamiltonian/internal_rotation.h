@@ -12,7 +12,8 @@
 //   O_t(K, v; K', v') = sw.rotOp[t][rotRow(K, v) + rotRow(K', v') * DIMTOT]
 // with rotRow(K, v) = (v - 1) * d + (K + J), d = 2J + 1, K = -J..J and v the
 // number of the torsional state within the kept window of the top
-// (1..sw.blk.nV[t]; one-top state firstV[t] + v - 1).  A rotation clears the
+// (1..sw.tors.nV[t]; one-top state sw.tors.firstV[t] + v - 1, the window the
+// torsional tables of the B set hold).  A rotation clears the
 // (d * nV)^2 table of every top in effect and refills it.
 #pragma once
 

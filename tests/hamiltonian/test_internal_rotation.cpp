@@ -570,3 +570,14 @@ TEST(InternalRotationRuns, FourTopsStop) {
   EXPECT_EQ(r.err, "STOP ERROR: ntop > DIMTOP\n");
   EXPECT_EQ(r.out.find("Maximal K"), std::string::npos);
 }
+
+// With woods bit 4 the torsional tables hold states 1..n, n the span of the
+// first block; a set whose only torsional state lies above that window cannot
+// be computed and must not silently take the data of another state.
+TEST(InternalRotationRuns, StatesOutsideTheComputedWindowStop) {
+  std::string in = test::readFile(test::sourcePath("tests/data/tops/one_top_gamma.inp"));
+  in.replace(in.find("woods 53"), 8, "woods 37");
+  in.replace(in.find("V 0 V 1"), 7, "V 1");
+  const auto r = test::runText(in);
+  EXPECT_EQ(r.err, "STOP ERROR: torsional state of a block outside the computed window\n");
+}

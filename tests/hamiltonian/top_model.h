@@ -224,8 +224,8 @@ struct Fixture {
         lo = std::min(lo, s[t]);
         hi = std::max(hi, s[t]);
       }
-      b.firstV[t] = lo;
-      b.nV[t] = hi - lo + 1;
+      b.firstV[t] = sw->tors.firstV[t] = lo;
+      b.nV[t] = sw->tors.nV[t] = hi - lo + 1;
     }
     int p = 1;
     for (int i = 1; i <= b.nvv; ++i)
@@ -258,8 +258,8 @@ struct Fixture {
         bool sameState = (r - 1) / s.blk.d == (c - 1) / s.blk.d;
         if (overlaps) {
           for (int t = 1; t <= s.blk.ntop; ++t)
-            f *= s.tors.T(Kr, Kc, s.basis[r].v[t] - s.blk.firstV[t] + 1,
-                          s.basis[c].v[t] - s.blk.firstV[t] + 1, rs->species.sigma[S][t], t);
+            f *= s.tors.T(Kr, Kc, s.basis[r].v[t] - s.tors.firstV[t] + 1,
+                          s.basis[c].v[t] - s.tors.firstV[t] + 1, rs->species.sigma[S][t], t);
         } else if (!sameState) {
           f = 0.0;
         }
