@@ -352,8 +352,9 @@ TEST(Lmfit, DependentVariablesLoseOneDirectionAndKeepFiniteErrors) {
     }
     EXPECT_TRUE(std::isfinite(fx.fs->change(1, 1)));
     EXPECT_TRUE(std::isfinite(fx.fs->change(2, 1)));
-    if (svderr == 0)
+    if (svderr == 0) {
       EXPECT_GT(fx.fs->work.flat(1), 1e3); // an undetermined direction: a huge error
+    }
   }
 }
 
