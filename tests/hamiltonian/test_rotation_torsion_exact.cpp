@@ -14,8 +14,11 @@
 
 #include <cstdio>
 
+#include "hamiltonian/axis_rotation.h"
 #include "hamiltonian/internal_rotation.h"
+#include "hamiltonian/rotor_terms.h"
 #include "hamiltonian/top_model.h"
+#include "torsion/torsion.h"
 
 using namespace ruvo;
 using namespace ruvo::toptest;
@@ -321,4 +324,107 @@ TEST(RotationTorsionExact, TiltedTopDiffersFromExactLevelsByAMeasuredAmount) {
         }
     }
   }
+}
+
+// ------------------------------------- the program's own tables and rotor
+
+namespace {
+
+Top methylTop(double V) {
+  Top t;
+  t.F = 158.0;
+  t.V1n = V;
+  t.rho = 0.06;
+  t.M = 10;
+  return t;
+}
+
+// A fixture whose torsional tables, rotation matrices and rotor terms come
+// from the program (calmk, rotate, addrig) for one top in species sigma.
+struct ProgramOneTop : Fixture {
+  ProgramOneTop(int J, const Rotor& r, const Top& top, int sigma, double beta, int nV) {
+    rs->species.nsym = 1;
+    rs->species.sigma[1][1] = sigma;
+    rs->maxJ = J;
+    rs->maxmTop[1] = top.M;
+    rs->ctl.nfold = 3;
+    p(par::BJ) = r.BJ;
+    p(par::BK) = r.BK;
+    p(par::Bm) = r.Bm;
+    p(par::top(1, par::F)) = top.F;
+    p(par::top(1, par::V1n)) = top.V1n;
+    p(par::top(1, par::rho)) = top.rho;
+    p(par::top(1, par::beta)) = beta;
+    std::vector<std::array<int, 4>> states;
+    for (int v = 1; v <= nV; ++v) states.push_back({0, v, 0, 0});
+    block(J, 1, states, 33);
+    sw->blk.maxJ = J;
+    sw->blk.nsym = 1;
+    std::vector<int> flags(NPAR, 0);
+    calmk(*rs, *sw, 1, par(), ConstFlagView{flags.data()}, 0);
+    rotate(sw->rot[1], beta, J);
+  }
+};
+
+} // namespace
+
+// The conventions the tests above rely on are those of the program: its
+// d^J(beta) is the closed-form Wigner matrix, its torsional energies and
+// overlaps are those of the model (eigenvector signs included).
+TEST(RotationTorsionExact, ProgramTablesFollowTheConventionsOfTheModel) {
+  const Rotor r;
+  const Top top = methylTop(700.0);
+  for (int sigma : {0, 1}) {
+    const int J = 5;
+    ProgramOneTop f(J, r, top, sigma, 0.8, 3);
+    double dWorst = 0;
+    for (int K = -J; K <= J; ++K)
+      for (int Kp = -J; Kp <= J; ++Kp)
+        dWorst = std::max(dWorst, std::abs(f.sw->rot[1].D(K, Kp) - wignerD(J, K, Kp, 0.8)));
+    EXPECT_LT(dWorst, 1e-12);
+    Fixture model;
+    fillTorsion(*model.sw, 1, sigma, top, J, 1, 3);
+    double eWorst = 0, tWorst = 0, oWorst = 0;
+    for (int K = -J; K <= J; ++K)
+      for (int v = 1; v <= 3; ++v) {
+        eWorst = std::max(eWorst, std::abs(f.sw->tors.E(v, sigma, K, 1) - model.sw->tors.E(v, sigma, K, 1)));
+        for (int vp = 1; vp <= 3; ++vp) {
+          for (int op : {1, 5, 6, 7})
+            oWorst = std::max(oWorst, std::abs(f.sw->tors.O(op, v, vp, sigma, K, 1) -
+                                               model.sw->tors.O(op, v, vp, sigma, K, 1)));
+          for (int Kp = -J; Kp <= J; ++Kp)
+            tWorst = std::max(tWorst, std::abs(f.sw->tors.T(K, Kp, v, vp, sigma, 1) -
+                                               model.sw->tors.T(K, Kp, v, vp, sigma, 1)));
+        }
+      }
+    EXPECT_LT(eWorst, 1e-8) << "sigma=" << sigma;
+    EXPECT_LT(oWorst, 1e-9) << "sigma=" << sigma;
+    EXPECT_LT(tWorst, 1e-9) << "sigma=" << sigma;
+  }
+}
+
+// The whole block as the program builds it (its tables, its rotor terms with
+// torsional overlaps) is the projection onto the kept states for a top along a.
+TEST(RotationTorsionExact, ProgramBlockIsTheProjectionForATopAlongA) {
+  const Rotor r;
+  Top top = methylTop(600.0);
+  top.M = 8;
+  for (int sigma : {0, 1})
+    for (int nV : {1, 3}) {
+      const int J = 3, d = 2 * J + 1, nm = 2 * top.M + 1, n = d * nm;
+      ProgramOneTop f(J, r, top, sigma, 0.0, nV);
+      bld2vjk(*f.rs, *f.sw, J, 1, -1, f.par(), false);
+      addrig(*f.rs, *f.sw, J, 1, -1, f.par());
+      const auto levels = blockLevels(*f.sw);
+      std::vector<double> phi(std::size_t(n) * d * nV, 0.0);
+      for (int v = 1; v <= nV; ++v)
+        for (int K = -J; K <= J; ++K) {
+          const auto st = torsionalStates(top, sigma, K);
+          for (int k = 0; k < nm; ++k)
+            phi[(K + J) * nm + k + std::size_t((v - 1) * d + K + J) * n] = st.z[k + (v - 1) * nm];
+        }
+      auto hp = project(fullOneTop(J, r, top, sigma, 0.0), phi, n, d * nV);
+      const auto exact = symEig(hp, d * nV);
+      EXPECT_LT(maxDiff(levels, exact, exact.size()), 1e-9) << "sigma=" << sigma << " nV=" << nV;
+    }
 }
