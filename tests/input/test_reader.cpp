@@ -9,6 +9,7 @@
 #include "driver/stop.h"
 #include "input/reader.h"
 #include "report/fortran_format.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -613,3 +614,42 @@ TEST(ReaderIndexedKeys, UndefinedKeyAndKeyWithoutStem) {
 }
 
 } // namespace
+
+// ------------------------------------------------------------- whole runs
+
+namespace wholerun {
+
+std::string smallInput(const std::string& parameters) {
+  return "Reader check\n\nnzyk 1\n\nBJ 3 BK 2 B- 0.1 " + parameters +
+         "\n\n\nJup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 = 5.0\n";
+}
+
+TEST(ReaderWholeRun, PrefixWarningGoesToStandardErrorOnly) {
+  // DJ also gives DJK its value (and DJ(2) gives DJK of set 2 the same
+  // value again); D with three numbers sets the same values silently
+  const auto warned = ruvo::test::runText(smallInput("DJ 1e-6 DJ(2) 1e-6"));
+  const auto plain = ruvo::test::runText(smallInput("D 1e-6 1e-6 0"));
+  EXPECT_EQ(warned.status, 0);
+  EXPECT_EQ(warned.out, plain.out);
+  EXPECT_EQ(warned.err, "Warning: key DJ selects DJ DJK (it is a prefix of several names)\n");
+  EXPECT_EQ(plain.err, "");
+}
+
+TEST(ReaderWholeRun, ReaderStopsEndTheRunWithStatusOne) {
+  struct Case {
+    std::string input, err;
+  };
+  const Case cases[] = {
+      {smallInput("BJ(6) 1"), "STOP  index gt maxi\n"},
+      {smallInput("BJ(2 1"), "STOP  index error 1\n"},
+      {smallInput("BK 1.2.3"), "STOP ERROR: cannot read number: 1.2.3\n"},
+      {"Title\n\nnzyk %12\n\n", "STOP ERROR: binary constant must be of 0 and 1\n"},
+  };
+  for (const Case& c : cases) {
+    const auto r = ruvo::test::runText(c.input);
+    EXPECT_EQ(r.status, 1) << c.input;
+    EXPECT_EQ(r.err, c.err) << c.input;
+  }
+}
+
+} // namespace wholerun
