@@ -100,6 +100,21 @@ TEST(TorsionalIntegrals, OverlapsWithUnitDiagonalBlocks) {
   }
 }
 
+TEST(TorsionalIntegrals, WithoutRhoTheStatesDoNotDependOnK) {
+  // rho = 0 removes K from the torsional Hamiltonian: the states of every K
+  // are the same functions with the same phase, so all overlaps are unit
+  // matrices (a phase rule that depended on K would give -1 here)
+  TopSet s(1);
+  s.par(par::top(1, par::rho), 2) = 0.0;
+  s.run();
+  for (int sigma : {0, 1})
+    for (int K = -6; K <= 6; ++K)
+      for (int Kp = -6; Kp <= 6; ++Kp)
+        for (int v = 1; v <= 3; ++v)
+          for (int vp = 1; vp <= 3; ++vp)
+            EXPECT_NEAR(s.T(K, Kp, v, vp, sigma), v == vp ? 1.0 : 0.0, 1e-12);
+}
+
 TEST(TorsionalIntegrals, ESpeciesIntegralsAreMirrorImages) {
   // sigma = -1 at (K, K') is the mirror of sigma = +1 at (-K, -K')
   TopSet s(1);
