@@ -166,16 +166,17 @@ void readTransitions(RunState& rs, Reader& rd) {
       ++nerr;
     }
 
-    // 9. units: the record holds GHz
+    // 9. units: the record holds GHz.  The default error (defer) is in GHz
+    // already and the no-data mark must stay the mark, so only an error
+    // given on a measured line is converted.
+    const bool givenError = has(kErr) && has(kFreq);
     if (has(kMHz) && !has(kCm1)) {
       freq /= 1000.0;
-      if (has(kErr)) error /= 1000.0;
+      if (givenError) error /= 1000.0;
     }
-    // the default error (defer) is in GHz already and the no-data mark must
-    // stay the mark, so only an error given on the line is converted
     if (has(kCm1) && !has(kMHz)) {
       freq *= GHZ_PER_CM1;
-      if (has(kErr)) error *= GHZ_PER_CM1;
+      if (givenError) error *= GHZ_PER_CM1;
     }
     if (has(kFreq) && error == 0.0) lineError("Error: Err = 0 at line", n);
     tr.freq[n] = freq;

@@ -82,7 +82,9 @@ TEST(TransitionInput, UnitsAndErrors) {
                    "= 1 cm-1\n"
                    "= 1 cm-1 Err 0.001\n"
                    "= 7 GHz Err 2e-5\n"
-                   "= 7 MHz\n");
+                   "= 7 MHz\n"
+                   "Err 0.5 MHz\n"
+                   "Err 0.5 cm-1\n");
   ASSERT_FALSE(p.ended) << p.stopMessage << p.err;
   const Transitions& tr = p.rs->tr;
   EXPECT_NEAR(tr.freq[1], 12.345678, 1e-12);
@@ -94,8 +96,13 @@ TEST(TransitionInput, UnitsAndErrors) {
   EXPECT_EQ(tr.err[4], 2e-5);
   EXPECT_NEAR(tr.freq[5], 0.007, 1e-15);
   EXPECT_EQ(tr.err[5], 1e-5);
+  // lines without a frequency stay no data points, whatever their unit
+  EXPECT_EQ(tr.err[6], NODATA);
+  EXPECT_EQ(tr.err[7], NODATA);
+  EXPECT_EQ(tr.nDataPoints, 5);
   // effective data points: (defer/err)^2 summed
-  const double eff = std::pow(1e-5 / 5e-5, 2) + 1 + std::pow(1e-5 / 0.02997925, 2) + 0.25 + 1;
+  const double eff = std::pow(1e-5 / 5e-5, 2) + 1 + std::pow(1e-5 / 0.02997925, 2) + 0.25 + 1 +
+                     2 * std::pow(1e-5 / NODATA, 2);
   EXPECT_NEAR(tr.effData, eff, 1e-12);
 }
 
