@@ -25,14 +25,24 @@ std::string inspectionName(char letter, const std::string& second, int S, int J)
          fmtI(J % 10, 1);
 }
 
+// One free-format record of n doubles (x[0], x[stride], ...): a leading
+// blank and the items separated by one blank, as in any free-format record.
+void putFreeRow(std::ostream& os, const double* x, int n, int stride) {
+  std::string rec;
+  for (int i = 0; i < n; ++i) {
+    std::string item = freeFmt({x[std::size_t(i) * stride]}); // " " + item + "\n"
+    item.pop_back();
+    rec += item;
+  }
+  os << rec << '\n';
+}
+
 // The block matrix H (packed Hermitian layout) as free-format records, one per row.
 void writeMatrixFile(const SweepWork& sw, const std::string& name, int J, int S) {
   std::ofstream f(name, std::ios::trunc);
   const int N = sw.blk.N;
   putFree(f, {N, J, S});
-  for (int r = 0; r < N; ++r) {
-    for (int c = 0; c < N; ++c) putFree(f, {sw.H[r + c * DIMTOT]});
-  }
+  for (int r = 0; r < N; ++r) putFreeRow(f, &sw.H[r], N, DIMTOT);
 }
 
 // The per-top inspection files of an internal-rotation block: the rotation
@@ -51,11 +61,15 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
     {
       std::ofstream f(inspectionName('t', top, S, J), std::ios::trunc);
       putFree(f, {nv * d, 0, 0});
+      double row[DIMV * DIM2J1];
       for (int v = 1; v <= nv; ++v)
-        for (int K = -J; K <= J; ++K)
+        for (int K = -J; K <= J; ++K) {
+          int n = 0;
           for (int vp = 1; vp <= nv; ++vp)
             for (int Kp = -J; Kp <= J; ++Kp)
-              putFree(f, {rot.D(K, Kp) * sw.tors.T(K, Kp, v, vp, sigma, t)});
+              row[n++] = rot.D(K, Kp) * sw.tors.T(K, Kp, v, vp, sigma, t);
+          putFreeRow(f, row, n, 1);
+        }
     }
     {
       std::ofstream f(inspectionName('p', top, S, J), std::ios::trunc);
@@ -71,7 +85,8 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
     {
       std::ofstream f(inspectionName('r', top, S, J), std::ios::trunc);
       putFree(f, {blk.N, 0, 0});
-      for (int p = 1; p <= blk.N; ++p)
+      double row[DIMTOT];
+      for (int p = 1; p <= blk.N; ++p) {
         for (int q = 1; q <= blk.N; ++q) {
           const BasisRow& a = sw.basis[p];
           const BasisRow& b = sw.basis[q];
@@ -84,8 +99,10 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
             else
               x *= sw.tors.T(a.K, b.K, va, vb, su, u);
           }
-          putFree(f, {x});
+          row[q - 1] = x;
         }
+        putFreeRow(f, row, blk.N, 1);
+      }
     }
   }
 }
@@ -100,8 +117,7 @@ void writeEigenFiles(const SweepWork& sw, int J, int S) {
   {
     std::ofstream f(inspectionName('v', "s", S, J), std::ios::trunc);
     putFree(f, {N, J, S});
-    for (int r = 0; r < N; ++r)
-      for (int l = 0; l < N; ++l) putFree(f, {sw.H[r + l * DIMTOT]});
+    for (int r = 0; r < N; ++r) putFreeRow(f, &sw.H[r], N, DIMTOT);
   }
 }
 

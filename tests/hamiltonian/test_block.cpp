@@ -429,3 +429,48 @@ TEST(BlockPrints, HeaderMatrixAndEigenvectors) {
 }
 
 } // namespace ruvo
+
+#include <filesystem>
+#include <fstream>
+
+#include "report/fortran_format.h"
+#include "support/test_support.h"
+
+namespace ruvo {
+
+TEST(BlockPrints, InspectionFilesOfARealBlock) {
+  test::ScopedWorkDir here("inspection");
+  BlockRun run;
+  run.rs->ctl.eval = 4;
+  Molecule m;
+  run.levels(m, 5);
+  const int N = 11;
+  const std::string hs = test::readFile("ruvohs0.j05");
+  const std::string es = test::readFile("ruvoes0.j05");
+  const std::string vs = test::readFile("ruvovs0.j05");
+  // first records: N, J, S
+  const std::string head = freeFmt({N, 5, 0});
+  EXPECT_EQ(hs.substr(0, head.size()), head);
+  EXPECT_EQ(es.substr(0, head.size()), head);
+  EXPECT_EQ(vs.substr(0, head.size()), head);
+  // one record per matrix row, one per eigenvalue
+  EXPECT_EQ(std::count(hs.begin(), hs.end(), '\n'), 1 + N);
+  EXPECT_EQ(std::count(vs.begin(), vs.end(), '\n'), 1 + N);
+  EXPECT_EQ(std::count(es.begin(), es.end(), '\n'), 1 + N);
+  // the lowest eigenvalue is the second record
+  std::istringstream e(es);
+  std::string line;
+  std::getline(e, line);
+  std::getline(e, line);
+  EXPECT_NEAR(std::stod(line), run.sw->E[0], 1e-12);
+  // the matrix rows hold the packed lower triangle: row K = -5 starts with its diagonal
+  std::istringstream h(hs);
+  std::getline(h, line);
+  std::getline(h, line);
+  const double BJ = 0.5 * (m.B + m.C), BK = m.A - BJ;
+  EXPECT_NEAR(std::stod(line), 30 * BJ + 25 * BK, 1e-12);
+  // no files of the top operators for a rigid block
+  EXPECT_FALSE(std::filesystem::exists("ruvot10.j05"));
+}
+
+} // namespace ruvo
