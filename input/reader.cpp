@@ -617,8 +617,12 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
     return;
   const int n = table.n;
   match_.assign(static_cast<std::size_t>(n), 0);
-  std::string remembered; // the key that following numbers belong to
-  int positional = 0;     // names filled by numbers without a key
+  // The key that following numbers belong to, and the names filled by
+  // numbers without a key: both start afresh with every line, so that a
+  // line of bare numbers always fills the names from the first one on.
+  std::string& remembered = rememberedKey_;
+  remembered.clear();
+  int positional = 0;
   while (!getend()) {
     const Scan mark = save();
     std::string key;

@@ -477,6 +477,18 @@ TEST(ReaderKeys, UniqueKeysAbbreviationsAndPositions) {
   EXPECT_EQ(f.err.str(), ""); // names filled by position are no typed keys
 }
 
+TEST(ReaderKeys, EveryLineStartsWithoutRememberedKey) {
+  Fixture f("D 1 2\n5\n");
+  Values x(5);
+  f.r.getbuf();
+  f.r.getln(dTable(), x.v.data(), x.c.data());
+  EXPECT_EQ(x.v, (std::vector<double>{1, 2, 2, 0, 0}));
+  f.r.getbuf();
+  f.r.getln(dTable(), x.v.data(), x.c.data());
+  // the bare number goes to the first name (and, by prefix, to DJK), not to DK
+  EXPECT_EQ(x.v, (std::vector<double>{5, 5, 2, 0, 0}));
+}
+
 TEST(ReaderKeys, OverwriteUndefinedKeysAndExpressions) {
   Fixture f("DK 3\nDK + 0.5 XX 4 5 dk - 2\nDK -\n");
   Values x(5);
