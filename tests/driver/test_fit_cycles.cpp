@@ -236,6 +236,24 @@ TEST(FitCycles, DependentVariablesAreReportedAndKeepFiniteErrors) {
   }
 }
 
+TEST(FitCycles, ThreeWorseCyclesSwitchToTwoSidedDerivativesOnce) {
+  // a negative second number turns the steps of BJ uphill: every cycle is
+  // worse than the start, conv runs -1, -2, -3 and the derivatives switch
+  std::string in = replaceLine(rigidInput(), kControlLine, "nzyk 8 defer 2.0e-5");
+  in = replaceLine(in, "fit BJ\n", "fit 0.1 -1 BJ\n");
+  const RunResult r = runText(in);
+  const std::string sw = "Switching to better derivatives (takes more time)\n";
+  const auto p = r.out.find(sw);
+  ASSERT_NE(p, std::string::npos) << r.out.substr(0, 4000);
+  EXPECT_EQ(r.out.find(sw, p + 1), std::string::npos);
+  EXPECT_NE(r.out.find("  conv:-1\n"), std::string::npos);
+  EXPECT_NE(r.out.find("  conv:-2\n"), std::string::npos);
+  // the switch is announced before the Sigma line of the third bad cycle
+  EXPECT_EQ(r.out.find(" Sigma:", p), r.out.find("  conv:-3\n", p) - 44);
+  // the last step made things worse: the best set is recalculated
+  EXPECT_NE(r.out.find("\n Recalculation of the spectrum\n"), std::string::npos);
+}
+
 TEST(FitCycles, NoCycleAtAllListsTheInputParameters) {
   const RunResult r = runText(replaceLine(rigidInput(), kControlLine, "nzyk 0 defer 2.0e-5"));
   EXPECT_NE(r.out.find("\n No Convergence, fit aborted \n"), std::string::npos);
