@@ -54,6 +54,73 @@ int lastMinimum(const double* d, int i, int n) {
   return k;
 }
 
+// Two-lane vectors (SSE2, present on every x86-64 processor) for the
+// inner loops of the complex reduction; unaligned loads and stores.
+using vec2 = double __attribute__((vector_size(16)));
+inline vec2 load2(const double* p) {
+  vec2 v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void store2(double* p, vec2 v) { __builtin_memcpy(p, &v, sizeof v); }
+inline vec2 splat2(double x) { return vec2{x, x}; }
+
+// x := x - w (w^H x) for complex vectors of length len, each given by its
+// real and imaginary parts (all contiguous): one Householder reflection
+// I - w w^H (|w|^2 = 2) applied to one eigenvector.
+void reflect(int len, const double* wr, const double* wi, double* xr, double* xi) {
+  // w^H x = sum (wr - i wi)(xr + i xi), two partial sums per lane pair
+  vec2 re0 = splat2(0.0), re1 = re0, im0 = re0, im1 = re0;
+  int k = 0;
+  for (; k + 4 <= len; k += 4) {
+    const vec2 ar = load2(wr + k), ai = load2(wi + k), br = load2(xr + k), bi = load2(xi + k);
+    const vec2 cr = load2(wr + k + 2), ci = load2(wi + k + 2);
+    const vec2 dr = load2(xr + k + 2), di = load2(xi + k + 2);
+    re0 += ar * br + ai * bi;
+    im0 += ar * bi - ai * br;
+    re1 += cr * dr + ci * di;
+    im1 += cr * di - ci * dr;
+  }
+  const vec2 re = re0 + re1, im = im0 + im1;
+  double sRe = re[0] + re[1], sIm = im[0] + im[1];
+  for (; k < len; ++k) {
+    sRe += wr[k] * xr[k] + wi[k] * xi[k];
+    sIm += wr[k] * xi[k] - wi[k] * xr[k];
+  }
+  // x -= (sRe + i sIm)(wr + i wi)
+  const vec2 vRe = splat2(sRe), vIm = splat2(sIm);
+  k = 0;
+  for (; k + 2 <= len; k += 2) {
+    const vec2 ar = load2(wr + k), ai = load2(wi + k);
+    store2(xr + k, load2(xr + k) - (vRe * ar - vIm * ai));
+    store2(xi + k, load2(xi + k) - (vRe * ai + vIm * ar));
+  }
+  for (; k < len; ++k) {
+    xr[k] -= sRe * wr[k] - sIm * wi[k];
+    xi[k] -= sRe * wi[k] + sIm * wr[k];
+  }
+}
+
+// Plane rotation of two columns of length len (what drot does with unit
+// increments): x := c x + s y, y := c y - s x.
+void rotate(int len, double* x, double* y, double c, double s) {
+  const vec2 vc = splat2(c), vs = splat2(s);
+  int k = 0;
+  for (; k + 4 <= len; k += 4) {
+    const vec2 x0 = load2(x + k), x1 = load2(x + k + 2);
+    const vec2 y0 = load2(y + k), y1 = load2(y + k + 2);
+    store2(x + k, vc * x0 + vs * y0);
+    store2(x + k + 2, vc * x1 + vs * y1);
+    store2(y + k, vc * y0 - vs * x0);
+    store2(y + k + 2, vc * y1 - vs * x1);
+  }
+  for (; k < len; ++k) {
+    const double t = c * x[k] + s * y[k];
+    y[k] = c * y[k] - s * x[k];
+    x[k] = t;
+  }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- real
@@ -323,9 +390,20 @@ void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* 
     for (int c = 0; c < order; ++c) {
       const double* col = a + static_cast<long>(c) * nm;
       const double wrc = wr[c], wic = wi[c];
-      // symmetric part, rows c..order-1
-      double dotR = col[c] * wrc, dotI = col[c] * wic;
-      for (int r = c + 1; r < order; ++r) {
+      const vec2 vwr = splat2(wrc), vwi = splat2(wic);
+      vec2 accR = splat2(0.0), accI = accR;
+      // symmetric part, rows c+1..order-1: Hr(r, c) = col[r]
+      int r = c + 1;
+      for (; r + 2 <= order; r += 2) {
+        const vec2 hr = load2(col + r);
+        accR += hr * load2(wr + r);
+        accI += hr * load2(wi + r);
+        store2(pr + r, load2(pr + r) + hr * vwr);
+        store2(pim + r, load2(pim + r) + hr * vwi);
+      }
+      double dotR = col[c] * wrc + accR[0] + accR[1];
+      double dotI = col[c] * wic + accI[0] + accI[1];
+      for (; r < order; ++r) {
         const double hr = col[r];
         dotR += hr * wr[r];
         dotI += hr * wi[r];
@@ -333,7 +411,19 @@ void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* 
         pim[r] += hr * wic;
       }
       // antisymmetric part, rows 0..c-1: Hi(c, r) = col[r], Hi(r, c) = -col[r]
-      for (int r = 0; r < c; ++r) {
+      accR = splat2(0.0);
+      accI = accR;
+      r = 0;
+      for (; r + 2 <= c; r += 2) {
+        const vec2 hi = load2(col + r);
+        accR -= hi * load2(wi + r);
+        accI += hi * load2(wr + r);
+        store2(pr + r, load2(pr + r) + hi * vwi);
+        store2(pim + r, load2(pim + r) - hi * vwr);
+      }
+      dotR += accR[0] + accR[1];
+      dotI += accI[0] + accI[1];
+      for (; r < c; ++r) {
         const double hi = col[r];
         dotR -= hi * wi[r];
         dotI += hi * wr[r];
@@ -356,14 +446,21 @@ void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* 
     for (int c = 0; c < order; ++c) {
       double* col = a + static_cast<long>(c) * nm;
       const double wrc = wr[c], wic = wi[c], qrc = qr[c], qic = qi[c];
+      const vec2 vwr = splat2(wrc), vwi = splat2(wic), vqr = splat2(qrc), vqi = splat2(qic);
       // Im H(c, r), r < c:  -Im(w_c conj(q_r) + q_c conj(w_r))
-      for (int r = 0; r < c; ++r)
-        col[r] += -wic * qr[r] + wrc * qi[r] - qic * wr[r] + qrc * wi[r];
+      int r = 0;
+      for (; r + 2 <= c; r += 2)
+        store2(col + r, load2(col + r) - vwi * load2(qr + r) + vwr * load2(qi + r) -
+                            vqi * load2(wr + r) + vqr * load2(wi + r));
+      for (; r < c; ++r) col[r] += -wic * qr[r] + wrc * qi[r] - qic * wr[r] + qrc * wi[r];
       // Re H(c, c): -2 Re(w_c conj(q_c))
       col[c] -= 2.0 * (wrc * qrc + wic * qic);
       // Re H(r, c), r > c:  -Re(w_r conj(q_c) + q_r conj(w_c))
-      for (int r = c + 1; r < order; ++r)
-        col[r] -= wr[r] * qrc + wi[r] * qic + qr[r] * wrc + qi[r] * wic;
+      r = c + 1;
+      for (; r + 2 <= order; r += 2)
+        store2(col + r, load2(col + r) - (load2(wr + r) * vqr + load2(wi + r) * vqi +
+                                          load2(qr + r) * vwr + load2(qi + r) * vwi));
+      for (; r < order; ++r) col[r] -= wr[r] * qrc + wi[r] * qic + qr[r] * wrc + qi[r] * wic;
     }
 
     // The reflection vector stays in row i (real part) and above the
@@ -444,8 +541,7 @@ void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
         const double newCoupling = cs * diff + (c - s) * (c + s) * coupling;
         d[i + 1] = lower + transfer;
         // eigenvector columns: z_i := c z_i - s z_{i+1}, z_{i+1} := s z_i + c z_{i+1}
-        blas::drot(n, z + static_cast<long>(i + 1) * nm, 1, z + static_cast<long>(i) * nm, 1, c,
-                   s);
+        rotate(n, z + static_cast<long>(i + 1) * nm, z + static_cast<long>(i) * nm, c, s);
         if (i > l) {
           coupling = c * e[i - 1];
           bulge = s * e[i - 1];
@@ -495,24 +591,25 @@ void htrib3(int nm, int n, const double* a, const double* tau, int m, double* zr
     for (int i = 2; i < n; ++i) {
       if (at(a, nm, i, i) == 0.0) continue; // row i was not reflected
       const double* wi = a + static_cast<long>(i) * nm;
-      const double* wr = a + i;
-      long inc = nm;
+      const double* wrow = a + i;
       if (i <= kGather) {
-        for (int k = 0; k < i; ++k) wrBuf[k] = wr[k * inc];
-        wr = wrBuf;
-        inc = 1;
+        for (int k = 0; k < i; ++k) wrBuf[k] = wrow[static_cast<long>(k) * nm];
+        for (int j = j0; j < j1; ++j)
+          reflect(i, wrBuf, wi, zr + static_cast<long>(j) * nm, zi + static_cast<long>(j) * nm);
+        continue;
       }
+      // orders beyond the gather buffer: the row is read in place
       for (int j = j0; j < j1; ++j) {
         double* xr = zr + static_cast<long>(j) * nm;
         double* xi = zi + static_cast<long>(j) * nm;
         double sRe = 0.0, sIm = 0.0; // w^H x
         for (int k = 0; k < i; ++k) {
-          const double wrk = wr[k * inc];
+          const double wrk = wrow[static_cast<long>(k) * nm];
           sRe += wrk * xr[k] + wi[k] * xi[k];
           sIm += wrk * xi[k] - wi[k] * xr[k];
         }
         for (int k = 0; k < i; ++k) {
-          const double wrk = wr[k * inc];
+          const double wrk = wrow[static_cast<long>(k) * nm];
           xr[k] -= sRe * wrk - sIm * wi[k];
           xi[k] -= sRe * wi[k] + sIm * wrk;
         }
