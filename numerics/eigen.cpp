@@ -336,8 +336,8 @@ void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* 
     if (scale == 0.0) {
       // Already tridiagonal in this row: the coupling is conj(y(i-1)).
       const double mag = pythag(subRe, subIm);
-      e[i] = mag;
       e2[i] = mag * mag;
+      e[i] = mag;
       double phRe = 1.0, phIm = 0.0; // y(i-1)/|y(i-1)|
       if (mag > 0.0) {
         phRe = subRe / mag;
@@ -368,7 +368,10 @@ void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* 
     const double norm = 1.0 / std::sqrt(sigma * (sigma + g)); // w = u / sqrt(hh)
 
     // w = wr + i wi over rows 0..i-1: wr in d[0..i-1] (work), wi in place of
-    // Im row i (contiguous).  p = H w goes to (e, e2)[0..i-1].
+    // Im row i (contiguous).  p = H w goes to e[0..i-1] (real part) and
+    // tau[0..i-1] (imaginary part): the phases delta_0..delta_{i-2} that
+    // occupy tau[0..2i-3] are not known yet, and e2 may be the same array
+    // as e.
     const int order = i;
     double* wr = d;
     double* wi = im;
@@ -384,7 +387,7 @@ void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* 
     // the array holds Hr(c.., c) from the diagonal down and Hi(c, 0..c-1)
     // above the diagonal, both contiguous.
     double* pr = e;
-    double* pim = e2;
+    double* pim = tau;
     std::fill(pr, pr + order, 0.0);
     std::fill(pim, pim + order, 0.0);
     for (int c = 0; c < order; ++c) {
@@ -471,14 +474,14 @@ void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* 
     // New coupling H(i, i-1) = conj(-e^{i phi} sigma): magnitude sigma,
     // phase delta_{i-1} = -delta_i e^{i phi}.
     const double mag = sigma * scale;
-    e[i] = mag;
     e2[i] = mag * mag;
+    e[i] = mag;
     tau[2 * (i - 1)] = -(dRe * phRe - dIm * phIm);
     tau[2 * (i - 1) + 1] = -(dRe * phIm + dIm * phRe);
   }
   d[0] = a[0];
-  e[0] = 0.0;
   e2[0] = 0.0;
+  e[0] = 0.0;
 }
 
 void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {

@@ -43,8 +43,9 @@ void eigsrt(double* d, double* v, int n, int nm);
 // coupling rows k-1 and k (e[0] = 0) and e2[k] = e[k]^2.  The Householder
 // vectors stay in a (the diagonal of a then marks which rows were
 // reflected) and the phase factors that make the couplings real in tau
-// (2 x n: tau[2k] + i tau[2k+1]); htrib3 needs both.  d, e and e2 are also
-// used as work space while the reduction runs.
+// (2 x n: tau[2k] + i tau[2k+1]); htrib3 needs both.  d, e and tau are
+// also used as work space while the reduction runs; e2 may be the same
+// array as e when the squares are not needed (e then holds the couplings).
 void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* tau);
 // QL iteration with explicit Wilkinson shifts on the symmetric tridiagonal
 // matrix (d, e) with e[k] coupling rows k-1 and k (e[0] ignored), as left by

@@ -195,6 +195,23 @@ TEST(Hermitian, SmallCouplingsOnALargeDiagonalSpread) {
   }
 }
 
+TEST(Hermitian, CouplingsAndTheirSquaresMayShareOneArray) {
+  // htrid3 with e2 the same array as e gives the same tridiagonal matrix.
+  const HermMatrix h = randomHermitian(37, 5);
+  const int n = h.n;
+  std::vector<double> a1(static_cast<std::size_t>(NM) * n, 0.0), a2, d1(n), d2(n), e1(n), e2(n),
+      sq(n), tau1(2 * n), tau2(2 * n);
+  packHermitian(h, NM, a1);
+  a2 = a1;
+  htrid3(NM, n, a1.data(), d1.data(), e1.data(), sq.data(), tau1.data());
+  htrid3(NM, n, a2.data(), d2.data(), e2.data(), e2.data(), tau2.data());
+  EXPECT_EQ(d1, d2);
+  EXPECT_EQ(e1, e2);
+  EXPECT_EQ(tau1, tau2);
+  EXPECT_EQ(a1, a2);
+  for (int k = 0; k < n; ++k) EXPECT_EQ(sq[k], e1[k] * e1[k]);
+}
+
 TEST(Hermitian, NonFiniteInputReportsFailure) {
   HermMatrix h = randomHermitian(5, 1);
   h(3, 1) = cplx(kNaN, 0.0);
