@@ -212,6 +212,35 @@ TEST(Hermitian, CouplingsAndTheirSquaresMayShareOneArray) {
   for (int k = 0; k < n; ++k) EXPECT_EQ(sq[k], e1[k] * e1[k]);
 }
 
+TEST(Hermitian, BackTransformationOfTheFirstVectorsOnly) {
+  // htrib3 with m < n transforms the first m columns exactly as with m = n
+  // and leaves the others alone.
+  const HermMatrix h = randomHermitian(25, 9);
+  const int n = h.n, m = 4;
+  std::vector<double> a(static_cast<std::size_t>(NM) * n, 0.0), d(n), e(n), e2(n), tau(2 * n);
+  packHermitian(h, NM, a);
+  std::vector<double> zr(static_cast<std::size_t>(NM) * n, 0.0);
+  for (int k = 0; k < n; ++k) zr[k + static_cast<std::size_t>(k) * NM] = 1.0;
+  htrid3(NM, n, a.data(), d.data(), e.data(), e2.data(), tau.data());
+  int ierr = -1;
+  tql2(NM, n, d.data(), e.data(), zr.data(), ierr);
+  ASSERT_EQ(ierr, 0);
+  std::vector<double> zrAll = zr, ziAll(zr.size(), 0.0), zrFew = zr, ziFew(zr.size(), -5.0);
+  htrib3(NM, n, a.data(), tau.data(), n, zrAll.data(), ziAll.data());
+  htrib3(NM, n, a.data(), tau.data(), m, zrFew.data(), ziFew.data());
+  for (int c = 0; c < n; ++c)
+    for (int r = 0; r < n; ++r) {
+      const std::size_t p = r + static_cast<std::size_t>(c) * NM;
+      if (c < m) {
+        EXPECT_EQ(zrFew[p], zrAll[p]);
+        EXPECT_EQ(ziFew[p], ziAll[p]);
+      } else {
+        EXPECT_EQ(zrFew[p], zr[p]);
+        EXPECT_EQ(ziFew[p], -5.0);
+      }
+    }
+}
+
 TEST(Hermitian, NonFiniteInputReportsFailure) {
   HermMatrix h = randomHermitian(5, 1);
   h(3, 1) = cplx(kNaN, 0.0);
