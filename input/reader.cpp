@@ -55,18 +55,21 @@ std::string withoutBlanks(std::string_view tok) {
   return s;
 }
 
-[[noreturn]] void cannotRead(std::string_view tok) {
-  stop("ERROR: cannot read number: " + std::string(tok));
+// The input record is named so that the number can be found in a long file.
+std::string inRecord(long record) { return " (input record " + std::to_string(record) + ")"; }
+
+[[noreturn]] void cannotRead(std::string_view tok, long record) {
+  stop("ERROR: cannot read number: " + std::string(tok) + inRecord(record));
 }
-[[noreturn]] void outOfRange(std::string_view tok) {
-  stop("ERROR: number out of range: " + std::string(tok));
+[[noreturn]] void outOfRange(std::string_view tok, long record) {
+  stop("ERROR: number out of range: " + std::string(tok) + inRecord(record));
 }
 
 // A decimal number with the rules of Fortran F editing of a field without
 // implied decimals: optional sign, digits with an optional point, and an
 // optional exponent introduced by E or D (either case) or, as Fortran
 // allows, by the exponent's sign alone (1.5-3 = 1.5E-3).
-double readDecimalReal(std::string_view token) {
+double readDecimalReal(std::string_view token, long record) {
   const std::string s = withoutBlanks(token);
   std::size_t i = 0;
   bool negative = false;
@@ -78,14 +81,14 @@ double readDecimalReal(std::string_view token) {
     mantissa += s[i++];
     while (i < s.size() && isDigit(s[i])) { mantissa += s[i++]; ++fracDigits; }
   }
-  if (intDigits + fracDigits == 0) cannotRead(token);
+  if (intDigits + fracDigits == 0) cannotRead(token, record);
   // decimal exponent, saturated far outside the double range
   long long exponent = 0;
   bool hasExponent = false;
   if (i < s.size()) {
     const char c = s[i];
     if (c == 'e' || c == 'E' || c == 'd' || c == 'D') ++i;
-    else if (c != '+' && c != '-') cannotRead(token);
+    else if (c != '+' && c != '-') cannotRead(token, record);
     bool expNegative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) expNegative = s[i++] == '-';
     const std::size_t digitsStart = i;
@@ -93,7 +96,7 @@ double readDecimalReal(std::string_view token) {
       if (exponent < 100000) exponent = exponent * 10 + (s[i] - '0');
       ++i;
     }
-    if (i == digitsStart || i != s.size()) cannotRead(token);
+    if (i == digitsStart || i != s.size()) cannotRead(token, record);
     if (expNegative) exponent = -exponent;
     hasExponent = true;
   }
@@ -105,31 +108,31 @@ double readDecimalReal(std::string_view token) {
     // Tell overflow from underflow by the magnitude of the mantissa.
     double m = 0.0;
     std::from_chars(mantissa.data(), mantissa.data() + mantissa.size(), m);
-    if (m != 0.0 && std::log10(m) + static_cast<double>(exponent) > 0.0) outOfRange(token);
+    if (m != 0.0 && std::log10(m) + static_cast<double>(exponent) > 0.0) outOfRange(token, record);
     value = 0.0;
   } else if (res.ec != std::errc() || res.ptr != text.data() + text.size()) {
-    cannotRead(token);
+    cannotRead(token, record);
   }
-  if (!std::isfinite(value)) outOfRange(token);
+  if (!std::isfinite(value)) outOfRange(token, record);
   return negative ? -value : value;
 }
 
 // A decimal integer with the rules of Fortran I editing: optional sign and
 // digits only; it must fit 32 bits.
-int readDecimalInteger(std::string_view token) {
+int readDecimalInteger(std::string_view token, long record) {
   const std::string s = withoutBlanks(token);
   std::size_t i = 0;
   bool negative = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  if (i == s.size()) cannotRead(token);
+  if (i == s.size()) cannotRead(token, record);
   long long magnitude = 0;
   for (; i < s.size(); ++i) {
-    if (!isDigit(s[i])) cannotRead(token);
+    if (!isDigit(s[i])) cannotRead(token, record);
     magnitude = magnitude * 10 + (s[i] - '0');
-    if (magnitude > 2147483648LL) outOfRange(token);
+    if (magnitude > 2147483648LL) outOfRange(token, record);
   }
   const long long value = negative ? -magnitude : magnitude;
-  if (value > std::numeric_limits<int>::max()) outOfRange(token);
+  if (value > std::numeric_limits<int>::max()) outOfRange(token, record);
   return static_cast<int>(value);
 }
 
@@ -145,7 +148,7 @@ int digitValue(char c, int base) {
 }
 
 int readPositional(std::string_view token, std::size_t skip, int base, const char* what,
-                   const char* stopMessage, std::ostream& out) {
+                   const char* stopMessage, std::ostream& out, long record) {
   if (token.size() <= skip) return 0;
   for (std::size_t i = skip; i < token.size(); ++i) {
     if (token[i] == ' ') continue;
@@ -158,19 +161,19 @@ int readPositional(std::string_view token, std::size_t skip, int base, const cha
   for (std::size_t i = skip; i < token.size(); ++i) {
     if (token[i] == ' ') continue;
     value = value * base + digitValue(token[i], base);
-    if (value > std::numeric_limits<int>::max()) outOfRange(token);
+    if (value > std::numeric_limits<int>::max()) outOfRange(token, record);
   }
   return static_cast<int>(value);
 }
 
-int hexread(std::string_view token, std::ostream& out) {
+int hexread(std::string_view token, std::ostream& out, long record) {
   return readPositional(token, 2, 16, "supposed hexadecimal: ", "ERROR: hex digit out of range !",
-                        out);
+                        out, record);
 }
 
-int dualread(std::string_view token, std::ostream& out) {
+int dualread(std::string_view token, std::ostream& out, long record) {
   return readPositional(token, 1, 2, "supposed binary: ",
-                        "ERROR: binary constant must be of 0 and 1", out);
+                        "ERROR: binary constant must be of 0 and 1", out, record);
 }
 
 bool isBlank(std::string_view s) {
@@ -433,9 +436,9 @@ int Reader::xgetd(double& v) {
   const std::string tok = rd_ss(TOKEN_MAX);
   const int kind = isnumber(tok);
   switch (kind) {
-  case 1: v = readDecimalReal(tok); break;
-  case 2: v = dualread(tok, out_); break;
-  case 3: v = hexread(tok, out_); break;
+  case 1: v = readDecimalReal(tok, records_); break;
+  case 2: v = dualread(tok, out_, records_); break;
+  case 3: v = hexread(tok, out_, records_); break;
   case 4: v = 0.0; break;
   default: restore(before); return 0;
   }
@@ -453,9 +456,9 @@ int Reader::xgeti(long long& v) {
   const std::string tok = rd_ss(TOKEN_MAX);
   const int kind = isnumber(tok);
   switch (kind) {
-  case 1: v = readDecimalInteger(tok); break;
-  case 2: v = dualread(tok, out_); break;
-  case 3: v = hexread(tok, out_); break;
+  case 1: v = readDecimalInteger(tok, records_); break;
+  case 2: v = dualread(tok, out_, records_); break;
+  case 3: v = hexread(tok, out_, records_); break;
   case 4: v = 0; break;
   default: restore(before); return 0;
   }
@@ -495,7 +498,7 @@ int Reader::geti(int& value) {
   long long acc = value;
   const auto fits = [this](long long v) {
     if (v > std::numeric_limits<int>::max() || v < std::numeric_limits<int>::min())
-      stop("ERROR: integer out of range in: " + std::string(line()));
+      stop("ERROR: integer out of range in: " + std::string(line()) + inRecord(records_));
     return static_cast<int>(v);
   };
   int op = xgetop();
