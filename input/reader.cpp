@@ -22,9 +22,21 @@
 //    continuing backslash ends the logical line there.  The token scanner
 //    never looks past the line end.
 //  * Tokens are cut to 40 characters; so are keys.
-//  * Integers must fit 32 bits and decimal numbers the double range;
-//    anything larger stops the run with "ERROR: number out of range: " and
-//    the token.  Numbers too small for a double read as 0.
+//  * Integers (also hexadecimal and binary ones) must fit 32 bits and
+//    decimal numbers the double range; anything larger stops the run with
+//    "ERROR: number out of range: " and the token.  An integer expression
+//    whose value leaves 32 bits stops with "ERROR: integer out of range in: "
+//    and the line.  Numbers too small for a double read as 0.  A token that
+//    starts like a number but is none stops with "ERROR: cannot read number: ".
+//    These messages name the input record.
+//  * The value after an unknown key is read and dropped (with the message
+//    for every number that follows it), so the rest of the line is read on.
+//  * Every keyword list starts without a remembered key and fills bare
+//    numbers from the first name on.
+//  * An exactly named key that is also a prefix of other names (DJ selects
+//    DJ and DJK) is reported once per key on standard error; names that are
+//    equal (the G and S of the species lines) are not reported.  A key
+//    without a stem, such as "(2)", selects no name.
 //  * Scan positions are remembered by value (s_mark / g_mark), so there is
 //    no stack of marks that could overflow.
 #include "input/reader.h"
