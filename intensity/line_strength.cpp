@@ -1,6 +1,221 @@
-// Placeholder until the line strengths are written.
+// Line strengths of electric-dipole transitions from stored eigenvectors.
+//
+// A level is a complex vector over the block basis |J K> |v1 v2 v3>.  The
+// dipole operator mu . Phi couples K to K (mu_z) and K to K +- 1 (mu_x, mu_y
+// through mu_x +- i mu_y); between functions of different K the torsional
+// parts of the two functions overlap through the torsional integrals
+// T(K, K', v, v', sigma, t) of each top, since the torsional eigenfunctions
+// depend on K.  The sums below form the reduced amplitude A of the transition;
+// the strength is |A|^2 with the normalisation of the Delta J = 0 or 1 case.
 #include "intensity/line_strength.h"
 
+#include <cmath>
+#include <cstdlib>
+#include <ostream>
+
+#include "driver/stop.h"
+#include "report/fortran_format.h"
+
 namespace ruvo {
-double intens(RunState&, SweepWork&, int, double, double, double) { return 0.0; }
+
+LevelRef levelRef(const StoredLevel& lv) {
+  return {lv.N, lv.d, lv.nvv, lv.ntop, lv.basis.data(), lv.re.data(), lv.im.data()};
+}
+
+LevelRef levelRef(const StoredBlock& blk, int level) {
+  const std::size_t col = static_cast<std::size_t>(level - 1) * DIMTOT;
+  return {blk.N, blk.d, blk.nvv, blk.ntop, blk.basis.data(), blk.re.data() + col,
+          blk.im.data() + col};
+}
+
+namespace {
+
+// Complex amplitude of a transition, accumulated term by term.
+struct Amplitude {
+  double re = 0.0, im = 0.0;
+  // A += c * x * P with the complex factor c = (cre + i cim), real x and the
+  // product P = conj(w_g) u_f of the two components (u first level, w second)
+  void add(double cre, double cim, double x, const LevelRef& u, int f, const LevelRef& w,
+           int g) {
+    const double pRe = u.re[f] * w.re[g] + u.im[f] * w.im[g];
+    const double pIm = w.re[g] * u.im[f] - u.re[f] * w.im[g];
+    re += x * (cre * pRe - cim * pIm);
+    im += x * (cre * pIm + cim * pRe);
+  }
+  double norm2() const { return re * re + im * im; }
+};
+
+// Torsional overlap m between function f of the first level and function g
+// of the second.  Without internal rotation (species 0): 1 for the same
+// product torsional state, 0 otherwise.  With tops: the product over the
+// tops of the torsional integral between the second function's (K, v) and
+// the first function's (K', v') at the species' symmetry number.
+class Overlap {
+public:
+  Overlap(TorsionTables& tors, const SpeciesTable& sp, int S, const LevelRef& first,
+          const LevelRef& second)
+      : tors_(tors), S_(S), u_(first), w_(second) {
+    ntop_ = S == 0 ? 0 : first.ntop;
+    for (int t = 1; t <= ntop_; ++t) sigma_[t] = sp.sigma[S][t];
+  }
+  // Every state that the two levels' basis functions name lies in the window
+  // of the torsional tables, and every sigma is one of the tables'.
+  bool fits() const {
+    if (S_ == 0) return true;
+    if (S_ < 0 || S_ > DIMSYM || ntop_ > DIMTOP) return false;
+    for (int t = 1; t <= ntop_; ++t) {
+      if (sigma_[t] < -DIMSIG || sigma_[t] > DIMSIG) return false;
+      for (const LevelRef* l : {&u_, &w_})
+        for (int p = 0; p < l->N; ++p) {
+          const int v = local(*l, p, t);
+          if (v < 1 || v > tors_.nV[t] || v > DIMV) return false;
+          if (std::abs(l->basis[p].K) > DIMJ) return false;
+        }
+    }
+    return true;
+  }
+  double operator()(int f, int g) const {
+    if (S_ == 0) return f / u_.d == g / w_.d ? 1.0 : 0.0;
+    double m = 1.0;
+    for (int t = 1; t <= ntop_; ++t)
+      m *= tors_.T(w_.basis[g].K, u_.basis[f].K, local(w_, g, t), local(u_, f, t), sigma_[t], t);
+    return m;
+  }
+
+private:
+  int local(const LevelRef& l, int p, int t) const {
+    return l.basis[p].v[t] - tors_.firstV[t] + 1;
+  }
+  TorsionTables& tors_;
+  int S_ = 0, ntop_ = 0;
+  const LevelRef& u_;
+  const LevelRef& w_;
+  std::array<int, DIMTOP + 1> sigma_{};
+};
+
+bool sizesFit(const LevelRef& l, int J) {
+  return l.d == 2 * J + 1 && l.nvv >= 1 && l.N == l.d * l.nvv && l.N <= DIMTOT;
+}
+
+double notComputable(RunState& rs, const char* who) {
+  putFree(*rs.io.err, {who, ": the stored levels do not fit the torsional tables;",
+                       "strength marked -97"});
+  return STRENGTH_UNREADABLE;
+}
+
+} // namespace
+
+double caliq(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
+             double mux, double muy, const LevelRef& u, const LevelRef& w) {
+  if (Jfirst != Jsecond) {
+    pause(rs.io, "CALIQ: intens error: jlo <> jup");
+    return STRENGTH_UNREADABLE;
+  }
+  const int J = Jfirst;
+  // two J = 0 levels: the dipole cannot connect them (J = 0 <-> 0 is forbidden)
+  if (J == 0) return 0.0;
+  if (!sizesFit(u, J) || !sizesFit(w, J)) return notComputable(rs, "CALIQ");
+  const Overlap m(tors, rs.species, S, u, w);
+  if (!m.fits()) return notComputable(rs, "CALIQ");
+  const int d = 2 * J + 1;
+  const double cx = mux, cy = muy;
+  Amplitude A;
+
+  // Delta K = 0: mu_z couples each function with itself, weight K
+  const int nSame = u.N < w.N ? u.N : w.N;
+  for (int f = 0; f < nSame; ++f) A.add(2.0 * muz, 0.0, w.basis[f].K, u, f, w, f);
+
+  // K -> K + 1 in the second level through (mu_x + i mu_y)
+  for (int k = 1; k <= 2 * J; ++k)
+    for (int j = 1; j <= w.nvv; ++j)
+      for (int kp = 1; kp <= u.nvv; ++kp) {
+        const int f = (k - 1) + d * (kp - 1), g = k + d * (j - 1);
+        const int K = u.basis[f].K;
+        const double s = std::sqrt(double(J - K) * double(J + K + 1));
+        A.add(-cx, -cy, s * m(f, g), u, f, w, g);
+      }
+  // K -> K - 1 in the second level through (mu_x - i mu_y)
+  for (int k = 2; k <= d; ++k)
+    for (int j = 1; j <= w.nvv; ++j)
+      for (int kp = 1; kp <= u.nvv; ++kp) {
+        const int f = (k - 1) + d * (kp - 1), g = (k - 2) + d * (j - 1);
+        const int K = u.basis[f].K;
+        const double s = std::sqrt(double(J + K) * double(J - K + 1));
+        A.add(-cx, cy, s * m(f, g), u, f, w, g);
+      }
+
+  // summed over M, M' and the space-fixed axes
+  return A.norm2() * (2.0 * J + 1.0) / (2.0 * J * (2.0 * J + 2.0));
+}
+
+double calir(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
+             double mux, double muy, const LevelRef& u, const LevelRef& w) {
+  if (Jsecond + 1 != Jfirst) {
+    pause(rs.io, "CALIR: intens error: jlo+1 <> jup");
+    return STRENGTH_UNREADABLE;
+  }
+  const int J = Jsecond; // the lower J; u holds J + 1, w holds J
+  if (!sizesFit(u, J + 1) || !sizesFit(w, J)) return notComputable(rs, "CALIR");
+  const Overlap m(tors, rs.species, S, u, w);
+  if (!m.fits()) return notComputable(rs, "CALIR");
+  const int d = 2 * J + 1, d1 = 2 * J + 3;
+  const double cx = mux, cy = muy;
+  Amplitude A;
+
+  // Delta K = 0 through mu_z: the J function at K position k and the J + 1
+  // function one position further have the same K
+  for (int k = 1; k <= d; ++k)
+    for (int j = 1; j <= w.nvv && j <= u.nvv; ++j) {
+      const int g = (k - 1) + d * (j - 1), f = k + d1 * (j - 1);
+      const int K = w.basis[g].K;
+      if (u.basis[f].K != K) stop("Error in CALIR : K numbers");
+      const double s = std::sqrt(double(K + J + 1) * double(J - K + 1));
+      A.add(-2.0 * muz * s, 0.0, 1.0, u, f, w, g);
+    }
+
+  // Delta K = -1 and +1 (K' of the J + 1 function) through mu_x +- i mu_y
+  for (int k = 1; k <= d; ++k)
+    for (int j = 1; j <= w.nvv; ++j)
+      for (int kp = 1; kp <= u.nvv; ++kp) {
+        const int g = (k - 1) + d * (j - 1);
+        const int fDown = (k - 1) + d1 * (kp - 1); // K' = K - 1
+        const int Kd = u.basis[fDown].K;
+        const double sDown = std::sqrt(double(J - Kd) * double(J - Kd + 1));
+        A.add(cx, cy, sDown * m(fDown, g), u, fDown, w, g);
+        const int fUp = (k + 1) + d1 * (kp - 1); // K' = K + 1
+        const int Ku = u.basis[fUp].K;
+        const double sUp = std::sqrt(double(J + Ku) * double(J + Ku + 1));
+        A.add(-cx, cy, sUp * m(fUp, g), u, fUp, w, g);
+      }
+
+  // summed over M, M' and the space-fixed axes
+  return A.norm2() / ((2.0 * J + 2.0) * 2.0);
+}
+
+double intens(RunState& rs, SweepWork& sw, int line, double mux, double muy, double muz) {
+  const Transitions& tr = rs.tr;
+  if (line < 1 || line > tr.ndata) return STRENGTH_UNREADABLE;
+  const Slots& up = tr.qn[line][UP];
+  const Slots& lo = tr.qn[line][LO];
+  if (up[slot::S] != lo[slot::S]) return STRENGTH_SPECIES_DIFFER;
+  if (std::abs(up[slot::J] - lo[slot::J]) >= 2) return STRENGTH_DJ_TOO_LARGE;
+  const int S = up[slot::S];
+
+  StoredLevel a, b; // the upper and the lower level
+  const ScratchRead ra =
+      rdvec(rs, up[slot::J], up[slot::T], S, up[slot::F], up[slot::B], a);
+  const ScratchRead rb =
+      ra == ScratchRead::ok ? rdvec(rs, lo[slot::J], lo[slot::T], S, lo[slot::F], lo[slot::B], b)
+                            : ra;
+  if (ra != ScratchRead::ok || rb != ScratchRead::ok) {
+    putFree(*rs.io.err, {"intens: line", line, "has no line strength; marked -97"});
+    return STRENGTH_UNREADABLE;
+  }
+  const LevelRef ua = levelRef(a), lb = levelRef(b);
+  const int Ju = up[slot::J], Jl = lo[slot::J];
+  if (Ju > Jl) return calir(rs, sw.tors, Ju, Jl, S, muz, mux, muy, ua, lb);
+  if (Jl > Ju) return calir(rs, sw.tors, Jl, Ju, S, muz, mux, muy, lb, ua);
+  return caliq(rs, sw.tors, Ju, Jl, S, muz, mux, muy, ua, lb);
+}
+
 } // namespace ruvo

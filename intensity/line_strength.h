@@ -1,12 +1,45 @@
 // Line strengths of electric-dipole transitions from stored eigenvectors.
+//
+// The strength of a line between two levels is the standard
+//   S = sum over M, M' and the space-fixed axes Z of |<J' t' M'| mu . Phi_Z |J t M>|^2
+// with mu the dipole moment in the molecule-fixed axes and Phi_Z the
+// direction cosines between them and the space-fixed axes.  S is in the
+// square of the unit the dipole components are given in (debye^2).
 #pragma once
 
 #include "driver/state.h"
+#include "intensity/scratch_files.h"
 
 namespace ruvo {
 
-// Line strength of transition `line`; -99 for different species, -98 for
-// |Delta J| >= 2.
+// Marks stored as the strength of a line that has none.
+inline constexpr double STRENGTH_SPECIES_DIFFER = -99.0; // ends in different species
+inline constexpr double STRENGTH_DJ_TOO_LARGE = -98.0;   // |Delta J| >= 2
+inline constexpr double STRENGTH_UNREADABLE = -97.0;     // eigenvector could not be read back
+
+// One level's eigenvector in its block basis, as the strength routines read
+// it: basis rows 0..N-1 and the complex components (re, im).
+struct LevelRef {
+  int N = 0, d = 0, nvv = 0, ntop = 0;
+  const BasisRow* basis = nullptr;
+  const double* re = nullptr;
+  const double* im = nullptr;
+};
+LevelRef levelRef(const StoredLevel& lv);
+LevelRef levelRef(const StoredBlock& blk, int level); // level 1..N
+
+// Delta J = 0: strength between two levels of the same J (first, second).
+// Returns STRENGTH_UNREADABLE when the operator resumed an inconsistency
+// pause.
+double caliq(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
+             double mux, double muy, const LevelRef& first, const LevelRef& second);
+// Delta J = 1: the first level has J + 1, the second J.
+double calir(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
+             double mux, double muy, const LevelRef& first, const LevelRef& second);
+
+// Line strength of transition `line` from the block files of its two
+// levels and the torsional integrals in sw.tors: -99 for different species,
+// -98 for |Delta J| >= 2, -97 when an eigenvector could not be read back.
 double intens(RunState& rs, SweepWork& sw, int line, double mux, double muy, double muz);
 
 } // namespace ruvo

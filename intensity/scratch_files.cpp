@@ -1,17 +1,456 @@
-// Placeholder until the scratch files are written.
+// Scratch files of eigenvectors and torsional integrals (layout in the
+// header).  Writing goes through one buffered stream per file; reading checks
+// the frame and the size of every record before its contents are used, so a
+// missing, short or foreign file is reported and never read past its end.
 #include "intensity/scratch_files.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <ostream>
+
+#include "driver/stop.h"
+#include "report/fortran_format.h"
 
 namespace ruvo {
-std::string binnam(int J, int S, int F2, int B) {
-  char buf[64];
-  if (F2 >= 0)
-    std::snprintf(buf, sizeof buf, "j%02df%02db%1d.s%02d", J, F2, B, S);
-  else
-    std::snprintf(buf, sizeof buf, "j%02db%1d.s%02d", J, B, S);
-  return buf;
+
+namespace {
+
+// ----------------------------------------------------------- record writer
+class RecordWriter {
+public:
+  explicit RecordWriter(const std::string& name) {
+    f_ = std::fopen(name.c_str(), "wb");
+    if (!f_) {
+      status_ = errno != 0 ? errno : -1;
+      return;
+    }
+    std::setvbuf(f_, buffer_, _IOFBF, sizeof buffer_);
+  }
+  ~RecordWriter() {
+    if (f_) std::fclose(f_);
+  }
+  RecordWriter(const RecordWriter&) = delete;
+  RecordWriter& operator=(const RecordWriter&) = delete;
+
+  bool ok() const { return status_ == 0; }
+  int status() const { return status_; }
+
+  // Start a record of `bytes` bytes; the pieces that follow must fill it.
+  void begin(std::size_t bytes) {
+    length_ = static_cast<std::uint32_t>(bytes);
+    raw(&length_, sizeof length_);
+  }
+  void end() { raw(&length_, sizeof length_); }
+  void raw(const void* p, std::size_t bytes) {
+    if (!ok()) return;
+    if (std::fwrite(p, 1, bytes, f_) != bytes) status_ = errno != 0 ? errno : -1;
+  }
+  // Flush and close; false when anything failed.
+  bool close() {
+    if (f_) {
+      if (std::fclose(f_) != 0 && ok()) status_ = errno != 0 ? errno : -1;
+      f_ = nullptr;
+    }
+    return ok();
+  }
+
+private:
+  std::FILE* f_ = nullptr;
+  int status_ = 0;
+  std::uint32_t length_ = 0;
+  char buffer_[1 << 16];
+};
+
+// ----------------------------------------------------------- record reader
+class RecordReader {
+public:
+  explicit RecordReader(const std::string& name) {
+    f_ = name.empty() ? nullptr : std::fopen(name.c_str(), "rb");
+    ok_ = f_ != nullptr;
+    if (f_) std::setvbuf(f_, buffer_, _IOFBF, sizeof buffer_);
+  }
+  ~RecordReader() {
+    if (f_) std::fclose(f_);
+  }
+  RecordReader(const RecordReader&) = delete;
+  RecordReader& operator=(const RecordReader&) = delete;
+
+  bool ok() const { return ok_; }
+
+  // Read the next record, which must hold exactly `bytes` bytes, into `p`.
+  bool read(void* p, std::size_t bytes) {
+    std::uint32_t head = 0, tail = 0;
+    if (!ok_ || !get(&head, sizeof head) || head != bytes || !get(p, bytes) ||
+        !get(&tail, sizeof tail) || tail != head)
+      ok_ = false;
+    return ok_;
+  }
+  // Begin reading a record of exactly `bytes` bytes piece by piece.
+  bool begin(std::size_t bytes) {
+    std::uint32_t head = 0;
+    if (!ok_ || !get(&head, sizeof head) || head != bytes) ok_ = false;
+    length_ = head;
+    return ok_;
+  }
+  bool piece(void* p, std::size_t bytes) {
+    if (ok_ && !get(p, bytes)) ok_ = false;
+    return ok_;
+  }
+  bool end() {
+    std::uint32_t tail = 0;
+    if (!ok_ || !get(&tail, sizeof tail) || tail != length_) ok_ = false;
+    return ok_;
+  }
+  // Skip the next record, which must hold exactly `bytes` bytes.
+  bool skip(std::size_t bytes) {
+    std::uint32_t head = 0, tail = 0;
+    if (!ok_ || !get(&head, sizeof head) || head != bytes ||
+        std::fseek(f_, static_cast<long>(bytes), SEEK_CUR) != 0 || !get(&tail, sizeof tail) ||
+        tail != head)
+      ok_ = false;
+    return ok_;
+  }
+
+private:
+  bool get(void* p, std::size_t bytes) { return std::fread(p, 1, bytes, f_) == bytes; }
+  std::FILE* f_ = nullptr;
+  bool ok_ = false;
+  std::uint32_t length_ = 0;
+  char buffer_[1 << 16];
+};
+
+constexpr std::size_t INT = sizeof(std::int32_t);
+constexpr std::size_t REAL = sizeof(double);
+
+std::size_t levelRecordBytes(int N) {
+  return REAL + NFILELABEL * INT + 2 * REAL * static_cast<std::size_t>(N);
 }
-void wrvec(RunState&, const SweepWork&, int, int, int, int) {}
-void wrtori(RunState&, const SweepWork&, int) {}
+
+// The block-state values a block file must hold to be usable for J.
+bool plausibleBlock(const int* rec, int J, int& N, int& d, int& nvv, int& ntop) {
+  N = rec[0];
+  d = rec[1];
+  nvv = rec[2];
+  ntop = rec[12];
+  if (N < 0 || N > DIMTOT) return false;
+  if (d != 2 * J + 1 || d > DIM2J1 || nvv < 1 || nvv > DIMVV || ntop < 0 || ntop > DIMTOP) return false;
+  return N == 0 || N == d * nvv;
+}
+
+// The basis rows must be the K values of the block and one-top states.
+bool plausibleBasis(const std::int32_t* raw, int N, int J) {
+  for (int p = 0; p < N; ++p) {
+    const std::int32_t* r = raw + 4 * p;
+    if (r[0] < -J || r[0] > J) return false;
+    for (int t = 1; t <= DIMTOP; ++t)
+      if (r[t] < -1 || r[t] > DIMM) return false;
+  }
+  return true;
+}
+
+void unreadable(RunState& rs, const char* who, const std::string& name) {
+  putFree(*rs.io.err, {who, ": scratch file", name,
+                       "is missing, short or does not fit its block"});
+}
+
+} // namespace
+
+// ------------------------------------------------------------------- names
+
+// Names come back from fmt with their record end; strip it.
+static std::string bare(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+std::string binnam(int J, int S, int F2, int B) {
+  // the name has two digits for J, S and F and one for B
+  if (J < 0 || J > 99 || S < 0 || S > 99 || B < 0 || B > 9 || F2 > 99) return {};
+  if (F2 >= 0)
+    return bare(fmt("(A,2I1,A,2I1,A,I1,A,2I1)",
+                    {"j", J / 10, J % 10, "f", F2 / 10, F2 % 10, "b", B, ".s", S / 10, S % 10}));
+  return bare(fmt("(A,2I1,A,I1,A,2I1)", {"j", J / 10, J % 10, "b", B, ".s", S / 10, S % 10}));
+}
+
+std::string torinam(int B) {
+  if (B < 0 || B > 9) return {};
+  return bare(fmt("(A,I1)", {"tori.b", B}));
+}
+
+int getfu(int& counter) {
+  counter = counter <= 50 ? counter + 1 : 11;
+  return counter;
+}
+
+
+// ----------------------------------------------------------------- writing
+
+void wrvec(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B) {
+  const std::string name = bare(binnam(J, S, F2, B));
+  std::ostream& out = *rs.io.out;
+  if (name.empty()) {
+    putFree(*rs.io.err, {"wrvec: no scratch-file name for J, S, 2F, B =", J, S, F2, B,
+                         "(J, S, 2F must lie in 0..99, B in 0..9)"});
+    return;
+  }
+  if (hasBit(rs.ctl.aprint, 1024)) putFree(out, {" Writing ", name});
+  getfu(rs.fileUnit);
+
+  const int N = sw.blk.N;
+  if (N > DIMTOT) {
+    putFree(*rs.io.err, {"wrvec: block dimension", N, "too large for", name});
+    return;
+  }
+  RecordWriter w(name);
+  // record 1: block state
+  int rec[NBLOCKREC];
+  sw.blk.toRecord(rec);
+  w.begin(NBLOCKREC * INT);
+  w.raw(rec, NBLOCKREC * INT);
+  w.end();
+  // record 2: basis rows (K, state of top 1, 2, 3)
+  w.begin(4 * INT * static_cast<std::size_t>(N > 0 ? N : 0));
+  for (int p = 1; p <= N; ++p) {
+    const BasisRow& row = sw.basis[p];
+    const std::int32_t r[4] = {row.K, row.v[1], row.v[2], row.v[3]};
+    w.raw(r, sizeof r);
+  }
+  w.end();
+  // records 2 + l: energy, labels and eigenvector of level l
+  double pairs[2 * DIMTOT];
+  for (int l = 1; l <= N; ++l) {
+    std::int32_t lab[NFILELABEL] = {};
+    for (int c = 1; c <= NLABEL; ++c) lab[c - 1] = sw.labels[l][c];
+    const double* zr = sw.Zr.data() + static_cast<std::size_t>(l - 1) * DIMTOT;
+    const double* zi = sw.Zi.data() + static_cast<std::size_t>(l - 1) * DIMTOT;
+    for (int r = 0; r < N; ++r) {
+      pairs[2 * r] = zr[r];
+      pairs[2 * r + 1] = zi[r];
+    }
+    w.begin(levelRecordBytes(N));
+    w.raw(&sw.E[l - 1], REAL);
+    w.raw(lab, sizeof lab);
+    w.raw(pairs, 2 * REAL * N);
+    w.end();
+  }
+  if (!w.close()) {
+    putFree(out, {"wrvec Error iostat", w.status(), J, S, F2, B, name});
+    putFree(*rs.io.err, {"wrvec: writing", name, "failed (", std::strerror(w.status()),
+                         "); line strengths that need this block are marked -97"});
+  }
+}
+
+void wrtori(RunState& rs, const SweepWork& sw, int B) {
+  const std::string name = bare(torinam(B));
+  std::ostream& out = *rs.io.out;
+  if (name.empty()) {
+    putFree(*rs.io.err, {"wrtori: no scratch-file name for B =", B});
+    return;
+  }
+  if (hasBit(rs.ctl.aprint, 1024)) putFree(out, {" Writing ", name});
+  getfu(rs.fileUnit);
+
+  const BlockState& blk = sw.blk;
+  const int ntop = blk.ntop < 0 ? 0 : (blk.ntop > DIMTOP ? DIMTOP : blk.ntop);
+  const int nsym = rs.species.nsym < 0 ? 0 : (rs.species.nsym > DIMSYM ? DIMSYM : rs.species.nsym);
+  const int maxJ = blk.maxJ < 0 ? 0 : (blk.maxJ > DIMJ ? DIMJ : blk.maxJ);
+  RecordWriter w(name);
+  int rec[NBLOCKREC];
+  blk.toRecord(rec);
+  w.begin(NBLOCKREC * INT);
+  w.raw(rec, NBLOCKREC * INT);
+  w.end();
+  // the symmetry number of every species for every top
+  w.begin(INT * static_cast<std::size_t>(nsym * ntop));
+  for (int s = 1; s <= nsym; ++s)
+    for (int t = 1; t <= ntop; ++t) {
+      const std::int32_t sigma = rs.species.sigma[s][t];
+      w.raw(&sigma, INT);
+    }
+  w.end();
+  // the torsional integrals, one per record
+  TorsionTables& tors = const_cast<TorsionTables&>(sw.tors);
+  for (int t = 1; t <= ntop; ++t) {
+    const int nV = blk.nV[t] < 0 ? 0 : (blk.nV[t] > DIMV ? DIMV : blk.nV[t]);
+    for (int s = 1; s <= nsym; ++s) {
+      const int sigma = rs.species.sigma[s][t];
+      if (sigma < -DIMSIG || sigma > DIMSIG) continue;
+      for (int v = 1; v <= nV; ++v)
+        for (int K = -maxJ; K <= maxJ; ++K)
+          for (int vp = 1; vp <= nV; ++vp)
+            for (int Kp = -maxJ; Kp <= maxJ; ++Kp) {
+              const double x = tors.T(K, Kp, v, vp, sigma, t);
+              w.begin(REAL);
+              w.raw(&x, REAL);
+              w.end();
+            }
+    }
+  }
+  if (!w.close()) {
+    putFree(out, {"wrtori Error iostat", w.status(), B, name});
+    putFree(*rs.io.err, {"wrtori: writing", name, "failed (", std::strerror(w.status()),
+                         "); the intensity listing of this set is left out"});
+  }
+}
+
+// ----------------------------------------------------------------- reading
+
+void StoredBlock::allocate() {
+  basis.assign(DIMTOT, {});
+  re.assign(static_cast<std::size_t>(DIMTOT) * DIMTOT, 0.0);
+  im.assign(static_cast<std::size_t>(DIMTOT) * DIMTOT, 0.0);
+  energy.assign(DIMTOT, 0.0);
+  labels.assign(DIMTOT + 1, {});
+}
+
+// Records 1 and 2 of a block file into rec/basis; false when they do not
+// describe a block of this J.
+template <class BasisOut>
+static bool readHead(RecordReader& in, int J, std::array<int, NBLOCKREC>& rec, int& N, int& d,
+                     int& nvv, int& ntop, BasisOut&& basisAt) {
+  std::int32_t raw[NBLOCKREC];
+  if (!in.read(raw, sizeof raw)) return false;
+  for (int i = 0; i < NBLOCKREC; ++i) rec[i] = raw[i];
+  if (!plausibleBlock(rec.data(), J, N, d, nvv, ntop)) return false;
+  std::int32_t rows[4 * DIMTOT];
+  if (!in.read(rows, 4 * INT * static_cast<std::size_t>(N))) return false;
+  if (!plausibleBasis(rows, N, J)) return false;
+  for (int p = 0; p < N; ++p) {
+    BasisRow& row = basisAt(p);
+    row.K = rows[4 * p];
+    row.v[0] = 0;
+    for (int t = 1; t <= DIMTOP; ++t) row.v[t] = rows[4 * p + t];
+  }
+  return true;
+}
+
+ScratchRead rdvec(RunState& rs, int J, int T, int S, int F2, int B, StoredLevel& lv) {
+  const std::string name = bare(binnam(J, S, F2, B));
+  getfu(rs.fileUnit);
+  RecordReader in(name);
+  if (!readHead(in, J, lv.rec, lv.N, lv.d, lv.nvv, lv.ntop,
+                [&](int p) -> BasisRow& { return lv.basis[p]; })) {
+    unreadable(rs, "rdvec", name.empty() ? std::string("(no name)") : name);
+    return ScratchRead::unreadable;
+  }
+  const int N = lv.N;
+  // the levels one after another until the one of rank T; the others are
+  // skipped without being read
+  for (int l = 1; l <= N; ++l) {
+    if (!in.begin(levelRecordBytes(N))) break;
+    double energy = 0.0;
+    std::int32_t lab[NFILELABEL];
+    if (!in.piece(&energy, REAL) || !in.piece(lab, sizeof lab)) break;
+    if (lab[7] != T) {
+      // rest of the record: the eigenvector
+      double skipBuf[2 * DIMTOT];
+      if (!in.piece(skipBuf, 2 * REAL * N) || !in.end()) break;
+      continue;
+    }
+    double pairs[2 * DIMTOT];
+    if (!in.piece(pairs, 2 * REAL * N) || !in.end()) break;
+    lv.energy = energy;
+    lv.labels[0] = 0;
+    for (int c = 1; c <= NFILELABEL; ++c) lv.labels[c] = lab[c - 1];
+    for (int r = 0; r < N; ++r) {
+      lv.re[r] = pairs[2 * r];
+      lv.im[r] = pairs[2 * r + 1];
+    }
+    return ScratchRead::ok;
+  }
+  if (!in.ok()) {
+    unreadable(rs, "rdvec", name);
+    return ScratchRead::unreadable;
+  }
+  pause(rs.io, "eigenvector not found");
+  return ScratchRead::notFound;
+}
+
+ScratchRead rdmat(RunState& rs, int J, int S, int F2, int B, StoredBlock& blk) {
+  const std::string name = bare(binnam(J, S, F2, B));
+  getfu(rs.fileUnit);
+  RecordReader in(name);
+  if (!readHead(in, J, blk.rec, blk.N, blk.d, blk.nvv, blk.ntop,
+                [&](int p) -> BasisRow& { return blk.basis[p]; })) {
+    unreadable(rs, "rdmat", name.empty() ? std::string("(no name)") : name);
+    return ScratchRead::unreadable;
+  }
+  const int N = blk.N;
+  double pairs[2 * DIMTOT];
+  for (int l = 1; l <= N; ++l) {
+    std::int32_t lab[NFILELABEL];
+    double energy = 0.0;
+    if (!in.begin(levelRecordBytes(N)) || !in.piece(&energy, REAL) ||
+        !in.piece(lab, sizeof lab) || !in.piece(pairs, 2 * REAL * N) || !in.end()) {
+      unreadable(rs, "rdmat", name);
+      return ScratchRead::unreadable;
+    }
+    blk.energy[l - 1] = energy;
+    blk.labels[l][0] = 0;
+    for (int c = 1; c <= NFILELABEL; ++c) blk.labels[l][c] = lab[c - 1];
+    double* zr = blk.re.data() + static_cast<std::size_t>(l - 1) * DIMTOT;
+    double* zi = blk.im.data() + static_cast<std::size_t>(l - 1) * DIMTOT;
+    for (int r = 0; r < N; ++r) {
+      zr[r] = pairs[2 * r];
+      zi[r] = pairs[2 * r + 1];
+    }
+  }
+  return ScratchRead::ok;
+}
+
+ScratchRead rdtori(RunState& rs, SweepWork& sw, int B) {
+  const std::string name = bare(torinam(B));
+  if (hasBit(rs.ctl.aprint, 1024)) putFree(*rs.io.out, {" Reading Tori ", name});
+  getfu(rs.fileUnit);
+  RecordReader in(name);
+  auto fail = [&] {
+    unreadable(rs, "rdtori", name.empty() ? std::string("(no name)") : name);
+    return ScratchRead::unreadable;
+  };
+  std::int32_t raw[NBLOCKREC];
+  if (!in.read(raw, sizeof raw)) return fail();
+  int rec[NBLOCKREC];
+  for (int i = 0; i < NBLOCKREC; ++i) rec[i] = raw[i];
+  BlockState st;
+  st.fromRecord(rec);
+  if (st.maxJ < 0 || st.maxJ > DIMJ || st.nsym < 0 || st.nsym > DIMSYM || st.ntop < 0 ||
+      st.ntop > DIMTOP || st.nvv < 1 || st.nvv > DIMVV)
+    return fail();
+  for (int t = 1; t <= st.ntop; ++t)
+    if (st.nV[t] < 1 || st.nV[t] > DIMV || st.firstV[t] < 1) return fail();
+  // the symmetry numbers of every species and top
+  std::int32_t sig[DIMSYM * DIMTOP];
+  if (!in.read(sig, INT * static_cast<std::size_t>(st.nsym * st.ntop))) return fail();
+  for (int i = 0; i < st.nsym * st.ntop; ++i)
+    if (sig[i] < -DIMSIG || sig[i] > DIMSIG) return fail();
+
+  // the file fits: the set's block state and symmetry numbers become live
+  sw.blk.fromRecord(rec);
+  for (int s = 1; s <= st.nsym; ++s)
+    for (int t = 1; t <= st.ntop; ++t) rs.species.sigma[s][t] = sig[(s - 1) * st.ntop + (t - 1)];
+  TorsionTables& tors = sw.tors;
+  for (int t = 1; t <= st.ntop; ++t) {
+    tors.firstV[t] = st.firstV[t];
+    tors.nV[t] = st.nV[t];
+  }
+  const int maxJ = st.maxJ;
+  for (int t = 1; t <= st.ntop; ++t) {
+    const int nV = st.nV[t];
+    for (int s = 1; s <= st.nsym; ++s) {
+      const int sigma = rs.species.sigma[s][t];
+      for (int v = 1; v <= nV; ++v)
+        for (int K = -maxJ; K <= maxJ; ++K)
+          for (int vp = 1; vp <= nV; ++vp)
+            for (int Kp = -maxJ; Kp <= maxJ; ++Kp) {
+              double x = 0.0;
+              if (!in.read(&x, REAL)) return fail();
+              tors.T(K, Kp, v, vp, sigma, t) = x;
+            }
+    }
+  }
+  return ScratchRead::ok;
+}
+
 } // namespace ruvo
