@@ -1,7 +1,304 @@
-// Placeholder until the intensity listings are written.
+// Predicted spectrum in the frequency window: every pair of computed levels
+// of one species and one torsional state V whose frequency lies in
+// freq_l .. freq_h, with line strength, Boltzmann population of the lower
+// level, the stimulated-emission factor and the statistical weight.
+//
+// intall lists the lines species by species; intal2 groups, for each pair of
+// blocks, the lines of all species that connect the same two level
+// positions, so that the torsional splittings of a rigid-rotor line can be
+// read off directly.
 #include "intensity/intensity_listing.h"
 
+#include <cmath>
+#include <ostream>
+
+#include "driver/stop.h"
+#include "intensity/line_strength.h"
+#include "intensity/scratch_files.h"
+#include "report/fortran_format.h"
+
 namespace ruvo {
-void intall(RunState&, SweepWork&, double, double, double, double) {}
-void intal2(RunState&, SweepWork&, double, double, double, double) {}
+
+namespace {
+
+// Boltzmann constant in GHz per kelvin, held in single precision.
+const double GHZ_PER_KELVIN = static_cast<double>(20.8364f);
+
+constexpr int MAXENTRIES = 1269; // lines (and species end marks) of one block pair
+
+// A block read back from its scratch file, with the running count t of
+// every level among the levels of its V label.
+struct HeldBlock {
+  StoredBlock blk;
+  std::array<int, DIMTOT + 1> t{};
+  int J = -1, S = -1, B = -1; // key of the block held; J = -1: none
+};
+
+// Two blocks held at a time, so that the block pairs (J, J) and (J, J + 1)
+// that follow one another need few reads.
+class BlockCache {
+public:
+  BlockCache() {
+    for (HeldBlock& h : slot_) h.blk.allocate();
+  }
+  // The blocks (J1, S, B) and (J2, S, B); false when one cannot be read.
+  bool fetch(RunState& rs, int J1, int J2, int S, int B, const HeldBlock*& b1,
+             const HeldBlock*& b2) {
+    const int i1 = find(J1, S, B), i2 = find(J2, S, B);
+    int k1 = i1, k2 = i2;
+    if (k1 < 0) k1 = (k2 == 0) ? 1 : 0;
+    if (k1 >= 0 && i1 < 0 && !load(rs, slot_[k1], J1, S, B)) return false;
+    if (J2 == J1) {
+      k2 = k1;
+    } else if (k2 < 0) {
+      k2 = 1 - k1;
+      if (!load(rs, slot_[k2], J2, S, B)) return false;
+    }
+    b1 = &slot_[k1];
+    b2 = &slot_[k2];
+    return true;
+  }
+  void forget() {
+    for (HeldBlock& h : slot_) h.J = -1;
+  }
+
+private:
+  int find(int J, int S, int B) const {
+    for (int i = 0; i < 2; ++i)
+      if (slot_[i].J == J && slot_[i].S == S && slot_[i].B == B) return i;
+    return -1;
+  }
+  static bool load(RunState& rs, HeldBlock& h, int J, int S, int B) {
+    h.J = -1;
+    if (rdmat(rs, J, S, -1, B, h.blk) != ScratchRead::ok) return false;
+    // running number of each level among the levels of its V label
+    std::array<int, DIMVV + 2> count{};
+    for (int l = 1; l <= h.blk.N; ++l) {
+      const int V = h.blk.labels[l][3];
+      const int c = V >= 1 && V <= DIMVV ? V : DIMVV + 1;
+      h.t[l] = ++count[c];
+    }
+    h.J = J;
+    h.S = S;
+    h.B = B;
+    return true;
+  }
+  HeldBlock slot_[2];
+};
+
+// One line of the predicted spectrum, its levels ordered upper first.
+struct PredictedLine {
+  int S = 0, V = 0;
+  int Jup = 0, Kmup = 0, Kpup = 0, Jlo = 0, Kmlo = 0, Kplo = 0;
+  int Kup = 0, Klo = 0;     // K labels (level label column 2)
+  int posUp = 0, posLo = 0; // positions of the levels in their blocks
+  int l1 = 0, l2 = 0;       // positions in the J1 and the J2 block
+  double freq = 0.0, strength = 0.0, total = 0.0, statw = 0.0, popul = 0.0, hv = 0.0;
+  bool endMark = false;     // end of the lines of species S (intal2)
+};
+
+// The lines of species S, torsional state V and blocks (J1, S, B), (J2, S, B)
+// with J1 = J2 or J2 + 1, handed to `take` one by one.
+template <class Take>
+void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, int S, int B,
+              int V, double mux, double muy, double muz, double kT, Take&& take) {
+  const HeldBlock* h1 = nullptr;
+  const HeldBlock* h2 = nullptr;
+  if (!cache.fetch(rs, J1, J2, S, B, h1, h2)) return;
+  const Controls& ctl = rs.ctl;
+  const StoredBlock& b1 = h1->blk;
+  const StoredBlock& b2 = h2->blk;
+  for (int l2 = 1; l2 <= b2.N; ++l2) {
+    if (b2.labels[l2][3] != V) continue;
+    for (int l1 = 1; l1 <= b1.N; ++l1) {
+      if (b1.labels[l1][3] != V) continue;
+      if (!(l2 < l1 || J2 != J1)) continue;
+      const double E1 = b1.energy[l1 - 1], E2 = b2.energy[l2 - 1];
+      const double dE = E1 - E2;
+      if (std::fabs(dE) < ctl.freq_l || std::fabs(dE) > ctl.freq_h) continue;
+      const LevelRef r1 = levelRef(b1, l1), r2 = levelRef(b2, l2);
+      const double strength = J2 < J1 ? calir(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2)
+                                      : caliq(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2);
+      if (!(strength >= ctl.limit)) continue;
+
+      PredictedLine p;
+      p.S = S;
+      p.V = V;
+      p.l1 = l1;
+      p.l2 = l2;
+      const int t1 = h1->t[l1], t2 = h2->t[l2];
+      const bool oneUp = dE > 0.0;
+      const int Ju = oneUp ? J1 : J2, Jl = oneUp ? J2 : J1;
+      const int tu = oneUp ? t1 : t2, tl = oneUp ? t2 : t1;
+      p.Jup = Ju;
+      p.Kmup = tu / 2;
+      p.Kpup = (2 * Ju - tu + 2) / 2;
+      p.Jlo = Jl;
+      p.Kmlo = tl / 2;
+      p.Kplo = (2 * Jl - tl + 2) / 2;
+      p.Kup = oneUp ? b1.labels[l1][2] : b2.labels[l2][2];
+      p.Klo = oneUp ? b2.labels[l2][2] : b1.labels[l1][2];
+      p.posUp = oneUp ? l1 : l2;
+      p.posLo = oneUp ? l2 : l1;
+      p.freq = oneUp ? dE : -dE;
+      const double Elower = oneUp ? E2 : E1;
+      // populations at temperature T: Boltzmann factor of the lower level
+      // and the net absorption 1 - exp(-h nu / kT)
+      p.strength = strength;
+      p.statw = 2.0 * J2 + 1.0;
+      p.popul = std::exp(-Elower / kT);
+      p.hv = 1.0 - std::exp(-p.freq / kT);
+      p.total = strength * p.popul * p.hv * p.statw;
+      take(p);
+    }
+  }
+}
+
+void closingLines(std::ostream& out) {
+  putFree(out, {" total is the product of Linestr., population-factor,"});
+  putFree(out, {" energy factor (hv), and the statistical weight"});
+}
+
+// Read the torsional file of set B; false (reported) when it is unusable.
+bool loadSet(RunState& rs, SweepWork& sw, int B) {
+  if (rdtori(rs, sw, B) == ScratchRead::ok) return true;
+  putFree(*rs.io.err, {"intensity listing: set", B, "left out"});
+  return false;
+}
+
+} // namespace
+
+void intall(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp) {
+  std::ostream& out = *rs.io.out;
+  const double kT = temp * GHZ_PER_KELVIN;
+  const int s0 = rs.ctl.ntop > 0 ? 1 : 0;
+  const int nsym = rs.species.nsym < DIMSYM ? rs.species.nsym : DIMSYM;
+  BlockCache cache;
+
+  for (int B = 1; B <= rs.nB && B <= DIMB; ++B) {
+    put(out, "(A,I2,25X,A12,A9,4A9)",
+        {"-- B", B, "Freq", "Linestr.", "total", "stat.w.", "popul.", "hv-ener."});
+    cache.forget();
+    if (!loadSet(rs, sw, B)) continue;
+    const int nvv = sw.blk.nvv, maxJ = sw.blk.maxJ;
+    for (int V = 1; V <= nvv; ++V) {
+      for (int s = s0; s <= nsym; ++s) {
+        // the rigid rotor (species 0) is always labelled by K- K+
+        const bool asymLabels = s == 0 || rs.pmKSign[s] != 0;
+        for (int J2 = 0; J2 <= maxJ; ++J2)
+          for (int J1 = J2; J1 <= J2 + 1 && J1 <= maxJ; ++J1)
+            scanPair(rs, sw, cache, J2, J1, s, B, V, mux, muy, muz, kT,
+                     [&](const PredictedLine& p) {
+                       if (asymLabels)
+                         put(out, "(2(3I3,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I3))",
+                             {p.Jup, p.Kmup, p.Kpup, p.Jlo, p.Kmlo, p.Kplo, "  S", s, "  V", V,
+                              p.freq, p.strength, p.total, p.statw, p.popul, p.hv, "  B", B,
+                              "  K", p.Kup, p.Klo, "  t", p.posUp, p.posLo});
+                       else
+                         put(out, "(2(I3,A3,I3,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I3))",
+                             {p.Jup, " K ", p.Kup, p.Jlo, " K ", p.Klo, "  S", s, "  V", V,
+                              p.freq, p.strength, p.total, p.statw, p.popul, p.hv, "  B", B,
+                              "  K", p.Kup, p.Klo, "  t", p.posUp, p.posLo});
+                     });
+        out << '\n';
+      }
+      out << '\n';
+    }
+  }
+  closingLines(out);
+}
+
+void intal2(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp) {
+  std::ostream& out = *rs.io.out;
+  const double kT = temp * GHZ_PER_KELVIN;
+  const int nsym = rs.species.nsym < DIMSYM ? rs.species.nsym : DIMSYM;
+  BlockCache cache;
+  std::vector<PredictedLine> table;
+  table.reserve(MAXENTRIES);
+  std::vector<char> printed;
+  printed.reserve(MAXENTRIES);
+
+  for (int B = 1; B <= rs.nB && B <= DIMB; ++B) {
+    out << '\n';
+    put(out, "(A,I2,28X,2A12,A9,4A9)",
+        {"-- B", B, "Freq", "Split", "Linestr.", "total", "stat.w.", "popul.", "hv-ener."});
+    cache.forget();
+    if (!loadSet(rs, sw, B)) continue;
+    const int nvv = sw.blk.nvv, maxJ = sw.blk.maxJ;
+    for (int V = 1; V <= nvv; ++V) {
+      for (int J2 = 0; J2 <= maxJ; ++J2)
+        for (int J1 = J2; J1 <= J2 + 1 && J1 <= maxJ; ++J1) {
+          // the lines of every species for this pair of blocks
+          table.clear();
+          auto store = [&](const PredictedLine& p) {
+            if (static_cast<int>(table.size()) >= MAXENTRIES) stop("INTALL:error:ino");
+            table.push_back(p);
+          };
+          for (int s = 0; s <= nsym; ++s) {
+            // blocks of one species are read in turn, so the cache holds
+            // the pair of one species only
+            scanPair(rs, sw, cache, J2, J1, s, B, V, mux, muy, muz, kT, store);
+            PredictedLine mark;
+            mark.S = s;
+            mark.endMark = true;
+            store(mark);
+          }
+
+          // the species-1 line printed last: splittings are given against it
+          bool haveRef = false;
+          int refUp = 0, refLo = 0;
+          double refFreq = 0.0;
+          auto print = [&](const PredictedLine& p) {
+            const int s = p.S;
+            if (s == 0) {
+              put(out, "(2(3I3,1X),A15    ,F13.6,10X,5F9.4,2(A,2I3))",
+                  {p.Jup, p.Kmup, p.Kpup, p.Jlo, p.Kmlo, p.Kplo, "  rigid  ", p.freq,
+                   p.strength, p.total, p.statw, p.popul, p.hv, "  K", p.Kup, p.Klo, "  t",
+                   p.posUp, p.posLo});
+            } else if (s > 1 && haveRef && p.posUp == refUp && p.posLo == refLo) {
+              put(out, "(20X,(A,I2),10X,F13.6,F10.4,5F9.4,2(A,2I3))",
+                  {"  S", s, p.freq, (p.freq - refFreq) * 1000.0, p.strength, p.total, p.statw,
+                   p.popul, p.hv, "  K", p.Kup, p.Klo, "  t", p.posUp, p.posLo});
+            } else {
+              put(out, "(2(3I3,1X),3(A,I2),F13.6,10X,5F9.4,2(A,2I3))",
+                  {p.Jup, p.Kmup, p.Kpup, p.Jlo, p.Kmlo, p.Kplo, "  S", s, "  V", p.V, "  B", B,
+                   p.freq, p.strength, p.total, p.statw, p.popul, p.hv, "  K", p.Kup, p.Klo,
+                   "  t", p.posUp, p.posLo});
+              if (s == 1) {
+                haveRef = true;
+                refUp = p.posUp;
+                refLo = p.posLo;
+                refFreq = p.freq;
+              }
+            }
+          };
+
+          const std::size_t n = table.size();
+          printed.assign(n, 0);
+          auto printSpecies = [&](int s, const PredictedLine* key) {
+            for (std::size_t i = 0; i < n; ++i) {
+              const PredictedLine& e = table[i];
+              if (e.endMark || e.S != s || printed[i]) continue;
+              if (key && (e.l1 != key->l1 || e.l2 != key->l2)) continue;
+              print(e);
+              printed[i] = 1;
+            }
+          };
+          // the rigid-rotor lines are the keys of the groups
+          for (std::size_t i = 0; i < n; ++i) {
+            const PredictedLine& key = table[i];
+            if (key.endMark) {
+              // end of the rigid-rotor lines: all the rest, species by species
+              for (int s = 0; s <= nsym; ++s) printSpecies(s, nullptr);
+              break;
+            }
+            for (int s = 0; s <= nsym; ++s) printSpecies(s, &key);
+          }
+        }
+      out << '\n';
+    }
+  }
+  closingLines(out);
+}
+
 } // namespace ruvo
