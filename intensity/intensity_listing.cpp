@@ -10,6 +10,7 @@
 #include "intensity/intensity_listing.h"
 
 #include <cmath>
+#include <cstdio>
 #include <ostream>
 
 #include "driver/stop.h"
@@ -154,9 +155,18 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
   }
 }
 
-void closingLines(std::ostream& out) {
+// The two closing lines; the torsional files of the sets are scratch files
+// like the block files and go with them unless they are to be kept (ints
+// bit 16); every value sweep writes them anew.
+void closeListing(RunState& rs) {
+  std::ostream& out = *rs.io.out;
   putFree(out, {" total is the product of Linestr., population-factor,"});
   putFree(out, {" energy factor (hv), and the statistical weight"});
+  if (!hasBit(rs.ctl.ints, 16))
+    for (int B = 1; B <= rs.nB && B <= DIMB; ++B) {
+      const std::string name = torinam(B);
+      if (!name.empty()) std::remove(name.c_str());
+    }
 }
 
 // Read the torsional file of set B; false (reported) when it is unusable.
@@ -205,7 +215,7 @@ void intall(RunState& rs, SweepWork& sw, double mux, double muy, double muz, dou
       out << '\n';
     }
   }
-  closingLines(out);
+  closeListing(rs);
 }
 
 void intal2(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp) {
@@ -298,7 +308,7 @@ void intal2(RunState& rs, SweepWork& sw, double mux, double muy, double muz, dou
       out << '\n';
     }
   }
-  closingLines(out);
+  closeListing(rs);
 }
 
 } // namespace ruvo
