@@ -81,6 +81,14 @@ TEST(ReaderLine, ResultCountsFromFirstNonBlankAndEmptyLinesAndEnd) {
   EXPECT_TRUE(f.r.atEof());
 }
 
+TEST(ReaderLine, FailedReadGivesNegativeResultAndEmptyLine) {
+  Fixture f("abc\n");
+  f.in.setstate(std::ios::badbit);
+  EXPECT_LT(f.r.getbuf(), 0);
+  EXPECT_EQ(f.r.line(), "");
+  EXPECT_TRUE(f.r.getend());
+}
+
 TEST(ReaderLine, CommentsAreRemoved) {
   Fixture f("x { note } y\na {note\nstill } b\n1.5 ! note\nfirst {a}{b} second\n");
   f.r.getbuf();
