@@ -18,8 +18,9 @@ namespace ruvo {
 
 namespace {
 
-// Elements (and update factors) of magnitude below this square are
-// numerical noise for the real reduction and are dropped.
+// The real reduction drops an element whose square is at most kNoise, and
+// skips a rank-two update term whose factor is at most kNoise in magnitude:
+// both are numerical noise.
 constexpr double kNoise = 1.0e-30;
 // Relative size below which a coupling of the real QL iteration is zero.
 constexpr double kCouplingTol = 1.0e-15;

@@ -156,6 +156,28 @@ TEST(RealSymmetric, RigidRotorLevels) {
   EXPECT_LT(orthonormalityError(m.n, NM, s.a), 1e-13);
 }
 
+TEST(RealSymmetric, SmallCouplingsInKPairsOnALargeDiagonalSpread) {
+  // Levels 300 GHz apart up to ~1e4 GHz, coupled in pairs (k, k+2) by
+  // 2e-2 GHz, as the K, K+2 elements of a rotor: each coupling shifts its
+  // two levels by v^2/600 ~ 6.7e-7 GHz (second order; higher orders
+  // ~1e-15 GHz).  The shifts must come out to about ten units in the last
+  // place of the levels (5e-11 GHz = 0.05 Hz), the precision of this QL
+  // variant, which carries full level values through its rotations.
+  const int n = 35;
+  const double gap = 300.0, v = 2.0e-2;
+  RealMatrix m{n, std::vector<double>(n * n, 0.0)};
+  for (int i = 0; i < n; ++i) m(i, i) = gap * i - 2.0e3;
+  for (int i = 0; i + 2 < n; ++i) m(i + 2, i) = m(i, i + 2) = v;
+  RealSolution s = solveReal(m);
+  ASSERT_EQ(s.ierr, 0);
+  for (int i = 0; i < n; ++i) {
+    double shift = 0;
+    if (i >= 2) shift += v * v / (2 * gap);
+    if (i + 2 < n) shift -= v * v / (2 * gap);
+    EXPECT_NEAR(s.d[i] - m(i, i), shift, 5e-11) << i;
+  }
+}
+
 TEST(RealSymmetric, SymmetricTopLimitHasExactDegeneratePairs) {
   // B = C: K is a good quantum number, E = B J(J+1) + (A-B) K^2 for
   // K = -J..J, the +-K levels degenerate; each eigenvector is a single K.
