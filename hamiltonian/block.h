@@ -8,6 +8,10 @@ namespace ruvo {
 // Compute the levels of block (J, species S, 2F, set B) and store energies,
 // labels and analytic derivatives into the transitions.  Uses sw.blk (nvv,
 // ntop in effect, woods), sw.tors and sw.rot as prepared by the sweep.
+// Leaves the ascending eigenvalues in sw.E, the eigenvectors in (sw.Zr,
+// sw.Zi), their signed moduli in sw.V and the level labels in sw.labels.
+// The matrix is complex Hermitian when a top in effect has gamma != 0 or
+// chi_yz, chi_xy or P_y is nonzero, otherwise real symmetric.
 void calvjk(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
             ConstFlagView flags, const FitModel& fm, int pass);
 
