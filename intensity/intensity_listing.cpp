@@ -172,7 +172,7 @@ void closeListing(RunState& rs) {
 // Read the torsional file of set B; false (reported) when it is unusable.
 bool loadSet(RunState& rs, SweepWork& sw, int B) {
   if (rdtori(rs, sw, B) == ScratchRead::ok) return true;
-  putFree(*rs.io.err, {"intensity listing: set", B, "left out"});
+  *rs.io.err << " intensity listing: set " << B << " left out\n";
   return false;
 }
 

@@ -98,8 +98,8 @@ bool sizesFit(const LevelRef& l, int J) {
 }
 
 double notComputable(RunState& rs, const char* who) {
-  putFree(*rs.io.err, {who, ": the stored levels do not fit the torsional tables;",
-                       "strength marked -97"});
+  *rs.io.err << ' ' << who
+             << ": the stored levels do not fit the torsional tables; strength marked -97\n";
   return STRENGTH_UNREADABLE;
 }
 
@@ -208,7 +208,7 @@ double intens(RunState& rs, SweepWork& sw, int line, double mux, double muy, dou
       ra == ScratchRead::ok ? rdvec(rs, lo[slot::J], lo[slot::T], S, lo[slot::F], lo[slot::B], b)
                             : ra;
   if (ra != ScratchRead::ok || rb != ScratchRead::ok) {
-    putFree(*rs.io.err, {"intens: line", line, "has no line strength; marked -97"});
+    *rs.io.err << " intens: line " << line << " has no line strength; marked -97\n";
     return STRENGTH_UNREADABLE;
   }
   const LevelRef ua = levelRef(a), lb = levelRef(b);

@@ -151,8 +151,8 @@ bool plausibleBasis(const std::int32_t* raw, int N, int J) {
 }
 
 void unreadable(RunState& rs, const char* who, const std::string& name) {
-  putFree(*rs.io.err, {who, ": scratch file", name,
-                       "is missing, short or does not fit its block"});
+  *rs.io.err << ' ' << who << ": scratch file " << name
+             << " is missing, short or does not fit its block\n";
 }
 
 } // namespace
@@ -191,8 +191,8 @@ void wrvec(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B) {
   const std::string name = bare(binnam(J, S, F2, B));
   std::ostream& out = *rs.io.out;
   if (name.empty()) {
-    putFree(*rs.io.err, {"wrvec: no scratch-file name for J, S, 2F, B =", J, S, F2, B,
-                         "(J, S, 2F must lie in 0..99, B in 0..9)"});
+    *rs.io.err << " wrvec: no scratch-file name for J, S, 2F, B = " << J << ' ' << S << ' '
+               << F2 << ' ' << B << " (J, S, 2F must lie in 0..99, B in 0..9)\n";
     return;
   }
   if (hasBit(rs.ctl.aprint, 1024)) putFree(out, {" Writing ", name});
@@ -200,7 +200,7 @@ void wrvec(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B) {
 
   const int N = sw.blk.N;
   if (N > DIMTOT) {
-    putFree(*rs.io.err, {"wrvec: block dimension", N, "too large for", name});
+    *rs.io.err << " wrvec: block dimension " << N << " too large for " << name << '\n';
     return;
   }
   RecordWriter w(name);
@@ -237,8 +237,8 @@ void wrvec(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B) {
   }
   if (!w.close()) {
     putFree(out, {"wrvec Error iostat", w.status(), J, S, F2, B, name});
-    putFree(*rs.io.err, {"wrvec: writing", name, "failed (", std::strerror(w.status()),
-                         "); line strengths that need this block are marked -97"});
+    *rs.io.err << " wrvec: writing " << name << " failed (" << std::strerror(w.status())
+               << "); line strengths that need this block are marked -97\n";
   }
 }
 
@@ -246,7 +246,7 @@ void wrtori(RunState& rs, const SweepWork& sw, int B) {
   const std::string name = bare(torinam(B));
   std::ostream& out = *rs.io.out;
   if (name.empty()) {
-    putFree(*rs.io.err, {"wrtori: no scratch-file name for B =", B});
+    *rs.io.err << " wrtori: no scratch-file name for B = " << B << '\n';
     return;
   }
   if (hasBit(rs.ctl.aprint, 1024)) putFree(out, {" Writing ", name});
@@ -290,8 +290,8 @@ void wrtori(RunState& rs, const SweepWork& sw, int B) {
   }
   if (!w.close()) {
     putFree(out, {"wrtori Error iostat", w.status(), B, name});
-    putFree(*rs.io.err, {"wrtori: writing", name, "failed (", std::strerror(w.status()),
-                         "); the intensity listing of this set is left out"});
+    *rs.io.err << " wrtori: writing " << name << " failed (" << std::strerror(w.status())
+               << "); the intensity listing of this set is left out\n";
   }
 }
 

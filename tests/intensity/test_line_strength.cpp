@@ -230,7 +230,7 @@ TEST(LineStrength, IntensOfListedLines) {
   EXPECT_EQ(I(4), STRENGTH_DJ_TOO_LARGE);
   EXPECT_EQ(I(5), STRENGTH_SPECIES_DIFFER);
   EXPECT_EQ(I(6), STRENGTH_UNREADABLE);
-  EXPECT_NE(set.f.err.str().find("intens: line           6 has no line strength; marked -97"),
+  EXPECT_NE(set.f.err.str().find("intens: line 6 has no line strength; marked -97"),
             std::string::npos)
       << set.f.err.str();
   EXPECT_NEAR(I(7), set.S(1, 1, 1, 1, mu), 1e-14);
