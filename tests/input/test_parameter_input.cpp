@@ -454,3 +454,64 @@ TEST(ParameterInput, MalformedInputsEndCleanly) {
 
 } // namespace
 } // namespace ruvo::test
+
+namespace ruvo::test {
+namespace {
+
+// A stream whose read fails right after the last character of `text`.
+struct FailingInput : std::streambuf {
+  std::string text;
+  std::size_t at = 0;
+  std::istream* owner = nullptr;
+  int_type underflow() override {
+    return at < text.size() ? traits_type::to_int_type(text[at]) : traits_type::eof();
+  }
+  int_type uflow() override {
+    if (at >= text.size()) return traits_type::eof();
+    const char c = text[at++];
+    if (at == text.size()) owner->setstate(std::ios::badbit);
+    return traits_type::to_int_type(c);
+  }
+};
+
+Parsed parseFailing(const std::string& text) {
+  Parsed p;
+  FailingInput buf;
+  buf.text = text;
+  std::istream in(&buf);
+  buf.owner = &in;
+  std::ostringstream out, err;
+  p.rs->allocate();
+  p.rs->io.in = &in;
+  p.rs->io.out = &out;
+  p.rs->io.err = &err;
+  Reader reader(in, out, err);
+  try {
+    p.help = !parinp(*p.rs, *p.fs, reader);
+  } catch (const RunEnd& e) {
+    p.ended = true;
+    p.isStop = e.isStop;
+    p.stopMessage = e.message;
+  }
+  p.out = out.str();
+  p.err = err.str();
+  return p;
+}
+
+// A failed read ends the title, control and transition sections like an
+// empty line and stops the run in the others.
+TEST(ParameterInput, FailedReads) {
+  const std::string top = "t\n\nntop 1\n\nBJ 3 F_1 160 rho_1 .02\n\n\n";
+  EXPECT_EQ(parseFailing("t\n").stopMessage, "reading a");
+  EXPECT_EQ(parseFailing("t\n\nnzyk 2\n").stopMessage, "reading a");
+  EXPECT_EQ(parseFailing("t\n\n\nBJ 3\n").stopMessage, "reading a");
+  EXPECT_EQ(parseFailing("t\n\n\nBJ 3\n\n").stopMessage, " Error reading fit parameters");
+  EXPECT_EQ(parseFailing(top).stopMessage, " Error: reading gamma");
+  EXPECT_EQ(parseFailing(top + "S 0\n\n").stopMessage, " Error: reading qvv");
+  Parsed p = parseFailing("t\n\n\nBJ 3\n\n\n1 0 1 0 0 0 1\n");
+  EXPECT_FALSE(p.ended) << p.stopMessage;
+  EXPECT_EQ(p.rs->tr.ndata, 1);
+}
+
+} // namespace
+} // namespace ruvo::test
