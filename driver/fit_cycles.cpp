@@ -346,6 +346,10 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     calc2(rs, sw, fs.best, fs.flags, fs.model, 0);
     listed = false;
   }
+  // The errors of the fitted combinations are left in the working set by
+  // the final fit call; without any cycle there are none to report.
+  if (noCycle)
+    for (int j = 1; j <= nfit; ++j) fs.work.flat(j) = 0.0;
   --cycle;
   put(out, "(A,/,A,I3,/)",
       {"##########################################################", "  End at Cycle ", cycle});

@@ -261,6 +261,9 @@ TEST(FitCycles, NoCycleAtAllListsTheInputParameters) {
   EXPECT_NE(r.out.find("  End at Cycle   0\n"), std::string::npos);
   // the listing shows frequencies calculated from the start values
   EXPECT_NE(r.out.find("   1:  1  0  1  0  0  0         5.3999958"), std::string::npos);
+  // no fit was made: no errors of the combinations (not the start values)
+  EXPECT_NE(r.out.find(" Errors of fitted linear combinations\n    0.000000000    0.000000000"),
+            std::string::npos);
 }
 
 TEST(FitCycles, IterationLinesInTheEnergyAndDerivativeFiles) {
