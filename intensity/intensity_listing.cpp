@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ostream>
+#include <vector>
 
 #include "driver/stop.h"
 #include "intensity/line_strength.h"
@@ -69,9 +70,16 @@ private:
       if (slot_[i].J == J && slot_[i].S == S && slot_[i].B == B) return i;
     return -1;
   }
-  static bool load(RunState& rs, HeldBlock& h, int J, int S, int B) {
+  bool load(RunState& rs, HeldBlock& h, int J, int S, int B) {
     h.J = -1;
-    if (rdmat(rs, J, S, -1, B, h.blk) != ScratchRead::ok) return false;
+    // a block that could not be read is reported once and then left out
+    const int key = (B * (DIMSYM + 1) + S) * (DIMJ + 1) + J;
+    for (int k : failed_)
+      if (k == key) return false;
+    if (J < 0 || J > DIMJ || rdmat(rs, J, S, -1, B, h.blk) != ScratchRead::ok) {
+      failed_.push_back(key);
+      return false;
+    }
     // running number of each level among the levels of its V label
     std::array<int, DIMVV + 2> count{};
     for (int l = 1; l <= h.blk.N; ++l) {
@@ -85,6 +93,7 @@ private:
     return true;
   }
   HeldBlock slot_[2];
+  std::vector<int> failed_;
 };
 
 // One line of the predicted spectrum, its levels ordered upper first.

@@ -1,0 +1,128 @@
+// Predicted-spectrum listings in whole runs: rigid rotor and one-top
+// molecule with ints 1, 2 and 3 against reviewed listings, the scratch files
+// afterwards, the inclusive window and strength limit, the size limit of the
+// grouped listing and sets whose torsional file is missing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "intensity/intensity_listing.h"
+#include "rigid_blocks.h"
+#include "support/test_support.h"
+
+using namespace ruvo;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Scratch files left in the working directory.
+std::string scratchFilesIn(const std::string& dir) {
+  std::string names;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string n = e.path().filename().string();
+    if ((n[0] == 'j' && n.find(".s") != std::string::npos) || n.rfind("tori.b", 0) == 0)
+      names += n + " ";
+  }
+  return names;
+}
+
+// The text of one input case of tests/data/intensity with one control line
+// replaced.
+std::string input(const std::string& name) {
+  return test::readFile(test::sourcePath("tests/data/intensity/" + name + ".inp"));
+}
+
+// The lines of the predicted spectrum of a listing (between the header and
+// the closing lines).
+std::string spectrum(const std::string& listing) {
+  const auto a = listing.find("-- B");
+  const auto b = listing.find(" total is the product");
+  if (a == std::string::npos || b == std::string::npos) return "";
+  return listing.substr(a, b - a);
+}
+
+} // namespace
+
+class WholeIntensityRun : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(WholeIntensityRun, AgreesWithTheReviewedListingAndLeavesNoScratchFiles) {
+  const std::string name = GetParam();
+  test::ScopedWorkDir dir(std::string("intrun_") + name);
+  const test::RunResult r = test::runText(input(name));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  const std::string expected =
+      test::readFile(test::sourcePath("tests/data/intensity/" + name + ".out"));
+  EXPECT_EQ(test::compareListings(expected, r.out), "");
+  EXPECT_EQ(scratchFilesIn(dir.path()), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Intensity, WholeIntensityRun,
+                         ::testing::Values("rigid_ints1", "rigid_ints2", "rigid_ints3",
+                                           "one_top_ints1", "one_top_ints2", "one_top_ints3"));
+
+// With ints bit 16 the block files stay for inspection.
+TEST(IntensityListing, ScratchFilesKeptWithBit16) {
+  test::ScopedWorkDir dir("intrun_keep");
+  std::string text = input("rigid_ints1");
+  text.replace(text.find("ints 1"), 6, "ints 17");
+  const test::RunResult r = test::runText(text);
+  EXPECT_EQ(r.err, "");
+  for (const char* f : {"j00b1.s00", "j01b1.s00", "j02b1.s00", "j03b1.s00"})
+    EXPECT_TRUE(fs::exists(f)) << f;
+}
+
+// The window and the strength limit include their edges.  The 1_01 - 0_00
+// line of a prolate symmetric top lies at 2 BJ = 6 GHz exactly, with
+// strength mu_z^2 = 1 exactly.
+TEST(IntensityListing, WindowAndLimitIncludeTheirEdges) {
+  auto run = [](const std::string& controls) {
+    test::ScopedWorkDir dir("intrun_window");
+    const std::string text = "Symmetric top\n\nnzyk 1 ints 2 " + controls +
+                             "\n\nBJ 3.0 BK 2.0 mu_z 1.0\n\n\n"
+                             "Jup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0\n\n";
+    return spectrum(test::runText(text).out);
+  };
+  const std::string line = "  1  0  1   0  0  0   S 0  V 1     6.000000   1.0000";
+  EXPECT_NE(run("freq_l 6.0 freq_h 7.0 limit 1.0").find(line), std::string::npos);
+  EXPECT_NE(run("freq_l 5.0 freq_h 6.0 limit 1.0").find(line), std::string::npos);
+  EXPECT_EQ(run("freq_l 6.000001 freq_h 7.0 limit 0.5").find(line), std::string::npos);
+  EXPECT_EQ(run("freq_l 5.0 freq_h 5.999999 limit 0.5").find(line), std::string::npos);
+  EXPECT_EQ(run("freq_l 5.0 freq_h 7.0 limit 1.000001").find(line), std::string::npos);
+}
+
+// The grouped listing holds at most 1269 lines of one pair of blocks.
+TEST(IntensityListing, TooManyLinesOfOneBlockPairStop) {
+  test::ScopedWorkDir dir("intrun_ino");
+  const std::string text =
+      "Many lines\n\nnzyk 1 ints 3 freq_l 0.0 freq_h 1.0e6 limit 0.0\n\n"
+      "BJ 3.65 BK 6.15 B- 0.45 mu_x 0.5 mu_z 1.0\n\n\n"
+      "Jup 20 K-up 0 K+up 20 Jlo 19 K-lo 0 K+lo 19\n\n";
+  const test::RunResult r = test::runText(text);
+  EXPECT_NE(r.err.find("STOP INTALL:error:ino"), std::string::npos) << r.err;
+}
+
+// A set whose torsional file cannot be read is left out with a message; the
+// listing keeps its header and closing lines.
+TEST(IntensityListing, SetWithoutTorsionalFileIsLeftOut) {
+  test::ScopedWorkDir dir("intrun_notori");
+  inttest::Fixture f;
+  f.rs->nB = 1;
+  intall(*f.rs, *f.sw, 0.0, 0.0, 1.0, 300.0);
+  EXPECT_EQ(f.out.str(),
+            "-- B 1                                 Freq Linestr.    total  stat.w.   popul. "
+            "hv-ener.\n"
+            "  total is the product of Linestr., population-factor,\n"
+            "  energy factor (hv), and the statistical weight\n");
+  EXPECT_EQ(f.err.str(),
+            " rdtori: scratch file tori.b1 is missing, short or does not fit its block\n"
+            " intensity listing: set 1 left out\n");
+  f.out.str("");
+  intal2(*f.rs, *f.sw, 0.0, 0.0, 1.0, 300.0);
+  EXPECT_EQ(f.out.str(),
+            "\n-- B 1                                    Freq       Split Linestr.    total  "
+            "stat.w.   popul. hv-ener.\n"
+            "  total is the product of Linestr., population-factor,\n"
+            "  energy factor (hv), and the statistical weight\n");
+}
