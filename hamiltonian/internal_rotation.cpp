@@ -72,6 +72,43 @@ inline void addScaled(double* y, const double* x, double a, int n) {
   if (k < n) y[k] += a * x[k];
 }
 
+// y += a1 x1 + a2 x2 (pairs, as above).
+inline void addScaled2(double* y, const double* x1, double a1, const double* x2, double a2,
+                       int n) {
+  int k = 0;
+  for (; k + 2 <= n; k += 2) {
+    y[k] += a1 * x1[k] + a2 * x2[k];
+    y[k + 1] += a1 * x1[k + 1] + a2 * x2[k + 1];
+  }
+  if (k < n) y[k] += a1 * x1[k] + a2 * x2[k];
+}
+
+// re += c1 x1 + c2 x2, im += s1 x1 + s2 x2: two real vectors times complex
+// weights (pairs, as above).
+inline void addScaledComplex2(double* re, double* im, const double* x1, double c1, double s1,
+                              const double* x2, double c2, double s2, int n) {
+  int k = 0;
+  for (; k + 2 <= n; k += 2) {
+    re[k] += c1 * x1[k] + c2 * x2[k];
+    re[k + 1] += c1 * x1[k + 1] + c2 * x2[k + 1];
+    im[k] += s1 * x1[k] + s2 * x2[k];
+    im[k + 1] += s1 * x1[k + 1] + s2 * x2[k + 1];
+  }
+  if (k < n) {
+    re[k] += c1 * x1[k] + c2 * x2[k];
+    im[k] += s1 * x1[k] + s2 * x2[k];
+  }
+}
+
+// One K'' term of the two-top products: the columns of O1 and O2 that are
+// summed and their weights (a zero term repeats the columns with weight 0).
+struct Factors {
+  const double* col1 = nullptr;
+  const double* col2 = nullptr;
+  double wa = 0.0, wb = 0.0;
+  Factors none() const { return {col1, col2, 0.0, 0.0}; }
+};
+
 // Phase factors exp(i dK gamma) for dK = -2J..2J, stored at dK + 2J.
 struct PhaseTable {
   std::array<double, 4 * DIMJ + 1> c{}, s{};
@@ -425,24 +462,33 @@ void addTwoTopByBlocks(SweepWork& sw, int J, const ConstParamView* par, double f
           const int v1p = localState(sw, p0, t1), v2p = localState(sw, p0, t2);
           const int v1q = localState(sw, q0, t1), v2q = localState(sw, q0, t2);
           for (int Kq = -J; Kq <= J; ++Kq) {
+            // column K'' of O1 (rows K_p, state v1p -> v1q) with the weight
+            // O2(K'', v2p; K_q, v2q), and the same for the other order
+            auto factors = [&](int Kpp) {
+              Factors f;
+              f.col1 = O1 + std::size_t(rotRow(Kpp, v1q, J, d)) * DIMTOT + (v1p - 1) * d;
+              f.col2 = O2 + std::size_t(rotRow(Kpp, v2q, J, d)) * DIMTOT + (v2p - 1) * d;
+              f.wa = O2[rotRow(Kpp, v2p, J, d) + std::size_t(rotRow(Kq, v2q, J, d)) * DIMTOT];
+              f.wb = O1[rotRow(Kpp, v1p, J, d) + std::size_t(rotRow(Kq, v1q, J, d)) * DIMTOT];
+              return f;
+            };
             for (int k = 0; k < d; ++k) aRe[k] = aIm[k] = bRe[k] = bIm[k] = 0.0;
-            for (int Kpp = -J; Kpp <= J; ++Kpp) {
-              // O1(., v1p; K'', v1q) O2(K'', v2p; K_q, v2q) and the other order
-              const double* col1 = O1 + std::size_t(rotRow(Kpp, v1q, J, d)) * DIMTOT + (v1p - 1) * d;
-              const double* col2 = O2 + std::size_t(rotRow(Kpp, v2q, J, d)) * DIMTOT + (v2p - 1) * d;
-              const double wa = O2[rotRow(Kpp, v2p, J, d) + std::size_t(rotRow(Kq, v2q, J, d)) * DIMTOT];
-              const double wb = O1[rotRow(Kpp, v1p, J, d) + std::size_t(rotRow(Kq, v1q, J, d)) * DIMTOT];
+            // two K'' at a time: the accumulators are read and written once
+            // for both (the loops are bound by memory traffic)
+            for (int Kpp = -J; Kpp <= J; Kpp += 2) {
+              const Factors f0 = factors(Kpp), f1 = Kpp + 1 <= J ? factors(Kpp + 1) : f0.none();
               if (!phased) {
-                addScaled(aRe.data(), col1, wa, d);
-                addScaled(aRe.data(), col2, wb, d);
+                addScaled2(aRe.data(), f0.col1, f0.wa, f1.col1, f1.wa, d);
+                addScaled2(aRe.data(), f0.col2, f0.wb, f1.col2, f1.wb, d);
                 continue;
               }
-              const double ca = wa * midCos[Kpp + J], sa = wa * midSin[Kpp + J];
-              const double cb = wb * midCos[Kpp + J], sb = -wb * midSin[Kpp + J];
-              addScaled(aRe.data(), col1, ca, d);
-              addScaled(aIm.data(), col1, sa, d);
-              addScaled(bRe.data(), col2, cb, d);
-              addScaled(bIm.data(), col2, sb, d);
+              const double m0c = midCos[Kpp + J], m0s = midSin[Kpp + J];
+              const double m1c = Kpp + 1 <= J ? midCos[Kpp + 1 + J] : 0.0;
+              const double m1s = Kpp + 1 <= J ? midSin[Kpp + 1 + J] : 0.0;
+              addScaledComplex2(aRe.data(), aIm.data(), f0.col1, f0.wa * m0c, f0.wa * m0s, f1.col1,
+                                f1.wa * m1c, f1.wa * m1s, d);
+              addScaledComplex2(bRe.data(), bIm.data(), f0.col2, f0.wb * m0c, -f0.wb * m0s, f1.col2,
+                                f1.wb * m1c, -f1.wb * m1s, d);
             }
             const int q = q0 + Kq + J;
             for (int Kp = (ip == iq ? Kq : -J); Kp <= J; ++Kp) {
