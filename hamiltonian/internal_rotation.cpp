@@ -21,12 +21,18 @@
 // equal K are the unit matrix, so all forms give the exact projection of the
 // rotation-torsion Hamiltonian onto the kept torsional states.
 //
+// Product states.  An operator of one top acts as the unit operator on the
+// other tops: its elements couple product states in which the other tops are
+// in the same state (the coupling mask), or, with woods bit 8, carry the
+// other tops' overlaps <v,K_p|v',K_q> between the two basis functions.  The
+// top-top terms of a pair of tops likewise require the third top (three
+// tops) to be in the same state in the two product states.
+//
 // Units: all energies and parameters in GHz; angles in radians.
 #include "hamiltonian/internal_rotation.h"
 
 #include <array>
 #include <cmath>
-#include <complex>
 #include <string>
 
 #include "driver/stop.h"
@@ -133,7 +139,8 @@ double jPlus2(int J, int K) {
 
 double gammaOf(ConstParamView par, int t) { return par(par::top(t, par::gamma)); }
 
-// Adds x exp(i phi) to element (p, q), p >= q (1-based) of the packed matrix.
+// Adds re + i im to element (p, q), p >= q (1-based), of the packed Hermitian
+// matrix (the imaginary part of a diagonal element is not stored).
 void addPhased(SweepWork& sw, int p, int q, double re, double im) {
   sw.h(p - 1, q - 1) += re;
   if (p > q) sw.h(q - 1, p - 1) += im;
@@ -194,7 +201,8 @@ void rotatePlain(SweepWork& sw, int J, const TorsionalOperator& A) {
       }
   }
   for (int c = 0; c < n * d; ++c)
-    for (int r = c + 1; r < n * d; ++r) O[c + std::size_t(r) * DIMTOT] = mirror * O[r + std::size_t(c) * DIMTOT];
+    for (int r = c + 1; r < n * d; ++r)
+      O[c + std::size_t(r) * DIMTOT] = mirror * O[r + std::size_t(c) * DIMTOT];
 }
 
 // O_t = d^T A d with the torsional element expanded through the kept states
@@ -364,9 +372,8 @@ void addDistortion(const RunState& rs, SweepWork& sw, int J, ConstParamView par,
 // The two-top terms element by element, printing each added element (the
 // listing shows them row by row).  Same values as addTwoTopByBlocks.
 void addTwoTopPrinted(const RunState& rs, SweepWork& sw, int J, const ConstParamView* par,
-               double factor) {
+                      double factor) {
   const int N = sw.blk.N, d = sw.blk.d;
-  const bool print = true;
   put(*rs.io.out, "(/,A)", {par == nullptr ? " Add Ovv" : " H AddOvv"});
   PhaseTable ph1, ph2;
   for (int t1 = 1; t1 <= sw.blk.ntop; ++t1)
@@ -413,14 +420,12 @@ void addTwoTopPrinted(const RunState& rs, SweepWork& sw, int J, const ConstParam
           im *= factor;
           if (p == q) im = 0.0; // diagonal elements of a Hermitian operator are real
           addPhased(sw, p, q, re, im);
-          if (print) {
-            if (par == nullptr)
-              printElement(*rs.io.out, re);
-            else
-              put(*rs.io.out, "(2F11.5,A,$)", {re, im, " "});
-          }
+          if (par == nullptr)
+            printElement(*rs.io.out, re);
+          else
+            put(*rs.io.out, "(2F11.5,A,$)", {re, im, " "});
         }
-        if (print) *rs.io.out << '\n';
+        *rs.io.out << '\n';
       }
     }
 }
