@@ -85,26 +85,26 @@ void readTransitions(RunState& rs, Reader& rd) {
   while (n < nmax) {
     if (rd.getbuf() <= 0) break;
     ++n;
-    // 1. partners are given per line
+    // partners are given per line
     v[kSplit - 1] = v[kAvg - 1] = v[kDiff - 1] = 0.0;
     int given[NTRKEY] = {};
     rd.getln(table, v, given);
     auto has = [&](int k) { return given[k - 1] > 0; };
     auto val = [&](int k) -> double& { return v[k - 1]; };
 
-    // 2. which label of a level wins
+    // which label of a level wins
     if (has(kKup) && has(ktup)) putFree(out, {"UP Tau overrides K", n});
     if (has(kKlo) && has(ktlo)) putFree(out, {"LO Tau overrides K", n});
     if ((has(kKmUp) || has(kKpUp)) && has(ktup)) putFree(out, {"UP Tau (t) overrides K- K+", n});
     if ((has(kKmLo) || has(kKpLo)) && has(ktlo)) putFree(out, {"LO Tau (t) overrides K- K+", n});
 
-    // 3. J beyond the block storage
+    // J beyond the block storage
     if (truncInt(val(kJup)) > DIMJ || truncInt(val(kJlo)) > DIMJ) {
       put(out, "(A,I4,A)", {" Warning Max. J exceeded. Line", n, " error"});
       ++nerr;
     }
 
-    // 4. a level is named by T, by t, by K, or by K- and K+ (in this order)
+    // a level is named by T, by t, by K, or by K- and K+ (in this order)
     bool givenK[2], givenT[2], givent[2];
     for (int L = 0; L < 2; ++L) {
       const LevelKeys& k = kLevelKeys[L];
@@ -126,14 +126,14 @@ void readTransitions(RunState& rs, Reader& rd) {
       }
     }
 
-    // 5. quantum-number slots of both levels
+    // quantum-number slots of both levels
     Slots q[2] = {};
     for (int k = 1; k <= NTRFIXED; ++k) {
       const int s = kTransitionSlot[k], L = kTransitionLevel[k];
       if (s > 0 && L > 0) q[L - 1][s] = truncInt(val(k));
     }
 
-    // 6. frequency and error
+    // frequency and error
     double freq = 0.0, error = NODATA;
     if (has(kFreq)) {
       freq = val(kFreq);
@@ -141,7 +141,7 @@ void readTransitions(RunState& rs, Reader& rd) {
       ++tr.nDataPoints;
     }
 
-    // 7. K- and K+ on the line replace a t carried from earlier lines
+    // K- and K+ on the line replace a t carried from earlier lines
     for (int L = 0; L < 2; ++L) {
       const LevelKeys& k = kLevelKeys[L];
       if ((has(k.Km) || has(k.Kp)) && !givent[L] && !givenT[L]) {
@@ -150,7 +150,7 @@ void readTransitions(RunState& rs, Reader& rd) {
       }
     }
 
-    // 8. species by label
+    // species by label
     for (int k = NTRFIXED + 1; k <= NTRKEY; ++k) {
       if (!has(k)) continue;
       if (has(kSup) || has(kSlo)) {
@@ -166,7 +166,7 @@ void readTransitions(RunState& rs, Reader& rd) {
       ++nerr;
     }
 
-    // 9. units: the record holds GHz.  The default error (defer) is in GHz
+    // units: the record holds GHz.  The default error (defer) is in GHz
     // already and the no-data mark must stay the mark, so only an error
     // given on a measured line is converted.
     const bool givenError = has(kErr) && has(kFreq);
@@ -182,14 +182,14 @@ void readTransitions(RunState& rs, Reader& rd) {
     tr.freq[n] = freq;
     tr.err[n] = error;
 
-    // 10. splitting partner
+    // splitting partner
     const long long P = truncInt(val(kSplit));
     const long long split = n + P;
     const bool splitOk = split >= 1 && split <= nmax;
     if (!splitOk) lineError("# partner outside the list at line", n);
     q[UP][slot::SPLIT] = q[LO][slot::SPLIT] = clampToInt(split);
 
-    // 11. a frequency given as the difference to a partner line
+    // a frequency given as the difference to a partner line
     if (has(kDiff)) {
       const long long Q = truncInt(val(kDiff));
       const long long partner = Q != 0 ? n + Q : n + P;
@@ -205,7 +205,7 @@ void readTransitions(RunState& rs, Reader& rd) {
       }
     }
 
-    // 12. splitting statistics (GHz)
+    // splitting statistics (GHz)
     const bool isData = tr.err[n] != NODATA;
     if (P != 0 && isData && splitOk) {
       const int m = static_cast<int>(split);
@@ -217,10 +217,10 @@ void readTransitions(RunState& rs, Reader& rd) {
       splitCounted[n] = 1;
     }
 
-    // 13. effective number of data points: weight relative to the default error
+    // effective number of data points: weight relative to the default error
     if (tr.err[n] != 0.0) tr.effData += (defer / tr.err[n]) * (defer / tr.err[n]);
 
-    // 14. average partner: that line's frequency is no data point any more
+    // average partner: that line's frequency is no data point any more
     const long long R = truncInt(val(kAvg));
     const long long avg = n + R;
     if (avg < 1 || avg > nmax) lineError("& partner outside the list at line", n);
@@ -239,7 +239,7 @@ void readTransitions(RunState& rs, Reader& rd) {
       tr.err[m] = NODATA;
     }
 
-    // 15. t from K- and K+:  t = K- - K+ + J + 1
+    // t from K- and K+:  t = K- - K+ + J + 1
     for (int L = 0; L < 2; ++L) {
       const LevelKeys& k = kLevelKeys[L];
       const int Km = truncInt(val(k.Km)), Kp = truncInt(val(k.Kp));
@@ -247,7 +247,7 @@ void readTransitions(RunState& rs, Reader& rd) {
         q[L][slot::t] = clampToInt(static_cast<long long>(Km) - Kp + q[L][slot::J] + 1);
     }
 
-    // 16. kind bits
+    // kind bits
     for (int L = 0; L < 2; ++L) {
       int bits = 0;
       if (q[L][slot::t] != 0) bits = myor(bits, kindbit::BY_t);
@@ -259,7 +259,7 @@ void readTransitions(RunState& rs, Reader& rd) {
     tr.qn[n][LO] = q[LO];
     tr.levelIndex[n] = {-1000, -1000};
 
-    // 17. echo
+    // echo
     if (hasBit(c.aprint, 128)) {
       const Slots& u = q[UP];
       const Slots& l = q[LO];
@@ -269,7 +269,7 @@ void readTransitions(RunState& rs, Reader& rd) {
            l[13], l[14], tr.freq[n], tr.err[n]});
     }
 
-    // 18. checks of the quantum numbers
+    // checks of the quantum numbers
     const Slots& u = q[UP];
     const Slots& l = q[LO];
     if (u[slot::t] < 1 && u[slot::T] < 1 && !givenK[UP]) lineError("No tau or K (up) in line", n);
@@ -294,7 +294,7 @@ void readTransitions(RunState& rs, Reader& rd) {
     if (u[slot::T] > DIMVV * dim(u) || l[slot::T] > DIMVV * dim(l))
       lineError("T > 3(2J+1) at line", n);
 
-    // 19. parameter sets in use
+    // parameter sets in use
     for (int L = 0; L < 2; ++L) {
       const int b = q[L][slot::B];
       if (b > rs.nB && b <= DIMB) rs.nB = b;
