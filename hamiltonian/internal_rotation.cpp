@@ -67,18 +67,9 @@ bool thirdTopAgrees(const SweepWork& sw, int t1, int t2, int p, int q) {
   return true;
 }
 
-// y += a x for n elements, written in pairs so that the compiler can pack
-// them into vector instructions (the inner loops of the operator products).
-inline void addScaled(double* y, const double* x, double a, int n) {
-  int k = 0;
-  for (; k + 2 <= n; k += 2) {
-    y[k] += a * x[k];
-    y[k + 1] += a * x[k + 1];
-  }
-  if (k < n) y[k] += a * x[k];
-}
-
-// y += a1 x1 + a2 x2 (pairs, as above).
+// y += a1 x1 + a2 x2 over n elements, written in pairs so that the compiler
+// can pack them into vector instructions (the inner loops of the rotations
+// and of the operator products, bound by memory traffic).
 inline void addScaled2(double* y, const double* x1, double a1, const double* x2, double a2,
                        int n) {
   int k = 0;
@@ -184,19 +175,25 @@ void rotatePlain(SweepWork& sw, int J, const TorsionalOperator& A) {
   const int t = A.t, d = 2 * J + 1, n = sw.tors.nV[t];
   const double mirror = A.op == 7 ? -1.0 : 1.0;
   double* O = table(sw, t);
-  std::array<double, DIM2J1> dRow{}; // d^J_{K'',K}, K = -J..J
-  for (int Kpp = -J; Kpp <= J; ++Kpp) {
-    for (int K = -J; K <= J; ++K) dRow[K + J] = sw.rot[t].D(Kpp, K);
+  // rows d^J_{K'',K}, K = -J..J, of two K'' at a time (one pass over O for both)
+  std::array<double, DIM2J1> dRow0{}, dRow1{};
+  for (int Kpp = -J; Kpp <= J; Kpp += 2) {
+    const bool two = Kpp + 1 <= J;
+    for (int K = -J; K <= J; ++K) {
+      dRow0[K + J] = sw.rot[t].D(Kpp, K);
+      dRow1[K + J] = two ? sw.rot[t].D(Kpp + 1, K) : 0.0;
+    }
     for (int vp = 1; vp <= n; ++vp)
       for (int v = vp; v <= n; ++v) {
-        const double a = A(sw, Kpp, v, vp); // GHz
-        if (a == 0.0) continue;
+        const double a0 = A(sw, Kpp, v, vp); // GHz
+        const double a1 = two ? A(sw, Kpp + 1, v, vp) : 0.0;
+        if (a0 == 0.0 && a1 == 0.0) continue;
         for (int Kp = -J; Kp <= J; ++Kp) {
-          const double w = a * dRow[Kp + J];
-          if (w == 0.0) continue;
+          const double w0 = a0 * dRow0[Kp + J], w1 = a1 * dRow1[Kp + J];
+          if (w0 == 0.0 && w1 == 0.0) continue;
           double* col = O + std::size_t(rotRow(Kp, vp, J, d)) * DIMTOT + (v - 1) * d;
           const int from = v == vp ? Kp + J : 0;
-          addScaled(col + from, dRow.data() + from, w, d - from);
+          addScaled2(col + from, dRow0.data() + from, w0, dRow1.data() + from, w1, d - from);
         }
       }
   }
