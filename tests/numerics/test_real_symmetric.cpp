@@ -201,6 +201,28 @@ TEST(RealSymmetric, NonFiniteInputReportsFailureInsteadOfLooping) {
   EXPECT_LE(s.ierr, 6);
 }
 
+TEST(RealSymmetric, UnderflowInTheQLSweepDoesNotPoisonTheResult) {
+  // Elements from 1e-282 to 1e226: the rotation quotient underflows to 0
+  // on the way up the block and the next rotation would be 0/0.  It is
+  // taken as the identity instead; the iteration converges to finite,
+  // orthonormal eigenvectors and the two large eigenvalues +-e(2).
+  const int n = 4;
+  std::vector<double> d = {-8.0129753886541995e-231, -3.1147292593885996e-232,
+                           -2.2736515805720233e-77, 5.1659274053356394e-282};
+  std::vector<double> e = {7.84202859793443e-245, -6.8188452554103271e-45,
+                           5.6725234427659825e+226, 0.0};
+  std::vector<double> z(n * n, 0.0);
+  for (int i = 0; i < n; ++i) z[i + i * n] = 1.0;
+  int ierr = -1;
+  triag(n, n, z.data(), d.data(), e.data(), ierr);
+  ASSERT_EQ(ierr, 0);
+  for (double x : d) EXPECT_TRUE(std::isfinite(x));
+  EXPECT_LT(orthonormalityError(n, n, z), 1e-15);
+  eigsrt(d.data(), z.data(), n, n);
+  EXPECT_NEAR(d[0] / -5.6725234427659825e+226, 1.0, 1e-15);
+  EXPECT_NEAR(d[3] / 5.6725234427659825e+226, 1.0, 1e-15);
+}
+
 TEST(RealSymmetric, TriagOnATridiagonalMatrix) {
   // triag with the unit matrix: the 1-2-1 matrix of order n has the
   // eigenvalues 2 - 2 cos(k pi/(n+1)).
