@@ -6,6 +6,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <regex>
 #include <sstream>
@@ -210,6 +212,68 @@ TEST(Program, ConsoleInterruptSetsTheFlagAndWritesTwoLines) {
       },
       o, e);
   EXPECT_EQ(lineOf(test::readFile(e), 0), " Signal no.          15");
+}
+
+// True once process `pid` has a handler of its own for SIGINT.
+bool catchesSigint(pid_t pid) {
+  std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+  if (!f) return false;
+  char line[256];
+  bool caught = false;
+  while (std::fgets(line, sizeof line, f))
+    if (std::strncmp(line, "SigCgt:", 7) == 0)
+      caught = (std::strtoull(line + 7, nullptr, 16) >> (SIGINT - 1)) & 1u;
+  std::fclose(f);
+  return caught;
+}
+
+TEST(Program, InterruptDuringTheRunFinishesInOrder) {
+  test::ScopedWorkDir here("interrupt");
+  // a fit of many cycles; the interrupt arrives while the input is read
+  std::string in = kRigid;
+  in.replace(in.find("nzyk 1"), 6, "nzyk 50");
+  in.replace(in.find("\n\n\nJup"), 3, "\n\nfit BJ\n\n");
+  int toChild[2];
+  ASSERT_EQ(pipe(toChild), 0);
+  std::fflush(nullptr);
+  // The child starts with the interrupt ignored (this process may have a
+  // handler of its own from the in-process runs), so that a caught SIGINT
+  // can only mean the handler of the new program.
+  struct sigaction ignore {}, saved {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGINT, &ignore, &saved);
+  const pid_t pid = fork();
+  if (pid != 0) sigaction(SIGINT, &saved, nullptr);
+  if (pid == 0) {
+    dup2(toChild[0], STDIN_FILENO);
+    close(toChild[1]);
+    const int fo = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fe = open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fo, STDOUT_FILENO);
+    dup2(fe, STDERR_FILENO);
+    execl(RUVO_BINARY, RUVO_BINARY, static_cast<char*>(nullptr));
+    _exit(92);
+  }
+  close(toChild[0]);
+  // wait (at most 20 s) until the handler is installed, then interrupt
+  for (int k = 0; k < 2000 && !catchesSigint(pid); ++k) usleep(10000);
+  ASSERT_TRUE(catchesSigint(pid));
+  kill(pid, SIGINT);
+  ASSERT_EQ(write(toChild[1], in.data(), in.size()), static_cast<ssize_t>(in.size()));
+  close(toChild[1]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  ASSERT_TRUE(WIFEXITED(st));
+  EXPECT_EQ(WEXITSTATUS(st), 0);
+  const std::string out = test::readFile("out.txt"), err = test::readFile("err.txt");
+  EXPECT_EQ(err, " Signal no.           2\n"
+                 "Control-C: premature termiation of ruvo, finishing...\n");
+  EXPECT_NE(out.find("Control-C: premature termiation of ruvo, finishing...\n"), std::string::npos);
+  // the run went on to its end: the block report and the closing blank line
+  EXPECT_NE(out.find("Maximal K = J ="), std::string::npos);
+  ASSERT_GE(out.size(), 2u);
+  EXPECT_EQ(out.substr(out.size() - 2), "\n\n");
 }
 
 TEST(Program, DateCompletesTheLine) {
