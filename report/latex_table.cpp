@@ -44,8 +44,10 @@ void ltxpr(RunState& rs) {
 
   // preamble
   putFree(out, {bs, "tt"});
+  // every row ends with "&" before its line end, which opens a twelfth
+  // (empty) cell: the table declares that column too, so that it compiles
   putFree(out, {bs, "begin{longtable}{r@{", bs, " }r@{", bs, " }r c r@{", bs, " }r@{", bs,
-                " }r l r r r}"});
+                " }r l r r r l}"});
   putFree(out, {bs, "multicolumn{3}{c}{$J'$ $K_-'$ $K_+'$} &"});
   putFree(out, {" - &"});
   putFree(out, {bs, "multicolumn{3}{c}{$J$ $K_-$ $K_+$} &"});
