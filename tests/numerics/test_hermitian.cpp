@@ -120,6 +120,19 @@ TEST(Hermitian, RandomMatricesAgreeWithLapack) {
   }
 }
 
+TEST(Hermitian, BlockDiagonalMatrixMixesReflectedAndPlainRows) {
+  // Two independent blocks (orders 12 and 9, the second placed first in
+  // the reduction): the rows at the top of the later block have nothing
+  // left of their subdiagonal and get no reflection, between rows that do.
+  const HermMatrix b1 = randomHermitian(12, 21), b2 = randomHermitian(9, 22);
+  HermMatrix h{21, std::vector<cplx>(21 * 21, 0.0)};
+  for (int c = 0; c < 12; ++c)
+    for (int r = 0; r < 12; ++r) h(r, c) = b1(r, c);
+  for (int c = 0; c < 9; ++c)
+    for (int r = 0; r < 9; ++r) h(12 + r, 12 + c) = b2(r, c);
+  checkAgainstLapack(h, solveHermitian(h), 1e-13);
+}
+
 TEST(Hermitian, RealMatrixGivesRealSpectrumAndMatchesRealSolver) {
   // A real symmetric matrix through the complex chain: same eigenvalues as
   // hdiag; after a unitary phase change D^H A D, still the same.

@@ -120,6 +120,23 @@ TEST(RealSymmetric, RandomMatricesAgreeWithLapack) {
   }
 }
 
+TEST(RealSymmetric, BlockDiagonalMatrixMixesReflectedAndPlainRows) {
+  // Two independent blocks: the first rows of the later block get no
+  // reflection and must contribute unit columns to the accumulated Q.
+  const RealMatrix b1 = randomSymmetric(12, 31), b2 = randomSymmetric(9, 32);
+  RealMatrix m{21, std::vector<double>(21 * 21, 0.0)};
+  for (int c = 0; c < 12; ++c)
+    for (int r = 0; r < 12; ++r) m(r, c) = b1(r, c);
+  for (int c = 0; c < 9; ++c)
+    for (int r = 0; r < 9; ++r) m(12 + r, 12 + c) = b2(r, c);
+  RealSolution s = solveReal(m);
+  ASSERT_EQ(s.ierr, 0);
+  const std::vector<double> ref = lapackEigenvalues(m);
+  for (int k = 0; k < m.n; ++k) EXPECT_NEAR(s.d[k], ref[k], 1e-13);
+  EXPECT_LT(residual(m, s.a, NM, s.d), 1e-13);
+  EXPECT_LT(orthonormalityError(m.n, NM, s.a), 1e-13);
+}
+
 TEST(RealSymmetric, LeadingDimensionEqualToOrder) {
   const RealMatrix m = randomSymmetric(9, 99);
   RealSolution s = solveReal(m, 9);
