@@ -126,3 +126,51 @@ TEST(IntensityListing, SetWithoutTorsionalFileIsLeftOut) {
             "  total is the product of Linestr., population-factor,\n"
             "  energy factor (hv), and the statistical weight\n");
 }
+
+// Grouped listing from hand-made block files: species 0 and 1 share the
+// constants (Bx, By, Bz) = (3.0, 2.5, 6.0), species 2 has Bz = 16.  In the
+// window 8.8 .. 13.8 GHz the pair of blocks J = 0, 1 holds the 1 <- 0 line at
+// 9 GHz (levels 3 and 1) of species 0 and 1; the pair J = 1, 1 holds only
+// lines of species 2, one of them again between levels 3 and 1.  That line
+// is no torsional splitting of the species-1 line of the other block pair:
+// it is listed with its own quantum numbers, not as a splitting.
+TEST(IntensityListing, GroupedLinesAndSplittingsOfOneBlockPairOnly) {
+  test::ScopedWorkDir dir("intrun_groups");
+  inttest::Fixture f;
+  RunState& rs = *f.rs;
+  SweepWork& sw = *f.sw;
+  rs.nB = 1;
+  rs.ctl.ntop = 1;
+  rs.ctl.freq_l = 8.8;
+  rs.ctl.freq_h = 13.8;
+  rs.ctl.limit = 1e-6;
+  rs.species.nsym = 2;
+  rs.species.sigma[1][1] = 0;
+  rs.species.sigma[2][1] = 1;
+  // torsional overlaps 1 between all K: the tops do not change the strengths
+  for (int sigma : {0, 1})
+    for (int K = -1; K <= 1; ++K)
+      for (int Kp = -1; Kp <= 1; ++Kp) sw.tors.T(K, Kp, 1, 1, sigma, 1) = 1.0;
+  inttest::setBlock(sw, 0, 1, 1, 2);
+  wrtori(rs, sw, 1);
+  for (int S = 0; S <= 2; ++S)
+    for (int J = 0; J <= 1; ++J) {
+      inttest::rigidBlock(sw, J, 1, 3.0, 2.5, S == 2 ? 16.0 : 6.0, 0.0, S == 0 ? 0 : 1, 2);
+      wrvec(rs, sw, J, S, -1, 1);
+    }
+  intal2(rs, sw, 0.3, 0.4, 0.5, 300.0);
+  const std::string s = f.out.str();
+  EXPECT_EQ(f.err.str(), "");
+  // pair J = 0, 1: the rigid line is the key of its group, species 1 follows
+  const auto rigid = s.find("  1  1  0   0  0  0         rigid       9.000000");
+  const auto one = s.find("  1  1  0   0  0  0   S 1  V 1  B 1     9.000000");
+  EXPECT_NE(rigid, std::string::npos) << s;
+  EXPECT_NE(one, std::string::npos) << s;
+  EXPECT_LT(rigid, one);
+  // pair J = 1, 1: species 2 alone, listed in full
+  EXPECT_NE(s.find("  1  1  0   1  0  1   S 2  V 1  B 1    13.500000"), std::string::npos) << s;
+  EXPECT_NE(s.find("  1  1  1   1  0  1   S 2  V 1  B 1    13.000000"), std::string::npos) << s;
+  EXPECT_EQ(s.find("                      S 2"), std::string::npos) << s;
+  // the torsional file goes with the listing
+  EXPECT_FALSE(fs::exists("tori.b1"));
+}
