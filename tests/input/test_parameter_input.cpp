@@ -2,7 +2,9 @@
 // parameter sets, adjustment bits, fit variables, species, torsional states.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "input/parse_helper.h"
@@ -172,7 +174,17 @@ TEST(ParameterInput, ReductionsAndTheNameR6) {
 }
 
 TEST(ParameterInput, FilesForEnergiesAndDeviations) {
+  // the files are written into the working directory: use one of our own
+  const std::filesystem::path here = std::filesystem::current_path();
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("ruvo-parinp-files-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::filesystem::current_path(dir);
   Parsed p = parse(rigid("eval 1 dfreq 1", "BJ 3"));
+  std::filesystem::current_path(here);
+  EXPECT_TRUE(std::filesystem::exists(dir / "eval.out"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "dfreq.out"));
+  std::filesystem::remove_all(dir);
   ASSERT_FALSE(p.ended) << p.stopMessage;
   EXPECT_NE(p.out.find("\\\\ writing eigenvalues in file eval.out\n"), std::string::npos);
   EXPECT_NE(p.out.find("\\\\ writing deviation of frequencies in file dfreq.out\n"),
