@@ -154,7 +154,24 @@ int run(std::istream& in, std::ostream& out, std::ostream& err) {
 
 } // namespace
 
+namespace {
+// Gives the interrupt back to the handler the caller had, so that a run
+// inside another program (tests, fuzzers) leaves no handler behind.
+class SavedInterruptHandler {
+public:
+  SavedInterruptHandler() { saved_ = sigaction(SIGINT, nullptr, &old_) == 0; }
+  ~SavedInterruptHandler() {
+    if (saved_) sigaction(SIGINT, &old_, nullptr);
+  }
+
+private:
+  struct sigaction old_ {};
+  bool saved_ = false;
+};
+} // namespace
+
 int runProgram(std::istream& in, std::ostream& out, std::ostream& err) {
+  const SavedInterruptHandler restoreAtEnd;
   try {
     return run(in, out, err);
   } catch (const RunEnd& e) {

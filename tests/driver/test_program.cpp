@@ -237,7 +237,7 @@ TEST(Program, InterruptDuringTheRunFinishesInOrder) {
   ASSERT_EQ(pipe(toChild), 0);
   std::fflush(nullptr);
   // The child starts with the interrupt ignored (this process may have a
-  // handler of its own from the in-process runs), so that a caught SIGINT
+  // handler of its own), so that a caught SIGINT
   // can only mean the handler of the new program.
   struct sigaction ignore {}, saved {};
   ignore.sa_handler = SIG_IGN;
@@ -274,6 +274,15 @@ TEST(Program, InterruptDuringTheRunFinishesInOrder) {
   EXPECT_NE(out.find("Maximal K = J ="), std::string::npos);
   ASSERT_GE(out.size(), 2u);
   EXPECT_EQ(out.substr(out.size() - 2), "\n\n");
+}
+
+TEST(Program, InProcessRunsLeaveTheCallersHandler) {
+  struct sigaction before {}, after {};
+  sigaction(SIGINT, nullptr, &before);
+  test::ScopedWorkDir here("handler");
+  runText("help\n");
+  sigaction(SIGINT, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
 TEST(Program, DateCompletesTheLine) {
