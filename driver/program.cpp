@@ -102,14 +102,18 @@ void banner(std::ostream& out) {
   put(out, "(/,A)", {" Type help now for the list of parameters : "});
 }
 
-// Remove the eigenvector file of every block (a file that was never
-// written is no error).
+// Remove the eigenvector file of every block and, when the predicted
+// spectrum was made, the torsional-integral file of every B set (a file
+// that was never written is no error).
 void removeScratchFiles(const RunState& rs) {
   for (int i = 1; i <= rs.todo.n; ++i) {
     const TodoEntry& e = rs.todo.e[static_cast<std::size_t>(i)];
     const std::string name = binnam(e.J, e.Sym, e.F, e.B);
     if (!name.empty()) std::remove(name.c_str());
   }
+  if (rs.ctl.ints > 1)
+    for (int b = 1; b <= rs.nB && b <= DIMB; ++b)
+      std::remove(("tori.b" + std::to_string(b)).c_str());
 }
 
 int run(std::istream& in, std::ostream& out, std::ostream& err) {
