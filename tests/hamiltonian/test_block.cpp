@@ -474,3 +474,29 @@ TEST(BlockPrints, InspectionFilesOfARealBlock) {
 }
 
 } // namespace ruvo
+
+namespace ruvo {
+
+TEST(BlockStops, SolverFailuresStopWithTheirCodes) {
+  // a matrix with a NaN element never converges
+  BlockRun run;
+  Molecule m;
+  m.A = std::nan("");
+  try {
+    run.levels(m, 1);
+    FAIL() << "no stop";
+  } catch (const RunEnd& e) {
+    EXPECT_EQ(e.message.substr(0, 15), "Error in hdiag ");
+    EXPECT_EQ(e.message.size(), 20u);
+  }
+  m.P_y = 0.1; // the complex chain
+  try {
+    run.levels(m, 1);
+    FAIL() << "no stop";
+  } catch (const RunEnd& e) {
+    EXPECT_EQ(e.message.substr(0, 14), "Error in tql2 ");
+    EXPECT_EQ(e.message.size(), 19u);
+  }
+}
+
+} // namespace ruvo
