@@ -210,18 +210,22 @@ void devsave(RunState& rs, const SweepWork& /*sw*/, int J, int S, int F2, int B,
              const FitModel& fm, const double* dEdp) {
   Transitions& tr = rs.tr;
   if (tr.ndata <= 0) return;
-  for (int i = 1; i <= fm.nfit && i <= DIMFIT; ++i) {
-    const FitVar& fv = fm.var[i];
-    if (fv.kind <= 0) continue;
-    for (int k = 1; k <= tr.ndata; ++k) {
-      for (int end : {UP, LO}) {
-        const Slots& q = tr.qn[k][end];
-        if (q[slot::J] != J || q[slot::F] != F2 || q[slot::S] != S || q[slot::T] != T ||
-            q[slot::B] != B)
-          continue;
+  // the transition ends of this level first (cheap tests), then the fit
+  // variables for those few ends
+  const int nfit = fm.nfit < DIMFIT ? fm.nfit : DIMFIT;
+  for (int k = 1; k <= tr.ndata; ++k) {
+    for (int end : {UP, LO}) {
+      const Slots& q = tr.qn[k][end];
+      if (q[slot::J] != J || q[slot::F] != F2 || q[slot::S] != S || q[slot::T] != T ||
+          q[slot::B] != B)
+        continue;
+      LevelArray& level = tr.level(k, end);
+      for (int i = 1; i <= nfit; ++i) {
+        const FitVar& fv = fm.var[i];
+        if (fv.kind <= 0) continue;
         for (int j = 1; j <= fv.nterm && j <= DIMPLC; ++j)
           if (fv.set[j] == B && fv.par[j] >= 1 && fv.par[j] <= 32)
-            tr.level(k, end)[i] += fv.coef[j] * dEdp[fv.par[j]];
+            level[i] += fv.coef[j] * dEdp[fv.par[j]];
       }
     }
   }
