@@ -96,6 +96,13 @@ private:
   std::vector<int> failed_;
 };
 
+// Boltzmann factor exp(-E / kT) of an energy E above the lowest level (GHz);
+// at kT <= 0 (zero temperature) its limit: 1 for E <= 0, 0 above.
+double boltzmann(double E, double kT) {
+  if (kT > 0.0) return std::exp(-E / kT);
+  return E > 0.0 ? 0.0 : 1.0;
+}
+
 // One line of the predicted spectrum, its levels ordered upper first.
 struct PredictedLine {
   int S = 0, V = 0;
@@ -129,7 +136,8 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
       const LevelRef r1 = levelRef(b1, l1), r2 = levelRef(b2, l2);
       const double strength = J2 < J1 ? calir(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2)
                                       : caliq(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2);
-      if (!(strength >= ctl.limit)) continue;
+      // a pair without a valid strength (marked negative) is never listed
+      if (strength < 0.0 || !(strength >= ctl.limit)) continue;
 
       PredictedLine p;
       p.S = S;
@@ -156,8 +164,8 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
       // and the net absorption 1 - exp(-h nu / kT)
       p.strength = strength;
       p.statw = 2.0 * J2 + 1.0;
-      p.popul = std::exp(-Elower / kT);
-      p.hv = 1.0 - std::exp(-p.freq / kT);
+      p.popul = boltzmann(Elower, kT);
+      p.hv = 1.0 - boltzmann(p.freq, kT);
       p.total = strength * p.popul * p.hv * p.statw;
       take(p);
     }

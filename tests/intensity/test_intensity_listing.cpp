@@ -174,3 +174,19 @@ TEST(IntensityListing, GroupedLinesAndSplittingsOfOneBlockPairOnly) {
   // the torsional file goes with the listing
   EXPECT_FALSE(fs::exists("tori.b1"));
 }
+
+// At zero temperature only the lowest level is populated (its factor is 1,
+// never 0/0) and every absorption counts fully.
+TEST(IntensityListing, ZeroTemperatureIsTheLimitOfTheBoltzmannFactors) {
+  test::ScopedWorkDir dir("intrun_zero_temp");
+  std::string text = input("rigid_ints2");
+  text.replace(text.find("temp 10.0"), 9, "temp 0.0");
+  const std::string s = spectrum(test::runText(text).out);
+  EXPECT_EQ(s.find("NaN"), std::string::npos) << s;
+  EXPECT_NE(s.find("     7.300000   1.0000   1.0000   1.0000   1.0000   1.0000"),
+            std::string::npos)
+      << s;
+  EXPECT_NE(s.find("    14.501613   1.9921   0.0000   3.0000   0.0000   1.0000"),
+            std::string::npos)
+      << s;
+}
