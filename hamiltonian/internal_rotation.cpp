@@ -111,6 +111,7 @@ struct PhaseTable {
   std::array<double, 4 * DIMJ + 1> c{}, s{};
   int off = 0;
   void fill(double gamma, int J) {
+    if (J < 0 || J > DIMJ) stop(" ERROR: DIM 2J1 exceeded");
     off = 2 * J;
     for (int dK = -2 * J; dK <= 2 * J; ++dK) {
       c[dK + off] = std::cos(dK * gamma);
