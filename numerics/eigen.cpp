@@ -102,6 +102,53 @@ void reflect(int len, const double* wr, const double* wi, double* xr, double* xi
   }
 }
 
+// Two consecutive reflections, x := (I - v v^H)(I - w w^H) x, with w over
+// rows 0..len-1 and v over rows 0..len; gamma = v^H w.  With t = w^H x and
+// u = v^H x from one pass over x, the second coefficient is
+// v^H (x - t w) = u - t gamma, and one more pass applies both.
+void reflectPair(int len, const double* wr, const double* wi, const double* vr, const double* vi,
+                 double gRe, double gIm, double* xr, double* xi) {
+  vec2 tr = splat2(0.0), ti = tr, ur = tr, ui = tr;
+  int k = 0;
+  for (; k + 2 <= len; k += 2) {
+    const vec2 br = load2(xr + k), bi = load2(xi + k);
+    const vec2 ar = load2(wr + k), ai = load2(wi + k);
+    const vec2 cr = load2(vr + k), ci = load2(vi + k);
+    tr += ar * br + ai * bi;
+    ti += ar * bi - ai * br;
+    ur += cr * br + ci * bi;
+    ui += cr * bi - ci * br;
+  }
+  double tRe = tr[0] + tr[1], tIm = ti[0] + ti[1];
+  double uRe = ur[0] + ur[1], uIm = ui[0] + ui[1];
+  for (; k < len; ++k) {
+    tRe += wr[k] * xr[k] + wi[k] * xi[k];
+    tIm += wr[k] * xi[k] - wi[k] * xr[k];
+    uRe += vr[k] * xr[k] + vi[k] * xi[k];
+    uIm += vr[k] * xi[k] - vi[k] * xr[k];
+  }
+  uRe += vr[len] * xr[len] + vi[len] * xi[len];
+  uIm += vr[len] * xi[len] - vi[len] * xr[len];
+  // second coefficient u - t gamma
+  const double sRe = uRe - (tRe * gRe - tIm * gIm);
+  const double sIm = uIm - (tRe * gIm + tIm * gRe);
+  // x -= t w + s v
+  const vec2 vtRe = splat2(tRe), vtIm = splat2(tIm), vsRe = splat2(sRe), vsIm = splat2(sIm);
+  k = 0;
+  for (; k + 2 <= len; k += 2) {
+    const vec2 ar = load2(wr + k), ai = load2(wi + k);
+    const vec2 cr = load2(vr + k), ci = load2(vi + k);
+    store2(xr + k, load2(xr + k) - (vtRe * ar - vtIm * ai) - (vsRe * cr - vsIm * ci));
+    store2(xi + k, load2(xi + k) - (vtRe * ai + vtIm * ar) - (vsRe * ci + vsIm * cr));
+  }
+  for (; k < len; ++k) {
+    xr[k] -= (tRe * wr[k] - tIm * wi[k]) + (sRe * vr[k] - sIm * vi[k]);
+    xi[k] -= (tRe * wi[k] + tIm * wr[k]) + (sRe * vi[k] + sIm * vr[k]);
+  }
+  xr[len] -= sRe * vr[len] - sIm * vi[len];
+  xi[len] -= sRe * vi[len] + sIm * vr[len];
+}
+
 // Plane rotation of two columns of length len (what drot does with unit
 // increments): x := c x + s y, y := c y - s x.
 void rotate(int len, double* x, double* y, double c, double s) {
@@ -589,15 +636,34 @@ void htrib3(int nm, int n, const double* a, const double* tau, int m, double* zr
   // a row, is gathered once per group.
   constexpr int kGroup = 32;
   constexpr int kGather = 512;
-  double wrBuf[kGather];
+  double wrBuf[kGather], vrBuf[kGather];
+  auto reflected = [&](int i) { return at(a, nm, i, i) != 0.0; };
   for (int j0 = 0; j0 < m; j0 += kGroup) {
     const int j1 = std::min(m, j0 + kGroup);
     for (int i = 2; i < n; ++i) {
-      if (at(a, nm, i, i) == 0.0) continue; // row i was not reflected
+      if (!reflected(i)) continue;
       const double* wi = a + static_cast<long>(i) * nm;
       const double* wrow = a + i;
-      if (i <= kGather) {
+      if (i + 1 <= kGather) {
         for (int k = 0; k < i; ++k) wrBuf[k] = wrow[static_cast<long>(k) * nm];
+        if (i + 1 < n && reflected(i + 1)) {
+          // rows i and i+1 together: gamma = v^H w over rows 0..i-1
+          const double* vi = a + static_cast<long>(i + 1) * nm;
+          const double* vrow = a + i + 1;
+          double gRe = 0.0, gIm = 0.0;
+          for (int k = 0; k <= i; ++k) {
+            vrBuf[k] = vrow[static_cast<long>(k) * nm];
+            if (k < i) {
+              gRe += vrBuf[k] * wrBuf[k] + vi[k] * wi[k];
+              gIm += vrBuf[k] * wi[k] - vi[k] * wrBuf[k];
+            }
+          }
+          for (int j = j0; j < j1; ++j)
+            reflectPair(i, wrBuf, wi, vrBuf, vi, gRe, gIm, zr + static_cast<long>(j) * nm,
+                        zi + static_cast<long>(j) * nm);
+          ++i;
+          continue;
+        }
         for (int j = j0; j < j1; ++j)
           reflect(i, wrBuf, wi, zr + static_cast<long>(j) * nm, zi + static_cast<long>(j) * nm);
         continue;
