@@ -95,6 +95,14 @@ void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& fl
       if (ctl.ints > 1 && pass == 0) wrtori(rs, sw, B);
     }
 
+    // the tables of set B hold the window calmk settled on (with woods bit 4
+    // every top's states from the ground state on): index into that window
+    if (ntop >= 1)
+      for (int t = 1; t <= ntop && t <= DIMTOP; ++t) {
+        sw.blk.firstV[t] = sw.tors.firstV[t];
+        sw.blk.nV[t] = sw.tors.nV[t];
+      }
+
     // axis system of every top for this J
     if (ntop >= 1)
       for (int t = 1; t <= ntop && t <= DIMTOP; ++t)

@@ -5,12 +5,14 @@
 // different K are therefore coupled through the overlaps
 //   T(K, K', v, v') = <v, K | v', K'> = sum_m c_K(m, v) c_K'(m, v')
 // of the torsional states at the two K values.
+#include <algorithm>
 #include <cmath>
 #include <ostream>
 
 #include "driver/stop.h"
 #include "report/fortran_format.h"
 #include "torsion/torsion.h"
+
 #include "torsion/torsional_matrices.h"
 
 namespace ruvo {
@@ -175,10 +177,13 @@ void calmk(RunState& rs, SweepWork& sw, int B, ConstParamView par, ConstFlagView
       int firstV = sw.blk.firstV[t];
       int nV = sw.blk.nV[t];
       if (hasBit(woods, 4)) {
-        // every top keeps its states from the ground state on, as many as
-        // the first block computed this way spans
+        // every top keeps its states from the ground state on, up to the
+        // highest state the first block computed this way uses (its span
+        // when that block starts at the ground state; counting from state 1
+        // keeps the block's own states inside the window otherwise)
+        const int highest = firstV + nV - 1;
         firstV = 1;
-        if (tors.nVfixed[t] == 0) tors.nVfixed[t] = nV;
+        if (tors.nVfixed[t] == 0) tors.nVfixed[t] = std::min(std::max(highest, 1), DIMV);
         nV = tors.nVfixed[t];
       }
       if (firstV < 1) {

@@ -250,3 +250,54 @@ TEST(RigidWholeRuns, QuadrupoleAndSpinRotationWithDoubledF) { wholeRun("quadrupo
 TEST(RigidWholeRuns, LinearTermsBSetsAndPartners) { wholeRun("linear_terms"); }
 
 } // namespace ruvo
+
+namespace ruvo {
+namespace {
+
+// Calculated frequency of listing line `line` (the first number after the
+// quantum numbers and the species label).
+double listedFrequency(const std::string& listing, int line) {
+  std::istringstream is(listing);
+  std::string text;
+  const std::string tag = std::to_string(line) + ":";
+  while (std::getline(is, text)) {
+    const std::size_t p = text.find(tag);
+    if (p == std::string::npos || p > 4) continue;
+    std::istringstream fields(text.substr(p + tag.size() + 18));
+    std::string tok;
+    while (fields >> tok) {
+      char* end = nullptr;
+      const double v = std::strtod(tok.c_str(), &end);
+      if (end != tok.c_str() && *end == '\0') return v;
+    }
+  }
+  return std::nan("");
+}
+
+std::string oneTopExcitedState(const std::string& lines) {
+  return "excited torsional state kept from the ground state on\n\n"
+         "ntop 1 woods 37\n\n"
+         "BJ 2.7 BK 6.4 B- 0.26\nF_1 158 V1n_1 1200 rho_1 0.05 beta_1 0.35\n\n\n"
+         "/A S 0\n/E S 1\n\nV 1\n\n" + lines;
+}
+
+} // namespace
+
+// With woods bit 4 the torsional tables of a B set keep every top's states
+// from the ground state on; a block whose product states start higher must
+// index into that window, in its first block and in every later one.
+TEST(Sweep, WindowFromTheGroundStateServesEveryBlockOfTheSet) {
+  const std::string qLine = "Jup 1 K-up 1 K+up 0 Jlo 1 K-lo 0 K+lo 1 V1up 1 V1lo 1 /E\n";
+  const std::string rLine = "Jup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 V1up 1 V1lo 1 /E\n";
+  const auto alone = test::runText(oneTopExcitedState(qLine));
+  const auto after = test::runText(oneTopExcitedState(rLine + qLine));
+  ASSERT_EQ(alone.status, 0) << alone.err;
+  ASSERT_EQ(after.status, 0) << after.err;
+  EXPECT_EQ(alone.out.find("Assign error"), std::string::npos);
+  const double first = listedFrequency(alone.out, 1);  // the J = 1 block comes first
+  const double second = listedFrequency(after.out, 2); // the J = 1 block comes second
+  ASSERT_TRUE(std::isfinite(first)) << alone.out;
+  EXPECT_NEAR(first, second, 1e-9);
+}
+
+} // namespace ruvo
