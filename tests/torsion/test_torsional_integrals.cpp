@@ -215,21 +215,22 @@ TEST(TorsionalIntegrals, PrintedIntegrals) {
 }
 
 TEST(TorsionalIntegrals, GroundStateWindowOption) {
-  // woods bit 4: every top keeps its states from state 1 on, as many as the
-  // first set computed this way spans
+  // woods bit 4: every top keeps its states from state 1 on, up to the
+  // highest state of the first block computed this way (states 2..3 here,
+  // so the window is 1..3 and still holds the block's own states)
   TopSet s(1 + 4);
   s.sw->blk.firstV[1] = 2;
   s.sw->blk.nV[1] = 2;
   s.run();
   EXPECT_EQ(s.sw->tors.firstV[1], 1);
-  EXPECT_EQ(s.sw->tors.nV[1], 2);
+  EXPECT_EQ(s.sw->tors.nV[1], 3);
   EXPECT_EQ(s.sw->blk.firstV[1], 1);
   s.sw->blk.firstV[1] = 3;
   s.sw->blk.nV[1] = 1;
   s.run();
   EXPECT_EQ(s.sw->tors.firstV[1], 1);
-  EXPECT_EQ(s.sw->tors.nV[1], 2);
-  // the kept states are the two lowest ones
+  EXPECT_EQ(s.sw->tors.nV[1], 3);
+  // the kept states are the lowest ones
   std::vector<double> z(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   TorsResult res;
   std::ostringstream err;
