@@ -238,9 +238,17 @@ void calvjk(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParam
       }
   } else {
     if (ctl.eval > 3) writeMatrixFile(sw, inspectionName('h', "s", S, J), J, S);
+    // The QL iteration carries the level values through its rotations, so
+    // its rounding grows with their size: diagonalise H - c and add c back,
+    // c being the mean diagonal energy (GHz).  The eigenvectors are the same.
+    double centre = 0.0;
+    for (int r = 0; r < N; ++r) centre += sw.H[r + r * DIMTOT];
+    centre = N > 0 ? centre / N : 0.0;
+    for (int r = 0; r < N; ++r) sw.H[r + r * DIMTOT] -= centre;
     int ierr = 0;
     hdiag(DIMTOT, N, sw.H.data(), E, sw.w1.data(), ierr);
     if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
+    for (int l = 0; l < N; ++l) E[l] += centre;
     eigsrt(E, sw.H.data(), N, DIMTOT);
     if (ctl.eval > 3) writeEigenFiles(sw, J, S);
     for (int l = 0; l < N; ++l)
