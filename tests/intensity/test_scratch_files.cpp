@@ -248,3 +248,40 @@ TEST(ScratchFiles, TorsionalIntegralsRoundTrip) {
   EXPECT_EQ(rdtori(*c.rs, *c.sw, 2), ScratchRead::unreadable);
   EXPECT_NE(c.err.str().find("tori.b2 is missing, short"), std::string::npos);
 }
+
+// Block and torsional files with bytes changed at random places are read
+// without ever leaving their records: each read ends in a level, a report or
+// the not-found pause, and a level that comes back has labels from the file.
+TEST(ScratchFiles, CorruptedFilesNeverCrashTheReader) {
+  test::ScopedWorkDir dir("scratch_corrupt");
+  Fixture f;
+  std::string answers;
+  for (int i = 0; i < 400; ++i) answers += "go\n";
+  f.in.str(answers);
+  rigidBlock(*f.sw, 2, 2, 3.0, 2.0, 5.0);
+  wrvec(*f.rs, *f.sw, 2, 0, -1, 1);
+  f.sw->blk.ntop = 1;
+  f.sw->blk.nV[1] = 1;
+  f.sw->blk.firstV[1] = 1;
+  f.rs->species.nsym = 1;
+  wrtori(*f.rs, *f.sw, 1);
+  const std::string block = test::readFile("j02b1.s00"), tori = test::readFile("tori.b1");
+  std::mt19937 gen(11);
+  StoredLevel lv;
+  StoredBlock blk;
+  blk.allocate();
+  for (int trial = 0; trial < 150; ++trial) {
+    for (const std::string* original : {&block, &tori}) {
+      std::string bytes = *original;
+      std::uniform_int_distribution<std::size_t> at(0, bytes.size() - 1);
+      for (int k = 0; k < 3; ++k) bytes[at(gen)] = static_cast<char>(gen());
+      if (trial % 3 == 0) bytes.resize(at(gen));
+      test::writeFile(original == &block ? "j02b1.s00" : "tori.b1", bytes);
+    }
+    if (rdvec(*f.rs, 2, 1 + trial % 5, 0, -1, 1, lv) == ScratchRead::ok) {
+      EXPECT_EQ(lv.labels[8], 1 + trial % 5);
+    }
+    rdmat(*f.rs, 2, 0, -1, 1, blk);
+    rdtori(*f.rs, *f.sw, 1);
+  }
+}
