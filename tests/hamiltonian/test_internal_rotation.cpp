@@ -571,13 +571,23 @@ TEST(InternalRotationRuns, FourTopsStop) {
   EXPECT_EQ(r.out.find("Maximal K"), std::string::npos);
 }
 
-// With woods bit 4 the torsional tables hold states 1..n, n the span of the
-// first block; a set whose only torsional state lies above that window cannot
-// be computed and must not silently take the data of another state.
+// With woods bit 4 the torsional tables hold states 1..n from the ground
+// state on, n fixed by the first set computed: a set whose states lie above
+// that window cannot be computed and must not silently take the data of
+// another state; a first set above the ground state is covered.
 TEST(InternalRotationRuns, StatesOutsideTheComputedWindowStop) {
   std::string in = test::readFile(test::sourcePath("tests/data/tops/one_top_gamma.inp"));
   in.replace(in.find("woods 53"), 8, "woods 37");
-  in.replace(in.find("V 0 V 1"), 7, "V 1");
-  const auto r = test::runText(in);
+  std::string upper = in;
+  upper.replace(upper.find("V 0 V 1"), 7, "V 1");
+  auto r = test::runText(upper);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  std::string twoSets = in;
+  twoSets.replace(twoSets.find("V 0 V 1"), 7, "V 0\nV 2");
+  twoSets = twoSets.substr(0, twoSets.find("Jup 1 K-up")) +
+            "Jup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 /A = 6.2\n"
+            "Bup 2 Blo 2 V1up 3 V1lo 3 /A = 6.1\n\n";
+  r = test::runText(twoSets);
   EXPECT_EQ(r.err, "STOP ERROR: torsional state of a block outside the computed window\n");
 }

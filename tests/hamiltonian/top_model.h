@@ -11,6 +11,7 @@
 #include <cmath>
 #include <complex>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 #include "driver/state.h"
@@ -205,9 +206,12 @@ struct Fixture {
   std::unique_ptr<ruvo::RunState> rs = std::make_unique<ruvo::RunState>();
   std::unique_ptr<ruvo::SweepWork> sw = std::make_unique<ruvo::SweepWork>();
   std::vector<double> params = std::vector<double>(NPAR, 0.0);
+  std::ostringstream out, err; // listing and messages of the routines
   Fixture() {
     rs->allocate();
     sw->allocate();
+    rs->io.out = &out;
+    rs->io.err = &err;
   }
   ruvo::ConstParamView par() const { return {params.data()}; }
   double& p(int place) { return params[place - 1]; }
