@@ -111,7 +111,7 @@ void removeScratchFiles(const RunState& rs) {
     const std::string name = binnam(e.J, e.Sym, e.F, e.B);
     if (!name.empty()) std::remove(name.c_str());
   }
-  if (rs.ctl.ints > 1)
+  if (intensityMode(rs.ctl.ints) > 1)
     for (int b = 1; b <= rs.nB && b <= DIMB; ++b)
       std::remove(("tori.b" + std::to_string(b)).c_str());
 }

@@ -86,6 +86,10 @@ struct Controls {
 constexpr std::int32_t myand(std::int32_t a, std::int32_t b) { return a & b; }
 constexpr std::int32_t myor(std::int32_t a, std::int32_t b) { return a | b; }
 constexpr bool hasBit(std::int32_t word, std::int32_t bit) { return (word & bit) != 0; }
+// What the intensity control asks for, without its bit 16 (keep the scratch
+// files): 0 none, 1 line strengths of the listed lines, 2 predicted spectrum
+// by species, 3 predicted spectrum grouped by rotational quantum numbers.
+constexpr int intensityMode(int ints) { return ints & 15; }
 
 // ------------------------------------------------------ parameter sets
 // 77 places for each of the 5 B sets, stored set after set so that place j
@@ -177,6 +181,7 @@ struct StateTable {
 // ------------------------------------------------------------ todo list
 struct TodoEntry {
   int J = 0, Sym = 0, B = 0, F = -1, Stat = 0;
+  bool predicted = false; // added for the predicted spectrum, named by no line
 };
 inline constexpr int TODO_DERIV = 2; // Stat bit: block takes part in derivative passes
 struct TodoList {

@@ -58,7 +58,10 @@ void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& fl
     int nvv = 0;
     while (nvv < DIMVV && rs.use(nvv + 1, 1, B) != -1) ++nvv;
     if (nvv < 1) nvv = 1;
-    sw.blk.nvv = nvv;
+    // a species-0 block added for the predicted spectrum holds the rigid
+    // rotor of the set: one torsional state, whatever states the set keeps
+    // (the window of kept states below still follows the set)
+    sw.blk.nvv = te.Sym == 0 && te.predicted ? 1 : nvv;
     sw.blk.ntop = ntop;
 
     // window of one-top states kept per top
@@ -92,7 +95,7 @@ void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& fl
                setView(par::top(t, par::gamma)), setView(par::top(t, par::beta))});
       }
       calmk(rs, sw, B, setView, flags.set(B), pass);
-      if (ctl.ints > 1 && pass == 0) wrtori(rs, sw, B);
+      if (intensityMode(ctl.ints) > 1 && pass == 0) wrtori(rs, sw, B);
     }
 
     // the tables of set B hold the window calmk settled on (with woods bit 4
@@ -115,7 +118,7 @@ void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& fl
 
     // line strengths of set B once its last block is done
     const bool lastOfB = e == nTodo || rs.todo.e[e + 1].B != B;
-    if (pass == 0 && ctl.ints > 0 && lastOfB) {
+    if (pass == 0 && intensityMode(ctl.ints) > 0 && lastOfB) {
       for (int k = 1; k <= ndata; ++k)
         if (tr.qn[k][UP][slot::B] == B && tr.qn[k][LO][slot::B] == B)
           tr.inten[k] = intens(rs, sw, k, setView(par::mu_x), setView(par::mu_y),
@@ -133,14 +136,14 @@ void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& fl
   }
 
   // 5. the predicted spectrum, with the dipole components of the last set
-  if (ctl.ints > 1 && pass == 0 && nTodo >= 1) {
+  if (intensityMode(ctl.ints) > 1 && pass == 0 && nTodo >= 1) {
     const int Blast = rs.todo.e[nTodo].B;
     if (Blast >= 1 && Blast <= DIMB) {
       const double mux = par(par::mu_x, Blast), muy = par(par::mu_y, Blast),
                    muz = par(par::mu_z, Blast);
-      if (ctl.ints == 2)
+      if (intensityMode(ctl.ints) == 2)
         intall(rs, sw, mux, muy, muz, ctl.temp);
-      else if (ctl.ints == 3)
+      else if (intensityMode(ctl.ints) == 3)
         intal2(rs, sw, mux, muy, muz, ctl.temp);
     }
   }

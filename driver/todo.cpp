@@ -48,6 +48,7 @@ int addTodo(TodoList& todo, int J, int Sym, int B, int F) {
   e.B = B;
   e.F = F;
   e.Stat = 0;
+  e.predicted = false;
   return todo.n;
 }
 
@@ -85,21 +86,26 @@ void buildTodo(RunState& rs) {
 
 void extendTodoForIntensities(RunState& rs) {
   Controls& c = rs.ctl;
-  if (c.ints <= 1) return;
+  const int mode = intensityMode(c.ints);
+  if (mode <= 1) return;
   std::ostream& out = *rs.io.out;
   put(out, "(/,A)", {" Intensity Calculation Mode "});
   if (c.nzyk != 1) {
     c.nzyk = 1;
     put(out, "(A)", {" Number of iteration cylcles reset to one !"});
   }
-  // ints = 2: only the species of the internal rotation, not species 0
-  const int s0 = c.ints == 2 ? 1 : 0;
+  // ints = 2: only the species of the internal rotation, not species 0 --
+  // except for a molecule without tops, whose levels are all of species 0
+  const int s0 = mode == 2 && c.ntop > 0 ? 1 : 0;
   const int nB = rs.nB < 1 ? 1 : (rs.nB > DIMB ? DIMB : rs.nB);
   const int nsym = rs.species.nsym < 0 ? 0 : (rs.species.nsym > DIMSYM ? DIMSYM : rs.species.nsym);
   for (int B = 1; B <= nB; ++B)
     for (int J = 0; J <= rs.maxJ; ++J)
       for (int Sym = s0; Sym <= nsym; ++Sym)
-        if (findTodo(rs.todo, J, Sym, B, -1) == 0) addTodo(rs.todo, J, Sym, B, -1);
+        if (findTodo(rs.todo, J, Sym, B, -1) == 0) {
+          addTodo(rs.todo, J, Sym, B, -1);
+          rs.todo.e[static_cast<std::size_t>(rs.todo.n)].predicted = true;
+        }
 }
 
 void swptdo(TodoList& todo, int i, int j) {

@@ -139,6 +139,7 @@ TEST(TodoList, IntensityModeAddsEveryBlockUpToMaxJ) {
   // ints = 2: species from 1; the blocks of the lines are kept and not doubled
   Fixture f;
   f.rs->ctl.ints = 2;
+  f.rs->ctl.ntop = 1;
   f.rs->ctl.nzyk = 5;
   f.rs->nB = 2;
   f.rs->species.nsym = 2;
@@ -172,9 +173,20 @@ TEST(TodoList, IntensityModeAddsEveryBlockUpToMaxJ) {
                                          {1, 0, 1, -1, 0},
                                          {1, 1, 1, -1, 0}}));
 
+  // a molecule without tops has only species 0: ints = 2 lists it, so its
+  // blocks are added; bit 16 (keep the scratch files) changes nothing here
+  Fixture r;
+  r.rs->ctl.ints = 2 + 16;
+  r.line({2, 0, 1, -1}, {1, 0, 1, -1}, 0.1);
+  buildTodo(*r.rs);
+  extendTodoForIntensities(*r.rs);
+  EXPECT_EQ(r.entries(), (std::vector<E>{{2, 0, 1, -1, 2}, {1, 0, 1, -1, 2}, {0, 0, 1, -1, 0}}));
+  EXPECT_TRUE(r.at(3).predicted);
+  EXPECT_FALSE(r.at(1).predicted);
+
   // ints 0 and 1: nothing happens
   Fixture h;
-  h.rs->ctl.ints = 1;
+  h.rs->ctl.ints = 1 + 16;
   h.line({1, 0, 1, -1}, {0, 0, 1, -1});
   buildTodo(*h.rs);
   extendTodoForIntensities(*h.rs);

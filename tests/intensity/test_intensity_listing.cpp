@@ -190,3 +190,29 @@ TEST(IntensityListing, ZeroTemperatureIsTheLimitOfTheBoltzmannFactors) {
             std::string::npos)
       << s;
 }
+
+// Bit 16 only keeps the scratch files: ints 18 lists the predicted spectrum
+// like ints 2 and leaves the files in place.
+TEST(IntensityListing, KeepingTheFilesDoesNotChangeTheListing) {
+  test::ScopedWorkDir dir("intrun_keep_listing");
+  std::string text = input("rigid_ints2");
+  const test::RunResult plain = test::runText(text);
+  text.replace(text.find("ints 2"), 6, "ints 18");
+  const test::RunResult kept = test::runText(text);
+  EXPECT_EQ(kept.status, 0) << kept.err;
+  EXPECT_FALSE(spectrum(kept.out).empty());
+  EXPECT_EQ(spectrum(kept.out), spectrum(plain.out));
+  EXPECT_TRUE(fs::exists("j00b1.s00"));
+}
+
+// A set that keeps two torsional states still has one rigid-rotor state:
+// the species-0 blocks added for the grouped listing are computed with it.
+TEST(IntensityListing, RigidRotorBlocksOfASetWithTwoTorsionalStates) {
+  test::ScopedWorkDir dir("intrun_two_states");
+  std::string text = input("one_top_ints3");
+  text.replace(text.find("\nV 0\n"), 5, "\nV 0 V 1\n");
+  const test::RunResult r = test::runText(text);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("size vv"), std::string::npos);
+  EXPECT_NE(spectrum(r.out).find("rigid"), std::string::npos);
+}
