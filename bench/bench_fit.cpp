@@ -48,6 +48,20 @@ void BM_FitOneTop10Cycles(benchmark::State& state) {
 }
 BENCHMARK(BM_FitOneTop10Cycles)->Unit(benchmark::kMillisecond);
 
+// The same fit with half of the variables numerical: DJK by one-sided
+// differences as well.
+void BM_FitOneTopHalfNumerical10Cycles(benchmark::State& state) {
+  static const std::string input = [] {
+    std::string text = tenCycles("tests/data/fit/one_top_fit.inp", "nzyk 30 ntop 1 defer 1.0e-5",
+                                 "nzyk 11 ntop 1 defer 1.0e-5 convg 1.5");
+    const auto p = text.find("fit DJK");
+    if (p != std::string::npos) text.replace(p, 7, "dqu 0.1 1 DJK");
+    return text;
+  }();
+  runFit(state, input);
+}
+BENCHMARK(BM_FitOneTopHalfNumerical10Cycles)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_FitRigidRotor10Cycles(benchmark::State& state) {
   static const std::string input =
       tenCycles("tests/data/fit/rigid_distortion_fit.inp", "nzyk 20 defer 2.0e-5",
