@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <random>
 #include <sstream>
 
-#include "driver/state.h"
+#include "core/state.h"
 #include "intensity/line_strength.h"
 #include "intensity/scratch_files.h"
 
@@ -77,7 +77,7 @@ struct Setup {
 void BM_WriteBlockFile(benchmark::State& state) {
   Setup s;
   s.block(70);
-  for (auto _ : state) wrvec(*s.rs, *s.sw, 70, 1, -1, 1);
+  for (auto _ : state) writeBlockEigenvectors(*s.rs, *s.sw, 70, 1, -1, 1);
   state.SetBytesProcessed(state.iterations() * 423LL * 423 * 16);
 }
 BENCHMARK(BM_WriteBlockFile)->Unit(benchmark::kMillisecond);
@@ -85,38 +85,38 @@ BENCHMARK(BM_WriteBlockFile)->Unit(benchmark::kMillisecond);
 void BM_ReadLastLevel(benchmark::State& state) {
   Setup s;
   s.block(70);
-  wrvec(*s.rs, *s.sw, 70, 1, -1, 1);
+  writeBlockEigenvectors(*s.rs, *s.sw, 70, 1, -1, 1);
   StoredLevel lv;
-  for (auto _ : state) benchmark::DoNotOptimize(rdvec(*s.rs, 70, 423, 1, -1, 1, lv));
+  for (auto _ : state) benchmark::DoNotOptimize(readLevelEigenvector(*s.rs, 70, 423, 1, -1, 1, lv));
 }
 BENCHMARK(BM_ReadLastLevel)->Unit(benchmark::kMillisecond);
 
 void BM_ReadWholeBlock(benchmark::State& state) {
   Setup s;
   s.block(70);
-  wrvec(*s.rs, *s.sw, 70, 1, -1, 1);
+  writeBlockEigenvectors(*s.rs, *s.sw, 70, 1, -1, 1);
   StoredBlock blk;
   blk.allocate();
-  for (auto _ : state) benchmark::DoNotOptimize(rdmat(*s.rs, 70, 1, -1, 1, blk));
+  for (auto _ : state) benchmark::DoNotOptimize(readBlockEigenvectors(*s.rs, 70, 1, -1, 1, blk));
 }
 BENCHMARK(BM_ReadWholeBlock)->Unit(benchmark::kMillisecond);
 
 void BM_LineStrengthsOneTop(benchmark::State& state) {
   Setup s;
   s.block(69);
-  wrvec(*s.rs, *s.sw, 69, 1, -1, 1);
+  writeBlockEigenvectors(*s.rs, *s.sw, 69, 1, -1, 1);
   s.block(70);
-  wrvec(*s.rs, *s.sw, 70, 1, -1, 1);
+  writeBlockEigenvectors(*s.rs, *s.sw, 70, 1, -1, 1);
   StoredBlock lo, hi;
   lo.allocate();
   hi.allocate();
-  rdmat(*s.rs, 69, 1, -1, 1, lo);
-  rdmat(*s.rs, 70, 1, -1, 1, hi);
+  readBlockEigenvectors(*s.rs, 69, 1, -1, 1, lo);
+  readBlockEigenvectors(*s.rs, 70, 1, -1, 1, hi);
   const bool rBranch = state.range(0) == 1;
   for (auto _ : state) {
-    const double S = rBranch ? calir(*s.rs, s.sw->tors, 70, 69, 1, 1.0, 0.5, 0.3,
+    const double S = rBranch ? lineStrengthJPlusOne(*s.rs, s.sw->tors, 70, 69, 1, 1.0, 0.5, 0.3,
                                      levelRef(hi, 100), levelRef(lo, 50))
-                             : caliq(*s.rs, s.sw->tors, 70, 70, 1, 1.0, 0.5, 0.3,
+                             : lineStrengthSameJ(*s.rs, s.sw->tors, 70, 70, 1, 1.0, 0.5, 0.3,
                                      levelRef(hi, 100), levelRef(hi, 50));
     benchmark::DoNotOptimize(S);
   }

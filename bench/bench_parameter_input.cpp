@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/state.h"
+#include "core/state.h"
 #include "input/parameter_input.h"
 #include "input/reader.h"
 
@@ -38,7 +38,7 @@ void BM_WholeInput(benchmark::State& state) {
     rs->io.out = &out;
     rs->io.err = &err;
     ruvo::Reader reader(in, out, err);
-    benchmark::DoNotOptimize(ruvo::parinp(*rs, *fs, reader));
+    benchmark::DoNotOptimize(ruvo::readInputFile(*rs, *fs, reader));
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }

@@ -36,9 +36,9 @@ void BM_TransitionLines(benchmark::State& state) {
     std::istringstream in(text);
     std::ostringstream out, err;
     ruvo::Reader reader(in, out, err);
-    while (reader.getbuf() > 0) {
+    while (reader.nextLine() > 0) {
       std::fill(counts.begin(), counts.end(), 0);
-      reader.getln(table, values.data(), counts.data());
+      reader.readKeywordValues(table, values.data(), counts.data());
     }
     benchmark::DoNotOptimize(values.data());
   }
@@ -57,9 +57,9 @@ void BM_ParameterLinesWithSetRanges(benchmark::State& state) {
     std::istringstream in(text);
     std::ostringstream out, err;
     ruvo::Reader reader(in, out, err);
-    while (reader.getbuf() > 0) {
+    while (reader.nextLine() > 0) {
       std::fill(counts.begin(), counts.end(), 0);
-      reader.getxln(table, 5, values.data(), counts.data());
+      reader.readIndexedKeywordValues(table, 5, values.data(), counts.data());
     }
     benchmark::DoNotOptimize(values.data());
   }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/state.h"
+#include "core/state.h"
 #include "driver/sweep.h"
 #include "driver/todo.h"
 #include "hamiltonian/rotor_terms.h"
@@ -59,7 +59,7 @@ struct RigidJob {
     rs->io.out = &out;
     rs->io.err = &err;
     Reader reader(in, out, err);
-    parinp(*rs, *fs, reader);
+    readInputFile(*rs, *fs, reader);
     buildTodo(*rs);
     sortTodo(rs->todo);
   }
@@ -69,7 +69,7 @@ void BM_SweepRigidJ60(benchmark::State& state) {
   RigidJob job;
   for (auto _ : state) {
     job.out.str("");
-    calc2(*job.rs, *job.sw, job.fs->best, job.fs->flags, job.fs->model, 0);
+    calculationSweep(*job.rs, *job.sw, job.fs->best, job.fs->flags, job.fs->model, 0);
   }
   state.counters["blocks"] = job.rs->todo.n;
   state.counters["lines"] = job.rs->tr.ndata;
@@ -92,13 +92,13 @@ struct BlockMatrices {
       for (int K = -J; K <= J; ++K) sw.basis[K + J + 1].K = K;
       std::fill(sw.H.begin(), sw.H.end(), 0.0);
       const ParamSets& best = job.fs->best;
-      addrig(*job.rs, sw, J, 0, -1, best.set(1));
+      addRotorTerms(*job.rs, sw, J, 0, -1, best.set(1));
       h.emplace_back(sw.H.begin(), sw.H.begin() + std::size_t(DIMTOT) * d);
     }
   }
 };
 
-void BM_HdiagAllBlocks(benchmark::State& state) {
+void BM_RealSymmetricAllBlocks(benchmark::State& state) {
   const BlockMatrices m;
   std::vector<double> a(std::size_t(DIMTOT) * DIMTOT), d(DIMTOT), e(DIMTOT);
   for (auto _ : state) {
@@ -106,13 +106,13 @@ void BM_HdiagAllBlocks(benchmark::State& state) {
       const int n = 2 * J + 1;
       std::copy(m.h[J].begin(), m.h[J].end(), a.begin());
       int ierr = 0;
-      hdiag(DIMTOT, n, a.data(), d.data(), e.data(), ierr);
-      eigsrt(d.data(), a.data(), n, DIMTOT);
+      diagonaliseRealSymmetric(DIMTOT, n, a.data(), d.data(), e.data(), ierr);
+      sortEigenpairs(d.data(), a.data(), n, DIMTOT);
       benchmark::DoNotOptimize(d.data());
     }
   }
 }
-BENCHMARK(BM_HdiagAllBlocks)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RealSymmetricAllBlocks)->Unit(benchmark::kMillisecond);
 
 void BM_LapackDsyevAllBlocks(benchmark::State& state) {
   const BlockMatrices m;

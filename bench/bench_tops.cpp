@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/state.h"
+#include "core/state.h"
 #include "driver/sweep.h"
 #include "driver/todo.h"
 #include "hamiltonian/axis_rotation.h"
@@ -59,7 +59,7 @@ struct Molecule {
     rs->io.out = &out;
     rs->io.err = &err;
     Reader reader(in, out, err);
-    parinp(*rs, *fs, reader);
+    readInputFile(*rs, *fs, reader);
     buildTodo(*rs);
     sortTodo(rs->todo);
     sw->blk.maxJ = rs->maxJ;
@@ -72,7 +72,7 @@ void BM_SweepTwoTopsThreeStatesJ30(benchmark::State& state) {
   Molecule m(30);
   for (auto _ : state) {
     m.out.str("");
-    calc2(*m.rs, *m.sw, m.fs->best, m.fs->flags, m.fs->model, 0);
+    calculationSweep(*m.rs, *m.sw, m.fs->best, m.fs->flags, m.fs->model, 0);
   }
   state.counters["blocks"] = m.rs->todo.n;
 }
@@ -83,13 +83,13 @@ BENCHMARK(BM_SweepTwoTopsThreeStatesJ30)->Unit(benchmark::kMillisecond);
 // two-top and distortion terms.
 void BM_InternalRotationTermsJ30(benchmark::State& state) {
   Molecule m(30);
-  calc2(*m.rs, *m.sw, m.fs->best, m.fs->flags, m.fs->model, 0); // tables of set 1
+  calculationSweep(*m.rs, *m.sw, m.fs->best, m.fs->flags, m.fs->model, 0); // tables of set 1
   SweepWork& sw = *m.sw;
   const int J = 30, S = 4;
   sw.blk.ntop = 2;
   sw.blk.d = 2 * J + 1;
   sw.blk.N = sw.blk.nvv * sw.blk.d;
-  for (int t = 1; t <= 2; ++t) rotate(sw.rot[t], m.fs->best(par::top(t, par::beta), 1), J);
+  for (int t = 1; t <= 2; ++t) rotateTopAxes(sw.rot[t], m.fs->best(par::top(t, par::beta), 1), J);
   int p = 1;
   for (int i = 1; i <= sw.blk.nvv; ++i)
     for (int K = -J; K <= J; ++K, ++p) {
@@ -98,7 +98,7 @@ void BM_InternalRotationTermsJ30(benchmark::State& state) {
     }
   for (auto _ : state) {
     const ParamSets& best = m.fs->best;
-    bld2vjk(*m.rs, sw, J, S, -1, best.set(1), true);
+    addInternalRotationTerms(*m.rs, sw, J, S, -1, best.set(1), true);
     benchmark::DoNotOptimize(sw.H.data());
   }
 }

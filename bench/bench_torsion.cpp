@@ -5,7 +5,7 @@
 #include <sstream>
 #include <utility>
 
-#include "driver/state.h"
+#include "core/state.h"
 #include "hamiltonian/axis_rotation.h"
 #include "torsion/torsion.h"
 
@@ -39,44 +39,44 @@ struct TorsionCase {
       par(par::top(t, par::rho), 1) = 0.05;
     }
   }
-  void run() { calmk(*rs, *sw, 1, std::as_const(par).set(1), std::as_const(flags).set(1), 0); }
+  void run() { solveTorsionalProblems(*rs, *sw, 1, std::as_const(par).set(1), std::as_const(flags).set(1), 0); }
 };
 
 // One B set of a two-top molecule: 2 tops x 2 symmetry numbers x (2 maxJ + 1)
 // torsional problems and their overlap integrals.
-void BM_calmkTwoTops(benchmark::State& state) {
+void BM_TorsionalProblemsTwoTops(benchmark::State& state) {
   TorsionCase c(2, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 1);
   for (auto _ : state) {
     c.run();
     benchmark::DoNotOptimize(c.sw->tors.tint.data());
   }
 }
-BENCHMARK(BM_calmkTwoTops)->Args({30, 10})->Args({30, 20})->Args({70, 20})
+BENCHMARK(BM_TorsionalProblemsTwoTops)->Args({30, 10})->Args({30, 20})->Args({70, 20})
     ->Unit(benchmark::kMillisecond);
 
 // The same without overlap integrals (woods bit 1 clear): the cost of the
 // torsional problems alone.
-void BM_calmkWithoutOverlaps(benchmark::State& state) {
+void BM_TorsionalProblemsWithoutOverlaps(benchmark::State& state) {
   TorsionCase c(2, static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), 0);
   for (auto _ : state) {
     c.run();
     benchmark::DoNotOptimize(c.sw->tors.tint.data());
   }
 }
-BENCHMARK(BM_calmkWithoutOverlaps)->Args({30, 10})->Args({30, 20})
+BENCHMARK(BM_TorsionalProblemsWithoutOverlaps)->Args({30, 10})->Args({30, 20})
     ->Unit(benchmark::kMillisecond);
 
 // A sweep over J = 0..Jmax in increasing order: one recursion step per block.
-void BM_rotateIncreasingJ(benchmark::State& state) {
+void BM_AxisRotationIncreasingJ(benchmark::State& state) {
   RotationStore st;
   st.allocate();
   const int jmax = static_cast<int>(state.range(0));
   for (auto _ : state) {
     st.mark = 0;
-    for (int J = 0; J <= jmax; ++J) rotate(st, 0.83, J);
+    for (int J = 0; J <= jmax; ++J) rotateTopAxes(st, 0.83, J);
     benchmark::DoNotOptimize(st.d.data());
   }
 }
-BENCHMARK(BM_rotateIncreasingJ)->Arg(30)->Arg(70)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AxisRotationIncreasingJ)->Arg(30)->Arg(70)->Unit(benchmark::kMicrosecond);
 
 } // namespace

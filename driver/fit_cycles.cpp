@@ -9,10 +9,10 @@
 #include "driver/model.h"
 #include "driver/sweep.h"
 #include "fit/adjust.h"
-#include "fit/lmfit.h"
+#include "fit/least_squares.h"
 #include "input/parameter_print.h"
 #include "report/derived_constants.h"
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 #include "report/transition_listing.h"
 
 namespace ruvo {
@@ -23,9 +23,9 @@ namespace {
 struct TransitionModel final : FitModelFunction {
   explicit TransitionModel(RunState& r) : rs(r) {}
   double value(int i, double* dyda, double& sigma, int nfit) override {
-    return funcs(rs, i, dyda, sigma, nfit);
+    return lineResidual(rs, i, dyda, sigma, nfit);
   }
-  void savepsi(int i, double x) override { ruvo::savepsi(rs, i, x); }
+  void storeRobustWeight(int i, double x) override { ruvo::storeRobustWeight(rs, i, x); }
   RunState& rs;
 };
 
@@ -114,7 +114,7 @@ void largestChange(RunState& rs, const FitState& fs, int npar, int nB) {
     }
   if (pBest == 0) return;
   std::string valueText, changeText;
-  pra_f(fs.work(pBest, bBest), fs.change(pBest, bBest), valueText, changeText);
+  formatValueWithError(fs.work(pBest, bBest), fs.change(pBest, bBest), valueText, changeText);
   std::string name = rs.parName[pBest].substr(0, 7);
   name.resize(7, ' ');
   put(*rs.io.out, "(1X,2A,I1,4A,F8.3,A)",
@@ -177,19 +177,19 @@ void derivedReports(RunState& rs, FitState& fs, int npar, int nfit) {
   for (int b = 1; b <= rs.nB; ++b) {
     put(out, "(A,I3)", {"------------------------------------- B =", b});
     const int adjf = rs.adjfB[b];
-    adjusta(rs, fs.best.set(b), npar, adjf);
+    adjustDependentParameters(rs, fs.best.set(b), npar, adjf);
     const ConstParamView value = std::as_const(fs.best).set(b);
     const ConstParamView error = std::as_const(fs.change).set(b);
-    prrrp(rs, value, error, fs.cov.data(), fs.model, nfit, b);
+    printRotationalConstants(rs, value, error, fs.cov.data(), fs.model, nfit, b);
     if (ntop > 0) {
-      prirp(rs, value, error, DEG_PER_RAD, adjf);
-      prpot(rs, value, error, GHZ_TO_KJ, GHZ_TO_KCAL, GHZ_TO_CM);
+      printTopGeometry(rs, value, error, DEG_PER_RAD, adjf);
+      printPotentialConstants(rs, value, error, GHZ_TO_KJ, GHZ_TO_KCAL, GHZ_TO_CM);
     }
     if (ntop > 1) {
       // With several tops F follows from the F matrix; an F that does not
       // agree with it is flagged.
       const double f1 = fs.best(par::top(1, par::F), b);
-      adjusta(rs, fs.best.set(b), npar, myor(adjf, 1));
+      adjustDependentParameters(rs, fs.best.set(b), npar, myor(adjf, 1));
       if (fs.best(par::top(1, par::F), b) != f1)
         put(out, "(A,/,20X,A)",
             {"**** Warning **** : F values not consistent ",
@@ -242,20 +242,20 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
       rs.cyclePrint = hasBit(ctl.xprint, 8) ? 1 : 0;
     }
     if (conv > 1 && hasBit(ctl.xprint, 2)) rs.cyclePrint = 1;
-    if (hasBit(ctl.aprint, 64) && rs.cyclePrint) prpar(rs, fs.best);
+    if (hasBit(ctl.aprint, 64) && rs.cyclePrint) printRhoAndEffectiveConstants(rs, fs.best);
     // intensities once the fit has settled (or in a pure calculation)
     if (ctl.nzyk == 1 || conv == 2) ctl.ints = savedInts;
 
-    calc1(rs, sw, fs.work, fs.flags, fs.model, 0);
+    sweepWithDerivatives(rs, sw, fs.work, fs.flags, fs.model, 0);
     if (ctl.nzyk == 1) {
-      funpr(rs, fs.stats);
+      printTransitionListing(rs, fs.stats);
       if (nfit > 0) deviationSummary(rs, fs, nfit);
       return;
     }
 
     // Evaluation of the working set and the convergence counter.
     status = FIT_START;
-    lmfit(model, rs.tr.ndata, npar, nB, DIMFIT, nfit, fs.model, fs.flags, fs, fs.best, fs.work,
+    dampedLeastSquaresStep(model, rs.tr.ndata, npar, nB, DIMFIT, nfit, fs.model, fs.flags, fs, fs.best, fs.work,
           fs.change, fc, variance, bestVar, fs.stepw, status, 0, ctl.lambda, out);
     const double ratio = variance / bestVar;
     const double t = ctl.convg;
@@ -278,28 +278,28 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     if (cycle == 1) {
       if ((hasBit(ctl.aprint, 16) && rs.cyclePrint) || hasBit(ctl.aprint, 8)) {
         out << '\n';
-        funpr(rs, fs.stats);
+        printTransitionListing(rs, fs.stats);
         listed = true;
       }
     } else {
       if (rs.cyclePrint) {
         put(out, "(/,15X,A,5X,A)", {"Parameters", "Change"});
-        pra(rs, fs.work, fs.change, fs.flags, myand(ctl.aprint, 7), 1, 0);
+        printParameters(rs, fs.work, fs.change, fs.flags, myand(ctl.aprint, 7), 1, 0);
       }
       largestChange(rs, fs, npar, nB);
       if (hasBit(ctl.aprint, 16) && rs.cyclePrint) {
         out << '\n';
-        funpr(rs, fs.stats);
+        printTransitionListing(rs, fs.stats);
         listed = true;
       }
     }
 
     // Derivatives, needed when this point becomes the accepted one.
     if (variance < bestVar || ctl.dfreq > 1 || derivMode == 3) {
-      calc1(rs, sw, fs.work, fs.flags, fs.model, derivMode);
+      sweepWithDerivatives(rs, sw, fs.work, fs.flags, fs.model, derivMode);
       if (ctl.dfreq != 0) {
         put(rs.io.dfreqFile, "(/,A,i5)", {" Iteration", cycle});
-        prderiv(rs, fs.model, nfit);
+        writeFrequencyDerivatives(rs, fs.model, nfit);
       }
       if (derivMode == 3) derivMode = 2;
     }
@@ -310,10 +310,10 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     if (cycle == ctl.nzyk) status = FIT_LASTCYCLE;
     if (g_interrupted == 1) status = FIT_INTERRUPTED;
     if (ctl.lambda > 1000.0) status = FIT_DAMPED_OUT;
-    lmfit(model, rs.tr.ndata, npar, nB, DIMFIT, nfit, fs.model, fs.flags, fs, fs.best, fs.work,
+    dampedLeastSquaresStep(model, rs.tr.ndata, npar, nB, DIMFIT, nfit, fs.model, fs.flags, fs, fs.best, fs.work,
           fs.change, fc, variance, bestVar, fs.stepw, status, 0, ctl.lambda, out);
     if (status >= 0)
-      for (int b = 1; b <= nB; ++b) adjusta(rs, fs.work.set(b), npar, rs.adjfB[b]);
+      for (int b = 1; b <= nB; ++b) adjustDependentParameters(rs, fs.work.set(b), npar, rs.adjfB[b]);
 
     // condition number of the normal matrix
     double cond = 0.0;
@@ -343,7 +343,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
   if (conv == 0 || ctl.ints != savedInts || variance > bestVar || noCycle) {
     ctl.ints = savedInts;
     out << "\n Recalculation of the spectrum\n";
-    calc2(rs, sw, fs.best, fs.flags, fs.model, 0);
+    calculationSweep(rs, sw, fs.best, fs.flags, fs.model, 0);
     listed = false;
   }
   // The errors of the fitted combinations are left in the working set by
@@ -353,7 +353,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
   --cycle;
   put(out, "(A,/,A,I3,/)",
       {"##########################################################", "  End at Cycle ", cycle});
-  if (!listed) funpr(rs, fs.stats);
+  if (!listed) printTransitionListing(rs, fs.stats);
 
   // 4. Deviation summary.
   if (nfit > 0) deviationSummary(rs, fs, nfit);
@@ -366,7 +366,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     if (ctl.svderr != 0) out << " Errors may be wrong!  set 'svderr' to 0 recommended\n";
   }
   put(out, "(/,12X,A)", {"Parameters  and  Errors"});
-  pra(rs, fs.best, fs.change, fs.flags, std::min(myand(ctl.aprint, 7) + 1, 5), 1, 0);
+  printParameters(rs, fs.best, fs.change, fs.flags, std::min(myand(ctl.aprint, 7) + 1, 5), 1, 0);
   put(out, "(/,A,F15.6,A,/)", {" Standard Deviation", 1000.0 * std::sqrt(bestVar), " MHz"});
   derivedReports(rs, fs, npar, nfit);
   correlationReport(rs, fs, nfit);

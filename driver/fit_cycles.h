@@ -1,7 +1,7 @@
 // The fit cycles and the fit summary.
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -12,7 +12,7 @@ namespace {
 bool validLine(const Transitions& tr, int i) { return i >= 1 && i <= tr.ndata; }
 } // namespace
 
-double funcs(RunState& rs, int i, double* dyda, double& sigma, int nfit) {
+double lineResidual(RunState& rs, int i, double* dyda, double& sigma, int nfit) {
   Transitions& tr = rs.tr;
   if (nfit > DIMFIT) nfit = DIMFIT;
   for (int n = 1; n <= nfit; ++n) dyda[n] = 0.0;
@@ -65,7 +65,7 @@ double funcs(RunState& rs, int i, double* dyda, double& sigma, int nfit) {
   return y;
 }
 
-void savepsi(RunState& rs, int i, double x) {
+void storeRobustWeight(RunState& rs, int i, double x) {
   if (validLine(rs.tr, i)) rs.tr.psi[i] = x;
 }
 

@@ -1,14 +1,14 @@
 // The fit model function: residual, uncertainty and derivatives of a line.
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
 // For line i: returns the residual y (observed minus calculated), fills
 // dyda[1..nfit] and sigma.
-double funcs(RunState& rs, int i, double* dyda, double& sigma, int nfit);
+double lineResidual(RunState& rs, int i, double* dyda, double& sigma, int nfit);
 // Store one value per line (the fit's robust weight).
-void savepsi(RunState& rs, int i, double x);
+void storeRobustWeight(RunState& rs, int i, double x);
 
 } // namespace ruvo

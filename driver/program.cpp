@@ -14,13 +14,13 @@
 #include <unistd.h>
 
 #include "driver/fit_cycles.h"
-#include "driver/state.h"
-#include "driver/stop.h"
+#include "core/state.h"
+#include "core/stop.h"
 #include "driver/todo.h"
 #include "input/parameter_input.h"
 #include "input/reader.h"
 #include "intensity/scratch_files.h"
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 #include "report/latex_table.h"
 
 namespace ruvo {
@@ -43,7 +43,7 @@ void writeAll(int fd, const char* p, std::size_t n) {
 
 } // namespace
 
-extern "C" void sig_func(int signo) {
+extern "C" void onConsoleInterrupt(int signo) {
   const int savedErrno = errno;
   g_interrupted = 1;
   // free-format record " Signal no." followed by the number in 11 columns,
@@ -67,15 +67,15 @@ extern "C" void sig_func(int signo) {
   errno = savedErrno;
 }
 
-void mysignal() {
+void installInterruptHandler() {
   struct sigaction sa {};
-  sa.sa_handler = sig_func;
+  sa.sa_handler = onConsoleInterrupt;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART; // reading the input goes on after an interrupt
   sigaction(SIGINT, &sa, nullptr);
 }
 
-void mydate(std::ostream& os) {
+void writeLocalDate(std::ostream& os) {
   const std::time_t now = std::time(nullptr);
   if (now == static_cast<std::time_t>(-1)) return;
   std::tm local{};
@@ -96,7 +96,7 @@ void banner(std::ostream& out) {
   put(out, "(A)", {" ruvo, rotational spectra of molecules with up to three internal rotors"});
   put(out, "(A)", {""});
   put(out, "(A,$)", {" Calculation date and time: "});
-  mydate(out);
+  writeLocalDate(out);
   out << '\n';
   putFree(out, {"Modified version to include Dc3- and Dc3K"});
   put(out, "(/,A)", {" Type help now for the list of parameters : "});
@@ -108,7 +108,7 @@ void banner(std::ostream& out) {
 void removeScratchFiles(const RunState& rs) {
   for (int i = 1; i <= rs.todo.n; ++i) {
     const TodoEntry& e = rs.todo.e[static_cast<std::size_t>(i)];
-    const std::string name = binnam(e.J, e.Sym, e.F, e.B);
+    const std::string name = blockFileName(e.J, e.Sym, e.F, e.B);
     if (!name.empty()) std::remove(name.c_str());
   }
   if (intensityMode(rs.ctl.ints) > 1)
@@ -129,15 +129,15 @@ int run(std::istream& in, std::ostream& out, std::ostream& err) {
   rs->io.err = &err;
   g_interrupted = 0;
 
-  mysignal();
+  installInterruptHandler();
   banner(out);
 
   Reader reader(in, out, err);
-  if (!parinp(*rs, *fs, reader)) { // help: the names are listed
+  if (!readInputFile(*rs, *fs, reader)) { // help: the names are listed
     out.flush();
     return 0;
   }
-  mysignal();
+  installInterruptHandler();
 
   buildTodo(*rs);
   extendTodoForIntensities(*rs);
@@ -150,7 +150,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err) {
   fitCycles(*rs, *fs, *sw);
 
   put(out, "(A)", {""});
-  if (hasBit(rs->ctl.aprint, 256)) ltxpr(*rs);
+  if (hasBit(rs->ctl.aprint, 256)) printLatexTable(*rs);
   if (!hasBit(rs->ctl.ints, 16)) removeScratchFiles(*rs);
   out.flush();
   return 0;

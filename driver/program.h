@@ -10,15 +10,15 @@ namespace ruvo {
 // input errors or an ended pause.
 int runProgram(std::istream& in, std::ostream& out, std::ostream& err);
 
-// Install sig_func as the handler of the console interrupt (Ctrl-C).
-void mysignal();
+// Install onConsoleInterrupt as the handler of the console interrupt (Ctrl-C).
+void installInterruptHandler();
 // The console-interrupt handler: sets g_interrupted and writes the free-format
 // record " Signal no." + signo and the line "Control-C: premature termiation
 // of ruvo, finishing..." to standard error, and that line to standard
 // output.  Uses only async-signal-safe calls.
-extern "C" void sig_func(int signo);
+extern "C" void onConsoleInterrupt(int signo);
 // Complete the current listing line with the local date and time
 // ("2026-12-08 15:20:33"); writes nothing when the clock cannot be read.
-void mydate(std::ostream& os);
+void writeLocalDate(std::ostream& os);
 
 } // namespace ruvo

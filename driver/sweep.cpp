@@ -5,19 +5,19 @@
 #include <algorithm>
 #include <cmath>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "fit/adjust.h"
 #include "hamiltonian/axis_rotation.h"
 #include "hamiltonian/block.h"
 #include "intensity/intensity_listing.h"
 #include "intensity/line_strength.h"
 #include "intensity/scratch_files.h"
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 #include "torsion/torsion.h"
 
 namespace ruvo {
 
-void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
+void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
            const FitModel& fm, int pass) {
   Transitions& tr = rs.tr;
   Controls& ctl = rs.ctl;
@@ -84,7 +84,7 @@ void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& fl
       sw.lastB = B;
       for (int t = 1; t <= DIMTOP; ++t) sw.rot[t].mark = 0;
       for (int p = 1; p <= NPAR; ++p) setB[p - 1] = par(p, B);
-      adjusta(rs, ParamView{setB.data()}, fm.npar, sw.blk.adjf);
+      adjustDependentParameters(rs, ParamView{setB.data()}, fm.npar, sw.blk.adjf);
       if (hasBit(ctl.aprint, 64) && rs.detailPrint != 0) {
         put(out, "(2(A,I3))", {"Parameter for B=", B, "   deriv.=", pass});
         put(out, "(A,3F18.9)",
@@ -94,11 +94,11 @@ void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& fl
               {"rho gamma beta", setView(par::top(t, par::rho)),
                setView(par::top(t, par::gamma)), setView(par::top(t, par::beta))});
       }
-      calmk(rs, sw, B, setView, flags.set(B), pass);
-      if (intensityMode(ctl.ints) > 1 && pass == 0) wrtori(rs, sw, B);
+      solveTorsionalProblems(rs, sw, B, setView, flags.set(B), pass);
+      if (intensityMode(ctl.ints) > 1 && pass == 0) writeTorsionalIntegrals(rs, sw, B);
     }
 
-    // the tables of set B hold the window calmk settled on (with woods bit 4
+    // the tables of set B hold the window solveTorsionalProblems settled on (with woods bit 4
     // every top's states from the ground state on): index into that window
     if (ntop >= 1)
       for (int t = 1; t <= ntop && t <= DIMTOP; ++t) {
@@ -109,19 +109,21 @@ void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& fl
     // axis system of every top for this J
     if (ntop >= 1)
       for (int t = 1; t <= ntop && t <= DIMTOP; ++t)
-        rotate(sw.rot[t], setView(par::top(t, par::beta)), te.J);
+        rotateTopAxes(sw.rot[t], setView(par::top(t, par::beta)), te.J);
 
     // species 0: a block without internal rotation
     if (te.Sym == 0) sw.blk.ntop = 0;
 
-    calvjk(rs, sw, te.J, te.Sym, te.F, B, setView, flags.set(B), fm, pass);
+    solveBlock(rs, sw, te.J, te.Sym, te.F, B, setView, flags.set(B), fm, pass);
+    // the block's eigenvectors go to its scratch file for the line strengths
+    if (ctl.ints > 0 && pass == 0) writeBlockEigenvectors(rs, sw, te.J, te.Sym, te.F, B);
 
     // line strengths of set B once its last block is done
     const bool lastOfB = e == nTodo || rs.todo.e[e + 1].B != B;
     if (pass == 0 && intensityMode(ctl.ints) > 0 && lastOfB) {
       for (int k = 1; k <= ndata; ++k)
         if (tr.qn[k][UP][slot::B] == B && tr.qn[k][LO][slot::B] == B)
-          tr.inten[k] = intens(rs, sw, k, setView(par::mu_x), setView(par::mu_y),
+          tr.inten[k] = lineStrength(rs, sw, k, setView(par::mu_x), setView(par::mu_y),
                                setView(par::mu_z));
     }
     sw.blk.ntop = ntop;
@@ -142,14 +144,14 @@ void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& fl
       const double mux = par(par::mu_x, Blast), muy = par(par::mu_y, Blast),
                    muz = par(par::mu_z, Blast);
       if (intensityMode(ctl.ints) == 2)
-        intall(rs, sw, mux, muy, muz, ctl.temp);
+        printPredictedSpectrum(rs, sw, mux, muy, muz, ctl.temp);
       else if (intensityMode(ctl.ints) == 3)
-        intal2(rs, sw, mux, muy, muz, ctl.temp);
+        printGroupedSpectrum(rs, sw, mux, muy, muz, ctl.temp);
     }
   }
 }
 
-void calc1(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
+void sweepWithDerivatives(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
            const FitModel& fm, int mode) {
   Transitions& tr = rs.tr;
   const int ndata = tr.ndata;
@@ -161,7 +163,7 @@ void calc1(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& fl
       tr.eLo[k].fill(0.0);
     }
     rs.detailPrint = rs.cyclePrint != 0 ? 1 : 0;
-    calc2(rs, sw, par, flags, fm, 0);
+    calculationSweep(rs, sw, par, flags, fm, 0);
     for (int k = 1; k <= ndata; ++k) {
       sw.baseUp[k] = tr.eUp[k][0];
       sw.baseLo[k] = tr.eLo[k][0];
@@ -200,7 +202,7 @@ void calc1(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& fl
         if (fv.par[j] < 1 || fv.par[j] > NPAR || fv.set[j] < 1 || fv.set[j] > DIMB) continue;
         shifted(fv.par[j], fv.set[j]) += step * fv.coef[j];
       }
-      calc2(rs, sw, shifted, noFlags, fm, n);
+      calculationSweep(rs, sw, shifted, noFlags, fm, n);
     };
 
     shiftedSweep(h);

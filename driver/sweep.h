@@ -1,19 +1,19 @@
 // The calculation sweep: one parameter set -> energies of every transition.
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
 // One sweep over the todo list.  pass 0: values (and analytic derivatives);
 // pass n: numerical-derivative sweep of fit variable n.  The dependent
-// parameters of each set are recomputed (adjusta) on a copy; `par` itself
+// parameters of each set are recomputed (adjustDependentParameters) on a copy; `par` itself
 // is not changed.
-void calc2(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
+void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
            const FitModel& fm, int pass);
 // mode 0: values; 1: add numerical derivatives (one-sided for dqu, two-sided
 // for dqx); 2, 3: every numerical derivative two-sided.
-void calc1(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
+void sweepWithDerivatives(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
            const FitModel& fm, int mode);
 // The signs of the numerical-derivative steps live in sw.stepSign and are
 // kept for the whole run (the same SweepWork serves every sweep of a run).

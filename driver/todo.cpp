@@ -2,8 +2,8 @@
 
 #include <ostream>
 
-#include "driver/stop.h"
-#include "report/fortran_format.h"
+#include "core/stop.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -108,7 +108,7 @@ void extendTodoForIntensities(RunState& rs) {
         }
 }
 
-void swptdo(TodoList& todo, int i, int j) {
+void swapTodoEntries(TodoList& todo, int i, int j) {
   std::swap(todo.e[static_cast<std::size_t>(i)], todo.e[static_cast<std::size_t>(j)]);
 }
 
@@ -123,7 +123,7 @@ void sortTodo(TodoList& todo) {
       swapped = false;
       for (int i = 1; i < n; ++i)
         if (outOfOrder(at(i), at(i + 1))) {
-          swptdo(todo, i, i + 1);
+          swapTodoEntries(todo, i, i + 1);
           swapped = true;
         }
     }

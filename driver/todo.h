@@ -3,7 +3,7 @@
 // Entries are numbered 1..rs.todo.n (element 0 unused).
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
@@ -22,7 +22,7 @@ void buildTodo(RunState& rs);
 void extendTodoForIntensities(RunState& rs);
 
 // Swap all five fields of entries i and j.
-void swptdo(TodoList& todo, int i, int j);
+void swapTodoEntries(TodoList& todo, int i, int j);
 // Stable order by B set, then J, then species (2F is no key).
 void sortTodo(TodoList& todo);
 

@@ -14,9 +14,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "driver/stop.h"
-#include "fit/lmfit.h"
-#include "report/fortran_format.h"
+#include "core/stop.h"
+#include "fit/least_squares.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -32,7 +32,7 @@ double clampedAcos(double x) { return std::acos(std::clamp(x, -1.0, 1.0)); }
 
 } // namespace
 
-void recalf(double rho, double beta, double gamma, double Bx, double By, double Bz,
+void oneTopAxisFromRho(double rho, double beta, double gamma, double Bx, double By, double Bz,
             double& F0, double& lx, double& ly, double& lz) {
   if (rho == 0.0) stop("ERROR: rho (or F0) can not be zero");
   // components of the rho vector in the principal axes
@@ -57,18 +57,18 @@ void symInverse3(int n, const double a[3][3], double inv[3][3]) {
   double v[9] = {}, eig[3] = {}, w[9] = {};
   for (int c = 0; c < n; ++c)
     for (int r = 0; r < n; ++r) v[r + 3 * c] = a[r][c];
-  svdsydc(3, n, v, eig);
-  svdsyinv(3, n, v, eig, w);
+  diagonaliseNormalMatrix(3, n, v, eig);
+  pseudoInverse(3, n, v, eig, w);
   for (int c = 0; c < n; ++c)
     for (int r = 0; r < n; ++r) inv[r][c] = w[r + 3 * c];
 }
 
-void recaff(int ntop, const TopVec& rho, const TopVec& beta, const TopVec& gamma, double Bx,
+void topAxesFromRho(int ntop, const TopVec& rho, const TopVec& beta, const TopVec& gamma, double Bx,
             double By, double Bz, bool noCoupling, TopVec& F0, AxisDirs& lambda,
             double finv[3][3]) {
   if (ntop > DIMTOP) stop(" Dimension Error in recaff !");
   for (int t = 1; t <= ntop; ++t)
-    recalf(rho[t], beta[t], gamma[t], Bx, By, Bz, F0[t], lambda[t][0], lambda[t][1],
+    oneTopAxisFromRho(rho[t], beta[t], gamma[t], Bx, By, Bz, F0[t], lambda[t][0], lambda[t][1],
            lambda[t][2]);
   // the F matrix in units of 1/GHz
   double m[3][3] = {};
@@ -87,7 +87,7 @@ void recaff(int ntop, const TopVec& rho, const TopVec& beta, const TopVec& gamma
   symInverse3(std::max(ntop, 0), m, finv);
 }
 
-double recrho(double F0, double beta, double gamma, double Bx, double By, double Bz) {
+double rhoFromF0(double F0, double beta, double gamma, double Bx, double By, double Bz) {
   if (F0 == 0.0) stop("ERROR in recrho: F0 = 0");
   const double ux = ratio(F0 * std::cos(gamma) * std::sin(beta), Bx);
   const double uy = ratio(F0 * std::sin(gamma) * std::sin(beta), By);
@@ -95,7 +95,7 @@ double recrho(double F0, double beta, double gamma, double Bx, double By, double
   return 1.0 / std::sqrt(ux * ux + uy * uy + uz * uz);
 }
 
-void reclg(double epsil, double delta, double Bx, double By, double Bz, double& beta,
+void anglesFromEpsilonDelta(double epsil, double delta, double Bx, double By, double Bz, double& beta,
            double& gamma) {
   // rho_g is proportional to lambda_g Bg
   const double tx = std::cos(epsil) * std::sin(delta) * Bx;
@@ -108,7 +108,7 @@ void reclg(double epsil, double delta, double Bx, double By, double Bz, double& 
   gamma = (ty < 0.0 ? -1.0 : 1.0) * std::acos(c);
 }
 
-void adjusta(RunState& rs, ParamView set, int /*npar*/, int adjf) {
+void adjustDependentParameters(RunState& rs, ParamView set, int /*npar*/, int adjf) {
   const int ntop = rs.ctl.ntop;
   if (ntop > DIMTOP) stop(" Dimension Error in recaff !");
   const bool print = hasBit(rs.ctl.aprint, 64) && rs.detailPrint != 0;
@@ -123,7 +123,7 @@ void adjusta(RunState& rs, ParamView set, int /*npar*/, int adjf) {
     double& g = set(par::top(t, par::gamma));
     if (hasBit(adjf, 16)) {
       double nb = 0.0, ng = 0.0;
-      reclg(set(par::top(t, par::epsil)), set(par::top(t, par::delta)), Bx, By, Bz, nb, ng);
+      anglesFromEpsilonDelta(set(par::top(t, par::epsil)), set(par::top(t, par::delta)), Bx, By, Bz, nb, ng);
       if (print)
         put(out, "(2(A,F12.6))",
             {" adjusting beta  from", b, " to", nb, " adjusting gamma from", g, " to", ng});
@@ -135,7 +135,7 @@ void adjusta(RunState& rs, ParamView set, int /*npar*/, int adjf) {
     g = std::fmod(g, kTwoPi);
     double& r = set(par::top(t, par::rho));
     if (hasBit(adjf, 8)) {
-      const double nr = recrho(set(par::top(t, par::F0)), b, g, Bx, By, Bz);
+      const double nr = rhoFromF0(set(par::top(t, par::F0)), b, g, Bx, By, Bz);
       if (print) put(out, "(2(A,F12.6))", {" adjusting rho from", r, " to", nr});
       r = nr;
     }
@@ -147,7 +147,7 @@ void adjusta(RunState& rs, ParamView set, int /*npar*/, int adjf) {
   TopVec F0{};
   AxisDirs lambda{};
   double finv[3][3];
-  recaff(ntop, rho, beta, gamma, Bx, By, Bz, hasBit(adjf, 4), F0, lambda, finv);
+  topAxesFromRho(ntop, rho, beta, gamma, Bx, By, Bz, hasBit(adjf, 4), F0, lambda, finv);
 
   for (int t = 1; t <= ntop; ++t) {
     if (hasBit(adjf, 1)) set(par::top(t, par::F)) = finv[t - 1][t - 1];

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "driver/program.h"
-#include "driver/stop.h"
+#include "core/stop.h"
 
 namespace {
 

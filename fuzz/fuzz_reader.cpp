@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "input/reader.h"
 
 namespace {
@@ -28,52 +28,52 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ruvo::NameTable table{kNames, kNameCount, 7};
   try {
     for (int lines = 0; lines < 100000; ++lines) {
-      const int n = reader.getbuf();
+      const int n = reader.nextLine();
       if (n < 0 || reader.atEof()) break;
       const std::string_view line = reader.line();
       const unsigned choice = line.empty() ? 0u : static_cast<unsigned char>(line[0]) % 6u;
       switch (choice) {
       case 0: {
         std::string tok;
-        while (reader.getc(tok)) {
+        while (reader.readWord(tok)) {
         }
         break;
       }
       case 1: {
         double v = 1.0;
-        while (!reader.getend()) {
-          const int mark = reader.s_mark();
-          if (reader.getd(v) <= 0 && reader.s_mark() == mark) {
+        while (!reader.atLineEnd()) {
+          const int mark = reader.scanPosition();
+          if (reader.readReal(v) <= 0 && reader.scanPosition() == mark) {
             std::string tok;
-            reader.getc(tok);
+            reader.readWord(tok);
           }
         }
         break;
       }
       case 2: {
         int v = 1;
-        while (!reader.getend()) {
-          const int mark = reader.s_mark();
-          if (reader.geti(v) <= 0 && reader.s_mark() == mark) {
+        while (!reader.atLineEnd()) {
+          const int mark = reader.scanPosition();
+          if (reader.readInteger(v) <= 0 && reader.scanPosition() == mark) {
             std::string tok;
-            reader.getc(tok);
+            reader.readWord(tok);
           }
         }
         break;
       }
       case 3:
-        reader.getln(table, values.data(), counts.data());
+        reader.readKeywordValues(table, values.data(), counts.data());
         break;
       case 4:
-        reader.getxln(table, kSets, values.data(), counts.data());
+        reader.readIndexedKeywordValues(table, kSets, values.data(), counts.data());
         break;
       default: {
         std::string tok;
-        reader.getc(tok, 3);
-        const int mark = reader.s_mark();
-        reader.writebuf(out);
-        reader.g_mark(mark);
-        reader.getln(table, values.data(), counts.data());
+        reader.readWord(tok, 3);
+        const int mark = reader.scanPosition();
+        reader.echoRestOfLine(out);
+        reader.setScanPosition(mark);
+        reader.readKeywordValues(table, values.data(), counts.data());
         break;
       }
       }

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 
 namespace ruvo {
 
@@ -61,7 +61,7 @@ void clearStore(RotationStore& s) {
 
 } // namespace
 
-void rotat1(RotationStore& store, double beta, int Jp) {
+void rotationMatricesNextJ(RotationStore& store, double beta, int Jp) {
   if (Jp < 0 || Jp > DIMJ) return; // nothing meaningful to compute
   const RankOne r1 = rankOne(beta);
   if (Jp == 0) {
@@ -117,18 +117,18 @@ void rotat1(RotationStore& store, double beta, int Jp) {
   }
 }
 
-void rotate(RotationStore& store, double beta, int J) {
+void rotateTopAxes(RotationStore& store, double beta, int J) {
   if (J < 0) return;
   if (J > DIMJ) stop(" ERROR: DIM 2J1 exceeded");
   if (J <= 1) {
-    rotat1(store, beta, J);
+    rotationMatricesNextJ(store, beta, J);
   } else if (J == store.mark) {
     return;
   } else if (J < store.mark) {
     // the store no longer holds the lower J: start again from J = 1
-    for (int Jp = 1; Jp <= J; ++Jp) rotat1(store, beta, Jp);
+    for (int Jp = 1; Jp <= J; ++Jp) rotationMatricesNextJ(store, beta, Jp);
   } else {
-    for (int Jp = store.mark + 1; Jp <= J; ++Jp) rotat1(store, beta, Jp);
+    for (int Jp = store.mark + 1; Jp <= J; ++Jp) rotationMatricesNextJ(store, beta, Jp);
   }
   store.mark = J;
 }

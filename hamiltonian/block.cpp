@@ -6,13 +6,12 @@
 #include <fstream>
 #include <string>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "hamiltonian/internal_rotation.h"
 #include "hamiltonian/level_assignment.h"
 #include "hamiltonian/rotor_terms.h"
-#include "intensity/scratch_files.h"
 #include "numerics/eigen.h"
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -123,7 +122,7 @@ void writeEigenFiles(const SweepWork& sw, int J, int S) {
 
 } // namespace
 
-void calvjk(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
+void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
             ConstFlagView flags, const FitModel& fm, int pass) {
   std::ostream& out = *rs.io.out;
   BlockState& blk = sw.blk;
@@ -197,12 +196,12 @@ void calvjk(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParam
 
   // 8. internal rotation
   if (S != 0)
-    bld2vjk(rs, sw, J, S, F2, par, complexBlock);
+    addInternalRotationTerms(rs, sw, J, S, F2, par, complexBlock);
   else if (nvv > 1)
     stop(" size vv > 1 for rigid rotor!");
 
   // 9. rotor terms
-  addrig(rs, sw, J, S, F2, par);
+  addRotorTerms(rs, sw, J, S, F2, par);
 
   // 10. the packed matrix as it goes to the solver
   if (hasBit(ctl.aprint, 65536)) {
@@ -228,7 +227,7 @@ void calvjk(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParam
     tql2(DIMTOT, N, E, sw.w1.data(), sw.Zr.data(), ierr);
     if (ierr != 0) stop("Error in tql2 " + fmtI(ierr, 5));
     htrib3(DIMTOT, N, sw.H.data(), sw.tau.data(), N, sw.Zr.data(), sw.Zi.data());
-    heigsrt(E, sw.Zr.data(), sw.Zi.data(), N, DIMTOT);
+    sortHermitianEigenpairs(E, sw.Zr.data(), sw.Zi.data(), N, DIMTOT);
     // |z| with the sign of Re z + Im z (a sum of -0 counts as negative)
     for (int l = 0; l < N; ++l)
       for (int r = 0; r < N; ++r) {
@@ -246,10 +245,10 @@ void calvjk(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParam
     centre = N > 0 ? centre / N : 0.0;
     for (int r = 0; r < N; ++r) sw.H[r + r * DIMTOT] -= centre;
     int ierr = 0;
-    hdiag(DIMTOT, N, sw.H.data(), E, sw.w1.data(), ierr);
+    diagonaliseRealSymmetric(DIMTOT, N, sw.H.data(), E, sw.w1.data(), ierr);
     if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
     for (int l = 0; l < N; ++l) E[l] += centre;
-    eigsrt(E, sw.H.data(), N, DIMTOT);
+    sortEigenpairs(E, sw.H.data(), N, DIMTOT);
     if (ctl.eval > 3) writeEigenFiles(sw, J, S);
     for (int l = 0; l < N; ++l)
       for (int r = 0; r < N; ++r) {
@@ -278,13 +277,10 @@ void calvjk(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParam
   }
 
   // 13. labels, energies into the transitions
-  assgn(rs, sw, J, S, F2, B, pass);
-  esave(rs, sw, J, S, F2, B);
+  labelLevels(rs, sw, J, S, F2, B, pass);
+  storeLevelEnergies(rs, sw, J, S, F2, B);
 
-  // 14. eigenvectors for the line strengths
-  if (ctl.ints > 0 && pass == 0) wrvec(rs, sw, J, S, F2, B);
-
-  // 15. analytic derivatives dE/dp of the levels the fit needs
+  // 14. analytic derivatives dE/dp of the levels the fit needs
   for (int l = 1; l <= N; ++l) {
     if (sw.need[l] == 0 && ctl.dfreq == 0) continue;
     double* vr = sw.w1.data();
@@ -293,8 +289,8 @@ void calvjk(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParam
       vr[r] = sw.Zr[r + (l - 1) * DIMTOT];
       vi[r] = sw.Zi[r + (l - 1) * DIMTOT];
     }
-    hcaldev(rs, sw, vr, vi, J, S, F2, flags, par, sw.dEdp.data());
-    devsave(rs, sw, J, S, F2, B, l, fm, sw.dEdp.data());
+    rotorParameterDerivatives(rs, sw, vr, vi, J, S, F2, flags, par, sw.dEdp.data());
+    storeLevelDerivatives(rs, sw, J, S, F2, B, l, fm, sw.dEdp.data());
   }
 }
 

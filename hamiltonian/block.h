@@ -1,7 +1,7 @@
 // One J block of the rotation-torsion problem: build, diagonalise, label.
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
@@ -12,7 +12,7 @@ namespace ruvo {
 // sw.Zi), their signed moduli in sw.V and the level labels in sw.labels.
 // The matrix is complex Hermitian when a top in effect has gamma != 0 or
 // chi_yz, chi_xy or P_y is nonzero, otherwise real symmetric.
-void calvjk(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
+void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
             ConstFlagView flags, const FitModel& fm, int pass);
 
 } // namespace ruvo

@@ -35,8 +35,8 @@
 #include <cmath>
 #include <string>
 
-#include "driver/stop.h"
-#include "report/fortran_format.h"
+#include "core/stop.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 namespace {
@@ -304,7 +304,7 @@ void printElement(std::ostream& os, double x) {
   put(os, std::abs(x) < 1000.0 ? "(F10.5,$)" : "(F10.2,$)", {x});
 }
 
-// Shared body of addo1 and haddo1.
+// Shared body of addOneTopTermsReal and addOneTopTermsHermitian.
 void addOneTop(const RunState& rs, SweepWork& sw, int J, int S, const ConstParamView* par,
                double factor) {
   const int N = sw.blk.N, d = sw.blk.d;
@@ -513,7 +513,7 @@ void addTwoTopByBlocks(SweepWork& sw, int J, const ConstParamView* par, double f
     }
 }
 
-// Shared body of addovv and haddovv.
+// Shared body of addTopTopCouplingReal and addTopTopCouplingHermitian.
 void addTwoTop(const RunState& rs, SweepWork& sw, int J, const ConstParamView* par,
                double factor) {
   if (hasBit(rs.ctl.aprint, PRINT_MATRIX))
@@ -524,7 +524,7 @@ void addTwoTop(const RunState& rs, SweepWork& sw, int J, const ConstParamView* p
 
 } // namespace
 
-void rotovv(const RunState& rs, SweepWork& sw, int J, int S, int opFirst, int opOther,
+void rotateTorsionalOperators(const RunState& rs, SweepWork& sw, int J, int S, int opFirst, int opOther,
             bool reference) {
   const int d = 2 * J + 1;
   for (int t = 1; t <= sw.blk.ntop; ++t) {
@@ -544,7 +544,7 @@ void rotovv(const RunState& rs, SweepWork& sw, int J, int S, int opFirst, int op
   }
 }
 
-void rotevl(const RunState& rs, SweepWork& sw, int J, int S) {
+void rotateTorsionalEnergies(const RunState& rs, SweepWork& sw, int J, int S) {
   const int d = 2 * J + 1;
   for (int t = 1; t <= sw.blk.ntop; ++t) {
     TorsionalOperator A;
@@ -570,28 +570,28 @@ void rotevl(const RunState& rs, SweepWork& sw, int J, int S) {
   }
 }
 
-void addo1(const RunState& rs, SweepWork& sw, int J, int S, double factor) {
+void addOneTopTermsReal(const RunState& rs, SweepWork& sw, int J, int S, double factor) {
   checkDimension(sw, "Dimension Error in addo1");
   addOneTop(rs, sw, J, S, nullptr, factor);
 }
 
-void haddo1(const RunState& rs, SweepWork& sw, int J, int S, ConstParamView par,
+void addOneTopTermsHermitian(const RunState& rs, SweepWork& sw, int J, int S, ConstParamView par,
             double factor) {
   checkDimension(sw, "Dimension Error in haddo1");
   addOneTop(rs, sw, J, S, &par, factor);
 }
 
-void addovv(const RunState& rs, SweepWork& sw, int J, double factor) {
+void addTopTopCouplingReal(const RunState& rs, SweepWork& sw, int J, double factor) {
   checkDimension(sw, "Dimension Error in addovv");
   addTwoTop(rs, sw, J, nullptr, factor);
 }
 
-void haddovv(const RunState& rs, SweepWork& sw, int J, ConstParamView par, double factor) {
+void addTopTopCouplingHermitian(const RunState& rs, SweepWork& sw, int J, ConstParamView par, double factor) {
   checkDimension(sw, "Dimension Error in haddovv");
   addTwoTop(rs, sw, J, &par, factor);
 }
 
-void addiop(const RunState& rs, SweepWork& sw, int J, int S, double value, int op) {
+void addUnrotatedTopTopProduct(const RunState& rs, SweepWork& sw, int J, int S, double value, int op) {
   (void)J;
   checkDimension(sw, "Dimension Error in addiop");
   if (op < 1 || op > TorsionTables::NOP) stop("ERROR: torsional operator number");
@@ -611,7 +611,7 @@ void addiop(const RunState& rs, SweepWork& sw, int J, int S, double value, int o
     }
 }
 
-void haddjp(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset) {
+void addTorsionRotationDistortionJ(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset) {
   const int d = 2 * J + 1;
   const double P = double(J) * (J + 1);
   addDistortion(rs, sw, J, par, offset, " H_DJPM ", "Dimension Error in ADDJP",
@@ -623,7 +623,7 @@ void haddjp(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int of
                 });
 }
 
-void haddkp(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset) {
+void addTorsionRotationDistortionK(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset) {
   const int d = 2 * J + 1;
   addDistortion(rs, sw, J, par, offset, " H_DKP ", "Dimension Error in HaddKP",
                 [&](int t, int p, int q) {
@@ -635,7 +635,7 @@ void haddkp(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int of
                 });
 }
 
-void hadddp(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset) {
+void addTorsionRotationDistortionMinus(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset) {
   const int d = 2 * J + 1;
   addDistortion(rs, sw, J, par, offset, " H_DKD   top", "Dimension Error in HAddDP",
                 [&](int t, int p, int q) {
@@ -656,7 +656,7 @@ void hadddp(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int of
                 });
 }
 
-void bld2vjk(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par,
+void addInternalRotationTerms(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par,
              bool complexBlock) {
   (void)F2;
   const int ntop = sw.blk.ntop;
@@ -671,31 +671,31 @@ void bld2vjk(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParam
   };
   auto addPair = [&](double factor) {
     if (complexBlock)
-      haddovv(rs, sw, J, par, factor);
+      addTopTopCouplingHermitian(rs, sw, J, par, factor);
     else
-      addovv(rs, sw, J, factor);
+      addTopTopCouplingReal(rs, sw, J, factor);
   };
 
   // 1. top-top coupling: F12 (p1 - rho1 J)(p2 - rho2 J), Vss sin sin, Vcc cos cos
   if (ntop > 1) {
     const double F12 = par(par::F12), Vss = par(par::Vss), Vcc = par(par::Vcc);
     if (F12 != 0.0) {
-      rotovv(rs, sw, J, S, 5, 5, false);
+      rotateTorsionalOperators(rs, sw, J, S, 5, 5, false);
       addPair(F12);
     }
     if (Vss != 0.0) {
       if (hasBit(woods, WOODS_IOP)) {
-        addiop(rs, sw, J, S, -Vss, 7);
+        addUnrotatedTopTopProduct(rs, sw, J, S, -Vss, 7);
       } else {
-        rotovv(rs, sw, J, S, 7, 7, false);
+        rotateTorsionalOperators(rs, sw, J, S, 7, 7, false);
         addPair(-Vss / 2.0);
       }
     }
     if (Vcc != 0.0) {
       if (hasBit(woods, WOODS_IOP)) {
-        addiop(rs, sw, J, S, Vcc, 6);
+        addUnrotatedTopTopProduct(rs, sw, J, S, Vcc, 6);
       } else {
-        rotovv(rs, sw, J, S, 6, 6, false);
+        rotateTorsionalOperators(rs, sw, J, S, 6, 6, false);
         addPair(Vcc / 2.0);
       }
     }
@@ -704,28 +704,28 @@ void bld2vjk(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParam
   // 2. distortion of the kinetic torsional term: (p - rho J)^2 relative to species 1
   const bool dpiJ = anyTop(par::Dpi2J), dpiK = anyTop(par::Dpi2K), dpiM = anyTop(par::Dpi2m);
   if (dpiJ || dpiK || dpiM) {
-    rotovv(rs, sw, J, S, 1, 1, true);
-    if (dpiJ) haddjp(rs, sw, J, par, 10);
-    if (dpiK) haddkp(rs, sw, J, par, 11);
-    if (dpiM) hadddp(rs, sw, J, par, 12);
+    rotateTorsionalOperators(rs, sw, J, S, 1, 1, true);
+    if (dpiJ) addTorsionRotationDistortionJ(rs, sw, J, par, 10);
+    if (dpiK) addTorsionRotationDistortionK(rs, sw, J, par, 11);
+    if (dpiM) addTorsionRotationDistortionMinus(rs, sw, J, par, 12);
   }
 
   // 3. distortion of the potential: cos(n alpha) relative to species 1; the
   //    one rotation serves all three terms
   const bool dc3J = anyTop(par::Dc3J), dc3K = anyTop(par::Dc3K), dc3M = anyTop(par::Dc3m);
   if (dc3J || dc3K || dc3M) {
-    rotovv(rs, sw, J, S, 6, 6, true);
-    if (dc3J) haddjp(rs, sw, J, par, 7);
-    if (dc3K) haddkp(rs, sw, J, par, 8);
-    if (dc3M) hadddp(rs, sw, J, par, 9);
+    rotateTorsionalOperators(rs, sw, J, S, 6, 6, true);
+    if (dc3J) addTorsionRotationDistortionJ(rs, sw, J, par, 7);
+    if (dc3K) addTorsionRotationDistortionK(rs, sw, J, par, 8);
+    if (dc3M) addTorsionRotationDistortionMinus(rs, sw, J, par, 9);
   }
 
   // 4./5. the one-top Hamiltonians, rotated torsional energies
-  rotevl(rs, sw, J, S);
+  rotateTorsionalEnergies(rs, sw, J, S);
   if (complexBlock)
-    haddo1(rs, sw, J, S, par, 1.0);
+    addOneTopTermsHermitian(rs, sw, J, S, par, 1.0);
   else
-    addo1(rs, sw, J, S, 1.0);
+    addOneTopTermsReal(rs, sw, J, S, 1.0);
 }
 
 } // namespace ruvo

@@ -17,7 +17,7 @@
 // (d * nV)^2 table of every top in effect and refills it.
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
@@ -26,34 +26,34 @@ inline int rotRow(int K, int v, int J, int d) { return (v - 1) * d + (K + J); }
 
 // Add every term that belongs to the internal tops to sw.H (packed
 // Hermitian layout; `complexBlock` selects the Hermitian variants).
-void bld2vjk(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par,
+void addInternalRotationTerms(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par,
              bool complexBlock);
 
 // Rotate torsional operator `op` (1..7 of the operator tables) of every top
 // in effect into the principal axes (`opFirst` for top 1, `opOther` for the
 // other tops).  With `reference` the table of the top's symmetry number in
 // species 1 is subtracted from that of species S.
-void rotovv(const RunState& rs, SweepWork& sw, int J, int S, int opFirst, int opOther,
+void rotateTorsionalOperators(const RunState& rs, SweepWork& sw, int J, int S, int opFirst, int opOther,
             bool reference);
 // Rotate the torsional energies of every top in effect into the principal axes.
-void rotevl(const RunState& rs, SweepWork& sw, int J, int S);
+void rotateTorsionalEnergies(const RunState& rs, SweepWork& sw, int J, int S);
 
-// One-top Hamiltonians (the tables of rotevl) into sw.H: real and Hermitian.
-void addo1(const RunState& rs, SweepWork& sw, int J, int S, double factor);
-void haddo1(const RunState& rs, SweepWork& sw, int J, int S, ConstParamView par,
+// One-top Hamiltonians (the tables of rotateTorsionalEnergies) into sw.H: real and Hermitian.
+void addOneTopTermsReal(const RunState& rs, SweepWork& sw, int J, int S, double factor);
+void addOneTopTermsHermitian(const RunState& rs, SweepWork& sw, int J, int S, ConstParamView par,
             double factor);
 
-// Top-top products of the tables of rotovv, for every pair of tops.
-void addovv(const RunState& rs, SweepWork& sw, int J, double factor);
-void haddovv(const RunState& rs, SweepWork& sw, int J, ConstParamView par, double factor);
+// Top-top products of the tables of rotateTorsionalOperators, for every pair of tops.
+void addTopTopCouplingReal(const RunState& rs, SweepWork& sw, int J, double factor);
+void addTopTopCouplingHermitian(const RunState& rs, SweepWork& sw, int J, ConstParamView par, double factor);
 // Top-top product of unrotated operator tables (diagonal in K).
-void addiop(const RunState& rs, SweepWork& sw, int J, int S, double value, int op);
+void addUnrotatedTopTopProduct(const RunState& rs, SweepWork& sw, int J, int S, double value, int op);
 
 // Torsion-rotation distortion operators with the parameter at `offset`
 // (place 32 + 15 (t-1) + offset of top t): 2 J(J+1) D O, (K^2 + K'^2) D O and
 // D {J+^2 + J-^2, O} / 2.
-void haddjp(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset);
-void haddkp(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset);
-void hadddp(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset);
+void addTorsionRotationDistortionJ(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset);
+void addTorsionRotationDistortionK(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset);
+void addTorsionRotationDistortionMinus(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset);
 
 } // namespace ruvo

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "driver/stop.h"
-#include "numerics/maxof.h"
-#include "report/fortran_format.h"
+#include "core/stop.h"
+#include "numerics/largest_components.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -20,7 +20,7 @@ constexpr int LDV = DIMVV;  // leading dimension of the torsional weights
 // Labels of every level of the block from the composition of its eigenvector
 // (sw.V, signed moduli) and its energy (sw.E).  After the diagonalisation
 // sw.H is free; it holds the K weights and the torsional weights here.
-void assgn(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass) {
+void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass) {
   const BlockState& blk = sw.blk;
   const int d = blk.d, nvv = blk.nvv, N = blk.N;
   if (d > DIM2J1) stop(" ERROR: DIM 2J1 exceeded");
@@ -84,8 +84,8 @@ void assgn(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass) {
   std::array<int, DIMTOT + 1> kBest{}, kSec{}, vBest{}, vSec{};
   std::array<double, DIMTOT + 1> wBest{}, wSec{}, xBest{}, xSec{};
   if (N > 0) {
-    maxof(W, LDW, DIMTOT, d, 1, N, kBest.data(), kSec.data(), wBest.data(), wSec.data());
-    maxof(Vw, LDV, DIMTOT, nvv, 1, N, vBest.data(), vSec.data(), xBest.data(), xSec.data());
+    largestComponents(W, LDW, DIMTOT, d, 1, N, kBest.data(), kSec.data(), wBest.data(), wSec.data());
+    largestComponents(Vw, LDV, DIMTOT, nvv, 1, N, vBest.data(), vSec.data(), xBest.data(), xSec.data());
   }
 
   // 6. product states ranked by their first appearance in energy order
@@ -127,7 +127,7 @@ void assgn(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass) {
       // a +-K pair of equal weights: the combination is told by the relative
       // sign of its two dominant components
       r2[l] = 0;
-      maxof(V, DIMTOT, DIMTOT, N, l, 1, r1.data(), r2.data(), c1.data(), c2.data());
+      largestComponents(V, DIMTOT, DIMTOT, N, l, 1, r1.data(), r2.data(), c1.data(), c2.data());
       const int rowA = r1[l], rowB = r2[l] >= 1 ? r2[l] : r1[l];
       if (std::abs(Kof(rowA)) != std::abs(Kof(rowB)))
         putFree(*rs.io.out, {"ERROR in assgn: K trouble", J, S, l});
@@ -167,7 +167,7 @@ void assgn(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass) {
 
 // Energies and labels of the block into every transition end that names one
 // of its levels; need flags of the levels used by fitted lines.
-void esave(RunState& rs, SweepWork& sw, int J, int S, int F2, int B) {
+void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B) {
   const int N = sw.blk.N;
   const bool ignoreV = sw.blk.ntop == 0;
   for (int l = 1; l <= N; ++l) sw.need[l] = 0;
@@ -206,7 +206,7 @@ void esave(RunState& rs, SweepWork& sw, int J, int S, int F2, int B) {
 // Derivatives of the level of rank T, combined into the analytic fit
 // variables, added into the derivative columns of the transition ends that
 // use the level.
-void devsave(RunState& rs, const SweepWork& /*sw*/, int J, int S, int F2, int B, int T,
+void storeLevelDerivatives(RunState& rs, const SweepWork& /*sw*/, int J, int S, int F2, int B, int T,
              const FitModel& fm, const double* dEdp) {
   Transitions& tr = rs.tr;
   if (tr.ndata <= 0) return;

@@ -2,20 +2,20 @@
 // transitions.
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
 // Labels of the levels of the block just diagonalised (sw.V, sw.E, sw.basis)
 // into sw.labels; the level tables go to the energy-level file.  Uses sw.H
 // (free after the diagonalisation) as work storage for the weights.
-void assgn(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass);
+void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass);
 // Energies and labels into the transition ends that name a level of the
 // block; sw.need[l] = 1 for the levels used by fitted lines.
-void esave(RunState& rs, SweepWork& sw, int J, int S, int F2, int B);
+void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B);
 // Add dE/dp (p = 1..32, dEdp[p]) of the level of rank T, combined into the
 // analytic fit variables, into the derivative columns of its transition ends.
-void devsave(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B, int T,
+void storeLevelDerivatives(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B, int T,
              const FitModel& fm, const double* dEdp);
 
 } // namespace ruvo

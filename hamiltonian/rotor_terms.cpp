@@ -4,13 +4,13 @@
 // The basis of a block is |K, i> (K = -J..J fastest, i the product torsional
 // state); all energies are in GHz.  The matrix elements are written here only:
 // the matrix itself is obtained by applying the operator to unit vectors
-// (addrig), and the energy derivatives by applying the operator of a single
-// parameter to an eigenvector (hcaldev).
+// (addRotorTerms), and the energy derivatives by applying the operator of a single
+// parameter to an eigenvector (rotorParameterDerivatives).
 #include "hamiltonian/rotor_terms.h"
 
 #include <cmath>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 
 namespace ruvo {
 
@@ -110,7 +110,7 @@ double overlapFactor(const Apply& a, int r, int c) {
 // state at the column's K.  This keeps the operator Hermitian (exchanging the
 // two K values between the triangles would give the two halves different
 // weights, and the packed storage could hold only one of them).
-void vadd(const Apply& a, int k, int dK, double g, Kind kind) {
+void addOffDiagonalRotorTerm(const Apply& a, int k, int dK, double g, Kind kind) {
   const BlockState& blk = a.sw.blk;
   const int d = blk.d, nvv = blk.nvv;
   const bool coupled = hasBit(blk.woods, 32);
@@ -142,7 +142,7 @@ inline double ladder2(double P, double K) { return ladder1(P, K) * ladder1(P, K 
 
 } // namespace
 
-void hmulthrr(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
+void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
               ConstParamView par, const double* xr, const double* xi, double* yr, double* yi) {
   const BlockState& blk = sw.blk;
   if (blk.N > DIMTOT) stop("Dimension Error in HMULTHRR");
@@ -203,10 +203,10 @@ void hmulthrr(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
     for (int k = 1; k <= 2 * J; ++k) {
       const double K = k - J - 1;
       const double s1 = std::sqrt(ladder1(P, K));
-      if (chi_xz != 0) vadd(a, k, 1, c.q * chi_xz * (2.0 * K + 1.0) * s1, Kind::Real);
-      if (P_x != 0) vadd(a, k, 1, 0.5 * P_x * s1, Kind::Real);
-      if (chi_yz != 0) vadd(a, k, 1, c.q * chi_yz * (2.0 * K + 1.0) * s1, Kind::Imaginary);
-      if (P_y != 0) vadd(a, k, 1, 0.5 * P_y * s1, Kind::Imaginary);
+      if (chi_xz != 0) addOffDiagonalRotorTerm(a, k, 1, c.q * chi_xz * (2.0 * K + 1.0) * s1, Kind::Real);
+      if (P_x != 0) addOffDiagonalRotorTerm(a, k, 1, 0.5 * P_x * s1, Kind::Real);
+      if (chi_yz != 0) addOffDiagonalRotorTerm(a, k, 1, c.q * chi_yz * (2.0 * K + 1.0) * s1, Kind::Imaginary);
+      if (P_y != 0) addOffDiagonalRotorTerm(a, k, 1, 0.5 * P_y * s1, Kind::Imaginary);
     }
   }
 
@@ -223,7 +223,7 @@ void hmulthrr(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
       const double g = R * Bm - 2.0 * c.a2 * P * R - c.a2K * sum2 * R + 2.0 * c.b2 * P * P * R +
                        c.b2K * P * sum2 * R + c.b2KK * sum4 * R + R * c.q * chi_m +
                        R * 0.5 * Cm * c.CF / c.U;
-      vadd(a, k, 2, g, Kind::Real);
+      addOffDiagonalRotorTerm(a, k, 2, g, Kind::Real);
     }
   }
 
@@ -233,7 +233,7 @@ void hmulthrr(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
       const double K = k - J - 1;
       const double Q = ladder2(P, K);
       const double g = c.c6 * std::sqrt(Q) * (ladder2(P, K - 2.0) + Q + ladder2(P, K + 2.0));
-      vadd(a, k, 2, g, Kind::Real);
+      addOffDiagonalRotorTerm(a, k, 2, g, Kind::Real);
     }
   }
 
@@ -242,7 +242,7 @@ void hmulthrr(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
   if (chi_xy != 0) {
     for (int k = 1; k <= 2 * J - 1; ++k) {
       const double K = k - J - 1;
-      vadd(a, k, 2, c.q * chi_xy * std::sqrt(ladder2(P, K)), Kind::Imaginary);
+      addOffDiagonalRotorTerm(a, k, 2, c.q * chi_xy * std::sqrt(ladder2(P, K)), Kind::Imaginary);
     }
   }
 
@@ -251,7 +251,7 @@ void hmulthrr(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
     for (int k = 1; k <= 2 * J - 3; ++k) {
       const double K = k - J - 1;
       const double S4 = std::sqrt(ladder2(P, K) * ladder2(P, K + 2.0));
-      vadd(a, k, 4, S4 * (c.c4 + c.c4J * P), Kind::Real);
+      addOffDiagonalRotorTerm(a, k, 4, S4 * (c.c4 + c.c4J * P), Kind::Real);
     }
   }
 
@@ -260,12 +260,12 @@ void hmulthrr(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
     for (int k = 1; k <= 2 * J - 5; ++k) {
       const double K = k - J - 1;
       const double S6 = std::sqrt(ladder2(P, K) * ladder2(P, K + 2.0) * ladder2(P, K + 4.0));
-      vadd(a, k, 6, c.c6 * S6, Kind::Real);
+      addOffDiagonalRotorTerm(a, k, 6, c.c6 * S6, Kind::Real);
     }
   }
 }
 
-void addrig(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par) {
+void addRotorTerms(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par) {
   const int N = sw.blk.N;
   if (N > DIMTOT) stop("Dimension Error in HMULTHRR");
   double* xr = sw.w1.data();
@@ -277,7 +277,7 @@ void addrig(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamV
   for (int i = 0; i < N; ++i) {
     for (int c = 0; c < N; ++c) yr[c] = yi[c] = 0.0;
     xr[i] = 1.0;
-    hmulthrr(rs, sw, J, S, F2, par, xr, xi, yr, yi);
+    applyRotorHamiltonian(rs, sw, J, S, F2, par, xr, xi, yr, yi);
     xr[i] = 0.0;
     // Re H(i, c) = Re H(c, i) for c <= i into the lower triangle; the
     // imaginary part of the lower element (c, i), c > i, at the place (i, c).
@@ -286,7 +286,7 @@ void addrig(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamV
   }
 }
 
-void hcaldev(const RunState& rs, SweepWork& sw, const double* vr, const double* vi, int J,
+void rotorParameterDerivatives(const RunState& rs, SweepWork& sw, const double* vr, const double* vi, int J,
              int S, int F2, ConstFlagView flags, ConstParamView /*par*/, double* result) {
   const int N = sw.blk.N;
   if (N > DIMTOT) stop("Dimension Error in HMULTHRR");
@@ -300,7 +300,7 @@ void hcaldev(const RunState& rs, SweepWork& sw, const double* vr, const double* 
     if (flags(p) == 0) continue;
     unit[p - 1] = 1.0;
     for (int c = 0; c < N; ++c) yr[c] = yi[c] = 0.0;
-    hmulthrr(rs, sw, J, S, F2, unitPar, vr, vi, yr, yi);
+    applyRotorHamiltonian(rs, sw, J, S, F2, unitPar, vr, vi, yr, yi);
     unit[p - 1] = 0.0;
     // Hellmann-Feynman: dE/dp = Re <v| dH/dp |v>
     double e = 0.0;

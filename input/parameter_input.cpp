@@ -7,13 +7,13 @@
 #include <cmath>
 #include <ostream>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "fit/adjust.h"
 #include "input/parameter_print.h"
 #include "input/reader.h"
 #include "input/tables.h"
 #include "input/transition_input.h"
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -42,12 +42,12 @@ std::string trimmed(const std::string& s) {
 // limits instead of running.  Returns false for help.
 bool readTitle(RunState& rs, Reader& rd) {
   std::ostream& out = *rs.io.out;
-  while (rd.getbuf() > 0) {
-    const int mark = rd.s_mark();
-    rd.writebuf(out);
-    rd.g_mark(mark);
+  while (rd.nextLine() > 0) {
+    const int mark = rd.scanPosition();
+    rd.echoRestOfLine(out);
+    rd.setScanPosition(mark);
     std::string first;
-    if (!rd.getc(first)) continue;
+    if (!rd.readWord(first)) continue;
     first = trimmed(first);
     if (first == "help" || first == "Help" || first == "HELP") {
       put(out, "(A)", {" possible parameters:"});
@@ -67,7 +67,7 @@ void readControls(RunState& rs, Reader& rd) {
   double value[NC] = {};
   int given[NC] = {};
   const NameTable table{&kControlNames[1], NC, CONTROL_WIDTH};
-  while (rd.getbuf() > 0) rd.getln(table, value, given);
+  while (rd.nextLine() > 0) rd.readKeywordValues(table, value, given);
 
   Controls c; // the defaults
   int* ints[NINTCTL] = {&c.nzyk,  &c.print, &c.eval,  &c.dfreq,  &c.orger,  &c.ints,  &c.maxm,
@@ -165,10 +165,10 @@ void readParameters(RunState& rs, FitState& fs, Reader& rd, FitFlags& given) {
   given = FitFlags{};
   const NameTable table{&rs.parName[1], NPAR, PARNAME_WIDTH};
   for (int line = 1; line <= NPAR + 1; ++line) {
-    const int n = rd.getbuf();
+    const int n = rd.nextLine();
     if (n < 0) stop("reading a");
     if (n == 0) break;
-    rd.getxln(table, DIMB, fs.best.v.data(), given.v.data());
+    rd.readIndexedKeywordValues(table, DIMB, fs.best.v.data(), given.v.data());
   }
   // parameters of tops that are not there, and the top-top coupling of
   // fewer than two tops, are held at 0
@@ -221,7 +221,7 @@ void adjustmentBits(RunState& rs, FitState& fs, const FitFlags& given, int nbAss
     if (c.ntop > 1 && v(par::F12) == 0.0) addBit(2, " \\\\ set (adj  or  2)");
     rs.adjfB[b] = adj;
     rs.woodsB[b] = c.woods;
-    adjusta(rs, v, npar, adj);
+    adjustDependentParameters(rs, v, npar, adj);
     if (hasBit(adj, 1)) putFree(out, {"\\\\ adj  1: adjust F according to rho, beta and gamma"});
     if (hasBit(adj, 2)) putFree(out, {"\\\\ adj  2: adjust F12 according to rho, beta and gamma"});
     if (hasBit(adj, 4)) putFree(out, {"\\\\ adj  4: adjust F (one top case) and ignore F' "});
@@ -247,11 +247,11 @@ void readFitVariables(RunState& rs, FitState& fs, Reader& rd) {
   for (;;) {
     ParamSets coef;
     FitFlags given;
-    const int n = rd.getbuf();
+    const int n = rd.nextLine();
     if (n < 0) stop(" Error reading fit parameters");
     if (n == 0) break;
     std::string word;
-    rd.getc(word);
+    rd.readWord(word);
     word = trimmed(word);
     int kind;
     const char* echo;
@@ -272,13 +272,13 @@ void readFitVariables(RunState& rs, FitState& fs, Reader& rd) {
     fv = FitVar{};
     fv.kind = kind;
     double step = 0.0, factor = 0.0;
-    if (rd.getd(step) <= 0) step = 0.1;
-    if (rd.getd(factor) <= 0) factor = 1.0;
+    if (rd.readReal(step) <= 0) step = 0.1;
+    if (rd.readReal(factor) <= 0) factor = 1.0;
     fv.step = step;
     fv.factor = factor;
     put(out, "(A,2D8.1,3X,$)", {echo, step, factor});
 
-    rd.getxln(table, DIMB, coef.v.data(), given.v.data());
+    rd.readIndexedKeywordValues(table, DIMB, coef.v.data(), given.v.data());
     // entries in table order, set by set; the sum of the magnitudes of the
     // entered parameters tells whether a numerical step is possible
     double sumAbs = 0.0;
@@ -358,21 +358,21 @@ void readSpecies(RunState& rs, Reader& rd) {
   sp.present = true;
   const NameTable table{&kSymmetryKeys[1], 2 * DIMTOP, SYMKEY_WIDTH};
   for (int k = 1;; ++k) {
-    const int n = rd.getbuf();
+    const int n = rd.nextLine();
     if (n < 0) stop(" Error: reading gamma");
     if (n == 0) break;
     if (k > DIMSYM) stop(" to many lines reading S! ");
-    const int mark = rd.s_mark();
+    const int mark = rd.scanPosition();
     std::string first;
-    if (rd.getc(first) && !first.empty() && first[0] == '/') {
+    if (rd.readWord(first) && !first.empty() && first[0] == '/') {
       sp.label[k] = trimmed(first.substr(0, 5));
       rs.trKey[NTRFIXED + k] = sp.label[k];
     } else {
-      rd.g_mark(mark);
+      rd.setScanPosition(mark);
     }
     double gs[2 * DIMTOP] = {};
     int given[2 * DIMTOP] = {};
-    rd.getln(table, gs, given);
+    rd.readKeywordValues(table, gs, given);
     for (int t = 1; t <= ntop; ++t) {
       const int G = truncInt(gs[2 * t - 2]), S = truncInt(gs[2 * t - 1]);
       if (G != 0 && S != 0) stop("Error: use G or S as Keyword");
@@ -407,7 +407,7 @@ void readTorsionalStates(RunState& rs, Reader& rd) {
   if (ntop <= 0) return;
   int k = 0;
   for (;;) {
-    const int n = rd.getbuf();
+    const int n = rd.nextLine();
     if (n < 0) stop(" Error: reading qvv");
     if (n == 0) break;
     // one line per parameter set
@@ -415,16 +415,16 @@ void readTorsionalStates(RunState& rs, Reader& rd) {
     ++k;
     int group = 0;
     for (;;) {
-      const int mark = rd.s_mark();
+      const int mark = rd.scanPosition();
       std::string word;
-      if (!rd.getc(word)) break;
+      if (!rd.readWord(word)) break;
       if (word.empty() || word[0] != 'V') {
-        rd.g_mark(mark);
+        rd.setScanPosition(mark);
         break;
       }
       for (int t = 1; t <= ntop; ++t) {
         int v = 0;
-        if (rd.geti(v) <= 0) stop(" Error: V no. for each top necessary!");
+        if (rd.readInteger(v) <= 0) stop(" Error: V no. for each top necessary!");
         // the torsional problem keeps DIMV states per top, numbered from 0
         if (v < 0 || v >= DIMV) stop("ERROR: V no. out of range 0 .. 2");
         if (group < DIMVV) rs.use(group + 1, t, k) = v + 1;
@@ -466,7 +466,7 @@ void dropUnusedSets(RunState& rs, FitState& fs) {
 
 } // namespace
 
-bool parinp(RunState& rs, FitState& fs, Reader& rd) {
+bool readInputFile(RunState& rs, FitState& fs, Reader& rd) {
   if (rs.tr.qn.size() < static_cast<std::size_t>(DIMDATA + 1)) rs.allocate();
   for (int k = 1; k <= NTRFIXED; ++k) rs.trKey[k] = kTransitionKeys[k];
   rs.ctl = Controls{};
@@ -484,7 +484,7 @@ bool parinp(RunState& rs, FitState& fs, Reader& rd) {
   rs.nB = nbAssumed;
   fs.flags = FitFlags{};
   const ParamSets noErrors{};
-  pra(rs, fs.best, noErrors, fs.flags, 4, 0, 0);
+  printParameters(rs, fs.best, noErrors, fs.flags, 4, 0, 0);
   *rs.io.out << '\n';
 
   readFitVariables(rs, fs, rd);

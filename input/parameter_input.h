@@ -1,7 +1,7 @@
 // Reading the whole input file into the run state.
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
@@ -10,6 +10,6 @@ class Reader;
 // Read title, controls, parameters, fit variables, species, torsional
 // states and transitions.  Fills rs and fs (best set, flags, fit model).
 // Returns false when the title asked for help (the names are listed then).
-bool parinp(RunState& rs, FitState& fs, Reader& reader);
+bool readInputFile(RunState& rs, FitState& fs, Reader& reader);
 
 } // namespace ruvo

@@ -7,7 +7,7 @@
 #include <ostream>
 
 #include "input/tables.h"
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -102,7 +102,7 @@ bool topDerived(int adj, int o) {
 
 } // namespace
 
-void pra_f(double value, double error, std::string& valueText, std::string& errorText) {
+void formatValueWithError(double value, double error, std::string& valueText, std::string& errorText) {
   // decimal exponent of the value, truncated toward zero
   int a = -9;
   if (value != 0.0 && std::isfinite(value)) a = static_cast<int>(std::trunc(std::log10(std::fabs(value))));
@@ -119,9 +119,9 @@ void pra_f(double value, double error, std::string& valueText, std::string& erro
   }
 }
 
-std::string pra_out(double value, double error, int fitFlag, int style, bool derived) {
+std::string parameterEntry(double value, double error, int fitFlag, int style, bool derived) {
   std::string v, e;
-  pra_f(value, error, v, e);
+  formatValueWithError(value, error, v, e);
   if (fitFlag == 0) e = fmtA(derived ? " derived" : " fixed  ", 12);
   std::string text;
   if (hasBit(style, 1))
@@ -132,7 +132,7 @@ std::string pra_out(double value, double error, int fitFlag, int style, bool der
   return text;
 }
 
-void pra(const RunState& rs, const ParamSets& values, const ParamSets& errors,
+void printParameters(const RunState& rs, const ParamSets& values, const ParamSets& errors,
          const FitFlags& flags, int mode, int style, int set) {
   std::ostream& os = *rs.io.out;
   mode &= 7;
@@ -149,7 +149,7 @@ void pra(const RunState& rs, const ParamSets& values, const ParamSets& errors,
       const bool fitted = flags(p, b) != 0;
       if (!showGeneral(rs, mode, name, values(p, b), fitted, derived)) continue;
       startLine(os, derived, label(name, sets[l]));
-      put(os, "(A)", {pra_out(values(p, b), errors(p, b), flags(p, b), style, derived)});
+      put(os, "(A)", {parameterEntry(values(p, b), errors(p, b), flags(p, b), style, derived)});
     }
   }
 
@@ -182,7 +182,7 @@ void pra(const RunState& rs, const ParamSets& values, const ParamSets& errors,
       startLine(os, derived, label(kind, sets[l]));
       for (int t = 1; t <= ntop; ++t) {
         const int p = par::top(t, o);
-        put(os, "(A,$)", {pra_out(values(p, b), errors(p, b), flags(p, b), style, derived)});
+        put(os, "(A,$)", {parameterEntry(values(p, b), errors(p, b), flags(p, b), style, derived)});
       }
       os << '\n';
     }

@@ -37,7 +37,7 @@
 //    DJ and DJK) is reported once per key on standard error; names that are
 //    equal (the G and S of the species lines) are not reported.  A key
 //    without a stem, such as "(2)", selects no name.
-//  * Scan positions are remembered by value (s_mark / g_mark), so there is
+//  * Scan positions are remembered by value (scanPosition / setScanPosition), so there is
 //    no stack of marks that could overflow.
 #include "input/reader.h"
 
@@ -48,8 +48,8 @@
 #include <limits>
 #include <streambuf>
 
-#include "driver/stop.h"
-#include "report/fortran_format.h"
+#include "core/stop.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -178,12 +178,12 @@ int readPositional(std::string_view token, std::size_t skip, int base, const cha
   return static_cast<int>(value);
 }
 
-int hexread(std::string_view token, std::ostream& out, long record) {
+int parseHexadecimal(std::string_view token, std::ostream& out, long record) {
   return readPositional(token, 2, 16, "supposed hexadecimal: ", "ERROR: hex digit out of range !",
                         out, record);
 }
 
-int dualread(std::string_view token, std::ostream& out, long record) {
+int parseBinary(std::string_view token, std::ostream& out, long record) {
   return readPositional(token, 1, 2, "supposed binary: ",
                         "ERROR: binary constant must be of 0 and 1", out, record);
 }
@@ -279,7 +279,7 @@ bool Reader::processRecord(const char* rec, int n) {
   return continued;
 }
 
-int Reader::getbuf() {
+int Reader::nextLine() {
   len_ = 0;
   std::fill(buf_.begin(), buf_.end(), ' ');
   pos_ = 1;
@@ -327,7 +327,7 @@ int Reader::getbuf() {
   return len_ - first + 1;
 }
 
-bool Reader::getend() const {
+bool Reader::atLineEnd() const {
   int p = pos_;
   while (p <= len_ && buf_[static_cast<std::size_t>(p - 1)] == ' ') ++p;
   return p > len_;
@@ -335,7 +335,7 @@ bool Reader::getend() const {
 
 bool Reader::atEof() const { return eof_; }
 
-void Reader::writebuf(std::ostream& os) {
+void Reader::echoRestOfLine(std::ostream& os) {
   if (pos_ > len_) return;
   put(os, "(A)", {std::string_view(buf_).substr(static_cast<std::size_t>(pos_ - 1),
                                                 static_cast<std::size_t>(len_ - pos_ + 1))});
@@ -345,16 +345,16 @@ std::string_view Reader::line() const {
   return std::string_view(buf_).substr(0, static_cast<std::size_t>(len_));
 }
 
-int Reader::s_mark() const { return pos_; }
+int Reader::scanPosition() const { return pos_; }
 
-void Reader::g_mark(int position) { pos_ = std::clamp(position, 1, len_ + 1); }
+void Reader::setScanPosition(int position) { pos_ = std::clamp(position, 1, len_ + 1); }
 
 // ------------------------------------------------------------------ tokens
 
 // Scans the next token: blanks, "," and ";" end it outside apostrophes.  A
 // "," or ";" after it (blanks between allowed) is consumed and sets the
 // separator flag.  Returns the token length, or -1 at the line end.
-int Reader::nx_ss() {
+int Reader::scanToken() {
   const auto at = [this](int p) { return buf_[static_cast<std::size_t>(p - 1)]; };
   int p = std::max(pos_, 1);
   while (p <= len_ && at(p) == ' ') ++p;
@@ -384,7 +384,7 @@ int Reader::nx_ss() {
 
 // The scanned token as text: a single apostrophe is dropped, two adjacent
 // ones give one; cut to maxLen characters.
-std::string Reader::rd_ss(int maxLen) const {
+std::string Reader::tokenText(int maxLen) const {
   std::string text;
   for (int p = tokStart_; p <= tokEnd_ && p <= len_; ++p) {
     const char c = buf_[static_cast<std::size_t>(p - 1)];
@@ -402,13 +402,13 @@ std::string Reader::rd_ss(int maxLen) const {
   return text;
 }
 
-bool Reader::getc(std::string& text, int len) {
-  if (nx_ss() < 0) return false;
-  text = rd_ss(len);
+bool Reader::readWord(std::string& text, int len) {
+  if (scanToken() < 0) return false;
+  text = tokenText(len);
   return true;
 }
 
-int Reader::isnumber(std::string_view t) {
+int Reader::classifyNumber(std::string_view t) {
   if (t.empty()) return 0;
   if (t[0] == '$') return 4;
   if (t.size() >= 3 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) return 3;
@@ -424,9 +424,9 @@ int Reader::isnumber(std::string_view t) {
 
 // Looks ahead for an operator token: "+" gives 1, "-" gives 2; otherwise
 // the scan state is restored and the result is 0.
-int Reader::xgetop() {
+int Reader::peekOperator() {
   const Scan before = save();
-  if (nx_ss() == 1) {
+  if (scanToken() == 1) {
     const char c = buf_[static_cast<std::size_t>(tokStart_ - 1)];
     if (c == '+') return 1;
     if (c == '-') return 2;
@@ -437,40 +437,40 @@ int Reader::xgetop() {
 
 // Reads one number token into v (0 when there is none).  Returns its kind,
 // or <= 0 with the scan state restored when the next token is no number.
-int Reader::xgetd(double& v) {
+int Reader::readRealToken(double& v) {
   v = 0.0;
   const Scan before = save();
-  const int n = nx_ss();
+  const int n = scanToken();
   if (n <= 0) {
     restore(before);
     return n < 0 ? -1 : 0;
   }
-  const std::string tok = rd_ss(TOKEN_MAX);
-  const int kind = isnumber(tok);
+  const std::string tok = tokenText(TOKEN_MAX);
+  const int kind = classifyNumber(tok);
   switch (kind) {
   case 1: v = readDecimalReal(tok, records_); break;
-  case 2: v = dualread(tok, out_, records_); break;
-  case 3: v = hexread(tok, out_, records_); break;
+  case 2: v = parseBinary(tok, out_, records_); break;
+  case 3: v = parseHexadecimal(tok, out_, records_); break;
   case 4: v = 0.0; break;
   default: restore(before); return 0;
   }
   return kind;
 }
 
-int Reader::xgeti(long long& v) {
+int Reader::readIntegerToken(long long& v) {
   v = 0;
   const Scan before = save();
-  const int n = nx_ss();
+  const int n = scanToken();
   if (n <= 0) {
     restore(before);
     return n < 0 ? -1 : 0;
   }
-  const std::string tok = rd_ss(TOKEN_MAX);
-  const int kind = isnumber(tok);
+  const std::string tok = tokenText(TOKEN_MAX);
+  const int kind = classifyNumber(tok);
   switch (kind) {
   case 1: v = readDecimalInteger(tok, records_); break;
-  case 2: v = dualread(tok, out_, records_); break;
-  case 3: v = hexread(tok, out_, records_); break;
+  case 2: v = parseBinary(tok, out_, records_); break;
+  case 3: v = parseHexadecimal(tok, out_, records_); break;
   case 4: v = 0; break;
   default: restore(before); return 0;
   }
@@ -482,15 +482,15 @@ int Reader::xgeti(long long& v) {
 // it); an operator followed by a separator or by no number ends the
 // expression with result 5, "-" negating the value.  "," or ";" after a
 // number ends the expression.
-int Reader::getd(double& value) {
-  int op = xgetop();
+int Reader::readReal(double& value) {
+  int op = peekOperator();
   if (op > 0 && sepFlag_ == 1) {
     if (op == 2) value = -value;
     return 5;
   }
   for (;;) {
     double v = 0.0;
-    const int kind = xgetd(v);
+    const int kind = readRealToken(v);
     if (op > 0 && kind <= 0) {
       if (op == 2) value = -value;
       return 5;
@@ -499,12 +499,12 @@ int Reader::getd(double& value) {
     else if (op == 1) value += v;
     else value -= v;
     if (kind <= 0 || sepFlag_ == 1) return kind;
-    op = xgetop();
+    op = peekOperator();
     if (op == 0) return kind;
   }
 }
 
-int Reader::geti(int& value) {
+int Reader::readInteger(int& value) {
   // the running value is kept in 64 bits and checked against the 32-bit
   // range at every step, so that no sum or negation wraps
   long long acc = value;
@@ -513,7 +513,7 @@ int Reader::geti(int& value) {
       stop("ERROR: integer out of range in: " + std::string(line()) + inRecord(records_));
     return static_cast<int>(v);
   };
-  int op = xgetop();
+  int op = peekOperator();
   if (op > 0 && sepFlag_ == 1) {
     if (op == 2) acc = -acc;
     value = fits(acc);
@@ -521,7 +521,7 @@ int Reader::geti(int& value) {
   }
   for (;;) {
     long long v = 0;
-    const int kind = xgeti(v);
+    const int kind = readIntegerToken(v);
     if (op > 0 && kind <= 0) {
       if (op == 2) acc = -acc;
       value = fits(acc);
@@ -532,18 +532,18 @@ int Reader::geti(int& value) {
     else acc -= v;
     value = fits(acc);
     if (kind <= 0 || sepFlag_ == 1) return kind;
-    op = xgetop();
+    op = peekOperator();
     if (op == 0) return kind;
   }
 }
 
 // ------------------------------------------------------------ keyword lists
 
-void Reader::getln(const NameTable& table, double* values, int* counts) {
+void Reader::readKeywordValues(const NameTable& table, double* values, int* counts) {
   keyList(table, 1, values, counts, false);
 }
 
-void Reader::getxln(const NameTable& table, int m, double* values, int* counts) {
+void Reader::readIndexedKeywordValues(const NameTable& table, int m, double* values, int* counts) {
   keyList(table, m, values, counts, true);
 }
 
@@ -551,7 +551,7 @@ void Reader::getxln(const NameTable& table, int m, double* values, int* counts) 
 // the stem length (characters before "(" or, without parentheses, before
 // the first blank) and the first and last set.  Without a range, or with
 // "()", all sets 1..m.
-void Reader::ind_ss(const std::string& key, int m, int& stemLen, int& first, int& last) const {
+void Reader::parseSetRange(const std::string& key, int m, int& stemLen, int& first, int& last) const {
   std::size_t end = key.find(' ');
   if (end == std::string::npos) end = key.size();
   int opens = 0, closes = 0;
@@ -638,19 +638,19 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
   std::string& remembered = rememberedKey_;
   remembered.clear();
   int positional = 0;
-  while (!getend()) {
+  while (!atLineEnd()) {
     const Scan mark = save();
     std::string key;
     Scan valueStart = mark;
     bool typedKey = false;
     double scratch = 0.0;
-    if (getd(scratch) > 0) {
+    if (readReal(scratch) > 0) {
       restore(mark);
       key = remembered;
     } else {
       restore(mark);
-      nx_ss();
-      key = rd_ss(TOKEN_MAX);
+      scanToken();
+      key = tokenText(TOKEN_MAX);
       remembered = key;
       valueStart = save();
       typedKey = true;
@@ -664,7 +664,7 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
 
     int stemLen = 0, first = 1, last = 1;
     if (indexed) {
-      ind_ss(key, m, stemLen, first, last);
+      parseSetRange(key, m, stemLen, first, last);
     } else {
       const std::size_t blank = key.find(' ');
       stemLen = static_cast<int>(blank == std::string::npos ? key.size() : blank);
@@ -678,7 +678,7 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
     if (!any) {
       put(out_, "(2A)", {"Input Error: undef character ", key});
       restore(valueStart);
-      getd(scratch); // the value of the unknown key is dropped
+      readReal(scratch); // the value of the unknown key is dropped
       continue;
     }
     if (typedKey) warnAmbiguous(stem, table, match_);
@@ -696,7 +696,7 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
         ++matched;
         lastMatched = j;
         restore(valueStart);
-        getd(v[j]);
+        readReal(v[j]);
         after = save();
         read = true;
         c[j] = c[j] == 0 ? matched : c[j] - 1;
@@ -709,7 +709,7 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
           lastMatched = j;
           const double old = v[j];
           restore(valueStart);
-          getd(v[j]);
+          readReal(v[j]);
           after = save();
           read = true;
           putFree(out_, {indexed ? "GETXLN: overwriting " : " GETLN: overwriting ", key, " from ",
@@ -725,7 +725,7 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
     } else {
       // an empty set range (last below first): the value is read and dropped
       restore(valueStart);
-      getd(scratch);
+      readReal(scratch);
     }
     if (mostMatched == 1) remembered.clear();
   }

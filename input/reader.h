@@ -25,33 +25,33 @@ struct NameTable {
 
 class Reader {
 public:
-  // `out`: listing (messages of getln/getxln), `err`: warnings.
+  // `out`: listing (messages of readKeywordValues/readIndexedKeywordValues), `err`: warnings.
   Reader(std::istream& in, std::ostream& out, std::ostream& err);
 
   // Read the next logical line.  Returns the number of characters from the
   // first non-blank one to the end (0: empty line or end of input), or a
   // negative value when the read failed.
-  int getbuf();
-  bool getend() const;
+  int nextLine();
+  bool atLineEnd() const;
   bool atEof() const;                // the input is exhausted
-  void writebuf(std::ostream& os);   // rest of the line as one record
+  void echoRestOfLine(std::ostream& os);   // rest of the line as one record
   // next token as text (quotes undoubled); false when none is left
-  bool getc(std::string& text, int len = TOKEN_MAX);
+  bool readWord(std::string& text, int len = TOKEN_MAX);
   // number expressions: return the kind code (> 0) or <= 0 (no number)
-  int getd(double& value);
-  int geti(int& value);
+  int readReal(double& value);
+  int readInteger(int& value);
   // keyword-and-value lists; values[k] and counts[k] for name k (0-based),
   // indexed form: set s (1..m) of name k at index (s-1)*n + k
-  void getln(const NameTable& table, double* values, int* counts);
-  void getxln(const NameTable& table, int m, double* values, int* counts);
-  int s_mark() const;
-  void g_mark(int position);
+  void readKeywordValues(const NameTable& table, double* values, int* counts);
+  void readIndexedKeywordValues(const NameTable& table, int m, double* values, int* counts);
+  int scanPosition() const;
+  void setScanPosition(int position);
   // the current logical line (for echo and tests)
   std::string_view line() const;
 
   // Kind of a token as a number: 4 "$name" (reads as 0), 3 hexadecimal
   // "0x..", 2 binary "%0.."/"%1..", 1 decimal, 0 no number.
-  static int isnumber(std::string_view token);
+  static int classifyNumber(std::string_view token);
 
 private:
   struct Impl;
@@ -65,13 +65,13 @@ private:
   }
   bool processRecord(const char* rec, int n); // true: the line continues
   void store(char c);
-  int nx_ss();
-  std::string rd_ss(int maxLen) const;
-  int xgetop();
-  int xgetd(double& v);
-  int xgeti(long long& v);
+  int scanToken();
+  std::string tokenText(int maxLen) const;
+  int peekOperator();
+  int readRealToken(double& v);
+  int readIntegerToken(long long& v);
   void keyList(const NameTable& table, int m, double* values, int* counts, bool indexed);
-  void ind_ss(const std::string& key, int m, int& stemLen, int& first, int& last) const;
+  void parseSetRange(const std::string& key, int m, int& stemLen, int& first, int& last) const;
   void warnAmbiguous(std::string_view stem, const NameTable& table, const std::vector<char>& match);
   long records_ = 0;           // physical records read so far
   std::vector<char> match_;    // names selected by the current key

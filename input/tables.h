@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 

@@ -10,10 +10,10 @@
 #include <ostream>
 #include <vector>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "input/reader.h"
 #include "input/tables.h"
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -83,12 +83,12 @@ void readTransitions(RunState& rs, Reader& rd) {
   tr.effData = tr.sumAbsSplit = tr.sumSqSplit = 0.0;
   int n = 0;
   while (n < nmax) {
-    if (rd.getbuf() <= 0) break;
+    if (rd.nextLine() <= 0) break;
     ++n;
     // partners are given per line
     v[kSplit - 1] = v[kAvg - 1] = v[kDiff - 1] = 0.0;
     int given[NTRKEY] = {};
-    rd.getln(table, v, given);
+    rd.readKeywordValues(table, v, given);
     auto has = [&](int k) { return given[k - 1] > 0; };
     auto val = [&](int k) -> double& { return v[k - 1]; };
 

@@ -2,7 +2,7 @@
 // levels, read after the parameter sections.
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 

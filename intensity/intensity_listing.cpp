@@ -3,7 +3,7 @@
 // freq_l .. freq_h, with line strength, Boltzmann population of the lower
 // level, the stimulated-emission factor and the statistical weight.
 //
-// intall lists the lines species by species; intal2 groups, for each pair of
+// printPredictedSpectrum lists the lines species by species; printGroupedSpectrum groups, for each pair of
 // blocks, the lines of all species that connect the same two level
 // positions, so that the torsional splittings of a rigid-rotor line can be
 // read off directly.
@@ -14,10 +14,10 @@
 #include <ostream>
 #include <vector>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "intensity/line_strength.h"
 #include "intensity/scratch_files.h"
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -76,7 +76,7 @@ private:
     const int key = (B * (DIMSYM + 1) + S) * (DIMJ + 1) + J;
     for (int k : failed_)
       if (k == key) return false;
-    if (J < 0 || J > DIMJ || rdmat(rs, J, S, -1, B, h.blk) != ScratchRead::ok) {
+    if (J < 0 || J > DIMJ || readBlockEigenvectors(rs, J, S, -1, B, h.blk) != ScratchRead::ok) {
       failed_.push_back(key);
       return false;
     }
@@ -111,7 +111,7 @@ struct PredictedLine {
   int posUp = 0, posLo = 0; // positions of the levels in their blocks
   int l1 = 0, l2 = 0;       // positions in the J1 and the J2 block
   double freq = 0.0, strength = 0.0, total = 0.0, statw = 0.0, popul = 0.0, hv = 0.0;
-  bool endMark = false;     // end of the lines of species S (intal2)
+  bool endMark = false;     // end of the lines of species S (printGroupedSpectrum)
 };
 
 // The lines of species S, torsional state V and blocks (J1, S, B), (J2, S, B)
@@ -134,8 +134,8 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
       const double dE = E1 - E2;
       if (std::fabs(dE) < ctl.freq_l || std::fabs(dE) > ctl.freq_h) continue;
       const LevelRef r1 = levelRef(b1, l1), r2 = levelRef(b2, l2);
-      const double strength = J2 < J1 ? calir(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2)
-                                      : caliq(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2);
+      const double strength = J2 < J1 ? lineStrengthJPlusOne(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2)
+                                      : lineStrengthSameJ(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2);
       // a pair without a valid strength (marked negative) is never listed
       if (strength < 0.0 || !(strength >= ctl.limit)) continue;
 
@@ -181,21 +181,21 @@ void closeListing(RunState& rs) {
   putFree(out, {" energy factor (hv), and the statistical weight"});
   if (!hasBit(rs.ctl.ints, 16))
     for (int B = 1; B <= rs.nB && B <= DIMB; ++B) {
-      const std::string name = torinam(B);
+      const std::string name = torsionalFileName(B);
       if (!name.empty()) std::remove(name.c_str());
     }
 }
 
 // Read the torsional file of set B; false (reported) when it is unusable.
 bool loadSet(RunState& rs, SweepWork& sw, int B) {
-  if (rdtori(rs, sw, B) == ScratchRead::ok) return true;
+  if (readTorsionalIntegrals(rs, sw, B) == ScratchRead::ok) return true;
   *rs.io.err << " intensity listing: set " << B << " left out\n";
   return false;
 }
 
 } // namespace
 
-void intall(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp) {
+void printPredictedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp) {
   std::ostream& out = *rs.io.out;
   const double kT = temp * GHZ_PER_KELVIN;
   const int s0 = rs.ctl.ntop > 0 ? 1 : 0;
@@ -235,7 +235,7 @@ void intall(RunState& rs, SweepWork& sw, double mux, double muy, double muz, dou
   closeListing(rs);
 }
 
-void intal2(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp) {
+void printGroupedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp) {
   std::ostream& out = *rs.io.out;
   const double kT = temp * GHZ_PER_KELVIN;
   const int nsym = rs.species.nsym < DIMSYM ? rs.species.nsym : DIMSYM;

@@ -2,11 +2,11 @@
 // ints = 3: grouped by rotational quantum numbers).
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
-void intall(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp);
-void intal2(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp);
+void printPredictedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp);
+void printGroupedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp);
 
 } // namespace ruvo

@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <ostream>
 
-#include "driver/stop.h"
-#include "report/fortran_format.h"
+#include "core/stop.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -105,7 +105,7 @@ double notComputable(RunState& rs, const char* who) {
 
 } // namespace
 
-double caliq(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
+double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
              double mux, double muy, const LevelRef& u, const LevelRef& w) {
   if (Jfirst != Jsecond) {
     pause(rs.io, "CALIQ: intens error: jlo <> jup");
@@ -148,7 +148,7 @@ double caliq(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, 
   return A.norm2() * (2.0 * J + 1.0) / (2.0 * J * (2.0 * J + 2.0));
 }
 
-double calir(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
+double lineStrengthJPlusOne(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
              double mux, double muy, const LevelRef& u, const LevelRef& w) {
   if (Jsecond + 1 != Jfirst) {
     pause(rs.io, "CALIR: intens error: jlo+1 <> jup");
@@ -192,7 +192,7 @@ double calir(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, 
   return A.norm2() / ((2.0 * J + 2.0) * 2.0);
 }
 
-double intens(RunState& rs, SweepWork& sw, int line, double mux, double muy, double muz) {
+double lineStrength(RunState& rs, SweepWork& sw, int line, double mux, double muy, double muz) {
   const Transitions& tr = rs.tr;
   if (line < 1 || line > tr.ndata) return STRENGTH_UNREADABLE;
   const Slots& up = tr.qn[line][UP];
@@ -203,9 +203,9 @@ double intens(RunState& rs, SweepWork& sw, int line, double mux, double muy, dou
 
   StoredLevel a, b; // the upper and the lower level
   const ScratchRead ra =
-      rdvec(rs, up[slot::J], up[slot::T], S, up[slot::F], up[slot::B], a);
+      readLevelEigenvector(rs, up[slot::J], up[slot::T], S, up[slot::F], up[slot::B], a);
   const ScratchRead rb =
-      ra == ScratchRead::ok ? rdvec(rs, lo[slot::J], lo[slot::T], S, lo[slot::F], lo[slot::B], b)
+      ra == ScratchRead::ok ? readLevelEigenvector(rs, lo[slot::J], lo[slot::T], S, lo[slot::F], lo[slot::B], b)
                             : ra;
   if (ra != ScratchRead::ok || rb != ScratchRead::ok) {
     *rs.io.err << " intens: line " << line << " has no line strength; marked -97\n";
@@ -213,9 +213,9 @@ double intens(RunState& rs, SweepWork& sw, int line, double mux, double muy, dou
   }
   const LevelRef ua = levelRef(a), lb = levelRef(b);
   const int Ju = up[slot::J], Jl = lo[slot::J];
-  if (Ju > Jl) return calir(rs, sw.tors, Ju, Jl, S, muz, mux, muy, ua, lb);
-  if (Jl > Ju) return calir(rs, sw.tors, Jl, Ju, S, muz, mux, muy, lb, ua);
-  return caliq(rs, sw.tors, Ju, Jl, S, muz, mux, muy, ua, lb);
+  if (Ju > Jl) return lineStrengthJPlusOne(rs, sw.tors, Ju, Jl, S, muz, mux, muy, ua, lb);
+  if (Jl > Ju) return lineStrengthJPlusOne(rs, sw.tors, Jl, Ju, S, muz, mux, muy, lb, ua);
+  return lineStrengthSameJ(rs, sw.tors, Ju, Jl, S, muz, mux, muy, ua, lb);
 }
 
 } // namespace ruvo

@@ -7,7 +7,7 @@
 // square of the unit the dipole components are given in (debye^2).
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 #include "intensity/scratch_files.h"
 
 namespace ruvo {
@@ -31,15 +31,15 @@ LevelRef levelRef(const StoredBlock& blk, int level); // level 1..N
 // Delta J = 0: strength between two levels of the same J (first, second).
 // Returns STRENGTH_UNREADABLE when the operator resumed an inconsistency
 // pause.
-double caliq(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
+double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
              double mux, double muy, const LevelRef& first, const LevelRef& second);
 // Delta J = 1: the first level has J + 1, the second J.
-double calir(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
+double lineStrengthJPlusOne(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
              double mux, double muy, const LevelRef& first, const LevelRef& second);
 
 // Line strength of transition `line` from the block files of its two
 // levels and the torsional integrals in sw.tors: -99 for different species,
 // -98 for |Delta J| >= 2, -97 when an eigenvector could not be read back.
-double intens(RunState& rs, SweepWork& sw, int line, double mux, double muy, double muz);
+double lineStrength(RunState& rs, SweepWork& sw, int line, double mux, double muy, double muz);
 
 } // namespace ruvo

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <ostream>
 
-#include "driver/stop.h"
-#include "report/fortran_format.h"
+#include "core/stop.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -165,7 +165,7 @@ static std::string bare(std::string s) {
   return s;
 }
 
-std::string binnam(int J, int S, int F2, int B) {
+std::string blockFileName(int J, int S, int F2, int B) {
   // the name has two digits for J, S and F and one for B
   if (J < 0 || J > 99 || S < 0 || S > 99 || B < 0 || B > 9 || F2 > 99) return {};
   if (F2 >= 0)
@@ -174,12 +174,12 @@ std::string binnam(int J, int S, int F2, int B) {
   return bare(fmt("(A,2I1,A,I1,A,2I1)", {"j", J / 10, J % 10, "b", B, ".s", S / 10, S % 10}));
 }
 
-std::string torinam(int B) {
+std::string torsionalFileName(int B) {
   if (B < 0 || B > 9) return {};
   return bare(fmt("(A,I1)", {"tori.b", B}));
 }
 
-int getfu(int& counter) {
+int nextScratchUnit(int& counter) {
   counter = counter <= 50 ? counter + 1 : 11;
   return counter;
 }
@@ -187,8 +187,8 @@ int getfu(int& counter) {
 
 // ----------------------------------------------------------------- writing
 
-void wrvec(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B) {
-  const std::string name = bare(binnam(J, S, F2, B));
+void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B) {
+  const std::string name = bare(blockFileName(J, S, F2, B));
   std::ostream& out = *rs.io.out;
   if (name.empty()) {
     *rs.io.err << " wrvec: no scratch-file name for J, S, 2F, B = " << J << ' ' << S << ' '
@@ -196,7 +196,7 @@ void wrvec(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B) {
     return;
   }
   if (hasBit(rs.ctl.aprint, 1024)) putFree(out, {" Writing ", name});
-  getfu(rs.fileUnit);
+  nextScratchUnit(rs.fileUnit);
 
   const int N = sw.blk.N;
   if (N > DIMTOT) {
@@ -242,15 +242,15 @@ void wrvec(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B) {
   }
 }
 
-void wrtori(RunState& rs, const SweepWork& sw, int B) {
-  const std::string name = bare(torinam(B));
+void writeTorsionalIntegrals(RunState& rs, const SweepWork& sw, int B) {
+  const std::string name = bare(torsionalFileName(B));
   std::ostream& out = *rs.io.out;
   if (name.empty()) {
     *rs.io.err << " wrtori: no scratch-file name for B = " << B << '\n';
     return;
   }
   if (hasBit(rs.ctl.aprint, 1024)) putFree(out, {" Writing ", name});
-  getfu(rs.fileUnit);
+  nextScratchUnit(rs.fileUnit);
 
   const BlockState& blk = sw.blk;
   const int ntop = blk.ntop < 0 ? 0 : (blk.ntop > DIMTOP ? DIMTOP : blk.ntop);
@@ -326,9 +326,9 @@ static bool readHead(RecordReader& in, int J, std::array<int, NBLOCKREC>& rec, i
   return true;
 }
 
-ScratchRead rdvec(RunState& rs, int J, int T, int S, int F2, int B, StoredLevel& lv) {
-  const std::string name = bare(binnam(J, S, F2, B));
-  getfu(rs.fileUnit);
+ScratchRead readLevelEigenvector(RunState& rs, int J, int T, int S, int F2, int B, StoredLevel& lv) {
+  const std::string name = bare(blockFileName(J, S, F2, B));
+  nextScratchUnit(rs.fileUnit);
   RecordReader in(name);
   if (!readHead(in, J, lv.rec, lv.N, lv.d, lv.nvv, lv.ntop,
                 [&](int p) -> BasisRow& { return lv.basis[p]; })) {
@@ -368,9 +368,9 @@ ScratchRead rdvec(RunState& rs, int J, int T, int S, int F2, int B, StoredLevel&
   return ScratchRead::notFound;
 }
 
-ScratchRead rdmat(RunState& rs, int J, int S, int F2, int B, StoredBlock& blk) {
-  const std::string name = bare(binnam(J, S, F2, B));
-  getfu(rs.fileUnit);
+ScratchRead readBlockEigenvectors(RunState& rs, int J, int S, int F2, int B, StoredBlock& blk) {
+  const std::string name = bare(blockFileName(J, S, F2, B));
+  nextScratchUnit(rs.fileUnit);
   RecordReader in(name);
   if (!readHead(in, J, blk.rec, blk.N, blk.d, blk.nvv, blk.ntop,
                 [&](int p) -> BasisRow& { return blk.basis[p]; })) {
@@ -400,10 +400,10 @@ ScratchRead rdmat(RunState& rs, int J, int S, int F2, int B, StoredBlock& blk) {
   return ScratchRead::ok;
 }
 
-ScratchRead rdtori(RunState& rs, SweepWork& sw, int B) {
-  const std::string name = bare(torinam(B));
+ScratchRead readTorsionalIntegrals(RunState& rs, SweepWork& sw, int B) {
+  const std::string name = bare(torsionalFileName(B));
   if (hasBit(rs.ctl.aprint, 1024)) putFree(*rs.io.out, {" Reading Tori ", name});
-  getfu(rs.fileUnit);
+  nextScratchUnit(rs.fileUnit);
   RecordReader in(name);
   auto fail = [&] {
     unreadable(rs, "rdtori", name.empty() ? std::string("(no name)") : name);

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
@@ -34,19 +34,19 @@ inline constexpr int NFILELABEL = 14; // label integers stored with a level
 // Name of the block file of (J, S, 2F, B), e.g. "j05f03b1.s02", "j05b1.s02";
 // 2F < 0 is a block without hyperfine splitting.  Empty when the numbers
 // cannot be written into a name (J, S or 2F outside 0..99, B outside 0..9).
-std::string binnam(int J, int S, int F2, int B);
+std::string blockFileName(int J, int S, int F2, int B);
 // Name of the torsional integral file of set B ("tori.b1"); empty when B is
 // outside 0..9.
-std::string torinam(int B);
+std::string torsionalFileName(int B);
 // Next scratch-file number: 11, 12, ... 51, then 11 again.
-int getfu(int& counter);
+int nextScratchUnit(int& counter);
 
 // Write the eigenvectors, energies, basis and labels of the block just
 // computed (sw.Zr, sw.Zi, sw.E, sw.basis, sw.labels, sw.blk).  A failure is
 // reported in the listing and on standard error; the run goes on.
-void wrvec(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B);
+void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B);
 // Write the torsional integrals of set B (sw.tors, sw.blk, rs.species).
-void wrtori(RunState& rs, const SweepWork& sw, int B);
+void writeTorsionalIntegrals(RunState& rs, const SweepWork& sw, int B);
 
 // One level read back from a block file.
 struct StoredLevel {
@@ -79,12 +79,12 @@ enum class ScratchRead {
 // Read the level of rank T (label column 8) of block (J, S, 2F, B).  A level
 // that is not in the file pauses the run with "eigenvector not found".  A file
 // that is missing, short or inconsistent is reported on standard error.
-ScratchRead rdvec(RunState& rs, int J, int T, int S, int F2, int B, StoredLevel& lv);
-// Read the whole block (J, S, 2F, B); failures as for rdvec.
-ScratchRead rdmat(RunState& rs, int J, int S, int F2, int B, StoredBlock& blk);
+ScratchRead readLevelEigenvector(RunState& rs, int J, int T, int S, int F2, int B, StoredLevel& lv);
+// Read the whole block (J, S, 2F, B); failures as for readLevelEigenvector.
+ScratchRead readBlockEigenvectors(RunState& rs, int J, int S, int F2, int B, StoredBlock& blk);
 // Read the torsional integrals of set B into sw.tors, the block-state record
 // into sw.blk and the symmetry numbers into rs.species; failures as for
-// rdvec (the tables are then not to be used).
-ScratchRead rdtori(RunState& rs, SweepWork& sw, int B);
+// readLevelEigenvector (the tables are then not to be used).
+ScratchRead readTorsionalIntegrals(RunState& rs, SweepWork& sw, int B);
 
 } // namespace ruvo

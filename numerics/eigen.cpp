@@ -151,7 +151,7 @@ void reflectPair(int len, const double* wr, const double* wi, const double* vr, 
 
 // Plane rotation of two columns of length len (what drot does with unit
 // increments): x := c x + s y, y := c y - s x.
-void rotate(int len, double* x, double* y, double c, double s) {
+void rotateTopAxes(int len, double* x, double* y, double c, double s) {
   const vec2 vc = splat2(c), vs = splat2(s);
   int k = 0;
   for (; k + 4 <= len; k += 4) {
@@ -173,7 +173,7 @@ void rotate(int len, double* x, double* y, double c, double s) {
 
 // ---------------------------------------------------------------- real
 
-void hdiag(int nm, int n, double* a, double* d, double* e, int& ierr) {
+void diagonaliseRealSymmetric(int nm, int n, double* a, double* d, double* e, int& ierr) {
   ierr = 0;
   if (n <= 0) return;
   if (n == 1) {
@@ -272,10 +272,10 @@ void hdiag(int nm, int n, double* a, double* d, double* e, int& ierr) {
     }
   }
 
-  triag(nm, n, a, d, e, ierr);
+  qlImplicitShift(nm, n, a, d, e, ierr);
 }
 
-void triag(int nm, int n, double* z, double* d, double* e, int& ierr) {
+void qlImplicitShift(int nm, int n, double* z, double* d, double* e, int& ierr) {
   ierr = 0;
   if (n <= 0) return;
   e[n - 1] = 0.0;
@@ -338,7 +338,7 @@ void triag(int nm, int n, double* z, double* d, double* e, int& ierr) {
   }
 }
 
-void eigsrt(double* d, double* v, int n, int nm) {
+void sortEigenpairs(double* d, double* v, int n, int nm) {
   for (int i = 0; i < n - 1; ++i) {
     const int k = lastMinimum(d, i, n);
     if (k != i) {
@@ -569,7 +569,7 @@ void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
       // commutes with the shift, so the similarities themselves act on the
       // unshifted matrix and the diagonal never carries the rounding of a
       // subtracted and re-added shift.  Before rotation i: coupling =
-      // T(i, i+1), lower = T(i+1, i+1), (bulge, pivot) = the pair to rotate.
+      // T(i, i+1), lower = T(i+1, i+1), (bulge, pivot) = the pair to rotateTopAxes.
       double coupling = e[m - 1], lower = d[m];
       double bulge = e[m - 1], pivot = d[m] - shift;
       for (int i = m - 1; i >= l; --i) {
@@ -592,7 +592,7 @@ void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
         const double newCoupling = cs * diff + (c - s) * (c + s) * coupling;
         d[i + 1] = lower + transfer;
         // eigenvector columns: z_i := c z_i - s z_{i+1}, z_{i+1} := s z_i + c z_{i+1}
-        rotate(n, z + static_cast<long>(i + 1) * nm, z + static_cast<long>(i) * nm, c, s);
+        rotateTopAxes(n, z + static_cast<long>(i + 1) * nm, z + static_cast<long>(i) * nm, c, s);
         if (i > l) {
           coupling = c * e[i - 1];
           bulge = s * e[i - 1];
@@ -688,7 +688,7 @@ void htrib3(int nm, int n, const double* a, const double* tau, int m, double* zr
   }
 }
 
-void heigsrt(double* d, double* zr, double* zi, int n, int nm) {
+void sortHermitianEigenpairs(double* d, double* zr, double* zi, int n, int nm) {
   for (int i = 0; i < n - 1; ++i) {
     const int k = lastMinimum(d, i, n);
     if (k != i) {

@@ -6,13 +6,13 @@
 // the 1-based index of the eigenvalue whose iteration did not converge (the
 // results are then incomplete; the solvers never print and never stop).
 //
-// Real symmetric chain:   hdiag (reduction + triag), then eigsrt.
+// Real symmetric chain:   diagonaliseRealSymmetric (reduction + qlImplicitShift), then sortEigenpairs.
 // Complex Hermitian chain (the caller sets zr to the unit matrix first):
 //   htrid3(a, d, e, e2, tau); tql2(d, e, zr); htrib3(a, tau, n, zr, zi);
-//   heigsrt(d, zr, zi).
+//   sortHermitianEigenpairs(d, zr, zi).
 //
 // Off-diagonal vectors of the tridiagonal matrices, two conventions:
-//   * hdiag/triag: e[k] couples rows k and k+1 (k = 0 .. n-2); e[n-1] is
+//   * diagonaliseRealSymmetric/qlImplicitShift: e[k] couples rows k and k+1 (k = 0 .. n-2); e[n-1] is
 //     work space.
 //   * htrid3/tql2: e[k] couples rows k-1 and k (k = 1 .. n-1); e[0] = 0.
 //     tql2 reads e in exactly the form htrid3 writes it.
@@ -25,17 +25,17 @@ namespace ruvo {
 // orthonormal eigenvectors in its columns and d the eigenvalues (unsorted).
 // e is work storage of length n.  Off-diagonal elements whose square is
 // 1.0E-30 or less are treated as zero by the reduction.
-void hdiag(int nm, int n, double* a, double* d, double* e, int& ierr);
+void diagonaliseRealSymmetric(int nm, int n, double* a, double* d, double* e, int& ierr);
 // Implicit-shift QL with plane rotations on the tridiagonal matrix with
 // diagonal d[0..n-1] and off-diagonal e[0..n-2] (e[n-1] is set to 0),
 // accumulating the rotations into the columns of z (n rows).  A coupling is
 // negligible when |e[k]| <= 1.0E-15*(|d[k]|+|d[k+1]|); at most 30 iterations
 // per eigenvalue.  d and e are overwritten; eigenvalues come out unsorted.
-void triag(int nm, int n, double* z, double* d, double* e, int& ierr);
+void qlImplicitShift(int nm, int n, double* z, double* d, double* e, int& ierr);
 // Selection sort, ascending, permuting the columns of v (n rows) alike.
 // Among equal values the last one wins, so two exactly equal eigenvalues
 // exchange their eigenvectors.
-void eigsrt(double* d, double* v, int n, int nm);
+void sortEigenpairs(double* d, double* v, int n, int nm);
 
 // Complex Hermitian, packed in one real array: for r >= c, a(r, c) holds
 // Re H(r, c); for r > c, a(c, r) holds Im H(r, c).  Reduces H by unitary
@@ -59,8 +59,8 @@ void tql2(int nm, int n, double* d, double* e, double* z, int& ierr);
 // from the first m real eigenvectors in zr, using what htrid3 left in a and
 // tau.  The last component of each vector comes out real; norms are kept.
 void htrib3(int nm, int n, const double* a, const double* tau, int m, double* zr, double* zi);
-// As eigsrt, permuting the columns of zr and zi alike.
-void heigsrt(double* d, double* zr, double* zi, int n, int nm);
+// As sortEigenpairs, permuting the columns of zr and zi alike.
+void sortHermitianEigenpairs(double* d, double* zr, double* zi, int n, int nm);
 // sqrt(a^2 + b^2) without destructive overflow or underflow
 double pythag(double a, double b);
 

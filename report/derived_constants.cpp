@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fit/adjust.h"
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -64,7 +64,7 @@ void putBarrier(std::ostream& out, const std::string& name, double v, double e, 
 
 } // namespace
 
-void prrrp(RunState& rs, ConstParamView p, ConstParamView err, const double* corr,
+void printRotationalConstants(RunState& rs, ConstParamView p, ConstParamView err, const double* corr,
            const FitModel& fm, int nfit, int b) {
   std::ostream& out = *rs.io.out;
   nfit = std::clamp(nfit, 0, DIMFIT);
@@ -102,7 +102,7 @@ void prrrp(RunState& rs, ConstParamView p, ConstParamView err, const double* cor
   put(out, "(A,F10.5)", {" Ray's kappa ", kappa});
 }
 
-void prpot(RunState& rs, ConstParamView p, ConstParamView err, double kj, double kcal,
+void printPotentialConstants(RunState& rs, ConstParamView p, ConstParamView err, double kj, double kcal,
            double cm) {
   std::ostream& out = *rs.io.out;
   const int ntop = std::clamp(rs.ctl.ntop, 0, DIMTOP);
@@ -125,7 +125,7 @@ void prpot(RunState& rs, ConstParamView p, ConstParamView err, double kj, double
   out << '\n';
 }
 
-void prirp(RunState& rs, ConstParamView p, ConstParamView err, double degPerRad, int adjf) {
+void printTopGeometry(RunState& rs, ConstParamView p, ConstParamView err, double degPerRad, int adjf) {
   std::ostream& out = *rs.io.out;
   const int ntop = std::clamp(rs.ctl.ntop, 0, DIMTOP);
   const double bx = p(par::BJ) + p(par::Bm), by = p(par::BJ) - p(par::Bm),
@@ -135,7 +135,7 @@ void prirp(RunState& rs, ConstParamView p, ConstParamView err, double degPerRad,
               iGamma = par::top(t, par::gamma);
     // F0 of the top and the direction of its axis in the principal axes
     double f0 = 0, lx = 0, ly = 0, lz = 0;
-    recalf(p(iRho), p(iBeta), p(iGamma), bx, by, bz, f0, lx, ly, lz);
+    oneTopAxisFromRho(p(iRho), p(iBeta), p(iGamma), bx, by, bz, f0, lx, ly, lz);
     const std::array<double, 3> angle = {safeAcos(lx), safeAcos(ly), safeAcos(lz)};
     // error by variation: rho, beta and gamma in turn moved by their errors
     double dF0 = 0.0;
@@ -146,7 +146,7 @@ void prirp(RunState& rs, ConstParamView p, ConstParamView err, double degPerRad,
       if (which == 1) beta += err(iBeta);
       if (which == 2) gamma += err(iGamma);
       double f0v = 0, vx = 0, vy = 0, vz = 0;
-      recalf(rho, beta, gamma, bx, by, bz, f0v, vx, vy, vz);
+      oneTopAxisFromRho(rho, beta, gamma, bx, by, bz, f0v, vx, vy, vz);
       dF0 += std::fabs(f0v - f0);
       dAngle[0] += std::fabs(safeAcos(vx) - angle[0]);
       dAngle[1] += std::fabs(safeAcos(vy) - angle[1]);
@@ -187,7 +187,7 @@ void prirp(RunState& rs, ConstParamView p, ConstParamView err, double degPerRad,
   }
 }
 
-void prpar(RunState& rs, const ParamSets& p) {
+void printRhoAndEffectiveConstants(RunState& rs, const ParamSets& p) {
   std::ostream& out = *rs.io.out;
   const int ntop = std::clamp(rs.ctl.ntop, 0, DIMTOP);
   const int nB = std::clamp(rs.nB, 1, DIMB);
@@ -222,7 +222,7 @@ void prpar(RunState& rs, const ParamSets& p) {
   }
 }
 
-void prderiv(RunState& rs, const FitModel& fm, int nfit) {
+void writeFrequencyDerivatives(RunState& rs, const FitModel& fm, int nfit) {
   std::ostream& os = rs.io.dfreqFile;
   const Transitions& tr = rs.tr;
   nfit = std::clamp(nfit, 0, DIMFIT);

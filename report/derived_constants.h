@@ -4,7 +4,7 @@
 // and the table of frequency derivatives.
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
@@ -20,17 +20,17 @@ inline constexpr double IALPHA_CONST = 505.37907;
 // of the fit variables that carry BJ, BK and B-) and Ray's kappa.
 // `corr` is the DIMFIT x DIMFIT matrix of the fit (correlations above the
 // diagonal, 0-based column-major).
-void prrrp(RunState& rs, ConstParamView p, ConstParamView err, const double* corr,
+void printRotationalConstants(RunState& rs, ConstParamView p, ConstParamView err, const double* corr,
            const FitModel& fm, int nfit, int b);
 // Barriers V1n, V2n of every top, Vss and Vcc in kJ/mol, kcal/mol and cm-1.
-void prpot(RunState& rs, ConstParamView p, ConstParamView err, double kj, double kcal,
+void printPotentialConstants(RunState& rs, ConstParamView p, ConstParamView err, double kj, double kcal,
            double cm);
 // F0, I_alpha and axis angles of every top with errors by variation; adjf
 // are the adjustment bits of the set.
-void prirp(RunState& rs, ConstParamView p, ConstParamView err, double degPerRad, int adjf);
+void printTopGeometry(RunState& rs, ConstParamView p, ConstParamView err, double degPerRad, int adjf);
 // rho vectors, Q vectors and effective rotational constants of every set.
-void prpar(RunState& rs, const ParamSets& p);
+void printRhoAndEffectiveConstants(RunState& rs, const ParamSets& p);
 // Frequencies and their derivatives by the fit variables to "dfreq.out".
-void prderiv(RunState& rs, const FitModel& fm, int nfit);
+void writeFrequencyDerivatives(RunState& rs, const FitModel& fm, int nfit);
 
 } // namespace ruvo

@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -29,7 +29,7 @@ std::string labelPart(const RunState& rs, int S, int w) {
 
 } // namespace
 
-void ltxpr(RunState& rs) {
+void printLatexTable(RunState& rs) {
   std::ostream& out = *rs.io.out;
   const Transitions& tr = rs.tr;
   const std::string bs = "\\";

@@ -1,10 +1,10 @@
 // The transitions as the body of a LaTeX longtable.
 #pragma once
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
-void ltxpr(RunState& rs);
+void printLatexTable(RunState& rs);
 
 } // namespace ruvo

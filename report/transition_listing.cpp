@@ -9,7 +9,7 @@
 #include <cmath>
 #include <string>
 
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -41,7 +41,7 @@ int productStates(const RunState& rs, int B) {
 
 } // namespace
 
-void funpr(RunState& rs, FitStats& stats) {
+void printTransitionListing(RunState& rs, FitStats& stats) {
   std::ostream& out = *rs.io.out;
   const Transitions& tr = rs.tr;
   const Controls& ctl = rs.ctl;

@@ -9,8 +9,8 @@
 #include <cmath>
 #include <ostream>
 
-#include "driver/stop.h"
-#include "report/fortran_format.h"
+#include "core/stop.h"
+#include "core/fortran_format.h"
 #include "torsion/torsion.h"
 
 #include "torsion/torsional_matrices.h"
@@ -99,7 +99,7 @@ void rescaleRows(double t[DIMV][DIMV], int n) {
 
 } // namespace
 
-void caltori(RunState& rs, SweepWork& sw, int sigma, int t, int pass, int M, int /*firstV*/,
+void torsionalOverlapIntegrals(RunState& rs, SweepWork& sw, int sigma, int t, int pass, int M, int /*firstV*/,
              int nV) {
   TorsionTables& tors = sw.tors;
   const int maxJ = rs.maxJ;
@@ -154,7 +154,7 @@ void caltori(RunState& rs, SweepWork& sw, int sigma, int t, int pass, int M, int
   }
 }
 
-void calmk(RunState& rs, SweepWork& sw, int B, ConstParamView par, ConstFlagView /*flags*/,
+void solveTorsionalProblems(RunState& rs, SweepWork& sw, int B, ConstParamView par, ConstFlagView /*flags*/,
            int pass) {
   TorsionTables& tors = sw.tors;
   const int ntop = sw.blk.ntop;
@@ -206,7 +206,7 @@ void calmk(RunState& rs, SweepWork& sw, int B, ConstParamView par, ConstFlagView
       p.rho = par(par::top(t, par::rho));
 
       for (int K = -maxJ; K <= maxJ; ++K) {
-        calcm(*rs.io.err, rs.ctl.nfold, sigma, sw.torsMat.data(), res, p, K, M, firstV, nV);
+        solveOneTopTorsion(*rs.io.err, rs.ctl.nfold, sigma, sw.torsMat.data(), res, p, K, M, firstV, nV);
         for (int v = 1; v <= nV; ++v) {
           tors.E(v, sigma, K, t) = res.E[v - 1];
           tors.lab(v, sigma, K, t) = res.label[v - 1];
@@ -221,7 +221,7 @@ void calmk(RunState& rs, SweepWork& sw, int B, ConstParamView par, ConstFlagView
         put(out, "(A,5I3)", {" itop,sigma,k,B,fistat", t, sigma, maxJ + 1, B, pass});
         printProblem(out, tors, sigma, t, maxJ, nV, 2 * M + 1);
       }
-      caltori(rs, sw, sigma, t, pass, M, firstV, nV);
+      torsionalOverlapIntegrals(rs, sw, sigma, t, pass, M, firstV, nV);
     }
   }
 

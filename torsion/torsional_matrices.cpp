@@ -10,14 +10,14 @@
 #include <cmath>
 #include <ostream>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "numerics/eigen.h"
-#include "numerics/maxof.h"
-#include "report/fortran_format.h"
+#include "numerics/largest_components.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
-void multm(const double* x, int size, const TorsParams& p, const OpCoef& oc, const int* m,
+void applyTorsionalOperator(const double* x, int size, const TorsParams& p, const OpCoef& oc, const int* m,
            double* y, int K) {
   if (size > DIMTOT) stop("Dimension Error in MULTM");
   const auto& c = oc.c;
@@ -57,7 +57,7 @@ void multm(const double* x, int size, const TorsParams& p, const OpCoef& oc, con
     }
 }
 
-void buildm(int nfold, int sigma, double* h, const TorsParams& p, OpCoef& c, int* m, int size,
+void buildTorsionalMatrix(int nfold, int sigma, double* h, const TorsParams& p, OpCoef& c, int* m, int size,
             int K) {
   if (size > DIMTOT) stop("Dimension Error in BUILDM");
   m[0] = sigma - nfold * (size / 2);
@@ -69,12 +69,12 @@ void buildm(int nfold, int sigma, double* h, const TorsParams& p, OpCoef& c, int
     double* col = h + static_cast<std::size_t>(k) * DIMTOT;
     for (int r = 0; r < size; ++r) col[r] = 0.0;
     unit[k] = 1.0;
-    multm(unit, size, p, c, m, col, K);
+    applyTorsionalOperator(unit, size, p, c, m, col, K);
     unit[k] = 0.0;
   }
 }
 
-void phasem(int sigma, double* z, const int* m, int size, int nV, int firstV, int K) {
+void fixTorsionalPhases(int sigma, double* z, const int* m, int size, int nV, int firstV, int K) {
   if (size > DIMTOT) stop(" ERROR: DIM 2M1 exceeded");
   const int nvec = nV + firstV - 1;
   if (size < 1 || nvec < 1) return;
@@ -102,14 +102,14 @@ void phasem(int sigma, double* z, const int* m, int size, int nV, int firstV, in
   }
 }
 
-void assgnm(int /*sigma*/, const double* z, const int* m, int size, int nV, int firstV,
+void labelTorsionalStates(int /*sigma*/, const double* z, const int* m, int size, int nV, int firstV,
             int* label, int /*K*/) {
   if (size > DIMTOT) stop(" ERROR: DIM 2M1 exceeded");
   const int nvec = nV + firstV - 1;
   if (size < 1 || nvec < 1 || nV < 1) return;
   int imax[DIMTOT + 1], isec[DIMTOT + 1];
   double vmax[DIMTOT + 1], vsec[DIMTOT + 1];
-  maxof(z, DIMTOT, DIMTOT, size, 1, nvec, imax, isec, vmax, vsec);
+  largestComponents(z, DIMTOT, DIMTOT, size, 1, nvec, imax, isec, vmax, vsec);
   // Label of a kept state: the m of its largest coefficient.  A nearly even
   // mixture of two free-rotor functions (m and -m for K = 0) is labelled
   // |m| for the in-phase and -|m| for the out-of-phase combination.
@@ -125,7 +125,7 @@ void assgnm(int /*sigma*/, const double* z, const int* m, int size, int nV, int 
   }
 }
 
-void calovv(const TorsParams& p, const int* m, int size, int nV, int firstV, const double* z,
+void torsionalOperatorElements(const TorsParams& p, const int* m, int size, int nV, int firstV, const double* z,
             double (*ovv)[DIMV][DIMV], int K) {
   if (size > DIMTOT) stop("Dimension Error in CALOVV");
   for (int op = 0; op < NTOROP; ++op)
@@ -139,7 +139,7 @@ void calovv(const TorsParams& p, const int* m, int size, int nV, int firstV, con
     for (int j = 0; j < nV; ++j) {
       const double* zj = z + static_cast<std::size_t>(firstV - 1 + j) * DIMTOT;
       for (int k = 0; k < size; ++k) w[k] = 0.0;
-      multm(zj, size, p, c, m, w, K); // w = O_op |j>
+      applyTorsionalOperator(zj, size, p, c, m, w, K); // w = O_op |j>
       for (int i = 0; i < nV; ++i) {
         const double* zi = z + static_cast<std::size_t>(firstV - 1 + i) * DIMTOT;
         double element = 0.0;
@@ -153,7 +153,7 @@ void calovv(const TorsParams& p, const int* m, int size, int nV, int firstV, con
     for (int j = 0; j < nV; ++j) ovv[7][i][j] = ovv[4][i][j] * ovv[4][i][j];
 }
 
-void calcm(std::ostream& err, int nfold, int sigma, double* z, TorsResult& res,
+void solveOneTopTorsion(std::ostream& err, int nfold, int sigma, double* z, TorsResult& res,
            const TorsParams& p, int K, int M, int firstV, int nV) {
   const int size = 2 * M + 1;
   if (size < nV + firstV) stop("ERROR: size m < size v");
@@ -167,17 +167,17 @@ void calcm(std::ostream& err, int nfold, int sigma, double* z, TorsResult& res,
   c.c[0] = p.F;
   c.c[1] = p.V1n;
   c.c[2] = p.V2n;
-  buildm(nfold, sigma, z, p, c, m, size, K);
+  buildTorsionalMatrix(nfold, sigma, z, p, c, m, size, K);
 
   double d[DIMTOT], e[DIMTOT];
   int ierr = 0;
-  hdiag(DIMTOT, size, z, d, e, ierr);
+  diagonaliseRealSymmetric(DIMTOT, size, z, d, e, ierr);
   if (ierr != 0) put(err, "(A,3I3)", {"Error: HDIAG in CALCM: IERR =", ierr, K, sigma});
-  eigsrt(d, z, size, DIMTOT);
-  phasem(sigma, z, m, size, nV, firstV, K);
+  sortEigenpairs(d, z, size, DIMTOT);
+  fixTorsionalPhases(sigma, z, m, size, nV, firstV, K);
   int label[DIMV] = {};
-  assgnm(sigma, z, m, size, nV, firstV, label, K);
-  calovv(p, m, size, nV, firstV, z, res.ovv, K);
+  labelTorsionalStates(sigma, z, m, size, nV, firstV, label, K);
+  torsionalOperatorElements(p, m, size, nV, firstV, z, res.ovv, K);
 
   for (int v = 0; v < nV; ++v) {
     const int col = firstV - 1 + v;

@@ -10,7 +10,7 @@
 #include <array>
 #include <iosfwd>
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
@@ -19,7 +19,7 @@ struct TorsParams {
   double F = 0.0, V1n = 0.0, V2n = 0.0, rho = 0.0;
 };
 
-// Selects the operator applied by multm: the sum of c[i] times operator i,
+// Selects the operator applied by applyTorsionalOperator: the sum of c[i] times operator i,
 //   c0 (m - rho K)^2                       c1 (1 - cos n alpha)/2
 //   c2 (1 - cos 2n alpha)/2                c3 2 F K (rho K - m)   (d/d rho of F (m - rho K)^2)
 //   c4 (m - rho K)                         c5 cos n alpha
@@ -46,27 +46,27 @@ struct TorsResult {
 // states from state firstV on (states numbered from 1 by energy).  z is a
 // DIMTOT x DIMTOT work matrix.  A failed diagonalisation is reported on err
 // and the results are used as they are.
-void calcm(std::ostream& err, int nfold, int sigma, double* z, TorsResult& res,
+void solveOneTopTorsion(std::ostream& err, int nfold, int sigma, double* z, TorsResult& res,
            const TorsParams& p, int K, int M, int firstV, int nV);
 
 // Hamiltonian matrix (c0 = F, c1 = V1n, c2 = V2n as given in `c`; c3..c7 are
 // cleared) of size `size` into h, column by column; the basis labels into m.
-void buildm(int nfold, int sigma, double* h, const TorsParams& p, OpCoef& c, int* m, int size,
+void buildTorsionalMatrix(int nfold, int sigma, double* h, const TorsParams& p, OpCoef& c, int* m, int size,
             int K);
 
 // y += O x for the operator selected by c (basis labels m, size entries).
-void multm(const double* x, int size, const TorsParams& p, const OpCoef& c, const int* m,
+void applyTorsionalOperator(const double* x, int size, const TorsParams& p, const OpCoef& c, const int* m,
            double* y, int K);
 
 // Fix the signs of the eigenvectors (columns of z, ascending energies).
-void phasem(int sigma, double* z, const int* m, int size, int nV, int firstV, int K);
+void fixTorsionalPhases(int sigma, double* z, const int* m, int size, int nV, int firstV, int K);
 
 // Free-rotor labels of the kept states firstV..firstV+nV-1 into label[0..nV-1].
-void assgnm(int sigma, const double* z, const int* m, int size, int nV, int firstV, int* label,
+void labelTorsionalStates(int sigma, const double* z, const int* m, int size, int nV, int firstV, int* label,
             int K);
 
 // Matrix elements ovv[op-1][i][j] = <i|O_op|j> between the kept states.
-void calovv(const TorsParams& p, const int* m, int size, int nV, int firstV, const double* z,
+void torsionalOperatorElements(const TorsParams& p, const int* m, int size, int nV, int firstV, const double* z,
             double (*ovv)[DIMV][DIMV], int K);
 
 } // namespace ruvo

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "driver/model.h"
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 namespace {
@@ -43,14 +43,14 @@ TEST(ModelFunction, LineWithoutPartners) {
   L.set(1, 10.5, 30.0, 19.75, 2.0, 0.5, -1.0, 3.0);
   double dyda[DIMFIT + 1];
   double sigma = 0;
-  const double y = funcs(*L.rs, 1, dyda, sigma, 2);
+  const double y = lineResidual(*L.rs, 1, dyda, sigma, 2);
   EXPECT_DOUBLE_EQ(y, 10.5 - 10.25);
   EXPECT_DOUBLE_EQ(sigma, 0.001);
   EXPECT_DOUBLE_EQ(dyda[1], 1.5);
   EXPECT_DOUBLE_EQ(dyda[2], -4.0);
   // a line whose partners are 0 counts as a line without partners
   L.rs->tr.qn[1][UP][slot::AVG] = L.rs->tr.qn[1][UP][slot::SPLIT] = 0;
-  EXPECT_DOUBLE_EQ(funcs(*L.rs, 1, dyda, sigma, 2), 0.25);
+  EXPECT_DOUBLE_EQ(lineResidual(*L.rs, 1, dyda, sigma, 2), 0.25);
   EXPECT_DOUBLE_EQ(dyda[2], -4.0);
 }
 
@@ -63,11 +63,11 @@ TEST(ModelFunction, AveragePartnerAndSplittingPartner) {
   double dyda[DIMFIT + 1];
   double sigma = 0;
   // mean of 9.8 and 10.4 = 10.1
-  EXPECT_NEAR(funcs(*L.rs, 1, dyda, sigma, 1), 10.0 - 10.1, 1e-12);
+  EXPECT_NEAR(lineResidual(*L.rs, 1, dyda, sigma, 1), 10.0 - 10.1, 1e-12);
   EXPECT_DOUBLE_EQ(dyda[1], (1.5 + 0.5) / 2);
   L.rs->tr.qn[1][UP][slot::SPLIT] = 3;
   // (10.0 - 10.5) - (10.1 - 10.6)
-  EXPECT_NEAR(funcs(*L.rs, 1, dyda, sigma, 1), 0.0, 1e-12);
+  EXPECT_NEAR(lineResidual(*L.rs, 1, dyda, sigma, 1), 0.0, 1e-12);
   EXPECT_DOUBLE_EQ(dyda[1], 1.0 - 3.0);
 }
 
@@ -77,7 +77,7 @@ TEST(ModelFunction, MissingLevelTakesTheLineOutOfTheFit) {
   L.rs->tr.qn[1][LO][slot::KIND] = kindbit::MEASURED;
   double dyda[DIMFIT + 1];
   double sigma = 0;
-  funcs(*L.rs, 1, dyda, sigma, 1);
+  lineResidual(*L.rs, 1, dyda, sigma, 1);
   EXPECT_EQ(sigma, NODATA);
 }
 
@@ -93,13 +93,13 @@ TEST(ModelFunction, ReversedSplittingIsFlaggedAndWarnedOnce) {
   // observed splitting +1.0, calculated +0.5: fits the observation: no flag
   double dyda[DIMFIT + 1];
   double sigma = 0;
-  funcs(*L.rs, 1, dyda, sigma, 0);
+  lineResidual(*L.rs, 1, dyda, sigma, 0);
   EXPECT_FALSE(hasBit(L.rs->tr.qn[1][UP][slot::KIND], kindbit::SUSPECT));
   // calculated splitting -0.8 fits the reversed observation better
   L.rs->tr.eLo[1][0] = 21.8;
   L.rs->tr.eLo[3][0] = 21.8;
-  funcs(*L.rs, 1, dyda, sigma, 0);
-  funcs(*L.rs, 3, dyda, sigma, 0);
+  lineResidual(*L.rs, 1, dyda, sigma, 0);
+  lineResidual(*L.rs, 3, dyda, sigma, 0);
   EXPECT_TRUE(hasBit(L.rs->tr.qn[1][UP][slot::KIND], kindbit::SUSPECT));
   EXPECT_TRUE(hasBit(L.rs->tr.qn[3][UP][slot::KIND], kindbit::SUSPECT));
   EXPECT_EQ(L.out.str(),
@@ -111,15 +111,15 @@ TEST(ModelFunction, ReversedSplittingIsFlaggedAndWarnedOnce) {
   M.set(2, 9.0, 30.0, 21.0, 0, 0);
   M.rs->tr.qn[1][UP][slot::SPLIT] = 2;
   M.rs->tr.err[1] = 0.5;
-  funcs(*M.rs, 1, dyda, sigma, 0);
+  lineResidual(*M.rs, 1, dyda, sigma, 0);
   EXPECT_FALSE(hasBit(M.rs->tr.qn[1][UP][slot::KIND], kindbit::SUSPECT));
   EXPECT_EQ(M.out.str(), "");
 }
 
 TEST(ModelFunction, SavedValuePerLine) {
   Lines L(2);
-  savepsi(*L.rs, 2, 0.75);
-  savepsi(*L.rs, 3, 1.0); // no such line: ignored
+  storeRobustWeight(*L.rs, 2, 0.75);
+  storeRobustWeight(*L.rs, 3, 1.0); // no such line: ignored
   EXPECT_EQ(L.rs->tr.psi[2], 0.75);
   EXPECT_EQ(L.rs->tr.psi[3], 0.0);
 }

@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 #include "driver/program.h"
-#include "driver/state.h"
-#include "driver/stop.h"
+#include "core/state.h"
+#include "core/stop.h"
 #include "intensity/scratch_files.h"
 #include "support/test_support.h"
 
@@ -194,7 +194,7 @@ TEST(Program, ConsoleInterruptSetsTheFlagAndWritesTwoLines) {
   const int status = inChild(
       [] {
         g_interrupted = 0;
-        mysignal();
+        installInterruptHandler();
         std::raise(SIGINT);
         _exit(g_interrupted == 1 ? 0 : 2); // the handler ran and the process lives
       },
@@ -207,7 +207,7 @@ TEST(Program, ConsoleInterruptSetsTheFlagAndWritesTwoLines) {
   // called directly with another number
   inChild(
       [] {
-        sig_func(15);
+        onConsoleInterrupt(15);
         _exit(g_interrupted == 1 ? 0 : 2);
       },
       o, e);
@@ -287,7 +287,7 @@ TEST(Program, InProcessRunsLeaveTheCallersHandler) {
 
 TEST(Program, DateCompletesTheLine) {
   std::ostringstream os;
-  mydate(os);
+  writeLocalDate(os);
   EXPECT_TRUE(std::regex_match(
       os.str(), std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
       << os.str();
@@ -301,7 +301,7 @@ bool exists(const std::string& name) {
 
 TEST(Program, ScratchFilesOfTheBlocksAreRemovedUnlessKept) {
   test::ScopedWorkDir here("scratch_files");
-  const std::string name = binnam(1, 0, -1, 1);
+  const std::string name = blockFileName(1, 0, -1, 1);
   ASSERT_FALSE(name.empty());
   test::writeFile(name, "scratch");
   auto r = runText(kRigid);

@@ -7,7 +7,7 @@
 #include <memory>
 #include <sstream>
 
-#include "driver/state.h"
+#include "core/state.h"
 #include "driver/sweep.h"
 
 namespace ruvo {
@@ -73,7 +73,7 @@ TEST(Sweep, EnergiesOfTheLinesAreTheRotorLevels) {
   s.line(1, 1, 1, 0, 1);
   s.line(2, 1, 2, 0, 1);
   s.line(3, 1, 3, 0, 1);
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
   // J = 1 levels: B + C, A + C, A + B with A = BK + BJ, B = BJ + B-, C = BJ - B-
   const double A = 9.5, B = 3.8, C = 3.2;
   std::vector<double> e = {B + C, A + C, A + B};
@@ -97,10 +97,10 @@ TEST(Sweep, AnalyticAndNumericalDerivativesAgree) {
   s.fitVar(3, -1, par::BK);     // one-sided
   s.fitVar(4, -2, par::DK, 1.0); // a distortion constant, central
   s.fitVar(5, +1, par::DK);
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
   std::vector<double> base;
   for (int i = 1; i <= 3; ++i) base.push_back(s.freq(i));
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
   for (int i = 1; i <= 3; ++i) {
     const auto& U = s.rs->tr.eUp[i];
     const auto& L = s.rs->tr.eLo[i];
@@ -120,12 +120,12 @@ TEST(Sweep, OneSidedStepsAlternateAndModeTwoMakesThemCentral) {
   s.line(1, 3, 7, 3, 1);
   s.fitVar(1, -1, par::Bm, 1.0);
   s.fitVar(2, -2, par::Bm, 1.0);
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
   EXPECT_EQ(s.sw->stepSign[1], -1.0);
   const double backward = s.rs->tr.eUp[1][1];
   const double central = s.rs->tr.eUp[1][2];
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
   EXPECT_EQ(s.sw->stepSign[1], 1.0);
   const double forward = s.rs->tr.eUp[1][1];
   EXPECT_NE(backward, forward);
@@ -133,7 +133,7 @@ TEST(Sweep, OneSidedStepsAlternateAndModeTwoMakesThemCentral) {
   EXPECT_NEAR(0.5 * (backward + forward), central, 1e-6 * std::fabs(central));
   EXPECT_GT(std::fabs(backward - forward), 1e-6 * std::fabs(central));
   // mode 2: every numerical derivative central
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 2);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 2);
   EXPECT_NEAR(s.rs->tr.eUp[1][1], central, 1e-9 * std::fabs(central));
 }
 
@@ -142,10 +142,10 @@ TEST(Sweep, PrintBitsAreClearedDuringDerivativeSweepsOnly) {
   s.line(1, 1, 1, 0, 1);
   s.fitVar(1, -1, par::BJ);
   s.rs->ctl.aprint = 65536 | 32768 | 8;
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
   const std::size_t valueOut = s.out.str().size();
   EXPECT_GT(valueOut, 0u); // matrices and eigenvectors printed in the value sweep
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
   EXPECT_EQ(s.out.str().size(), valueOut);
   EXPECT_EQ(s.rs->ctl.aprint, 65536 | 32768 | 8);
 }
@@ -156,7 +156,7 @@ TEST(Sweep, LevelsNotFoundAreReported) {
   s.line(2, 1, 4, 0, 1);         // J = 1 has three levels only
   s.line(3, 1, 5, 0, 1, NODATA); // not measured
   s.line(4, 9, 1, 0, 1);         // a J without a block
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
   const std::string k = std::to_string(kindbit::BY_T | kindbit::MEASURED);
   const std::string found = std::to_string(kindbit::BY_T | kindbit::MEASURED | kindbit::FOUND);
   EXPECT_EQ(s.out.str(),
@@ -166,7 +166,7 @@ TEST(Sweep, LevelsNotFoundAreReported) {
   // in a derivative sweep only measured lines are checked
   s.out.str("");
   s.fitVar(1, -1, par::BJ);
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
   EXPECT_EQ(s.out.str(), " Assign error at line   2 reason  " + k + "  " + found + "\n" +
                              " Assign error at line   4 reason  " + k + "  " + found + "\n");
 }
@@ -177,7 +177,7 @@ TEST(Sweep, BSetsAreComputedInOrderWithTheirOwnParameters) {
   s.line(2, 1, 1, 0, 1, 0.001, 2);
   s.rs->ctl.aprint = 64;
   s.rs->cyclePrint = 1;
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
   // lowest J = 1 level: B + C = 2 BJ
   EXPECT_NEAR(s.freq(1), 7.0, 1e-4);
   EXPECT_NEAR(s.freq(2), 7.2, 1e-4);
@@ -200,8 +200,8 @@ TEST(Sweep, OnlyDerivativeBlocksInDerivativeSweeps) {
   for (int e = 1; e <= s.rs->todo.n; ++e)
     if (s.rs->todo.e[e].J >= 2) s.rs->todo.e[e].Stat = 0; // blocks of predicted lines only
   s.fitVar(1, -2, par::BJ);
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
-  calc1(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
+  sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
   EXPECT_NEAR(s.rs->tr.eUp[1][1], 2.0, 1e-6); // d E(J=1) / d BJ = J(J+1)
   EXPECT_EQ(s.rs->tr.eUp[2][1], 0.0);         // not recomputed: no derivative
 }

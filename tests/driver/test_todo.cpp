@@ -9,8 +9,8 @@
 #include <tuple>
 #include <vector>
 
-#include "driver/state.h"
-#include "driver/stop.h"
+#include "core/state.h"
+#include "core/stop.h"
 #include "driver/todo.h"
 
 namespace ruvo {
@@ -225,7 +225,7 @@ TEST(TodoList, SortIsStableByBThenJThenSpecies) {
                                          {2, 0, 1, 5, 0},
                                          {0, 1, 2, 3, 0},
                                          {2, 1, 2, 0, 0}}));
-  swptdo(t, 1, 7);
+  swapTodoEntries(t, 1, 7);
   EXPECT_EQ(f.at(1).F, 0);
   EXPECT_EQ(f.at(7).F, 2);
   EXPECT_EQ(f.at(7).Stat, 2);

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "fit/adjust.h"
 
 namespace ruvo {
@@ -39,7 +39,7 @@ struct Molecule {
   }
   ParamView set() { return p.set(1); }
   double& top(int t, int off) { return p(par::top(t, off), 1); }
-  void adjust(int adjf) { adjusta(*rs, set(), 32 + 15 * rs->ctl.ntop, adjf); }
+  void adjust(int adjf) { adjustDependentParameters(*rs, set(), 32 + 15 * rs->ctl.ntop, adjf); }
 };
 
 TEST(Adjust, TopAlongZ) {
@@ -56,7 +56,7 @@ TEST(Adjust, TopAlongZ) {
   EXPECT_EQ(m.top(1, par::delta), 0.0);
   EXPECT_EQ(m.top(1, par::epsil), 0.0);
   double F0, lx, ly, lz;
-  recalf(0.05, 0.0, 0.4, 4.0, 3.0, 10.0, F0, lx, ly, lz);
+  oneTopAxisFromRho(0.05, 0.0, 0.4, 4.0, 3.0, 10.0, F0, lx, ly, lz);
   EXPECT_EQ(lx, 0.0);
   EXPECT_EQ(ly, 0.0);
   EXPECT_EQ(lz, 1.0);
@@ -65,12 +65,12 @@ TEST(Adjust, TopAlongZ) {
 TEST(Adjust, AxisDescriptionsAgree) {
   // A top axis lambda and F0 give rho_g = lambda_g Bg / F0.  Going from
   // (rho, beta, gamma) to (epsil, delta) and back gives the same direction,
-  // and recrho recovers rho from F0.
+  // and rhoFromF0 recovers rho from F0.
   const double Bx = 4.0, By = 3.0, Bz = 10.0;
   for (double beta : {0.3, 1.2, 2.5})
     for (double gamma : {-2.0, 0.0, 0.7, 3.0}) {
       double F0, lx, ly, lz;
-      recalf(0.07, beta, gamma, Bx, By, Bz, F0, lx, ly, lz);
+      oneTopAxisFromRho(0.07, beta, gamma, Bx, By, Bz, F0, lx, ly, lz);
       EXPECT_NEAR(lx * lx + ly * ly + lz * lz, 1.0, 1e-14);
       // rho vector parallel to (lx Bx, ly By, lz Bz) with length lambda.B/F0 scaled
       const double rx = 0.07 * std::cos(gamma) * std::sin(beta);
@@ -79,12 +79,12 @@ TEST(Adjust, AxisDescriptionsAgree) {
       EXPECT_NEAR(rx, lx * Bx / F0, 1e-14);
       EXPECT_NEAR(ry, ly * By / F0, 1e-14);
       EXPECT_NEAR(rz, lz * Bz / F0, 1e-14);
-      EXPECT_NEAR(recrho(F0, beta, gamma, Bx, By, Bz), 0.07, 1e-14);
+      EXPECT_NEAR(rhoFromF0(F0, beta, gamma, Bx, By, Bz), 0.07, 1e-14);
       // back from the axis angles
       const double delta = std::acos(lz);
       const double epsil = (ly < 0 ? -1.0 : 1.0) * std::acos(lx / std::hypot(lx, ly));
       double b2, g2;
-      reclg(epsil, delta, Bx, By, Bz, b2, g2);
+      anglesFromEpsilonDelta(epsil, delta, Bx, By, Bz, b2, g2);
       EXPECT_NEAR(b2, beta, 1e-12);
       EXPECT_NEAR(std::remainder(g2 - gamma, 2 * M_PI), 0.0, 1e-12);
     }
@@ -131,7 +131,7 @@ TEST(Adjust, ReducedConstantOfOneTopFromTheMomentOfInertia) {
   m.top(1, par::gamma) = 0.3;
   m.adjust(1);
   double F0, lx, ly, lz;
-  recalf(0.04, 0.9, 0.3, 4.0, 3.0, 10.0, F0, lx, ly, lz);
+  oneTopAxisFromRho(0.04, 0.9, 0.3, 4.0, 3.0, 10.0, F0, lx, ly, lz);
   const double r = (lx * lx * 4.0 + ly * ly * 3.0 + lz * lz * 10.0) / F0;
   EXPECT_NEAR(m.top(1, par::F), F0 / (1.0 - r), 1e-9);
   EXPECT_NEAR(m.top(1, par::F0), F0, 1e-12);
@@ -152,7 +152,7 @@ TEST(Adjust, TwoTopsWithAndWithoutCoupling) {
   TopVec rho{0, 0.03, 0.06}, beta{0, 0.5, 1.0}, gamma{0, 0.0, -1.0}, F0{};
   AxisDirs l{};
   double finv[3][3];
-  recaff(2, rho, beta, gamma, 4.0, 3.0, 10.0, false, F0, l, finv);
+  topAxesFromRho(2, rho, beta, gamma, 4.0, 3.0, 10.0, false, F0, l, finv);
   const double a = (F0[1] - l[1][0] * l[1][0] * 4 - l[1][1] * l[1][1] * 3 - l[1][2] * l[1][2] * 10) /
                    (F0[1] * F0[1]);
   const double d = (F0[2] - l[2][0] * l[2][0] * 4 - l[2][1] * l[2][1] * 3 - l[2][2] * l[2][2] * 10) /
@@ -213,7 +213,7 @@ TEST(Adjust, Stops) {
   TopVec z{};
   AxisDirs l{};
   double finv[3][3];
-  expectStop([&] { recaff(4, z, z, z, 1, 1, 1, false, z, l, finv); },
+  expectStop([&] { topAxesFromRho(4, z, z, z, 1, 1, 1, false, z, l, finv); },
              " Dimension Error in recaff !");
 }
 

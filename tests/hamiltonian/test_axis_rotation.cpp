@@ -5,7 +5,7 @@
 #include <cmath>
 #include <memory>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "hamiltonian/axis_rotation.h"
 
 namespace ruvo {
@@ -38,7 +38,7 @@ std::unique_ptr<RotationStore> makeStore() {
 TEST(AxisRotation, RankOneMatrixAndItsDerivative) {
   auto st = makeStore();
   const double b = 0.7, r = 0.7071067811865476;
-  rotate(*st, b, 1);
+  rotateTopAxes(*st, b, 1);
   EXPECT_EQ(st->mark, 1);
   const double expected[3][3] = {{(1 + std::cos(b)) / 2, -std::sin(b) * r, (1 - std::cos(b)) / 2},
                                  {std::sin(b) * r, std::cos(b), -std::sin(b) * r},
@@ -50,14 +50,14 @@ TEST(AxisRotation, RankOneMatrixAndItsDerivative) {
                   1e-15);
     }
   // beta = 0: the identity exactly, and the derivative of d^1
-  rotate(*st, 0.0, 1);
+  rotateTopAxes(*st, 0.0, 1);
   const double deriv0[3][3] = {{0, -r, 0}, {r, 0, -r}, {0, r, 0}};
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
       EXPECT_EQ(st->D(1 - i, 1 - j), i == j ? 1.0 : 0.0);
       EXPECT_DOUBLE_EQ(st->dD(1 - i, 1 - j), deriv0[i][j]);
     }
-  rotate(*st, 0.3, 0);
+  rotateTopAxes(*st, 0.3, 0);
   EXPECT_EQ(st->D(0, 0), 1.0);
   EXPECT_EQ(st->dD(0, 0), 0.0);
   EXPECT_EQ(st->mark, 0);
@@ -68,7 +68,7 @@ TEST(AxisRotation, OrthogonalUpToTheLargestJ) {
   for (double beta : {0.37, 2.1, -1.3}) {
     st->mark = 0;
     for (int J = 1; J <= DIMJ; ++J) {
-      rotate(*st, beta, J);
+      rotateTopAxes(*st, beta, J);
       if (J % 7 != 0 && J != DIMJ && J > 3) continue;
       double worst = 0.0;
       for (int a = -J; a <= J; ++a)
@@ -86,7 +86,7 @@ TEST(AxisRotation, IdentityAtZeroAndAntidiagonalAtPi) {
   auto st = makeStore();
   // beta = 0: off-diagonal elements vanish exactly, the diagonal is 1 up
   // to the rounding of the sums of squared coupling coefficients
-  rotate(*st, 0.0, 25);
+  rotateTopAxes(*st, 0.0, 25);
   for (int a = -25; a <= 25; ++a)
     for (int b = -25; b <= 25; ++b) {
       if (a == b)
@@ -95,10 +95,10 @@ TEST(AxisRotation, IdentityAtZeroAndAntidiagonalAtPi) {
         EXPECT_EQ(st->D(a, b), 0.0);
     }
   auto pi = makeStore();
-  rotate(*pi, M_PI, 1);
+  rotateTopAxes(*pi, M_PI, 1);
   EXPECT_NEAR(pi->D(1, -1), 1.0, 1e-15);
   EXPECT_NEAR(pi->D(-1, 1), 1.0, 1e-15);
-  rotate(*pi, M_PI, 20);
+  rotateTopAxes(*pi, M_PI, 20);
   for (int a = -20; a <= 20; ++a)
     for (int b = -20; b <= 20; ++b) {
       if (b == -a)
@@ -113,7 +113,7 @@ TEST(AxisRotation, RecursionEqualsWignerFormula) {
   for (double beta : {0.41, 1.9, 3.0}) {
     st->mark = 0;
     for (int J = 2; J <= 16; ++J) {
-      rotate(*st, beta, J);
+      rotateTopAxes(*st, beta, J);
       for (int a = -J; a <= J; ++a)
         for (int b = -J; b <= J; ++b)
           EXPECT_NEAR(st->D(a, b), static_cast<double>(wignerDirect(J, a, b, beta)), 1e-12)
@@ -125,9 +125,9 @@ TEST(AxisRotation, RecursionEqualsWignerFormula) {
 TEST(AxisRotation, RotationMarkBookkeeping) {
   auto st = makeStore();
   const double beta = 0.9;
-  rotate(*st, beta, 5);
+  rotateTopAxes(*st, beta, 5);
   EXPECT_EQ(st->mark, 5);
-  rotate(*st, beta, 3); // lower: recomputed from J = 1
+  rotateTopAxes(*st, beta, 3); // lower: recomputed from J = 1
   EXPECT_EQ(st->mark, 3);
   for (int a = -3; a <= 3; ++a)
     for (int b = -3; b <= 3; ++b)
@@ -136,18 +136,18 @@ TEST(AxisRotation, RotationMarkBookkeeping) {
   EXPECT_EQ(st->D(5, 5), 0.0);
   EXPECT_EQ(st->D(4, -2), 0.0);
   // equal mark: nothing is recomputed even with another beta
-  rotate(*st, 2.0, 3);
+  rotateTopAxes(*st, 2.0, 3);
   EXPECT_NEAR(st->D(3, 3), static_cast<double>(wignerDirect(3, 3, 3, beta)), 1e-14);
   // higher: continued from the mark
-  rotate(*st, beta, 7);
+  rotateTopAxes(*st, beta, 7);
   EXPECT_EQ(st->mark, 7);
   EXPECT_NEAR(st->D(-6, 2), static_cast<double>(wignerDirect(7, -6, 2, beta)), 1e-13);
   // a mark reset to 0 recomputes from J = 1 with the new beta
   st->mark = 0;
-  rotate(*st, 2.0, 4);
+  rotateTopAxes(*st, 2.0, 4);
   EXPECT_NEAR(st->D(1, -2), static_cast<double>(wignerDirect(4, 1, -2, 2.0)), 1e-13);
   try {
-    rotate(*st, 2.0, DIMJ + 1);
+    rotateTopAxes(*st, 2.0, DIMJ + 1);
     ADD_FAILURE() << "no stop";
   } catch (const RunEnd& e) {
     EXPECT_EQ(e.message, " ERROR: DIM 2J1 exceeded");
@@ -160,9 +160,9 @@ TEST(AxisRotation, DerivativeAgainstFiniteDifferences) {
   for (double beta : {0.0, 0.63, 2.4}) {
     for (int J : {1, 2, 9, 30}) {
       st->mark = plus->mark = minus->mark = 0;
-      rotate(*st, beta, J);
-      rotate(*plus, beta + h, J);
-      rotate(*minus, beta - h, J);
+      rotateTopAxes(*st, beta, J);
+      rotateTopAxes(*plus, beta + h, J);
+      rotateTopAxes(*minus, beta - h, J);
       double worst = 0.0;
       for (int a = -J; a <= J; ++a)
         for (int b = -J; b <= J; ++b) {

@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/state.h"
-#include "driver/stop.h"
+#include "core/state.h"
+#include "core/stop.h"
 #include "hamiltonian/block.h"
 
 extern "C" void zheev_(const char* jobz, const char* uplo, const int* n, std::complex<double>* a,
@@ -199,7 +199,7 @@ struct BlockRun {
     rs->ctl.reduct = m.reduct;
     rs->ctl.spin = m.spin2;
     m.toParams(ps.set(1));
-    calvjk(*rs, *sw, J, 0, F2, 1, std::as_const(ps).set(1), std::as_const(flags).set(1), fm, 0);
+    solveBlock(*rs, *sw, J, 0, F2, 1, std::as_const(ps).set(1), std::as_const(flags).set(1), fm, 0);
     return std::vector<double>(sw->E.begin(), sw->E.begin() + sw->blk.N);
   }
 };
@@ -433,7 +433,7 @@ TEST(BlockPrints, HeaderMatrixAndEigenvectors) {
 #include <filesystem>
 #include <fstream>
 
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 #include "support/test_support.h"
 
 namespace ruvo {

@@ -8,7 +8,7 @@
 #include <regex>
 #include <sstream>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "hamiltonian/internal_rotation.h"
 #include "hamiltonian/rotor_terms.h"
 #include "hamiltonian/top_model.h"
@@ -43,7 +43,7 @@ struct OneTop : Fixture {
   }
   std::vector<double> levels(int S, double BJ, double BK, double Bm, bool complexBlock) {
     clearH();
-    bld2vjk(*rs, *sw, J, S, -1, par(), complexBlock);
+    addInternalRotationTerms(*rs, *sw, J, S, -1, par(), complexBlock);
     addRigid(J, S, BJ, BK, Bm, true);
     return blockLevels(*sw);
   }
@@ -224,7 +224,7 @@ struct ThreeTops : Fixture {
 
 } // namespace
 
-// F12 through rotovv + haddovv is the sum over the pairs of tops of
+// F12 through rotateTorsionalOperators + addTopTopCouplingHermitian is the sum over the pairs of tops of
 // F12 (O1 O2 + O2 O1), each factor with the phase of its own top, acting as
 // the unit operator on the third top; its restriction to the block's product
 // states is what the block holds (states differing in the third top are not
@@ -234,11 +234,11 @@ TEST(InternalRotation, TwoTopTermsAreSymmetrisedProductsActingOnThePairOnly) {
     ThreeTops f(complexBlock ? 0.4 : 0.0, complexBlock ? -1.1 : 0.0, complexBlock ? 0.9 : 0.0);
     const double F12 = 0.75;
     f.p(par::F12) = F12;
-    rotovv(*f.rs, *f.sw, f.J, 1, 5, 5, false);
+    rotateTorsionalOperators(*f.rs, *f.sw, f.J, 1, 5, 5, false);
     if (complexBlock)
-      haddovv(*f.rs, *f.sw, f.J, f.par(), F12);
+      addTopTopCouplingHermitian(*f.rs, *f.sw, f.J, f.par(), F12);
     else
-      addovv(*f.rs, *f.sw, f.J, F12);
+      addTopTopCouplingReal(*f.rs, *f.sw, f.J, F12);
     const int D = f.T.dim();
     std::vector<cplx> dense[4];
     for (int t = 1; t <= 3; ++t) dense[t] = denseTop(*f.sw, f.T, t, f.p(par::top(t, par::gamma)));
@@ -266,12 +266,12 @@ TEST(InternalRotation, PrintedTwoTopTermsEqualTheQuietOnes) {
     ThreeTops f(complexBlock ? 0.4 : 0.0, complexBlock ? -1.1 : 0.0, complexBlock ? 0.9 : 0.0);
     std::ostringstream out;
     f.rs->io.out = &out;
-    rotovv(*f.rs, *f.sw, f.J, 1, 7, 7, false);
+    rotateTorsionalOperators(*f.rs, *f.sw, f.J, 1, 7, 7, false);
     auto add = [&] {
       if (complexBlock)
-        haddovv(*f.rs, *f.sw, f.J, f.par(), -0.45);
+        addTopTopCouplingHermitian(*f.rs, *f.sw, f.J, f.par(), -0.45);
       else
-        addovv(*f.rs, *f.sw, f.J, -0.45);
+        addTopTopCouplingReal(*f.rs, *f.sw, f.J, -0.45);
     };
     add();
     const std::vector<double> quiet = f.sw->H;
@@ -299,16 +299,16 @@ TEST(InternalRotation, DistortionOperatorsFollowTheirDefinitions) {
     f.p(par::top(1, off)) = D;
   f.p(par::top(1, par::F)) = 0; // keep the one-top energies out of the comparison below
   f.clearH();
-  rotovv(*f.rs, *f.sw, J, 1, 1, 1, true);
-  haddjp(*f.rs, *f.sw, J, f.par(), 10);
-  haddkp(*f.rs, *f.sw, J, f.par(), 11);
-  hadddp(*f.rs, *f.sw, J, f.par(), 12);
+  rotateTorsionalOperators(*f.rs, *f.sw, J, 1, 1, 1, true);
+  addTorsionRotationDistortionJ(*f.rs, *f.sw, J, f.par(), 10);
+  addTorsionRotationDistortionK(*f.rs, *f.sw, J, f.par(), 11);
+  addTorsionRotationDistortionMinus(*f.rs, *f.sw, J, f.par(), 12);
   for (double x : f.sw->H) ASSERT_EQ(x, 0.0);
 
   const int N = f.sw->blk.N;
   const double P = double(J) * (J + 1);
   Tensor T{J, d, {0, 2, 1, 1}};
-  rotovv(*f.rs, *f.sw, J, 2, 6, 6, true);
+  rotateTorsionalOperators(*f.rs, *f.sw, J, 2, 6, 6, true);
   // the reference table: sigma-1 operator minus the sigma-0 one, rotated
   EXPECT_NEAR(f.sw->rotOp[1][rotRow(1, 1, J, d) + std::size_t(rotRow(-1, 2, J, d)) * DIMTOT],
               [&] {
@@ -339,7 +339,7 @@ TEST(InternalRotation, DistortionOperatorsFollowTheirDefinitions) {
     int offset;
     void (*add)(const RunState&, SweepWork&, int, ConstParamView, int);
   };
-  for (const Case c : {Case{7, haddjp}, Case{8, haddkp}, Case{9, hadddp}}) {
+  for (const Case c : {Case{7, addTorsionRotationDistortionJ}, Case{8, addTorsionRotationDistortionK}, Case{9, addTorsionRotationDistortionMinus}}) {
     f.clearH();
     c.add(*f.rs, *f.sw, J, f.par(), c.offset);
     const auto got = unpack(*f.sw);
@@ -370,7 +370,7 @@ TEST(InternalRotation, OtherTopsOverlapsReplaceTheCouplingMask) {
     fillRotation(*f.sw, t, 0.3 * t, J);
   }
   f.block(J, 2, {{0, 1, 1, 0}, {0, 1, 2, 0}}, 33 + 8);
-  bld2vjk(*f.rs, *f.sw, J, 1, -1, f.par(), false);
+  addInternalRotationTerms(*f.rs, *f.sw, J, 1, -1, f.par(), false);
   // position of K = 1 in product state 2 (row) and K = -1 in state 1 (column)
   const int p = d + 1 + J, q = -1 + J;
   const double O1 = f.sw->rotOp[1][rotRow(1, 1, J, d) + std::size_t(rotRow(-1, 1, J, d)) * DIMTOT];
@@ -381,7 +381,7 @@ TEST(InternalRotation, OtherTopsOverlapsReplaceTheCouplingMask) {
   EXPECT_NEAR(f.sw->h(p, q), O1 * T2 + O2 * T1, 1e-13);
   // without the bit the mask keeps top 1's energy out of this element
   f.block(J, 2, {{0, 1, 1, 0}, {0, 1, 2, 0}}, 33);
-  bld2vjk(*f.rs, *f.sw, J, 1, -1, f.par(), false);
+  addInternalRotationTerms(*f.rs, *f.sw, J, 1, -1, f.par(), false);
   EXPECT_NEAR(f.sw->h(p, q), O2, 1e-13);
 }
 
@@ -390,8 +390,8 @@ TEST(InternalRotation, OverlapScaledEnergies) {
   const int J = 3, d = 7;
   OneTop plain(J, methylTop(300.0), 0.8, 2, 33, 1, 1);
   OneTop scaled(J, methylTop(300.0), 0.8, 2, 33 + 64, 1, 1);
-  rotevl(*plain.rs, *plain.sw, J, 1);
-  rotevl(*scaled.rs, *scaled.sw, J, 1);
+  rotateTorsionalEnergies(*plain.rs, *plain.sw, J, 1);
+  rotateTorsionalEnergies(*scaled.rs, *scaled.sw, J, 1);
   for (int v = 1; v <= 2; ++v)
     for (int K = -J; K <= J; ++K)
       for (int Kp = -J; Kp <= J; ++Kp) {
@@ -424,7 +424,7 @@ TEST(InternalRotation, RotorTermsWithOverlapsAreHermitian) {
       std::fill(yr.begin(), yr.end(), 0.0);
       std::fill(yi.begin(), yi.end(), 0.0);
       xr[c] = 1.0;
-      hmulthrr(*f.rs, *f.sw, J, 1, -1, f.par(), xr.data(), xi.data(), yr.data(), yi.data());
+      applyRotorHamiltonian(*f.rs, *f.sw, J, 1, -1, f.par(), xr.data(), xi.data(), yr.data(), yi.data());
       for (int r = 0; r < N; ++r) h[r + c * N] = cplx(yr[r], yi[r]);
     }
     double asym = 0;
@@ -448,8 +448,8 @@ TEST(InternalRotation, PrintsTheRotatedOperatorsWhenAsked) {
   f.rs->io.out = &out;
   f.rs->io.err = &err;
   f.rs->ctl.aprint = 65536;
-  rotovv(*f.rs, *f.sw, J, 2, 6, 6, true);
-  addo1(*f.rs, *f.sw, J, 1, 1.0);
+  rotateTorsionalOperators(*f.rs, *f.sw, J, 2, 6, 6, true);
+  addOneTopTermsReal(*f.rs, *f.sw, J, 1, 1.0);
   const std::string s = out.str();
   EXPECT_NE(s.find("\nMatrixelements after rotation into principal axes system\n"), std::string::npos) << s;
   EXPECT_NE(s.find("  K  V | Operator No. 6    Top No. 1\n"), std::string::npos) << s;
@@ -458,7 +458,7 @@ TEST(InternalRotation, PrintsTheRotatedOperatorsWhenAsked) {
   f.rs->ctl.aprint = 0;
   std::ostringstream quiet;
   f.rs->io.out = &quiet;
-  rotovv(*f.rs, *f.sw, J, 2, 6, 6, true);
+  rotateTorsionalOperators(*f.rs, *f.sw, J, 2, 6, 6, true);
   EXPECT_EQ(quiet.str(), "");
 }
 
@@ -483,19 +483,19 @@ TEST(InternalRotation, StopsOnBlocksBeyondTheMatrixDimension) {
   f.p(par::top(1, par::Dc3K)) = 1.0;
   f.p(par::top(1, par::Dc3m)) = 1.0;
   sw.blk.N = DIMTOT + 1;
-  EXPECT_EQ(stopMessage([&] { addo1(rs, sw, J, 1, 1.0); }), "Dimension Error in addo1");
-  EXPECT_EQ(stopMessage([&] { haddo1(rs, sw, J, 1, par, 1.0); }), "Dimension Error in haddo1");
-  EXPECT_EQ(stopMessage([&] { hadddp(rs, sw, J, par, 9); }), "Dimension Error in HAddDP");
-  EXPECT_EQ(stopMessage([&] { haddkp(rs, sw, J, par, 8); }), "Dimension Error in HaddKP");
-  EXPECT_EQ(stopMessage([&] { haddjp(rs, sw, J, par, 7); }), "Dimension Error in ADDJP");
+  EXPECT_EQ(stopMessage([&] { addOneTopTermsReal(rs, sw, J, 1, 1.0); }), "Dimension Error in addo1");
+  EXPECT_EQ(stopMessage([&] { addOneTopTermsHermitian(rs, sw, J, 1, par, 1.0); }), "Dimension Error in haddo1");
+  EXPECT_EQ(stopMessage([&] { addTorsionRotationDistortionMinus(rs, sw, J, par, 9); }), "Dimension Error in HAddDP");
+  EXPECT_EQ(stopMessage([&] { addTorsionRotationDistortionK(rs, sw, J, par, 8); }), "Dimension Error in HaddKP");
+  EXPECT_EQ(stopMessage([&] { addTorsionRotationDistortionJ(rs, sw, J, par, 7); }), "Dimension Error in ADDJP");
   // a product state outside the window of computed torsional states
   f.block(J, 1, {{0, 1, 0, 0}}, 33);
   sw.basis[2].v[1] = 3;
-  EXPECT_EQ(stopMessage([&] { bld2vjk(rs, sw, J, 1, -1, par, false); }),
+  EXPECT_EQ(stopMessage([&] { addInternalRotationTerms(rs, sw, J, 1, -1, par, false); }),
             "ERROR: torsional state of a block outside the computed window");
   f.block(J, 1, {{0, 1, 0, 0}}, 33);
   rs.species.sigma[1][1] = 2;
-  EXPECT_EQ(stopMessage([&] { bld2vjk(rs, sw, J, 1, -1, par, false); }),
+  EXPECT_EQ(stopMessage([&] { addInternalRotationTerms(rs, sw, J, 1, -1, par, false); }),
             "ERROR: symmetry number of a top outside -1..1");
 }
 

@@ -8,10 +8,10 @@
 #include <memory>
 #include <sstream>
 
-#include "driver/state.h"
-#include "driver/stop.h"
+#include "core/state.h"
+#include "core/stop.h"
 #include "hamiltonian/level_assignment.h"
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 namespace {
@@ -68,7 +68,7 @@ TEST(LevelAssignment, JZeroHasKZeroAndQualityZero) {
   Labels t;
   t.block(0, 1, 0);
   t.v(1, 1) = 1.0;
-  assgn(*t.rs, *t.sw, 0, 0, -1, 1, 0);
+  labelLevels(*t.rs, *t.sw, 0, 0, -1, 1, 0);
   EXPECT_EQ(t.lab(1)[1], 0);
   EXPECT_EQ(t.lab(1)[2], 0);
   EXPECT_EQ(t.lab(1)[11], 0);
@@ -88,7 +88,7 @@ TEST(LevelAssignment, PlusMinusKPairsAreLabelledBySign) {
   t.v(t.pos(-1, 1), 1) = s, t.v(t.pos(1, 1), 1) = s;
   t.v(t.pos(0, 1), 2) = 1.0;
   t.v(t.pos(-1, 1), 3) = s, t.v(t.pos(1, 1), 3) = -s;
-  assgn(*t.rs, *t.sw, 1, 2, -1, 1, 0);
+  labelLevels(*t.rs, *t.sw, 1, 2, -1, 1, 0);
   EXPECT_EQ(t.lab(1)[2], 1);
   EXPECT_EQ(t.lab(1)[11], 1);
   EXPECT_EQ(t.lab(1)[12], 1000);
@@ -105,7 +105,7 @@ TEST(LevelAssignment, PlusMinusKPairsAreLabelledBySign) {
   r.v(r.pos(-1, 1), 1) = s, r.v(r.pos(1, 1), 1) = s;
   r.v(r.pos(0, 1), 2) = 1.0;
   r.v(r.pos(-1, 1), 3) = s, r.v(r.pos(1, 1), 3) = -s;
-  assgn(*r.rs, *r.sw, 1, 0, -1, 1, 0);
+  labelLevels(*r.rs, *r.sw, 1, 0, -1, 1, 0);
   for (int S = 0; S <= DIMSYM; ++S) EXPECT_EQ(r.rs->pmKSign[S], 0);
 }
 
@@ -116,7 +116,7 @@ TEST(LevelAssignment, QualityAndSecondK) {
   t.v(t.pos(1, 1), 1) = std::sqrt(0.8), t.v(t.pos(-1, 1), 1) = -std::sqrt(0.2);
   t.v(t.pos(0, 1), 2) = 1.0;
   t.v(t.pos(1, 1), 3) = std::sqrt(0.2), t.v(t.pos(-1, 1), 3) = std::sqrt(0.8);
-  assgn(*t.rs, *t.sw, 1, 0, -1, 1, 0);
+  labelLevels(*t.rs, *t.sw, 1, 0, -1, 1, 0);
   EXPECT_EQ(t.lab(1)[2], 1);
   EXPECT_EQ(t.lab(1)[11], -1);
   EXPECT_EQ(t.lab(1)[12], 75);
@@ -135,7 +135,7 @@ TEST(LevelAssignment, TorsionalRanksFollowFirstAppearance) {
     const int K = used[i]++ - 1; // K = -1, 0, 1 within each state
     t.v(t.pos(K, i), l) = 1.0;
   }
-  assgn(*t.rs, *t.sw, 1, 1, -1, 1, 0);
+  labelLevels(*t.rs, *t.sw, 1, 1, -1, 1, 0);
   EXPECT_EQ(t.lab(1)[3], 1);
   EXPECT_EQ(t.lab(2)[3], 2);
   EXPECT_EQ(t.lab(3)[3], 1);
@@ -157,7 +157,7 @@ TEST(LevelAssignment, TwoEquivalentTopsUseSymmetricCombinations) {
   const double s = std::sqrt(0.5);
   t.v(1, 1) = s, t.v(2, 1) = s;  // symmetric: level 1
   t.v(1, 2) = s, t.v(2, 2) = -s; // antisymmetric: level 2
-  assgn(*t.rs, *t.sw, 0, 1, -1, 1, 0);
+  labelLevels(*t.rs, *t.sw, 0, 1, -1, 1, 0);
   EXPECT_EQ(t.lab(1)[3], 1);
   EXPECT_EQ(t.lab(2)[3], 2);
 }
@@ -169,7 +169,7 @@ TEST(LevelAssignment, KTroubleIsReportedAndLabellingGoesOn) {
   t.v(t.pos(-1, 1), 1) = s, t.v(t.pos(0, 1), 1) = s; // equal weights, different |K|
   t.v(t.pos(-1, 1), 2) = s, t.v(t.pos(0, 1), 2) = -s;
   t.v(t.pos(1, 1), 3) = 1.0;
-  assgn(*t.rs, *t.sw, 1, 0, -1, 1, 0);
+  labelLevels(*t.rs, *t.sw, 1, 0, -1, 1, 0);
   EXPECT_EQ(t.out.str(), freeFmt({"ERROR in assgn: K trouble", 1, 0, 1}) +
                              freeFmt({"ERROR in assgn: K trouble", 1, 0, 2}));
   EXPECT_EQ(t.lab(1)[12], 1000);
@@ -187,10 +187,10 @@ TEST(LevelAssignment, LevelTablesInTheEnergyFile) {
   t.v(t.pos(0, 1), 2) = 1.0;
   t.v(t.pos(-1, 1), 3) = s, t.v(t.pos(1, 1), 3) = -s;
   t.sw->E[0] = 7.5, t.sw->E[1] = 9.25, t.sw->E[2] = 10.125;
-  assgn(*t.rs, *t.sw, 1, 0, -1, 1, 0);
-  assgn(*t.rs, *t.sw, 1, 0, -1, 1, 2); // a derivative pass: not printed at eval = 1
+  labelLevels(*t.rs, *t.sw, 1, 0, -1, 1, 0);
+  labelLevels(*t.rs, *t.sw, 1, 0, -1, 1, 2); // a derivative pass: not printed at eval = 1
   t.rs->ctl.eval = 2;
-  assgn(*t.rs, *t.sw, 1, 0, -1, 1, 3); // printed at eval = 2, after its status line
+  labelLevels(*t.rs, *t.sw, 1, 0, -1, 1, 3); // printed at eval = 2, after its status line
   t.rs->io.evalFile.close();
   std::ifstream f(name);
   std::stringstream ss;
@@ -228,8 +228,8 @@ TEST(LevelAssignment, EnergiesGoToTheMatchingTransitionEnds) {
   rs.tr.eUp[5][0] = -7.0;
   line(rs, 6, 1, 1, 0, 0, 0, 0.001);     // another B set
   rs.tr.qn[6][UP][slot::B] = 2;
-  assgn(rs, *t.sw, 1, 0, -1, 1, 0);
-  esave(rs, *t.sw, 1, 0, -1, 1);
+  labelLevels(rs, *t.sw, 1, 0, -1, 1, 0);
+  storeLevelEnergies(rs, *t.sw, 1, 0, -1, 1);
   EXPECT_EQ(rs.tr.eUp[1][0], 30.0);
   EXPECT_EQ(rs.tr.eUp[2][0], 20.0);
   EXPECT_EQ(rs.tr.eUp[3][0], 10.0);
@@ -257,8 +257,8 @@ TEST(LevelAssignment, EnergiesGoToTheMatchingTransitionEnds) {
   line(*v.rs, 1, 0, 0, 0, 0, 1, 0.001);
   v.rs->tr.qn[1][UP][slot::V1] = 2;
   v.rs->tr.qn[1][LO][slot::V1] = 1;
-  assgn(*v.rs, *v.sw, 0, 1, -1, 1, 0);
-  esave(*v.rs, *v.sw, 0, 1, -1, 1);
+  labelLevels(*v.rs, *v.sw, 0, 1, -1, 1, 0);
+  storeLevelEnergies(*v.rs, *v.sw, 0, 1, -1, 1);
   EXPECT_EQ(v.rs->tr.eUp[1][0], 2.0);
   EXPECT_EQ(v.rs->tr.eLo[1][0], 1.0);
   EXPECT_EQ(v.sw->need[1], 1);
@@ -282,8 +282,8 @@ TEST(LevelAssignment, DerivativesGoIntoTheFittedCombinations) {
   fm.var[3].par[1] = par::BJ, fm.var[3].set[1] = 2, fm.var[3].coef[1] = 1.0;
   std::array<double, 33> dE{};
   dE[par::BJ] = 6.0, dE[par::BK] = 1.5;
-  devsave(rs, *t.sw, 2, 0, -1, 1, 4, fm, dE.data());
-  devsave(rs, *t.sw, 2, 0, -1, 1, 4, fm, dE.data()); // accumulates
+  storeLevelDerivatives(rs, *t.sw, 2, 0, -1, 1, 4, fm, dE.data());
+  storeLevelDerivatives(rs, *t.sw, 2, 0, -1, 1, 4, fm, dE.data()); // accumulates
   EXPECT_DOUBLE_EQ(rs.tr.eUp[1][1], 2 * (2.0 * 6.0 - 1.5));
   EXPECT_EQ(rs.tr.eUp[1][2], 0.0);
   EXPECT_EQ(rs.tr.eUp[1][3], 0.0);
@@ -294,7 +294,7 @@ TEST(LevelAssignment, TooManyKValuesStop) {
   Labels t;
   t.sw->blk.d = DIM2J1 + 2;
   try {
-    assgn(*t.rs, *t.sw, 71, 0, -1, 1, 0);
+    labelLevels(*t.rs, *t.sw, 71, 0, -1, 1, 0);
     FAIL() << "no stop";
   } catch (const RunEnd& e) {
     EXPECT_EQ(e.message, " ERROR: DIM 2J1 exceeded");

@@ -164,7 +164,7 @@ std::vector<double> methodOneTop(int J, const Rotor& r, const Top& top, int sigm
   std::vector<std::array<int, 4>> states;
   for (int v = 1; v <= nV; ++v) states.push_back({0, v, 0, 0});
   f.block(J, 1, states, woods);
-  bld2vjk(*f.rs, *f.sw, J, 1, -1, f.par(), false);
+  addInternalRotationTerms(*f.rs, *f.sw, J, 1, -1, f.par(), false);
   f.addRigid(J, 1, r.BJ, r.BK, r.Bm, true);
   return blockLevels(*f.sw);
 }
@@ -242,7 +242,7 @@ TEST(RotationTorsionExact, TwoTopsAlongAAreTheProjectionOntoKeptProductStates) {
         f.p(par::F12) = c.F12;
         f.p(par::Vss) = c.Vss;
         f.p(par::Vcc) = c.Vcc;
-        bld2vjk(*f.rs, *f.sw, J, 1, -1, f.par(), false);
+        addInternalRotationTerms(*f.rs, *f.sw, J, 1, -1, f.par(), false);
         f.addRigid(J, 1, r.BJ, r.BK, r.Bm, true);
         const auto levels = blockLevels(*f.sw);
 
@@ -340,7 +340,7 @@ Top methylTop(double V) {
 }
 
 // A fixture whose torsional tables, rotation matrices and rotor terms come
-// from the program (calmk, rotate, addrig) for one top in species sigma.
+// from the program (solveTorsionalProblems, rotateTopAxes, addRotorTerms) for one top in species sigma.
 struct ProgramOneTop : Fixture {
   ProgramOneTop(int J, const Rotor& r, const Top& top, int sigma, double beta, int nV) {
     rs->species.nsym = 1;
@@ -361,8 +361,8 @@ struct ProgramOneTop : Fixture {
     sw->blk.maxJ = J;
     sw->blk.nsym = 1;
     std::vector<int> flags(NPAR, 0);
-    calmk(*rs, *sw, 1, par(), ConstFlagView{flags.data()}, 0);
-    rotate(sw->rot[1], beta, J);
+    solveTorsionalProblems(*rs, *sw, 1, par(), ConstFlagView{flags.data()}, 0);
+    rotateTopAxes(sw->rot[1], beta, J);
   }
 };
 
@@ -413,8 +413,8 @@ TEST(RotationTorsionExact, ProgramBlockIsTheProjectionForATopAlongA) {
     for (int nV : {1, 3}) {
       const int J = 3, d = 2 * J + 1, nm = 2 * top.M + 1, n = d * nm;
       ProgramOneTop f(J, r, top, sigma, 0.0, nV);
-      bld2vjk(*f.rs, *f.sw, J, 1, -1, f.par(), false);
-      addrig(*f.rs, *f.sw, J, 1, -1, f.par());
+      addInternalRotationTerms(*f.rs, *f.sw, J, 1, -1, f.par(), false);
+      addRotorTerms(*f.rs, *f.sw, J, 1, -1, f.par());
       const auto levels = blockLevels(*f.sw);
       std::vector<double> phi(std::size_t(n) * d * nV, 0.0);
       for (int v = 1; v <= nV; ++v)

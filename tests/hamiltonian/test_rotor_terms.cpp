@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/state.h"
-#include "driver/stop.h"
+#include "core/state.h"
+#include "core/stop.h"
 #include "hamiltonian/block.h"
 #include "hamiltonian/rotor_terms.h"
 
@@ -36,7 +36,7 @@ struct Rig {
   }
   ConstParamView par() const { return ps.set(1); }
   void block(int J, int F2) {
-    calvjk(*rs, *sw, J, 0, F2, 1, par(), std::as_const(flags).set(1), fm, 0);
+    solveBlock(*rs, *sw, J, 0, F2, 1, par(), std::as_const(flags).set(1), fm, 0);
   }
   // The block basis of product states 1..nvv of one top, without a calculation.
   void basis(int J, int nvv) {
@@ -60,7 +60,7 @@ struct Rig {
       std::fill(yi.begin(), yi.end(), 0.0);
       xr.assign(N, 0.0);
       xr[c] = 1.0;
-      hmulthrr(*rs, *sw, J, S, F2, par(), xr.data(), xi.data(), yr.data(), yi.data());
+      applyRotorHamiltonian(*rs, *sw, J, S, F2, par(), xr.data(), xi.data(), yr.data(), yi.data());
       for (int r = 0; r < N; ++r) m[r + std::size_t(c) * N] = cplx(yr[r], yi[r]);
     }
     return m;
@@ -101,7 +101,7 @@ TEST(RotorTerms, HellmannFeynmanDerivativesMatchCentralDifferences) {
         vr[r] = rig.sw->Zr[r + l * DIMTOT];
         vi[r] = rig.sw->Zi[r + l * DIMTOT];
       }
-      hcaldev(*rig.rs, *rig.sw, vr.data(), vi.data(), J, 0, F2,
+      rotorParameterDerivatives(*rig.rs, *rig.sw, vr.data(), vi.data(), J, 0, F2,
               std::as_const(rig.flags).set(1), rig.par(), analytic[l].data());
     }
     for (int p = 1; p <= 32; ++p) {
@@ -147,7 +147,7 @@ TEST(RotorTerms, DerivativesOfThePlainRigidRotor) {
       const double K = r - J, z = rig.sw->Zr[r + l * DIMTOT];
       k2 += K * K * z * z;
     }
-    hcaldev(*rig.rs, *rig.sw, &rig.sw->Zr[l * DIMTOT], &rig.sw->Zi[l * DIMTOT], J, 0, -1,
+    rotorParameterDerivatives(*rig.rs, *rig.sw, &rig.sw->Zr[l * DIMTOT], &rig.sw->Zi[l * DIMTOT], J, 0, -1,
             std::as_const(rig.flags).set(1), rig.par(), dE.data());
     EXPECT_NEAR(dE[par::BJ], J * (J + 1.0), 1e-10);
     EXPECT_NEAR(dE[par::BK], k2, 1e-10);
@@ -242,7 +242,7 @@ TEST(RotorTerms, DimensionStop) {
   rig.sw->blk.N = DIMTOT + 1;
   std::vector<double> x(DIMTOT + 1), y(DIMTOT + 1);
   try {
-    hmulthrr(*rig.rs, *rig.sw, 1, 0, -1, rig.par(), x.data(), x.data(), y.data(), y.data());
+    applyRotorHamiltonian(*rig.rs, *rig.sw, 1, 0, -1, rig.par(), x.data(), x.data(), y.data(), y.data());
     FAIL() << "no stop";
   } catch (const RunEnd& e) {
     EXPECT_EQ(e.message, "Dimension Error in HMULTHRR");

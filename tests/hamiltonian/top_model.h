@@ -14,7 +14,7 @@
 #include <sstream>
 #include <vector>
 
-#include "driver/state.h"
+#include "core/state.h"
 
 extern "C" {
 void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "driver/state.h"
-#include "driver/stop.h"
+#include "core/state.h"
+#include "core/stop.h"
 #include "input/parameter_input.h"
 #include "input/reader.h"
 #include "support/test_support.h"
@@ -18,7 +18,7 @@ struct Parsed {
   std::unique_ptr<RunState> rs = std::make_unique<RunState>();
   std::unique_ptr<FitState> fs = std::make_unique<FitState>();
   std::string out, err;
-  bool help = false;       // parinp returned false
+  bool help = false;       // readInputFile returned false
   bool ended = false;      // a RunEnd was thrown
   bool isStop = false;     // ... by a stop (else by the input-error summary)
   std::string stopMessage; // the stop's message
@@ -34,7 +34,7 @@ inline Parsed parse(const std::string& text) {
   p.rs->io.err = &err;
   Reader reader(in, out, err);
   try {
-    p.help = !parinp(*p.rs, *p.fs, reader);
+    p.help = !readInputFile(*p.rs, *p.fs, reader);
   } catch (const RunEnd& e) {
     p.ended = true;
     p.isStop = e.isStop;

@@ -177,7 +177,7 @@ TEST(ParameterInput, FilesForEnergiesAndDeviations) {
   // the files are written into the working directory: use one of our own
   const std::filesystem::path here = std::filesystem::current_path();
   const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("ruvo-parinp-files-" + std::to_string(getpid()));
+      std::filesystem::temp_directory_path() / ("ruvo-parameter-input-files-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   std::filesystem::current_path(dir);
   Parsed p = parse(rigid("eval 1 dfreq 1", "BJ 3"));
@@ -499,7 +499,7 @@ Parsed parseFailing(const std::string& text) {
   p.rs->io.err = &err;
   Reader reader(in, out, err);
   try {
-    p.help = !parinp(*p.rs, *p.fs, reader);
+    p.help = !readInputFile(*p.rs, *p.fs, reader);
   } catch (const RunEnd& e) {
     p.ended = true;
     p.isStop = e.isStop;

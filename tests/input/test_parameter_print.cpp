@@ -32,7 +32,7 @@ TEST(ParameterPrint, ValueFormatFollowsTheDecimalExponent) {
   };
   for (const Case& k : cases) {
     std::string v, e;
-    pra_f(k.value, k.error, v, e);
+    formatValueWithError(k.value, k.error, v, e);
     EXPECT_EQ(v, k.valueText) << k.value;
     EXPECT_EQ(e, k.errorText) << k.value;
     EXPECT_EQ(v.size(), 15u);
@@ -41,10 +41,10 @@ TEST(ParameterPrint, ValueFormatFollowsTheDecimalExponent) {
 }
 
 TEST(ParameterPrint, EntryWithErrorFixedOrDerived) {
-  EXPECT_EQ(pra_out(3000.0, 0.25, 1, 1, false), "    3000.000000 {    0.250000}");
-  EXPECT_EQ(pra_out(3000.0, 0.25, 0, 1, false), "    3000.000000 {     fixed  }");
-  EXPECT_EQ(pra_out(3000.0, 0.25, 0, 1, true), "    3000.000000 {     derived}");
-  EXPECT_EQ(pra_out(3000.0, 0.25, 1, 0, false), "    3000.000000" + std::string(15, ' '));
+  EXPECT_EQ(parameterEntry(3000.0, 0.25, 1, 1, false), "    3000.000000 {    0.250000}");
+  EXPECT_EQ(parameterEntry(3000.0, 0.25, 0, 1, false), "    3000.000000 {     fixed  }");
+  EXPECT_EQ(parameterEntry(3000.0, 0.25, 0, 1, true), "    3000.000000 {     derived}");
+  EXPECT_EQ(parameterEntry(3000.0, 0.25, 1, 0, false), "    3000.000000" + std::string(15, ' '));
 }
 
 // A run state with a listing stream and `nB` sets.
@@ -65,7 +65,7 @@ struct Listing {
   }
   std::string print(int mode, int style = 0, int set = 0) {
     out.str("");
-    pra(*rs, values, errors, flags, mode, style, set);
+    printParameters(*rs, values, errors, flags, mode, style, set);
     return out.str();
   }
 };

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "input/reader.h"
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 #include "support/test_support.h"
 
 namespace {
@@ -24,11 +24,11 @@ struct Fixture {
   explicit Fixture(const std::string& text) : in(text), r(in, out, err) {}
 };
 
-// The tokens of the current line, as getc returns them.
+// The tokens of the current line, as readWord returns them.
 std::vector<std::string> tokens(Reader& r) {
   std::vector<std::string> t;
   std::string s;
-  while (r.getc(s)) t.push_back(s);
+  while (r.readWord(s)) t.push_back(s);
   return t;
 }
 
@@ -44,18 +44,18 @@ template <class F> std::string stopMessage(F&& f) {
 
 double readD(const std::string& text, int* kind = nullptr, double start = 0.0) {
   Fixture f(text);
-  f.r.getbuf();
+  f.r.nextLine();
   double v = start;
-  const int k = f.r.getd(v);
+  const int k = f.r.readReal(v);
   if (kind) *kind = k;
   return v;
 }
 
 int readI(const std::string& text, int* kind = nullptr, int start = 0) {
   Fixture f(text);
-  f.r.getbuf();
+  f.r.nextLine();
   int v = start;
-  const int k = f.r.geti(v);
+  const int k = f.r.readInteger(v);
   if (kind) *kind = k;
   return v;
 }
@@ -64,101 +64,101 @@ int readI(const std::string& text, int* kind = nullptr, int start = 0) {
 
 TEST(ReaderLine, ResultCountsFromFirstNonBlankAndEmptyLinesAndEnd) {
   Fixture f("   abc  \n\n  {only a comment}\nlast");
-  EXPECT_EQ(f.r.getbuf(), 3);
+  EXPECT_EQ(f.r.nextLine(), 3);
   EXPECT_EQ(f.r.line(), "   abc");
-  EXPECT_FALSE(f.r.getend());
-  EXPECT_EQ(f.r.getbuf(), 0);
-  EXPECT_TRUE(f.r.getend());
+  EXPECT_FALSE(f.r.atLineEnd());
+  EXPECT_EQ(f.r.nextLine(), 0);
+  EXPECT_TRUE(f.r.atLineEnd());
   EXPECT_FALSE(f.r.atEof());
-  EXPECT_EQ(f.r.getbuf(), 0); // blanks before a comment make no token
-  EXPECT_TRUE(f.r.getend());
+  EXPECT_EQ(f.r.nextLine(), 0); // blanks before a comment make no token
+  EXPECT_TRUE(f.r.atLineEnd());
   EXPECT_FALSE(f.r.atEof());
-  EXPECT_EQ(f.r.getbuf(), 4); // last record without a line end
+  EXPECT_EQ(f.r.nextLine(), 4); // last record without a line end
   EXPECT_FALSE(f.r.atEof());
-  EXPECT_EQ(f.r.getbuf(), 0);
+  EXPECT_EQ(f.r.nextLine(), 0);
   EXPECT_TRUE(f.r.atEof());
-  EXPECT_EQ(f.r.getbuf(), 0); // reading on at the end stays there
+  EXPECT_EQ(f.r.nextLine(), 0); // reading on at the end stays there
   EXPECT_TRUE(f.r.atEof());
 }
 
 TEST(ReaderLine, FailedReadGivesNegativeResultAndEmptyLine) {
   Fixture f("abc\n");
   f.in.setstate(std::ios::badbit);
-  EXPECT_LT(f.r.getbuf(), 0);
+  EXPECT_LT(f.r.nextLine(), 0);
   EXPECT_EQ(f.r.line(), "");
-  EXPECT_TRUE(f.r.getend());
+  EXPECT_TRUE(f.r.atLineEnd());
 }
 
 TEST(ReaderLine, CommentsAreRemoved) {
   Fixture f("x { note } y\na {note\nstill } b\n1.5 ! note\nfirst {a}{b} second\n");
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(f.r.line(), "x  y");
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(f.r.line(), "a  b"); // one logical line from two records
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(f.r.line(), "1.5 ");
   EXPECT_EQ(tokens(f.r), std::vector<std::string>{"1.5"});
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(tokens(f.r), (std::vector<std::string>{"first", "second"}));
 }
 
 TEST(ReaderLine, BackslashEscapesAndContinuation) {
   Fixture f("a\\!b \\{c} d\\\\e\nabc \\ dropped rest\n  xyz\nend\\\nnext\nq\\'\nr\n");
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(f.r.line(), "a!b {c} d\\e");
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(f.r.line(), "abc   xyz"); // the rest after the backslash is dropped
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(f.r.line(), "endnext"); // backslash at the end of the record
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(f.r.line(), "qr"); // backslash before any other character continues
 }
 
 TEST(ReaderLine, QuotesKeepEverythingAndRunOverRecords) {
   Fixture f("'a b' 'it''s' '!{\\' x\n'open\nclosed' y\nt\tu\x01v '\tw'\n");
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(tokens(f.r), (std::vector<std::string>{"a b", "it's", "!{\\", "x"}));
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(f.r.line(), "'openclosed' y");
   EXPECT_EQ(tokens(f.r), (std::vector<std::string>{"openclosed", "y"}));
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(f.r.line(), "t uv '\tw'"); // TAB is a blank, controls go, quotes keep both
 }
 
 TEST(ReaderLine, TrailingControlsAndCarriageReturnsAreDropped) {
   Fixture f("abc \t\r\n\r\n");
-  EXPECT_EQ(f.r.getbuf(), 3);
+  EXPECT_EQ(f.r.nextLine(), 3);
   EXPECT_EQ(f.r.line(), "abc");
-  EXPECT_EQ(f.r.getbuf(), 0);
+  EXPECT_EQ(f.r.nextLine(), 0);
   EXPECT_FALSE(f.r.atEof());
 }
 
 TEST(ReaderLine, InputEndingInsideCommentQuoteOrContinuationEndsTheLine) {
   {
     Fixture f("a { never closed\nb c\n");
-    EXPECT_EQ(f.r.getbuf(), 2);
+    EXPECT_EQ(f.r.nextLine(), 2);
     EXPECT_EQ(f.r.line(), "a ");
-    EXPECT_EQ(f.r.getbuf(), 0);
+    EXPECT_EQ(f.r.nextLine(), 0);
     EXPECT_TRUE(f.r.atEof());
   }
   {
     Fixture f("x 'never closed");
-    f.r.getbuf();
+    f.r.nextLine();
     EXPECT_EQ(tokens(f.r), (std::vector<std::string>{"x", "never closed"}));
-    EXPECT_EQ(f.r.getbuf(), 0);
+    EXPECT_EQ(f.r.nextLine(), 0);
     EXPECT_TRUE(f.r.atEof());
   }
   {
     Fixture f("abc\\");
-    EXPECT_EQ(f.r.getbuf(), 3);
-    EXPECT_EQ(f.r.getbuf(), 0);
+    EXPECT_EQ(f.r.nextLine(), 3);
+    EXPECT_EQ(f.r.nextLine(), 0);
     EXPECT_TRUE(f.r.atEof());
   }
   {
     // the state of an unclosed quote does not leak into the next line
     Fixture f("'abc");
-    f.r.getbuf();
-    EXPECT_EQ(f.r.getbuf(), 0);
+    f.r.nextLine();
+    EXPECT_EQ(f.r.nextLine(), 0);
   }
 }
 
@@ -167,35 +167,35 @@ TEST(ReaderLine, LongRecordsAndLongLogicalLines) {
   const std::string rec(250, 'a');
   {
     Fixture f(rec + " bcdefghij\n");
-    f.r.getbuf();
+    f.r.nextLine();
     EXPECT_EQ(f.r.line(), rec + " bcde");
     EXPECT_EQ(f.err.str(), "Warning: input record 1 is longer than 255 characters; the rest is ignored\n");
   }
   {
     // a comment beyond the limit loses nothing
     Fixture f(rec + "      ! comment\n");
-    f.r.getbuf();
+    f.r.nextLine();
     EXPECT_EQ(f.err.str(), "");
   }
   {
     // characters beyond 500 of a record are read and dropped
     Fixture f(std::string(700, 'z') + "\nnext\n");
-    f.r.getbuf();
+    f.r.nextLine();
     EXPECT_EQ(f.r.line().size(), 255u);
-    f.r.getbuf();
+    f.r.nextLine();
     EXPECT_EQ(f.r.line(), "next");
   }
   {
     // continuation up to exactly 255 characters is fine, blanks beyond too
     Fixture f(rec + "\\\nabcde     \\\n   \n");
-    f.r.getbuf();
+    f.r.nextLine();
     EXPECT_EQ(f.r.line().size(), 255u);
   }
   {
     // more stored characters than the line holds stop the run
     Fixture f("x\n" + rec + "\\\nabcdef\n");
-    f.r.getbuf();
-    EXPECT_EQ(stopMessage([&] { f.r.getbuf(); }),
+    f.r.nextLine();
+    EXPECT_EQ(stopMessage([&] { f.r.nextLine(); }),
               "ERROR: input line longer than 255 characters at input record 3");
   }
   {
@@ -203,7 +203,7 @@ TEST(ReaderLine, LongRecordsAndLongLogicalLines) {
     std::string text = "The molecule's spectrum\n\n";
     for (int i = 0; i < 30; ++i) text += "BJ 3000.123 BK 2000.456\n";
     Fixture f(text);
-    EXPECT_EQ(stopMessage([&] { f.r.getbuf(); }),
+    EXPECT_EQ(stopMessage([&] { f.r.nextLine(); }),
               "ERROR: input line longer than 255 characters at input record 13 (inside a quote)");
   }
 }
@@ -215,11 +215,11 @@ TEST(ReaderLine, ManyLinesWithOverlongTokens) {
   Fixture f(text);
   int lines = 0, sum = 0;
   std::string tok;
-  while (f.r.getbuf() > 0) {
-    ASSERT_TRUE(f.r.getc(tok));
+  while (f.r.nextLine() > 0) {
+    ASSERT_TRUE(f.r.readWord(tok));
     ASSERT_EQ(tok, std::string(40, 'k')); // tokens are cut to 40 characters
     int v = 0;
-    ASSERT_EQ(f.r.geti(v), 1);
+    ASSERT_EQ(f.r.readInteger(v), 1);
     sum += v == lines ? 1 : 0;
     ++lines;
   }
@@ -230,36 +230,36 @@ TEST(ReaderLine, ManyLinesWithOverlongTokens) {
 
 TEST(ReaderLine, WritebufWritesTheRestOfTheLine) {
   Fixture f("  first second third {a blank stays before the comment}\n");
-  f.r.getbuf();
+  f.r.nextLine();
   std::ostringstream os;
-  f.r.writebuf(os);
+  f.r.echoRestOfLine(os);
   EXPECT_EQ(os.str(), "first second third \n");
   std::string t;
-  f.r.getc(t);
+  f.r.readWord(t);
   os.str("");
-  f.r.writebuf(os);
+  f.r.echoRestOfLine(os);
   EXPECT_EQ(os.str(), "second third \n");
-  f.r.getc(t);
-  f.r.getc(t);
+  f.r.readWord(t);
+  f.r.readWord(t);
   os.str("");
-  f.r.writebuf(os);
+  f.r.echoRestOfLine(os);
   EXPECT_EQ(os.str(), "");
 }
 
 TEST(ReaderLine, MarksRereadTheLine) {
   Fixture f("a 1 b\n");
-  f.r.getbuf();
+  f.r.nextLine();
   std::string t;
-  f.r.getc(t);
-  const int mark = f.r.s_mark();
-  f.r.getc(t);
-  f.r.getc(t);
-  EXPECT_TRUE(f.r.getend());
-  f.r.g_mark(mark);
+  f.r.readWord(t);
+  const int mark = f.r.scanPosition();
+  f.r.readWord(t);
+  f.r.readWord(t);
+  EXPECT_TRUE(f.r.atLineEnd());
+  f.r.setScanPosition(mark);
   EXPECT_EQ(tokens(f.r), (std::vector<std::string>{"1", "b"}));
-  f.r.g_mark(10000); // out-of-line positions are held at the line end
-  EXPECT_TRUE(f.r.getend());
-  f.r.g_mark(-5);
+  f.r.setScanPosition(10000); // out-of-line positions are held at the line end
+  EXPECT_TRUE(f.r.atLineEnd());
+  f.r.setScanPosition(-5);
   EXPECT_EQ(tokens(f.r).size(), 3u);
 }
 
@@ -267,48 +267,48 @@ TEST(ReaderLine, MarksRereadTheLine) {
 
 TEST(ReaderToken, SeparatorsAndEmptyTokens) {
   Fixture f("a, b ; c\nx,,y\n");
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(tokens(f.r), (std::vector<std::string>{"a", "b", "c"}));
-  f.r.getbuf();
+  f.r.nextLine();
   EXPECT_EQ(tokens(f.r), (std::vector<std::string>{"x", "", "y"}));
   // the text buffer is cut to its length and left alone when no token is left
   Fixture g("abcdef\n");
-  g.r.getbuf();
+  g.r.nextLine();
   std::string t = "keep";
-  EXPECT_TRUE(g.r.getc(t, 3));
+  EXPECT_TRUE(g.r.readWord(t, 3));
   EXPECT_EQ(t, "abc");
   t = "keep";
-  EXPECT_FALSE(g.r.getc(t));
+  EXPECT_FALSE(g.r.readWord(t));
   EXPECT_EQ(t, "keep");
 }
 
 TEST(ReaderToken, SeparatorEndsANumberExpression) {
   Fixture f("3, + 1\n");
-  f.r.getbuf();
+  f.r.nextLine();
   double v = 0;
-  EXPECT_EQ(f.r.getd(v), 1);
+  EXPECT_EQ(f.r.readReal(v), 1);
   EXPECT_EQ(v, 3.0);
-  EXPECT_EQ(f.r.getd(v), 1); // "+ 1" on its own adds to the value held
+  EXPECT_EQ(f.r.readReal(v), 1); // "+ 1" on its own adds to the value held
   EXPECT_EQ(v, 4.0);
 }
 
 TEST(ReaderToken, NumberKinds) {
-  EXPECT_EQ(Reader::isnumber("$name"), 4);
-  EXPECT_EQ(Reader::isnumber("0x1F"), 3);
-  EXPECT_EQ(Reader::isnumber("0X1"), 3);
-  EXPECT_EQ(Reader::isnumber("0x"), 1); // too short for hexadecimal
-  EXPECT_EQ(Reader::isnumber("%101"), 2);
-  EXPECT_EQ(Reader::isnumber("%2"), 0);
-  EXPECT_EQ(Reader::isnumber(".5"), 1);
-  EXPECT_EQ(Reader::isnumber("-.5"), 1);
-  EXPECT_EQ(Reader::isnumber("+5"), 1);
-  EXPECT_EQ(Reader::isnumber("+.5"), 1);
-  EXPECT_EQ(Reader::isnumber("7abc"), 1); // starts like a number
-  EXPECT_EQ(Reader::isnumber("e5"), 0);
-  EXPECT_EQ(Reader::isnumber("x"), 0);
-  EXPECT_EQ(Reader::isnumber("-"), 0);
-  EXPECT_EQ(Reader::isnumber("+."), 0);
-  EXPECT_EQ(Reader::isnumber(""), 0);
+  EXPECT_EQ(Reader::classifyNumber("$name"), 4);
+  EXPECT_EQ(Reader::classifyNumber("0x1F"), 3);
+  EXPECT_EQ(Reader::classifyNumber("0X1"), 3);
+  EXPECT_EQ(Reader::classifyNumber("0x"), 1); // too short for hexadecimal
+  EXPECT_EQ(Reader::classifyNumber("%101"), 2);
+  EXPECT_EQ(Reader::classifyNumber("%2"), 0);
+  EXPECT_EQ(Reader::classifyNumber(".5"), 1);
+  EXPECT_EQ(Reader::classifyNumber("-.5"), 1);
+  EXPECT_EQ(Reader::classifyNumber("+5"), 1);
+  EXPECT_EQ(Reader::classifyNumber("+.5"), 1);
+  EXPECT_EQ(Reader::classifyNumber("7abc"), 1); // starts like a number
+  EXPECT_EQ(Reader::classifyNumber("e5"), 0);
+  EXPECT_EQ(Reader::classifyNumber("x"), 0);
+  EXPECT_EQ(Reader::classifyNumber("-"), 0);
+  EXPECT_EQ(Reader::classifyNumber("+."), 0);
+  EXPECT_EQ(Reader::classifyNumber(""), 0);
 }
 
 // ------------------------------------------------------------------ numbers
@@ -349,13 +349,13 @@ TEST(ReaderNumber, Conversions) {
 TEST(ReaderNumber, NoNumberLeavesTheTokenAndSetsZero) {
   for (const char* text : {"e5", "x", "DJ 3", ""}) {
     Fixture f(std::string(text) + "\n");
-    f.r.getbuf();
+    f.r.nextLine();
     double v = 9.0;
-    EXPECT_LE(f.r.getd(v), 0) << text;
+    EXPECT_LE(f.r.readReal(v), 0) << text;
     EXPECT_EQ(v, 0.0) << text;
     if (*text) {
       std::string t;
-      EXPECT_TRUE(f.r.getc(t));
+      EXPECT_TRUE(f.r.readWord(t));
       EXPECT_EQ(t, std::string(text).substr(0, 2)); // the token is still there
     }
   }
@@ -387,11 +387,11 @@ TEST(ReaderNumber, Expressions) {
   EXPECT_EQ(kind, 5);
   // the expression stops before the next key
   Fixture f("3 - 1 DJ\n");
-  f.r.getbuf();
+  f.r.nextLine();
   double v = 0;
-  f.r.getd(v);
+  f.r.readReal(v);
   std::string t;
-  f.r.getc(t);
+  f.r.readWord(t);
   EXPECT_EQ(t, "DJ");
 }
 
@@ -427,14 +427,14 @@ TEST(ReaderNumber, BadNumbersStopTheRun) {
   };
   for (const Case& c : cases) {
     Fixture f(std::string(c.text) + "\n");
-    f.r.getbuf();
+    f.r.nextLine();
     const std::string msg = stopMessage([&] {
       if (c.integer) {
         int v = 0;
-        f.r.geti(v);
+        f.r.readInteger(v);
       } else {
         double v = 0;
-        f.r.getd(v);
+        f.r.readReal(v);
       }
     });
     // conversion errors name the input record; the hex and binary stops are fixed texts
@@ -459,8 +459,8 @@ struct Values {
 TEST(ReaderKeys, AmbiguousKeyHandsNumbersOutInTableOrder) {
   Fixture f("D 1 2 3\n");
   Values x(5);
-  f.r.getbuf();
-  f.r.getln(dTable(), x.v.data(), x.c.data());
+  f.r.nextLine();
+  f.r.readKeywordValues(dTable(), x.v.data(), x.c.data());
   EXPECT_EQ(x.v, (std::vector<double>{1, 2, 3, 0, 0}));
   EXPECT_EQ(x.c, (std::vector<int>{1, 1, 1, 0, 0}));
   EXPECT_EQ(f.out.str(), "");
@@ -470,19 +470,19 @@ TEST(ReaderKeys, AmbiguousKeyHandsNumbersOutInTableOrder) {
 TEST(ReaderKeys, UniqueKeysAbbreviationsAndPositions) {
   Fixture f("dk 5 DK 0x10 dj\n1 2\n7 8 9 10 11 12 13\n");
   Values x(5);
-  f.r.getbuf();
-  f.r.getln(dTable(), x.v.data(), x.c.data());
+  f.r.nextLine();
+  f.r.readKeywordValues(dTable(), x.v.data(), x.c.data());
   EXPECT_EQ(x.v, (std::vector<double>{0, 0, 16, 0, 5})); // dj without number: 0
   EXPECT_EQ(x.c, (std::vector<int>{0, 0, 1, 1, 1}));
   Values y(5);
-  f.r.getbuf();
-  f.r.getln(dTable(), y.v.data(), y.c.data());
+  f.r.nextLine();
+  f.r.readKeywordValues(dTable(), y.v.data(), y.c.data());
   // numbers without key fill the names in order; DJ as a prefix also feeds DJK
   EXPECT_EQ(y.v, (std::vector<double>{1, 2, 0, 0, 0}));
   EXPECT_EQ(y.c, (std::vector<int>{1, 1, 0, 0, 0}));
   Values z(5);
-  f.r.getbuf();
-  f.r.getln(dTable(), z.v.data(), z.c.data()); // numbers beyond the table are ignored
+  f.r.nextLine();
+  f.r.readKeywordValues(dTable(), z.v.data(), z.c.data()); // numbers beyond the table are ignored
   EXPECT_EQ(z.v, (std::vector<double>{7, 8, 9, 10, 11}));
   EXPECT_EQ(f.out.str(), "");
   EXPECT_EQ(f.err.str(), ""); // names filled by position are no typed keys
@@ -491,11 +491,11 @@ TEST(ReaderKeys, UniqueKeysAbbreviationsAndPositions) {
 TEST(ReaderKeys, EveryLineStartsWithoutRememberedKey) {
   Fixture f("D 1 2\n5\n");
   Values x(5);
-  f.r.getbuf();
-  f.r.getln(dTable(), x.v.data(), x.c.data());
+  f.r.nextLine();
+  f.r.readKeywordValues(dTable(), x.v.data(), x.c.data());
   EXPECT_EQ(x.v, (std::vector<double>{1, 2, 2, 0, 0}));
-  f.r.getbuf();
-  f.r.getln(dTable(), x.v.data(), x.c.data());
+  f.r.nextLine();
+  f.r.readKeywordValues(dTable(), x.v.data(), x.c.data());
   // the bare number goes to the first name (and, by prefix, to DJK), not to DK
   EXPECT_EQ(x.v, (std::vector<double>{5, 5, 2, 0, 0}));
 }
@@ -503,14 +503,14 @@ TEST(ReaderKeys, EveryLineStartsWithoutRememberedKey) {
 TEST(ReaderKeys, OverwriteUndefinedKeysAndExpressions) {
   Fixture f("DK 3\nDK + 0.5 XX 4 5 dk - 2\nDK -\n");
   Values x(5);
-  f.r.getbuf();
-  f.r.getln(dTable(), x.v.data(), x.c.data());
-  f.r.getbuf();
-  f.r.getln(dTable(), x.v.data(), x.c.data());
+  f.r.nextLine();
+  f.r.readKeywordValues(dTable(), x.v.data(), x.c.data());
+  f.r.nextLine();
+  f.r.readKeywordValues(dTable(), x.v.data(), x.c.data());
   EXPECT_EQ(x.v[2], 3.5); // the expression works on the value held
   EXPECT_EQ(x.v[4], -2.0);
-  f.r.getbuf();
-  f.r.getln(dTable(), x.v.data(), x.c.data());
+  f.r.nextLine();
+  f.r.readKeywordValues(dTable(), x.v.data(), x.c.data());
   EXPECT_EQ(x.v[2], -3.5);
   const std::string expected =
       ruvo::freeFmt({" GETLN: overwriting ", "DK", " from ", 3.0, " to ", 3.5}) +
@@ -524,8 +524,8 @@ TEST(ReaderKeys, KeyThatIsANameAndAPrefixWarnsOncePerKey) {
   Fixture f("DJ 4\nDJ 5\nDJK 6 dj 1\n");
   Values x(5);
   for (int i = 0; i < 3; ++i) {
-    f.r.getbuf();
-    f.r.getln(dTable(), x.v.data(), x.c.data());
+    f.r.nextLine();
+    f.r.readKeywordValues(dTable(), x.v.data(), x.c.data());
   }
   EXPECT_EQ(f.err.str(), "Warning: key DJ selects DJ DJK (it is a prefix of several names)\n");
   // "DJ 4" gave DJK the 4 as well and left it waiting for a second number,
@@ -541,8 +541,8 @@ TEST(ReaderKeys, EqualNamesTakeOneNumberEachWithoutWarning) {
   Fixture f("G 1 0 1 S 2 3\n");
   std::vector<double> v(6, 0.0);
   std::vector<int> c(6, 0);
-  f.r.getbuf();
-  f.r.getln(NameTable{sym.data(), 6, 5}, v.data(), c.data());
+  f.r.nextLine();
+  f.r.readKeywordValues(NameTable{sym.data(), 6, 5}, v.data(), c.data());
   EXPECT_EQ(v, (std::vector<double>{1, 2, 0, 3, 1, 3}));
   EXPECT_EQ(f.err.str(), "");
 }
@@ -553,8 +553,8 @@ TEST(ReaderKeys, LongKeysAndNamesWiderThanTheTable) {
   Fixture f("abcdefg 1 " + longKey + " 2\n");
   std::vector<double> v(1, 0.0);
   std::vector<int> c(1, 0);
-  f.r.getbuf();
-  f.r.getln(NameTable{names.data(), 1, 6}, v.data(), c.data());
+  f.r.nextLine();
+  f.r.readKeywordValues(NameTable{names.data(), 1, 6}, v.data(), c.data());
   EXPECT_EQ(v[0], 0.0);
   EXPECT_EQ(f.out.str(), "Input Error: undef character abcdefg\n"
                          "Input Error: undef character " +
@@ -574,7 +574,7 @@ struct Sets {
 Sets readSets(const std::string& text, std::string* listing = nullptr) {
   Fixture f(text);
   Sets s;
-  while (f.r.getbuf() > 0) f.r.getxln(bTable(), 5, s.v.data(), s.c.data());
+  while (f.r.nextLine() > 0) f.r.readIndexedKeywordValues(bTable(), 5, s.v.data(), s.c.data());
   if (listing) *listing = f.out.str();
   return s;
 }

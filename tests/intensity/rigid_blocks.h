@@ -9,7 +9,7 @@
 #include <sstream>
 #include <vector>
 
-#include "driver/state.h"
+#include "core/state.h"
 #include "intensity/scratch_files.h"
 
 extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a,

@@ -109,7 +109,7 @@ TEST(IntensityListing, SetWithoutTorsionalFileIsLeftOut) {
   test::ScopedWorkDir dir("intrun_notori");
   inttest::Fixture f;
   f.rs->nB = 1;
-  intall(*f.rs, *f.sw, 0.0, 0.0, 1.0, 300.0);
+  printPredictedSpectrum(*f.rs, *f.sw, 0.0, 0.0, 1.0, 300.0);
   EXPECT_EQ(f.out.str(),
             "-- B 1                                 Freq Linestr.    total  stat.w.   popul. "
             "hv-ener.\n"
@@ -119,7 +119,7 @@ TEST(IntensityListing, SetWithoutTorsionalFileIsLeftOut) {
             " rdtori: scratch file tori.b1 is missing, short or does not fit its block\n"
             " intensity listing: set 1 left out\n");
   f.out.str("");
-  intal2(*f.rs, *f.sw, 0.0, 0.0, 1.0, 300.0);
+  printGroupedSpectrum(*f.rs, *f.sw, 0.0, 0.0, 1.0, 300.0);
   EXPECT_EQ(f.out.str(),
             "\n-- B 1                                    Freq       Split Linestr.    total  "
             "stat.w.   popul. hv-ener.\n"
@@ -152,13 +152,13 @@ TEST(IntensityListing, GroupedLinesAndSplittingsOfOneBlockPairOnly) {
     for (int K = -1; K <= 1; ++K)
       for (int Kp = -1; Kp <= 1; ++Kp) sw.tors.T(K, Kp, 1, 1, sigma, 1) = 1.0;
   inttest::setBlock(sw, 0, 1, 1, 2);
-  wrtori(rs, sw, 1);
+  writeTorsionalIntegrals(rs, sw, 1);
   for (int S = 0; S <= 2; ++S)
     for (int J = 0; J <= 1; ++J) {
       inttest::rigidBlock(sw, J, 1, 3.0, 2.5, S == 2 ? 16.0 : 6.0, 0.0, S == 0 ? 0 : 1, 2);
-      wrvec(rs, sw, J, S, -1, 1);
+      writeBlockEigenvectors(rs, sw, J, S, -1, 1);
     }
-  intal2(rs, sw, 0.3, 0.4, 0.5, 300.0);
+  printGroupedSpectrum(rs, sw, 0.3, 0.4, 0.5, 300.0);
   const std::string s = f.out.str();
   EXPECT_EQ(f.err.str(), "");
   // pair J = 0, 1: the rigid line is the key of its group, species 1 follows

@@ -5,7 +5,7 @@
 #include <array>
 #include <cmath>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "intensity/line_strength.h"
 #include "rigid_blocks.h"
 #include "support/test_support.h"
@@ -31,22 +31,22 @@ struct RigidSet {
       : dir(name) {
     for (int J = 0; J <= maxJ; ++J) {
       rigidBlock(*f.sw, J, maxJ, Bx, By, Bz, phase);
-      wrvec(*f.rs, *f.sw, J, 0, -1, 1);
+      writeBlockEigenvectors(*f.rs, *f.sw, J, 0, -1, 1);
       blocks.push_back(std::make_unique<StoredBlock>());
       blocks.back()->allocate();
-      EXPECT_EQ(rdmat(*f.rs, J, 0, -1, 1, *blocks.back()), ScratchRead::ok);
+      EXPECT_EQ(readBlockEigenvectors(*f.rs, J, 0, -1, 1, *blocks.back()), ScratchRead::ok);
     }
   }
   const StoredBlock& b(int J) const { return *blocks[J]; }
   // strength between level l of J (first for Delta J = 0) and level lp of Jp
   double S(int J, int l, int Jp, int lp, const Dipole& mu) {
     if (Jp == J)
-      return caliq(*f.rs, f.sw->tors, J, J, 0, mu.z, mu.x, mu.y, levelRef(b(J), l),
+      return lineStrengthSameJ(*f.rs, f.sw->tors, J, J, 0, mu.z, mu.x, mu.y, levelRef(b(J), l),
                    levelRef(b(J), lp));
     if (Jp == J + 1)
-      return calir(*f.rs, f.sw->tors, Jp, J, 0, mu.z, mu.x, mu.y, levelRef(b(Jp), lp),
+      return lineStrengthJPlusOne(*f.rs, f.sw->tors, Jp, J, 0, mu.z, mu.x, mu.y, levelRef(b(Jp), lp),
                    levelRef(b(J), l));
-    return calir(*f.rs, f.sw->tors, J, Jp, 0, mu.z, mu.x, mu.y, levelRef(b(J), l),
+    return lineStrengthJPlusOne(*f.rs, f.sw->tors, J, Jp, 0, mu.z, mu.x, mu.y, levelRef(b(J), l),
                  levelRef(b(Jp), lp));
   }
 };
@@ -55,7 +55,7 @@ struct RigidSet {
 
 // Summed over every final level (J-1, J and J+1), the strengths of the lines
 // of one level are <tau| mu^2 |tau> summed over M: (2J+1) |mu|^2.  This fixes
-// the normalisation of caliq and calir against each other and against the
+// the normalisation of lineStrengthSameJ and lineStrengthJPlusOne against each other and against the
 // standard S, for each dipole component alone and all together.
 TEST(LineStrength, SumRuleOfTheAsymmetricRotor) {
   const int maxJ = 6;
@@ -137,7 +137,7 @@ TEST(LineStrength, SymmetricTopLimits) {
     for (int K = -J; K <= J; ++K) {
       pure(lo, J, K);
       pure(hi, J + 1, K);
-      const double R = calir(*f.rs, f.sw->tors, J + 1, J, 0, mu, 0.0, 0.0, levelRef(hi),
+      const double R = lineStrengthJPlusOne(*f.rs, f.sw->tors, J + 1, J, 0, mu, 0.0, 0.0, levelRef(hi),
                              levelRef(lo));
       EXPECT_NEAR(R, ((J + 1.0) * (J + 1.0) - K * K) / (J + 1.0) * mu * mu, 1e-12);
       if (J == 0 || K <= 0) continue;
@@ -147,7 +147,7 @@ TEST(LineStrength, SymmetricTopLimits) {
       plus.re[-K + J] = std::sqrt(0.5);
       minus.re[-K + J] = -std::sqrt(0.5);
       const double Q =
-          caliq(*f.rs, f.sw->tors, J, J, 0, mu, 0.0, 0.0, levelRef(plus), levelRef(minus));
+          lineStrengthSameJ(*f.rs, f.sw->tors, J, J, 0, mu, 0.0, 0.0, levelRef(plus), levelRef(minus));
       EXPECT_NEAR(Q, K * K * (2.0 * J + 1.0) / (J * (J + 1.0)) * mu * mu, 1e-12);
     }
 }
@@ -171,10 +171,10 @@ TEST(LineStrength, TorsionalOverlapEntersThePerpendicularAmplitudes) {
   std::vector<std::unique_ptr<StoredBlock>> top;
   for (int J = 0; J <= maxJ; ++J) {
     rigidBlock(*f.sw, J, maxJ, 3.9, 3.4, 6.15, 0.0, 1, 1);
-    wrvec(*f.rs, *f.sw, J, 1, -1, 1);
+    writeBlockEigenvectors(*f.rs, *f.sw, J, 1, -1, 1);
     top.push_back(std::make_unique<StoredBlock>());
     top.back()->allocate();
-    ASSERT_EQ(rdmat(*f.rs, J, 1, -1, 1, *top.back()), ScratchRead::ok);
+    ASSERT_EQ(readBlockEigenvectors(*f.rs, J, 1, -1, 1, *top.back()), ScratchRead::ok);
   }
   for (int comp = 0; comp < 3; ++comp) {
     const Dipole& mu = kDipoles[comp];
@@ -182,11 +182,11 @@ TEST(LineStrength, TorsionalOverlapEntersThePerpendicularAmplitudes) {
     for (int J = 1; J < maxJ; ++J)
       for (int l = 1; l <= 2 * J + 1; ++l)
         for (int lp = 1; lp <= 2 * J + 3; ++lp) {
-          const double t = calir(*f.rs, f.sw->tors, J + 1, J, 1, mu.z, mu.x, mu.y,
+          const double t = lineStrengthJPlusOne(*f.rs, f.sw->tors, J + 1, J, 1, mu.z, mu.x, mu.y,
                                  levelRef(*top[J + 1], lp), levelRef(*top[J], l));
           EXPECT_NEAR(t, scale * rigid.S(J, l, J + 1, lp, mu), 1e-12);
           if (lp <= 2 * J + 1) {
-            const double q = caliq(*f.rs, f.sw->tors, J, J, 1, mu.z, mu.x, mu.y,
+            const double q = lineStrengthSameJ(*f.rs, f.sw->tors, J, J, 1, mu.z, mu.x, mu.y,
                                    levelRef(*top[J], l), levelRef(*top[J], lp));
             EXPECT_NEAR(q, scale * rigid.S(J, l, J, lp, mu), 1e-12);
           }
@@ -194,13 +194,13 @@ TEST(LineStrength, TorsionalOverlapEntersThePerpendicularAmplitudes) {
   }
   // a basis state outside the window of the torsional tables: no strength
   f.sw->tors.nV[1] = 0;
-  const double none = caliq(*f.rs, f.sw->tors, 1, 1, 1, 1.0, 0.0, 0.0, levelRef(*top[1], 1),
+  const double none = lineStrengthSameJ(*f.rs, f.sw->tors, 1, 1, 1, 1.0, 0.0, 0.0, levelRef(*top[1], 1),
                             levelRef(*top[1], 2));
   EXPECT_EQ(none, STRENGTH_UNREADABLE);
   EXPECT_NE(f.err.str().find("marked -97"), std::string::npos);
 }
 
-// intens: the strengths of listed lines from the block files; different
+// lineStrength: the strengths of listed lines from the block files; different
 // species -99, |Delta J| >= 2 -98, a block file that is missing -97 with a
 // message (never a strength that looks valid).
 TEST(LineStrength, IntensOfListedLines) {
@@ -222,7 +222,7 @@ TEST(LineStrength, IntensOfListedLines) {
   line(6, 5, 1, 4, 1); // blocks never written
   line(7, 1, 1, 1, 1);
   const Dipole mu = kDipoles[3];
-  auto I = [&](int i) { return intens(rs, *set.f.sw, i, mu.x, mu.y, mu.z); };
+  auto I = [&](int i) { return lineStrength(rs, *set.f.sw, i, mu.x, mu.y, mu.z); };
   EXPECT_NEAR(I(1), set.S(0, 1, 1, 2, mu), 1e-14);
   EXPECT_NEAR(I(2), set.S(2, 3, 2, 1, mu), 1e-14);
   EXPECT_NEAR(I(3), set.S(2, 1, 3, 5, mu), 1e-14);
@@ -245,14 +245,14 @@ TEST(LineStrength, InternalInconsistenciesPauseOrStop) {
   a.N = a.d = 3, a.nvv = 1;
   b.N = b.d = 3, b.nvv = 1;
   for (int p = 0; p < 3; ++p) a.basis[p].K = b.basis[p].K = p - 1;
-  EXPECT_EQ(caliq(*f.rs, f.sw->tors, 2, 1, 0, 1.0, 0.0, 0.0, levelRef(a), levelRef(b)),
+  EXPECT_EQ(lineStrengthSameJ(*f.rs, f.sw->tors, 2, 1, 0, 1.0, 0.0, 0.0, levelRef(a), levelRef(b)),
             STRENGTH_UNREADABLE);
   EXPECT_NE(f.err.str().find("PAUSE CALIQ: intens error: jlo <> jup\n"
                              "To resume execution, type go.  Other input will terminate the "
                              "job.\nRESUMED\n"),
             std::string::npos)
       << f.err.str();
-  EXPECT_THROW(calir(*f.rs, f.sw->tors, 1, 1, 0, 1.0, 0.0, 0.0, levelRef(a), levelRef(b)),
+  EXPECT_THROW(lineStrengthJPlusOne(*f.rs, f.sw->tors, 1, 1, 0, 1.0, 0.0, 0.0, levelRef(a), levelRef(b)),
                RunEnd);
   EXPECT_NE(f.err.str().find("PAUSE CALIR: intens error: jlo+1 <> jup"), std::string::npos);
 
@@ -262,7 +262,7 @@ TEST(LineStrength, InternalInconsistenciesPauseOrStop) {
   for (int p = 0; p < 5; ++p) c.basis[p].K = 2 - p;
   c.re[0] = 1.0;
   try {
-    calir(*f.rs, f.sw->tors, 2, 1, 0, 1.0, 0.0, 0.0, levelRef(c), levelRef(b));
+    lineStrengthJPlusOne(*f.rs, f.sw->tors, 2, 1, 0, 1.0, 0.0, 0.0, levelRef(c), levelRef(b));
     ADD_FAILURE() << "no stop";
   } catch (const RunEnd& e) {
     EXPECT_EQ(e.message, "Error in CALIR : K numbers");

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <random>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "intensity/scratch_files.h"
 #include "rigid_blocks.h"
 #include "support/test_support.h"
@@ -16,26 +16,26 @@ using namespace ruvo::inttest;
 namespace fs = std::filesystem;
 
 TEST(ScratchFiles, NamesFromTheBlockKey) {
-  EXPECT_EQ(binnam(5, 2, 3, 1), "j05f03b1.s02");
-  EXPECT_EQ(binnam(5, 2, -1, 1), "j05b1.s02");
-  EXPECT_EQ(binnam(12, 0, -1, 2), "j12b2.s00");
-  EXPECT_EQ(binnam(99, 99, 99, 9), "j99f99b9.s99");
-  EXPECT_EQ(binnam(0, 0, 0, 0), "j00f00b0.s00");
+  EXPECT_EQ(blockFileName(5, 2, 3, 1), "j05f03b1.s02");
+  EXPECT_EQ(blockFileName(5, 2, -1, 1), "j05b1.s02");
+  EXPECT_EQ(blockFileName(12, 0, -1, 2), "j12b2.s00");
+  EXPECT_EQ(blockFileName(99, 99, 99, 9), "j99f99b9.s99");
+  EXPECT_EQ(blockFileName(0, 0, 0, 0), "j00f00b0.s00");
   // numbers that do not fit the name give no name (never a wrong file)
-  EXPECT_EQ(binnam(100, 0, -1, 1), "");
-  EXPECT_EQ(binnam(-1, 0, -1, 1), "");
-  EXPECT_EQ(binnam(3, 100, -1, 1), "");
-  EXPECT_EQ(binnam(3, 0, 100, 1), "");
-  EXPECT_EQ(binnam(3, 0, -1, 10), "");
-  EXPECT_EQ(torinam(1), "tori.b1");
-  EXPECT_EQ(torinam(10), "");
+  EXPECT_EQ(blockFileName(100, 0, -1, 1), "");
+  EXPECT_EQ(blockFileName(-1, 0, -1, 1), "");
+  EXPECT_EQ(blockFileName(3, 100, -1, 1), "");
+  EXPECT_EQ(blockFileName(3, 0, 100, 1), "");
+  EXPECT_EQ(blockFileName(3, 0, -1, 10), "");
+  EXPECT_EQ(torsionalFileName(1), "tori.b1");
+  EXPECT_EQ(torsionalFileName(10), "");
 }
 
 TEST(ScratchFiles, FileNumbersRunFrom11To51) {
   int counter = 10;
-  for (int i = 1; i <= 41; ++i) EXPECT_EQ(getfu(counter), 10 + i);
-  EXPECT_EQ(getfu(counter), 11);
-  EXPECT_EQ(getfu(counter), 12);
+  for (int i = 1; i <= 41; ++i) EXPECT_EQ(nextScratchUnit(counter), 10 + i);
+  EXPECT_EQ(nextScratchUnit(counter), 11);
+  EXPECT_EQ(nextScratchUnit(counter), 12);
 }
 
 // A complex block (two torsional product states) written and read back
@@ -65,13 +65,13 @@ TEST(ScratchFiles, BlockRoundTrip) {
     }
   }
   f.rs->ctl.aprint = 1024;
-  wrvec(*f.rs, sw, J, 1, 3, 2);
+  writeBlockEigenvectors(*f.rs, sw, J, 1, 3, 2);
   EXPECT_EQ(f.out.str(), "  Writing j02f03b2.s01\n");
   EXPECT_TRUE(fs::exists("j02f03b2.s01"));
 
   StoredBlock blk;
   blk.allocate();
-  ASSERT_EQ(rdmat(*f.rs, J, 1, 3, 2, blk), ScratchRead::ok);
+  ASSERT_EQ(readBlockEigenvectors(*f.rs, J, 1, 3, 2, blk), ScratchRead::ok);
   EXPECT_EQ(blk.N, N);
   EXPECT_EQ(blk.d, d);
   EXPECT_EQ(blk.nvv, nvv);
@@ -92,7 +92,7 @@ TEST(ScratchFiles, BlockRoundTrip) {
   }
   // one level by its rank T
   StoredLevel lv;
-  ASSERT_EQ(rdvec(*f.rs, J, 3, 1, 3, 2, lv), ScratchRead::ok);
+  ASSERT_EQ(readLevelEigenvector(*f.rs, J, 3, 1, 3, 2, lv), ScratchRead::ok);
   const int l = N + 1 - 3;
   EXPECT_EQ(lv.labels[8], 3);
   EXPECT_EQ(lv.energy, sw.E[l - 1]);
@@ -108,7 +108,7 @@ TEST(ScratchFiles, BlockOfDimensionOneHasThreeRecords) {
   test::ScopedWorkDir dir("scratch_dim1");
   Fixture f;
   rigidBlock(*f.sw, 0, 0, 3.0, 2.0, 5.0);
-  wrvec(*f.rs, *f.sw, 0, 0, -1, 1);
+  writeBlockEigenvectors(*f.rs, *f.sw, 0, 0, -1, 1);
   const std::size_t frame = 8;
   const std::size_t expected = (frame + 39 * 4) + (frame + 4 * 4) + (frame + 8 + 14 * 4 + 16);
   EXPECT_EQ(fs::file_size("j00b1.s00"), expected);
@@ -120,12 +120,12 @@ TEST(ScratchFiles, MissingLevelPauses) {
   test::ScopedWorkDir dir("scratch_notfound");
   Fixture f("go\nstop\n");
   rigidBlock(*f.sw, 1, 1, 3.0, 2.0, 5.0);
-  wrvec(*f.rs, *f.sw, 1, 0, -1, 1);
+  writeBlockEigenvectors(*f.rs, *f.sw, 1, 0, -1, 1);
   StoredLevel lv;
-  EXPECT_EQ(rdvec(*f.rs, 1, 4, 0, -1, 1, lv), ScratchRead::notFound);
+  EXPECT_EQ(readLevelEigenvector(*f.rs, 1, 4, 0, -1, 1, lv), ScratchRead::notFound);
   EXPECT_EQ(f.err.str(), "PAUSE eigenvector not found\nTo resume execution, type go.  Other "
                          "input will terminate the job.\nRESUMED\n");
-  EXPECT_THROW(rdvec(*f.rs, 1, 0, 0, -1, 1, lv), RunEnd);
+  EXPECT_THROW(readLevelEigenvector(*f.rs, 1, 0, 0, -1, 1, lv), RunEnd);
 }
 
 // Missing, short, foreign and mismatched files are reported and never read
@@ -143,38 +143,38 @@ TEST(ScratchFiles, DamagedBlockFilesAreReported) {
     return found;
   };
   // missing
-  EXPECT_EQ(rdvec(*f.rs, 3, 1, 0, -1, 1, lv), ScratchRead::unreadable);
+  EXPECT_EQ(readLevelEigenvector(*f.rs, 3, 1, 0, -1, 1, lv), ScratchRead::unreadable);
   EXPECT_TRUE(reported("j03b1.s00"));
-  EXPECT_EQ(rdmat(*f.rs, 3, 0, -1, 1, blk), ScratchRead::unreadable);
+  EXPECT_EQ(readBlockEigenvectors(*f.rs, 3, 0, -1, 1, blk), ScratchRead::unreadable);
   EXPECT_TRUE(reported("j03b1.s00"));
 
   // short: the last level cut off in the middle
   rigidBlock(*f.sw, 3, 3, 3.0, 2.0, 5.0);
-  wrvec(*f.rs, *f.sw, 3, 0, -1, 1);
+  writeBlockEigenvectors(*f.rs, *f.sw, 3, 0, -1, 1);
   fs::resize_file("j03b1.s00", fs::file_size("j03b1.s00") - 30);
-  EXPECT_EQ(rdmat(*f.rs, 3, 0, -1, 1, blk), ScratchRead::unreadable);
+  EXPECT_EQ(readBlockEigenvectors(*f.rs, 3, 0, -1, 1, blk), ScratchRead::unreadable);
   EXPECT_TRUE(reported("j03b1.s00"));
-  EXPECT_EQ(rdvec(*f.rs, 3, 7, 0, -1, 1, lv), ScratchRead::unreadable);
+  EXPECT_EQ(readLevelEigenvector(*f.rs, 3, 7, 0, -1, 1, lv), ScratchRead::unreadable);
   EXPECT_TRUE(reported("j03b1.s00"));
-  EXPECT_EQ(rdvec(*f.rs, 3, 2, 0, -1, 1, lv), ScratchRead::ok); // levels before the cut
+  EXPECT_EQ(readLevelEigenvector(*f.rs, 3, 2, 0, -1, 1, lv), ScratchRead::ok); // levels before the cut
 
   // a block of another J under this name
   rigidBlock(*f.sw, 2, 3, 3.0, 2.0, 5.0);
-  wrvec(*f.rs, *f.sw, 2, 0, -1, 1);
+  writeBlockEigenvectors(*f.rs, *f.sw, 2, 0, -1, 1);
   fs::rename("j02b1.s00", "j03b1.s00");
-  EXPECT_EQ(rdvec(*f.rs, 3, 1, 0, -1, 1, lv), ScratchRead::unreadable);
+  EXPECT_EQ(readLevelEigenvector(*f.rs, 3, 1, 0, -1, 1, lv), ScratchRead::unreadable);
   EXPECT_TRUE(reported("j03b1.s00"));
 
   // foreign contents, and a block state with a dimension beyond the limits
   test::writeFile("j03b1.s00", "this is not a block file of this program\n");
-  EXPECT_EQ(rdmat(*f.rs, 3, 0, -1, 1, blk), ScratchRead::unreadable);
+  EXPECT_EQ(readBlockEigenvectors(*f.rs, 3, 0, -1, 1, blk), ScratchRead::unreadable);
   EXPECT_TRUE(reported("j03b1.s00"));
   rigidBlock(*f.sw, 3, 3, 3.0, 2.0, 5.0);
   f.sw->blk.N = 1000;
-  wrvec(*f.rs, *f.sw, 3, 0, -1, 1); // refused: the block is larger than any block
+  writeBlockEigenvectors(*f.rs, *f.sw, 3, 0, -1, 1); // refused: the block is larger than any block
   EXPECT_NE(f.err.str().find("block dimension"), std::string::npos);
   f.err.str("");
-  EXPECT_EQ(rdmat(*f.rs, 3, 0, -1, 1, blk), ScratchRead::unreadable);
+  EXPECT_EQ(readBlockEigenvectors(*f.rs, 3, 0, -1, 1, blk), ScratchRead::unreadable);
   EXPECT_TRUE(reported("j03b1.s00"));
 }
 
@@ -185,14 +185,14 @@ TEST(ScratchFiles, FailedWritesAreReported) {
   Fixture f;
   fs::create_directory("j01b1.s00"); // a directory where the file should go
   rigidBlock(*f.sw, 1, 1, 3.0, 2.0, 5.0);
-  wrvec(*f.rs, *f.sw, 1, 0, -1, 1);
+  writeBlockEigenvectors(*f.rs, *f.sw, 1, 0, -1, 1);
   EXPECT_EQ(f.out.str().rfind(" wrvec Error iostat", 0), 0u) << f.out.str();
   EXPECT_NE(f.out.str().find("j01b1.s00"), std::string::npos);
   EXPECT_NE(f.err.str().find("wrvec: writing j01b1.s00 failed"), std::string::npos) << f.err.str();
   EXPECT_NE(f.err.str().find("marked -97"), std::string::npos);
 
   f.err.str("");
-  wrvec(*f.rs, *f.sw, 1, 0, -1, 12);
+  writeBlockEigenvectors(*f.rs, *f.sw, 1, 0, -1, 12);
   EXPECT_NE(f.err.str().find("wrvec: no scratch-file name"), std::string::npos);
 }
 
@@ -219,14 +219,14 @@ TEST(ScratchFiles, TorsionalIntegralsRoundTrip) {
         for (int v = 1; v <= 2; ++v)
           for (int vp = 1; vp <= 2; ++vp) a.sw->tors.T(K, Kp, v, vp, sigma, 1) = u(gen);
   a.rs->ctl.aprint = 1024;
-  wrtori(*a.rs, *a.sw, 1);
+  writeTorsionalIntegrals(*a.rs, *a.sw, 1);
   EXPECT_EQ(a.out.str(), "  Writing tori.b1\n");
   // records: block state, symmetry numbers, 2 species * (2*7)^2 integrals
   EXPECT_EQ(fs::file_size("tori.b1"), (8 + 39 * 4) + (8 + 2 * 4) + 2 * 14 * 14 * (8 + 8));
 
   Fixture b;
   b.rs->ctl.aprint = 1024;
-  ASSERT_EQ(rdtori(*b.rs, *b.sw, 1), ScratchRead::ok);
+  ASSERT_EQ(readTorsionalIntegrals(*b.rs, *b.sw, 1), ScratchRead::ok);
   EXPECT_EQ(b.out.str(), "  Reading Tori tori.b1\n");
   EXPECT_EQ(b.sw->blk.maxJ, maxJ);
   EXPECT_EQ(b.sw->blk.nvv, 2);
@@ -243,9 +243,9 @@ TEST(ScratchFiles, TorsionalIntegralsRoundTrip) {
   // a short file is reported; so is a missing one
   fs::resize_file("tori.b1", fs::file_size("tori.b1") - 8);
   Fixture c;
-  EXPECT_EQ(rdtori(*c.rs, *c.sw, 1), ScratchRead::unreadable);
+  EXPECT_EQ(readTorsionalIntegrals(*c.rs, *c.sw, 1), ScratchRead::unreadable);
   EXPECT_NE(c.err.str().find("tori.b1 is missing, short"), std::string::npos);
-  EXPECT_EQ(rdtori(*c.rs, *c.sw, 2), ScratchRead::unreadable);
+  EXPECT_EQ(readTorsionalIntegrals(*c.rs, *c.sw, 2), ScratchRead::unreadable);
   EXPECT_NE(c.err.str().find("tori.b2 is missing, short"), std::string::npos);
 }
 
@@ -259,12 +259,12 @@ TEST(ScratchFiles, CorruptedFilesNeverCrashTheReader) {
   for (int i = 0; i < 400; ++i) answers += "go\n";
   f.in.str(answers);
   rigidBlock(*f.sw, 2, 2, 3.0, 2.0, 5.0);
-  wrvec(*f.rs, *f.sw, 2, 0, -1, 1);
+  writeBlockEigenvectors(*f.rs, *f.sw, 2, 0, -1, 1);
   f.sw->blk.ntop = 1;
   f.sw->blk.nV[1] = 1;
   f.sw->blk.firstV[1] = 1;
   f.rs->species.nsym = 1;
-  wrtori(*f.rs, *f.sw, 1);
+  writeTorsionalIntegrals(*f.rs, *f.sw, 1);
   const std::string block = test::readFile("j02b1.s00"), tori = test::readFile("tori.b1");
   std::mt19937 gen(11);
   StoredLevel lv;
@@ -278,10 +278,10 @@ TEST(ScratchFiles, CorruptedFilesNeverCrashTheReader) {
       if (trial % 3 == 0) bytes.resize(at(gen));
       test::writeFile(original == &block ? "j02b1.s00" : "tori.b1", bytes);
     }
-    if (rdvec(*f.rs, 2, 1 + trial % 5, 0, -1, 1, lv) == ScratchRead::ok) {
+    if (readLevelEigenvector(*f.rs, 2, 1 + trial % 5, 0, -1, 1, lv) == ScratchRead::ok) {
       EXPECT_EQ(lv.labels[8], 1 + trial % 5);
     }
-    rdmat(*f.rs, 2, 0, -1, 1, blk);
-    rdtori(*f.rs, *f.sw, 1);
+    readBlockEigenvectors(*f.rs, 2, 0, -1, 1, blk);
+    readTorsionalIntegrals(*f.rs, *f.sw, 1);
   }
 }

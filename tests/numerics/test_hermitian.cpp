@@ -1,4 +1,4 @@
-// The complex Hermitian chain htrid3 -> tql2 -> htrib3 -> heigsrt, in the
+// The complex Hermitian chain htrid3 -> tql2 -> htrib3 -> sortHermitianEigenpairs, in the
 // order the block code calls it, checked against LAPACK, closed forms and
 // the unitary invariance of the spectrum.
 #include "numerics/eigen.h"
@@ -38,7 +38,7 @@ HermSolution solveHermitian(const HermMatrix& h, int nm = NM) {
   tql2(nm, n, s.d.data(), e.data(), s.zr.data(), s.ierr);
   if (s.ierr != 0) return s;
   htrib3(nm, n, a.data(), tau.data(), n, s.zr.data(), s.zi.data());
-  heigsrt(s.d.data(), s.zr.data(), s.zi.data(), n, nm);
+  sortHermitianEigenpairs(s.d.data(), s.zr.data(), s.zi.data(), n, nm);
   return s;
 }
 
@@ -97,7 +97,7 @@ TEST(Hermitian, DiagonalMatrixAndTieRule) {
 
   std::vector<double> d = {0.5, 0.5};
   std::vector<double> zr = {1, 0, 0, 1}, zi = {0, 2, 3, 0};
-  heigsrt(d.data(), zr.data(), zi.data(), 2, 2);
+  sortHermitianEigenpairs(d.data(), zr.data(), zi.data(), 2, 2);
   EXPECT_EQ(zr, (std::vector<double>{0, 1, 1, 0}));
   EXPECT_EQ(zi, (std::vector<double>{3, 0, 0, 2}));
 }
@@ -135,14 +135,14 @@ TEST(Hermitian, BlockDiagonalMatrixMixesReflectedAndPlainRows) {
 
 TEST(Hermitian, RealMatrixGivesRealSpectrumAndMatchesRealSolver) {
   // A real symmetric matrix through the complex chain: same eigenvalues as
-  // hdiag; after a unitary phase change D^H A D, still the same.
+  // diagonaliseRealSymmetric; after a unitary phase change D^H A D, still the same.
   const RealMatrix m = randomSymmetric(40, 7);
   std::vector<double> a(static_cast<std::size_t>(NM) * 40, 0.0), d(40), e(40);
   packReal(m, NM, a);
   int ierr = -1;
-  hdiag(NM, 40, a.data(), d.data(), e.data(), ierr);
+  diagonaliseRealSymmetric(NM, 40, a.data(), d.data(), e.data(), ierr);
   ASSERT_EQ(ierr, 0);
-  eigsrt(d.data(), a.data(), 40, NM);
+  sortEigenpairs(d.data(), a.data(), 40, NM);
 
   HermMatrix h{40, std::vector<cplx>(1600)};
   for (std::size_t k = 0; k < h.v.size(); ++k) h.v[k] = m.v[k];

@@ -1,5 +1,5 @@
-// The real symmetric solver: Householder reduction + QL (hdiag) and the
-// sort with its tie rule (eigsrt), checked against closed forms, against
+// The real symmetric solver: Householder reduction + QL (diagonaliseRealSymmetric) and the
+// sort with its tie rule (sortEigenpairs), checked against closed forms, against
 // LAPACK and through residuals and orthonormality.
 #include "numerics/eigen.h"
 #include "solver_checks.h"
@@ -22,7 +22,7 @@ struct RealSolution {
   int ierr = -1;
 };
 
-// hdiag + eigsrt on the lower triangle of m stored with leading dimension
+// diagonaliseRealSymmetric + sortEigenpairs on the lower triangle of m stored with leading dimension
 // nm; every place outside the n x n matrix holds NaN, so any read of it
 // would show in the results and any write would show in the array.
 RealSolution solveReal(const RealMatrix& m, int nm = NM, bool sort = true) {
@@ -31,8 +31,8 @@ RealSolution solveReal(const RealMatrix& m, int nm = NM, bool sort = true) {
   packReal(m, nm, s.a);
   s.d.assign(m.n, 0.0);
   std::vector<double> e(m.n, 0.0);
-  hdiag(nm, m.n, s.a.data(), s.d.data(), e.data(), s.ierr);
-  if (sort) eigsrt(s.d.data(), s.a.data(), m.n, nm);
+  diagonaliseRealSymmetric(nm, m.n, s.a.data(), s.d.data(), e.data(), s.ierr);
+  if (sort) sortEigenpairs(s.d.data(), s.a.data(), m.n, nm);
   return s;
 }
 
@@ -97,10 +97,10 @@ TEST(RealSymmetric, EqualEigenvaluesExchangeTheirEigenvectors) {
   EXPECT_EQ(s.a[1 + 1 * NM], 1.0);
   EXPECT_EQ(s.a[0 + 2 * NM], 1.0);
 
-  // eigsrt alone on a sorted pair of equal values still exchanges them.
+  // sortEigenpairs alone on a sorted pair of equal values still exchanges them.
   std::vector<double> d = {5.0, 5.0, 6.0};
   std::vector<double> v = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-  eigsrt(d.data(), v.data(), 3, 3);
+  sortEigenpairs(d.data(), v.data(), 3, 3);
   EXPECT_EQ(v, (std::vector<double>{0, 1, 0, 1, 0, 0, 0, 0, 1}));
 }
 
@@ -231,25 +231,25 @@ TEST(RealSymmetric, UnderflowInTheQLSweepDoesNotPoisonTheResult) {
   std::vector<double> z(n * n, 0.0);
   for (int i = 0; i < n; ++i) z[i + i * n] = 1.0;
   int ierr = -1;
-  triag(n, n, z.data(), d.data(), e.data(), ierr);
+  qlImplicitShift(n, n, z.data(), d.data(), e.data(), ierr);
   ASSERT_EQ(ierr, 0);
   for (double x : d) EXPECT_TRUE(std::isfinite(x));
   EXPECT_LT(orthonormalityError(n, n, z), 1e-15);
-  eigsrt(d.data(), z.data(), n, n);
+  sortEigenpairs(d.data(), z.data(), n, n);
   EXPECT_NEAR(d[0] / -5.6725234427659825e+226, 1.0, 1e-15);
   EXPECT_NEAR(d[3] / 5.6725234427659825e+226, 1.0, 1e-15);
 }
 
 TEST(RealSymmetric, TriagOnATridiagonalMatrix) {
-  // triag with the unit matrix: the 1-2-1 matrix of order n has the
+  // qlImplicitShift with the unit matrix: the 1-2-1 matrix of order n has the
   // eigenvalues 2 - 2 cos(k pi/(n+1)).
   const int n = 12;
   std::vector<double> z(static_cast<std::size_t>(NM) * n, 0.0), d(n, 2.0), e(n, -1.0);
   for (int i = 0; i < n; ++i) z[i + static_cast<std::size_t>(i) * NM] = 1.0;
   int ierr = -1;
-  triag(NM, n, z.data(), d.data(), e.data(), ierr);
+  qlImplicitShift(NM, n, z.data(), d.data(), e.data(), ierr);
   ASSERT_EQ(ierr, 0);
-  eigsrt(d.data(), z.data(), n, NM);
+  sortEigenpairs(d.data(), z.data(), n, NM);
   for (int k = 0; k < n; ++k)
     EXPECT_NEAR(d[k], 2.0 - 2.0 * std::cos((k + 1) * M_PI / (n + 1)), 1e-14);
   EXPECT_LT(orthonormalityError(n, NM, z), 1e-14);

@@ -10,7 +10,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "driver/state.h"
+#include "core/state.h"
 #include "input/tables.h"
 #include "report/derived_constants.h"
 #include "support/test_support.h"
@@ -42,7 +42,7 @@ struct Reports {
   }
   std::string rrp(int b = 1) {
     out.str("");
-    prrrp(*rs, cp(p, b), cp(e, b), corr.data(), fm, fm.nfit, b);
+    printRotationalConstants(*rs, cp(p, b), cp(e, b), corr.data(), fm, fm.nfit, b);
     return out.str();
   }
 };
@@ -103,7 +103,7 @@ TEST(DerivedConstants, BarriersInEnergyUnitsAndReducedBarrier) {
   r.p(par::top(1, par::V1n), 1) = 1000.0;
   r.e(par::top(1, par::V1n), 1) = 10.0;
   r.p(par::top(1, par::F), 1) = 160.0;
-  prpot(*r.rs, cp(r.p, 1), cp(r.e, 1), GHZ_TO_KJ, GHZ_TO_KCAL, GHZ_TO_CM);
+  printPotentialConstants(*r.rs, cp(r.p, 1), cp(r.e, 1), GHZ_TO_KJ, GHZ_TO_KCAL, GHZ_TO_CM);
   // s = 4 V3 / (9 F) = 4000 / 1440
   EXPECT_EQ(r.out.str(),
             " V1n_1      0.399031 kj +/- 0.003990 kj         0.095305 kcal +/- 0.000953 kcal\n"
@@ -116,7 +116,7 @@ TEST(DerivedConstants, BarriersInEnergyUnitsAndReducedBarrier) {
   r.p(par::top(2, par::F), 1) = 100.0;
   r.p(par::top(2, par::V2n), 1) = 20.0;
   r.p(par::Vcc, 1) = 3.0;
-  prpot(*r.rs, cp(r.p, 1), cp(r.e, 1), GHZ_TO_KJ, GHZ_TO_KCAL, GHZ_TO_CM);
+  printPotentialConstants(*r.rs, cp(r.p, 1), cp(r.e, 1), GHZ_TO_KJ, GHZ_TO_KCAL, GHZ_TO_CM);
   const std::string s = r.out.str();
   EXPECT_NE(s.find(" V2n_1      0.000000 kj +/- 0.000000 kj "), std::string::npos);
   EXPECT_NE(s.find(" V2n_2      0.007981 kj"), std::string::npos);
@@ -125,7 +125,7 @@ TEST(DerivedConstants, BarriersInEnergyUnitsAndReducedBarrier) {
   EXPECT_NE(s.find("s=   2.222222\n"), std::string::npos); // 2000 / 900
   r.out.str("");
   r.p(par::top(2, par::V2n), 1) = 0.0;
-  prpot(*r.rs, cp(r.p, 1), cp(r.e, 1), GHZ_TO_KJ, GHZ_TO_KCAL, GHZ_TO_CM);
+  printPotentialConstants(*r.rs, cp(r.p, 1), cp(r.e, 1), GHZ_TO_KJ, GHZ_TO_KCAL, GHZ_TO_CM);
   EXPECT_EQ(r.out.str().find("V2n"), std::string::npos);
 }
 
@@ -137,7 +137,7 @@ TEST(DerivedConstants, TopGeometryAlongAnAxis) {
   r.p(par::Bm, 1) = 0.25;
   // rho along z: F0 = Bz / rho, the axis is z
   r.p(par::top(1, par::rho), 1) = 0.05;
-  prirp(*r.rs, cp(r.p, 1), cp(r.e, 1), DEG_PER_RAD, 0);
+  printTopGeometry(*r.rs, cp(r.p, 1), cp(r.e, 1), DEG_PER_RAD, 0);
   const std::string s = r.out.str();
   EXPECT_EQ(s,
             " Following values are derived from rho, beta, gamma\n"
@@ -150,7 +150,7 @@ TEST(DerivedConstants, TopGeometryAlongAnAxis) {
   // dF0 = Bz |1/(rho+d) - 1/rho|
   r.out.str("");
   r.e(par::top(1, par::rho), 1) = 0.001;
-  prirp(*r.rs, cp(r.p, 1), cp(r.e, 1), DEG_PER_RAD, 1);
+  printTopGeometry(*r.rs, cp(r.p, 1), cp(r.e, 1), DEG_PER_RAD, 1);
   const double dF0 = 9.0 / 0.05 - 9.0 / 0.051;
   std::ostringstream want;
   char buf[80];
@@ -159,14 +159,14 @@ TEST(DerivedConstants, TopGeometryAlongAnAxis) {
   // with bit 8 the fitted F0 error is used, without the derivation note
   r.out.str("");
   r.e(par::top(1, par::F0), 1) = 0.25;
-  prirp(*r.rs, cp(r.p, 1), cp(r.e, 1), DEG_PER_RAD, 8);
+  printTopGeometry(*r.rs, cp(r.p, 1), cp(r.e, 1), DEG_PER_RAD, 8);
   EXPECT_EQ(r.out.str().find("Following"), std::string::npos);
   EXPECT_NE(r.out.str().find(" F0(calc)     180.000000000       0.250000000\n"), std::string::npos);
   // axis from epsil and delta (bit 16): delta = 30 deg in the xz plane
   r.out.str("");
   r.p(par::top(1, par::delta), 1) = M_PI / 6;
   r.p(par::top(1, par::beta), 1) = 0.3;
-  prirp(*r.rs, cp(r.p, 1), cp(r.e, 1), DEG_PER_RAD, 8 + 16);
+  printTopGeometry(*r.rs, cp(r.p, 1), cp(r.e, 1), DEG_PER_RAD, 8 + 16);
   EXPECT_NE(r.out.str().find(" <(i,x)  <(i,y)  <(i,z)       60.0000       90.0000       30.0000\n"),
             std::string::npos)
       << r.out.str();
@@ -182,7 +182,7 @@ TEST(DerivedConstants, RhoAndQVectorsWithEffectiveConstants) {
   r.p(par::top(1, par::F), 1) = 160.0;
   r.p(par::top(1, par::rho), 1) = 0.05;
   r.p(par::top(1, par::beta), 1) = M_PI / 2; // rho along x
-  prpar(*r.rs, r.p);
+  printRhoAndEffectiveConstants(*r.rs, r.p);
   // Q = -F rho, Bx_eff = Bx + F rho^2
   std::istringstream lines(r.out.str());
   std::string l;
@@ -221,7 +221,7 @@ TEST(DerivedConstants, DerivativeTableOfTheLines) {
   r.fm.var[1].kind = 1;
   r.fm.var[2].kind = 0;
   r.fm.var[3].kind = -2;
-  prderiv(*r.rs, r.fm, 3);
+  writeFrequencyDerivatives(*r.rs, r.fm, 3);
   r.rs->io.dfreqFile.close();
   const std::string s = test::readFile(path);
   std::remove(path.c_str());

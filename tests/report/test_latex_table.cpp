@@ -55,7 +55,7 @@ const char* kPreamble = " \\tt\n"
 
 TEST(LatexTable, NoLinesGivePreambleAndClosingLine) {
   Table t;
-  ltxpr(*t.rs);
+  printLatexTable(*t.rs);
   EXPECT_EQ(t.out.str(), std::string(kPreamble) + "\\end{longtable}\n");
 }
 
@@ -66,7 +66,7 @@ TEST(LatexTable, NoLinesGivePreambleAndClosingLine) {
 TEST(LatexTable, CellsOfEveryKindOfLine) {
   Table t;
   t.fourLines();
-  ltxpr(*t.rs);
+  printLatexTable(*t.rs);
   const std::string expected =
       std::string(kPreamble) +
       "    2 &  1 &  1 & - &  1 &  0 &  1 &      0 &         12345.679 & 0.010 &  -0.021 &\\\\      \n"
@@ -84,7 +84,7 @@ TEST(LatexTable, SpeciesLabels) {
   t.rs->species.nsym = 2;
   t.rs->species.label[1] = "/A";
   t.rs->species.label[2] = "/E";
-  ltxpr(*t.rs);
+  printLatexTable(*t.rs);
   const std::string s = t.out.str();
   EXPECT_NE(s.find("  1 &     &            12345.679"), std::string::npos) << s;
   EXPECT_NE(s.find("  0 & A   &                0.000"), std::string::npos) << s;
@@ -101,7 +101,7 @@ TEST(LatexTable, CompilesWithPdflatex) {
   t.rs->species.nsym = 2;
   t.rs->species.label[1] = "/A";
   t.rs->species.label[2] = "/E";
-  ltxpr(*t.rs);
+  printLatexTable(*t.rs);
   test::ScopedWorkDir dir("latex_table");
   test::writeFile("table.tex", "\\documentclass{article}\n\\usepackage{longtable}\n"
                                "\\begin{document}\n" +

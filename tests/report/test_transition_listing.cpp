@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/state.h"
+#include "core/state.h"
 #include "report/transition_listing.h"
 
 namespace ruvo {
@@ -38,7 +38,7 @@ struct Listing {
     rs->tr.freq[i] = obs, rs->tr.err[i] = err;
   }
   std::string run() {
-    funpr(*rs, stats);
+    printTransitionListing(*rs, stats);
     return out.str();
   }
 };

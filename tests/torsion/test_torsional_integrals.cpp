@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "torsion/torsion.h"
 #include "torsion/torsional_matrices.h"
 
@@ -43,7 +43,7 @@ struct TopSet {
       par(par::top(t, par::rho), 2) = 0.05 + 0.01 * t;
     }
   }
-  void run(int pass = 0) { calmk(*rs, *sw, 2, std::as_const(par).set(2), std::as_const(flags).set(2), pass); }
+  void run(int pass = 0) { solveTorsionalProblems(*rs, *sw, 2, std::as_const(par).set(2), std::as_const(flags).set(2), pass); }
   double T(int K, int Kp, int v, int vp, int sigma, int t = 1) {
     return sw->tors.T(K, Kp, v, vp, sigma, t);
   }
@@ -58,7 +58,7 @@ TEST(TorsionalIntegrals, TablesHoldTheOneTopSolutions) {
   const TorsParams p{168.0, 800.0, -20.0, 0.06};
   for (int sigma : {0, 1})
     for (int K = -6; K <= 6; ++K) {
-      calcm(err, 3, sigma, z.data(), res, p, K, 10, 1, 3);
+      solveOneTopTorsion(err, 3, sigma, z.data(), res, p, K, 10, 1, 3);
       for (int v = 1; v <= 3; ++v) {
         EXPECT_NEAR(s.sw->tors.E(v, sigma, K, 1), res.E[v - 1], 1e-9);
         EXPECT_EQ(s.sw->tors.lab(v, sigma, K, 1), res.label[v - 1]);
@@ -171,7 +171,7 @@ TEST(TorsionalIntegrals, RescalingARowWithoutFreePartDoesNotDivideByZero) {
   tors.C(2, 2, 1) = 1.0;
   tors.C(0, 1, -1) = 1.0;
   tors.C(1, 2, -1) = 1.0;
-  caltori(*s.rs, *s.sw, 0, 1, 0, 1, 1, 2);
+  torsionalOverlapIntegrals(*s.rs, *s.sw, 0, 1, 0, 1, 1, 2);
   for (int v = 1; v <= 2; ++v)
     for (int vp = 1; vp <= 2; ++vp) EXPECT_TRUE(std::isfinite(s.T(0, 1, v, vp, 0)));
   EXPECT_EQ(s.T(0, 1, 1, 1, 0), 1.0);
@@ -234,7 +234,7 @@ TEST(TorsionalIntegrals, GroundStateWindowOption) {
   std::vector<double> z(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   TorsResult res;
   std::ostringstream err;
-  calcm(err, 3, 1, z.data(), res, TorsParams{168.0, 800.0, -20.0, 0.06}, 2, 10, 1, 2);
+  solveOneTopTorsion(err, 3, 1, z.data(), res, TorsParams{168.0, 800.0, -20.0, 0.06}, 2, 10, 1, 2);
   EXPECT_NEAR(s.sw->tors.E(1, 1, 2, 1), res.E[0], 1e-9);
   EXPECT_NEAR(s.sw->tors.E(2, 1, 2, 1), res.E[1], 1e-9);
 }
@@ -247,7 +247,7 @@ TEST(TorsionalIntegrals, WindowOfAnExcitedState) {
   std::vector<double> z(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   TorsResult res;
   std::ostringstream err;
-  calcm(err, 3, 0, z.data(), res, TorsParams{168.0, 800.0, -20.0, 0.06}, -1, 10, 1, 3);
+  solveOneTopTorsion(err, 3, 0, z.data(), res, TorsParams{168.0, 800.0, -20.0, 0.06}, -1, 10, 1, 3);
   EXPECT_NEAR(s.sw->tors.E(1, 0, -1, 1), res.E[1], 1e-9);
 }
 
@@ -257,7 +257,7 @@ TEST(TorsionalIntegrals, TwoTopsUseTheirOwnParameters) {
   std::vector<double> z(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   TorsResult res;
   std::ostringstream err;
-  calcm(err, 3, 1, z.data(), res, TorsParams{178.0, 1600.0, -20.0, 0.07}, 3, 10, 1, 3);
+  solveOneTopTorsion(err, 3, 1, z.data(), res, TorsParams{178.0, 1600.0, -20.0, 0.07}, 3, 10, 1, 3);
   for (int v = 1; v <= 3; ++v) EXPECT_NEAR(s.sw->tors.E(v, 1, 3, 2), res.E[v - 1], 1e-9);
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "torsion/torsional_matrices.h"
 
 namespace ruvo {
@@ -31,7 +31,7 @@ struct Problem {
   std::ostringstream err;
   TorsResult res;
   void solve(int sigma, const TorsParams& p, int K, int M, int firstV, int nV, int nfold = 3) {
-    calcm(err, nfold, sigma, z.data(), res, p, K, M, firstV, nV);
+    solveOneTopTorsion(err, nfold, sigma, z.data(), res, p, K, M, firstV, nV);
   }
   // all eigenvectors of the last solution (columns of z)
   double at(int k, int col) const { return z[k + static_cast<std::size_t>(col) * DIMTOT]; }
@@ -280,7 +280,7 @@ TEST(TorsionalMatrices, BuildmClearsTheDerivativeCoefficients) {
   c.c = {10.0, 50.0, 5.0, 1.0, 1.0, 1.0, 1.0, 1.0};
   std::vector<double> h(static_cast<std::size_t>(DIMTOT) * DIMTOT, 7.0);
   int m[DIMTOT];
-  buildm(3, 1, h.data(), p, c, m, 5, 2);
+  buildTorsionalMatrix(3, 1, h.data(), p, c, m, 5, 2);
   for (int i = 3; i < 8; ++i) EXPECT_EQ(c.c[i], 0.0);
   EXPECT_EQ(m[0], 1 - 6);
   EXPECT_EQ(m[4], 1 + 6);
@@ -311,14 +311,14 @@ TEST(TorsionalMatrices, SizeStops) {
   int label[DIMV];
   double ovv[NTOROP][DIMV][DIMV];
   OpCoef c;
-  expectStop([&] { multm(x.data(), DIMTOT + 1, p, c, m, y.data(), 0); },
+  expectStop([&] { applyTorsionalOperator(x.data(), DIMTOT + 1, p, c, m, y.data(), 0); },
              "Dimension Error in MULTM");
-  expectStop([&] { buildm(3, 0, z.data(), p, c, m, DIMTOT + 1, 0); },
+  expectStop([&] { buildTorsionalMatrix(3, 0, z.data(), p, c, m, DIMTOT + 1, 0); },
              "Dimension Error in BUILDM");
-  expectStop([&] { phasem(0, z.data(), m, DIMTOT + 1, 1, 1, 0); }, " ERROR: DIM 2M1 exceeded");
-  expectStop([&] { assgnm(0, z.data(), m, DIMTOT + 1, 1, 1, label, 0); },
+  expectStop([&] { fixTorsionalPhases(0, z.data(), m, DIMTOT + 1, 1, 1, 0); }, " ERROR: DIM 2M1 exceeded");
+  expectStop([&] { labelTorsionalStates(0, z.data(), m, DIMTOT + 1, 1, 1, label, 0); },
              " ERROR: DIM 2M1 exceeded");
-  expectStop([&] { calovv(p, m, DIMTOT + 1, 1, 1, z.data(), ovv, 0); },
+  expectStop([&] { torsionalOperatorElements(p, m, DIMTOT + 1, 1, 1, z.data(), ovv, 0); },
              "Dimension Error in CALOVV");
 }
 

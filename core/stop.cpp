@@ -1,9 +1,9 @@
-#include "driver/stop.h"
+#include "core/stop.h"
 
 #include <istream>
 #include <ostream>
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 

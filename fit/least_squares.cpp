@@ -1,4 +1,4 @@
-#include "fit/lmfit.h"
+#include "fit/least_squares.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,9 @@
 #include <ostream>
 #include <string>
 
-#include "driver/stop.h"
+#include "core/stop.h"
 #include "numerics/eigen.h"
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -68,11 +68,11 @@ void startEvaluation(FitModelFunction& model, int ndata, int nfit, FitState& fs,
     double s = 0.0;
     const double r = model.value(i, dyda.data(), s, nfit);
     if (!usable(r, s)) {
-      model.savepsi(i, 1.0);
+      model.storeRobustWeight(i, 1.0);
       continue;
     }
     const double w = robustWeight(c.rofit, r, s);
-    model.savepsi(i, w);
+    model.storeRobustWeight(i, w);
     sumW += w;
     chi2 += w * (r / s) * (r / s);
     sumInvVar += 1.0 / (s * s);
@@ -132,7 +132,7 @@ void keepEigenvalues(FitState& fs, int n, const double* eig) {
 
 // ------------------------------------------------------ eigen routines
 
-void svdsydc(int ld, int n, double* a, double* eig) {
+void diagonaliseNormalMatrix(int ld, int n, double* a, double* eig) {
   if (n > ld || n > DIMFIT || ld < 1) stop("Dimension Error in SCDSYDC");
   if (n < 1) return;
   std::array<double, DIMFIT> diag{};
@@ -144,7 +144,7 @@ void svdsydc(int ld, int n, double* a, double* eig) {
   }
   int ierr = 0;
   if (finite)
-    hdiag(ld, n, a, eig, e.data(), ierr);
+    diagonaliseRealSymmetric(ld, n, a, eig, e.data(), ierr);
   else
     ierr = -1; // a matrix with inf or NaN has no decomposition
   if (ierr != 0) {
@@ -157,10 +157,10 @@ void svdsydc(int ld, int n, double* a, double* eig) {
     while (!msg.empty() && msg.back() == '\n') msg.pop_back();
     stop(msg);
   }
-  eigsrt(eig, a, n, ld);
+  sortEigenpairs(eig, a, n, ld);
 }
 
-void svdsybk(int ld, int n, const double* v, const double* eig, const double* b, double* x) {
+void solveThroughEigenvectors(int ld, int n, const double* v, const double* eig, const double* b, double* x) {
   // x = sum over the non-zero eigenpairs of v_l (v_l . b) / e_l
   for (int j = 0; j < n; ++j) x[j] = 0.0;
   for (int l = 0; l < n; ++l) {
@@ -172,7 +172,7 @@ void svdsybk(int ld, int n, const double* v, const double* eig, const double* b,
   }
 }
 
-void svdsyinv(int ld, int n, const double* v, const double* eig, double* inv) {
+void pseudoInverse(int ld, int n, const double* v, const double* eig, double* inv) {
   for (int k = 0; k < n; ++k)
     for (int j = 0; j < n; ++j) inv[j + k * ld] = 0.0;
   for (int l = 0; l < n; ++l) {
@@ -185,7 +185,7 @@ void svdsyinv(int ld, int n, const double* v, const double* eig, double* inv) {
   }
 }
 
-void minmax(int n, const double* eig, double& emin, double& emax, int& imin, int& imax,
+void eigenvalueExtremes(int n, const double* eig, double& emin, double& emax, int& imin, int& imax,
             int& nonzero) {
   emin = 1e100;
   emax = -1e100;
@@ -207,7 +207,7 @@ void minmax(int n, const double* eig, double& emin, double& emax, int& imin, int
 
 // ------------------------------------------------------------ the fit
 
-void lmfit(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int nfit,
+void dampedLeastSquaresStep(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int nfit,
            const FitModel& fm, const FitFlags& flags, FitState& fs, ParamSets& pbase,
            ParamSets& par, ParamSets& dpar, const FitControls& c, double& sigma,
            double sigmaOld, double stepf, int mode, int zero, double& lambda,
@@ -243,11 +243,11 @@ void lmfit(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int 
     // 3-4. Scaled, damped working matrix and its eigen decomposition.
     scaleFactors(fs, ld, n, c.fitscl, sc.data());
     buildWorking(fs, ld, n, sc.data(), lambda);
-    svdsydc(ld, n, fs.evec.data(), eig.data());
+    diagonaliseNormalMatrix(ld, n, fs.evec.data(), eig.data());
     // 5. Directions below the relative cut-off are dropped.
     double emin = 0, emax = 0;
     int imin = 0, imax = 0, nz = 0;
-    minmax(n, eig.data(), emin, emax, imin, imax, nz);
+    eigenvalueExtremes(n, eig.data(), emin, emax, imin, imax, nz);
     const double cut = c.eps * emax;
     fs.nindep = 0;
     for (int j = 0; j < n; ++j) {
@@ -256,7 +256,7 @@ void lmfit(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int 
     }
     keepEigenvalues(fs, n, eig.data());
     // 6. Step in the fit variables.
-    svdsybk(ld, n, fs.evec.data(), eig.data(), &fs.beta[1], x.data());
+    solveThroughEigenvectors(ld, n, fs.evec.data(), eig.data(), &fs.beta[1], x.data());
     for (int j = 0; j < n; ++j) {
       x[j] *= sc[j];
       const double factor = fm.var[j + 1].factor;
@@ -285,10 +285,10 @@ void lmfit(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int 
   }
   scaleFactors(fs, ld, n, c.fitscl, sc.data());
   buildWorking(fs, ld, n, sc.data(), 0.0);
-  svdsydc(ld, n, fs.evec.data(), eig.data());
+  diagonaliseNormalMatrix(ld, n, fs.evec.data(), eig.data());
   double emin = 0, emax = 0;
   int imin = 0, imax = 0, nz = 0;
-  minmax(n, eig.data(), emin, emax, imin, imax, nz);
+  eigenvalueExtremes(n, eig.data(), emin, emax, imin, imax, nz);
   const double threshold = (c.svderr == 0 ? 1e-12 : c.eps) * std::max(emax, 0.0);
   // The undamped normal matrix shows the truly dependent combinations that
   // the damping of the steps hides: they count against nindep.
@@ -302,7 +302,7 @@ void lmfit(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int 
   }
   keepEigenvalues(fs, n, eig.data());
   // Covariance of the fit variables.
-  svdsyinv(ld, n, fs.evec.data(), eig.data(), fs.cov.data());
+  pseudoInverse(ld, n, fs.evec.data(), eig.data(), fs.cov.data());
   for (int k = 0; k < n; ++k)
     for (int j = 0; j < n; ++j) fs.cov[j + k * ld] *= sc[j] * sc[k];
 

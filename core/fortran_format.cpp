@@ -5,7 +5,7 @@
 // rounded decimal conversion (%.*f, %.*e), so the digits written are those
 // of the exact binary value rounded to nearest, as a Fortran run-time
 // library writes them.
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 #include <algorithm>
 #include <cctype>

@@ -13,8 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "driver/state.h"
-#include "driver/stop.h"
+#include "core/state.h"
+#include "core/stop.h"
 #include "input/parameter_input.h"
 #include "input/reader.h"
 
@@ -52,14 +52,14 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   g_argv.push_back(nullptr);
   *argc = static_cast<int>(g_args.size());
   *argv = g_argv.data();
-  g_workDir = (std::filesystem::temp_directory_path() / "ruvo-fuzz-parinp-XXXXXX").string();
+  g_workDir = (std::filesystem::temp_directory_path() / "ruvo-fuzz-parameter-input-XXXXXX").string();
   if (mkdtemp(g_workDir.data()) == nullptr || chdir(g_workDir.c_str()) != 0) std::abort();
   std::atexit(removeWorkDir);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // one run state for all inputs: parinp sets every section it reads
+  // one run state for all inputs: readInputFile sets every section it reads
   static std::unique_ptr<ruvo::RunState> rs = [] {
     auto p = std::make_unique<ruvo::RunState>();
     p->allocate();
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   rs->io.err = &err;
   ruvo::Reader reader(in, out, err);
   try {
-    ruvo::parinp(*rs, *fs, reader);
+    ruvo::readInputFile(*rs, *fs, reader);
   } catch (const ruvo::RunEnd&) {
     // a stop or the input-error summary: an ordinary end
   }

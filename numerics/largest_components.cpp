@@ -1,13 +1,13 @@
 // The dominant components of eigenvectors, for the level assignment.
-#include "numerics/maxof.h"
+#include "numerics/largest_components.h"
 
-#include "driver/stop.h"
+#include "core/stop.h"
 
 #include <cmath>
 
 namespace ruvo {
 
-void maxof(const double* a, int lda, int ncol, int nrow, int first, int count, int* imax,
+void largestComponents(const double* a, int lda, int ncol, int nrow, int first, int count, int* imax,
            int* isec, double* vmax, double* vsec) {
   if (count <= 0) return;
   const int last = first + count - 1;

@@ -219,7 +219,7 @@ struct RunState {
   int detailPrint = 0; // detail-print switch of the sweep
   bool assignWarned = false; // the assignment warning was printed once
   int lastPrintedPass = 0;   // level tables: pass printed last
-  int fileUnit = 10;         // scratch-file number handed out last (getfu)
+  int fileUnit = 10;         // scratch-file number handed out last (nextScratchUnit)
   // per species: a block of it held a +-K pair labelled by the sign of its
   // two dominant components (set by the level assignment, read by listings)
   std::array<int, DIMSYM + 1> pmKSign{};

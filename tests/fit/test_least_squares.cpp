@@ -11,9 +11,9 @@
 #include <sstream>
 #include <vector>
 
-#include "driver/state.h"
-#include "driver/stop.h"
-#include "fit/lmfit.h"
+#include "core/state.h"
+#include "core/stop.h"
+#include "fit/least_squares.h"
 
 extern "C" {
 void dgelsd_(const int* m, const int* n, const int* nrhs, double* a, const int* lda, double* b,
@@ -46,7 +46,7 @@ struct TestModel : FitModelFunction {
     }
     return y[i] - f(*par, t[i]);
   }
-  void savepsi(int i, double x) override { psi[i] = x; }
+  void storeRobustWeight(int i, double x) override { psi[i] = x; }
 };
 
 struct Fixture {
@@ -85,7 +85,7 @@ struct Fixture {
     model.fm = &fs->model;
   }
   double call(int mode, double& sigma, double sigmaOld) {
-    lmfit(model, ndata, fs->model.npar, 1, DIMFIT, fs->model.nfit, fs->model, fs->flags, *fs,
+    dampedLeastSquaresStep(model, ndata, fs->model.npar, 1, DIMFIT, fs->model.nfit, fs->model, fs->flags, *fs,
           fs->best, fs->work, fs->change, c, sigma, sigmaOld, 1.0, mode, 0, lambda, out);
     return sigma;
   }
@@ -174,7 +174,7 @@ void usePolynomial(Fixture& fx) {
   };
 }
 
-TEST(Lmfit, LinearStepErrorsAndCorrelationsAgreeWithLapack) {
+TEST(LeastSquares, LinearStepErrorsAndCorrelationsAgreeWithLapack) {
   for (int fitscl : {0, 1}) {
     SCOPED_TRACE(fitscl);
     PolyData d(40);
@@ -222,7 +222,7 @@ TEST(Lmfit, LinearStepErrorsAndCorrelationsAgreeWithLapack) {
   }
 }
 
-TEST(Lmfit, VarianceFactorScalesTheErrorsUnlessOrger) {
+TEST(LeastSquares, VarianceFactorScalesTheErrorsUnlessOrger) {
   PolyData d(30);
   Fixture fx;
   fx.simpleVariables(4);
@@ -257,7 +257,7 @@ TEST(Lmfit, VarianceFactorScalesTheErrorsUnlessOrger) {
 }
 
 // y = a exp(-b t) + c: a nonlinear model fitted by damped steps.
-TEST(Lmfit, NonlinearFitConvergesToTheLapackGaussNewtonPoint) {
+TEST(LeastSquares, NonlinearFitConvergesToTheLapackGaussNewtonPoint) {
   const double a0 = 5.0, b0 = 0.7, c0 = 1.2;
   std::vector<double> t, y, s;
   std::mt19937 gen(7);
@@ -313,7 +313,7 @@ TEST(Lmfit, NonlinearFitConvergesToTheLapackGaussNewtonPoint) {
   EXPECT_NEAR(fx.fs->best(2, 1), b0, 3 * fx.fs->change(2, 1));
 }
 
-TEST(Lmfit, DependentVariablesLoseOneDirectionAndKeepFiniteErrors) {
+TEST(LeastSquares, DependentVariablesLoseOneDirectionAndKeepFiniteErrors) {
   PolyData d(25, 2);
   for (int svderr : {0, 1}) {
     SCOPED_TRACE(svderr);
@@ -358,7 +358,7 @@ TEST(Lmfit, DependentVariablesLoseOneDirectionAndKeepFiniteErrors) {
   }
 }
 
-TEST(Lmfit, RobustWeightsAndDampingRules) {
+TEST(LeastSquares, RobustWeightsAndDampingRules) {
   // residual 2 sigma with rofit = 1 gives the weight 1 / (1 + 0.5*4) = 1/3
   Fixture fx;
   fx.simpleVariables(1);
@@ -398,7 +398,7 @@ TEST(Lmfit, RobustWeightsAndDampingRules) {
               1e-12);
 }
 
-TEST(Lmfit, TooFewLinesGiveTheWarningAndNoFit) {
+TEST(LeastSquares, TooFewLinesGiveTheWarningAndNoFit) {
   Fixture fx;
   fx.simpleVariables(1);
   fx.model.f = [](const ParamSets& p, double) { return p(1, 1); };
@@ -411,7 +411,7 @@ TEST(Lmfit, TooFewLinesGiveTheWarningAndNoFit) {
   EXPECT_EQ(fx.fs->dy2av, 100000.0);
 }
 
-TEST(Lmfit, DimensionAndArgumentStops) {
+TEST(LeastSquares, DimensionAndArgumentStops) {
   auto message = [](const std::function<void()>& f) {
     try {
       f();
@@ -427,14 +427,14 @@ TEST(Lmfit, DimensionAndArgumentStops) {
   fx.setData({0, 1, 2, 3}, {1.0, 2.0, 3, 4}, {0.1, 0.1, 0.1, 0.1});
   double sigma = 0, lambda = 1e-5;
   auto run = [&](int ld, int nfit, int zero) {
-    lmfit(fx.model, fx.ndata, 32, 1, ld, nfit, fx.fs->model, fx.fs->flags, *fx.fs, fx.fs->best,
+    dampedLeastSquaresStep(fx.model, fx.ndata, 32, 1, ld, nfit, fx.fs->model, fx.fs->flags, *fx.fs, fx.fs->best,
           fx.fs->work, fx.fs->change, fx.c, sigma, 1e30, 1.0, FIT_START, zero, lambda, fx.out);
   };
   EXPECT_EQ(message([&] { run(DIMFIT, 61, 0); }), "Dimension Error in LMFIT: nfit > 60");
   EXPECT_EQ(message([&] { run(61, 1, 0); }), "Dimension Error in LMFIT: ld > 60");
   EXPECT_EQ(message([&] { run(DIMFIT, 1, 1); }), "FITNEW: const .ne. 0");
   double a[4] = {1, 0, 0, 1}, e[2];
-  EXPECT_EQ(message([&] { svdsydc(1, 2, a, e); }), "Dimension Error in SCDSYDC");
+  EXPECT_EQ(message([&] { diagonaliseNormalMatrix(1, 2, a, e); }), "Dimension Error in SCDSYDC");
   // a normal matrix with NaN (a model that returned NaN derivatives)
   fx.model.dfdp = [](const ParamSets&, double, int) { return std::nan(""); };
   const std::string m = message([&] {
@@ -444,27 +444,27 @@ TEST(Lmfit, DimensionAndArgumentStops) {
   EXPECT_EQ(m.rfind("SVDSYDC: Error in hdiag (sydsycd)", 0), 0u) << m;
 }
 
-TEST(Lmfit, EigenRoutines) {
+TEST(LeastSquares, EigenRoutines) {
   // a 3x3 symmetric matrix with a zero eigenvalue
   const int ld = 3;
   double a[9] = {2, 1, 1, 1, 2, 1, 1, 1, 2}; // eigenvalues 1, 1, 4
   double eig[3];
-  svdsydc(ld, 3, a, eig);
+  diagonaliseNormalMatrix(ld, 3, a, eig);
   EXPECT_NEAR(eig[0], 1.0, 1e-13);
   EXPECT_NEAR(eig[2], 4.0, 1e-13);
   double inv[9];
-  svdsyinv(ld, 3, a, eig, inv);
+  pseudoInverse(ld, 3, a, eig, inv);
   // inverse of [[2,1,1],[1,2,1],[1,1,2]] is [[3,-1,-1],...]/4
   EXPECT_NEAR(inv[0], 0.75, 1e-13);
   EXPECT_NEAR(inv[1], -0.25, 1e-13);
   const double b[3] = {1, 2, 3};
   double x[3];
-  svdsybk(ld, 3, a, eig, b, x);
+  solveThroughEigenvectors(ld, 3, a, eig, b, x);
   EXPECT_NEAR(2 * x[0] + x[1] + x[2], 1.0, 1e-13);
   EXPECT_NEAR(x[0] + x[1] + 2 * x[2], 3.0, 1e-13);
   double e2[4] = {0.0, -2.0, 5.0, 0.0}, emin, emax;
   int imin, imax, nz;
-  minmax(4, e2, emin, emax, imin, imax, nz);
+  eigenvalueExtremes(4, e2, emin, emax, imin, imax, nz);
   EXPECT_EQ(emin, -2.0);
   EXPECT_EQ(emax, 5.0);
   EXPECT_EQ(imin, 2);
@@ -472,7 +472,7 @@ TEST(Lmfit, EigenRoutines) {
   EXPECT_EQ(nz, 2);
   // dropped eigenvalues are skipped
   eig[0] = 0.0;
-  svdsybk(ld, 3, a, eig, b, x);
+  solveThroughEigenvectors(ld, 3, a, eig, b, x);
   double along = 0; // component along the dropped eigenvector
   for (int j = 0; j < 3; ++j) along += a[j] * x[j];
   EXPECT_NEAR(along, 0.0, 1e-13);

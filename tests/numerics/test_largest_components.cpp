@@ -1,8 +1,8 @@
 // The search for the two largest components of eigenvectors that names
 // the levels: signs, ties, column numbering and the dimension stops.
-#include "numerics/maxof.h"
+#include "numerics/largest_components.h"
 
-#include "driver/stop.h"
+#include "core/stop.h"
 
 #include <gtest/gtest.h>
 
@@ -34,12 +34,12 @@ MaxofResult run(const std::vector<double>& a, int lda, int ncol, int nrow, int f
   r.isec.assign(size, -7);
   r.vmax.assign(size, -7.0);
   r.vsec.assign(size, -7.0);
-  maxof(a.data(), lda, ncol, nrow, first, count, r.imax.data(), r.isec.data(), r.vmax.data(),
+  largestComponents(a.data(), lda, ncol, nrow, first, count, r.imax.data(), r.isec.data(), r.vmax.data(),
         r.vsec.data());
   return r;
 }
 
-TEST(Maxof, LargestAndSecondLargestWithSigns) {
+TEST(LargestComponents, LargestAndSecondLargestWithSigns) {
   // Leading dimension 5, 4 rows scanned; columns 2 and 3 (1-based) asked.
   const int lda = 5;
   std::vector<double> a = {
@@ -61,7 +61,7 @@ TEST(Maxof, LargestAndSecondLargestWithSigns) {
   EXPECT_EQ(r.vmax[1], -7.0);
 }
 
-TEST(Maxof, TiesGoToTheLaterRow) {
+TEST(LargestComponents, TiesGoToTheLaterRow) {
   // Equal largest magnitudes: the later row is the largest, the earlier
   // the second.  A later row equal to the second replaces it.
   std::vector<double> a = {0.5, -0.5, 0.1, // column 1
@@ -82,7 +82,7 @@ TEST(Maxof, TiesGoToTheLaterRow) {
   EXPECT_EQ(r.isec[1], 3);
 }
 
-TEST(Maxof, DegenerateScans) {
+TEST(LargestComponents, DegenerateScans) {
   // One row: it is both the largest and (from the empty start) the second.
   std::vector<double> a = {-2.0, 7.0};
   MaxofResult r = run(a, 2, 1, 1, 1, 1);
@@ -98,7 +98,7 @@ TEST(Maxof, DegenerateScans) {
   EXPECT_EQ(r.vsec[1], 0.0);
 }
 
-TEST(Maxof, ManyColumnsOfALargeTable) {
+TEST(LargestComponents, ManyColumnsOfALargeTable) {
   // 423 x 200 with a known peak per column (more columns than one group of
   // the scan).
   const int lda = 423, nrow = 400, ncol = 200;
@@ -119,7 +119,7 @@ TEST(Maxof, ManyColumnsOfALargeTable) {
   }
 }
 
-TEST(Maxof, DimensionStops) {
+TEST(LargestComponents, DimensionStops) {
   std::vector<double> a(12, 1.0);
   // columns 2..4 of a 3-column array
   EXPECT_EQ(stopMessage([&] { run(a, 4, 3, 4, 2, 3); }), " ERROR: DIMCOL  exceeded");

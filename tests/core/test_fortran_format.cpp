@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "report/fortran_format.h"
+#include "core/fortran_format.h"
 
 using ruvo::fmt;
 using ruvo::fmtA;

@@ -8,7 +8,7 @@
 
 #include <iosfwd>
 
-#include "driver/state.h"
+#include "core/state.h"
 
 namespace ruvo {
 
@@ -17,7 +17,7 @@ struct FitModelFunction {
   virtual ~FitModelFunction() = default;
   // residual of line i (observed - calculated), derivatives dyda[1..nfit], sigma
   virtual double value(int i, double* dyda, double& sigma, int nfit) = 0;
-  virtual void savepsi(int i, double x) = 0;
+  virtual void storeRobustWeight(int i, double x) = 0;
 };
 
 // Fit calls: start (evaluation), iteration (one damped step) and the final
@@ -54,7 +54,7 @@ struct FitControls {
 //   zero    must be 0
 //   lambda  in/out damping factor
 //   out     the listing (the warning of an over-determined start)
-void lmfit(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int nfit,
+void dampedLeastSquaresStep(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int nfit,
            const FitModel& fm, const FitFlags& flags, FitState& fs, ParamSets& pbase,
            ParamSets& par, ParamSets& dpar, const FitControls& c, double& sigma,
            double sigmaOld, double stepf, int mode, int zero, double& lambda,
@@ -64,15 +64,15 @@ void lmfit(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int 
 // lower triangle read): on return a holds the orthonormal eigenvectors in its
 // columns and eig the eigenvalues in ascending order.  Stops the run when n
 // exceeds ld (or DIMFIT) or when the solver does not converge.
-void svdsydc(int ld, int n, double* a, double* eig);
-// x = V D+ V^T b with the decomposition of svdsydc; eigenvalues that are 0
+void diagonaliseNormalMatrix(int ld, int n, double* a, double* eig);
+// x = V D+ V^T b with the decomposition of diagonaliseNormalMatrix; eigenvalues that are 0
 // are skipped.  b and x are 0-based vectors of length n (may not alias).
-void svdsybk(int ld, int n, const double* v, const double* eig, const double* b, double* x);
+void solveThroughEigenvectors(int ld, int n, const double* v, const double* eig, const double* b, double* x);
 // inv = V D+ V^T (leading dimension ld), zero eigenvalues skipped.
-void svdsyinv(int ld, int n, const double* v, const double* eig, double* inv);
+void pseudoInverse(int ld, int n, const double* v, const double* eig, double* inv);
 // Smallest non-zero and largest eigenvalue, their 1-based positions (0 when
 // none) and the count of non-zero eigenvalues.
-void minmax(int n, const double* eig, double& emin, double& emax, int& imin, int& imax,
+void eigenvalueExtremes(int n, const double* eig, double& emin, double& emax, int& imin, int& imax,
             int& nonzero);
 
 } // namespace ruvo
