@@ -223,6 +223,11 @@ struct RunState {
   // per species: a block of it held a +-K pair labelled by the sign of its
   // two dominant components (set by the level assignment, read by listings)
   std::array<int, DIMSYM + 1> pmKSign{};
+  // problems that let the run finish but make it unclean (input that was
+  // ignored or reinterpreted, results that could not be computed): each one
+  // is reported on standard error where it is found; any makes the exit
+  // status 1
+  int problems = 0;
   void allocate(); // sizes the vectors once
 };
 

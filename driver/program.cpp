@@ -153,7 +153,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err) {
   if (hasBit(rs->ctl.aprint, 256)) printLatexTable(*rs);
   if (!hasBit(rs->ctl.ints, 16)) removeScratchFiles(*rs);
   out.flush();
-  return 0;
+  return rs->problems > 0 ? 1 : 0;
 }
 
 } // namespace
