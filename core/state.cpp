@@ -12,8 +12,8 @@ void Transitions::allocate() {
   psi.assign(n, 0.0);
   inten.assign(n, 0.0);
   levelIndex.assign(n, {-1000, -1000});
-  eUp.assign(n, {});
-  eLo.assign(n, {});
+  eUp = ZeroedVector<LevelArray>(n);
+  eLo = ZeroedVector<LevelArray>(n);
 }
 
 void RunState::allocate() {
@@ -59,27 +59,21 @@ void BlockState::fromRecord(const int rec[NBLOCKREC]) {
 
 void TorsionTables::allocate() {
   energy.assign(static_cast<std::size_t>(DIMTOP) * NS * NK * DIMV, 0.0);
-  ovv.assign(static_cast<std::size_t>(DIMTOP) * NS * NK * NOP * DIMV * DIMV, 0.0);
+  ovv = ZeroedVector<double>(static_cast<std::size_t>(DIMTOP) * NS * NK * NOP * DIMV * DIMV);
   label.assign(static_cast<std::size_t>(DIMTOP) * NS * NK * DIMV, 0);
   vec.assign(static_cast<std::size_t>(NK) * DIMV * DIMM, 0.0);
-  tint.assign(static_cast<std::size_t>(DIMTOP) * NS * NK * NK * DIMV * DIMV, 0.0);
+  tint = ZeroedVector<double>(static_cast<std::size_t>(DIMTOP) * NS * NK * NK * DIMV * DIMV);
 }
 
 void RotationStore::allocate() {
   const std::size_t n = static_cast<std::size_t>(DIM2J1) * DIM2J1;
-  d.assign(n, 0.0);
-  dd.assign(n, 0.0);
-  dPrev.assign(n, 0.0);
-  ddPrev.assign(n, 0.0);
+  for (auto* m : {&d, &dd, &dPrev, &ddPrev}) *m = ZeroedVector<double>(n);
   mark = 0;
 }
 
 void SweepWork::allocate() {
   const std::size_t mat = static_cast<std::size_t>(DIMTOT) * DIMTOT;
-  H.assign(mat, 0.0);
-  Zr.assign(mat, 0.0);
-  Zi.assign(mat, 0.0);
-  V.assign(mat, 0.0);
+  for (auto* m : {&H, &Zr, &Zi, &V}) *m = ZeroedVector<double>(mat);
   E.assign(DIMTOT, 0.0);
   for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6}) w->assign(DIMTOT, 0.0);
   tau.assign(2 * DIMTOT, 0.0);
@@ -87,10 +81,10 @@ void SweepWork::allocate() {
   labels.assign(DIMTOT + 1, {});
   need.assign(DIMTOT + 1, 0);
   tors.allocate();
-  torsMat.assign(mat, 0.0);
+  torsMat = ZeroedVector<double>(mat);
   for (int t = 1; t <= DIMTOP; ++t) {
     rot[t].allocate();
-    rotOp[t].assign(static_cast<std::size_t>(DIM2J1 * DIMV) * (DIM2J1 * DIMV), 0.0);
+    rotOp[t] = ZeroedVector<double>(static_cast<std::size_t>(DIM2J1 * DIMV) * (DIM2J1 * DIMV));
   }
   baseUp.assign(DIMDATA + 1, 0.0);
   baseLo.assign(DIMDATA + 1, 0.0);

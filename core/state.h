@@ -1,8 +1,9 @@
 // Limits and shared run state of ruvo.
 //
 // Every size of the program is fixed here.  Storage is sized once when the
-// run starts (RunState, SweepWork and FitState are allocated once on the heap)
-// and nothing is allocated while blocks are computed.
+// run starts (RunState, SweepWork and FitState are allocated once on the heap;
+// the large arrays take physical memory only where the run touches them) and
+// nothing is allocated while blocks are computed.
 //
 // Index conventions (used throughout the program):
 //  * Quantities that spectroscopists number from 1 keep their number as the
@@ -20,12 +21,43 @@
 #include <array>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iosfwd>
+#include <new>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace ruvo {
+
+// ------------------------------------------------ storage that starts zero
+// The work storage is sized for the largest run the limits allow, but a run
+// pays only for the pages it touches: the blocks come from calloc, whose
+// fresh pages the kernel maps, already zero, on first use, and a vector made
+// with n elements leaves them as calloc gave them instead of writing n zeros.
+// Only for element types whose zero bytes are their value-initialised state.
+template <class T> struct ZeroPageAllocator {
+  using value_type = T;
+  ZeroPageAllocator() = default;
+  template <class U> ZeroPageAllocator(const ZeroPageAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    void* p = std::calloc(n, sizeof(T));
+    if (p == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+  // value-initialisation: the zero bytes are there already
+  template <class U> void construct(U*) noexcept {
+    static_assert(std::is_trivially_copyable_v<U>);
+  }
+  template <class U, class... A> void construct(U* p, A&&... a) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+  }
+  template <class U> bool operator==(const ZeroPageAllocator<U>&) const noexcept { return true; }
+};
+template <class T> using ZeroedVector = std::vector<T, ZeroPageAllocator<T>>;
 
 // ---------------------------------------------------------------- limits
 inline constexpr int DIMTOP = 3;      // internal tops
@@ -153,7 +185,7 @@ struct Transitions {
   std::vector<double> psi;                  // value saved by the fit (robust weight)
   std::vector<double> inten;                // line strength from the sweep
   std::vector<std::array<int, 2>> levelIndex; // -1000 = not found yet
-  std::vector<LevelArray> eUp, eLo;         // calculated energies and derivatives
+  ZeroedVector<LevelArray> eUp, eLo;        // calculated energies and derivatives
   // input summary
   int nDataPoints = 0, nSplit = 0;
   double effData = 0.0, sumAbsSplit = 0.0, sumSqSplit = 0.0;
@@ -255,13 +287,13 @@ struct TorsionTables {
   // E(v, sigma, K, t): kept torsional energies, GHz
   std::vector<double> energy;  // [t][s][k][v]
   // ovv(op, v, v', sigma, K, t)
-  std::vector<double> ovv;     // [t][s][k][op][v][v']
+  ZeroedVector<double> ovv;    // [t][s][k][op][v][v']
   // labels of kept states
   std::vector<int> label;      // [t][s][k][v]
   // eigenvectors of kept states of the current (t, sigma): c_K(m index, v)
   std::vector<double> vec;     // [k][v][m], m = 0..DIMM-1
   // torsional integrals T(K, K', v, v', sigma, t)
-  std::vector<double> tint;    // [t][s][k][k'][v][v']
+  ZeroedVector<double> tint;   // [t][s][k][k'][v][v']
   // window of one-top states the tables hold per top (v = 1..nV is state
   // firstV+v-1), and the count fixed by the first set computed with woods
   // bit 4 (0 until then; kept for the whole run)
@@ -290,7 +322,7 @@ struct TorsionTables {
 // Wigner rotation matrix d^J(beta) of one top and its derivative by beta,
 // indexed d(K, K') with K, K' = -70..70 (K the top-frame index).
 struct RotationStore {
-  std::vector<double> d, dd, dPrev, ddPrev; // 141*141 each
+  ZeroedVector<double> d, dd, dPrev, ddPrev; // 141*141 each
   int mark = 0;                             // J held now (rotation mark)
   void allocate();
   static int at(int K, int Kp) { return (K + KOFF) + (Kp + KOFF) * DIM2J1; }
@@ -310,7 +342,7 @@ inline constexpr int NLABEL = 12; // level label columns 1..12
 struct SweepWork {
   BlockState blk;
   // block matrices, leading dimension DIMTOT
-  std::vector<double> H, Zr, Zi, V; // DIMTOT*DIMTOT each
+  ZeroedVector<double> H, Zr, Zi, V; // DIMTOT*DIMTOT each
   std::vector<double> E;            // eigenvalues, DIMTOT
   std::vector<double> w1, w2, w3, w4, w5, w6; // vectors of DIMTOT (solver scratch)
   std::vector<double> tau;          // 2*DIMTOT
@@ -321,11 +353,11 @@ struct SweepWork {
   std::array<double, 33> dEdp{};                   // dE/dp, p = 1..32
   // torsional problem of the current B set
   TorsionTables tors;
-  std::vector<double> torsMat; // DIMTOT*DIMTOT work matrix of the one-top problems
+  ZeroedVector<double> torsMat; // DIMTOT*DIMTOT work matrix of the one-top problems
   // axis rotation of each top for the current J
   std::array<RotationStore, DIMTOP + 1> rot{};
   // rotated one-top operators O_t(K, v; K', v') per top, (DIM2J1*DIMV)^2 each
-  std::array<std::vector<double>, DIMTOP + 1> rotOp{};
+  std::array<ZeroedVector<double>, DIMTOP + 1> rotOp{};
   // base energies of the value sweep and of the forward step (lines 1..ndata)
   std::vector<double> baseUp, baseLo, fwdUp, fwdLo;
   int lastB = -1;

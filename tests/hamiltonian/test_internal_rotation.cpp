@@ -274,7 +274,7 @@ TEST(InternalRotation, PrintedTwoTopTermsEqualTheQuietOnes) {
         addTopTopCouplingReal(*f.rs, *f.sw, f.J, -0.45);
     };
     add();
-    const std::vector<double> quiet = f.sw->H;
+    const std::vector<double> quiet(f.sw->H.begin(), f.sw->H.end());
     f.clearH();
     f.rs->ctl.aprint = 65536;
     add();
