@@ -10,6 +10,7 @@
 #include "hamiltonian/internal_rotation.h"
 #include "hamiltonian/level_assignment.h"
 #include "hamiltonian/rotor_terms.h"
+#include "hamiltonian/wang_blocks.h"
 #include "numerics/eigen.h"
 #include "core/fortran_format.h"
 
@@ -240,15 +241,21 @@ void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstP
     // The QL iteration carries the level values through its rotations, so
     // its rounding grows with their size: diagonalise H - c and add c back,
     // c being the mean diagonal energy (GHz).  The eigenvectors are the same.
-    double centre = 0.0;
-    for (int r = 0; r < N; ++r) centre += sw.H[r + r * DIMTOT];
-    centre = N > 0 ? centre / N : 0.0;
-    for (int r = 0; r < N; ++r) sw.H[r + r * DIMTOT] -= centre;
     int ierr = 0;
-    diagonaliseRealSymmetric(DIMTOT, N, sw.H.data(), E, sw.w1.data(), ierr);
-    if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
-    for (int l = 0; l < N; ++l) E[l] += centre;
-    sortEigenpairs(E, sw.H.data(), N, DIMTOT);
+    if (hasWangSymmetry(sw, par)) {
+      // a rigid rotor: its four symmetry blocks, each a quarter of the size
+      diagonaliseByWangBlocks(sw, J, E, ierr);
+      if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
+    } else {
+      double centre = 0.0;
+      for (int r = 0; r < N; ++r) centre += sw.H[r + r * DIMTOT];
+      centre = N > 0 ? centre / N : 0.0;
+      for (int r = 0; r < N; ++r) sw.H[r + r * DIMTOT] -= centre;
+      diagonaliseRealSymmetric(DIMTOT, N, sw.H.data(), E, sw.w1.data(), ierr);
+      if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
+      for (int l = 0; l < N; ++l) E[l] += centre;
+      sortEigenpairs(E, sw.H.data(), N, DIMTOT);
+    }
     if (ctl.eval > 3) writeEigenFiles(sw, J, S);
     for (int l = 0; l < N; ++l)
       for (int r = 0; r < N; ++r) {
