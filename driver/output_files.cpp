@@ -77,8 +77,8 @@ bool parseOutputOption(const std::vector<std::string>& args, std::size_t& index,
     req.tagGiven = true;
     return true;
   }
-  std::string& target = name == "--catalog" ? req.catalog
-                        : name == "--lines" ? req.lines
+  std::string& target = name == "--catalog"  ? req.catalog
+                        : name == "--lines"  ? req.lines
                         : name == "--levels" ? req.levels
                                              : req.json;
   target = value;
@@ -115,11 +115,12 @@ bool checkPath(const std::string& option, const std::string& path, std::string& 
 } // namespace
 
 bool checkOutputRequests(const OutputRequests& req, std::string& error) {
-  const std::pair<const char*, std::string> files[] = {{"--catalog", req.catalog},
-                                                       {"--catalog", req.catalog.empty() ? "" : req.catalog + ".q"},
-                                                       {"--lines", req.lines},
-                                                       {"--levels", req.levels},
-                                                       {"--json", req.json}};
+  const std::pair<const char*, std::string> files[] = {
+      {"--catalog", req.catalog},
+      {"--catalog", req.catalog.empty() ? "" : req.catalog + ".q"},
+      {"--lines", req.lines},
+      {"--levels", req.levels},
+      {"--json", req.json}};
   for (std::size_t i = 0; i < std::size(files); ++i) {
     if (files[i].second.empty()) continue;
     if (!checkPath(files[i].first, files[i].second, error)) return false;
@@ -368,9 +369,11 @@ EndLevels endLevels(const RunState& rs, const std::vector<OutputLevel>& levels) 
     for (int end : {UP, LO}) {
       const Slots& q = tr.qn[static_cast<std::size_t>(k)][static_cast<std::size_t>(end)];
       if (!hasBit(q[slot::KIND], kindbit::FOUND)) continue;
-      const auto it = at.find({q[slot::B], q[slot::S], q[slot::J], q[slot::F],
-                               tr.levelIndex[static_cast<std::size_t>(k)][static_cast<std::size_t>(end)]});
-      if (it != at.end()) ends[static_cast<std::size_t>(k)][static_cast<std::size_t>(end)] = it->second;
+      const auto it =
+          at.find({q[slot::B], q[slot::S], q[slot::J], q[slot::F],
+                   tr.levelIndex[static_cast<std::size_t>(k)][static_cast<std::size_t>(end)]});
+      if (it != at.end())
+        ends[static_cast<std::size_t>(k)][static_cast<std::size_t>(end)] = it->second;
     }
   return ends;
 }
@@ -404,7 +407,8 @@ void frequencyErrors(LevelSweep& sweep, const RunState& rs, const FitState& fs,
     }
     if (plus.size() != levels.size() || minus.size() != levels.size()) continue;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-      const auto u = static_cast<std::size_t>(lines[i].up), l = static_cast<std::size_t>(lines[i].lo);
+      const auto u = static_cast<std::size_t>(lines[i].up),
+                 l = static_cast<std::size_t>(lines[i].lo);
       const double dnu = (plus[u].E - plus[l].E) - (minus[u].E - minus[l].E);
       g[i] = dnu / (2.0 * h) * e;
     }
@@ -419,7 +423,8 @@ void frequencyErrors(LevelSweep& sweep, const RunState& rs, const FitState& fs,
     double var = 0.0;
     for (int j = 1; j <= nfit; ++j)
       for (int k = 1; k <= nfit; ++k)
-        var += ge[static_cast<std::size_t>(j - 1)][i] * corr(j, k) * ge[static_cast<std::size_t>(k - 1)][i];
+        var += ge[static_cast<std::size_t>(j - 1)][i] * corr(j, k) *
+               ge[static_cast<std::size_t>(k - 1)][i];
     lines[i].err = std::sqrt(std::max(var, 0.0));
   }
 }

@@ -18,7 +18,9 @@ struct OutputRequests {
   int tag = 0;                              // species tag of the catalogue
   bool tagGiven = false;
   std::string inputName; // the input file's name as given ("-" or "" for standard input)
-  bool any() const { return !catalog.empty() || !lines.empty() || !levels.empty() || !json.empty(); }
+  bool any() const {
+    return !catalog.empty() || !lines.empty() || !levels.empty() || !json.empty();
+  }
 };
 
 // Consume the option args[index] (with its value, "--catalog FILE" or

@@ -31,7 +31,8 @@ std::string catalogueInteger(int value, int w) {
 int levelDegeneracy(const OutputLevel& lv) { return lv.F2 >= 0 ? lv.F2 + 1 : 2 * lv.J + 1; }
 
 std::string catalogueQuanta(const OutputLevel& lv, const QuantaCoding& q) {
-  std::string s = catalogueInteger(lv.J, 2) + catalogueInteger(lv.Ka, 2) + catalogueInteger(lv.Kc, 2);
+  std::string s =
+      catalogueInteger(lv.J, 2) + catalogueInteger(lv.Ka, 2) + catalogueInteger(lv.Kc, 2);
   if (q.tops) s += catalogueInteger(lv.V - 1, 2) + catalogueInteger(lv.S, 2);
   // a half-integer F is written as F + 1/2
   if (q.hyperfine) s += catalogueInteger((lv.F2 + 1) / 2, 2);
@@ -49,15 +50,15 @@ PartitionFunction partitionFunction(const std::vector<OutputLevel>& levels, doub
   const double Emin = lowestEnergy(levels);
   for (const OutputLevel& lv : levels) {
     // Boltzmann factor of the level, energy in cm^-1 above the lowest level
-    const double term = levelDegeneracy(lv) * std::exp(-C2_CM_K * (lv.E - Emin) / GHZ_PER_WAVENUMBER / T);
+    const double term =
+        levelDegeneracy(lv) * std::exp(-C2_CM_K * (lv.E - Emin) / GHZ_PER_WAVENUMBER / T);
     pf.Q += term;
     if (lv.J == maxJ) pf.lastJ += term;
   }
   return pf;
 }
 
-double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T,
-                    double Q) {
+double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T, double Q) {
   const double I = INTENSITY_FACTOR * nuGHz * 1000.0 * strength *
                    (std::exp(-C2_CM_K * EloCm / T) - std::exp(-C2_CM_K * EupCm / T)) / Q;
   return I > 0.0 ? std::log10(I) : -99.9999;
@@ -68,7 +69,8 @@ std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLev
   const OutputLevel& up = levels[static_cast<std::size_t>(line.up)];
   const OutputLevel& lo = levels[static_cast<std::size_t>(line.lo)];
   const double Elo = (lo.E - Emin) / GHZ_PER_WAVENUMBER, Eup = (up.E - Emin) / GHZ_PER_WAVENUMBER;
-  const double lgint = std::max(logIntensity(line.freq, line.strength, Elo, Eup, 300.0, Q300), -99.9999);
+  const double lgint =
+      std::max(logIntensity(line.freq, line.strength, Elo, Eup, 300.0, Q300), -99.9999);
   // an uncertainty beyond the field is written as the largest value it holds
   const double err = std::min(line.err * 1000.0, 999.9999);
   std::string card = fmtF(line.freq * 1000.0, 13, 4) + fmtF(err, 8, 4) + fmtF(lgint, 8, 4) +
@@ -96,9 +98,8 @@ void writeCatalogue(std::ostream& os, std::vector<CatalogueLine>& lines,
     std::string card = catalogueCard(l, levels, q, Emin, Q300, tag);
     cards.emplace_back(card.substr(0, 13) + card.substr(55), std::move(card));
   }
-  std::stable_sort(cards.begin(), cards.end(), [](const auto& a, const auto& b) {
-    return a.first < b.first;
-  });
+  std::stable_sort(cards.begin(), cards.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
   for (const auto& c : cards) os << c.second << '\n';
 }
 

@@ -15,22 +15,22 @@ namespace ruvo {
 
 // One computed level, as the output files list it.
 struct OutputLevel {
-  int B = 1;       // parameter set
-  int S = 0;       // species (line of the species section; 0 without tops)
-  int V = 1;       // torsional product state of the set (1-based label)
+  int B = 1; // parameter set
+  int S = 0; // species (line of the species section; 0 without tops)
+  int V = 1; // torsional product state of the set (1-based label)
   int J = 0, Ka = 0, Kc = 0;
-  int F2 = -1;     // 2F; -1 without hyperfine structure
-  int pos = 0;     // position of the level in its block (ascending energy)
-  double E = 0.0;  // energy, GHz, as computed (not shifted)
+  int F2 = -1;    // 2F; -1 without hyperfine structure
+  int pos = 0;    // position of the level in its block (ascending energy)
+  double E = 0.0; // energy, GHz, as computed (not shifted)
 };
 
 // One catalogue line between two levels of `levels`.
 struct CatalogueLine {
-  int up = 0, lo = 0;     // indices into the level list
-  double freq = 0.0;      // GHz
-  double strength = 0.0;  // S mu^2, D^2 (summed over M)
-  double err = 0.0;       // 1-sigma uncertainty of freq, GHz (0 when unknown)
-  bool measured = false;  // the line is a data point of the transition list
+  int up = 0, lo = 0;    // indices into the level list
+  double freq = 0.0;     // GHz
+  double strength = 0.0; // S mu^2, D^2 (summed over M)
+  double err = 0.0;      // 1-sigma uncertainty of freq, GHz (0 when unknown)
+  bool measured = false; // the line is a data point of the transition list
 };
 
 // How the levels are coded on the cards: N Ka Kc, with tops the torsional
@@ -48,8 +48,7 @@ inline constexpr double GHZ_PER_WAVENUMBER = 29.9792458; // 1 cm^-1 in GHz
 inline constexpr double C2_CM_K = 1.43878;               // second radiation constant hc/k, cm K
 inline constexpr double INTENSITY_FACTOR = 4.16231e-5;   // nm^2 MHz per (MHz D^2)
 // The seven temperatures (K) at which catalogues list the partition function.
-inline constexpr double CATALOGUE_TEMPERATURES[7] = {300.0, 225.0, 150.0, 75.0,
-                                                      37.5,  18.75, 9.375};
+inline constexpr double CATALOGUE_TEMPERATURES[7] = {300.0, 225.0, 150.0, 75.0, 37.5, 18.75, 9.375};
 
 // An integer in w = 2 or 3 columns with the catalogue letter coding of
 // values that do not fit: I2 100..359 -> A0..Z9, -10..-269 -> a0..z9; I3
@@ -74,8 +73,7 @@ PartitionFunction partitionFunction(const std::vector<OutputLevel>& levels, doub
 // log10 of the integrated intensity (nm^2 MHz) at temperature T of a line of
 // frequency nu (GHz) and strength S mu^2 (D^2) between levels with energies
 // Elo, Eup (cm^-1 above the lowest level), with partition function Q.
-double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T,
-                    double Q);
+double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T, double Q);
 
 // One 80-column card.
 std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLevel>& levels,

@@ -13,7 +13,8 @@ const char* parameterUnit(int p) {
   if (p >= par::top(1, 0)) {
     const int off = (p - par::top(1, 0)) % 15;
     if (off == par::rho) return "";
-    if (off == par::beta || off == par::gamma || off == par::epsil || off == par::delta) return "rad";
+    if (off == par::beta || off == par::gamma || off == par::epsil || off == par::delta)
+      return "rad";
   }
   return "GHz";
 }
@@ -55,7 +56,8 @@ double residual(const Transitions& tr, int i) {
   const double calc = 0.5 * (tr.calc(P) + tr.calc(i));
   const int Q = up[slot::SPLIT];
   const bool split = Q != 0 && Q != i && valid(Q);
-  return (tr.freq[static_cast<std::size_t>(i)] - (split ? tr.freq[static_cast<std::size_t>(Q)] : 0.0)) -
+  return (tr.freq[static_cast<std::size_t>(i)] -
+          (split ? tr.freq[static_cast<std::size_t>(Q)] : 0.0)) -
          (calc - (split ? tr.calc(Q) : 0.0));
 }
 
@@ -86,7 +88,8 @@ void writeRunJson(std::ostream& os, const RunState& rs, const FitState& fs,
     l["upper"] = e[UP] >= 0 ? quanta(levels[static_cast<std::size_t>(e[UP])], tops) : json(nullptr);
     l["lower"] = e[LO] >= 0 ? quanta(levels[static_cast<std::size_t>(e[LO])], tops) : json(nullptr);
     const int S = tr.qn[k][UP][slot::S];
-    l["species"] = S >= 1 && S <= DIMSYM ? rs.species.label[static_cast<std::size_t>(S)] : std::string();
+    l["species"] =
+        S >= 1 && S <= DIMSYM ? rs.species.label[static_cast<std::size_t>(S)] : std::string();
     l["obs_GHz"] = tr.freq[k] != 0.0 ? json(tr.freq[k]) : json(nullptr);
     l["calc_GHz"] = tr.calc(i);
     const double r = residual(tr, i);
@@ -114,13 +117,14 @@ void writeRunJson(std::ostream& os, const RunState& rs, const FitState& fs,
       const bool isFitted = fs.flags(p, b) != 0;
       const double v = fs.best(p, b);
       if (v == 0.0 && !isFitted) continue;
-      params.push_back({{"name", rs.parName[static_cast<std::size_t>(p)]},
-                        {"set", b},
-                        {"value", v},
-                        {"error", fitted ? fs.change(p, b) : 0.0},
-                        {"unit", parameterUnit(p)},
-                        {"fitted", isFitted},
-                        {"derived", isDerived(p, rs.adjfB[static_cast<std::size_t>(b)], rs.ctl.ntop)}});
+      params.push_back(
+          {{"name", rs.parName[static_cast<std::size_t>(p)]},
+           {"set", b},
+           {"value", v},
+           {"error", fitted ? fs.change(p, b) : 0.0},
+           {"unit", parameterUnit(p)},
+           {"fitted", isFitted},
+           {"derived", isDerived(p, rs.adjfB[static_cast<std::size_t>(b)], rs.ctl.ntop)}});
     }
   doc["parameters"] = params;
   doc["lines"] = lines;
@@ -136,9 +140,9 @@ void writeRunJson(std::ostream& os, const RunState& rs, const FitState& fs,
     json row = json::array();
     for (int k = 1; k <= nfit; ++k) {
       const int a = std::min(j, k), c = std::max(j, k);
-      row.push_back(!fitted ? (j == k ? 1.0 : 0.0)
-                            : j == k ? 1.0
-                                     : fs.cov[static_cast<std::size_t>((a - 1) + (c - 1) * DIMFIT)]);
+      row.push_back(!fitted  ? (j == k ? 1.0 : 0.0)
+                    : j == k ? 1.0
+                             : fs.cov[static_cast<std::size_t>((a - 1) + (c - 1) * DIMFIT)]);
     }
     matrix.push_back(row);
   }

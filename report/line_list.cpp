@@ -12,8 +12,8 @@ namespace ruvo {
 bool isMeasuredLine(const Transitions& tr, int i) {
   const auto& up = tr.qn[static_cast<std::size_t>(i)][UP];
   const int partner = up[slot::SPLIT];
-  return tr.err[static_cast<std::size_t>(i)] != NODATA && tr.freq[static_cast<std::size_t>(i)] != 0.0 &&
-         (partner == 0 || partner == i);
+  return tr.err[static_cast<std::size_t>(i)] != NODATA &&
+         tr.freq[static_cast<std::size_t>(i)] != 0.0 && (partner == 0 || partner == i);
 }
 
 namespace {
@@ -36,7 +36,8 @@ void writeLineList(std::ostream& os, const Transitions& tr, const EndLevels& end
     std::string row = linQuanta(levels[static_cast<std::size_t>(e[UP])], q) +
                       linQuanta(levels[static_cast<std::size_t>(e[LO])], q);
     // frequency and uncertainty in MHz, from column 37 on
-    std::snprintf(buf, sizeof buf, " %15.4f %10.4f %6.4f", tr.freq[static_cast<std::size_t>(i)] * 1000.0,
+    std::snprintf(buf, sizeof buf, " %15.4f %10.4f %6.4f",
+                  tr.freq[static_cast<std::size_t>(i)] * 1000.0,
                   tr.err[static_cast<std::size_t>(i)] * 1000.0, 1.0);
     os << row << buf << '\n';
   }
@@ -50,7 +51,8 @@ void writeLevelTable(std::ostream& os, const std::vector<OutputLevel>& levels) {
   for (const OutputLevel& lv : levels) {
     const double E = lv.E - Emin;
     std::string F;
-    if (lv.F2 >= 0) F = lv.F2 % 2 == 0 ? std::to_string(lv.F2 / 2) : std::to_string(lv.F2 / 2) + ".5";
+    if (lv.F2 >= 0)
+      F = lv.F2 % 2 == 0 ? std::to_string(lv.F2 / 2) : std::to_string(lv.F2 / 2) + ".5";
     std::snprintf(buf, sizeof buf, "%d,%.6f,%.9f,%d,%d,%d,%s,%d,%d,%d,%d\n", ++index,
                   E / GHZ_PER_WAVENUMBER, E, lv.J, lv.Ka, lv.Kc, F.c_str(), lv.V - 1, lv.S, lv.B,
                   levelDegeneracy(lv));

@@ -15,8 +15,8 @@
 #include "report/catalogue.h"
 #include "support/test_support.h"
 
-extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a,
-                       const int* lda, double* w, double* work, const int* lwork, int* info);
+extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
+                       double* w, double* work, const int* lwork, int* info);
 
 namespace ruvo {
 namespace {
@@ -36,8 +36,9 @@ double threeJ(int j1, int j2, int j3, int m1, int m2, int m3) {
   if (m1 + m2 + m3 != 0 || j3 < std::abs(j1 - j2) || j3 > j1 + j2) return 0.0;
   if (std::abs(m1) > j1 || std::abs(m2) > j2 || std::abs(m3) > j3) return 0.0;
   auto f = [](int n) { return std::lgamma(n + 1.0); };
-  const double pre = 0.5 * (f(j1 + j2 - j3) + f(j1 - j2 + j3) + f(-j1 + j2 + j3) - f(j1 + j2 + j3 + 1) +
-                            f(j1 + m1) + f(j1 - m1) + f(j2 + m2) + f(j2 - m2) + f(j3 + m3) + f(j3 - m3));
+  const double pre =
+      0.5 * (f(j1 + j2 - j3) + f(j1 - j2 + j3) + f(-j1 + j2 + j3) - f(j1 + j2 + j3 + 1) +
+             f(j1 + m1) + f(j1 - m1) + f(j2 + m2) + f(j2 - m2) + f(j3 + m3) + f(j3 - m3));
   double sum = 0.0;
   for (int k = 0; k <= j1 + j2 - j3; ++k) {
     const int a = j1 + j2 - j3 - k, b = j1 - m1 - k, c = j2 + m2 - k, d = j3 - j2 + m1 + k,
@@ -86,7 +87,8 @@ double directionCosineStrength(const Level& u, const Level& l, double mux, doubl
       const int q = Kp - K;
       if (std::abs(q) > 1) continue;
       const double muq = q == 0 ? muz : -q * mux / std::sqrt(2.0);
-      amp += u.c[Kp + u.J] * l.c[K + l.J] * (Kp % 2 ? -1.0 : 1.0) * threeJ(u.J, 1, l.J, -Kp, q, K) * muq;
+      amp += u.c[Kp + u.J] * l.c[K + l.J] * (Kp % 2 ? -1.0 : 1.0) * threeJ(u.J, 1, l.J, -Kp, q, K) *
+             muq;
     }
   return (2 * u.J + 1.0) * (2 * l.J + 1.0) * amp * amp;
 }
@@ -108,8 +110,12 @@ TEST(Catalogue, RigidRotorAgreesWithAnIndependentCalculation) {
   // x = b, y = c, z = a
   const auto lv = rigidLevels(6, 3.36 + 0.44, 3.36 - 0.44, 3.36 + 6.10);
   double Q = 0.0;
-  for (const Level& a : lv) Q += (2 * a.J + 1) * std::exp(-C2_CM_K * a.E / GHZ_PER_WAVENUMBER / 300.0);
-  struct Expected { double freq, lgint, elo; int gup, qn[6]; };
+  for (const Level& a : lv)
+    Q += (2 * a.J + 1) * std::exp(-C2_CM_K * a.E / GHZ_PER_WAVENUMBER / 300.0);
+  struct Expected {
+    double freq, lgint, elo;
+    int gup, qn[6];
+  };
   std::vector<Expected> want;
   for (const Level& u : lv)
     for (const Level& l : lv) {
@@ -120,7 +126,8 @@ TEST(Catalogue, RigidRotorAgreesWithAnIndependentCalculation) {
       const double elo = l.E / GHZ_PER_WAVENUMBER, eup = u.E / GHZ_PER_WAVENUMBER;
       const double I = 4.16231e-5 * nu * 1000 * s *
                        (std::exp(-C2_CM_K * elo / 300) - std::exp(-C2_CM_K * eup / 300)) / Q;
-      want.push_back({nu * 1000, std::log10(I), elo, 2 * u.J + 1, {u.J, u.Ka, u.Kc, l.J, l.Ka, l.Kc}});
+      want.push_back(
+          {nu * 1000, std::log10(I), elo, 2 * u.J + 1, {u.J, u.Ka, u.Kc, l.J, l.Ka, l.Kc}});
     }
   std::sort(want.begin(), want.end(), [](auto& a, auto& b) { return a.freq < b.freq; });
 
@@ -139,7 +146,8 @@ TEST(Catalogue, RigidRotorAgreesWithAnIndependentCalculation) {
     EXPECT_EQ(std::stoi(card.substr(41, 3)), w.gup);
     EXPECT_EQ(card.substr(44, 7), "  98001");
     EXPECT_EQ(card.substr(51, 4), " 303");
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(std::stoi(card.substr(55 + 2 * k + (k >= 3 ? 6 : 0), 2)), w.qn[k]) << card;
+    for (int k = 0; k < 6; ++k)
+      EXPECT_EQ(std::stoi(card.substr(55 + 2 * k + (k >= 3 ? 6 : 0), 2)), w.qn[k]) << card;
     EXPECT_EQ(card.substr(61, 6), "      ");
   }
   EXPECT_EQ(n, want.size());
@@ -161,9 +169,11 @@ TEST(Catalogue, HyperfineAndOneTopRuns) {
     req.catalog = "c.cat";
     req.tag = 46001;
     req.tagGiven = true;
-    const auto r = runWith(test::readFile(test::sourcePath("tests/data/output/" + std::string(name) + ".inp")), req);
+    const auto r = runWith(
+        test::readFile(test::sourcePath("tests/data/output/" + std::string(name) + ".inp")), req);
     EXPECT_EQ(r.status, 0) << r.err;
-    const std::string expected = test::readFile(test::sourcePath("tests/data/output/" + std::string(name) + ".cat"));
+    const std::string expected =
+        test::readFile(test::sourcePath("tests/data/output/" + std::string(name) + ".cat"));
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(test::compareListings(expected, test::readFile("c.cat")), "") << name;
   }
@@ -182,7 +192,8 @@ TEST(Catalogue, LetterCodingAndHyperfineSumRule) {
   for (int I2 : {2, 3}) {
     double sum = 0.0;
     for (int Fu = std::abs(6 - I2); Fu <= 6 + I2; Fu += 2)
-      for (int Fl = std::abs(4 - I2); Fl <= 4 + I2; Fl += 2) sum += hyperfineShare(6, Fu, 4, Fl, I2);
+      for (int Fl = std::abs(4 - I2); Fl <= 4 + I2; Fl += 2)
+        sum += hyperfineShare(6, Fu, 4, Fl, I2);
     EXPECT_NEAR(sum, I2 + 1.0, 1e-12);
   }
 }
@@ -222,7 +233,8 @@ TEST(JsonOutput, FitDocumentFollowsTheSchema) {
   EXPECT_DOUBLE_EQ(l.at("obs_GHz").get<double>(), 6.699994);
   EXPECT_NEAR(l.at("obs_minus_calc_MHz").get<double>(),
               1000 * (l.at("obs_GHz").get<double>() - l.at("calc_GHz").get<double>()), 1e-9);
-  for (const char* k : {"index", "species", "error_MHz", "weight", "lower"}) EXPECT_TRUE(l.contains(k));
+  for (const char* k : {"index", "species", "error_MHz", "weight", "lower"})
+    EXPECT_TRUE(l.contains(k));
   const auto& c = doc.at("correlation");
   ASSERT_EQ(c.at("names").size(), 9u);
   EXPECT_EQ(c.at("matrix").at(2).at(2), 1.0);
@@ -255,7 +267,8 @@ TEST(OutputOptions, BadOptionsAndPathsAreRefused) {
   EXPECT_FALSE(parseOutputOption(args, i, req, error));
   EXPECT_EQ(i, 2u);
 
-  auto asked = [](const char* cat, const char* lines, const char* levels, const char* json, bool tag) {
+  auto asked = [](const char* cat, const char* lines, const char* levels, const char* json,
+                  bool tag) {
     OutputRequests r;
     r.catalog = cat;
     r.lines = lines;
@@ -268,7 +281,8 @@ TEST(OutputOptions, BadOptionsAndPathsAreRefused) {
       {asked("/nonexistent-dir/x.cat", "", "", "", false),
        "ERROR: --catalog /nonexistent-dir/x.cat: directory /nonexistent-dir does not exist\n"},
       {asked("", "/", "", "", false), "ERROR: --lines /: is a directory\n"},
-      {asked("", "", "a.csv", "a.csv", false), "ERROR: --levels and --json name the same file a.csv\n"},
+      {asked("", "", "a.csv", "a.csv", false),
+       "ERROR: --levels and --json name the same file a.csv\n"},
       {asked("", "", "", "", true), "ERROR: --tag is only used with --catalog\n"}};
   for (const auto& [r, message] : bad) {
     const auto run = runWith("title\n", r);
