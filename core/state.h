@@ -260,6 +260,7 @@ struct RunState {
   // is reported on standard error where it is found; any makes the exit
   // status 1
   int problems = 0;
+  std::string title; // the title lines of the input, joined by line ends
   void allocate(); // sizes the vectors once
 };
 
@@ -391,6 +392,11 @@ struct FitState {
   double stepw = 1.0;
   double dy2av = 1.0; // variance factor kept between fit calls
   FitStats stats;
+  // how the fit ended, for the output files: cycles done, convergence
+  // reached, standard deviation of the accepted point (GHz)
+  int cycles = 0;
+  bool converged = false;
+  double standardDeviation = 0.0;
   void allocate();
 };
 

@@ -351,6 +351,9 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
   if (noCycle)
     for (int j = 1; j <= nfit; ++j) fs.work.flat(j) = 0.0;
   --cycle;
+  fs.cycles = cycle;
+  fs.converged = finished && status == FIT_CONVERGED;
+  fs.standardDeviation = std::sqrt(bestVar);
   put(out, "(A,/,A,I3,/)",
       {"##########################################################", "  End at Cycle ", cycle});
   if (!listed) printTransitionListing(rs, fs.stats);

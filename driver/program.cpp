@@ -116,7 +116,12 @@ void removeScratchFiles(const RunState& rs) {
       std::remove(("tori.b" + std::to_string(b)).c_str());
 }
 
-int run(std::istream& in, std::ostream& out, std::ostream& err) {
+int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequests& outputs) {
+  std::string outputError;
+  if (!checkOutputRequests(outputs, outputError)) {
+    err << outputError << '\n';
+    return 1;
+  }
   // all storage of the run, sized once
   auto rs = std::make_unique<RunState>();
   auto fs = std::make_unique<FitState>();
@@ -151,6 +156,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err) {
 
   put(out, "(A)", {""});
   if (hasBit(rs->ctl.aprint, 256)) printLatexTable(*rs);
+  writeOutputFiles(*rs, *fs, *sw, outputs);
   if (!hasBit(rs->ctl.ints, 16)) removeScratchFiles(*rs);
   out.flush();
   return rs->problems > 0 ? 1 : 0;
@@ -174,10 +180,11 @@ private:
 };
 } // namespace
 
-int runProgram(std::istream& in, std::ostream& out, std::ostream& err) {
+int runProgram(std::istream& in, std::ostream& out, std::ostream& err,
+               const OutputRequests& outputs) {
   const SavedInterruptHandler restoreAtEnd;
   try {
-    return run(in, out, err);
+    return run(in, out, err, outputs);
   } catch (const RunEnd& e) {
     return finishRunEnd(e, out, err);
   } catch (const std::bad_alloc&) {

@@ -3,12 +3,17 @@
 
 #include <iosfwd>
 
+#include "driver/output_files.h"
+
 namespace ruvo {
 
 // Runs ruvo on `in`, writing the listing to `out` and messages to `err`.
 // Returns the exit status: 0 after a normal end or help, 1 after a stop,
 // input errors or an ended pause.
-int runProgram(std::istream& in, std::ostream& out, std::ostream& err);
+// `outputs` names the files to write beside the listing; they are checked
+// before anything is computed.
+int runProgram(std::istream& in, std::ostream& out, std::ostream& err,
+               const OutputRequests& outputs = OutputRequests{});
 
 // Install onConsoleInterrupt as the handler of the console interrupt (Ctrl-C).
 void installInterruptHandler();

@@ -6,6 +6,8 @@
 #include <climits>
 #include <cmath>
 #include <ostream>
+#include <sstream>
+#include <string>
 
 #include "core/stop.h"
 #include "fit/adjust.h"
@@ -44,7 +46,15 @@ bool readTitle(RunState& rs, Reader& rd) {
   std::ostream& out = *rs.io.out;
   while (rd.nextLine() > 0) {
     const int mark = rd.scanPosition();
-    rd.echoRestOfLine(out);
+    std::ostringstream echo;
+    rd.echoRestOfLine(echo);
+    out << echo.str();
+    // the title kept for the output files: its lines without the leading blank
+    std::string text = echo.str();
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    if (!text.empty() && text.front() == ' ') text.erase(0, 1);
+    if (!rs.title.empty()) rs.title += '\n';
+    rs.title += text;
     rd.setScanPosition(mark);
     std::string first;
     if (!rd.readWord(first)) continue;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that ruvo needs to build and test, when missing.
 set -euo pipefail
-pkgs=(cmake make g++ clang libgtest-dev libgmock-dev libbenchmark-dev libblas-dev liblapack-dev)
+pkgs=(cmake make g++ clang libgtest-dev libgmock-dev libbenchmark-dev libblas-dev liblapack-dev
+      nlohmann-json3-dev python3-matplotlib)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

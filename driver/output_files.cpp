@@ -1,0 +1,511 @@
+// Output files at the end of a run.  Every level of every species and set up
+// to the run's largest J (with hyperfine structure every F) is computed once
+// more from the final parameters; the catalogue takes the pairs of levels
+// that the predicted-spectrum listing would find, and the uncertainty of
+// each catalogue frequency follows from the covariance of the fitted
+// combinations with derivatives by central differences of two further
+// level calculations per fit variable.  Energies in GHz inside.
+#include "driver/output_files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <ostream>
+#include <sstream>
+#include <sys/stat.h>
+#include <tuple>
+#include <unistd.h>
+
+#include "core/stop.h"
+#include "fit/adjust.h"
+#include "hamiltonian/axis_rotation.h"
+#include "hamiltonian/block.h"
+#include "intensity/line_strength.h"
+#include "report/catalogue.h"
+#include "report/json_output.h"
+#include "report/line_list.h"
+#include "torsion/torsion.h"
+
+namespace ruvo {
+
+// ------------------------------------------------------------- options
+
+bool parseOutputOption(const std::vector<std::string>& args, std::size_t& index,
+                       OutputRequests& req, std::string& error) {
+  error.clear();
+  const std::string& arg = args[index];
+  static const char* const names[] = {"--catalog", "--lines", "--levels", "--json", "--tag"};
+  std::string name, value;
+  bool haveValue = false;
+  for (const char* n : names) {
+    const std::string sn(n);
+    if (arg == sn) {
+      name = sn;
+    } else if (arg.rfind(sn + "=", 0) == 0) {
+      name = sn;
+      value = arg.substr(sn.size() + 1);
+      haveValue = true;
+    }
+  }
+  if (name.empty()) return false;
+  ++index;
+  if (!haveValue) {
+    if (index >= args.size()) {
+      error = "ERROR: option " + name + " needs a value";
+      return true;
+    }
+    value = args[index++];
+  }
+  if (value.empty()) {
+    error = "ERROR: option " + name + " needs a value";
+    return true;
+  }
+  if (name == "--tag") {
+    char* end = nullptr;
+    errno = 0;
+    const long t = std::strtol(value.c_str(), &end, 10);
+    // the tag goes into 7 columns, negated for measured lines
+    if (*end != '\0' || errno != 0 || t < 0 || t > 999999) {
+      error = "ERROR: --tag needs an integer 0 .. 999999, not \"" + value + "\"";
+      return true;
+    }
+    req.tag = static_cast<int>(t);
+    req.tagGiven = true;
+    return true;
+  }
+  std::string& target = name == "--catalog"  ? req.catalog
+                        : name == "--lines"  ? req.lines
+                        : name == "--levels" ? req.levels
+                                             : req.json;
+  target = value;
+  return true;
+}
+
+namespace {
+
+std::string directoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool checkPath(const std::string& option, const std::string& path, std::string& error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    error = "ERROR: " + option + " " + path + ": is a directory";
+    return false;
+  }
+  const std::string dir = directoryOf(path);
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    error = "ERROR: " + option + " " + path + ": directory " + dir + " does not exist";
+    return false;
+  }
+  if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+    error = "ERROR: " + option + " " + path + ": directory " + dir + " is not writable";
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+bool checkOutputRequests(const OutputRequests& req, std::string& error) {
+  const std::pair<const char*, std::string> files[] = {
+      {"--catalog", req.catalog},
+      {"--catalog", req.catalog.empty() ? "" : req.catalog + ".q"},
+      {"--lines", req.lines},
+      {"--levels", req.levels},
+      {"--json", req.json}};
+  for (std::size_t i = 0; i < std::size(files); ++i) {
+    if (files[i].second.empty()) continue;
+    if (!checkPath(files[i].first, files[i].second, error)) return false;
+    for (std::size_t k = 0; k < i; ++k)
+      if (files[k].second == files[i].second) {
+        error = "ERROR: " + std::string(files[k].first) + " and " + files[i].first +
+                " name the same file " + files[i].second;
+        return false;
+      }
+  }
+  if (req.tagGiven && req.catalog.empty()) {
+    error = "ERROR: --tag is only used with --catalog";
+    return false;
+  }
+  return true;
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error) {
+  std::string tmp = path + ".XXXXXX";
+  // mkstemp creates the name exclusively (O_CREAT | O_EXCL) with mode 0600
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
+  const char* p = text.data();
+  std::size_t n = text.size();
+  while (ok && n > 0) {
+    const ssize_t k = ::write(fd, p, n);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) {
+      ok = false;
+      break;
+    }
+    p += k;
+    n -= static_cast<std::size_t>(k);
+  }
+  if (ok) ok = ::fsync(fd) == 0;
+  if (!ok) error = std::strerror(errno);
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = std::strerror(errno);
+  }
+  // rename replaces the name itself, never what a symbolic link there points to
+  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    error = std::strerror(errno);
+  }
+  if (!ok) ::unlink(tmp.c_str());
+  return ok;
+}
+
+// -------------------------------------------------- level calculation
+
+namespace {
+
+// Eigenvectors of one block, kept while the blocks of the next J are
+// computed (its lines to J + 1 need them).
+struct HeldVectors {
+  int S = 0, F2 = -1;
+  int N = 0, d = 0, nvv = 0, ntop = 0;
+  std::vector<BasisRow> basis;
+  std::vector<double> re, im; // level l (1-based) in column l - 1, length N each
+  std::vector<int> level;     // level index in the list, per position 1..N
+  LevelRef ref(int l) const {
+    const std::size_t col = static_cast<std::size_t>(l - 1) * static_cast<std::size_t>(N);
+    return {N, d, nvv, ntop, basis.data(), re.data() + col, im.data() + col};
+  }
+};
+
+// All levels, and with `lines` the catalogue lines, of parameters `par`.
+class LevelSweep {
+public:
+  LevelSweep(RunState& rs, FitState& fs, SweepWork& sw) : rs_(rs), fs_(fs), sw_(sw) {}
+
+  void run(const ParamSets& par, std::vector<OutputLevel>& levels,
+           std::vector<CatalogueLine>* lines) {
+    levels.clear();
+    if (lines) lines->clear();
+    const Controls& ctl = rs_.ctl;
+    const int ntop = ctl.ntop;
+    const int s0 = ntop > 0 ? 1 : 0;
+    const int nsym = std::clamp(rs_.species.nsym, 0, DIMSYM);
+    const int nB = std::clamp(rs_.nB, 1, DIMB);
+    const FitFlags noFlags{};
+    std::array<double, NPAR> setB{};
+    const ConstParamView setView{setB.data()};
+    std::vector<HeldVectors> prev, cur;
+
+    sw_.blk.maxJ = rs_.maxJ;
+    sw_.blk.nB = rs_.nB;
+    sw_.blk.nsym = rs_.species.nsym;
+    for (int B = 1; B <= nB; ++B) {
+      for (int p = 1; p <= NPAR; ++p) setB[p - 1] = par(p, B);
+      sw_.blk.woods = rs_.woodsB[B];
+      sw_.blk.adjf = rs_.adjfB[B];
+      adjustDependentParameters(rs_, ParamView{setB.data()}, fs_.model.npar, sw_.blk.adjf);
+      int nvv = 0;
+      while (nvv < DIMVV && rs_.use(nvv + 1, 1, B) != -1) ++nvv;
+      nvv = std::max(nvv, 1);
+      sw_.blk.nvv = nvv;
+      sw_.blk.ntop = ntop;
+      for (int t = 1; t <= ntop && t <= DIMTOP; ++t) {
+        int lo = rs_.use(1, t, B), hi = lo;
+        for (int i = 2; i <= nvv; ++i) {
+          lo = std::min(lo, rs_.use(i, t, B));
+          hi = std::max(hi, rs_.use(i, t, B));
+        }
+        sw_.blk.firstV[t] = lo;
+        sw_.blk.nV[t] = hi - lo + 1;
+      }
+      for (int t = 1; t <= DIMTOP; ++t) sw_.rot[t].mark = 0;
+      solveTorsionalProblems(rs_, sw_, B, setView, noFlags.set(B), 0);
+      for (int t = 1; t <= ntop && t <= DIMTOP; ++t) {
+        sw_.blk.firstV[t] = sw_.tors.firstV[t];
+        sw_.blk.nV[t] = sw_.tors.nV[t];
+      }
+      const double mux = setView(par::mu_x), muy = setView(par::mu_y), muz = setView(par::mu_z);
+      prev.clear();
+      for (int J = 0; J <= rs_.maxJ; ++J) {
+        for (int t = 1; t <= ntop && t <= DIMTOP; ++t)
+          rotateTopAxes(sw_.rot[t], setView(par::top(t, par::beta)), J);
+        cur.clear();
+        for (int S = s0; S <= nsym; ++S) {
+          const int spin = ctl.spin;
+          const int F2lo = spin > 0 ? std::abs(2 * J - spin) : -1;
+          const int F2hi = spin > 0 ? 2 * J + spin : -1;
+          for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
+            sw_.blk.nvv = S == 0 ? 1 : nvv;
+            sw_.blk.ntop = S == 0 ? 0 : ntop;
+            solveBlock(rs_, sw_, J, S, F2, B, setView, noFlags.set(B), fs_.model, 0);
+            HeldVectors& h = cur.emplace_back();
+            keepBlock(h, levels, J, S, F2, B, lines != nullptr);
+            sw_.blk.ntop = ntop;
+            if (!lines) continue;
+            // pairs inside this J (this block with itself and with the
+            // blocks of other F of the species), then with the blocks of J - 1
+            for (const HeldVectors& o : cur)
+              if (o.S == S) pairBlocks(h, J, o, J, levels, *lines, mux, muy, muz, &o == &h);
+            for (const HeldVectors& o : prev)
+              if (o.S == S) pairBlocks(h, J, o, J - 1, levels, *lines, mux, muy, muz, false);
+          }
+        }
+        std::swap(prev, cur);
+      }
+    }
+  }
+
+private:
+  // Levels of the block just solved, labelled K- K+ from their running count
+  // among the levels of their torsional state, as the predicted spectrum
+  // labels them.
+  void keepBlock(HeldVectors& h, std::vector<OutputLevel>& levels, int J, int S, int F2, int B,
+                 bool vectors) {
+    const int N = sw_.blk.N;
+    h.S = S;
+    h.F2 = F2;
+    h.N = N;
+    h.d = sw_.blk.d;
+    h.nvv = sw_.blk.nvv;
+    h.ntop = sw_.blk.ntop;
+    h.level.assign(static_cast<std::size_t>(N) + 1, -1);
+    std::array<int, DIMVV + 2> count{};
+    for (int l = 1; l <= N; ++l) {
+      const int V = sw_.labels[l][3];
+      const int t = ++count[V >= 1 && V <= DIMVV ? V : DIMVV + 1];
+      OutputLevel lv;
+      lv.B = B;
+      lv.S = S;
+      lv.V = V;
+      lv.J = J;
+      lv.Ka = t / 2;
+      lv.Kc = (2 * J - t + 2) / 2;
+      lv.F2 = F2;
+      lv.pos = l;
+      lv.E = sw_.E[l - 1];
+      h.level[l] = static_cast<int>(levels.size());
+      levels.push_back(lv);
+    }
+    if (!vectors) return;
+    h.basis.assign(sw_.basis.begin() + 1, sw_.basis.begin() + 1 + N);
+    h.re.resize(static_cast<std::size_t>(N) * N);
+    h.im.resize(static_cast<std::size_t>(N) * N);
+    for (int l = 0; l < N; ++l)
+      for (int r = 0; r < N; ++r) {
+        h.re[static_cast<std::size_t>(l) * N + r] = sw_.Zr[r + l * DIMTOT];
+        h.im[static_cast<std::size_t>(l) * N + r] = sw_.Zi[r + l * DIMTOT];
+      }
+  }
+
+  // Lines between block a (J1) and block b (J2 = J1 or J1 - 1) of one
+  // species: same torsional state, frequency in freq_l .. freq_h, strength
+  // (with the hyperfine share) at least `limit`.
+  void pairBlocks(const HeldVectors& a, int J1, const HeldVectors& b, int J2,
+                  const std::vector<OutputLevel>& levels, std::vector<CatalogueLine>& lines,
+                  double mux, double muy, double muz, bool same) {
+    const Controls& ctl = rs_.ctl;
+    for (int l2 = 1; l2 <= b.N; ++l2) {
+      const OutputLevel& L2 = levels[static_cast<std::size_t>(b.level[l2])];
+      if (L2.V < 1 || L2.V > a.nvv) continue;
+      for (int l1 = 1; l1 <= (same ? l2 - 1 : a.N); ++l1) {
+        const OutputLevel& L1 = levels[static_cast<std::size_t>(a.level[l1])];
+        if (L1.V != L2.V) continue;
+        const double dE = L1.E - L2.E;
+        if (std::fabs(dE) < ctl.freq_l || std::fabs(dE) > ctl.freq_h) continue;
+        double strength = J2 < J1 ? lineStrengthJPlusOne(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy,
+                                                         a.ref(l1), b.ref(l2))
+                                  : lineStrengthSameJ(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy,
+                                                      a.ref(l1), b.ref(l2));
+        if (strength < 0.0) continue;
+        if (a.F2 >= 0) {
+          const bool oneUp = dE > 0.0;
+          strength *= hyperfineShare(2 * (oneUp ? J1 : J2), oneUp ? a.F2 : b.F2,
+                                     2 * (oneUp ? J2 : J1), oneUp ? b.F2 : a.F2, ctl.spin);
+        }
+        if (!(strength >= ctl.limit)) continue;
+        CatalogueLine c;
+        c.up = dE > 0.0 ? a.level[l1] : b.level[l2];
+        c.lo = dE > 0.0 ? b.level[l2] : a.level[l1];
+        c.freq = std::fabs(dE);
+        c.strength = strength;
+        lines.push_back(c);
+      }
+    }
+  }
+
+  RunState& rs_;
+  FitState& fs_;
+  SweepWork& sw_;
+};
+
+// The level of each end of each transition, found by its block key and its
+// position in the block.
+EndLevels endLevels(const RunState& rs, const std::vector<OutputLevel>& levels) {
+  std::map<std::tuple<int, int, int, int, int>, int> at;
+  for (std::size_t i = 0; i < levels.size(); ++i) {
+    const OutputLevel& lv = levels[i];
+    at[{lv.B, lv.S, lv.J, lv.F2, lv.pos}] = static_cast<int>(i);
+  }
+  const Transitions& tr = rs.tr;
+  EndLevels ends(static_cast<std::size_t>(tr.ndata) + 1, {-1, -1});
+  for (int k = 1; k <= tr.ndata; ++k)
+    for (int end : {UP, LO}) {
+      const Slots& q = tr.qn[static_cast<std::size_t>(k)][static_cast<std::size_t>(end)];
+      if (!hasBit(q[slot::KIND], kindbit::FOUND)) continue;
+      const auto it =
+          at.find({q[slot::B], q[slot::S], q[slot::J], q[slot::F],
+                   tr.levelIndex[static_cast<std::size_t>(k)][static_cast<std::size_t>(end)]});
+      if (it != at.end())
+        ends[static_cast<std::size_t>(k)][static_cast<std::size_t>(end)] = it->second;
+    }
+  return ends;
+}
+
+// 1-sigma uncertainties of the catalogue frequencies: sigma^2 = g^T C g with
+// C the covariance of the fitted combinations (their errors and
+// correlations as the fit reports them) and g the derivatives of the line
+// frequency, here as central differences with a step of a tenth of each
+// combination's error.
+void frequencyErrors(LevelSweep& sweep, const RunState& rs, const FitState& fs,
+                     std::vector<CatalogueLine>& lines, const std::vector<OutputLevel>& levels) {
+  const int nfit = std::clamp(fs.model.nfit, 0, DIMFIT);
+  if (nfit == 0 || rs.ctl.nzyk <= 1 || fs.cycles < 1) return;
+  // scaled derivatives e_j dnu/dx_j of every line, fit variable by variable
+  std::vector<std::vector<double>> ge(static_cast<std::size_t>(nfit));
+  std::vector<OutputLevel> plus, minus;
+  ParamSets shifted;
+  for (int j = 1; j <= nfit; ++j) {
+    const double e = fs.work.v[static_cast<std::size_t>(j - 1)];
+    std::vector<double>& g = ge[static_cast<std::size_t>(j - 1)];
+    g.assign(lines.size(), 0.0);
+    if (!(e > 0.0) || !std::isfinite(e)) continue;
+    const FitVar& fv = fs.model.var[j];
+    const double h = 0.1 * e;
+    for (double sign : {1.0, -1.0}) {
+      shifted = fs.best;
+      for (int k = 1; k <= fv.nterm && k <= DIMPLC; ++k)
+        if (fv.par[k] >= 1 && fv.par[k] <= NPAR && fv.set[k] >= 1 && fv.set[k] <= DIMB)
+          shifted(fv.par[k], fv.set[k]) += sign * h * fv.coef[k];
+      sweep.run(shifted, sign > 0 ? plus : minus, nullptr);
+    }
+    if (plus.size() != levels.size() || minus.size() != levels.size()) continue;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const auto u = static_cast<std::size_t>(lines[i].up),
+                 l = static_cast<std::size_t>(lines[i].lo);
+      const double dnu = (plus[u].E - plus[l].E) - (minus[u].E - minus[l].E);
+      g[i] = dnu / (2.0 * h) * e;
+    }
+  }
+  // correlation of combinations j < k stands above the diagonal
+  auto corr = [&](int j, int k) {
+    if (j == k) return 1.0;
+    const int a = std::min(j, k), b = std::max(j, k);
+    return fs.cov[static_cast<std::size_t>((a - 1) + (b - 1) * DIMFIT)];
+  };
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    double var = 0.0;
+    for (int j = 1; j <= nfit; ++j)
+      for (int k = 1; k <= nfit; ++k)
+        var += ge[static_cast<std::size_t>(j - 1)][i] * corr(j, k) *
+               ge[static_cast<std::size_t>(k - 1)][i];
+    lines[i].err = std::sqrt(std::max(var, 0.0));
+  }
+}
+
+void writeOne(RunState& rs, const std::string& option, const std::string& path,
+              const std::string& text) {
+  std::string error;
+  if (writeFileAtomically(path, text, error)) return;
+  *rs.io.err << "ERROR: " << option << " " << path << " could not be written: " << error << '\n';
+  ++rs.problems;
+}
+
+} // namespace
+
+void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputRequests& req) {
+  if (!req.any()) return;
+  // the extra level calculations print nothing and leave the transitions
+  // (energies, labels, derivatives) as the fit left them
+  const Controls savedCtl = rs.ctl;
+  const Transitions savedTr = rs.tr;
+  const int savedDetail = rs.detailPrint;
+  rs.ctl.aprint &= ~(1024 | 2048 | 16384 | 32768 | 65536);
+  rs.ctl.eval = 0;
+  rs.ctl.dfreq = 0;
+  rs.detailPrint = 0;
+
+  LevelSweep sweep(rs, fs, sw);
+  std::vector<OutputLevel> levels;
+  std::vector<CatalogueLine> lines;
+  const bool wantLines = !req.catalog.empty();
+  sweep.run(fs.best, levels, wantLines ? &lines : nullptr);
+  if (wantLines) frequencyErrors(sweep, rs, fs, lines, levels);
+
+  rs.ctl = savedCtl;
+  rs.tr = savedTr;
+  rs.detailPrint = savedDetail;
+
+  QuantaCoding q;
+  q.tops = rs.ctl.ntop > 0;
+  q.hyperfine = rs.ctl.spin > 0;
+  q.halfIntegerF = rs.ctl.spin % 2 != 0;
+  const EndLevels ends = endLevels(rs, levels);
+
+  if (!req.catalog.empty()) {
+    // lines measured in the transition list carry a negative tag
+    std::map<std::pair<int, int>, bool> measured;
+    for (int k = 1; k <= rs.tr.ndata; ++k) {
+      const auto& e = ends[static_cast<std::size_t>(k)];
+      if (isMeasuredLine(rs.tr, k) && e[UP] >= 0 && e[LO] >= 0) {
+        measured[{e[UP], e[LO]}] = true;
+        measured[{e[LO], e[UP]}] = true;
+      }
+    }
+    for (CatalogueLine& l : lines) l.measured = measured.count({l.up, l.lo}) > 0;
+    std::ostringstream cat, qfile;
+    writeCatalogue(cat, lines, levels, q, req.tag);
+    writePartitionFunction(qfile, levels, rs.maxJ);
+    printPartitionFunction(*rs.io.out, levels, rs.maxJ);
+    const PartitionFunction pf = partitionFunction(levels, 300.0, rs.maxJ);
+    if (pf.Q > 0.0 && pf.lastJ > 1e-4 * pf.Q)
+      *rs.io.err << "Warning: the partition function at 300 K is not converged: levels of J = "
+                 << rs.maxJ << " contribute " << pf.lastJ / pf.Q
+                 << " of it; the catalogue intensities are too large\n";
+    writeOne(rs, "--catalog", req.catalog, cat.str());
+    writeOne(rs, "--catalog", req.catalog + ".q", qfile.str());
+  }
+  if (!req.lines.empty()) {
+    std::ostringstream os;
+    writeLineList(os, rs.tr, ends, levels, q);
+    writeOne(rs, "--lines", req.lines, os.str());
+  }
+  if (!req.levels.empty()) {
+    std::ostringstream os;
+    writeLevelTable(os, levels);
+    writeOne(rs, "--levels", req.levels, os.str());
+  }
+  if (!req.json.empty()) {
+    std::ostringstream os;
+    writeRunJson(os, rs, fs, levels, ends, req.inputName);
+    writeOne(rs, "--json", req.json, os.str());
+  }
+}
+
+} // namespace ruvo

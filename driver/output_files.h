@@ -1,0 +1,50 @@
+// Output files beside the listing: catalogue (.cat and .cat.q), SPFIT line
+// list, CSV table of levels and the JSON document of the run.  The options
+// that ask for them, their checks before anything is computed, and the
+// final calculation of every level that the files are made from.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "core/state.h"
+
+namespace ruvo {
+
+// What the command line asks to be written at the end of the run.
+struct OutputRequests {
+  std::string catalog, lines, levels, json; // empty: not asked for
+  int tag = 0;                              // species tag of the catalogue
+  bool tagGiven = false;
+  std::string inputName; // the input file's name as given ("-" or "" for standard input)
+  bool any() const {
+    return !catalog.empty() || !lines.empty() || !levels.empty() || !json.empty();
+  }
+};
+
+// Consume the option args[index] (with its value, "--catalog FILE" or
+// "--catalog=FILE") when it is one of --catalog, --lines, --levels, --json,
+// --tag; index is advanced past what was used.  Returns true when the
+// option was one of these (error is then empty, or says what is wrong);
+// false when it is none of them (nothing consumed).
+bool parseOutputOption(const std::vector<std::string>& args, std::size_t& index,
+                       OutputRequests& req, std::string& error);
+
+// Check that every asked-for file can be written (its directory exists and
+// is writable, the path is no directory, no two outputs share a path).
+// Returns false with the message in `error`.
+bool checkOutputRequests(const OutputRequests& req, std::string& error);
+
+// Write the asked-for files from the final parameters of the run (fs.best)
+// and print the partition function into the listing when a catalogue is
+// asked for.  A file that cannot be written is reported on standard error
+// and counted in rs.problems.
+void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputRequests& req);
+
+// Write `text` to `path` through a temporary file in the same directory
+// (created exclusively under a unique name) that is renamed into place.
+// Returns false with the reason in `error`.
+bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error);
+
+} // namespace ruvo

@@ -1,0 +1,169 @@
+// Catalogue cards, their quantum-number coding and the partition function.
+// Energies arrive in GHz and are written in cm^-1, frequencies in MHz.
+#include "report/catalogue.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ostream>
+
+#include "core/fortran_format.h"
+
+namespace ruvo {
+
+std::string catalogueInteger(int value, int w) {
+  const int plain = w == 2 ? 100 : 1000; // first value that needs a letter
+  if (value < plain && value > -(plain / 10)) return fmtI(value, w);
+  const int unit = plain / 10; // 10 for I2, 100 for I3
+  std::string digits = fmtI((value < 0 ? -value : value) % unit, w - 1);
+  for (char& c : digits)
+    if (c == ' ') c = '0';
+  if (value > 0) {
+    const int letter = value / unit - 10; // 100 -> A
+    if (letter < 26) return std::string(1, static_cast<char>('A' + letter)) + digits;
+  } else {
+    const int letter = -value / unit - 1; // -10 -> a
+    if (letter < 26) return std::string(1, static_cast<char>('a' + letter)) + digits;
+  }
+  return std::string(static_cast<std::size_t>(w), '*');
+}
+
+int levelDegeneracy(const OutputLevel& lv) { return lv.F2 >= 0 ? lv.F2 + 1 : 2 * lv.J + 1; }
+
+std::string catalogueQuanta(const OutputLevel& lv, const QuantaCoding& q) {
+  std::string s =
+      catalogueInteger(lv.J, 2) + catalogueInteger(lv.Ka, 2) + catalogueInteger(lv.Kc, 2);
+  if (q.tops) s += catalogueInteger(lv.V - 1, 2) + catalogueInteger(lv.S, 2);
+  // a half-integer F is written as F + 1/2
+  if (q.hyperfine) s += catalogueInteger((lv.F2 + 1) / 2, 2);
+  return s;
+}
+
+double lowestEnergy(const std::vector<OutputLevel>& levels) {
+  double e = levels.empty() ? 0.0 : levels.front().E;
+  for (const OutputLevel& lv : levels) e = std::min(e, lv.E);
+  return e;
+}
+
+PartitionFunction partitionFunction(const std::vector<OutputLevel>& levels, double T, int maxJ) {
+  PartitionFunction pf;
+  const double Emin = lowestEnergy(levels);
+  for (const OutputLevel& lv : levels) {
+    // Boltzmann factor of the level, energy in cm^-1 above the lowest level
+    const double term =
+        levelDegeneracy(lv) * std::exp(-C2_CM_K * (lv.E - Emin) / GHZ_PER_WAVENUMBER / T);
+    pf.Q += term;
+    if (lv.J == maxJ) pf.lastJ += term;
+  }
+  return pf;
+}
+
+double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T, double Q) {
+  const double I = INTENSITY_FACTOR * nuGHz * 1000.0 * strength *
+                   (std::exp(-C2_CM_K * EloCm / T) - std::exp(-C2_CM_K * EupCm / T)) / Q;
+  return I > 0.0 ? std::log10(I) : -99.9999;
+}
+
+std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLevel>& levels,
+                          const QuantaCoding& q, double Emin, double Q300, int tag) {
+  const OutputLevel& up = levels[static_cast<std::size_t>(line.up)];
+  const OutputLevel& lo = levels[static_cast<std::size_t>(line.lo)];
+  const double Elo = (lo.E - Emin) / GHZ_PER_WAVENUMBER, Eup = (up.E - Emin) / GHZ_PER_WAVENUMBER;
+  const double lgint =
+      std::max(logIntensity(line.freq, line.strength, Elo, Eup, 300.0, Q300), -99.9999);
+  // an uncertainty beyond the field is written as the largest value it holds
+  const double err = std::min(line.err * 1000.0, 999.9999);
+  std::string card = fmtF(line.freq * 1000.0, 13, 4) + fmtF(err, 8, 4) + fmtF(lgint, 8, 4) +
+                     fmtI(3, 2) + fmtF(Elo, 10, 4) + catalogueInteger(levelDegeneracy(up), 3) +
+                     fmtI(line.measured ? -tag : tag, 7) + fmtI(q.qnfmt(), 4);
+  std::string qu = catalogueQuanta(up, q), ql = catalogueQuanta(lo, q);
+  qu.resize(12, ' ');
+  ql.resize(12, ' ');
+  card += qu + ql;
+  card.resize(80, ' ');
+  return card;
+}
+
+void writeCatalogue(std::ostream& os, std::vector<CatalogueLine>& lines,
+                    const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag) {
+  const double Emin = lowestEnergy(levels);
+  int maxJ = 0;
+  for (const OutputLevel& lv : levels) maxJ = std::max(maxJ, lv.J);
+  const double Q300 = partitionFunction(levels, 300.0, maxJ).Q;
+  // frequencies as written (MHz to 4 decimals) decide the order; equal
+  // ones are ordered by their quanta
+  std::vector<std::pair<std::string, std::string>> cards;
+  cards.reserve(lines.size());
+  for (const CatalogueLine& l : lines) {
+    std::string card = catalogueCard(l, levels, q, Emin, Q300, tag);
+    cards.emplace_back(card.substr(0, 13) + card.substr(55), std::move(card));
+  }
+  std::stable_sort(cards.begin(), cards.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& c : cards) os << c.second << '\n';
+}
+
+namespace {
+void partitionLine(char* buf, std::size_t n, double T, double Q) {
+  std::snprintf(buf, n, "%9.3f %14.6E %10.4f", T, Q, std::log10(Q));
+}
+} // namespace
+
+void printPartitionFunction(std::ostream& listing, const std::vector<OutputLevel>& levels,
+                            int maxJ) {
+  listing << "\n Partition function of the computed levels (J <= " << maxJ << ")\n";
+  listing << "      T/K              Q    log10 Q\n";
+  char buf[64];
+  for (double T : CATALOGUE_TEMPERATURES) {
+    partitionLine(buf, sizeof buf, T, partitionFunction(levels, T, maxJ).Q);
+    listing << ' ' << buf << '\n';
+  }
+}
+
+void writePartitionFunction(std::ostream& os, const std::vector<OutputLevel>& levels, int maxJ) {
+  char buf[64];
+  for (double T : CATALOGUE_TEMPERATURES) {
+    partitionLine(buf, sizeof buf, T, partitionFunction(levels, T, maxJ).Q);
+    os << buf << '\n';
+  }
+}
+
+namespace {
+// ln n! for the 6j sums (n up to a few hundred)
+double lnFactorial(int n) { return std::lgamma(n + 1.0); }
+// ln of the triangle coefficient Delta(a b c), arguments doubled
+bool triangle(int a, int b, int c, double& lnDelta) {
+  if ((a + b + c) % 2 != 0 || a + b < c || a + c < b || b + c < a) return false;
+  lnDelta = 0.5 * (lnFactorial((a + b - c) / 2) + lnFactorial((a - b + c) / 2) +
+                   lnFactorial((-a + b + c) / 2) - lnFactorial((a + b + c) / 2 + 1));
+  return true;
+}
+} // namespace
+
+double wigner6j(int j1, int j2, int j3, int j4, int j5, int j6) {
+  double d1, d2, d3, d4;
+  if (!triangle(j1, j2, j3, d1) || !triangle(j1, j5, j6, d2) || !triangle(j4, j2, j6, d3) ||
+      !triangle(j4, j5, j3, d4))
+    return 0.0;
+  // Racah's sum over t, in undoubled integers
+  const int a1 = (j1 + j2 + j3) / 2, a2 = (j1 + j5 + j6) / 2, a3 = (j4 + j2 + j6) / 2,
+            a4 = (j4 + j5 + j3) / 2;
+  const int b1 = (j1 + j2 + j4 + j5) / 2, b2 = (j2 + j3 + j5 + j6) / 2,
+            b3 = (j3 + j1 + j6 + j4) / 2;
+  const int tmin = std::max({a1, a2, a3, a4}), tmax = std::min({b1, b2, b3});
+  double sum = 0.0;
+  for (int t = tmin; t <= tmax; ++t) {
+    const double ln = lnFactorial(t + 1) - lnFactorial(t - a1) - lnFactorial(t - a2) -
+                      lnFactorial(t - a3) - lnFactorial(t - a4) - lnFactorial(b1 - t) -
+                      lnFactorial(b2 - t) - lnFactorial(b3 - t);
+    sum += (t % 2 == 0 ? 1.0 : -1.0) * std::exp(ln + d1 + d2 + d3 + d4);
+  }
+  return sum;
+}
+
+double hyperfineShare(int J2up, int F2up, int J2lo, int F2lo, int I2) {
+  const double w = wigner6j(J2lo, F2lo, I2, F2up, J2up, 2);
+  return (F2lo + 1.0) * (F2up + 1.0) * w * w;
+}
+
+} // namespace ruvo

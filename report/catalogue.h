@@ -1,0 +1,102 @@
+// Catalogue of predicted lines in the fixed-column card layout of the JPL and
+// CDMS catalogues, the rotational partition function over the computed
+// levels, and the quantum-number coding of the cards.
+//
+// Units: level energies are held in GHz (as everywhere in ruvo) and written
+// in cm^-1; frequencies are written in MHz; line strengths S mu^2 in D^2;
+// intensities in nm^2 MHz.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace ruvo {
+
+// One computed level, as the output files list it.
+struct OutputLevel {
+  int B = 1; // parameter set
+  int S = 0; // species (line of the species section; 0 without tops)
+  int V = 1; // torsional product state of the set (1-based label)
+  int J = 0, Ka = 0, Kc = 0;
+  int F2 = -1;    // 2F; -1 without hyperfine structure
+  int pos = 0;    // position of the level in its block (ascending energy)
+  double E = 0.0; // energy, GHz, as computed (not shifted)
+};
+
+// One catalogue line between two levels of `levels`.
+struct CatalogueLine {
+  int up = 0, lo = 0;    // indices into the level list
+  double freq = 0.0;     // GHz
+  double strength = 0.0; // S mu^2, D^2 (summed over M)
+  double err = 0.0;      // 1-sigma uncertainty of freq, GHz (0 when unknown)
+  bool measured = false; // the line is a data point of the transition list
+};
+
+// How the levels are coded on the cards: N Ka Kc, with tops the torsional
+// state (V - 1) and the species number, with hyperfine structure F last.
+struct QuantaCoding {
+  bool tops = false;
+  bool hyperfine = false;
+  bool halfIntegerF = false; // odd 2I: F is half-integer
+  int count() const { return 3 + (tops ? 2 : 0) + (hyperfine ? 1 : 0); }
+  int qnfmt() const { return 300 + (halfIntegerF ? 10 : 0) + count(); }
+};
+
+// Physical constants of the catalogue intensities.
+inline constexpr double GHZ_PER_WAVENUMBER = 29.9792458; // 1 cm^-1 in GHz
+inline constexpr double C2_CM_K = 1.43878;               // second radiation constant hc/k, cm K
+inline constexpr double INTENSITY_FACTOR = 4.16231e-5;   // nm^2 MHz per (MHz D^2)
+// The seven temperatures (K) at which catalogues list the partition function.
+inline constexpr double CATALOGUE_TEMPERATURES[7] = {300.0, 225.0, 150.0, 75.0, 37.5, 18.75, 9.375};
+
+// An integer in w = 2 or 3 columns with the catalogue letter coding of
+// values that do not fit: I2 100..359 -> A0..Z9, -10..-269 -> a0..z9; I3
+// 1000..3599 -> A00..Z99.  Values beyond the coding are written as '*'.
+std::string catalogueInteger(int value, int w);
+
+// Degeneracy of a level: 2J+1, or 2F+1 with hyperfine structure.
+int levelDegeneracy(const OutputLevel& lv);
+
+// The quanta of a level on a card (count() fields of I2).
+std::string catalogueQuanta(const OutputLevel& lv, const QuantaCoding& q);
+
+// Partition function Q(T) = sum of g exp(-c2 E / T) over the levels, E in
+// cm^-1 above the lowest level; also the part contributed by the levels of
+// the largest J (for the convergence check).
+struct PartitionFunction {
+  double Q = 0.0, lastJ = 0.0;
+};
+double lowestEnergy(const std::vector<OutputLevel>& levels); // GHz
+PartitionFunction partitionFunction(const std::vector<OutputLevel>& levels, double T, int maxJ);
+
+// log10 of the integrated intensity (nm^2 MHz) at temperature T of a line of
+// frequency nu (GHz) and strength S mu^2 (D^2) between levels with energies
+// Elo, Eup (cm^-1 above the lowest level), with partition function Q.
+double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T, double Q);
+
+// One 80-column card.
+std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLevel>& levels,
+                          const QuantaCoding& q, double Emin, double Q300, int tag);
+
+// Sort the lines by frequency (ties: by the quanta text) and write their cards.
+void writeCatalogue(std::ostream& os, std::vector<CatalogueLine>& lines,
+                    const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag);
+
+// The partition function at the seven catalogue temperatures: in the
+// listing ("(A,F9.3,A,1PE14.6,A,0PF10.4)" per temperature) and as the
+// comment-free file of temperature, Q and log10 Q.
+void printPartitionFunction(std::ostream& listing, const std::vector<OutputLevel>& levels,
+                            int maxJ);
+void writePartitionFunction(std::ostream& os, const std::vector<OutputLevel>& levels, int maxJ);
+
+// Wigner 6j symbol {j1 j2 j3; j4 j5 j6} of angular momenta given doubled
+// (2j), by Racah's formula; 0 when a triangle condition fails.
+double wigner6j(int j1, int j2, int j3, int j4, int j5, int j6);
+
+// Share of a rotational line strength J' -> J that goes into the hyperfine
+// component F' -> F of a nucleus of spin I (all doubled):
+// (2F+1)(2F'+1) {J F I; F' J' 1}^2.  Summed over F and F' it gives 2I+1.
+double hyperfineShare(int J2up, int F2up, int J2lo, int F2lo, int I2);
+
+} // namespace ruvo
