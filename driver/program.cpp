@@ -116,7 +116,7 @@ void removeScratchFiles(const RunState& rs) {
       std::remove(("tori.b" + std::to_string(b)).c_str());
 }
 
-int run(std::istream& in, std::ostream& out, std::ostream& err) {
+int run(std::istream& in, std::ostream& out, std::ostream& err, const RunChannels& channels) {
   // all storage of the run, sized once
   auto rs = std::make_unique<RunState>();
   auto fs = std::make_unique<FitState>();
@@ -124,7 +124,8 @@ int run(std::istream& in, std::ostream& out, std::ostream& err) {
   rs->allocate();
   fs->allocate();
   sw->allocate();
-  rs->io.in = &in;
+  rs->io.in = channels.answers != nullptr ? channels.answers : &in;
+  rs->io.interactive = channels.interactive;
   rs->io.out = &out;
   rs->io.err = &err;
   g_interrupted = 0;
@@ -147,6 +148,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err) {
   sw->blk.nB = rs->nB;
   sw->blk.nsym = rs->species.nsym;
 
+  checkDataForFit(*rs, *fs);
   fitCycles(*rs, *fs, *sw);
 
   put(out, "(A)", {""});
@@ -174,10 +176,11 @@ private:
 };
 } // namespace
 
-int runProgram(std::istream& in, std::ostream& out, std::ostream& err) {
+int runProgram(std::istream& in, std::ostream& out, std::ostream& err,
+               const RunChannels& channels) {
   const SavedInterruptHandler restoreAtEnd;
   try {
-    return run(in, out, err);
+    return run(in, out, err, channels);
   } catch (const RunEnd& e) {
     return finishRunEnd(e, out, err);
   } catch (const std::bad_alloc&) {
