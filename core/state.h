@@ -225,7 +225,10 @@ struct TodoList {
 // Output channels.  The listing is standard output; stop, pause and
 // interrupt messages go to standard error.
 struct Io {
-  std::istream* in = nullptr;  // the input file (and the answer to a pause)
+  std::istream* in = nullptr;  // the answer to a pause (the input stream, or
+                               // standard input when the input is a named file)
+  bool interactive = false;    // the input is typed at a terminal: nothing is
+                               // read after the empty line ending the transitions
   std::ostream* out = nullptr; // the listing
   std::ostream* err = nullptr; // messages
   std::ofstream evalFile;      // "eval.out" when eval != 0

@@ -1,43 +1,48 @@
 // ruvo: rotational spectra of asymmetric tops with up to three internal rotors.
-// Reads the input file (FILE, or standard input) and writes the listing to
-// standard output; options ask for output files beside the listing.
+// Reads the input file named on the command line (or standard input),
+// writes the listing to standard output and, when asked, output files for
+// other programs beside it.
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
-#include <string>
-#include <vector>
+#include <unistd.h>
+#include <variant>
 
-#include "driver/output_files.h"
+#include "core/stop.h"
+#include "driver/command_line.h"
 #include "driver/program.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  ruvo::OutputRequests outputs;
-  std::string file;
-  for (std::size_t i = 0; i < args.size();) {
-    std::string error;
-    if (ruvo::parseOutputOption(args, i, outputs, error)) {
-      if (!error.empty()) {
-        std::cerr << error << '\n';
-        return 1;
-      }
-      continue;
-    }
-    if (args[i].size() > 1 && args[i][0] == '-') {
-      std::cerr << "ERROR: unknown option " << args[i] << '\n';
-      return 1;
-    }
-    if (!file.empty()) {
-      std::cerr << "ERROR: more than one input file: " << file << " and " << args[i] << '\n';
-      return 1;
-    }
-    file = args[i++];
-  }
-  outputs.inputName = file;
-  if (file.empty() || file == "-") return ruvo::runProgram(std::cin, std::cout, std::cerr, outputs);
-  std::ifstream in(file);
-  if (!in) {
-    std::cerr << "ERROR: cannot read input file " << file << '\n';
+  const auto parsed = ruvo::parseCommandLine(argc, argv);
+  if (const auto* bad = std::get_if<ruvo::UsageError>(&parsed)) {
+    std::cerr << "ruvo: " << bad->message << '\n' << ruvo::usageText();
     return 1;
   }
-  return ruvo::runProgram(in, std::cout, std::cerr, outputs);
+  ruvo::CommandLine cl = std::get<ruvo::CommandLine>(parsed);
+  cl.outputs.inputName = cl.inputFile;
+  if (cl.help) {
+    std::cout << ruvo::usageText();
+    return 0;
+  }
+  if (cl.version) {
+    std::cout << ruvo::versionText();
+    return 0;
+  }
+  if (cl.inputFile.empty()) {
+    const bool typed = isatty(STDIN_FILENO) != 0;
+    if (typed)
+      std::cerr << "ruvo: reading the input from standard input (the terminal); end it with"
+                   " Ctrl-D, or name a file: ruvo FILE\n";
+    return ruvo::runProgram(std::cin, std::cout, std::cerr, cl.outputs, {nullptr, typed});
+  }
+  std::ifstream file(cl.inputFile);
+  if (!file) {
+    const std::string reason = std::strerror(errno);
+    return ruvo::finishRunEnd(
+        ruvo::RunEnd{"ERROR: can not open input file " + cl.inputFile + ": " + reason, true},
+        std::cout, std::cerr);
+  }
+  // the answer to a pause comes from the operator, not from the file
+  return ruvo::runProgram(file, std::cout, std::cerr, cl.outputs, {&std::cin, false});
 }

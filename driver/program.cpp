@@ -116,7 +116,8 @@ void removeScratchFiles(const RunState& rs) {
       std::remove(("tori.b" + std::to_string(b)).c_str());
 }
 
-int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequests& outputs) {
+int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequests& outputs,
+        const RunChannels& channels) {
   std::string outputError;
   if (!checkOutputRequests(outputs, outputError)) {
     err << outputError << '\n';
@@ -129,7 +130,8 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   rs->allocate();
   fs->allocate();
   sw->allocate();
-  rs->io.in = &in;
+  rs->io.in = channels.answers != nullptr ? channels.answers : &in;
+  rs->io.interactive = channels.interactive;
   rs->io.out = &out;
   rs->io.err = &err;
   g_interrupted = 0;
@@ -152,6 +154,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   sw->blk.nB = rs->nB;
   sw->blk.nsym = rs->species.nsym;
 
+  checkDataForFit(*rs, *fs);
   fitCycles(*rs, *fs, *sw);
 
   put(out, "(A)", {""});
@@ -181,10 +184,10 @@ private:
 } // namespace
 
 int runProgram(std::istream& in, std::ostream& out, std::ostream& err,
-               const OutputRequests& outputs) {
+               const OutputRequests& outputs, const RunChannels& channels) {
   const SavedInterruptHandler restoreAtEnd;
   try {
-    return run(in, out, err, outputs);
+    return run(in, out, err, outputs, channels);
   } catch (const RunEnd& e) {
     return finishRunEnd(e, out, err);
   } catch (const std::bad_alloc&) {

@@ -7,13 +7,20 @@
 
 namespace ruvo {
 
+// Where a run takes what is not in its input file.
+struct RunChannels {
+  std::istream* answers = nullptr; // answers to a pause (null: the input stream)
+  bool interactive = false;        // the input is typed at a terminal
+};
+
 // Runs ruvo on `in`, writing the listing to `out` and messages to `err`.
-// Returns the exit status: 0 after a normal end or help, 1 after a stop,
-// input errors or an ended pause.
+// Returns the exit status: 0 after a clean run or help, 1 after a stop,
+// input errors or other problems reported on `err`, or an ended pause.
 // `outputs` names the files to write beside the listing; they are checked
 // before anything is computed.
 int runProgram(std::istream& in, std::ostream& out, std::ostream& err,
-               const OutputRequests& outputs = OutputRequests{});
+               const OutputRequests& outputs = OutputRequests{},
+               const RunChannels& channels = {});
 
 // Install onConsoleInterrupt as the handler of the console interrupt (Ctrl-C).
 void installInterruptHandler();

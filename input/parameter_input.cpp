@@ -3,6 +3,7 @@
 // list follows (transition_input.cpp).
 #include "input/parameter_input.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <ostream>
@@ -23,11 +24,23 @@ namespace {
 
 // An input number as an integer, truncated toward zero; values beyond the
 // range of int are held at its ends (and NaN reads as 0).
+// The largest fold of a top potential accepted (sixfold and twelvefold
+// barriers occur; anything far beyond has no meaning).
+constexpr int MAX_NFOLD = 12;
+// The smallest error of a frequency, GHz (1 mHz).
+constexpr double MIN_ERR_GHZ = 1.0e-12;
+
 int truncInt(double x) {
   if (std::isnan(x)) return 0;
   if (x >= 2147483647.0) return INT_MAX;
   if (x <= -2147483648.0) return INT_MIN;
   return static_cast<int>(x);
+}
+
+std::string shortNumber(double x) {
+  std::ostringstream os;
+  os << x;
+  return os.str();
 }
 
 std::string padded(const std::string& s, std::size_t w) {
@@ -64,7 +77,8 @@ bool readTitle(RunState& rs, Reader& rd) {
       for (int p = 1; p <= NPAR; ++p) put(out, "(X,A)", {padded(kParamNames[p], PARNAME_WIDTH)});
       put(out, "(/,A,I3)", {" DIMTOP ", DIMTOP});
       put(out, "(A,I3)", {" DIMJ   ", DIMJ});
-      put(out, "(/,A)", {" See help file \"ruvo_v25.txt\" for more information"});
+      put(out, "(/,A)", {" See \"man ruvo\" and the user guide (share/doc/ruvo/user-guide.md)"
+                         " for more information"});
       return false;
     }
   }
@@ -85,8 +99,13 @@ void readControls(RunState& rs, Reader& rd) {
                         &c.aprint, &c.xprint, &c.ncycl, &c.svderr, &c.fitscl, &c.reduct};
   double* reals[NREALCTL] = {&c.rofit, &c.eps,    &c.defer,  &c.weigf, &c.convg,
                              &c.lambda, &c.freq_l, &c.freq_h, &c.limit, &c.temp};
-  for (int k = 0; k < NINTCTL; ++k)
-    if (given[k] > 0) *ints[k] = truncInt(value[k]);
+  for (int k = 0; k < NINTCTL; ++k) {
+    if (given[k] <= 0) continue;
+    // an integer control holds 32 bits; a larger value would be cut silently
+    if (std::fabs(value[k]) >= 2147483648.0)
+      stop("ERROR: " + trimmed(kControlNames[k + 1]) + " out of range: " + shortNumber(value[k]));
+    *ints[k] = truncInt(value[k]);
+  }
   for (int k = 0; k < NREALCTL; ++k)
     if (given[NINTCTL + k] > 0) *reals[k] = value[NINTCTL + k];
 
@@ -145,6 +164,18 @@ void checkControls(RunState& rs) {
   if (c.ntop > 0 && c.maxm < 0) stop("ERROR: maxm < 0");
   // the transition list holds at most 10000 lines
   if (c.ndata > DIMDATA) stop("ERROR: ndata > 10000");
+  // values that have no meaning: they would overflow the free-rotor labels
+  // m = sigma + nfold*k, select no spectrum or reduction, or give
+  // Boltzmann factors and weights that are not numbers
+  if (c.nfold < 1 || c.nfold > MAX_NFOLD) stop("ERROR: nfold must lie in 1 .. 12");
+  if (c.ints < 0 || intensityMode(c.ints) > 3 || (c.ints & ~31) != 0)
+    stop("ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files");
+  if (c.reduct < 0 || c.reduct > 2)
+    stop("ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)");
+  if (c.spin < 0) stop("ERROR: spin (twice the nuclear spin) < 0");
+  if (!(c.temp >= 0.0)) stop("ERROR: temp < 0 K");
+  if (!(c.limit >= 0.0)) stop("ERROR: limit < 0");
+  if (!(c.defer >= MIN_ERR_GHZ)) stop("ERROR: defer below 1e-12 GHz");
   if (c.eval != 0) {
     put(out, "(A)", {"\\\\ writing eigenvalues in file eval.out"});
     if (rs.io.evalFile.is_open()) rs.io.evalFile.close();
@@ -180,6 +211,13 @@ void readParameters(RunState& rs, FitState& fs, Reader& rd, FitFlags& given) {
     if (n == 0) break;
     rd.readIndexedKeywordValues(table, DIMB, fs.best.v.data(), given.v.data());
   }
+  bool any = false;
+  for (const int g : given.v) any = any || g > 0;
+  if (!any)
+    stop(rd.nonEmptyLines() == 0
+             ? "ERROR: the input is empty"
+             : "ERROR: no parameter section read (every section ends at an empty line: is the"
+               " empty line after the title or after the controls missing?)");
   // parameters of tops that are not there, and the top-top coupling of
   // fewer than two tops, are held at 0
   const int ntop = rs.ctl.ntop;
@@ -200,7 +238,8 @@ int assumedSets(const RunState& rs, const FitState& fs) {
 }
 
 // Adjustment bits of each set: which top parameters follow from others.
-void adjustmentBits(RunState& rs, FitState& fs, const FitFlags& given, int nbAssumed) {
+void adjustmentBits(RunState& rs, FitState& fs, const Reader& rd, const FitFlags& given,
+                    int nbAssumed) {
   std::ostream& out = *rs.io.out;
   const Controls& c = rs.ctl;
   const int npar = 32 + 15 * c.ntop;
@@ -209,7 +248,13 @@ void adjustmentBits(RunState& rs, FitState& fs, const FitFlags& given, int nbAss
     int adj = c.adjf;
     if (c.ints != 0 && v(par::mu_x) == 0.0 && v(par::mu_y) == 0.0 && v(par::mu_z) == 0.0)
       stop("ERROR: need mu_x mu_y or mu_z for intensities");
-    if (v(par::BJ) == 0.0) stop("ERROR: BJ can not be zero");
+    if (v(par::BJ) == 0.0) {
+      // unknown keywords before mean that lines went to the wrong section
+      if (rd.problems() > 0)
+        *rs.io.err << "Hint: the sections may be shifted; every section ends at an empty line:"
+                      " is the empty line after the title or after the controls missing?\n";
+      stop("ERROR: BJ can not be zero");
+    }
     auto addBit = [&](int bit, const char* line) {
       if (!hasBit(adj, bit)) put(out, "(A)", {line});
       adj = myor(adj, bit);
@@ -275,6 +320,11 @@ void readFitVariables(RunState& rs, FitState& fs, Reader& rd) {
       kind = -2;
       echo = " dqx ";
     } else {
+      // the section ends here, and this line is lost
+      *rs.io.err << "Input error: line at input line " << rd.lineNumber()
+                 << " does not begin with fit, dqu or dqx: it ends the fit-variable section and"
+                    " is not read\n";
+      ++rs.problems;
       break;
     }
     if (m.nfit >= DIMFIT) stop(" maximum number (DIMFIT) of fit variables exceeded !");
@@ -430,16 +480,41 @@ void readTorsionalStates(RunState& rs, Reader& rd) {
       if (!rd.readWord(word)) break;
       if (word.empty() || word[0] != 'V') {
         rd.setScanPosition(mark);
+        *rs.io.err << "Input error: \"" << word << "\" at input line " << rd.lineNumber()
+                   << " is no V group; the rest of the line is not read\n";
+        ++rs.problems;
         break;
+      }
+      if (group == DIMVV) {
+        *rs.io.err << "Input error: more than " << DIMVV << " V groups at input line "
+                   << rd.lineNumber() << "; the fourth and later ones are not read\n";
+        ++rs.problems;
       }
       for (int t = 1; t <= ntop; ++t) {
         int v = 0;
         if (rd.readInteger(v) <= 0) stop(" Error: V no. for each top necessary!");
-        // the torsional problem keeps DIMV states per top, numbered from 0
-        if (v < 0 || v >= DIMV) stop("ERROR: V no. out of range 0 .. 2");
+        // states are numbered from 0; the free-rotor basis of 2 maxm + 1
+        // functions gives the states 0 .. 2 maxm - 1 a window of kept states
+        const int highest = 2 * rs.maxmTop[t] - 1;
+        if (v < 0 || v > highest)
+          stop("ERROR: V no. " + std::to_string(v) + " out of range 0 .. 2maxm-1 = " +
+               std::to_string(highest));
         if (group < DIMVV) rs.use(group + 1, t, k) = v + 1;
       }
       ++group;
+    }
+    // the states of one top in one set are kept as one window of DIMV states
+    for (int t = 1; t <= ntop; ++t) {
+      int lo = INT_MAX, hi = INT_MIN;
+      for (int i = 1; i <= DIMVV; ++i)
+        if (rs.use(i, t, k) > 0) {
+          lo = std::min(lo, rs.use(i, t, k));
+          hi = std::max(hi, rs.use(i, t, k));
+        }
+      if (hi != INT_MIN && hi - lo >= DIMV)
+        stop("ERROR: V no. of top " + std::to_string(t) + " in line " + std::to_string(k) +
+             " span more than 3 states (" + std::to_string(lo - 1) + " .. " +
+             std::to_string(hi - 1) + ")");
     }
     rs.nB = k;
   }
@@ -490,7 +565,7 @@ bool readInputFile(RunState& rs, FitState& fs, Reader& rd) {
   readParameters(rs, fs, rd, given);
   const int nbAssumed = assumedSets(rs, fs);
   putFree(*rs.io.out, {"assumed sizeb", nbAssumed});
-  adjustmentBits(rs, fs, given, nbAssumed);
+  adjustmentBits(rs, fs, rd, given, nbAssumed);
   rs.nB = nbAssumed;
   fs.flags = FitFlags{};
   const ParamSets noErrors{};
@@ -502,7 +577,26 @@ bool readInputFile(RunState& rs, FitState& fs, Reader& rd) {
   if (rs.ctl.ntop > 0) readTorsionalStates(rs, rd);
   readTransitions(rs, rd);
   dropUnusedSets(rs, fs);
+  rs.problems += rd.problems();
   return true;
 }
+
+// A fit of n variables needs at least n + 1 measured lines: with fewer it
+// has no degree of freedom, and without any its standard deviation has no
+// meaning.  With nzyk 1 (or a predicted spectrum) nothing is fitted.
+void checkDataForFit(const RunState& rs, const FitState& fs) {
+  const int nfit = fs.model.nfit;
+  if (nfit <= 0 || rs.ctl.nzyk <= 1 || intensityMode(rs.ctl.ints) > 1) return;
+  int measured = 0;
+  for (int i = 1; i <= rs.tr.ndata; ++i)
+    if (rs.tr.err[static_cast<std::size_t>(i)] != NODATA) ++measured;
+  if (measured >= nfit + 1) return;
+  stop("ERROR: a fit of " + std::to_string(nfit) + (nfit == 1 ? " variable" : " variables") +
+       " needs at least " +
+       std::to_string(nfit + 1) + " measured lines (lines with \"=\"); there " +
+       (measured == 1 ? "is 1" : "are " + std::to_string(measured)) +
+       " (nzyk 1 calculates without fitting)");
+}
+
 
 } // namespace ruvo

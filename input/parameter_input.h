@@ -12,4 +12,8 @@ class Reader;
 // Returns false when the title asked for help (the names are listed then).
 bool readInputFile(RunState& rs, FitState& fs, Reader& reader);
 
+// Stops the run before a fit that has fewer measured lines than fit
+// variables + 1 (nothing is fitted with nzyk 1 or a predicted spectrum).
+void checkDataForFit(const RunState& rs, const FitState& fs);
+
 } // namespace ruvo

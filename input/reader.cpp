@@ -33,10 +33,17 @@
 //    for every number that follows it), so the rest of the line is read on.
 //  * Every keyword list starts without a remembered key and fills bare
 //    numbers from the first name on.
-//  * An exactly named key that is also a prefix of other names (DJ selects
-//    DJ and DJK) is reported once per key on standard error; names that are
-//    equal (the G and S of the species lines) are not reported.  A key
-//    without a stem, such as "(2)", selects no name.
+//  * A key that equals one name exactly and is followed by at most one
+//    number selects that name alone, although it is also a prefix of other
+//    names: "DJ 3.8e-6" sets DJ, and "fit DJ" fits DJ alone.  Followed by
+//    several numbers it selects the whole group, so "DJ 1.2e-6 -4.5e-6"
+//    still gives DJ and DJK.  A key that selects a group of longer names but
+//    is followed by fewer numbers than names is reported once per key on
+//    standard error; names that are equal (the G and S of the species lines)
+//    are not reported.  A key without a stem, such as "(2)", selects no name.
+//  * Unknown keys, and numbers without a key when no name is left to fill,
+//    are reported on standard error with the input line (besides the
+//    listing's message) and counted as problems of the run.
 //  * Scan positions are remembered by value (scanPosition / setScanPosition), so there is
 //    no stack of marks that could overflow.
 #include "input/reader.h"
@@ -314,6 +321,7 @@ int Reader::nextLine() {
       break;
     }
     ++records_;
+    if (firstRecord) lineStart_ = records_;
     firstRecord = false;
     const bool continued = processRecord(rec, n);
     if (!continued && !inQuote_ && !inComment_) break;
@@ -324,6 +332,7 @@ int Reader::nextLine() {
   pos_ = first;
   tokStart_ = first;
   tokEnd_ = 0;
+  if (len_ - first + 1 > 0) ++nonEmptyLines_;
   return len_ - first + 1;
 }
 
@@ -599,26 +608,50 @@ void Reader::parseSetRange(const std::string& key, int m, int& stemLen, int& fir
   if (first > m || last > m) stop(" index gt maxi");
 }
 
-void Reader::warnAmbiguous(std::string_view stem, const NameTable& table,
-                           const std::vector<char>& match) {
-  bool exact = false, longer = false;
-  for (int j = 0; j < table.n; ++j) {
-    if (!match[static_cast<std::size_t>(j)]) continue;
+// Narrows the names a key matched (match_) and reports a group key that
+// gets fewer numbers than names.  valueStart is where the key's numbers
+// begin; the scan state is left there.
+void Reader::selectNames(std::string_view stem, const NameTable& table, const Scan& valueStart) {
+  const auto nameAt = [&table](int j) {
     std::string_view name = table.names[j];
     while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-    if (name == stem) exact = true;
-    else longer = true;
-  }
-  if (!exact || !longer) return;
-  if (!warnedKeys_.insert(std::string(stem)).second) return;
-  err_ << "Warning: key " << stem << " selects";
-  for (int j = 0; j < table.n; ++j)
-    if (match[static_cast<std::size_t>(j)]) {
-      std::string_view name = table.names[j];
-      while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-      err_ << ' ' << name;
+    return name;
+  };
+  int matched = 0, exact = -1, nExact = 0;
+  bool longer = false;
+  for (int j = 0; j < table.n; ++j) {
+    if (!match_[static_cast<std::size_t>(j)]) continue;
+    ++matched;
+    if (nameAt(j) == stem) {
+      ++nExact;
+      exact = j;
+    } else {
+      longer = true;
     }
-  err_ << " (it is a prefix of several names)\n";
+  }
+  // one name, or only names equal to the key (G and S of the species lines)
+  if (!longer) return;
+  restore(valueStart);
+  int numbers = 0;
+  double scratch = 0.0;
+  while (numbers < matched && !atLineEnd() && readReal(scratch) > 0) ++numbers;
+  restore(valueStart);
+  if (nExact == 1 && numbers <= 1) {
+    std::fill(match_.begin(), match_.end(), 0);
+    match_[static_cast<std::size_t>(exact)] = 1;
+    return;
+  }
+  if (numbers >= matched) return;
+  if (!warnedKeys_.insert(std::string(stem)).second) return;
+  err_ << "Warning: key " << stem << " at input line " << lineStart_ << " selects";
+  for (int j = 0; j < table.n; ++j)
+    if (match_[static_cast<std::size_t>(j)]) err_ << ' ' << nameAt(j);
+  err_ << " (it is a prefix of each)";
+  if (numbers == 0)
+    err_ << " and no number follows: all of them are taken together\n";
+  else
+    err_ << " but only " << numbers << (numbers == 1 ? " number follows" : " numbers follow")
+         << ": the names without a number of their own take the last one\n";
 }
 
 // Reads the rest of the line as keys and values.  A key selects every name
@@ -637,12 +670,13 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
   // line of bare numbers always fills the names from the first one on.
   std::string& remembered = rememberedKey_;
   remembered.clear();
+  overwritten_.clear();
   int positional = 0;
   while (!atLineEnd()) {
     const Scan mark = save();
     std::string key;
     Scan valueStart = mark;
-    bool typedKey = false;
+    bool typedKey = false, positionalKey = false;
     double scratch = 0.0;
     if (readReal(scratch) > 0) {
       restore(mark);
@@ -656,10 +690,19 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
       typedKey = true;
     }
     if (isBlank(key)) {
-      if (positional + 1 > n) return;
+      if (positional + 1 > n) {
+        restore(mark);
+        scanToken();
+        err_ << "Input error: number " << tokenText(TOKEN_MAX) << " at input line " << lineStart_
+             << " has no keyword and all " << n << " names are filled; the rest of the line"
+             << " is ignored\n";
+        ++problems_;
+        return;
+      }
       key = table.names[positional++];
       while (!key.empty() && key.back() == ' ') key.pop_back();
       typedKey = false;
+      positionalKey = true;
     }
 
     int stemLen = 0, first = 1, last = 1;
@@ -678,10 +721,19 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
     if (!any) {
       put(out_, "(2A)", {"Input Error: undef character ", key});
       restore(valueStart);
-      readReal(scratch); // the value of the unknown key is dropped
+      const bool number = readReal(scratch) > 0; // the value of the unknown key is dropped
+      err_ << "Input error: unknown keyword " << key << " at input line " << lineStart_
+           << (number ? " (ignored with the number after it)\n" : " (ignored)\n");
+      ++problems_;
       continue;
     }
-    if (typedKey) warnAmbiguous(stem, table, match_);
+    if (typedKey) {
+      selectNames(stem, table, valueStart);
+    } else if (positionalKey) {
+      // a number without a key fills exactly the next name
+      std::fill(match_.begin(), match_.end(), 0);
+      match_[static_cast<std::size_t>(positional - 1)] = 1;
+    }
 
     int mostMatched = 0;
     Scan after = valueStart;
@@ -714,6 +766,7 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
           read = true;
           putFree(out_, {indexed ? "GETXLN: overwriting " : " GETLN: overwriting ", key, " from ",
                          old, " to ", v[j]});
+          overwritten_.push_back(j);
           c[j] = matched;
         }
       }

@@ -46,6 +46,16 @@ public:
   void readIndexedKeywordValues(const NameTable& table, int m, double* values, int* counts);
   int scanPosition() const;
   void setScanPosition(int position);
+  // input line (physical record) where the current logical line begins
+  long lineNumber() const { return lineStart_; }
+  // input that the keyword lists could not use (unknown keys, numbers
+  // beyond the last name), each reported on the message stream
+  int problems() const { return problems_; }
+  // logical lines read so far that held anything
+  long nonEmptyLines() const { return nonEmptyLines_; }
+  // names (0-based) given a second time within the last keyword list, whose
+  // earlier value was overwritten
+  const std::vector<int>& overwritten() const { return overwritten_; }
   // the current logical line (for echo and tests)
   std::string_view line() const;
 
@@ -72,8 +82,12 @@ private:
   int readIntegerToken(long long& v);
   void keyList(const NameTable& table, int m, double* values, int* counts, bool indexed);
   void parseSetRange(const std::string& key, int m, int& stemLen, int& first, int& last) const;
-  void warnAmbiguous(std::string_view stem, const NameTable& table, const std::vector<char>& match);
+  void selectNames(std::string_view stem, const NameTable& table, const Scan& valueStart);
   long records_ = 0;           // physical records read so far
+  long lineStart_ = 0;         // first record of the current logical line
+  int problems_ = 0;
+  long nonEmptyLines_ = 0;
+  std::vector<int> overwritten_;
   std::vector<char> match_;    // names selected by the current key
   std::istream& in_;
   std::ostream& out_;

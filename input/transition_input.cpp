@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "core/stop.h"
@@ -49,6 +50,37 @@ int clampToInt(long long x) {
   return x > INT_MAX ? INT_MAX : (x < INT_MIN ? INT_MIN : static_cast<int>(x));
 }
 
+// Frequencies of 1e6 GHz (33 000 cm-1) and more are no rotational lines,
+// and an error below 1 mHz gives a weight that the sums can not hold.
+constexpr double MAX_FREQ_GHZ = 1.0e6;
+constexpr double MIN_ERR_GHZ = 1.0e-12;
+
+// The transition list ends at an empty line (a line holding only a comment
+// is empty too), at ndata lines or at 10000 lines.  Whatever non-empty input
+// follows is not read; say so, as a line commented out inside the list ends
+// it there.  Typed input is not read on: the run starts at the empty line.
+void reportLinesNotRead(RunState& rs, Reader& rd, bool endedByEmptyLine, int nmax) {
+  if (rs.io.interactive || rd.atEof()) return;
+  int count = 0;
+  long first = 0;
+  for (;;) {
+    const int k = rd.nextLine();
+    if (k < 0 || rd.atEof()) break;
+    if (k > 0 && count++ == 0) first = rd.lineNumber();
+  }
+  if (count == 0) return;
+  std::ostream& err = *rs.io.err;
+  err << count << (count == 1 ? " non-empty input line" : " non-empty input lines")
+      << " after the end of the transition list" << (count == 1 ? " was" : " were")
+      << " not read (first at input line " << first << ")";
+  if (!endedByEmptyLine && nmax < DIMDATA)
+    err << ": ndata " << nmax << " ends the list after line " << nmax;
+  else if (!endedByEmptyLine)
+    err << ": the list holds at most " << DIMDATA << " lines";
+  err << "\n";
+  ++rs.problems;
+}
+
 } // namespace
 
 void readTransitions(RunState& rs, Reader& rd) {
@@ -78,12 +110,22 @@ void readTransitions(RunState& rs, Reader& rd) {
     put(err, "(A,i4)", {text, n});
     ++nerr;
   };
+  // checks that name the input line as well, so that the line can be found
+  // in a list with comments and continuation records
+  auto inputError = [&](const std::string& text, int n, const char* hint = "") {
+    err << text << " at line " << n << " (input line " << rd.lineNumber() << ")" << hint << "\n";
+    ++nerr;
+  };
 
   tr.nDataPoints = tr.nSplit = 0;
   tr.effData = tr.sumAbsSplit = tr.sumSqSplit = 0.0;
   int n = 0;
+  bool endedByEmptyLine = false;
   while (n < nmax) {
-    if (rd.nextLine() <= 0) break;
+    if (rd.nextLine() <= 0) {
+      endedByEmptyLine = true;
+      break;
+    }
     ++n;
     // partners are given per line
     v[kSplit - 1] = v[kAvg - 1] = v[kDiff - 1] = 0.0;
@@ -91,6 +133,12 @@ void readTransitions(RunState& rs, Reader& rd) {
     rd.readKeywordValues(table, v, given);
     auto has = [&](int k) { return given[k - 1] > 0; };
     auto val = [&](int k) -> double& { return v[k - 1]; };
+    // a name given twice on one line: most often a number without "=",
+    // which fills the names in table order from Jup on
+    for (const int j : rd.overwritten())
+      inputError(table.names[j] + " given twice", n,
+                 ": a number without a keyword fills the names in order from Jup on;"
+                 " is \"=\" missing?");
 
     // which label of a level wins
     if (has(kKup) && has(ktup)) putFree(out, {"UP Tau overrides K", n});
@@ -101,7 +149,7 @@ void readTransitions(RunState& rs, Reader& rd) {
     // J beyond the block storage
     if (truncInt(val(kJup)) > DIMJ || truncInt(val(kJlo)) > DIMJ) {
       put(out, "(A,I4,A)", {" Warning Max. J exceeded. Line", n, " error"});
-      ++nerr;
+      inputError("J > 70 (largest J is 70)", n);
     }
 
     // a level is named by T, by t, by K, or by K- and K+ (in this order)
@@ -179,6 +227,14 @@ void readTransitions(RunState& rs, Reader& rd) {
       if (givenError) error *= GHZ_PER_CM1;
     }
     if (has(kFreq) && error == 0.0) lineError("Error: Err = 0 at line", n);
+    // a frequency must be a number (a word after "=" reads as 0), and the
+    // error must leave a finite weight 1/Err^2
+    if (has(kFreq) && freq == 0.0 && !has(kDiff))
+      inputError("\"=\" without a frequency (or with 0)", n);
+    if (std::fabs(freq) >= MAX_FREQ_GHZ)
+      inputError("frequency of 1e6 GHz or more", n);
+    if (has(kFreq) && error != 0.0 && std::fabs(error) < MIN_ERR_GHZ)
+      inputError("Err below 1e-12 GHz", n);
     tr.freq[n] = freq;
     tr.err[n] = error;
 
@@ -239,13 +295,20 @@ void readTransitions(RunState& rs, Reader& rd) {
       tr.err[m] = NODATA;
     }
 
-    // t from K- and K+:  t = K- - K+ + J + 1
+    // t from K- and K+:  t = K- - K+ + J + 1.  Only a pair with
+    // K- + K+ = J or J + 1, each in 0 .. J, names a level of an asymmetric
+    // rotor; any other pair would be read as the label of another level.
+    bool badKaKc = false;
     for (int L = 0; L < 2; ++L) {
       const LevelKeys& k = kLevelKeys[L];
       const int Km = truncInt(val(k.Km)), Kp = truncInt(val(k.Kp));
-      if (q[L][slot::t] == 0 && q[L][slot::T] == 0 && (Km >= 0 || Kp >= 0))
+      if (q[L][slot::t] == 0 && q[L][slot::T] == 0 && (Km >= 0 || Kp >= 0)) {
+        const long long J = q[L][slot::J], sum = static_cast<long long>(Km) + Kp;
+        if (Km < 0 || Kp < 0 || Km > J || Kp > J || (sum != J && sum != J + 1)) badKaKc = true;
         q[L][slot::t] = clampToInt(static_cast<long long>(Km) - Kp + q[L][slot::J] + 1);
+      }
     }
+    if (badKaKc) inputError("K- + K+ must be J or J+1", n, "; K- and K+ lie in 0 .. J");
 
     // kind bits
     for (int L = 0; L < 2; ++L) {
@@ -284,6 +347,13 @@ void readTransitions(RunState& rs, Reader& rd) {
     if (u[slot::F] >= 0 && std::llabs(2LL * u[slot::J] - u[slot::F]) > c.spin)
       lineError("Error: |J-F| > I at transition no.", n);
     if (u[slot::B] > DIMB || l[slot::B] > DIMB) lineError("B > DIM B", n);
+    // F runs from |J-I| to J+I in steps of 1 (all doubled: 2F, 2J, spin = 2I)
+    const auto impossibleF = [&c](const Slots& s) {
+      const long long F2 = s[slot::F], J2 = 2LL * s[slot::J];
+      return F2 >= 0 && std::llabs(J2 - F2) <= c.spin &&
+             (F2 < std::llabs(J2 - c.spin) || (F2 + J2 + c.spin) % 2 != 0);
+    };
+    if (impossibleF(u) || impossibleF(l)) inputError("F outside |J-I| .. J+I", n);
     // what the level storage can not hold
     if (u[slot::J] < 0 || l[slot::J] < 0) lineError("J < 0 at line", n);
     if (std::llabs(u[slot::K]) > u[slot::J] || std::llabs(l[slot::K]) > l[slot::J])
@@ -300,6 +370,8 @@ void readTransitions(RunState& rs, Reader& rd) {
       if (b > rs.nB && b <= DIMB) rs.nB = b;
     }
   }
+
+  reportLinesNotRead(rs, rd, endedByEmptyLine, nmax);
 
   // partners must lie within the list that was read
   for (int i = 1; i <= n; ++i) {

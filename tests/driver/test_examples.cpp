@@ -1,5 +1,5 @@
-// The bundled examples run end to end and give their checked-in listings
-// (text exact, numbers to one unit in their last printed digit).
+// The bundled examples run end to end, cleanly, and give their checked-in
+// listings (text exact, numbers to one unit in their last printed digit).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,6 +20,7 @@ TEST_P(Examples, ListingMatchesTheCheckedInOne) {
   ASSERT_FALSE(expected.empty()) << name;
   const auto r = test::runText(input);
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "") << name; // a clean run says nothing on standard error
   EXPECT_EQ(test::compareListings(expected, r.out), "") << name;
 }
 

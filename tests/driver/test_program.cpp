@@ -121,6 +121,144 @@ TEST(Program, StopsAndInputErrorsEndWithStatusOne) {
   EXPECT_EQ(r.out.find("Maximal K"), std::string::npos);
 }
 
+// kRigid with `from` replaced by `to`.
+std::string rigidWith(const std::string& from, const std::string& to) {
+  std::string in = kRigid;
+  const std::size_t at = in.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) in.replace(at, from.size(), to);
+  return in;
+}
+
+// Ordinary typing mistakes: each is reported on standard error with its
+// input line, and the exit status is 1.  Mistakes that leave the input
+// usable let the run go on to the block report and beyond; the others end
+// it before.
+TEST(Program, EveryMistakeIsReportedAndMakesTheRunUnclean) {
+  test::ScopedWorkDir here("mistakes");
+  const std::string line2 = "Jup 2 K-up 0 K+up 2 Jlo 1 K-lo 0 K+lo 1 = 10.97\n";
+  struct Case {
+    std::string input, err;
+    bool listsBlocks;
+  };
+  const Case cases[] = {
+      {rigidWith(line2, line2 + "! left out\n" + line2 + line2),
+       "2 non-empty input lines after the end of the transition list were not read (first at"
+       " input line 11)\n",
+       true},
+      {rigidWith("nzyk 1", "nzky 10"),
+       "Input error: unknown keyword nzky at input line 3 (ignored with the number after it)\n",
+       true},
+      {rigidWith("K+up 2 Jlo 1", "K+up 0 Jlo 1"),
+       "K- + K+ must be J or J+1 at line 2 (input line 9); K- and K+ lie in 0 .. J\n"
+       " INPUT ERROR(S)\n",
+       false},
+      {rigidWith("= 5.5", "5.5001"),
+       "Jup given twice at line 1 (input line 8): a number without a keyword fills the names in"
+       " order from Jup on; is \"=\" missing?\n"
+       "K- + K+ must be J or J+1 at line 1 (input line 8); K- and K+ lie in 0 .. J\n"
+       " INPUT ERROR(S)\n",
+       false},
+      {rigidWith("nzyk 1\n\nBJ 2.75 BK 6.25 B- 0.25\n\n\n",
+                 "nzyk 5\n\nBJ 2.75 BK 6.25 B- 0.25\n\nfit BJ\nfit BK\n\n"),
+       "STOP ERROR: a fit of 2 variables needs at least 3 measured lines (lines with \"=\");"
+       " there are 2 (nzyk 1 calculates without fitting)\n",
+       true}, // stops after the block report, before the fit
+      {"", "STOP ERROR: the input is empty\n", false},
+      {"\n\n! nothing\n", "STOP ERROR: the input is empty\n", false},
+      {rigidWith("Rigid rotor\n\n", "Rigid rotor\n"),
+       "Input error: unknown keyword BJ at input line 4 (ignored with the number after it)\n"
+       "Input error: unknown keyword BK at input line 4 (ignored with the number after it)\n"
+       "Input error: unknown keyword B- at input line 4 (ignored with the number after it)\n"
+       "STOP ERROR: no parameter section read (every section ends at an empty line: is the"
+       " empty line after the title or after the controls missing?)\n",
+       false},
+      {rigidWith("B- 0.25\n\n\n", "B- 0.25\n\nfit BJ\n\n"),
+       "", true},
+      {rigidWith("nzyk 1\n\n", "nzyk 1\n"),
+       "Input error: unknown keyword BJ at input line 4 (ignored with the number after it)\n"
+       "Input error: unknown keyword BK at input line 4 (ignored with the number after it)\n"
+       "Input error: unknown keyword B- at input line 4 (ignored with the number after it)\n"
+       "STOP ERROR: no parameter section read (every section ends at an empty line: is the"
+       " empty line after the title or after the controls missing?)\n",
+       false},
+      {rigidWith("B- 0.25\n\n", "B- 0.25\nfit BJ\n\n"),
+       "Input error: unknown keyword fit at input line 6 (ignored)\n"
+       "Hint: the sections may be shifted; every section ends at an empty line: is the empty"
+       " line after the title or after the controls missing?\n"
+       "STOP ERROR: BJ can not be zero\n",
+       false},
+      {rigidWith("B- 0.25\n\n\n", "B- 0.25\n\nfit BJ\nBK 6.25\n"),
+       "Input error: line at input line 8 does not begin with fit, dqu or dqx: it ends the"
+       " fit-variable section and is not read\n",
+       true},
+      {rigidWith("Jup 2 K-up 0 K+up 2 Jlo 1 K-lo 0 K+lo 1", "Jup 71 K-up 0 K+up 71 Jlo 70 K-lo 0 K+lo 70"),
+       "J > 70 (largest J is 70) at line 2 (input line 9)\n"
+       " INPUT ERROR(S)\n",
+       false},
+  };
+  for (const Case& c : cases) {
+    const auto r = runText(c.input);
+    EXPECT_EQ(r.err, c.err) << c.input;
+    EXPECT_EQ(r.status, c.err.empty() ? 0 : 1) << c.input;
+    EXPECT_EQ(r.out.find("Maximal K") != std::string::npos, c.listsBlocks) << c.input << r.out;
+  }
+  // help points to the manual page and the guide
+  const auto help = runText("help\n");
+  EXPECT_NE(help.out.find("\n See \"man ruvo\" and the user guide (share/doc/ruvo/user-guide.md)"
+                          " for more information\n"),
+            std::string::npos);
+}
+
+// Numbers that have no meaning are input errors or stops, never a listing
+// of "Infinity" or "*****".
+TEST(Program, AbsurdNumbersAreRejected) {
+  test::ScopedWorkDir here("absurd");
+  const std::string line1 = "Jup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 = 5.5";
+  struct Case {
+    std::string from, to, err;
+  };
+  const Case cases[] = {
+      {"nzyk 1", "nfold 0", "STOP ERROR: nfold must lie in 1 .. 12\n"},
+      {"nzyk 1", "nfold 2147483647", "STOP ERROR: nfold must lie in 1 .. 12\n"},
+      {"nzyk 1", "ints 5", "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files\n"},
+      {"nzyk 1", "ints -1", "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files\n"},
+      {"nzyk 1", "reduct 3",
+       "STOP ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)\n"},
+      {"nzyk 1", "temp -1", "STOP ERROR: temp < 0 K\n"},
+      {"nzyk 1", "limit -1", "STOP ERROR: limit < 0\n"},
+      {"nzyk 1", "spin -2", "STOP ERROR: spin (twice the nuclear spin) < 0\n"},
+      {"nzyk 1", "defer 1e-320", "STOP ERROR: defer below 1e-12 GHz\n"},
+      {"nzyk 1", "nzyk 1e10", "STOP ERROR: nzyk out of range: 1e+10\n"},
+      {"= 5.5", "= nan",
+       "Input error: unknown keyword nan at input line 8 (ignored)\n"
+       "\"=\" without a frequency (or with 0) at line 1 (input line 8)\n INPUT ERROR(S)\n"},
+      {"= 5.5", "= 1e308", "frequency of 1e6 GHz or more at line 1 (input line 8)\n INPUT ERROR(S)\n"},
+      {"= 5.5", "= 5.5 Err 1e-320", "Err below 1e-12 GHz at line 1 (input line 8)\n INPUT ERROR(S)\n"},
+      {"nzyk 1", "nzyk 1 spin 10", ""},
+      // F is carried to the next line as well
+      {line1, line1 + " Fup 12 Flo 2",
+       "F outside |J-I| .. J+I at line 1 (input line 8)\n"
+       "F outside |J-I| .. J+I at line 2 (input line 9)\n INPUT ERROR(S)\n"},
+      {line1, line1 + " Fup 11 Flo 10",
+       "F outside |J-I| .. J+I at line 1 (input line 8)\n"
+       "F outside |J-I| .. J+I at line 2 (input line 9)\n INPUT ERROR(S)\n"},
+      {"nzyk 1", "nzyk 1 ndata 1",
+       "1 non-empty input line after the end of the transition list was not read (first at"
+       " input line 9): ndata 1 ends the list after line 1\n"},
+  };
+  for (const Case& c : cases) {
+    std::string in = rigidWith(c.from, c.to);
+    if (c.from == line1) {
+      in = rigidWith("nzyk 1", "nzyk 1 spin 10");
+      in.replace(in.find(line1), line1.size(), c.to);
+    }
+    const auto r = runText(in);
+    EXPECT_EQ(r.err, c.err) << in;
+    EXPECT_EQ(r.status, c.err.empty() ? 0 : 1) << in;
+  }
+}
+
 TEST(Program, PauseGoesOnOnlyWithGo) {
   {
     std::istringstream in("go\n");

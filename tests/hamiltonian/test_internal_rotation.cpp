@@ -585,6 +585,7 @@ TEST(InternalRotationRuns, StatesOutsideTheComputedWindowStop) {
   EXPECT_EQ(r.status, 0);
   std::string twoSets = in;
   twoSets.replace(twoSets.find("V 0 V 1"), 7, "V 0\nV 2");
+  twoSets.replace(twoSets.find("nzyk 2"), 6, "nzyk 1"); // two lines: no fit
   twoSets = twoSets.substr(0, twoSets.find("Jup 1 K-up")) +
             "Jup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 /A = 6.2\n"
             "Bup 2 Blo 2 V1up 3 V1lo 3 /A = 6.1\n\n";

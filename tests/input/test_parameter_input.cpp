@@ -86,8 +86,8 @@ TEST(ParameterInput, HelpListsTheNamesAndTheLimits) {
     std::string expected = std::string(word) + "\n possible parameters:\n";
     for (int k = 1; k <= NPAR; ++k)
       expected += " " + kParamNames[k] + std::string(7 - kParamNames[k].size(), ' ') + "\n";
-    expected += "\n DIMTOP   3\n DIMJ    70\n\n See help file \"ruvo_v25.txt\" for more "
-                "information\n";
+    expected += "\n DIMTOP   3\n DIMJ    70\n\n See \"man ruvo\" and the user guide"
+                " (share/doc/ruvo/user-guide.md) for more information\n";
     EXPECT_EQ(p.out, expected);
   }
   // help only as the whole first word
@@ -157,9 +157,10 @@ TEST(ParameterInput, ControlValuesAndTheirEcho) {
   EXPECT_NE(p.out.find("   rofit    .0000000D+00   eps      .1000000D-11   defer    .2000000D-04\n"),
             std::string::npos);
   EXPECT_NE(p.out.find("\n   temp     .3000000D+03\n Using Watson A"), std::string::npos);
-  // a huge number is held at the largest integer, not wrapped
-  Parsed q = parse(rigid("nfold 1e30", "BJ 3"));
-  EXPECT_EQ(q.rs->ctl.nfold, 2147483647);
+  // a number beyond 32 bits is no integer control: it is not cut silently
+  Parsed q = parse(rigid("ncycl 1e30", "BJ 3"));
+  EXPECT_TRUE(q.ended && q.isStop);
+  EXPECT_EQ(q.stopMessage, "ERROR: ncycl out of range: 1e+30");
 }
 
 TEST(ParameterInput, ReductionsAndTheNameR6) {
@@ -384,8 +385,17 @@ TEST(ParameterInput, StopMessages) {
       {"t\n\nntop 1\n\n" + topParams + "\n\n\nS -2\n\n", "ERROR: sigma < -DIMSIG"},
       {"t\n\nntop 2\n\n" + topParams + " F_2 1 rho_2 .1\n\n\nS 0 0\n\nV 0\n\n",
        " Error: V no. for each top necessary!"},
-      {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 3\n\n", "ERROR: V no. out of range 0 .. 2"},
-      {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV -1\n\n", "ERROR: V no. out of range 0 .. 2"},
+      {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 16\n\n",
+       "ERROR: V no. 16 out of range 0 .. 2maxm-1 = 15"},
+      {"t\n\nntop 1 maxm 2\n\n" + topParams + "\n\n\nS 0\n\nV 4\n\n",
+       "ERROR: V no. 4 out of range 0 .. 2maxm-1 = 3"},
+      {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV -1\n\n",
+       "ERROR: V no. -1 out of range 0 .. 2maxm-1 = 15"},
+      {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 0 V 3\n\n",
+       "ERROR: V no. of top 1 in line 1 span more than 3 states (0 .. 3)"},
+      {"", "ERROR: the input is empty"},
+      {"t\n\nnzyk 1\n\n\n\n", "ERROR: no parameter section read (every section ends at an"
+       " empty line: is the empty line after the title or after the controls missing?)"},
       {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 0\nV 0\nV 0\nV 0\nV 0\nV 0\n\n",
        "ERROR: more lines of torsional states than parameter sets (5)"},
   };
@@ -412,6 +422,7 @@ TEST(ParameterInput, LimitsJustInside) {
       rigid("", "BJ 3", "fit BJ BK B-"), // 15 entries
       "t\n\nntop 1\n\n" + topParams + "\n\n\n" + sym14 + "\nV 0\n\n",
       "t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 0\nV 0\nV 0\nV 0\nV 2 V 1 V 0 V 0\n\n",
+      "t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 15 V 13\n\n", // by the free-rotor basis
       "t\n\nntop 3\n\nBJ 3 F_1 1 F_2 1 F_3 1 F12 1 rho_1 .1 rho_2 .1 rho_3 .1\n\n\nS 0 0 0\n\nV 0 0 0\n\n",
   };
   for (const std::string& in : inputs) {
@@ -421,15 +432,30 @@ TEST(ParameterInput, LimitsJustInside) {
   Parsed p = parse(inputs[4]);
   EXPECT_EQ(p.rs->nB, 5);
   EXPECT_EQ(p.rs->use(1, 1, 5), 3);
-  EXPECT_EQ(p.rs->use(3, 1, 5), 1); // a fourth group is not kept
+  EXPECT_EQ(p.rs->use(3, 1, 5), 1); // a fourth group is not kept, and that is said
+  EXPECT_EQ(p.err, "Input error: more than 3 V groups at input line 14; the fourth and later"
+                   " ones are not read\n");
+  EXPECT_EQ(p.rs->problems, 1);
+  Parsed q = parse(inputs[5]);
+  EXPECT_EQ(q.rs->use(1, 1, 1), 16);
+  EXPECT_EQ(q.rs->use(2, 1, 1), 14);
+  EXPECT_EQ(q.err, "");
+  Parsed r = parse("t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 0 x\n\n");
+  EXPECT_EQ(r.err, "Input error: \"x\" at input line 10 is no V group; the rest of the line is"
+                   " not read\n");
 }
 
 TEST(ParameterInput, UnknownKeywordsAreReportedAndIgnored) {
   Parsed p = parse(rigid("nzyk 2 bogus 3", "BJ 3 XYZ 4"));
   ASSERT_FALSE(p.ended) << p.stopMessage;
   EXPECT_EQ(p.rs->ctl.nzyk, 2);
-  EXPECT_NE((p.out + p.err).find("Input Error: undef character bogus"), std::string::npos);
-  EXPECT_NE((p.out + p.err).find("Input Error: undef character XYZ"), std::string::npos);
+  EXPECT_NE(p.out.find("Input Error: undef character bogus"), std::string::npos);
+  EXPECT_NE(p.out.find("Input Error: undef character XYZ"), std::string::npos);
+  EXPECT_EQ(p.err, "Input error: unknown keyword bogus at input line 3 (ignored with the number"
+                   " after it)\n"
+                   "Input error: unknown keyword XYZ at input line 5 (ignored with the number"
+                   " after it)\n");
+  EXPECT_EQ(p.rs->problems, 2);
 }
 
 } // namespace

@@ -477,15 +477,19 @@ TEST(ReaderKeys, UniqueKeysAbbreviationsAndPositions) {
   Values y(5);
   f.r.nextLine();
   f.r.readKeywordValues(dTable(), y.v.data(), y.c.data());
-  // numbers without key fill the names in order; DJ as a prefix also feeds DJK
+  // numbers without key fill the names in order, one name each
   EXPECT_EQ(y.v, (std::vector<double>{1, 2, 0, 0, 0}));
   EXPECT_EQ(y.c, (std::vector<int>{1, 1, 0, 0, 0}));
+  EXPECT_EQ(f.err.str(), ""); // names filled by position are no typed keys
+  EXPECT_EQ(f.r.problems(), 0);
   Values z(5);
   f.r.nextLine();
   f.r.readKeywordValues(dTable(), z.v.data(), z.c.data()); // numbers beyond the table are ignored
   EXPECT_EQ(z.v, (std::vector<double>{7, 8, 9, 10, 11}));
   EXPECT_EQ(f.out.str(), "");
-  EXPECT_EQ(f.err.str(), ""); // names filled by position are no typed keys
+  EXPECT_EQ(f.err.str(), "Input error: number 12 at input line 3 has no keyword and all 5 names"
+                         " are filled; the rest of the line is ignored\n");
+  EXPECT_EQ(f.r.problems(), 1);
 }
 
 TEST(ReaderKeys, EveryLineStartsWithoutRememberedKey) {
@@ -496,8 +500,8 @@ TEST(ReaderKeys, EveryLineStartsWithoutRememberedKey) {
   EXPECT_EQ(x.v, (std::vector<double>{1, 2, 2, 0, 0}));
   f.r.nextLine();
   f.r.readKeywordValues(dTable(), x.v.data(), x.c.data());
-  // the bare number goes to the first name (and, by prefix, to DJK), not to DK
-  EXPECT_EQ(x.v, (std::vector<double>{5, 5, 2, 0, 0}));
+  // the bare number goes to the first name alone, not to DK
+  EXPECT_EQ(x.v, (std::vector<double>{5, 2, 2, 0, 0}));
 }
 
 TEST(ReaderKeys, OverwriteUndefinedKeysAndExpressions) {
@@ -518,22 +522,67 @@ TEST(ReaderKeys, OverwriteUndefinedKeysAndExpressions) {
       ruvo::freeFmt({" GETLN: overwriting ", "DK", " from ", 3.5, " to ", -3.5});
   EXPECT_EQ(f.out.str(), expected);
   EXPECT_EQ(f.out.str().substr(0, 26), "  GETLN: overwriting DK fr");
+  // unknown keys also go to the messages, with the input line, and count
+  EXPECT_EQ(f.err.str(), "Input error: unknown keyword XX at input line 2 (ignored with the"
+                         " number after it)\n"
+                         "Input error: unknown keyword XX at input line 2 (ignored with the"
+                         " number after it)\n");
+  EXPECT_EQ(f.r.problems(), 2);
 }
 
-TEST(ReaderKeys, KeyThatIsANameAndAPrefixWarnsOncePerKey) {
-  Fixture f("DJ 4\nDJ 5\nDJK 6 dj 1\n");
+TEST(ReaderKeys, AnExactNameWithOneNumberSelectsThatNameAlone) {
+  struct Case {
+    const char* text;
+    std::vector<double> v;
+  };
+  // DJ is also a prefix of DJK: with at most one number it is DJ alone, with
+  // several it opens the group; a continuation record does not change that
+  for (const Case& c : {Case{"DJ 4\n", {4, 0, 0, 0, 0}}, Case{"DJ\n", {0, 0, 0, 0, 0}},
+                        Case{"DJ 4 dk 2\n", {4, 0, 0, 0, 2}},
+                        Case{"DJ 1 + 2, DJK 5\n", {3, 5, 0, 0, 0}},
+                        Case{"DJ 4 5\n", {4, 5, 0, 0, 0}}, Case{"DJ 4 \\\n 5\n", {4, 5, 0, 0, 0}}}) {
+    Fixture f(c.text);
+    Values x(5);
+    f.r.nextLine();
+    f.r.readKeywordValues(dTable(), x.v.data(), x.c.data());
+    EXPECT_EQ(x.v, c.v) << c.text;
+    EXPECT_EQ(f.err.str(), "") << c.text;
+    EXPECT_EQ(f.out.str(), "") << c.text;
+  }
+  // the exact name on a later line overwrites DJ, not DJK
+  Fixture f("DJ 4 5\nDJ 6\n");
   Values x(5);
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 2; ++i) {
     f.r.nextLine();
     f.r.readKeywordValues(dTable(), x.v.data(), x.c.data());
   }
-  EXPECT_EQ(f.err.str(), "Warning: key DJ selects DJ DJK (it is a prefix of several names)\n");
-  // "DJ 4" gave DJK the 4 as well and left it waiting for a second number,
-  // so "DJ 5" on the next line goes to DJK alone; the listing is unchanged
-  EXPECT_EQ(x.v[0], 4.0);
-  EXPECT_EQ(x.v[1], 6.0);
-  EXPECT_EQ(x.v[3], 1.0);
-  EXPECT_EQ(f.out.str(), ruvo::freeFmt({" GETLN: overwriting ", "DJK", " from ", 5.0, " to ", 6.0}));
+  EXPECT_EQ(x.v, (std::vector<double>{6, 5, 0, 0, 0}));
+  EXPECT_EQ(f.out.str(), ruvo::freeFmt({" GETLN: overwriting ", "DJ", " from ", 4.0, " to ", 6.0}));
+}
+
+TEST(ReaderKeys, AGroupKeyWithFewerNumbersThanNamesWarnsOncePerKey) {
+  Fixture f("D 4\n\nD 5 6\nD\n");
+  Values x(5);
+  while (!f.r.atEof()) {
+    f.r.nextLine();
+    f.r.readKeywordValues(dTable(), x.v.data(), x.c.data());
+  }
+  EXPECT_EQ(f.err.str(), "Warning: key D at input line 1 selects DJ DJK DK (it is a prefix of"
+                         " each) but only 1 number follows: the names without a number of their"
+                         " own take the last one\n");
+  Fixture g("DJ(2)\n");
+  g.r.nextLine();
+  Values y(15);
+  const std::vector<std::string> d2 = {"DJ", "DJK", "DJ2"};
+  g.r.readIndexedKeywordValues(NameTable{d2.data(), 3, 7}, 5, y.v.data(), y.c.data());
+  EXPECT_EQ(y.c[3 + 0], 1); // DJ of set 2 alone
+  EXPECT_EQ(y.c[3 + 1], 0);
+  Fixture h("D\n");
+  h.r.nextLine();
+  Values z(5);
+  h.r.readKeywordValues(dTable(), z.v.data(), z.c.data());
+  EXPECT_EQ(h.err.str(), "Warning: key D at input line 1 selects DJ DJK DK (it is a prefix of"
+                         " each) and no number follows: all of them are taken together\n");
 }
 
 TEST(ReaderKeys, EqualNamesTakeOneNumberEachWithoutWarning) {
@@ -559,6 +608,7 @@ TEST(ReaderKeys, LongKeysAndNamesWiderThanTheTable) {
   EXPECT_EQ(f.out.str(), "Input Error: undef character abcdefg\n"
                          "Input Error: undef character " +
                              std::string(40, 'a') + "\n");
+  EXPECT_EQ(f.r.problems(), 2);
 }
 
 // Parameter-like table for the indexed form: 3 names, 5 sets.
@@ -656,16 +706,21 @@ std::string withoutClock(const std::string& listing) {
   return kept;
 }
 
-TEST(ReaderWholeRun, PrefixWarningGoesToStandardErrorOnly) {
-  // DJ also gives DJK its value (and DJ(2) gives DJK of set 2 the same
-  // value again); D with three numbers sets the same values silently
-  const auto warned = ruvo::test::runText(smallInput("DJ 1e-6 DJ(2) 1e-6"));
-  const auto plain = ruvo::test::runText(smallInput("D 1e-6 1e-6 0"));
-  EXPECT_EQ(warned.status, 0);
-  EXPECT_EQ(withoutClock(warned.out), withoutClock(plain.out));
+TEST(ReaderWholeRun, ExactNamesAreQuietAndGroupWarningsGoToStandardErrorOnly) {
+  // DJ with one number is DJ alone; h_ with one number sets h_j and h_k
+  const auto exact = ruvo::test::runText(smallInput("DJ 1e-6"));
+  const auto plain = ruvo::test::runText(smallInput("DJ 1e-6 DJK 0"));
+  const auto group = ruvo::test::runText(smallInput("h_ 1e-9"));
+  const auto full = ruvo::test::runText(smallInput("h_j 1e-9 h_k 1e-9"));
+  EXPECT_EQ(exact.status, 0);
+  EXPECT_EQ(exact.err, "");
+  EXPECT_EQ(withoutClock(exact.out), withoutClock(plain.out));
   EXPECT_GT(withoutClock(plain.out).size(), 500u);
-  EXPECT_EQ(warned.err, "Warning: key DJ selects DJ DJK (it is a prefix of several names)\n");
-  EXPECT_EQ(plain.err, "");
+  EXPECT_EQ(group.status, 0); // a warning, no error
+  EXPECT_EQ(group.err, "Warning: key h_ at input line 5 selects h_j h_k (it is a prefix of"
+                       " each) but only 1 number follows: the names without a number of their"
+                       " own take the last one\n");
+  EXPECT_EQ(withoutClock(group.out), withoutClock(full.out));
 }
 
 TEST(ReaderWholeRun, ReaderStopsEndTheRunWithStatusOne) {

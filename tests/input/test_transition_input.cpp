@@ -57,12 +57,12 @@ TEST(TransitionInput, BareNumbersFillTheKeywordsInOrder) {
 }
 
 TEST(TransitionInput, SharedPrefixesAndCarriedValues) {
-  Parsed p = lines("J 2 1 K- 1 0 K+ 1 0 = 20.0\nJup 2 = 20.1\nJup 3 Bup 2\n");
+  Parsed p = lines("J 2 1 K- 1 0 K+ 1 1 = 20.0\nJup 2 = 20.1\nJup 3 K+up 2 Bup 2\n");
   ASSERT_FALSE(p.ended) << p.stopMessage << p.err;
   EXPECT_EQ(up(p, 1)[slot::J], 2);
   EXPECT_EQ(lo(p, 1)[slot::J], 1);
   EXPECT_EQ(up(p, 1)[slot::t], 1 - 1 + 2 + 1);
-  EXPECT_EQ(lo(p, 1)[slot::t], 0 - 0 + 1 + 1);
+  EXPECT_EQ(lo(p, 1)[slot::t], 0 - 1 + 1 + 1);
   // line 2 keeps Jlo, K- and K+ of both levels
   EXPECT_EQ(lo(p, 2)[slot::J], 1);
   EXPECT_EQ(up(p, 2)[slot::t], 3);
@@ -71,7 +71,7 @@ TEST(TransitionInput, SharedPrefixesAndCarriedValues) {
   EXPECT_EQ(p.rs->tr.freq[3], 0.0);
   EXPECT_EQ(p.rs->tr.err[3], NODATA);
   EXPECT_EQ(up(p, 3)[slot::KIND], kindbit::BY_t);
-  EXPECT_EQ(up(p, 3)[slot::t], 1 - 1 + 3 + 1);
+  EXPECT_EQ(up(p, 3)[slot::t], 1 - 2 + 3 + 1);
   EXPECT_EQ(up(p, 3)[slot::B], 2);
   EXPECT_EQ(p.rs->nB, 2); // raised by the set a level names
   EXPECT_EQ(p.rs->tr.nDataPoints, 2);
@@ -187,8 +187,19 @@ TEST(TransitionInput, LimitOfTheLineCount) {
   ASSERT_FALSE(p.ended) << p.stopMessage;
   EXPECT_EQ(p.rs->ctl.ndata, 2);
   EXPECT_EQ(p.rs->tr.ndata, 2);
+  EXPECT_EQ(p.err, "1 non-empty input line after the end of the transition list was not read"
+                   " (first at input line 10): ndata 2 ends the list after line 2\n");
+  EXPECT_EQ(p.rs->problems, 1);
   Parsed q = lines("Jup 70 tup 1 Jlo 70 tlo 2 = 1\n");
   EXPECT_FALSE(q.ended) << q.err;
+  // the list holds 10000 lines; line 10001 is not lost silently
+  std::string many;
+  for (int i = 0; i < DIMDATA + 1; ++i) many += "1 0 1 0 0 0 = 1\n";
+  Parsed r = lines(many);
+  ASSERT_FALSE(r.ended) << r.err;
+  EXPECT_EQ(r.rs->tr.ndata, DIMDATA);
+  EXPECT_EQ(r.err, "1 non-empty input line after the end of the transition list was not read"
+                   " (first at input line 10007): the list holds at most 10000 lines\n");
 }
 
 // Every message of a bad line; each counts as an input error and the run
@@ -230,6 +241,16 @@ TEST(TransitionInput, BadLines) {
       {"", "1 0 1 0 0 0 = 1 Err 0", "Error: Err = 0 at line   1", false},
       {"spin 2", "Jup 1e30 tup 1 Jlo 0 tlo 1 = 1", " Warning Max. J exceeded. Line   1 error",
        true},
+      // a level that no K-, K+ pair of its J names, and a quantum number given twice
+      {"", "Jup 2 K-up 1 K+up 0 Jlo 1 K-lo 0 K+lo 1 = 1",
+       "K- + K+ must be J or J+1 at line 1 (input line 7); K- and K+ lie in 0 .. J", false},
+      {"", "Jup 2 K-up 3 K+up -1 Jlo 1 K-lo 0 K+lo 1 = 1",
+       "K- + K+ must be J or J+1 at line 1 (input line 7); K- and K+ lie in 0 .. J", false},
+      {"", "Jup 1 tup 1 Jlo 0 tlo 1 = 1 Jup 1",
+       "Jup given twice at line 1 (input line 7): a number without a keyword fills the names in"
+       " order from Jup on; is \"=\" missing?", false},
+      {"", "1 0 1 0 0 0 = 0", "\"=\" without a frequency (or with 0) at line 1 (input line 7)",
+       false},
   };
   for (const Case& k : cases) {
     Parsed p = lines(std::string(k.lines) + "\n", k.controls);

@@ -1,0 +1,92 @@
+// The command line: input file, standard input, --help, --version and
+// every argument that can not be used; and the program run on a named file.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <variant>
+#include <vector>
+
+#include "driver/command_line.h"
+#include "support/test_support.h"
+
+namespace ruvo {
+namespace {
+
+std::variant<CommandLine, UsageError> parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "ruvo");
+  return parseCommandLine(static_cast<int>(args.size()), args.data());
+}
+
+TEST(CommandLine, FileStandardInputHelpAndVersion) {
+  struct Case {
+    std::vector<const char*> args;
+    std::string file;
+    bool help, version;
+  };
+  for (const Case& c : {Case{{}, "", false, false}, Case{{"-"}, "", false, false},
+                        Case{{"mol.inp"}, "mol.inp", false, false},
+                        Case{{"--", "-x"}, "-x", false, false},
+                        Case{{"--help"}, "", true, false},
+                        Case{{"--version"}, "", false, true},
+                        Case{{"--json", "run.json", "mol.inp"}, "mol.inp", false, false}}) {
+    const auto r = parse(c.args);
+    ASSERT_TRUE(std::holds_alternative<CommandLine>(r)) << std::get<UsageError>(r).message;
+    const CommandLine& cl = std::get<CommandLine>(r);
+    EXPECT_EQ(cl.inputFile, c.file);
+    EXPECT_EQ(cl.help, c.help);
+    EXPECT_EQ(cl.version, c.version);
+  }
+  EXPECT_EQ(versionText(), "ruvo 2.5\n");
+  EXPECT_EQ(usageText().rfind("Usage: ruvo [OPTIONS] [FILE]\n", 0), 0u);
+}
+
+TEST(CommandLine, ArgumentsThatCanNotBeUsed) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* message;
+  };
+  for (const Case& c : {Case{{"-x"}, "unknown option -x"},
+                        Case{{"--catalog"}, "ERROR: option --catalog needs a value"},
+                        Case{{"a.inp", "b.inp"}, "more than one input file: b.inp"},
+                        Case{{"-", "b.inp"}, "more than one input file: b.inp"},
+                        Case{{""}, "empty input file name"}}) {
+    const auto r = parse(c.args);
+    ASSERT_TRUE(std::holds_alternative<UsageError>(r)) << c.message;
+    EXPECT_EQ(std::get<UsageError>(r).message, c.message);
+  }
+}
+
+TEST(CommandLine, TheProgramReadsANamedFile) {
+  test::ScopedWorkDir here("command_line");
+  const std::string dir = here.path();
+  test::writeFile(dir + "/rigid.inp", test::readFile(test::sourcePath("examples/rigid_rotor.inp")));
+  const auto run = [&dir](const std::string& args) {
+    const std::string cmd = "cd '" + dir + "' && '" + std::string(RUVO_BINARY) + "' " + args +
+                            " > out.txt 2> err.txt < /dev/null";
+    const int rc = std::system(cmd.c_str());
+    return test::RunResult{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1,
+                           test::readFile(dir + "/out.txt"), test::readFile(dir + "/err.txt")};
+  };
+  const auto named = run("rigid.inp");
+  EXPECT_EQ(named.status, 0);
+  EXPECT_EQ(named.err, "");
+  EXPECT_EQ(test::compareListings(
+                test::readFile(test::sourcePath("examples/rigid_rotor.out")), named.out),
+            "");
+  const auto version = run("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "ruvo 2.5\n");
+  const auto bad = run("-x");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_EQ(bad.err, "ruvo: unknown option -x\n" + usageText());
+  const auto missing = run("missing.inp");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err,
+            "STOP ERROR: can not open input file missing.inp: No such file or directory\n");
+}
+
+} // namespace
+} // namespace ruvo
