@@ -189,7 +189,7 @@ void derivedReports(RunState& rs, FitState& fs, int npar, int nfit) {
       // With several tops F follows from the F matrix; an F that does not
       // agree with it is flagged.
       const double f1 = fs.best(par::top(1, par::F), b);
-      adjustDependentParameters(rs, fs.best.set(b), npar, myor(adjf, 1));
+      adjustDependentParameters(rs, fs.best.set(b), npar, myor(adjf, adjfbit::DERIVE_F));
       if (fs.best(par::top(1, par::F), b) != f1)
         put(out, "(A,/,20X,A)",
             {"**** Warning **** : F values not consistent ",
@@ -234,15 +234,15 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     if (ctl.eval != 0) put(rs.io.evalFile, "(/,A,i5)", {" Iteration", cycle});
     // cycle print flag
     if (cycle == 1) {
-      rs.cyclePrint = (hasBit(ctl.xprint, 8) || hasBit(ctl.xprint, 1)) ? 1 : 0;
+      rs.cyclePrint = (hasBit(ctl.xprint, xprintbit::EVERY_CYCLE) || hasBit(ctl.xprint, xprintbit::FIRST_CYCLE)) ? 1 : 0;
     } else {
       put(out, "(/,A,/,A,i3)",
           {" -------------------------------------------------------", " Iteration :",
            cycle - 1});
-      rs.cyclePrint = hasBit(ctl.xprint, 8) ? 1 : 0;
+      rs.cyclePrint = hasBit(ctl.xprint, xprintbit::EVERY_CYCLE) ? 1 : 0;
     }
-    if (conv > 1 && hasBit(ctl.xprint, 2)) rs.cyclePrint = 1;
-    if (hasBit(ctl.aprint, 64) && rs.cyclePrint) printRhoAndEffectiveConstants(rs, fs.best);
+    if (conv > 1 && hasBit(ctl.xprint, xprintbit::AFTER_GOOD_STEP)) rs.cyclePrint = 1;
+    if (hasBit(ctl.aprint, aprintbit::PARAMETERS_AND_RHO) && rs.cyclePrint) printRhoAndEffectiveConstants(rs, fs.best);
     // intensities once the fit has settled (or in a pure calculation)
     if (ctl.nzyk == 1 || conv == 2) ctl.ints = savedInts;
 
@@ -269,14 +269,14 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
       derivMode = 3;
       out << "Switching to better derivatives (takes more time)\n";
     }
-    if (variance < bestVar && hasBit(ctl.xprint, 4)) rs.cyclePrint = 1;
+    if (variance < bestVar && hasBit(ctl.xprint, xprintbit::AFTER_LOWER_DEVIATION)) rs.cyclePrint = 1;
     put(out, "(A,D12.6,A,F8.6,A,I2)",
         {" Sigma:", std::sqrt(variance), "  Sigma/OldSigma:", std::sqrt(ratio), "  conv:", conv});
     out.flush();
 
     listed = false;
     if (cycle == 1) {
-      if ((hasBit(ctl.aprint, 16) && rs.cyclePrint) || hasBit(ctl.aprint, 8)) {
+      if ((hasBit(ctl.aprint, aprintbit::TRANSITIONS_SELECTED_CYCLES) && rs.cyclePrint) || hasBit(ctl.aprint, aprintbit::TRANSITIONS_FIRST_CYCLE)) {
         out << '\n';
         printTransitionListing(rs, fs.stats);
         listed = true;
@@ -284,10 +284,10 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     } else {
       if (rs.cyclePrint) {
         put(out, "(/,15X,A,5X,A)", {"Parameters", "Change"});
-        printParameters(rs, fs.work, fs.change, fs.flags, myand(ctl.aprint, 7), 1, 0);
+        printParameters(rs, fs.work, fs.change, fs.flags, myand(ctl.aprint, aprintbit::PARAMETER_SELECTION), 1, 0);
       }
       largestChange(rs, fs, npar, nB);
-      if (hasBit(ctl.aprint, 16) && rs.cyclePrint) {
+      if (hasBit(ctl.aprint, aprintbit::TRANSITIONS_SELECTED_CYCLES) && rs.cyclePrint) {
         out << '\n';
         printTransitionListing(rs, fs.stats);
         listed = true;
@@ -325,7 +325,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     put(out, "(/,A,I3,A,F6.4,A,D9.3,A,D9.3)",
         {" indep.par:", fs.nindep, " stepw:", fs.stepw, " lambda:", ctl.lambda, " cond.no:",
          cond});
-    if (hasBit(ctl.aprint, 512) && rs.cyclePrint && status >= 0) putEigenBlock(out, fs, nfit);
+    if (hasBit(ctl.aprint, aprintbit::NORMAL_MATRIX_EIGEN) && rs.cyclePrint && status >= 0) putEigenBlock(out, fs, nfit);
     out.flush();
 
     bestVar = std::min(bestVar, variance);
@@ -366,7 +366,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     if (ctl.svderr != 0) out << " Errors may be wrong!  set 'svderr' to 0 recommended\n";
   }
   put(out, "(/,12X,A)", {"Parameters  and  Errors"});
-  printParameters(rs, fs.best, fs.change, fs.flags, std::min(myand(ctl.aprint, 7) + 1, 5), 1, 0);
+  printParameters(rs, fs.best, fs.change, fs.flags, std::min(myand(ctl.aprint, aprintbit::PARAMETER_SELECTION) + 1, aprintbit::PARAMETERS_ALL), 1, 0);
   put(out, "(/,A,F15.6,A,/)", {" Standard Deviation", 1000.0 * std::sqrt(bestVar), " MHz"});
   derivedReports(rs, fs, npar, nfit);
   correlationReport(rs, fs, nfit);

@@ -260,7 +260,7 @@ void readTransitions(RunState& rs, Reader& rd) {
     tr.levelIndex[n] = {-1000, -1000};
 
     // echo
-    if (hasBit(c.aprint, 128)) {
+    if (hasBit(c.aprint, aprintbit::ECHO_TRANSITIONS)) {
       const Slots& u = q[UP];
       const Slots& l = q[LO];
       put(out, "(14I3,3X,14I3,F18.7,D12.2)",
