@@ -206,7 +206,7 @@ void solveTorsionalProblems(RunState& rs, SweepWork& sw, int B, ConstParamView p
       p.rho = par(par::top(t, par::rho));
 
       for (int K = -maxJ; K <= maxJ; ++K) {
-        solveOneTopTorsion(*rs.io.err, rs.ctl.nfold, sigma, sw.torsMat.data(), res, p, K, M, firstV, nV);
+        solveOneTopTorsion(rs.ctl.nfold, sigma, sw.torsMat.data(), res, p, K, M, firstV, nV);
         for (int v = 1; v <= nV; ++v) {
           tors.E(v, sigma, K, t) = res.E[v - 1];
           tors.lab(v, sigma, K, t) = res.label[v - 1];
