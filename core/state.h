@@ -30,6 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/option_bits.h"
+
 namespace ruvo {
 
 // ------------------------------------------------ storage that starts zero
@@ -117,11 +119,6 @@ struct Controls {
 // --------------------------------------------------------- bit helpers
 constexpr std::int32_t myand(std::int32_t a, std::int32_t b) { return a & b; }
 constexpr std::int32_t myor(std::int32_t a, std::int32_t b) { return a | b; }
-constexpr bool hasBit(std::int32_t word, std::int32_t bit) { return (word & bit) != 0; }
-// What the intensity control asks for, without its bit 16 (keep the scratch
-// files): 0 none, 1 line strengths of the listed lines, 2 predicted spectrum
-// by species, 3 predicted spectrum grouped by rotational quantum numbers.
-constexpr int intensityMode(int ints) { return ints & 15; }
 
 // ------------------------------------------------------ parameter sets
 // 77 places for each of the 5 B sets, stored set after set so that place j
@@ -169,10 +166,7 @@ namespace slot {
 inline constexpr int J = 1, K = 2, V1 = 3, V2 = 4, B = 5, S = 6, F = 7, T = 8,
                      t = 9, KIND = 10, K2 = 11, Q = 12, SPLIT = 13, AVG = 14;
 }
-// kind bits of a level (slot 10)
-namespace kindbit {
-inline constexpr int FOUND = 1, BY_t = 2, BY_T = 4, SUSPECT = 8, MEASURED = 16;
-}
+// slot 10 holds the kind bits of the level (kindbit in core/option_bits.h)
 using Slots = std::array<int, NSLOT + 1>; // slots 1..14
 using LevelArray = std::array<double, NCOL>; // energy, d/d(fit var 1..60)
 
@@ -215,7 +209,6 @@ struct TodoEntry {
   int J = 0, Sym = 0, B = 0, F = -1, Stat = 0;
   bool predicted = false; // added for the predicted spectrum, named by no line
 };
-inline constexpr int TODO_DERIV = 2; // Stat bit: block takes part in derivative passes
 struct TodoList {
   int n = 0;
   std::vector<TodoEntry> e; // 1..n, sized once to DIMTDO+1

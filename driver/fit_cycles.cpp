@@ -22,8 +22,8 @@ namespace {
 // The fit sees the transitions through the model function of the driver.
 struct TransitionModel final : FitModelFunction {
   explicit TransitionModel(RunState& r) : rs(r) {}
-  double value(int i, double* dyda, double& sigma, int nfit) override {
-    return lineResidual(rs, i, dyda, sigma, nfit);
+  double value(int i, double* dyda, double& error, int nfit) override {
+    return lineResidual(rs, i, dyda, error, nfit);
   }
   void storeRobustWeight(int i, double x) override { ruvo::storeRobustWeight(rs, i, x); }
   RunState& rs;
@@ -189,7 +189,7 @@ void derivedReports(RunState& rs, FitState& fs, int npar, int nfit) {
       // With several tops F follows from the F matrix; an F that does not
       // agree with it is flagged.
       const double f1 = fs.best(par::top(1, par::F), b);
-      adjustDependentParameters(rs, fs.best.set(b), npar, myor(adjf, 1));
+      adjustDependentParameters(rs, fs.best.set(b), npar, myor(adjf, adjfbit::DERIVE_F));
       if (fs.best(par::top(1, par::F), b) != f1)
         put(out, "(A,/,20X,A)",
             {"**** Warning **** : F values not consistent ",
@@ -201,6 +201,89 @@ void derivedReports(RunState& rs, FitState& fs, int npar, int nfit) {
   }
 }
 
+// 2. Whether this cycle lists more (xprint): in the first cycle, in every
+// cycle, after a good step (conv > 1).  A cycle that lowers the deviation
+// switches it on later.
+int cyclePrintFlag(const Controls& ctl, int cycle, int conv) {
+  int flag;
+  if (cycle == 1)
+    flag = (hasBit(ctl.xprint, xprintbit::EVERY_CYCLE) || hasBit(ctl.xprint, xprintbit::FIRST_CYCLE)) ? 1 : 0;
+  else
+    flag = hasBit(ctl.xprint, xprintbit::EVERY_CYCLE) ? 1 : 0;
+  if (conv > 1 && hasBit(ctl.xprint, xprintbit::AFTER_GOOD_STEP)) flag = 1;
+  return flag;
+}
+
+// 2. The convergence counter from the variance ratio new/accepted: 1 after
+// a clear improvement (ratio <= convg), one more for every cycle that
+// changed the variance by less than 1 - convg, and negative (counting down)
+// after cycles that made it clearly worse.  The fit has converged at 3.
+int convergenceCounter(double ratio, double convg, int conv) {
+  if (ratio <= convg) return 1;
+  if (ratio <= 2.0 - convg) return conv + 1;
+  return std::min(conv, 0) - 1;
+}
+
+// 2. The listings of one cycle: after the first, the transitions; after
+// later ones, the parameters with their change, the largest change and the
+// transitions.  Returns whether the transitions were listed.
+bool cycleListings(RunState& rs, FitState& fs, int cycle, int npar, int nB) {
+  const Controls& ctl = rs.ctl;
+  std::ostream& out = *rs.io.out;
+  bool listed = false;
+  if (cycle == 1) {
+    if ((hasBit(ctl.aprint, aprintbit::TRANSITIONS_SELECTED_CYCLES) && rs.cyclePrint) ||
+        hasBit(ctl.aprint, aprintbit::TRANSITIONS_FIRST_CYCLE)) {
+      out << '\n';
+      printTransitionListing(rs, fs.stats);
+      listed = true;
+    }
+  } else {
+    if (rs.cyclePrint) {
+      put(out, "(/,15X,A,5X,A)", {"Parameters", "Change"});
+      printParameters(rs, fs.work, fs.change, fs.flags,
+                      myand(ctl.aprint, aprintbit::PARAMETER_SELECTION), 1, 0);
+    }
+    largestChange(rs, fs, npar, nB);
+    if (hasBit(ctl.aprint, aprintbit::TRANSITIONS_SELECTED_CYCLES) && rs.cyclePrint) {
+      out << '\n';
+      printTransitionListing(rs, fs.stats);
+      listed = true;
+    }
+  }
+  return listed;
+}
+
+// Condition number of the normal matrix: largest over smallest positive
+// eigenvalue (0 without any).
+double conditionNumber(const FitState& fs, int nfit) {
+  for (int j = 1; j <= nfit; ++j)
+    if (fs.sing[j] > 0.0) return fs.sing[nfit] / fs.sing[j];
+  return 0.0;
+}
+
+// 5. The fit summary: independence warning, parameters with errors, the
+// standard deviation (MHz), derived constants, correlations and the
+// eigenvectors of the normal matrix.
+void fitSummary(RunState& rs, FitState& fs, int npar, int nfit, double bestVar) {
+  const Controls& ctl = rs.ctl;
+  std::ostream& out = *rs.io.out;
+  // 5. Fit summary.
+  if (fs.nindep != nfit) {
+    put(out, "(/,A,I3,A,I3,A)",
+        {" **** Warning **** : only", fs.nindep, " of", nfit,
+         " Parameters are linear independent!"});
+    if (ctl.svderr != 0) out << " Errors may be wrong!  set 'svderr' to 0 recommended\n";
+  }
+  put(out, "(/,12X,A)", {"Parameters  and  Errors"});
+  printParameters(rs, fs.best, fs.change, fs.flags, std::min(myand(ctl.aprint, aprintbit::PARAMETER_SELECTION) + 1, aprintbit::PARAMETERS_ALL), 1, 0);
+  put(out, "(/,A,F15.6,A,/)", {" Standard Deviation", 1000.0 * std::sqrt(bestVar), " MHz"});
+  derivedReports(rs, fs, npar, nfit);
+  correlationReport(rs, fs, nfit);
+  putEigenBlock(out, fs, nfit);
+  out.flush();
+}
+
 } // namespace
 
 void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
@@ -210,20 +293,23 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
   const int npar = std::clamp(fs.model.npar, 0, NPAR);
   const int nfit = std::clamp(fs.model.nfit, 0, DIMFIT);
   TransitionModel model(rs);
-  FitControls fc;
-  fc.rofit = ctl.rofit;
-  fc.eps = ctl.eps;
-  fc.orger = ctl.orger;
-  fc.fitscl = ctl.fitscl;
-  fc.svderr = ctl.svderr;
+  const LeastSquaresProblem problem{model, rs.tr.ndata, npar, nB};
+  LeastSquaresOptions options;
+  options.rofit = ctl.rofit;
+  options.eps = ctl.eps;
+  options.errorsOnly = ctl.orger == 1;
+  options.unitDiagonal = ctl.fitscl == 0;
+  options.svderr = ctl.svderr;
 
   // 1. Preparation: the cycles start from the input parameters; no
   // intensities are computed while the parameters still move.
   fs.work = fs.best;
   double bestVar = 1.0e30;
   double variance = 0.0;
-  int conv = 1, derivMode = 1, status = 0;
+  int conv = 1, derivMode = 1;
+  bool lastCall = false; // the final error analysis has been made
   fs.stepw = 1.0;
+  options.stepWidth = fs.stepw;
   const int savedInts = ctl.ints;
   ctl.ints = 0;
   bool listed = false;
@@ -232,17 +318,12 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
   int cycle = 1;
   for (; cycle <= ctl.nzyk; ++cycle) {
     if (ctl.eval != 0) put(rs.io.evalFile, "(/,A,i5)", {" Iteration", cycle});
-    // cycle print flag
-    if (cycle == 1) {
-      rs.cyclePrint = (hasBit(ctl.xprint, 8) || hasBit(ctl.xprint, 1)) ? 1 : 0;
-    } else {
+    if (cycle > 1)
       put(out, "(/,A,/,A,i3)",
           {" -------------------------------------------------------", " Iteration :",
            cycle - 1});
-      rs.cyclePrint = hasBit(ctl.xprint, 8) ? 1 : 0;
-    }
-    if (conv > 1 && hasBit(ctl.xprint, 2)) rs.cyclePrint = 1;
-    if (hasBit(ctl.aprint, 64) && rs.cyclePrint) printRhoAndEffectiveConstants(rs, fs.best);
+    rs.cyclePrint = cyclePrintFlag(ctl, cycle, conv);
+    if (hasBit(ctl.aprint, aprintbit::PARAMETERS_AND_RHO) && rs.cyclePrint) printRhoAndEffectiveConstants(rs, fs.best);
     // intensities once the fit has settled (or in a pure calculation)
     if (ctl.nzyk == 1 || conv == 2) ctl.ints = savedInts;
 
@@ -254,45 +335,19 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     }
 
     // Evaluation of the working set and the convergence counter.
-    status = FIT_START;
-    dampedLeastSquaresStep(model, rs.tr.ndata, npar, nB, DIMFIT, nfit, fs.model, fs.flags, fs, fs.best, fs.work,
-          fs.change, fc, variance, bestVar, fs.stepw, status, 0, ctl.lambda, out);
+    variance = workingSetVariance(problem, options, fs, out);
     const double ratio = variance / bestVar;
-    const double t = ctl.convg;
-    if (ratio <= t)
-      conv = 1;
-    else if (ratio <= 2.0 - t)
-      conv = conv + 1;
-    else if (ratio > 2.0 - t)
-      conv = std::min(conv, 0) - 1;
+    conv = convergenceCounter(ratio, ctl.convg, conv);
     if (derivMode == 1 && conv == -3) {
       derivMode = 3;
       out << "Switching to better derivatives (takes more time)\n";
     }
-    if (variance < bestVar && hasBit(ctl.xprint, 4)) rs.cyclePrint = 1;
+    if (variance < bestVar && hasBit(ctl.xprint, xprintbit::AFTER_LOWER_DEVIATION)) rs.cyclePrint = 1;
     put(out, "(A,D12.6,A,F8.6,A,I2)",
         {" Sigma:", std::sqrt(variance), "  Sigma/OldSigma:", std::sqrt(ratio), "  conv:", conv});
     out.flush();
 
-    listed = false;
-    if (cycle == 1) {
-      if ((hasBit(ctl.aprint, 16) && rs.cyclePrint) || hasBit(ctl.aprint, 8)) {
-        out << '\n';
-        printTransitionListing(rs, fs.stats);
-        listed = true;
-      }
-    } else {
-      if (rs.cyclePrint) {
-        put(out, "(/,15X,A,5X,A)", {"Parameters", "Change"});
-        printParameters(rs, fs.work, fs.change, fs.flags, myand(ctl.aprint, 7), 1, 0);
-      }
-      largestChange(rs, fs, npar, nB);
-      if (hasBit(ctl.aprint, 16) && rs.cyclePrint) {
-        out << '\n';
-        printTransitionListing(rs, fs.stats);
-        listed = true;
-      }
-    }
+    listed = cycleListings(rs, fs, cycle, npar, nB);
 
     // Derivatives, needed when this point becomes the accepted one.
     if (variance < bestVar || ctl.dfreq > 1 || derivMode == 3) {
@@ -305,31 +360,25 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     }
 
     // The step, or the end of the fit.
-    status = FIT_STEP;
-    if (conv > 2) status = FIT_CONVERGED;
-    if (cycle == ctl.nzyk) status = FIT_LASTCYCLE;
-    if (g_interrupted == 1) status = FIT_INTERRUPTED;
-    if (ctl.lambda > 1000.0) status = FIT_DAMPED_OUT;
-    dampedLeastSquaresStep(model, rs.tr.ndata, npar, nB, DIMFIT, nfit, fs.model, fs.flags, fs, fs.best, fs.work,
-          fs.change, fc, variance, bestVar, fs.stepw, status, 0, ctl.lambda, out);
-    if (status >= 0)
+    // The fit ends when it has converged, after the last cycle, on an
+    // interrupt, or when the damping has grown beyond any useful step.
+    lastCall = conv > 2 || cycle == ctl.nzyk || g_interrupted == 1 || ctl.lambda > LAMBDA_LIMIT;
+    if (lastCall) {
+      finalErrorAnalysis(problem, options, fs, variance, bestVar);
+    } else {
+      ctl.lambda = dampedStep(problem, options, fs, variance, bestVar, ctl.lambda).lambda;
       for (int b = 1; b <= nB; ++b) adjustDependentParameters(rs, fs.work.set(b), npar, rs.adjfB[b]);
+    }
 
-    // condition number of the normal matrix
-    double cond = 0.0;
-    for (int j = 1; j <= nfit; ++j)
-      if (fs.sing[j] > 0.0) {
-        cond = fs.sing[nfit] / fs.sing[j];
-        break;
-      }
+    const double cond = conditionNumber(fs, nfit);
     put(out, "(/,A,I3,A,F6.4,A,D9.3,A,D9.3)",
         {" indep.par:", fs.nindep, " stepw:", fs.stepw, " lambda:", ctl.lambda, " cond.no:",
          cond});
-    if (hasBit(ctl.aprint, 512) && rs.cyclePrint && status >= 0) putEigenBlock(out, fs, nfit);
+    if (hasBit(ctl.aprint, aprintbit::NORMAL_MATRIX_EIGEN) && rs.cyclePrint && !lastCall) putEigenBlock(out, fs, nfit);
     out.flush();
 
     bestVar = std::min(bestVar, variance);
-    if (status < 0) {
+    if (lastCall) {
       finished = true;
       break;
     }
@@ -352,7 +401,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     for (int j = 1; j <= nfit; ++j) fs.work.flat(j) = 0.0;
   --cycle;
   fs.cycles = cycle;
-  fs.converged = finished && status == FIT_CONVERGED;
+  fs.converged = finished && conv > 2;
   fs.standardDeviation = std::sqrt(bestVar);
   put(out, "(A,/,A,I3,/)",
       {"##########################################################", "  End at Cycle ", cycle});
@@ -361,19 +410,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
   // 4. Deviation summary.
   if (nfit > 0) deviationSummary(rs, fs, nfit);
 
-  // 5. Fit summary.
-  if (fs.nindep != nfit) {
-    put(out, "(/,A,I3,A,I3,A)",
-        {" **** Warning **** : only", fs.nindep, " of", nfit,
-         " Parameters are linear independent!"});
-    if (ctl.svderr != 0) out << " Errors may be wrong!  set 'svderr' to 0 recommended\n";
-  }
-  put(out, "(/,12X,A)", {"Parameters  and  Errors"});
-  printParameters(rs, fs.best, fs.change, fs.flags, std::min(myand(ctl.aprint, 7) + 1, 5), 1, 0);
-  put(out, "(/,A,F15.6,A,/)", {" Standard Deviation", 1000.0 * std::sqrt(bestVar), " MHz"});
-  derivedReports(rs, fs, npar, nfit);
-  correlationReport(rs, fs, nfit);
-  putEigenBlock(out, fs, nfit);
+  fitSummary(rs, fs, npar, nfit, bestVar); // 5.
   out.flush();
 }
 

@@ -12,12 +12,12 @@ namespace {
 bool validLine(const Transitions& tr, int i) { return i >= 1 && i <= tr.ndata; }
 } // namespace
 
-double lineResidual(RunState& rs, int i, double* dyda, double& sigma, int nfit) {
+double lineResidual(RunState& rs, int i, double* dyda, double& error, int nfit) {
   Transitions& tr = rs.tr;
   if (nfit > DIMFIT) nfit = DIMFIT;
   for (int n = 1; n <= nfit; ++n) dyda[n] = 0.0;
   if (!validLine(tr, i)) {
-    sigma = NODATA;
+    error = NODATA;
     return 0.0;
   }
   auto& upQ = tr.qn[i][UP];
@@ -35,15 +35,15 @@ double lineResidual(RunState& rs, int i, double* dyda, double& sigma, int nfit) 
   const double nuQ = split ? tr.calc(Q) : 0.0;
 
   // a line with a level not found in the last sweep is no data point
-  sigma = tr.err[i];
+  error = tr.err[i];
   if (!hasBit(upQ[slot::KIND], kindbit::FOUND) || !hasBit(tr.qn[i][LO][slot::KIND], kindbit::FOUND))
-    sigma = NODATA;
+    error = NODATA;
 
   const double y = (tr.freq[i] - oQ) - (nuBar - nuQ);
 
   // a splitting whose observed sign fits the calculation better reversed
   // hints at an exchanged assignment
-  if (split && sigma < 1000.0 * rs.ctl.defer) {
+  if (split && error < 1000.0 * rs.ctl.defer) {
     const double yAlt = (oQ - tr.freq[i]) - (nuBar - nuQ);
     if (std::fabs(y) > std::fabs(yAlt)) {
       if (!rs.assignWarned) {

@@ -158,9 +158,9 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   fitCycles(*rs, *fs, *sw);
 
   put(out, "(A)", {""});
-  if (hasBit(rs->ctl.aprint, 256)) printLatexTable(*rs);
+  if (hasBit(rs->ctl.aprint, aprintbit::LATEX_TABLE)) printLatexTable(*rs);
   writeOutputFiles(*rs, *fs, *sw, outputs);
-  if (!hasBit(rs->ctl.ints, 16)) removeScratchFiles(*rs);
+  if (!hasBit(rs->ctl.ints, intsbit::KEEP_SCRATCH_FILES)) removeScratchFiles(*rs);
   out.flush();
   return rs->problems > 0 ? 1 : 0;
 }

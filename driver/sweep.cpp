@@ -85,7 +85,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const F
       for (int t = 1; t <= DIMTOP; ++t) sw.rot[t].mark = 0;
       for (int p = 1; p <= NPAR; ++p) setB[p - 1] = par(p, B);
       adjustDependentParameters(rs, ParamView{setB.data()}, fm.npar, sw.blk.adjf);
-      if (hasBit(ctl.aprint, 64) && rs.detailPrint != 0) {
+      if (hasBit(ctl.aprint, aprintbit::PARAMETERS_AND_RHO) && rs.detailPrint != 0) {
         put(out, "(2(A,I3))", {"Parameter for B=", B, "   deriv.=", pass});
         put(out, "(A,3F18.9)",
             {"BJ  BK    B-  ", setView(par::BJ), setView(par::BK), setView(par::Bm)});
@@ -95,7 +95,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const F
                setView(par::top(t, par::gamma)), setView(par::top(t, par::beta))});
       }
       solveTorsionalProblems(rs, sw, B, setView, flags.set(B), pass);
-      if (intensityMode(ctl.ints) > 1 && pass == 0) writeTorsionalIntegrals(rs, sw, B);
+      if (intensityMode(ctl.ints) >= intsbit::SPECTRUM_BY_SPECIES && pass == 0) writeTorsionalIntegrals(rs, sw, B);
     }
 
     // the tables of set B hold the window solveTorsionalProblems settled on (with woods bit 4
@@ -138,14 +138,14 @@ void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const F
   }
 
   // 5. the predicted spectrum, with the dipole components of the last set
-  if (intensityMode(ctl.ints) > 1 && pass == 0 && nTodo >= 1) {
+  if (intensityMode(ctl.ints) >= intsbit::SPECTRUM_BY_SPECIES && pass == 0 && nTodo >= 1) {
     const int Blast = rs.todo.e[nTodo].B;
     if (Blast >= 1 && Blast <= DIMB) {
       const double mux = par(par::mu_x, Blast), muy = par(par::mu_y, Blast),
                    muz = par(par::mu_z, Blast);
-      if (intensityMode(ctl.ints) == 2)
+      if (intensityMode(ctl.ints) == intsbit::SPECTRUM_BY_SPECIES)
         printPredictedSpectrum(rs, sw, mux, muy, muz, ctl.temp);
-      else if (intensityMode(ctl.ints) == 3)
+      else if (intensityMode(ctl.ints) == intsbit::SPECTRUM_GROUPED)
         printGroupedSpectrum(rs, sw, mux, muy, muz, ctl.temp);
     }
   }
@@ -174,9 +174,9 @@ void sweepWithDerivatives(RunState& rs, SweepWork& sw, const ParamSets& par, con
   // numerical derivatives: no analytic ones in these sweeps, and no matrix
   // or eigenvector prints
   FitFlags noFlags{};
-  rs.detailPrint = (hasBit(rs.ctl.aprint, 16) && rs.cyclePrint != 0) ? 1 : 0;
-  const int savedAprint = rs.ctl.aprint;
-  rs.ctl.aprint &= ~(32768 | 65536);
+  rs.detailPrint = (hasBit(rs.ctl.aprint, aprintbit::TRANSITIONS_SELECTED_CYCLES) && rs.cyclePrint != 0) ? 1 : 0;
+  const ListingBitsOff quiet(rs.ctl.aprint,
+                             aprintbit::BLOCK_EIGENVECTORS | aprintbit::BLOCK_MATRICES);
 
   ParamSets shifted;
   for (int n = 1; n <= fm.nfit && n <= DIMFIT; ++n) {
@@ -226,7 +226,6 @@ void sweepWithDerivatives(RunState& rs, SweepWork& sw, const ParamSets& par, con
     }
   }
 
-  rs.ctl.aprint = savedAprint;
   for (int k = 1; k <= ndata; ++k) {
     tr.eUp[k][0] = sw.baseUp[k];
     tr.eLo[k][0] = sw.baseLo[k];

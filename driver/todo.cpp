@@ -139,7 +139,7 @@ void reportTodo(RunState& rs) {
   std::ostream& out = *rs.io.out;
   const TodoList& todo = rs.todo;
   put(out, "(/,2X,A,I4)", {"\\\\  Maximal K = J =", rs.maxJ});
-  if (hasBit(rs.ctl.aprint, 1024)) {
+  if (hasBit(rs.ctl.aprint, aprintbit::BLOCK_LIST)) {
     put(out, "(/,A)", {" ToDo: list of quantum no."});
     put(out, "(3X,A)", {"   J  Sym B  F  Stat"});
     for (int i = 1; i <= todo.n; ++i) {

@@ -111,7 +111,7 @@ void anglesFromEpsilonDelta(double epsil, double delta, double Bx, double By, do
 void adjustDependentParameters(RunState& rs, ParamView set, int /*npar*/, int adjf) {
   const int ntop = rs.ctl.ntop;
   if (ntop > DIMTOP) stop(" Dimension Error in recaff !");
-  const bool print = hasBit(rs.ctl.aprint, 64) && rs.detailPrint != 0;
+  const bool print = hasBit(rs.ctl.aprint, aprintbit::PARAMETERS_AND_RHO) && rs.detailPrint != 0;
   std::ostream& out = *rs.io.out;
   const double Bx = set(par::BJ) + set(par::Bm);
   const double By = set(par::BJ) - set(par::Bm);
@@ -121,7 +121,7 @@ void adjustDependentParameters(RunState& rs, ParamView set, int /*npar*/, int ad
   for (int t = 1; t <= ntop; ++t) {
     double& b = set(par::top(t, par::beta));
     double& g = set(par::top(t, par::gamma));
-    if (hasBit(adjf, 16)) {
+    if (hasBit(adjf, adjfbit::DERIVE_BETA_GAMMA)) {
       double nb = 0.0, ng = 0.0;
       anglesFromEpsilonDelta(set(par::top(t, par::epsil)), set(par::top(t, par::delta)), Bx, By, Bz, nb, ng);
       if (print)
@@ -134,7 +134,7 @@ void adjustDependentParameters(RunState& rs, ParamView set, int /*npar*/, int ad
     b = std::fmod(b, kTwoPi);
     g = std::fmod(g, kTwoPi);
     double& r = set(par::top(t, par::rho));
-    if (hasBit(adjf, 8)) {
+    if (hasBit(adjf, adjfbit::DERIVE_RHO)) {
       const double nr = rhoFromF0(set(par::top(t, par::F0)), b, g, Bx, By, Bz);
       if (print) put(out, "(2(A,F12.6))", {" adjusting rho from", r, " to", nr});
       r = nr;
@@ -147,12 +147,12 @@ void adjustDependentParameters(RunState& rs, ParamView set, int /*npar*/, int ad
   TopVec F0{};
   AxisDirs lambda{};
   double finv[3][3];
-  topAxesFromRho(ntop, rho, beta, gamma, Bx, By, Bz, hasBit(adjf, 4), F0, lambda, finv);
+  topAxesFromRho(ntop, rho, beta, gamma, Bx, By, Bz, hasBit(adjf, adjfbit::UNCOUPLED_TOPS), F0, lambda, finv);
 
   for (int t = 1; t <= ntop; ++t) {
-    if (hasBit(adjf, 1)) set(par::top(t, par::F)) = finv[t - 1][t - 1];
-    if (!hasBit(adjf, 8)) set(par::top(t, par::F0)) = F0[t];
-    if (!hasBit(adjf, 16)) {
+    if (hasBit(adjf, adjfbit::DERIVE_F)) set(par::top(t, par::F)) = finv[t - 1][t - 1];
+    if (!hasBit(adjf, adjfbit::DERIVE_RHO)) set(par::top(t, par::F0)) = F0[t];
+    if (!hasBit(adjf, adjfbit::DERIVE_BETA_GAMMA)) {
       // direction of the top axis: polar angle delta, azimuth epsil
       const auto& l = lambda[t];
       double delta = clampedAcos(l[2]);
@@ -164,7 +164,7 @@ void adjustDependentParameters(RunState& rs, ParamView set, int /*npar*/, int ad
       set(par::top(t, par::delta)) = std::fmod(delta, kTwoPi);
     }
   }
-  if (hasBit(adjf, 2)) set(par::F12) = finv[0][1];
+  if (hasBit(adjf, adjfbit::DERIVE_F12)) set(par::F12) = finv[0][1];
 }
 
 } // namespace ruvo

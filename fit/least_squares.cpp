@@ -29,24 +29,24 @@ bool usable(double r, double s) { return s > 0.0 && std::isfinite(s) && std::isf
 // 1/sqrt(alpha_jj): the scaling that brings the normal matrix to unit
 // diagonal.  A variable without any derivative keeps scale 1, so that its
 // direction shows up as a zero eigenvalue instead of a division by zero.
-void scaleFactors(const FitState& fs, int ld, int n, int fitscl, double* sc) {
+void scaleFactors(const FitState& fs, int n, bool unitDiagonal, double* sc) {
+  constexpr int ld = DIMFIT;
   for (int j = 0; j < n; ++j) {
     const double a = fs.alpha[j + j * ld];
-    sc[j] = (fitscl == 0 && a > 0.0) ? 1.0 / std::sqrt(a) : 1.0;
+    sc[j] = (unitDiagonal && a > 0.0) ? 1.0 / std::sqrt(a) : 1.0;
   }
 }
 
 // The working matrix: alpha scaled by sc_j sc_k, diagonal times (1 + damping).
-void buildWorking(FitState& fs, int ld, int n, const double* sc, double damping) {
+void buildWorking(FitState& fs, int n, const double* sc, double damping) {
+  constexpr int ld = DIMFIT;
   for (int k = 0; k < n; ++k)
     for (int j = 0; j < n; ++j) fs.evec[j + k * ld] = fs.alpha[j + k * ld] * sc[j] * sc[k];
   for (int j = 0; j < n; ++j) fs.evec[j + j * ld] *= 1.0 + damping;
 }
 
-void checkDimensions(int ndata, int npar, int nsets, int ld, int nfit, const FitModel& fm) {
-  if (ld > DIMFIT) stop("Dimension Error in LMFIT: ld > 60");
+void checkDimensions(int ndata, int npar, int nsets, int nfit, const FitModel& fm) {
   if (nfit > DIMFIT) stop("Dimension Error in LMFIT: nfit > 60");
-  if (nfit > ld) stop("Dimension Error in LMFIT: nfit > ld");
   if (ndata > DIMDATA) stop("Dimension Error in LMFIT: ndata > 10000");
   if (npar > NPAR) stop("Dimension Error in LMFIT: npar > 77");
   if (nsets > DIMB) stop("Dimension Error in LMFIT: nsets > 5");
@@ -59,13 +59,14 @@ void checkDimensions(int ndata, int npar, int nsets, int ld, int nfit, const Fit
   }
 }
 
-// Start: weighted chi-square of the working set and the variance factor.
-void startEvaluation(FitModelFunction& model, int ndata, int nfit, FitState& fs,
-                     const FitControls& c, double& sigma, std::ostream& out) {
+// Weighted variance of the working set (GHz^2) and the variance factor
+// dy2av (chi-square per degree of freedom).
+double startEvaluation(FitModelFunction& model, int ndata, int nfit, FitState& fs,
+                       const LeastSquaresOptions& c, std::ostream& out) {
   std::array<double, DIMFIT + 1> dyda{};
   double sumW = 0.0, chi2 = 0.0, sumInvVar = 0.0;
   for (int i = 1; i <= ndata; ++i) {
-    double s = 0.0;
+    double s = 0.0; // measurement error of line i, GHz
     const double r = model.value(i, dyda.data(), s, nfit);
     if (!usable(r, s)) {
       model.storeRobustWeight(i, 1.0);
@@ -80,21 +81,21 @@ void startEvaluation(FitModelFunction& model, int ndata, int nfit, FitState& fs,
   const int dof = ndata - nfit - 1;
   if (dof < 1 || sumW <= 0.0 || sumInvVar <= 0.0) {
     putFree(out, {" FIT: Warning: ndata-nfit = 0: no fit possible!"});
-    sigma = 100000.0;
-    fs.dy2av = 100000.0;
-    return;
+    fs.dy2av = NO_FIT_VARIANCE;
+    return NO_FIT_VARIANCE;
   }
+  fs.dy2av = chi2 / dof;
   // Variance of the working set in GHz^2: chi-square per degree of freedom
   // rescaled by the mean weight and the mean inverse variance of the lines.
   const double n = ndata;
-  sigma = (n / dof) * chi2 / ((sumW / n) * sumInvVar);
-  fs.dy2av = chi2 / dof;
+  return (n / dof) * chi2 / ((sumW / n) * sumInvVar);
 }
 
 // Normal equations at the accepted point: alpha = J^T W J, beta = J^T W r
 // (beta scaled by 1/sqrt(alpha_jj) when fitscl = 0).
-void buildNormalEquations(FitModelFunction& model, int ndata, int nfit, int ld, FitState& fs,
-                          const FitControls& c) {
+void buildNormalEquations(FitModelFunction& model, int ndata, int nfit, FitState& fs,
+                          const LeastSquaresOptions& c) {
+  constexpr int ld = DIMFIT;
   std::array<double, DIMFIT + 1> dyda{};
   std::array<double, DIMFIT + 1> t{};
   for (int k = 0; k < nfit; ++k) {
@@ -102,11 +103,11 @@ void buildNormalEquations(FitModelFunction& model, int ndata, int nfit, int ld, 
     fs.beta[k + 1] = 0.0;
   }
   for (int i = 1; i <= ndata; ++i) {
-    double s = 0.0;
+    double s = 0.0; // measurement error of line i, GHz
     const double r = model.value(i, dyda.data(), s, nfit);
     if (!usable(r, s)) continue;
     const double w = robustWeight(c.rofit, r, s);
-    const double variance = (c.orger == 1) ? s * s : s * s * fs.dy2av;
+    const double variance = c.errorsOnly ? s * s : s * s * fs.dy2av;
     if (!(variance > 0.0) || !std::isfinite(variance)) continue;
     for (int j = 1; j <= nfit; ++j) t[j] = w * dyda[j] / variance;
     for (int j = 1; j <= nfit; ++j) {
@@ -117,7 +118,7 @@ void buildNormalEquations(FitModelFunction& model, int ndata, int nfit, int ld, 
   // keep the full symmetric matrix
   for (int j = 0; j < nfit; ++j)
     for (int k = 0; k < j; ++k) fs.alpha[k + j * ld] = fs.alpha[j + k * ld];
-  if (c.fitscl == 0)
+  if (c.unitDiagonal)
     for (int j = 1; j <= nfit; ++j) {
       const double a = fs.alpha[(j - 1) + (j - 1) * ld];
       if (a > 0.0) fs.beta[j] /= std::sqrt(a);
@@ -127,6 +128,68 @@ void buildNormalEquations(FitModelFunction& model, int ndata, int nfit, int ld, 
 void keepEigenvalues(FitState& fs, int n, const double* eig) {
   for (int j = 0; j < n; ++j) fs.sing[j + 1] = eig[j];
 }
+
+// Error of every fitted parameter into fs.change: a parameter moves by g . x
+// with g its coefficients in the fit variables, so its variance is g^T cov g.
+void parameterErrors(FitState& fs, int npar, int nsets, int n) {
+  constexpr int ld = DIMFIT;
+  for (int s = 1; s <= DIMB; ++s)
+    for (int p = 1; p <= NPAR; ++p) fs.change(p, s) = 0.0;
+  std::array<double, DIMFIT> g{};
+  for (int s = 1; s <= nsets; ++s)
+    for (int p = 1; p <= npar; ++p) {
+      if (fs.flags(p, s) == 0 || n == 0) continue;
+      bool any = false;
+      for (int j = 1; j <= n; ++j) {
+        g[j - 1] = 0.0;
+        const FitVar& v = fs.model.var[j];
+        for (int k = 1; k <= v.nterm; ++k)
+          if (v.par[k] == p && v.set[k] == s) {
+            g[j - 1] += v.coef[k];
+            any = true;
+          }
+      }
+      if (!any) continue;
+      double var = 0.0;
+      for (int k = 0; k < n; ++k) {
+        if (g[k] == 0.0) continue;
+        for (int j = 0; j < n; ++j) var += g[j] * fs.cov[j + k * ld] * g[k];
+      }
+      fs.change(p, s) = std::sqrt(std::max(var, 0.0));
+    }
+}
+
+// The errors of the fit variables (places 1..nfit of fs.work, counted
+// through the sets of 77) and, in fs.cov, the correlations above the
+// diagonal, the cofreedoms below it and the freedoms on it.
+void correlationsAndFreedoms(FitState& fs, int n) {
+  constexpr int ld = DIMFIT;
+  std::array<double, DIMFIT> cdiag{};
+  for (int j = 0; j < n; ++j) {
+    cdiag[j] = fs.cov[j + j * ld];
+    fs.work.flat(j + 1) = std::sqrt(std::max(cdiag[j], 0.0));
+    fs.spare[j + 1] = -99.0;
+  }
+  // Correlations above the diagonal, cofreedoms below it, freedoms on it.
+  for (int j = 0; j < n; ++j)
+    for (int k = 0; k < j; ++k) {
+      const double cjk = fs.cov[k + j * ld];
+      const double cc = cdiag[j] * cdiag[k];
+      const double corr = cc > 0.0 ? cjk / std::sqrt(cc) : 0.0;
+      const double ajj = fs.alpha[j + j * ld], akk = fs.alpha[k + k * ld];
+      const double ajk = fs.alpha[j + k * ld];
+      const double aa = ajj * akk;
+      const double overlap = aa > 0.0 ? ajk * ajk / aa : 0.0;
+      const double cofree = std::max(0.0, (1.0 - corr * corr) * (1.0 - overlap));
+      fs.cov[k + j * ld] = corr;
+      fs.cov[j + k * ld] = std::sqrt(std::sqrt(cofree));
+    }
+  for (int j = 0; j < n; ++j) {
+    const double ac = fs.alpha[j + j * ld] * cdiag[j];
+    fs.cov[j + j * ld] = ac > 0.0 ? 1.0 / std::sqrt(ac) : 0.0;
+  }
+}
+
 
 } // namespace
 
@@ -207,89 +270,114 @@ void eigenvalueExtremes(int n, const double* eig, double& emin, double& emax, in
 
 // ------------------------------------------------------------ the fit
 
-void dampedLeastSquaresStep(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int nfit,
-           const FitModel& fm, const FitFlags& flags, FitState& fs, ParamSets& pbase,
-           ParamSets& par, ParamSets& dpar, const FitControls& c, double& sigma,
-           double sigmaOld, double stepf, int mode, int zero, double& lambda,
-           std::ostream& out) {
-  checkDimensions(ndata, npar, nsets, ld, nfit, fm);
-  if (zero != 0) stop("FITNEW: const .ne. 0");
-  ndata = std::max(ndata, 0);
-  nfit = std::max(nfit, 0);
-  nsets = std::clamp(nsets, 1, DIMB);
-  const int n = nfit;
+namespace {
 
-  if (mode == FIT_START) {
-    startEvaluation(model, ndata, nfit, fs, c, sigma, out);
-    return;
-  }
+// The sizes of a call, checked and brought into range.
+struct Sizes {
+  int ndata, nfit, nsets;
+};
+Sizes checkedSizes(const LeastSquaresProblem& problem, const FitState& fs) {
+  const FitModel& fm = fs.model;
+  checkDimensions(problem.ndata, problem.npar, problem.nsets, fm.nfit, fm);
+  return {std::max(problem.ndata, 0), std::max(fm.nfit, 0), std::clamp(problem.nsets, 1, DIMB)};
+}
 
+// The working set becomes the accepted set; the normal equations are built there.
+void acceptWorkingSet(const LeastSquaresProblem& problem, const LeastSquaresOptions& options,
+                      const Sizes& z, FitState& fs) {
+  for (int s = 1; s <= z.nsets; ++s)
+    for (int p = 1; p <= NPAR; ++p) fs.best(p, s) = fs.work(p, s);
+  buildNormalEquations(problem.model, z.ndata, z.nfit, fs, options);
+}
+
+} // namespace
+
+double workingSetVariance(const LeastSquaresProblem& problem, const LeastSquaresOptions& options,
+                          FitState& fs, std::ostream& out) {
+  const Sizes z = checkedSizes(problem, fs);
+  return startEvaluation(problem.model, z.ndata, z.nfit, fs, options, out);
+}
+
+StepSummary dampedStep(const LeastSquaresProblem& problem, const LeastSquaresOptions& options,
+                       FitState& fs, double variance, double acceptedVariance, double lambda) {
+  const Sizes z = checkedSizes(problem, fs);
+  const int n = z.nfit;
+  const FitModel& fm = fs.model;
+  StepSummary summary;
   std::array<double, DIMFIT> sc{};
   std::array<double, DIMFIT> eig{};
   std::array<double, DIMFIT> x{};
 
-  if (mode > 0) {
-    // 1-2. Damping: a trial point that is not better than the accepted one
-    // is thrown away and the same normal equations are solved with ten
-    // times the damping; a better one becomes the accepted point.
-    if (sigmaOld <= sigma) {
-      lambda *= 10.0;
-    } else {
-      lambda *= 0.4000000059604645;
-      for (int s = 1; s <= nsets; ++s)
-        for (int p = 1; p <= NPAR; ++p) pbase(p, s) = par(p, s);
-      buildNormalEquations(model, ndata, nfit, ld, fs, c);
-    }
-    // 3-4. Scaled, damped working matrix and its eigen decomposition.
-    scaleFactors(fs, ld, n, c.fitscl, sc.data());
-    buildWorking(fs, ld, n, sc.data(), lambda);
-    diagonaliseNormalMatrix(ld, n, fs.evec.data(), eig.data());
-    // 5. Directions below the relative cut-off are dropped.
-    double emin = 0, emax = 0;
-    int imin = 0, imax = 0, nz = 0;
-    eigenvalueExtremes(n, eig.data(), emin, emax, imin, imax, nz);
-    const double cut = c.eps * emax;
-    fs.nindep = 0;
-    for (int j = 0; j < n; ++j) {
-      if (eig[j] < cut) eig[j] = 0.0;
-      if (eig[j] != 0.0) ++fs.nindep;
-    }
-    keepEigenvalues(fs, n, eig.data());
-    // 6. Step in the fit variables.
-    solveThroughEigenvectors(ld, n, fs.evec.data(), eig.data(), &fs.beta[1], x.data());
-    for (int j = 0; j < n; ++j) {
-      x[j] *= sc[j];
-      const double factor = fm.var[j + 1].factor;
-      if (factor != 0.0) x[j] *= factor;
-    }
-    // 7-9. Step of every parameter and the trial point.
-    for (int s = 1; s <= DIMB; ++s)
-      for (int p = 1; p <= NPAR; ++p) dpar(p, s) = 0.0;
-    for (int j = 1; j <= n; ++j) {
-      const FitVar& v = fm.var[j];
-      for (int k = 1; k <= v.nterm; ++k) dpar(v.par[k], v.set[k]) += x[j - 1] * v.coef[k];
-    }
-    for (int s = 1; s <= nsets; ++s)
-      for (int p = 1; p <= NPAR; ++p) par(p, s) = pbase(p, s) + stepf * dpar(p, s);
-    return;
+  // 1-2. Damping: a trial point that is not better than the accepted one
+  // is thrown away and the same normal equations are solved with ten
+  // times the damping; a better one becomes the accepted point.
+  if (acceptedVariance <= variance) {
+    lambda *= LAMBDA_INCREASE;
+  } else {
+    lambda *= LAMBDA_DECREASE;
+    acceptWorkingSet(problem, options, z, fs);
+    summary.accepted = true;
   }
+  summary.lambda = lambda;
+  // 3-4. Scaled, damped working matrix and its eigen decomposition.
+  scaleFactors(fs, n, options.unitDiagonal, sc.data());
+  buildWorking(fs, n, sc.data(), lambda);
+  diagonaliseNormalMatrix(DIMFIT, n, fs.evec.data(), eig.data());
+  // 5. Directions below the relative cut-off are dropped.
+  double emin = 0, emax = 0;
+  int imin = 0, imax = 0, nz = 0;
+  eigenvalueExtremes(n, eig.data(), emin, emax, imin, imax, nz);
+  const double cut = options.eps * emax;
+  fs.nindep = 0;
+  for (int j = 0; j < n; ++j) {
+    if (eig[j] < cut) eig[j] = 0.0;
+    if (eig[j] != 0.0) ++fs.nindep;
+  }
+  summary.independent = fs.nindep;
+  keepEigenvalues(fs, n, eig.data());
+  // 6. Step in the fit variables.
+  solveThroughEigenvectors(DIMFIT, n, fs.evec.data(), eig.data(), &fs.beta[1], x.data());
+  for (int j = 0; j < n; ++j) {
+    x[j] *= sc[j];
+    const double factor = fm.var[j + 1].factor;
+    if (factor != 0.0) x[j] *= factor;
+  }
+  // 7-9. Step of every parameter and the trial point.
+  for (int s = 1; s <= DIMB; ++s)
+    for (int p = 1; p <= NPAR; ++p) fs.change(p, s) = 0.0;
+  for (int j = 1; j <= n; ++j) {
+    const FitVar& v = fm.var[j];
+    for (int k = 1; k <= v.nterm; ++k) fs.change(v.par[k], v.set[k]) += x[j - 1] * v.coef[k];
+  }
+  for (int s = 1; s <= z.nsets; ++s)
+    for (int p = 1; p <= NPAR; ++p) fs.work(p, s) = fs.best(p, s) + options.stepWidth * fs.change(p, s);
+  return summary;
+}
 
-  // ------------------------------------------------ final error analysis
+ErrorSummary finalErrorAnalysis(const LeastSquaresProblem& problem,
+                                const LeastSquaresOptions& options, FitState& fs,
+                                double variance, double acceptedVariance) {
+  const Sizes z = checkedSizes(problem, fs);
+  const int n = z.nfit;
+  ErrorSummary summary;
+  std::array<double, DIMFIT> sc{};
+  std::array<double, DIMFIT> eig{};
+  constexpr int ld = DIMFIT;
+
   // A final trial point that is better than the accepted one becomes the
   // accepted point, so that the reported parameters, their errors and the
   // reported standard deviation belong to the same (best) parameter set.
-  if (sigma < sigmaOld) {
-    for (int s = 1; s <= nsets; ++s)
-      for (int p = 1; p <= NPAR; ++p) pbase(p, s) = par(p, s);
-    buildNormalEquations(model, ndata, nfit, ld, fs, c);
+  if (variance < acceptedVariance) {
+    acceptWorkingSet(problem, options, z, fs);
+    summary.accepted = true;
   }
-  scaleFactors(fs, ld, n, c.fitscl, sc.data());
-  buildWorking(fs, ld, n, sc.data(), 0.0);
+  scaleFactors(fs, n, options.unitDiagonal, sc.data());
+  buildWorking(fs, n, sc.data(), 0.0);
   diagonaliseNormalMatrix(ld, n, fs.evec.data(), eig.data());
   double emin = 0, emax = 0;
   int imin = 0, imax = 0, nz = 0;
   eigenvalueExtremes(n, eig.data(), emin, emax, imin, imax, nz);
-  const double threshold = (c.svderr == 0 ? 1e-12 : c.eps) * std::max(emax, 0.0);
+  const double threshold = (options.svderr == 0 ? 1e-12 : options.eps) * std::max(emax, 0.0);
   // The undamped normal matrix shows the truly dependent combinations that
   // the damping of the steps hides: they count against nindep.
   fs.nindep = 0;
@@ -298,66 +386,17 @@ void dampedLeastSquaresStep(FitModelFunction& model, int ndata, int npar, int ns
     if (eig[j] != 0.0) ++fs.nindep;
     // Raising a dropped direction to the threshold keeps the covariance
     // finite (large errors) instead of pretending the direction is exact.
-    if (c.svderr <= 0 && eig[j] == 0.0) eig[j] = threshold;
+    if (options.svderr <= 0 && eig[j] == 0.0) eig[j] = threshold;
   }
+  summary.independent = fs.nindep;
   keepEigenvalues(fs, n, eig.data());
   // Covariance of the fit variables.
   pseudoInverse(ld, n, fs.evec.data(), eig.data(), fs.cov.data());
   for (int k = 0; k < n; ++k)
     for (int j = 0; j < n; ++j) fs.cov[j + k * ld] *= sc[j] * sc[k];
-
-  // Parameter errors: a parameter moves by g . x with g its coefficients in
-  // the fit variables, so its variance is g^T cov g.
-  for (int s = 1; s <= DIMB; ++s)
-    for (int p = 1; p <= NPAR; ++p) dpar(p, s) = 0.0;
-  std::array<double, DIMFIT> g{};
-  for (int s = 1; s <= nsets; ++s)
-    for (int p = 1; p <= npar; ++p) {
-      if (flags(p, s) == 0 || n == 0) continue;
-      bool any = false;
-      for (int j = 1; j <= n; ++j) {
-        g[j - 1] = 0.0;
-        const FitVar& v = fm.var[j];
-        for (int k = 1; k <= v.nterm; ++k)
-          if (v.par[k] == p && v.set[k] == s) {
-            g[j - 1] += v.coef[k];
-            any = true;
-          }
-      }
-      if (!any) continue;
-      double var = 0.0;
-      for (int k = 0; k < n; ++k) {
-        if (g[k] == 0.0) continue;
-        for (int j = 0; j < n; ++j) var += g[j] * fs.cov[j + k * ld] * g[k];
-      }
-      dpar(p, s) = std::sqrt(std::max(var, 0.0));
-    }
-  // Errors of the fit variables themselves, at places 1..nfit of the
-  // working set (counted through the sets of 77).
-  std::array<double, DIMFIT> cdiag{};
-  for (int j = 0; j < n; ++j) {
-    cdiag[j] = fs.cov[j + j * ld];
-    par.flat(j + 1) = std::sqrt(std::max(cdiag[j], 0.0));
-    fs.spare[j + 1] = -99.0;
-  }
-  // Correlations above the diagonal, cofreedoms below it, freedoms on it.
-  for (int j = 0; j < n; ++j)
-    for (int k = 0; k < j; ++k) {
-      const double cjk = fs.cov[k + j * ld];
-      const double cc = cdiag[j] * cdiag[k];
-      const double corr = cc > 0.0 ? cjk / std::sqrt(cc) : 0.0;
-      const double ajj = fs.alpha[j + j * ld], akk = fs.alpha[k + k * ld];
-      const double ajk = fs.alpha[j + k * ld];
-      const double aa = ajj * akk;
-      const double overlap = aa > 0.0 ? ajk * ajk / aa : 0.0;
-      const double cofree = std::max(0.0, (1.0 - corr * corr) * (1.0 - overlap));
-      fs.cov[k + j * ld] = corr;
-      fs.cov[j + k * ld] = std::sqrt(std::sqrt(cofree));
-    }
-  for (int j = 0; j < n; ++j) {
-    const double ac = fs.alpha[j + j * ld] * cdiag[j];
-    fs.cov[j + j * ld] = ac > 0.0 ? 1.0 / std::sqrt(ac) : 0.0;
-  }
+  parameterErrors(fs, problem.npar, z.nsets, n);
+  correlationsAndFreedoms(fs, n);
+  return summary;
 }
 
 } // namespace ruvo

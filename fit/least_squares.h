@@ -4,6 +4,14 @@
 // (scaled, damped) normal matrix; directions whose eigenvalue lies below a
 // relative cut-off are dropped, so that nearly dependent combinations of fit
 // variables do not spoil the step.
+//
+// Units: residuals and measurement errors in GHz, variances in GHz^2.
+// A cycle of the fit calls, in this order:
+//   workingSetVariance  the weighted variance of the working set (fs.work);
+//   dampedStep          accepts the working set when it is better than the
+//                       accepted one (fs.best), adapts the damping and puts
+//                       the next trial point into fs.work;
+// and at the end, instead of the step, finalErrorAnalysis.
 #pragma once
 
 #include <iosfwd>
@@ -15,50 +23,87 @@ namespace ruvo {
 // What the fit sees of the spectrum: the model function of one line.
 struct FitModelFunction {
   virtual ~FitModelFunction() = default;
-  // residual of line i (observed - calculated), derivatives dyda[1..nfit], sigma
-  virtual double value(int i, double* dyda, double& sigma, int nfit) = 0;
+  // residual of line i (observed - calculated, GHz), its derivatives
+  // dyda[1..nfit] by the fit variables and the measurement error of the
+  // line (GHz)
+  virtual double value(int i, double* dyda, double& error, int nfit) = 0;
   virtual void storeRobustWeight(int i, double x) = 0;
 };
 
-// Fit calls: start (evaluation), iteration (one damped step) and the final
-// error analysis.
-inline constexpr int FIT_START = 0;
-inline constexpr int FIT_STEP = 1;
-// Final passes (any negative mode is a final pass).
-inline constexpr int FIT_CONVERGED = -1;
-inline constexpr int FIT_LASTCYCLE = -1001;
-inline constexpr int FIT_INTERRUPTED = -1002;
-inline constexpr int FIT_DAMPED_OUT = -1003;
-
-// The controls of one fit call.
-struct FitControls {
-  double rofit = 0.0;  // robust-weighting factor
-  double eps = 1e-12;  // relative eigenvalue cut-off of the step
-  int orger = 0;       // 1: weights from the measurement errors alone
-  int fitscl = 0;      // 0: normal equations scaled to unit diagonal
-  int svderr = 0;      // 0: small eigenvalues raised to the threshold in the errors
+// The problem: the lines 1..ndata seen through `model`; npar places in use
+// per parameter set and nsets sets in use.  The fit variables, their flags,
+// the parameter sets and the matrices are those of the FitState passed
+// along: fs.best holds the accepted set, fs.work the working (trial) set,
+// fs.change the last step of every parameter and, after the final error
+// analysis, its error.
+struct LeastSquaresProblem {
+  FitModelFunction& model;
+  int ndata = 0;
+  int npar = 0;
+  int nsets = 1;
 };
 
-// One call of the fit.
-//   ndata   lines 1..ndata are evaluated through `model`
-//   npar    places in use per parameter set, nsets sets in use
-//   ld      leading dimension of the nfit x nfit matrices (at most DIMFIT)
-//   fm      the fit variables (kinds, factors, terms)
-//   flags   fit flags of every place
-//   fs      alpha, beta, workm, evec, cov, sing, spare, nindep, dy2av
-//   pbase   best (accepted) set; par the working set; dpar the steps/errors
-//   sigma   in/out: variance of the working set (returned by mode 0)
-//   sigmaOld  variance of the accepted point
-//   stepf   step width
-//   mode    FIT_START, > 0 a step, < 0 the final error analysis
-//   zero    must be 0
-//   lambda  in/out damping factor
-//   out     the listing (the warning of an over-determined start)
-void dampedLeastSquaresStep(FitModelFunction& model, int ndata, int npar, int nsets, int ld, int nfit,
-           const FitModel& fm, const FitFlags& flags, FitState& fs, ParamSets& pbase,
-           ParamSets& par, ParamSets& dpar, const FitControls& c, double& sigma,
-           double sigmaOld, double stepf, int mode, int zero, double& lambda,
-           std::ostream& out);
+// The controls of the fit.
+struct LeastSquaresOptions {
+  double rofit = 0.0;     // robust-weighting factor (0: none)
+  double eps = 1e-12;     // relative eigenvalue cut-off of the step
+  bool errorsOnly = false; // weights from the measurement errors alone (orger 1)
+  bool unitDiagonal = true; // normal equations scaled to unit diagonal (fitscl 0)
+  // The final analysis raises eigenvalues below its threshold to the
+  // threshold (svderr <= 0) instead of dropping them; with svderr = 0 the
+  // threshold is 1e-12 of the largest eigenvalue, otherwise eps of it.
+  int svderr = 0;
+  double stepWidth = 1.0; // fraction of the computed step that is taken
+};
+
+// The damping factor lambda shrinks after a better trial point by this
+// factor: 0.4 rounded to single precision, the value the fit has always
+// used, so that lambda and every listing that prints it stay as they were.
+inline constexpr double LAMBDA_DECREASE = 0.4000000059604645;
+// ... and grows by this factor after a trial point that was not better.
+inline constexpr double LAMBDA_INCREASE = 10.0;
+// The fit ends when the damping factor has grown beyond this: the steps
+// would no longer move the parameters.
+inline constexpr double LAMBDA_LIMIT = 1000.0;
+// Variance reported when there are fewer lines than fit variables + 1.
+inline constexpr double NO_FIT_VARIANCE = 100000.0;
+
+// What one damped step did.
+struct StepSummary {
+  bool accepted = false; // the working set was better and became the accepted set
+  double lambda = 0.0;   // damping factor after the step
+  int independent = 0;   // directions kept (also in fs.nindep)
+};
+
+// What the final error analysis did.
+struct ErrorSummary {
+  bool accepted = false; // the last working set was better and became the accepted set
+  int independent = 0;   // directions of the undamped normal matrix above the threshold
+};
+
+// Weighted variance of the working set (GHz^2); also sets fs.dy2av and the
+// robust weights of the lines.  With fewer than nfit + 2 usable lines it
+// writes the warning to `out` and returns NO_FIT_VARIANCE.
+double workingSetVariance(const LeastSquaresProblem& problem, const LeastSquaresOptions& options,
+                          FitState& fs, std::ostream& out);
+
+// The damped step.  `variance` is that of the working set,
+// `acceptedVariance` that of the accepted set, `lambda` the damping factor.
+// A better working set becomes the accepted set (its normal equations are
+// built and lambda shrinks); otherwise lambda grows and the same normal
+// equations are solved again.  On return fs.change holds the step of every
+// parameter and fs.work = fs.best + stepWidth * fs.change.
+StepSummary dampedStep(const LeastSquaresProblem& problem, const LeastSquaresOptions& options,
+                       FitState& fs, double variance, double acceptedVariance, double lambda);
+
+// The final error analysis of the undamped normal matrix at the accepted
+// set (a better last working set is accepted first): the covariance, the
+// error of every fitted parameter in fs.change, the errors of the fit
+// variables at places 1..nfit of fs.work, and in fs.cov the correlations
+// (above the diagonal), the cofreedoms (below) and the freedoms (on it).
+ErrorSummary finalErrorAnalysis(const LeastSquaresProblem& problem,
+                                const LeastSquaresOptions& options, FitState& fs,
+                                double variance, double acceptedVariance);
 
 // Eigen decomposition of the symmetric n x n matrix a (leading dimension ld,
 // lower triangle read): on return a holds the orthonormal eigenvectors in its

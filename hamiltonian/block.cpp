@@ -3,7 +3,6 @@
 #include "hamiltonian/block.h"
 
 #include <cmath>
-#include <fstream>
 #include <string>
 
 #include "core/stop.h"
@@ -12,142 +11,26 @@
 #include "hamiltonian/rotor_terms.h"
 #include "hamiltonian/wang_blocks.h"
 #include "numerics/eigen.h"
+#include "report/block_prints.h"
 #include "core/fortran_format.h"
 
 namespace ruvo {
 
 namespace {
 
-// Name of an inspection file: "ruvo", a letter and a six-character tail
-// such as "s1.j05" (matrix of block J = 5, S = 1: ruvohs1.j05).
-std::string inspectionName(char letter, const std::string& second, int S, int J) {
-  return std::string("ruvo") + letter + second + fmtI(S, 1) + ".j" + fmtI(J / 10, 1) +
-         fmtI(J % 10, 1);
-}
-
-// One free-format record of n doubles (x[0], x[stride], ...): a leading
-// blank and the items separated by one blank, as in any free-format record.
-void putFreeRow(std::ostream& os, const double* x, int n, int stride) {
-  std::string rec;
-  for (int i = 0; i < n; ++i) {
-    std::string item = freeFmt({x[std::size_t(i) * stride]}); // " " + item + "\n"
-    item.pop_back();
-    rec += item;
-  }
-  os << rec << '\n';
-}
-
-// The block matrix H (packed Hermitian layout) as free-format records, one per row.
-void writeMatrixFile(const SweepWork& sw, const std::string& name, int J, int S) {
-  std::ofstream f(name, std::ios::trunc);
-  const int N = sw.blk.N;
-  putFree(f, {N, J, S});
-  for (int r = 0; r < N; ++r) putFreeRow(f, &sw.H[r], N, DIMTOT);
-}
-
-// The per-top inspection files of an internal-rotation block: the rotation
-// matrix of the top weighted by its torsional overlaps ('t'), the overlaps
-// at equal K ('p'), and the rotation matrix weighted by the overlaps of all
-// tops over the block basis ('r').
-void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
-  const BlockState& blk = sw.blk;
-  const int d = blk.d;
-  for (int t = 1; t <= blk.ntop; ++t) {
-    const int sigma = rs.species.sigma[S][t];
-    const int nv = blk.nV[t];
-    const std::string top = fmtI(t, 1);
-    if (nv < 1 || nv > DIMV || sigma < -DIMSIG || sigma > DIMSIG) continue;
-    RotationStore& rot = sw.rot[t];
-    {
-      std::ofstream f(inspectionName('t', top, S, J), std::ios::trunc);
-      putFree(f, {nv * d, 0, 0});
-      double row[DIMV * DIM2J1];
-      for (int v = 1; v <= nv; ++v)
-        for (int K = -J; K <= J; ++K) {
-          int n = 0;
-          for (int vp = 1; vp <= nv; ++vp)
-            for (int Kp = -J; Kp <= J; ++Kp)
-              row[n++] = rot.D(K, Kp) * sw.tors.T(K, Kp, v, vp, sigma, t);
-          putFreeRow(f, row, n, 1);
-        }
-    }
-    {
-      std::ofstream f(inspectionName('p', top, S, J), std::ios::trunc);
-      putFree(f, {nv * d, 0, 0});
-      for (int v = 1; v <= nv; ++v)
-        for (int K = -J; K <= J; ++K) {
-          for (int vp = 1; vp <= nv; ++vp)
-            for (int Kp = -J; Kp <= J; ++Kp)
-              put(f, "(D22.14,$)", {K == Kp ? sw.tors.T(K, Kp, v, vp, sigma, t) : 0.0});
-          f << '\n';
-        }
-    }
-    {
-      std::ofstream f(inspectionName('r', top, S, J), std::ios::trunc);
-      putFree(f, {blk.N, 0, 0});
-      double row[DIMTOT];
-      for (int p = 1; p <= blk.N; ++p) {
-        for (int q = 1; q <= blk.N; ++q) {
-          const BasisRow& a = sw.basis[p];
-          const BasisRow& b = sw.basis[q];
-          double x = rot.D(a.K, b.K);
-          for (int u = 1; u <= blk.ntop; ++u) {
-            const int su = rs.species.sigma[S][u];
-            const int va = a.v[u] - blk.firstV[u] + 1, vb = b.v[u] - blk.firstV[u] + 1;
-            if (va < 1 || va > DIMV || vb < 1 || vb > DIMV || su < -DIMSIG || su > DIMSIG)
-              x = 0.0;
-            else
-              x *= sw.tors.T(a.K, b.K, va, vb, su, u);
-          }
-          row[q - 1] = x;
-        }
-        putFreeRow(f, row, blk.N, 1);
-      }
-    }
-  }
-}
-
-void writeEigenFiles(const SweepWork& sw, int J, int S) {
-  const int N = sw.blk.N;
-  {
-    std::ofstream f(inspectionName('e', "s", S, J), std::ios::trunc);
-    putFree(f, {N, J, S});
-    for (int l = 0; l < N; ++l) putFree(f, {sw.E[l]});
-  }
-  {
-    std::ofstream f(inspectionName('v', "s", S, J), std::ios::trunc);
-    putFree(f, {N, J, S});
-    for (int r = 0; r < N; ++r) putFreeRow(f, &sw.H[r], N, DIMTOT);
-  }
-}
-
-} // namespace
-
-void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
-            ConstFlagView flags, const FitModel& fm, int pass) {
-  std::ostream& out = *rs.io.out;
-  BlockState& blk = sw.blk;
-  const Controls& ctl = rs.ctl;
-  const bool detail = hasBit(ctl.aprint, 1024) && rs.detailPrint != 0;
-
-  // 1. block header
-  if (detail) put(out, "(A,5I3)", {"starting with J,S,B,F Fit_stat=", J, S, B, F2, pass});
-
-  // 2. a block of species 0 has no internal rotation
-  if (S == 0) blk.ntop = 0;
-  if (B < 1 || B > DIMB) stop("B > DIM B");
-  if (J < 0 || 2 * J + 1 > DIM2J1) stop(" ERROR: DIM 2J1 exceeded");
-
-  // 3. matrix kind.  Imaginary elements (gamma of a top, chi_yz, chi_xy and
-  // the linear term P_y Jy) need the complex Hermitian solver: the real one
-  // reads only the lower triangle and would silently drop them.
-  bool complexBlock = false;
+// 3. Matrix kind.  Imaginary elements (gamma of a top, chi_yz, chi_xy and
+// the linear term P_y Jy) need the complex Hermitian solver: the real one
+// reads only the lower triangle and would silently drop them.
+bool needsHermitianSolver(const BlockState& blk, ConstParamView par) {
   for (int t = 1; t <= blk.ntop; ++t)
-    if (par(par::top(t, par::gamma)) != 0.0) complexBlock = true;
-  if (par(par::chi_yz) != 0.0 || par(par::chi_xy) != 0.0 || par(par::P_y) != 0.0)
-    complexBlock = true;
+    if (par(par::top(t, par::gamma)) != 0.0) return true;
+  return par(par::chi_yz) != 0.0 || par(par::chi_xy) != 0.0 || par(par::P_y) != 0.0;
+}
 
-  // 4. basis |K, i>, K fastest; H cleared
+// 4. The basis |K, i> of the block, K fastest (position (i-1)(2J+1) + K+J+1,
+// i the product torsional state), and H cleared.
+void setUpBasis(const RunState& rs, SweepWork& sw, int J, int B) {
+  BlockState& blk = sw.blk;
   const int d = 2 * J + 1;
   const int nvv = blk.nvv;
   blk.d = d;
@@ -162,9 +45,13 @@ void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstP
     }
   for (int c = 0; c < N; ++c)
     for (int r = 0; r < N; ++r) sw.H[r + c * DIMTOT] = 0.0;
+}
 
-  // 5. coupling masks: an operator of top t couples product states that
-  // agree in every other top
+// 5. Coupling masks: an operator of top t couples product states that
+// agree in every other top.
+void couplingMasks(const RunState& rs, SweepWork& sw, int B) {
+  const BlockState& blk = sw.blk;
+  const int nvv = blk.nvv;
   for (int t = 1; t <= DIMTOP; ++t)
     for (int i = 1; i <= DIMVV; ++i)
       for (int j = 1; j <= DIMVV; ++j) sw.mask[t][i][j] = 1;
@@ -175,121 +62,71 @@ void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstP
         for (int j = 1; j <= nvv && j <= DIMVV; ++j)
           if (rs.use(i, tp, B) != rs.use(j, tp, B)) sw.mask[t][i][j] = 0;
     }
+}
 
-  // 6. composition of the product states and the masks
-  if (detail) {
-    const std::string layout = "(" + fmtI(blk.ntop, 1) + "I2,A," + fmtI(nvv, 2) + "I3)";
-    put(out, "(A)", {layout});
-    for (int t = 1; t <= blk.ntop; ++t) {
-      put(out, "(A,I3)", {" ruse array for top", t});
-      for (int i = 1; i <= nvv && i <= DIMVV; ++i) {
-        std::string line;
-        for (int u = 1; u <= blk.ntop; ++u) line += fmtI(rs.use(i, u, B), 2);
-        line += " | ";
-        for (int j = 1; j <= nvv && j <= DIMVV; ++j) line += fmtI(sw.mask[t][i][j], 3);
-        out << line << '\n';
-      }
-    }
-  }
-
-  // 7. inspection files of the top operators
-  if (ctl.eval > 3 && S != 0) writeTopFiles(rs, sw, J, S);
-
-  // 8. internal rotation
-  if (S != 0)
-    addInternalRotationTerms(rs, sw, J, S, F2, par, complexBlock);
-  else if (nvv > 1)
-    stop(" size vv > 1 for rigid rotor!");
-
-  // 9. rotor terms
-  addRotorTerms(rs, sw, J, S, F2, par);
-
-  // 10. the packed matrix as it goes to the solver
-  if (hasBit(ctl.aprint, 65536)) {
-    out << " H_tot \n";
-    for (int r = 0; r < N; ++r) {
-      for (int c = 0; c < N; ++c) {
-        const double h = sw.H[r + c * DIMTOT];
-        put(out, std::fabs(h) < 1000.0 ? "(F10.5,$)" : "(F10.2,$)", {h});
-      }
-      out << '\n';
-    }
-    out << '\n';
-  }
-
-  // 11. diagonalisation; the eigenvalues ascending in sw.E, the eigenvectors
-  // in (Zr, Zi) and their signed moduli in V
+// 11. Complex Hermitian block: eigenvalues ascending in sw.E, eigenvectors
+// in (Zr, Zi), their signed moduli in V.
+void diagonaliseHermitianBlock(SweepWork& sw) {
+  const int N = sw.blk.N;
   double* E = sw.E.data();
-  if (complexBlock) {
-    for (int c = 0; c < N; ++c)
-      for (int r = 0; r < N; ++r) sw.Zr[r + c * DIMTOT] = (r == c) ? 1.0 : 0.0;
-    htrid3(DIMTOT, N, sw.H.data(), E, sw.w1.data(), sw.w2.data(), sw.tau.data());
-    int ierr = 0;
-    tql2(DIMTOT, N, E, sw.w1.data(), sw.Zr.data(), ierr);
-    if (ierr != 0) stop("Error in tql2 " + fmtI(ierr, 5));
-    htrib3(DIMTOT, N, sw.H.data(), sw.tau.data(), N, sw.Zr.data(), sw.Zi.data());
-    sortHermitianEigenpairs(E, sw.Zr.data(), sw.Zi.data(), N, DIMTOT);
-    // |z| with the sign of Re z + Im z (a sum of -0 counts as negative)
-    for (int l = 0; l < N; ++l)
-      for (int r = 0; r < N; ++r) {
-        const double zr = sw.Zr[r + l * DIMTOT], zi = sw.Zi[r + l * DIMTOT];
-        const double mod = std::sqrt(zr * zr + zi * zi);
-        sw.V[r + l * DIMTOT] = std::signbit(zr + zi) ? -mod : mod;
-      }
+  for (int c = 0; c < N; ++c)
+    for (int r = 0; r < N; ++r) sw.Zr[r + c * DIMTOT] = (r == c) ? 1.0 : 0.0;
+  htrid3(DIMTOT, N, sw.H.data(), E, sw.w1.data(), sw.w2.data(), sw.tau.data());
+  int ierr = 0;
+  tql2(DIMTOT, N, E, sw.w1.data(), sw.Zr.data(), ierr);
+  if (ierr != 0) stop("Error in tql2 " + fmtI(ierr, 5));
+  htrib3(DIMTOT, N, sw.H.data(), sw.tau.data(), N, sw.Zr.data(), sw.Zi.data());
+  sortHermitianEigenpairs(E, sw.Zr.data(), sw.Zi.data(), N, DIMTOT);
+  // |z| with the sign of Re z + Im z (a sum of -0 counts as negative)
+  for (int l = 0; l < N; ++l)
+    for (int r = 0; r < N; ++r) {
+      const double zr = sw.Zr[r + l * DIMTOT], zi = sw.Zi[r + l * DIMTOT];
+      const double mod = std::sqrt(zr * zr + zi * zi);
+      sw.V[r + l * DIMTOT] = std::signbit(zr + zi) ? -mod : mod;
+    }
+}
+
+// 11. Real symmetric block: as above with Zi = 0 and V = Zr; with eval > 3
+// the matrix and its eigenpairs go to inspection files.
+void diagonaliseRealBlock(const RunState& rs, SweepWork& sw, int J, int S, ConstParamView par) {
+  const int N = sw.blk.N;
+  double* E = sw.E.data();
+  if (rs.ctl.eval > 3) writeMatrixFile(sw, inspectionName('h', "s", S, J), J, S);
+  int ierr = 0;
+  if (hasWangSymmetry(sw, par)) {
+    // a rigid rotor: its four symmetry blocks, each a quarter of the size
+    diagonaliseByWangBlocks(sw, J, E, ierr);
+    if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
   } else {
-    if (ctl.eval > 3) writeMatrixFile(sw, inspectionName('h', "s", S, J), J, S);
     // The QL iteration carries the level values through its rotations, so
     // its rounding grows with their size: diagonalise H - c and add c back,
     // c being the mean diagonal energy (GHz).  The eigenvectors are the same.
-    int ierr = 0;
-    if (hasWangSymmetry(sw, par)) {
-      // a rigid rotor: its four symmetry blocks, each a quarter of the size
-      diagonaliseByWangBlocks(sw, J, E, ierr);
-      if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
-    } else {
-      double centre = 0.0;
-      for (int r = 0; r < N; ++r) centre += sw.H[r + r * DIMTOT];
-      centre = N > 0 ? centre / N : 0.0;
-      for (int r = 0; r < N; ++r) sw.H[r + r * DIMTOT] -= centre;
-      diagonaliseRealSymmetric(DIMTOT, N, sw.H.data(), E, sw.w1.data(), ierr);
-      if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
-      for (int l = 0; l < N; ++l) E[l] += centre;
-      sortEigenpairs(E, sw.H.data(), N, DIMTOT);
-    }
-    if (ctl.eval > 3) writeEigenFiles(sw, J, S);
-    for (int l = 0; l < N; ++l)
-      for (int r = 0; r < N; ++r) {
-        const double z = sw.H[r + l * DIMTOT];
-        sw.Zr[r + l * DIMTOT] = z;
-        sw.Zi[r + l * DIMTOT] = 0.0;
-        sw.V[r + l * DIMTOT] = z;
-      }
+    double centre = 0.0;
+    for (int r = 0; r < N; ++r) centre += sw.H[r + r * DIMTOT];
+    centre = N > 0 ? centre / N : 0.0;
+    for (int r = 0; r < N; ++r) sw.H[r + r * DIMTOT] -= centre;
+    diagonaliseRealSymmetric(DIMTOT, N, sw.H.data(), E, sw.w1.data(), ierr);
+    if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
+    for (int l = 0; l < N; ++l) E[l] += centre;
+    sortEigenpairs(E, sw.H.data(), N, DIMTOT);
   }
-
-  // 12. eigenvectors and eigenvalues
-  if (hasBit(ctl.aprint, 32768)) {
-    out << " Eigenvectors\n";
+  if (rs.ctl.eval > 3) writeEigenFiles(sw, J, S);
+  for (int l = 0; l < N; ++l)
     for (int r = 0; r < N; ++r) {
-      for (int l = 0; l < N; ++l) {
-        const double v = sw.V[r + l * DIMTOT];
-        put(out, std::fabs(v) < 1000.0 ? "(2F10.6,A,$)" : "(2F10.2,A,$)",
-            {sw.Zr[r + l * DIMTOT], sw.Zi[r + l * DIMTOT], "; "});
-      }
-      out << '\n';
+      const double z = sw.H[r + l * DIMTOT];
+      sw.Zr[r + l * DIMTOT] = z;
+      sw.Zi[r + l * DIMTOT] = 0.0;
+      sw.V[r + l * DIMTOT] = z;
     }
-    out << '\n';
-    out << " Eigenvalues\n";
-    for (int l = 0; l < N; ++l) put(out, "(F20.8,A,$)", {E[l], "; "});
-    out << '\n';
-  }
+}
 
-  // 13. labels, energies into the transitions
-  labelLevels(rs, sw, J, S, F2, B, pass);
-  storeLevelEnergies(rs, sw, J, S, F2, B);
-
-  // 14. analytic derivatives dE/dp of the levels the fit needs
+// 14. Analytic derivatives dE/dp (GHz per unit of the parameter) of the
+// levels the fit needs (all of them with dfreq).
+void levelDerivatives(RunState& rs, SweepWork& sw, int J, int S, int F2, int B,
+                      ConstParamView par, ConstFlagView flags, const FitModel& fm) {
+  const int N = sw.blk.N;
   for (int l = 1; l <= N; ++l) {
-    if (sw.need[l] == 0 && ctl.dfreq == 0) continue;
+    if (sw.need[l] == 0 && rs.ctl.dfreq == 0) continue;
     double* vr = sw.w1.data();
     double* vi = sw.w2.data();
     for (int r = 0; r < N; ++r) {
@@ -299,6 +136,58 @@ void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstP
     rotorParameterDerivatives(rs, sw, vr, vi, J, S, F2, flags, par, sw.dEdp.data());
     storeLevelDerivatives(rs, sw, J, S, F2, B, l, fm, sw.dEdp.data());
   }
+}
+
+} // namespace
+
+void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
+            ConstFlagView flags, const FitModel& fm, int pass) {
+  BlockState& blk = sw.blk;
+  const Controls& ctl = rs.ctl;
+  const bool detail = hasBit(ctl.aprint, aprintbit::BLOCK_LIST) && rs.detailPrint != 0;
+
+  // 1. block header
+  if (detail) put(*rs.io.out, "(A,5I3)", {"starting with J,S,B,F Fit_stat=", J, S, B, F2, pass});
+
+  // 2. a block of species 0 has no internal rotation
+  if (S == 0) blk.ntop = 0;
+  if (B < 1 || B > DIMB) stop("B > DIM B");
+  if (J < 0 || 2 * J + 1 > DIM2J1) stop(" ERROR: DIM 2J1 exceeded");
+
+  const bool complexBlock = needsHermitianSolver(blk, par); // 3.
+  setUpBasis(rs, sw, J, B);                                 // 4.
+  couplingMasks(rs, sw, B);                                 // 5.
+  if (detail) printProductStates(rs, sw, B);                // 6.
+
+  // 7. inspection files of the top operators
+  if (ctl.eval > 3 && S != 0) writeTopFiles(rs, sw, J, S);
+
+  // 8. internal rotation
+  if (S != 0)
+    addInternalRotationTerms(rs, sw, J, S, F2, par, complexBlock);
+  else if (blk.nvv > 1)
+    stop(" size vv > 1 for rigid rotor!");
+
+  // 9. rotor terms
+  addRotorTerms(rs, sw, J, S, F2, par);
+
+  // 10. the packed matrix as it goes to the solver
+  if (hasBit(ctl.aprint, aprintbit::BLOCK_MATRICES)) printBlockMatrix(rs, sw);
+
+  // 11. diagonalisation
+  if (complexBlock)
+    diagonaliseHermitianBlock(sw);
+  else
+    diagonaliseRealBlock(rs, sw, J, S, par);
+
+  // 12. eigenvectors and eigenvalues
+  if (hasBit(ctl.aprint, aprintbit::BLOCK_EIGENVECTORS)) printBlockEigenpairs(rs, sw);
+
+  // 13. labels, energies into the transitions
+  labelLevels(rs, sw, J, S, F2, B, pass);
+  storeLevelEnergies(rs, sw, J, S, F2, B);
+
+  levelDerivatives(rs, sw, J, S, F2, B, par, flags, fm); // 14.
 }
 
 } // namespace ruvo

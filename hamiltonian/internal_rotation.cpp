@@ -41,13 +41,6 @@
 namespace ruvo {
 namespace {
 
-constexpr int PRINT_MATRIX = 65536; // aprint bit: print the block's operators
-constexpr int WOODS_OTHER_OVERLAP = 8;   // other tops' overlaps instead of the mask
-constexpr int WOODS_EXPAND_ENERGY = 4;   // energies expanded through states at K''
-constexpr int WOODS_EXPAND_OPERATOR = 16; // operators expanded through states at K''
-constexpr int WOODS_SCALE_ENERGY = 64;   // rotated energies times their own overlap
-constexpr int WOODS_IOP = 1024;          // Vss, Vcc from unrotated operator tables
-
 // Symmetry number of top t in species S.
 int sigmaOf(const RunState& rs, int S, int t) { return rs.species.sigma[S][t]; }
 
@@ -308,8 +301,8 @@ void printElement(std::ostream& os, double x) {
 void addOneTop(const RunState& rs, SweepWork& sw, int J, int S, const ConstParamView* par,
                double factor) {
   const int N = sw.blk.N, d = sw.blk.d;
-  const bool print = hasBit(rs.ctl.aprint, PRINT_MATRIX);
-  const bool overlaps = hasBit(sw.blk.woods, WOODS_OTHER_OVERLAP);
+  const bool print = hasBit(rs.ctl.aprint, aprintbit::BLOCK_MATRICES);
+  const bool overlaps = hasBit(sw.blk.woods, woodsbit::OTHER_TOPS_OVERLAPS);
   PhaseTable ph;
   for (int t = 1; t <= sw.blk.ntop; ++t) {
     const double* O = table(sw, t);
@@ -347,7 +340,7 @@ void addDistortion(const RunState& rs, SweepWork& sw, int J, ConstParamView par,
                    const char* header, const char* dimMessage, Element value) {
   checkDimension(sw, dimMessage);
   const int N = sw.blk.N;
-  const bool print = hasBit(rs.ctl.aprint, PRINT_MATRIX);
+  const bool print = hasBit(rs.ctl.aprint, aprintbit::BLOCK_MATRICES);
   PhaseTable ph;
   for (int t = 1; t <= sw.blk.ntop; ++t) {
     const double D = par(32 + 15 * (t - 1) + offset); // GHz
@@ -516,7 +509,7 @@ void addTwoTopByBlocks(SweepWork& sw, int J, const ConstParamView* par, double f
 // Shared body of addTopTopCouplingReal and addTopTopCouplingHermitian.
 void addTwoTop(const RunState& rs, SweepWork& sw, int J, const ConstParamView* par,
                double factor) {
-  if (hasBit(rs.ctl.aprint, PRINT_MATRIX))
+  if (hasBit(rs.ctl.aprint, aprintbit::BLOCK_MATRICES))
     addTwoTopPrinted(rs, sw, J, par, factor);
   else
     addTwoTopByBlocks(sw, J, par, factor);
@@ -536,11 +529,11 @@ void rotateTorsionalOperators(const RunState& rs, SweepWork& sw, int J, int S, i
     A.sigmaRef = sigmaOf(rs, 1, t);
     A.reference = reference;
     clearTable(sw, t, d);
-    if (hasBit(sw.blk.woods, WOODS_EXPAND_OPERATOR))
+    if (hasBit(sw.blk.woods, woodsbit::OVERLAPS_IN_OPERATORS))
       rotateExpanded(sw, J, A);
     else
       rotatePlain(sw, J, A);
-    if (hasBit(rs.ctl.aprint, PRINT_MATRIX)) printTable(rs, sw, J, t, A.op);
+    if (hasBit(rs.ctl.aprint, aprintbit::BLOCK_MATRICES)) printTable(rs, sw, J, t, A.op);
   }
 }
 
@@ -552,11 +545,11 @@ void rotateTorsionalEnergies(const RunState& rs, SweepWork& sw, int J, int S) {
     A.t = t;
     A.sigma = sigmaOf(rs, S, t);
     clearTable(sw, t, d);
-    if (hasBit(sw.blk.woods, WOODS_EXPAND_ENERGY))
+    if (hasBit(sw.blk.woods, woodsbit::OVERLAPS_IN_ENERGIES))
       rotateExpanded(sw, J, A);
     else
       rotatePlain(sw, J, A);
-    if (hasBit(sw.blk.woods, WOODS_SCALE_ENERGY)) {
+    if (hasBit(sw.blk.woods, woodsbit::ENERGIES_TIMES_OVERLAP)) {
       // each rotated energy element times <v,K|v',K'> of its own states
       const int n = sw.tors.nV[t];
       double* O = table(sw, t);
@@ -684,7 +677,7 @@ void addInternalRotationTerms(const RunState& rs, SweepWork& sw, int J, int S, i
       addPair(F12);
     }
     if (Vss != 0.0) {
-      if (hasBit(woods, WOODS_IOP)) {
+      if (hasBit(woods, woodsbit::UNROTATED_VSS_VCC)) {
         addUnrotatedTopTopProduct(rs, sw, J, S, -Vss, 7);
       } else {
         rotateTorsionalOperators(rs, sw, J, S, 7, 7, false);
@@ -692,7 +685,7 @@ void addInternalRotationTerms(const RunState& rs, SweepWork& sw, int J, int S, i
       }
     }
     if (Vcc != 0.0) {
-      if (hasBit(woods, WOODS_IOP)) {
+      if (hasBit(woods, woodsbit::UNROTATED_VSS_VCC)) {
         addUnrotatedTopTopProduct(rs, sw, J, S, Vcc, 6);
       } else {
         rotateTorsionalOperators(rs, sw, J, S, 6, 6, false);

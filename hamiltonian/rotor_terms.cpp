@@ -113,7 +113,7 @@ double overlapFactor(const Apply& a, int r, int c) {
 void addOffDiagonalRotorTerm(const Apply& a, int k, int dK, double g, Kind kind) {
   const BlockState& blk = a.sw.blk;
   const int d = blk.d, nvv = blk.nvv;
-  const bool coupled = hasBit(blk.woods, 32);
+  const bool coupled = hasBit(blk.woods, woodsbit::OVERLAPS_IN_RIGID_ROTOR);
   for (int i = 1; i <= nvv; ++i) {
     const int jlo = coupled ? 1 : i, jhi = coupled ? nvv : i;
     for (int j = jlo; j <= jhi; ++j) {

@@ -111,14 +111,20 @@ void readControls(RunState& rs, Reader& rd) {
 
   // the print level selects listing bits
   const int p = c.print;
-  if (p == 1) c.aprint = myor(c.aprint, 1);
+  using namespace aprintbit;
+  if (p == 1) c.aprint = myor(c.aprint, PARAMETERS_FITTED);
   if (p == 2) {
-    c.aprint = myor(c.aprint, 17);
-    c.xprint = myor(c.xprint, 4);
+    c.aprint = myor(c.aprint, TRANSITIONS_SELECTED_CYCLES | PARAMETERS_FITTED); // 17
+    c.xprint = myor(c.xprint, xprintbit::AFTER_LOWER_DEVIATION);
   }
   if (p >= 3) {
-    c.xprint = myor(c.xprint, 4);
-    static const int extra[4] = {9, 10, 26, 274};
+    c.xprint = myor(c.xprint, xprintbit::AFTER_LOWER_DEVIATION);
+    // print 3, 4, 5, 6: aprint 9, 10, 26, 274
+    static const int extra[4] = {
+        TRANSITIONS_FIRST_CYCLE | PARAMETERS_FITTED,
+        TRANSITIONS_FIRST_CYCLE | PARAMETERS_FITTED_OR_DERIVED,
+        TRANSITIONS_SELECTED_CYCLES | TRANSITIONS_FIRST_CYCLE | PARAMETERS_FITTED_OR_DERIVED,
+        LATEX_TABLE | TRANSITIONS_SELECTED_CYCLES | PARAMETERS_FITTED_OR_DERIVED};
     if (p <= 6) c.aprint = myor(c.aprint, extra[p - 3]);
   }
   if (c.ncycl > c.nzyk) c.nzyk = c.ncycl;
@@ -154,7 +160,7 @@ void readControls(RunState& rs, Reader& rd) {
 void checkControls(RunState& rs) {
   std::ostream& out = *rs.io.out;
   Controls& c = rs.ctl;
-  if (c.ntop == 3 && hasBit(c.adjf, 4))
+  if (c.ntop == 3 && hasBit(c.adjf, adjfbit::UNCOUPLED_TOPS))
     putFree(out, {" I recommend to set adj to 4 for a three top molecule!"});
   if (c.ntop > DIMTOP) stop("ERROR: ntop > DIMTOP");
   // a negative number of tops would size every per-top loop below zero
@@ -267,21 +273,21 @@ void adjustmentBits(RunState& rs, FitState& fs, const Reader& rd, const FitFlags
       // axis angles given instead of beta and gamma
       if ((v(par::top(t1, par::delta)) != 0.0 || v(par::top(t1, par::epsil)) != 0.0) &&
           v(par::top(t1, par::beta)) == 0.0 && v(par::top(t1, par::gamma)) == 0.0)
-        addBit(16, " \\\\ set (adj  or 16)");
+        addBit(adjfbit::DERIVE_BETA_GAMMA, " \\\\ set (adj  or 16)");
       // 1/(2 I_alpha) given instead of rho
       if (v(par::top(t1, par::F0)) != 0.0 && v(par::top(t1, par::rho)) == 0.0)
-        addBit(8, " \\\\ set (adj  or  8)");
-      if (v(par::top(t1, par::F)) == 0.0) addBit(1, " \\\\ set (adj  or  1)");
+        addBit(adjfbit::DERIVE_RHO, " \\\\ set (adj  or  8)");
+      if (v(par::top(t1, par::F)) == 0.0) addBit(adjfbit::DERIVE_F, " \\\\ set (adj  or  1)");
     }
-    if (c.ntop > 1 && v(par::F12) == 0.0) addBit(2, " \\\\ set (adj  or  2)");
+    if (c.ntop > 1 && v(par::F12) == 0.0) addBit(adjfbit::DERIVE_F12, " \\\\ set (adj  or  2)");
     rs.adjfB[b] = adj;
     rs.woodsB[b] = c.woods;
     adjustDependentParameters(rs, v, npar, adj);
-    if (hasBit(adj, 1)) putFree(out, {"\\\\ adj  1: adjust F according to rho, beta and gamma"});
-    if (hasBit(adj, 2)) putFree(out, {"\\\\ adj  2: adjust F12 according to rho, beta and gamma"});
-    if (hasBit(adj, 4)) putFree(out, {"\\\\ adj  4: adjust F (one top case) and ignore F' "});
-    if (hasBit(adj, 8)) putFree(out, {"\\\\ adj  8: adjust rho according to F0 = 1/(2 I_alpha)"});
-    if (hasBit(adj, 16))
+    if (hasBit(adj, adjfbit::DERIVE_F)) putFree(out, {"\\\\ adj  1: adjust F according to rho, beta and gamma"});
+    if (hasBit(adj, adjfbit::DERIVE_F12)) putFree(out, {"\\\\ adj  2: adjust F12 according to rho, beta and gamma"});
+    if (hasBit(adj, adjfbit::UNCOUPLED_TOPS)) putFree(out, {"\\\\ adj  4: adjust F (one top case) and ignore F' "});
+    if (hasBit(adj, adjfbit::DERIVE_RHO)) putFree(out, {"\\\\ adj  8: adjust rho according to F0 = 1/(2 I_alpha)"});
+    if (hasBit(adj, adjfbit::DERIVE_BETA_GAMMA))
       putFree(out, {"\\\\ adj 16: adjust beta and gamma  according delta + epsil"});
     put(out, "(A,I4)", {" new adj :", adj});
   }
@@ -384,24 +390,24 @@ void readFitVariables(RunState& rs, FitState& fs, Reader& rd) {
   for (int b = 1; b <= DIMB; ++b) {
     const int adj = rs.adjfB[b];
     auto fitted = [&](int p) { return fs.flags(p, b) != 0; };
-    if (hasBit(adj, 2) && fitted(par::F12)) stop(" Fit ERROR: can not fit F12: adjf = 2");
+    if (hasBit(adj, adjfbit::DERIVE_F12) && fitted(par::F12)) stop(" Fit ERROR: can not fit F12: adjf = 2");
     for (int t = 1; t <= ntop; ++t)
-      if (!hasBit(adj, 1) && fitted(par::top(t, par::F0)))
+      if (!hasBit(adj, adjfbit::DERIVE_F) && fitted(par::top(t, par::F0)))
         stop(" Fit ERROR: can not fit F0: adjf <> 1");
     for (int t = 1; t <= ntop; ++t)
-      if (hasBit(adj, 1) && fitted(par::top(t, par::F))) stop(" Fit ERROR: can not fit F: adjf = 1");
+      if (hasBit(adj, adjfbit::DERIVE_F) && fitted(par::top(t, par::F))) stop(" Fit ERROR: can not fit F: adjf = 1");
     for (int t = 1; t <= ntop; ++t)
-      if (!hasBit(adj, 8) && fitted(par::top(t, par::F0)))
+      if (!hasBit(adj, adjfbit::DERIVE_RHO) && fitted(par::top(t, par::F0)))
         stop(" Fit ERROR: can not fit F0: adjf <> 8");
     for (int t = 1; t <= ntop; ++t)
-      if (hasBit(adj, 8) && fitted(par::top(t, par::rho)))
+      if (hasBit(adj, adjfbit::DERIVE_RHO) && fitted(par::top(t, par::rho)))
         stop(" Fit ERROR: can not fit rho: adjf = 8");
     for (int t = 1; t <= ntop; ++t)
-      if (!hasBit(adj, 16) &&
+      if (!hasBit(adj, adjfbit::DERIVE_BETA_GAMMA) &&
           (fitted(par::top(t, par::delta)) || fitted(par::top(t, par::epsil))))
         stop(" Fit ERROR: can not fit delta/epsil: adjf <> 16");
     for (int t = 1; t <= ntop; ++t)
-      if (hasBit(adj, 16) && (fitted(par::top(t, par::beta)) || fitted(par::top(t, par::gamma))))
+      if (hasBit(adj, adjfbit::DERIVE_BETA_GAMMA) && (fitted(par::top(t, par::beta)) || fitted(par::top(t, par::gamma))))
         stop(" Fit ERROR: can not fit beta/gamma: adjf = 16");
   }
 }
@@ -569,7 +575,7 @@ bool readInputFile(RunState& rs, FitState& fs, Reader& rd) {
   rs.nB = nbAssumed;
   fs.flags = FitFlags{};
   const ParamSets noErrors{};
-  printParameters(rs, fs.best, noErrors, fs.flags, 4, 0, 0);
+  printParameters(rs, fs.best, noErrors, fs.flags, aprintbit::PARAMETERS_USUAL, 0, 0);
   *rs.io.out << '\n';
 
   readFitVariables(rs, fs, rd);

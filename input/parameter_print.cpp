@@ -89,13 +89,13 @@ bool showGeneral(const RunState& rs, int mode, const std::string& name, double v
 // under the adjustment bits of that set.
 bool topDerived(int adj, int o) {
   switch (o) {
-  case par::F: return hasBit(adj, 1);
-  case par::F0: return !hasBit(adj, 8);
-  case par::rho: return hasBit(adj, 8);
+  case par::F: return hasBit(adj, adjfbit::DERIVE_F);
+  case par::F0: return !hasBit(adj, adjfbit::DERIVE_RHO);
+  case par::rho: return hasBit(adj, adjfbit::DERIVE_RHO);
   case par::beta:
-  case par::gamma: return hasBit(adj, 16);
+  case par::gamma: return hasBit(adj, adjfbit::DERIVE_BETA_GAMMA);
   case par::epsil:
-  case par::delta: return !hasBit(adj, 16);
+  case par::delta: return !hasBit(adj, adjfbit::DERIVE_BETA_GAMMA);
   default: return false;
   }
 }
@@ -145,7 +145,7 @@ void printParameters(const RunState& rs, const ParamSets& values, const ParamSet
     const int nl = linesFor(rs, values, p, set, sets);
     for (int l = 0; l < nl; ++l) {
       const int b = sets[l] == 0 ? 1 : sets[l];
-      const bool derived = p == par::F12 && hasBit(rs.adjfB[b], 2);
+      const bool derived = p == par::F12 && hasBit(rs.adjfB[b], adjfbit::DERIVE_F12);
       const bool fitted = flags(p, b) != 0;
       if (!showGeneral(rs, mode, name, values(p, b), fitted, derived)) continue;
       startLine(os, derived, label(name, sets[l]));

@@ -81,6 +81,101 @@ void reportLinesNotRead(RunState& rs, Reader& rd, bool endedByEmptyLine, int nma
   ++rs.problems;
 }
 
+// The line errors of the list: each is written to standard error with the
+// line number and counted; the run stops after the whole list was read.
+struct LineErrors {
+  std::ostream& err;
+  int count = 0;
+  void operator()(const char* text, int n) {
+    put(err, "(A,i4)", {text, n});
+    ++count;
+  }
+};
+
+// A level is named by T, by t, by K, or by K- and K+ (in this order): the
+// labels that lose are cleared in the carried values v.
+void chooseLevelNames(double* v, const int* given, bool givenK[2], bool givenT[2],
+                      bool givent[2]) {
+  auto val = [&](int k) -> double& { return v[k - 1]; };
+  for (int L = 0; L < 2; ++L) {
+    const LevelKeys& k = kLevelKeys[L];
+    givenK[L] = given[k.K - 1] > 0;
+    givenT[L] = given[k.T - 1] > 0;
+    givent[L] = given[k.t - 1] > 0;
+    if (givenT[L]) {
+      val(k.K) = val(k.t) = val(k.Km) = val(k.Kp) = 0.0;
+      givenK[L] = false;
+    }
+    if (givent[L]) {
+      val(k.K) = val(k.T) = val(k.Km) = val(k.Kp) = 0.0;
+      givenK[L] = false;
+    }
+    if (givenK[L]) {
+      val(k.Km) = val(k.Kp) = -10.0; // no K- K+ in force for this level
+      val(k.t) = 0.0;
+      givent[L] = false;
+    }
+  }
+}
+
+// The kind bits of both levels: named by t, by T, part of a data point.
+void setKindBits(Slots q[2], bool isData) {
+  for (int L = 0; L < 2; ++L) {
+    int bits = 0;
+    if (q[L][slot::t] != 0) bits = myor(bits, kindbit::BY_t);
+    if (q[L][slot::T] != 0) bits = myor(bits, kindbit::BY_T);
+    if (isData) bits = myor(bits, kindbit::MEASURED);
+    q[L][slot::KIND] = bits;
+  }
+}
+
+// The 14 slots of both levels, the frequency and the error of line n.
+void echoTransition(std::ostream& out, const Slots& u, const Slots& l, double freq, double error) {
+  put(out, "(14I3,3X,14I3,F18.7,D12.2)",
+      {u[1], u[2], u[3], u[4], u[5], u[6], u[7], u[8], u[9], u[10], u[11], u[12], u[13], u[14],
+       l[1], l[2], l[3], l[4], l[5], l[6], l[7], l[8], l[9], l[10], l[11], l[12], l[13], l[14],
+       freq, error});
+}
+
+// Checks of the quantum numbers of line n against each other and against
+// what the level storage can hold.
+void checkQuantumNumbers(const Slots& u, const Slots& l, const bool givenK[2], int spin, int n,
+                         LineErrors& lineError) {
+  if (u[slot::t] < 1 && u[slot::T] < 1 && !givenK[UP]) lineError("No tau or K (up) in line", n);
+  if (l[slot::t] < 1 && l[slot::T] < 1 && !givenK[LO]) lineError("No tau or K (lo) in line", n);
+  auto dim = [](const Slots& s) { return 2LL * s[slot::J] + 1; }; // 2J+1 values of K
+  if (u[slot::t] > dim(u) || l[slot::t] > dim(l)) lineError("tau > 2J+1 at line", n);
+  if (u[slot::V1] < 1 || l[slot::V1] < 1) lineError("V < 1 at line", n);
+  if (u[slot::B] < 1 || l[slot::B] < 1) lineError("Error: B < 1 at line", n);
+  if (u[slot::F] < -1 || l[slot::F] < -1) lineError("Error: F < -1 at transition no.", n);
+  if (l[slot::F] >= 0 && std::llabs(2LL * l[slot::J] - l[slot::F]) > spin)
+    lineError("Error: |J-F| > ! at transition no.", n);
+  if (u[slot::F] >= 0 && std::llabs(2LL * u[slot::J] - u[slot::F]) > spin)
+    lineError("Error: |J-F| > I at transition no.", n);
+  if (u[slot::B] > DIMB || l[slot::B] > DIMB) lineError("B > DIM B", n);
+  // what the level storage can not hold
+  if (u[slot::J] < 0 || l[slot::J] < 0) lineError("J < 0 at line", n);
+  if (std::llabs(u[slot::K]) > u[slot::J] || std::llabs(l[slot::K]) > l[slot::J])
+    lineError("|K| > J at line", n);
+  if (u[slot::V1] > DIMV || l[slot::V1] > DIMV || u[slot::V2] > DIMV || l[slot::V2] > DIMV)
+    lineError("V > DIMV at line", n);
+  if (u[slot::V2] < 0 || l[slot::V2] < 0) lineError("V2 < 0 at line", n);
+  if (u[slot::T] > DIMVV * dim(u) || l[slot::T] > DIMVV * dim(l))
+    lineError("T > 3(2J+1) at line", n);
+}
+
+// The input summary of the list: lines, data points, splittings and the
+// effective number of data points; the mean splitting (GHz).
+void printListSummary(std::ostream& out, const Transitions& tr, int n) {
+  put(out, "(3(3X,A,I4),/,3X,A,F6.1)",
+      {"ndata ", n, "Data Points", tr.nDataPoints, "Splittings", tr.nSplit,
+       "Effective Data Points", tr.effData});
+  if (tr.nSplit > 0)
+    put(out, "(3X,2(A,F12.6))",
+        {"Mean Experimental Splitting:", tr.sumAbsSplit / tr.nSplit, "   squared:",
+         std::sqrt(tr.sumSqSplit / tr.nSplit)});
+}
+
 } // namespace
 
 void readTransitions(RunState& rs, Reader& rd) {
@@ -105,16 +200,12 @@ void readTransitions(RunState& rs, Reader& rd) {
   std::vector<double> splitOf(nmax + 1, 0.0);
   std::vector<char> splitCounted(nmax + 1, 0);
 
-  int nerr = 0;
-  auto lineError = [&](const char* text, int n) {
-    put(err, "(A,i4)", {text, n});
-    ++nerr;
-  };
+  LineErrors lineError{err};
   // checks that name the input line as well, so that the line can be found
   // in a list with comments and continuation records
   auto inputError = [&](const std::string& text, int n, const char* hint = "") {
     err << text << " at line " << n << " (input line " << rd.lineNumber() << ")" << hint << "\n";
-    ++nerr;
+    ++lineError.count;
   };
 
   tr.nDataPoints = tr.nSplit = 0;
@@ -154,25 +245,7 @@ void readTransitions(RunState& rs, Reader& rd) {
 
     // a level is named by T, by t, by K, or by K- and K+ (in this order)
     bool givenK[2], givenT[2], givent[2];
-    for (int L = 0; L < 2; ++L) {
-      const LevelKeys& k = kLevelKeys[L];
-      givenK[L] = has(k.K);
-      givenT[L] = has(k.T);
-      givent[L] = has(k.t);
-      if (givenT[L]) {
-        val(k.K) = val(k.t) = val(k.Km) = val(k.Kp) = 0.0;
-        givenK[L] = false;
-      }
-      if (givent[L]) {
-        val(k.K) = val(k.T) = val(k.Km) = val(k.Kp) = 0.0;
-        givenK[L] = false;
-      }
-      if (givenK[L]) {
-        val(k.Km) = val(k.Kp) = -10.0; // no K- K+ in force for this level
-        val(k.t) = 0.0;
-        givent[L] = false;
-      }
-    }
+    chooseLevelNames(v, given, givenK, givenT, givent);
 
     // quantum-number slots of both levels
     Slots q[2] = {};
@@ -211,7 +284,7 @@ void readTransitions(RunState& rs, Reader& rd) {
     if (q[UP][slot::S] > nsym || q[LO][slot::S] > nsym || q[UP][slot::S] < 0 ||
         q[LO][slot::S] < 0) {
       putFree(out, {"ERROR: Symmetry spezies not defined in line", n});
-      ++nerr;
+      ++lineError.count;
     }
 
     // units: the record holds GHz.  The default error (defer) is in GHz
@@ -310,59 +383,24 @@ void readTransitions(RunState& rs, Reader& rd) {
     }
     if (badKaKc) inputError("K- + K+ must be J or J+1", n, "; K- and K+ lie in 0 .. J");
 
-    // kind bits
-    for (int L = 0; L < 2; ++L) {
-      int bits = 0;
-      if (q[L][slot::t] != 0) bits = myor(bits, kindbit::BY_t);
-      if (q[L][slot::T] != 0) bits = myor(bits, kindbit::BY_T);
-      if (isData) bits = myor(bits, kindbit::MEASURED);
-      q[L][slot::KIND] = bits;
-    }
+    setKindBits(q, isData);
     tr.qn[n][UP] = q[UP];
     tr.qn[n][LO] = q[LO];
     tr.levelIndex[n] = {-1000, -1000};
 
     // echo
-    if (hasBit(c.aprint, 128)) {
-      const Slots& u = q[UP];
-      const Slots& l = q[LO];
-      put(out, "(14I3,3X,14I3,F18.7,D12.2)",
-          {u[1], u[2], u[3], u[4], u[5], u[6], u[7], u[8], u[9], u[10], u[11], u[12], u[13],
-           u[14], l[1], l[2], l[3], l[4], l[5], l[6], l[7], l[8], l[9], l[10], l[11], l[12],
-           l[13], l[14], tr.freq[n], tr.err[n]});
-    }
+    if (hasBit(c.aprint, aprintbit::ECHO_TRANSITIONS))
+      echoTransition(out, q[UP], q[LO], tr.freq[n], tr.err[n]);
 
     // checks of the quantum numbers
-    const Slots& u = q[UP];
-    const Slots& l = q[LO];
-    if (u[slot::t] < 1 && u[slot::T] < 1 && !givenK[UP]) lineError("No tau or K (up) in line", n);
-    if (l[slot::t] < 1 && l[slot::T] < 1 && !givenK[LO]) lineError("No tau or K (lo) in line", n);
-    auto dim = [](const Slots& s) { return 2LL * s[slot::J] + 1; }; // 2J+1 values of K
-    if (u[slot::t] > dim(u) || l[slot::t] > dim(l)) lineError("tau > 2J+1 at line", n);
-    if (u[slot::V1] < 1 || l[slot::V1] < 1) lineError("V < 1 at line", n);
-    if (u[slot::B] < 1 || l[slot::B] < 1) lineError("Error: B < 1 at line", n);
-    if (u[slot::F] < -1 || l[slot::F] < -1) lineError("Error: F < -1 at transition no.", n);
-    if (l[slot::F] >= 0 && std::llabs(2LL * l[slot::J] - l[slot::F]) > c.spin)
-      lineError("Error: |J-F| > ! at transition no.", n);
-    if (u[slot::F] >= 0 && std::llabs(2LL * u[slot::J] - u[slot::F]) > c.spin)
-      lineError("Error: |J-F| > I at transition no.", n);
-    if (u[slot::B] > DIMB || l[slot::B] > DIMB) lineError("B > DIM B", n);
+    checkQuantumNumbers(q[UP], q[LO], givenK, c.spin, n, lineError);
     // F runs from |J-I| to J+I in steps of 1 (all doubled: 2F, 2J, spin = 2I)
     const auto impossibleF = [&c](const Slots& s) {
       const long long F2 = s[slot::F], J2 = 2LL * s[slot::J];
       return F2 >= 0 && std::llabs(J2 - F2) <= c.spin &&
              (F2 < std::llabs(J2 - c.spin) || (F2 + J2 + c.spin) % 2 != 0);
     };
-    if (impossibleF(u) || impossibleF(l)) inputError("F outside |J-I| .. J+I", n);
-    // what the level storage can not hold
-    if (u[slot::J] < 0 || l[slot::J] < 0) lineError("J < 0 at line", n);
-    if (std::llabs(u[slot::K]) > u[slot::J] || std::llabs(l[slot::K]) > l[slot::J])
-      lineError("|K| > J at line", n);
-    if (u[slot::V1] > DIMV || l[slot::V1] > DIMV || u[slot::V2] > DIMV || l[slot::V2] > DIMV)
-      lineError("V > DIMV at line", n);
-    if (u[slot::V2] < 0 || l[slot::V2] < 0) lineError("V2 < 0 at line", n);
-    if (u[slot::T] > DIMVV * dim(u) || l[slot::T] > DIMVV * dim(l))
-      lineError("T > 3(2J+1) at line", n);
+    if (impossibleF(q[UP]) || impossibleF(q[LO])) inputError("F outside |J-I| .. J+I", n);
 
     // parameter sets in use
     for (int L = 0; L < 2; ++L) {
@@ -380,20 +418,14 @@ void readTransitions(RunState& rs, Reader& rd) {
       lineError("partner beyond the last line at line", i);
   }
 
-  if (nerr > 0) {
+  if (lineError.count > 0) {
     putFree(out, {"INPUT ERROR(S)"});
     putFree(err, {"INPUT ERROR(S)"});
     throw RunEnd{std::string(), false};
   }
   rs.ctl.ndata = n;
   tr.ndata = n;
-  put(out, "(3(3X,A,I4),/,3X,A,F6.1)",
-      {"ndata ", n, "Data Points", tr.nDataPoints, "Splittings", tr.nSplit,
-       "Effective Data Points", tr.effData});
-  if (tr.nSplit > 0)
-    put(out, "(3X,2(A,F12.6))",
-        {"Mean Experimental Splitting:", tr.sumAbsSplit / tr.nSplit, "   squared:",
-         std::sqrt(tr.sumSqSplit / tr.nSplit)});
+  printListSummary(out, tr, n);
 }
 
 } // namespace ruvo

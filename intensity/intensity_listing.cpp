@@ -179,7 +179,7 @@ void closeListing(RunState& rs) {
   std::ostream& out = *rs.io.out;
   putFree(out, {" total is the product of Linestr., population-factor,"});
   putFree(out, {" energy factor (hv), and the statistical weight"});
-  if (!hasBit(rs.ctl.ints, 16))
+  if (!hasBit(rs.ctl.ints, intsbit::KEEP_SCRATCH_FILES))
     for (int B = 1; B <= rs.nB && B <= DIMB; ++B) {
       const std::string name = torsionalFileName(B);
       if (!name.empty()) std::remove(name.c_str());

@@ -195,7 +195,7 @@ void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int
                << F2 << ' ' << B << " (J, S, 2F must lie in 0..99, B in 0..9)\n";
     return;
   }
-  if (hasBit(rs.ctl.aprint, 1024)) putFree(out, {" Writing ", name});
+  if (hasBit(rs.ctl.aprint, aprintbit::BLOCK_LIST)) putFree(out, {" Writing ", name});
   nextScratchUnit(rs.fileUnit);
 
   const int N = sw.blk.N;
@@ -249,7 +249,7 @@ void writeTorsionalIntegrals(RunState& rs, const SweepWork& sw, int B) {
     *rs.io.err << " wrtori: no scratch-file name for B = " << B << '\n';
     return;
   }
-  if (hasBit(rs.ctl.aprint, 1024)) putFree(out, {" Writing ", name});
+  if (hasBit(rs.ctl.aprint, aprintbit::BLOCK_LIST)) putFree(out, {" Writing ", name});
   nextScratchUnit(rs.fileUnit);
 
   const BlockState& blk = sw.blk;
@@ -402,7 +402,7 @@ ScratchRead readBlockEigenvectors(RunState& rs, int J, int S, int F2, int B, Sto
 
 ScratchRead readTorsionalIntegrals(RunState& rs, SweepWork& sw, int B) {
   const std::string name = bare(torsionalFileName(B));
-  if (hasBit(rs.ctl.aprint, 1024)) putFree(*rs.io.out, {" Reading Tori ", name});
+  if (hasBit(rs.ctl.aprint, aprintbit::BLOCK_LIST)) putFree(*rs.io.out, {" Reading Tori ", name});
   nextScratchUnit(rs.fileUnit);
   RecordReader in(name);
   auto fail = [&] {

@@ -25,7 +25,7 @@ constexpr double kNoise = 1.0e-30;
 // Relative size below which a coupling of the real QL iteration is zero.
 constexpr double kCouplingTol = 1.0e-15;
 // Iterations allowed per eigenvalue in both QL iterations.
-constexpr int kMaxIter = 30;
+constexpr int kMaxIter = QL_MAX_ITERATIONS;
 
 const double kZero = 0.0;
 

@@ -20,6 +20,11 @@
 
 namespace ruvo {
 
+// Largest number of QL iterations spent on one eigenvalue (real symmetric
+// and tridiagonal solvers alike); a solver that needs more reports the
+// eigenvalue through ierr.
+inline constexpr int QL_MAX_ITERATIONS = 30;
+
 // Real symmetric: the lower triangle of a (diagonal included) is read; the
 // strict upper triangle is used as work space.  On return a holds the
 // orthonormal eigenvectors in its columns and d the eigenvalues (unsorted).

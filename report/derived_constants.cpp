@@ -153,12 +153,12 @@ void printTopGeometry(RunState& rs, ConstParamView p, ConstParamView err, double
       dAngle[2] += std::fabs(safeAcos(vz) - angle[2]);
     }
     double f0Err = 0.0;
-    if (hasBit(adjf, 8)) {
+    if (hasBit(adjf, adjfbit::DERIVE_RHO)) {
       f0Err = err(par::top(t, par::F0));
     } else {
       f0Err = dF0;
       putFree(out, {"Following values are derived from rho, beta, gamma"});
-      if (!hasBit(adjf, 1)) f0Err = 0.0;
+      if (!hasBit(adjf, adjfbit::DERIVE_F)) f0Err = 0.0;
     }
     // moment of inertia of the top, I = 505.37907 / F0 (amu A^2, F0 in GHz)
     const double ialpha = f0 != 0.0 ? IALPHA_CONST / f0 : 0.0;
@@ -167,7 +167,7 @@ void printTopGeometry(RunState& rs, ConstParamView p, ConstParamView err, double
     put(out, "(A,F18.9,F18.9)", {" I_alpha ", ialpha, ialphaErr});
 
     std::array<double, 3> a = angle, e = dAngle;
-    if (hasBit(adjf, 16)) {
+    if (hasBit(adjf, adjfbit::DERIVE_BETA_GAMMA)) {
       // axis given by epsil (azimuth) and delta (polar angle)
       const double eps = p(par::top(t, par::epsil)), del = p(par::top(t, par::delta));
       const double dEps = err(par::top(t, par::epsil)),

@@ -39,6 +39,162 @@ int productStates(const RunState& rs, int B) {
   return nvv < 1 ? 1 : nvv;
 }
 
+// A column of the listing: the text of one line and the header over it,
+// both of the same width.
+struct Column {
+  std::string text, head;
+};
+
+// 6. quantum numbers: K of a species whose +-K pairs are not sign-labelled,
+// else K- and K+ from the running number t; the B set when there are several.
+Column quantumNumberColumn(const RunState& rs, const Slots& up, const Slots& lo) {
+  auto kPart = [&](const Slots& q) {
+    const int S = q[slot::S];
+    // (species numbers below 1 are rigid-rotor levels, labelled like species 0)
+    const bool plainK = S >= 1 && S <= DIMSYM && rs.pmKSign[S] == 0;
+    if (plainK) return " K " + fmtI(q[slot::K], 3);
+    const int t = q[slot::t], J = q[slot::J];
+    return rec("(2I3)", {t / 2, (2 * J - t + 2) / 2});
+  };
+  std::string qField = ":" + fmtI(up[slot::J], 3) + kPart(up) + fmtI(lo[slot::J], 3) + kPart(lo);
+  std::size_t qWidth = 19;
+  if (rs.nB > 1) {
+    qField += rec("(A,I2)", {" B", up[slot::B]});
+    qWidth = 23;
+  }
+  return {field(qField, qWidth),
+          field(rec("(3A3,3A3,A,A2)", {"J", "K-", "K+", "J", "K-", "K+", "  ", " B"}), qWidth)};
+}
+
+// 7. hyperfine quantum numbers (2F)
+Column hyperfineColumn(const Controls& ctl, const Slots& up, const Slots& lo) {
+  if (ctl.spin == 0) return {" ", " "};
+  return {field(rec("(A,2I3)", {" F", up[slot::F], lo[slot::F]}), 8),
+          field(rec("(A,2A3)", {"  ", "F", "F"}), 8)};
+}
+
+// 8. torsional states
+Column torsionalStateColumn(const Controls& ctl, int nvv, const Slots& up, const Slots& lo) {
+  std::string vField = " ";
+  if (ctl.ntop != 0 && nvv != 1) {
+    if (up[slot::V1] == lo[slot::V1])
+      vField = field(rec("(A,I2)", {" V", up[slot::V1]}), 4);
+    else
+      vField = field(rec("(A,2I2)", {" V", up[slot::V1], lo[slot::V1]}), 6);
+  }
+  return {vField, std::string(vField.size(), ' ')};
+}
+
+// 9. species texts of the upper and lower level
+void speciesTexts(const RunState& rs, int Sup, int Slo, std::string& upText, std::string& loText) {
+  auto speciesText = [&](int S) {
+    if (S >= 1 && S <= DIMSYM) return field(rs.species.label[S], 5);
+    return std::string(5, ' ');
+  };
+  if (Sup == 0) {
+    upText = loText = "rigid";
+  } else if (Sup < 0) {
+    upText = loText = "rig-1";
+  } else {
+    upText = speciesText(Sup);
+    loText = speciesText(Slo);
+  }
+}
+
+// 10. species column: the labels (w characters) or the species numbers
+Column speciesColumn(const Controls& ctl, int w, int Sup, int Slo, const std::string& upText,
+                     const std::string& loText) {
+  Column c{std::string(4, ' '), std::string(4, ' ')};
+  if (ctl.ntop == 0) return c;
+  const bool same = Sup == Slo;
+  if (w > 0 && same) {
+    c.text = rec("(A,A)", {" ", upText.substr(0, w)});
+    c.head = field("Sym", w + 1);
+  } else if (w > 0) {
+    c.text = rec("(A,3A)", {" ", upText.substr(0, w), " ", loText.substr(0, w)});
+    c.head = field("Sym Sym", 2 * (w + 1));
+  } else if (same) {
+    c.text = rec("(A,I2)", {" S", Sup});
+    c.head = " Sym";
+  } else {
+    c.text = rec("(A,2I2)", {" S", Sup, Slo});
+    c.head = "SymSym";
+  }
+  return c;
+}
+
+// 11. What the line compares (GHz): the calculated frequency (the mean with
+// an average partner Z), and for a splitting the partner P's calculated and
+// observed frequencies as references.
+struct Comparison {
+  int Z, P;
+  bool split, measured;
+  double calc, calcRef, obs, obsRef;
+};
+
+Comparison compare(const Transitions& tr, int i) {
+  auto calcOf = [&](int k) { return tr.eUp[k][0] - tr.eLo[k][0]; };
+  const Slots& up = tr.qn[i][UP];
+  const int ndata = tr.ndata;
+  Comparison c{};
+  c.Z = up[slot::AVG];
+  if (c.Z < 1 || c.Z > ndata) c.Z = i;
+  c.P = up[slot::SPLIT];
+  c.split = c.P != 0 && c.P != i && c.P >= 1 && c.P <= ndata;
+  c.calc = (calcOf(c.Z) + calcOf(i)) / 2.0;
+  c.calcRef = c.split ? calcOf(c.P) : 0.0;
+  c.obsRef = c.split ? tr.freq[c.P] : 0.0;
+  c.measured = tr.err[i] != NODATA;
+  c.obs = tr.freq[i];
+  return c;
+}
+
+// 11. calculated, deviation (MHz) and observed frequency; a splitting is
+// listed as the difference to its partner line
+Column frequencyColumn(const Comparison& c, int i) {
+  const bool high = std::fabs(c.calc) <= 999.99;
+  std::string freqField;
+  if (c.measured) {
+    const double diff = ((c.obs - c.obsRef) - (c.calc - c.calcRef)) * 1000.0;
+    if (c.Z == i)
+      freqField = rec(high ? "(F12.7,F10.4,F12.7)" : "(F12.4,F10.1,F12.4)",
+                      {c.calc - c.calcRef, diff, c.obs - c.obsRef});
+    else
+      freqField = rec(high ? "(F12.7,F9.3,A1,F12.7)" : "(F12.4,F9.1,A1,F12.4)",
+                      {c.calc - c.calcRef, diff, "&", c.obs - c.obsRef});
+  } else if (c.split) {
+    freqField = rec(high ? "(F12.7,F9.3,A1,F12.7)" : "(F12.4,F9.1,A1,F12.4)",
+                    {c.calc, (c.calcRef - c.calc) * 1000.0, "#", c.calc + (c.obsRef - c.calcRef)});
+  } else {
+    freqField = rec(high ? "(F12.7,A10,A12)" : "(F12.4,A10,A12)",
+                    {c.calc, "      ---  ", c.Z == i ? "      ---   " : "      --&   "});
+  }
+  return {field(freqField, 36),
+          field(rec("(A,A11,A10,A12)", {" ", " calc/GHz ", " diff/MHz ", " obs/GHz "}), 36)};
+}
+
+// 12. measurement error (and robust weight) of the line
+Column errorColumn(const Transitions& tr, double rofit, bool measured, int i) {
+  const std::size_t errWidth = rofit != 0.0 ? 18 : 13;
+  std::string errField;
+  if (!measured)
+    errField = rec("(A)", {"      ---  "});
+  else if (rofit != 0.0)
+    errField = rec("(A,1D8.1,F5.2)", {" Err", tr.err[i], tr.psi[i]});
+  else
+    errField = rec("(A,1D8.1)", {" Err", tr.err[i]});
+  return {field(errField, errWidth), std::string(errWidth, ' ')};
+}
+
+// 14. marks: '*' a level not found, 'x' a possibly exchanged assignment
+std::string lineMark(const Slots& up, const Slots& lo) {
+  std::string mark = " ";
+  if (!hasBit(up[slot::KIND], kindbit::FOUND) || !hasBit(lo[slot::KIND], kindbit::FOUND))
+    mark = "*";
+  if (hasBit(up[slot::KIND], kindbit::SUSPECT)) mark = "x";
+  return mark;
+}
+
 } // namespace
 
 void printTransitionListing(RunState& rs, FitStats& stats) {
@@ -66,154 +222,48 @@ void printTransitionListing(RunState& rs, FitStats& stats) {
   if (ndata < 1) return;
   // torsional states of the blocks last computed (the sweep ends with the last set)
   const int nvv = rs.todo.n >= 1 ? productStates(rs, rs.todo.e[rs.todo.n].B) : 1;
-  const bool kLabels = hasBit(ctl.aprint, 32);
-
-  auto calcOf = [&](int k) { return tr.eUp[k][0] - tr.eLo[k][0]; };
-  auto speciesText = [&](int S) {
-    if (S >= 1 && S <= DIMSYM) return field(rs.species.label[S], 5);
-    return std::string(5, ' ');
-  };
+  const bool kLabels = hasBit(ctl.aprint, aprintbit::K_LABEL_COLUMNS);
 
   for (int i = 1; i <= ndata; ++i) {
     const Slots& up = tr.qn[i][UP];
     const Slots& lo = tr.qn[i][LO];
 
     // 4. a line with neither calculated nor measured frequency ends the table
-    const double f = calcOf(i);
-    if (f == 0.0 && tr.freq[i] == 0.0) {
+    if (tr.calc(i) == 0.0 && tr.freq[i] == 0.0) {
       put(out, "(A)", {" - - - - -"});
       return;
     }
 
-    // 6. quantum numbers: K of a species whose +-K pairs are not
-    // sign-labelled, else K- and K+ from the running number t
-    auto kPart = [&](const Slots& q) {
-      const int S = q[slot::S];
-      // (species numbers below 1 are rigid-rotor levels, labelled like species 0)
-      const bool plainK = S >= 1 && S <= DIMSYM && rs.pmKSign[S] == 0;
-      if (plainK) return " K " + fmtI(q[slot::K], 3);
-      const int t = q[slot::t], J = q[slot::J];
-      return rec("(2I3)", {t / 2, (2 * J - t + 2) / 2});
-    };
-    std::string qField = ":" + fmtI(up[slot::J], 3) + kPart(up) + fmtI(lo[slot::J], 3) + kPart(lo);
-    std::size_t qWidth = 19;
-    if (rs.nB > 1) {
-      qField += rec("(A,I2)", {" B", up[slot::B]});
-      qWidth = 23;
-    }
-    qField = field(qField, qWidth);
-    const std::string qHead =
-        field(rec("(3A3,3A3,A,A2)", {"J", "K-", "K+", "J", "K-", "K+", "  ", " B"}), qWidth);
+    const Column q = quantumNumberColumn(rs, up, lo);         // 6.
+    const Column f = hyperfineColumn(ctl, up, lo);             // 7.
+    const Column v = torsionalStateColumn(ctl, nvv, up, lo);   // 8.
+    std::string upText, loText;                                 // 9.
+    speciesTexts(rs, up[slot::S], lo[slot::S], upText, loText);
+    const Column sym = speciesColumn(ctl, w, up[slot::S], lo[slot::S], upText, loText); // 10.
+    const Comparison c = compare(tr, i);
+    const Column freq = frequencyColumn(c, i);                  // 11.
+    const Column err = errorColumn(tr, rofit, c.measured, i);  // 12.
 
-    // 7. hyperfine quantum numbers (2F)
-    std::string fField = " ", fHead = " ";
-    if (ctl.spin != 0) {
-      fField = field(rec("(A,2I3)", {" F", up[slot::F], lo[slot::F]}), 8);
-      fHead = field(rec("(A,2A3)", {"  ", "F", "F"}), 8);
-    }
-
-    // 8. torsional states
-    std::string vField = " ";
-    if (ctl.ntop != 0 && nvv != 1) {
-      if (up[slot::V1] == lo[slot::V1])
-        vField = field(rec("(A,I2)", {" V", up[slot::V1]}), 4);
-      else
-        vField = field(rec("(A,2I2)", {" V", up[slot::V1], lo[slot::V1]}), 6);
-    }
-    const std::string vHead(vField.size(), ' ');
-
-    // 9. species texts
-    const int Sup = up[slot::S], Slo = lo[slot::S];
-    std::string upText, loText;
-    if (Sup == 0) {
-      upText = loText = "rigid";
-    } else if (Sup < 0) {
-      upText = loText = "rig-1";
-    } else {
-      upText = speciesText(Sup);
-      loText = speciesText(Slo);
-    }
-
-    // 10. species field
-    std::string symField(4, ' '), symHead(4, ' ');
-    if (ctl.ntop != 0) {
-      const bool same = Sup == Slo;
-      if (w > 0 && same) {
-        symField = rec("(A,A)", {" ", upText.substr(0, w)});
-        symHead = field("Sym", w + 1);
-      } else if (w > 0) {
-        symField = rec("(A,3A)", {" ", upText.substr(0, w), " ", loText.substr(0, w)});
-        symHead = field("Sym Sym", 2 * (w + 1));
-      } else if (same) {
-        symField = rec("(A,I2)", {" S", Sup});
-        symHead = " Sym";
-      } else {
-        symField = rec("(A,2I2)", {" S", Sup, Slo});
-        symHead = "SymSym";
-      }
-    }
-
-    // 11. calculated, deviation and observed frequency; a splitting is
-    // listed as the difference to its partner line
-    int Z = up[slot::AVG];
-    if (Z < 1 || Z > ndata) Z = i;
-    const int P = up[slot::SPLIT];
-    const bool split = P != 0 && P != i && P >= 1 && P <= ndata;
-    const double calc = (calcOf(Z) + calcOf(i)) / 2.0;
-    const double calcRef = split ? calcOf(P) : 0.0;
-    const double obsRef = split ? tr.freq[P] : 0.0;
-    const bool high = std::fabs(calc) <= 999.99;
-    const bool measured = tr.err[i] != NODATA;
-    const double obs = tr.freq[i];
-    std::string freqField;
-    if (measured) {
-      const double diff = ((obs - obsRef) - (calc - calcRef)) * 1000.0;
-      if (Z == i)
-        freqField = rec(high ? "(F12.7,F10.4,F12.7)" : "(F12.4,F10.1,F12.4)",
-                        {calc - calcRef, diff, obs - obsRef});
-      else
-        freqField = rec(high ? "(F12.7,F9.3,A1,F12.7)" : "(F12.4,F9.1,A1,F12.4)",
-                        {calc - calcRef, diff, "&", obs - obsRef});
-    } else if (split) {
-      freqField = rec(high ? "(F12.7,F9.3,A1,F12.7)" : "(F12.4,F9.1,A1,F12.4)",
-                      {calc, (calcRef - calc) * 1000.0, "#", calc + (obsRef - calcRef)});
-    } else {
-      freqField = rec(high ? "(F12.7,A10,A12)" : "(F12.4,A10,A12)",
-                      {calc, "      ---  ", Z == i ? "      ---   " : "      --&   "});
-    }
-    freqField = field(freqField, 36);
-    const std::string freqHead =
-        field(rec("(A,A11,A10,A12)", {" ", " calc/GHz ", " diff/MHz ", " obs/GHz "}), 36);
-
-    // 12. measurement error and statistics by (B, V, kind)
-    const std::size_t errWidth = rofit != 0.0 ? 18 : 13;
-    std::string errField;
-    if (measured) {
-      const int kind = split ? 1 : 2;
-      const double dev = ((obs - obsRef) - (calc - calcRef)) / tr.err[i];
-      const int b = up[slot::B], v = up[slot::V1];
-      if (b >= 1 && b <= DIMB && v >= 1 && v <= 3) {
-        stats.devSum[kind][v][b] += dev * dev;
-        stats.wSum[kind][v][b] += 1.0 / (tr.err[i] * tr.err[i]);
-        stats.count[kind][v][b] += 1;
+    // 12. statistics by (B, V, kind) of the normalised deviations
+    if (c.measured) {
+      const int kind = c.split ? 1 : 2;
+      const double dev = ((c.obs - c.obsRef) - (c.calc - c.calcRef)) / tr.err[i];
+      const int b = up[slot::B], vv = up[slot::V1];
+      if (b >= 1 && b <= DIMB && vv >= 1 && vv <= 3) {
+        stats.devSum[kind][vv][b] += dev * dev;
+        stats.wSum[kind][vv][b] += 1.0 / (tr.err[i] * tr.err[i]);
+        stats.count[kind][vv][b] += 1;
       }
       if (dev * dev > maxDev2) {
         maxDev2 = dev * dev;
         maxLine = i;
       }
       anyMeasured = true;
-      if (rofit != 0.0)
-        errField = rec("(A,1D8.1,F5.2)", {" Err", tr.err[i], tr.psi[i]});
-      else
-        errField = rec("(A,1D8.1)", {" Err", tr.err[i]});
-    } else {
-      errField = rec("(A)", {"      ---  "});
     }
-    errField = field(errField, errWidth);
-    const std::string errHead(errWidth, ' ');
 
     // 13. splitting partner, K labels, intensity
-    const std::string splitField = split ? rec("(A1,I4)", {"#", P - i}) : std::string(5, ' ');
+    const std::string splitField =
+        c.split ? rec("(A1,I4)", {"#", c.P - i}) : std::string(5, ' ');
     const std::string kField = rec("(2(1X,2I3,1X,I3))", {up[slot::K], up[slot::K2], up[slot::Q],
                                                          lo[slot::K], lo[slot::K2], lo[slot::Q]});
     const std::string kHead = rec("(2A11)", {" 1.K 2.K % ", " 1.K 2.K % "});
@@ -221,27 +271,24 @@ void printTransitionListing(RunState& rs, FitStats& stats) {
     if (ctl.ints != 0) intField = field(rec("(A,1F7.3)", {" I", tr.inten[i]}), 9);
     const std::string intHead(intField.size(), ' ');
 
-    // 14. marks: '*' a level not found, 'x' a possibly exchanged assignment
-    std::string mark = " ";
-    if (!hasBit(up[slot::KIND], kindbit::FOUND) || !hasBit(lo[slot::KIND], kindbit::FOUND))
-      mark = "*";
-    if (hasBit(up[slot::KIND], kindbit::SUSPECT)) mark = "x";
+    const std::string mark = lineMark(up, lo); // 14.
 
     // 15. header before the first line, then the line
     if (kLabels) {
       if (i == 1)
         put(out, "(A1,3X,9A)",
-            {mark, qHead, fHead, vHead, symHead, freqHead, errHead, std::string(5, ' '), kHead,
-             intHead});
+            {mark, q.head, f.head, v.head, sym.head, freq.head, err.head, std::string(5, ' '),
+             kHead, intHead});
       put(out, "(A1,I3,13A)",
-          {mark, i, qField, fField, vField, symField, freqField, errField, splitField, kField,
+          {mark, i, q.text, f.text, v.text, sym.text, freq.text, err.text, splitField, kField,
            intField, " ", loText, "-", upText});
     } else {
       if (i == 1)
         put(out, "(A1,3X,8A)",
-            {mark, qHead, fHead, vHead, symHead, freqHead, errHead, std::string(5, ' '), intHead});
+            {mark, q.head, f.head, v.head, sym.head, freq.head, err.head, std::string(5, ' '),
+             intHead});
       put(out, "(A1,I3,A,12A)",
-          {mark, i, qField, fField, vField, symField, freqField, errField, splitField, intField,
+          {mark, i, q.text, f.text, v.text, sym.text, freq.text, err.text, splitField, intField,
            " ", loText, "-", upText});
     }
   }

@@ -106,10 +106,10 @@ void torsionalOverlapIntegrals(RunState& rs, SweepWork& sw, int sigma, int t, in
   const int n = nV;
   const int size = 2 * M + 1;
   const int woods = sw.blk.woods;
-  const bool print = hasBit(rs.ctl.aprint, 2048) && rs.detailPrint != 0;
+  const bool print = hasBit(rs.ctl.aprint, aprintbit::TORSIONAL_INTEGRALS) && rs.detailPrint != 0;
   std::ostream& out = *rs.io.out;
 
-  if (hasBit(woods, 1)) {
+  if (hasBit(woods, woodsbit::OVERLAPS_FROM_EIGENVECTORS)) {
     // overlaps of the kept torsional states at K and K'
     for (int K = -maxJ; K <= maxJ; ++K)
       for (int Kp = -maxJ; Kp <= maxJ; ++Kp)
@@ -137,7 +137,7 @@ void torsionalOverlapIntegrals(RunState& rs, SweepWork& sw, int sigma, int t, in
           for (int vp = 1; vp <= n; ++vp) tors.T(K, Kp, v, vp, sigma, t) = v == vp ? 1.0 : 0.0;
   }
 
-  if (hasBit(woods, 2)) {
+  if (hasBit(woods, woodsbit::NORMALISED_OVERLAPS)) {
     double block[DIMV][DIMV];
     for (int K = -maxJ; K <= maxJ; ++K)
       for (int Kp = -maxJ; Kp <= maxJ; ++Kp) {
@@ -176,7 +176,7 @@ void solveTorsionalProblems(RunState& rs, SweepWork& sw, int B, ConstParamView p
       // window of kept one-top states
       int firstV = sw.blk.firstV[t];
       int nV = sw.blk.nV[t];
-      if (hasBit(woods, 4)) {
+      if (hasBit(woods, woodsbit::OVERLAPS_IN_ENERGIES)) {
         // every top keeps its states from the ground state on, up to the
         // highest state the first block computed this way uses (its span
         // when that block starts at the ground state; counting from state 1
@@ -206,7 +206,7 @@ void solveTorsionalProblems(RunState& rs, SweepWork& sw, int B, ConstParamView p
       p.rho = par(par::top(t, par::rho));
 
       for (int K = -maxJ; K <= maxJ; ++K) {
-        solveOneTopTorsion(*rs.io.err, rs.ctl.nfold, sigma, sw.torsMat.data(), res, p, K, M, firstV, nV);
+        solveOneTopTorsion(rs.ctl.nfold, sigma, sw.torsMat.data(), res, p, K, M, firstV, nV);
         for (int v = 1; v <= nV; ++v) {
           tors.E(v, sigma, K, t) = res.E[v - 1];
           tors.lab(v, sigma, K, t) = res.label[v - 1];
@@ -217,7 +217,7 @@ void solveTorsionalProblems(RunState& rs, SweepWork& sw, int B, ConstParamView p
         }
       }
 
-      if (hasBit(rs.ctl.aprint, 16384) && detail) {
+      if (hasBit(rs.ctl.aprint, aprintbit::TORSIONAL_OPERATORS) && detail) {
         put(out, "(A,5I3)", {" itop,sigma,k,B,fistat", t, sigma, maxJ + 1, B, pass});
         printProblem(out, tors, sigma, t, maxJ, nV, 2 * M + 1);
       }
@@ -225,7 +225,7 @@ void solveTorsionalProblems(RunState& rs, SweepWork& sw, int B, ConstParamView p
     }
   }
 
-  if (hasBit(rs.ctl.aprint, 8192) && detail) {
+  if (hasBit(rs.ctl.aprint, aprintbit::ONE_TOP_EIGENVALUES) && detail) {
     for (int t = 1; t <= ntop; ++t) {
       put(out, "(/,A,I3)", {" Eigenvalues of one Top.  B=", B});
       for (int K = -maxJ; K <= maxJ; ++K)

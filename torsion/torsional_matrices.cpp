@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <ostream>
+#include <string>
 
 #include "core/stop.h"
 #include "numerics/eigen.h"
@@ -153,7 +154,7 @@ void torsionalOperatorElements(const TorsParams& p, const int* m, int size, int 
     for (int j = 0; j < nV; ++j) ovv[7][i][j] = ovv[4][i][j] * ovv[4][i][j];
 }
 
-void solveOneTopTorsion(std::ostream& err, int nfold, int sigma, double* z, TorsResult& res,
+void solveOneTopTorsion(int nfold, int sigma, double* z, TorsResult& res,
            const TorsParams& p, int K, int M, int firstV, int nV) {
   const int size = 2 * M + 1;
   if (size < nV + firstV) stop("ERROR: size m < size v");
@@ -172,7 +173,13 @@ void solveOneTopTorsion(std::ostream& err, int nfold, int sigma, double* z, Tors
   double d[DIMTOT], e[DIMTOT];
   int ierr = 0;
   diagonaliseRealSymmetric(DIMTOT, size, z, d, e, ierr);
-  if (ierr != 0) put(err, "(A,3I3)", {"Error: HDIAG in CALCM: IERR =", ierr, K, sigma});
+  // Without convergence the torsional states are incomplete and every
+  // block built on them would be wrong: the run stops.
+  if (ierr != 0)
+    stop(fmt("(A,3I3)", {"Error: HDIAG in CALCM: IERR =", ierr, K, sigma}) +
+         " one-top torsional problem (K = " + std::to_string(K) + ", sigma = " +
+         std::to_string(sigma) + "): eigenvalue " + std::to_string(ierr) +
+         " not converged within " + std::to_string(QL_MAX_ITERATIONS) + " QL iterations");
   sortEigenpairs(d, z, size, DIMTOT);
   fixTorsionalPhases(sigma, z, m, size, nV, firstV, K);
   int label[DIMV] = {};

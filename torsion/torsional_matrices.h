@@ -44,9 +44,9 @@ struct TorsResult {
 
 // Solve the problem of (sigma, K) with basis half-width M and keep the nV
 // states from state firstV on (states numbered from 1 by energy).  z is a
-// DIMTOT x DIMTOT work matrix.  A failed diagonalisation is reported on err
-// and the results are used as they are.
-void solveOneTopTorsion(std::ostream& err, int nfold, int sigma, double* z, TorsResult& res,
+// DIMTOT x DIMTOT work matrix.  A diagonalisation that does not converge
+// stops the run.
+void solveOneTopTorsion(int nfold, int sigma, double* z, TorsResult& res,
            const TorsParams& p, int K, int M, int firstV, int nV);
 
 // Hamiltonian matrix (c0 = F, c1 = V1n, c2 = V2n as given in `c`; c3..c7 are

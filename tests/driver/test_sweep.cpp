@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/state.h"
+#include "core/stop.h"
 #include "driver/sweep.h"
 
 namespace ruvo {
@@ -147,6 +148,11 @@ TEST(Sweep, PrintBitsAreClearedDuringDerivativeSweepsOnly) {
   EXPECT_GT(valueOut, 0u); // matrices and eigenvectors printed in the value sweep
   sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1);
   EXPECT_EQ(s.out.str().size(), valueOut);
+  EXPECT_EQ(s.rs->ctl.aprint, 65536 | 32768 | 8);
+  // a derivative sweep that stops (a step that is not a number) gives the
+  // bits back as well
+  s.fitVar(1, -1, par::BJ, std::nan(""));
+  EXPECT_THROW(sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 1), RunEnd);
   EXPECT_EQ(s.rs->ctl.aprint, 65536 | 32768 | 8);
 }
 

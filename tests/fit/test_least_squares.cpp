@@ -36,9 +36,9 @@ struct TestModel : FitModelFunction {
   const FitModel* fm = nullptr;
   std::vector<double> t, y, s, psi;
   int calls = 0;
-  double value(int i, double* dyda, double& sigma, int nfit) override {
+  double value(int i, double* dyda, double& error, int nfit) override {
     ++calls;
-    sigma = s[i];
+    error = s[i];
     for (int j = 1; j <= nfit; ++j) {
       dyda[j] = 0.0;
       const FitVar& v = fm->var[j];
@@ -52,7 +52,7 @@ struct TestModel : FitModelFunction {
 struct Fixture {
   std::unique_ptr<FitState> fs = std::make_unique<FitState>();
   TestModel model;
-  FitControls c;
+  LeastSquaresOptions c;
   double lambda = 1e-14;
   std::ostringstream out;
   int ndata = 0;
@@ -84,10 +84,15 @@ struct Fixture {
     model.par = &fs->work;
     model.fm = &fs->model;
   }
-  double call(int mode, double& sigma, double sigmaOld) {
-    dampedLeastSquaresStep(model, ndata, fs->model.npar, 1, DIMFIT, fs->model.nfit, fs->model, fs->flags, *fs,
-          fs->best, fs->work, fs->change, c, sigma, sigmaOld, 1.0, mode, 0, lambda, out);
-    return sigma;
+  // the three calls of a fit cycle: the variance of the working set, the
+  // damped step, the final error analysis
+  enum Call { START, STEP, FINAL };
+  double call(Call what, double& variance, double acceptedVariance) {
+    const LeastSquaresProblem problem{model, ndata, fs->model.npar, 1};
+    if (what == START) variance = workingSetVariance(problem, c, *fs, out);
+    if (what == STEP) lambda = dampedStep(problem, c, *fs, variance, acceptedVariance, lambda).lambda;
+    if (what == FINAL) finalErrorAnalysis(problem, c, *fs, variance, acceptedVariance);
+    return variance;
   }
   double cov(int r, int col) const { return fs->cov[(r - 1) + (col - 1) * DIMFIT]; }
 };
@@ -182,14 +187,14 @@ TEST(LeastSquares, LinearStepErrorsAndCorrelationsAgreeWithLapack) {
     fx.simpleVariables(4);
     usePolynomial(fx);
     fx.setData(d.t, d.y, d.s);
-    fx.c.orger = 1;
-    fx.c.fitscl = fitscl;
+    fx.c.errorsOnly = true;
+    fx.c.unitDiagonal = fitscl == 0;
     // start values well off
     for (int j = 1; j <= 4; ++j) fx.fs->work(j, 1) = 1.0;
     double sigma = 0;
-    fx.call(FIT_START, sigma, 1e30);
+    fx.call(Fixture::START, sigma, 1e30);
     const double sigma0 = sigma;
-    fx.call(FIT_STEP, sigma, 1e30);
+    fx.call(Fixture::STEP, sigma, 1e30);
     // one undamped Gauss-Newton step solves a linear problem exactly
     const std::vector<double> ref = lapackSolve(d.A, d.y, d.s);
     for (int j = 1; j <= 4; ++j) {
@@ -197,9 +202,9 @@ TEST(LeastSquares, LinearStepErrorsAndCorrelationsAgreeWithLapack) {
       EXPECT_EQ(fx.fs->best(j, 1), 1.0); // the accepted point is the start point
     }
     EXPECT_EQ(fx.fs->nindep, 4);
-    fx.call(FIT_START, sigma, sigma0);
+    fx.call(Fixture::START, sigma, sigma0);
     EXPECT_LT(sigma, sigma0);
-    fx.call(FIT_LASTCYCLE, sigma, sigma0);
+    fx.call(Fixture::FINAL, sigma, sigma0);
     // the better final point became the accepted one
     for (int j = 1; j <= 4; ++j)
       EXPECT_NEAR(fx.fs->best(j, 1), ref[j - 1], 1e-9 * (1 + std::fabs(ref[j - 1])));
@@ -228,12 +233,12 @@ TEST(LeastSquares, VarianceFactorScalesTheErrorsUnlessOrger) {
   fx.simpleVariables(4);
   usePolynomial(fx);
   fx.setData(d.t, d.y, d.s);
-  fx.c.orger = 0;
+  fx.c.errorsOnly = false;
   double sigma = 0;
-  fx.call(FIT_START, sigma, 1e30);
+  fx.call(Fixture::START, sigma, 1e30);
   const double s0 = sigma;
-  fx.call(FIT_STEP, sigma, 1e30);
-  fx.call(FIT_START, sigma, s0);
+  fx.call(Fixture::STEP, sigma, 1e30);
+  fx.call(Fixture::START, sigma, s0);
   // chi-square per degree of freedom at the solution
   const std::vector<double> ref = lapackSolve(d.A, d.y, d.s);
   double chi2 = 0.0;
@@ -248,7 +253,7 @@ TEST(LeastSquares, VarianceFactorScalesTheErrorsUnlessOrger) {
   double S = 0;
   for (double s : d.s) S += 1 / (s * s);
   EXPECT_NEAR(sigma, 30.0 / dof * chi2 / S, 1e-9 * sigma);
-  fx.call(FIT_CONVERGED, sigma, s0);
+  fx.call(Fixture::FINAL, sigma, s0);
   const std::vector<double> cov = lapackCovariance(d.A, d.s);
   for (int j = 1; j <= 4; ++j) {
     const double e = std::sqrt(cov[(j - 1) * 5] * chi2 / dof);
@@ -276,15 +281,15 @@ TEST(LeastSquares, NonlinearFitConvergesToTheLapackGaussNewtonPoint) {
     return place == 3 ? 1.0 : 0.0;
   };
   fx.setData(t, y, s);
-  fx.c.orger = 1;
+  fx.c.errorsOnly = true;
   fx.lambda = 1e-3;
   fx.fs->work(1, 1) = 4.0;
   fx.fs->work(2, 1) = 1.0;
   fx.fs->work(3, 1) = 1.0;
   double best = 1e30, sigma = 0;
   for (int cycle = 1; cycle <= 30; ++cycle) {
-    fx.call(FIT_START, sigma, best);
-    const int mode = cycle == 30 ? FIT_LASTCYCLE : FIT_STEP;
+    fx.call(Fixture::START, sigma, best);
+    const Fixture::Call mode = cycle == 30 ? Fixture::FINAL : Fixture::STEP;
     fx.call(mode, sigma, best);
     best = std::min(best, sigma);
   }
@@ -330,21 +335,21 @@ TEST(LeastSquares, DependentVariablesLoseOneDirectionAndKeepFiniteErrors) {
     for (double t : d.t) y.push_back(3.0 - 2.0 * t);
     fx.setData(d.t, y, d.s);
     fx.c.svderr = svderr;
-    fx.c.orger = 1;
+    fx.c.errorsOnly = true;
     double sigma = 0;
-    fx.call(FIT_START, sigma, 1e30);
+    fx.call(Fixture::START, sigma, 1e30);
     const double s0 = sigma;
-    fx.call(FIT_STEP, sigma, 1e30);
+    fx.call(Fixture::STEP, sigma, 1e30);
     EXPECT_EQ(fx.fs->nindep, 2);
     // the minimum-norm step shares the change of place 1 between the two
     EXPECT_NEAR(fx.fs->change(1, 1), 3.0, 1e-8);
     EXPECT_NEAR(fx.fs->work(1, 1), 3.0, 1e-8);
     EXPECT_NEAR(fx.fs->work(2, 1), -2.0, 1e-8);
-    fx.call(FIT_START, sigma, s0);
+    fx.call(Fixture::START, sigma, s0);
     fx.lambda = 1e-3; // the damping hides the dependence from the steps ...
-    fx.call(FIT_STEP, sigma, 1e30);
+    fx.call(Fixture::STEP, sigma, 1e30);
     EXPECT_EQ(fx.fs->nindep, 3);
-    fx.call(FIT_LASTCYCLE, sigma, s0); // ... but not from the final analysis
+    fx.call(Fixture::FINAL, sigma, s0); // ... but not from the final analysis
     EXPECT_EQ(fx.fs->nindep, 2);
     for (int j = 1; j <= 3; ++j) {
       EXPECT_TRUE(std::isfinite(fx.fs->work.flat(j))) << j;
@@ -367,25 +372,25 @@ TEST(LeastSquares, RobustWeightsAndDampingRules) {
   fx.setData({0, 1, 2, 3}, {2.0, 0.0, 0.2, -0.2}, {1.0, 1.0, 0.1, 0.1});
   fx.c.rofit = 1.0;
   double sigma = 0;
-  fx.call(FIT_START, sigma, 1e30);
+  fx.call(Fixture::START, sigma, 1e30);
   EXPECT_NEAR(fx.model.psi[1], 1.0 / 3.0, 1e-15);
   EXPECT_EQ(fx.model.psi[2], 1.0);
   EXPECT_NEAR(fx.model.psi[3], 1.0 / 3.0, 1e-15);
   fx.c.rofit = 0.0;
-  fx.call(FIT_START, sigma, 1e30);
+  fx.call(Fixture::START, sigma, 1e30);
   for (int i = 1; i <= 4; ++i) EXPECT_EQ(fx.model.psi[i], 1.0);
 
   // a better point: lambda * 0.4 (single-precision constant), accepted
   fx.lambda = 1.0;
   fx.fs->work(1, 1) = 0.5;
-  fx.call(FIT_STEP, sigma, 2.0 * sigma + 1);
+  fx.call(Fixture::STEP, sigma, 2.0 * sigma + 1);
   EXPECT_DOUBLE_EQ(fx.lambda, 0.4000000059604645);
   EXPECT_EQ(fx.fs->best(1, 1), 0.5);
   const double firstTrial = fx.fs->work(1, 1);
   // a worse point: lambda * 10, same accepted point, smaller damped step
   const int callsBefore = fx.model.calls;
   fx.fs->work(1, 1) = 99.0;
-  fx.call(FIT_STEP, sigma, sigma);
+  fx.call(Fixture::STEP, sigma, sigma);
   EXPECT_DOUBLE_EQ(fx.lambda, 4.000000059604645);
   EXPECT_EQ(fx.model.calls, callsBefore); // normal equations reused
   EXPECT_EQ(fx.fs->best(1, 1), 0.5);
@@ -393,7 +398,7 @@ TEST(LeastSquares, RobustWeightsAndDampingRules) {
   // the fit variable's second number multiplies its step
   const double plain = fx.fs->change(1, 1);
   fx.fs->model.var[1].factor = 0.5;
-  fx.call(FIT_STEP, sigma, sigma);
+  fx.call(Fixture::STEP, sigma, sigma);
   EXPECT_NEAR(fx.fs->change(1, 1), 0.5 * plain / (1 + 40.00000059604645) * (1 + 4.000000059604645),
               1e-12);
 }
@@ -405,7 +410,7 @@ TEST(LeastSquares, TooFewLinesGiveTheWarningAndNoFit) {
   fx.model.dfdp = [](const ParamSets&, double, int) { return 1.0; };
   fx.setData({0, 1}, {1.0, 2.0}, {0.1, 0.1});
   double sigma = 0;
-  fx.call(FIT_START, sigma, 1e30);
+  fx.call(Fixture::START, sigma, 1e30);
   EXPECT_EQ(fx.out.str(), "  FIT: Warning: ndata-nfit = 0: no fit possible!\n");
   EXPECT_EQ(sigma, 100000.0);
   EXPECT_EQ(fx.fs->dy2av, 100000.0);
@@ -425,21 +430,20 @@ TEST(LeastSquares, DimensionAndArgumentStops) {
   fx.model.f = [](const ParamSets& p, double) { return p(1, 1); };
   fx.model.dfdp = [](const ParamSets&, double, int) { return 1.0; };
   fx.setData({0, 1, 2, 3}, {1.0, 2.0, 3, 4}, {0.1, 0.1, 0.1, 0.1});
-  double sigma = 0, lambda = 1e-5;
-  auto run = [&](int ld, int nfit, int zero) {
-    dampedLeastSquaresStep(fx.model, fx.ndata, 32, 1, ld, nfit, fx.fs->model, fx.fs->flags, *fx.fs, fx.fs->best,
-          fx.fs->work, fx.fs->change, fx.c, sigma, 1e30, 1.0, FIT_START, zero, lambda, fx.out);
-  };
-  EXPECT_EQ(message([&] { run(DIMFIT, 61, 0); }), "Dimension Error in LMFIT: nfit > 60");
-  EXPECT_EQ(message([&] { run(61, 1, 0); }), "Dimension Error in LMFIT: ld > 60");
-  EXPECT_EQ(message([&] { run(DIMFIT, 1, 1); }), "FITNEW: const .ne. 0");
+  fx.fs->model.nfit = 61;
+  EXPECT_EQ(message([&] {
+              double s = 0;
+              fx.call(Fixture::START, s, 1e30);
+            }),
+            "Dimension Error in LMFIT: nfit > 60");
+  fx.fs->model.nfit = 1;
   double a[4] = {1, 0, 0, 1}, e[2];
   EXPECT_EQ(message([&] { diagonaliseNormalMatrix(1, 2, a, e); }), "Dimension Error in SCDSYDC");
   // a normal matrix with NaN (a model that returned NaN derivatives)
   fx.model.dfdp = [](const ParamSets&, double, int) { return std::nan(""); };
   const std::string m = message([&] {
     double s = 0;
-    fx.call(FIT_STEP, s, 1e30);
+    fx.call(Fixture::STEP, s, 1e30);
   });
   EXPECT_EQ(m.rfind("SVDSYDC: Error in hdiag (sydsycd)", 0), 0u) << m;
 }

@@ -58,7 +58,7 @@ TEST(TorsionalIntegrals, TablesHoldTheOneTopSolutions) {
   const TorsParams p{168.0, 800.0, -20.0, 0.06};
   for (int sigma : {0, 1})
     for (int K = -6; K <= 6; ++K) {
-      solveOneTopTorsion(err, 3, sigma, z.data(), res, p, K, 10, 1, 3);
+      solveOneTopTorsion(3, sigma, z.data(), res, p, K, 10, 1, 3);
       for (int v = 1; v <= 3; ++v) {
         EXPECT_NEAR(s.sw->tors.E(v, sigma, K, 1), res.E[v - 1], 1e-9);
         EXPECT_EQ(s.sw->tors.lab(v, sigma, K, 1), res.label[v - 1]);
@@ -234,7 +234,7 @@ TEST(TorsionalIntegrals, GroundStateWindowOption) {
   std::vector<double> z(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   TorsResult res;
   std::ostringstream err;
-  solveOneTopTorsion(err, 3, 1, z.data(), res, TorsParams{168.0, 800.0, -20.0, 0.06}, 2, 10, 1, 2);
+  solveOneTopTorsion(3, 1, z.data(), res, TorsParams{168.0, 800.0, -20.0, 0.06}, 2, 10, 1, 2);
   EXPECT_NEAR(s.sw->tors.E(1, 1, 2, 1), res.E[0], 1e-9);
   EXPECT_NEAR(s.sw->tors.E(2, 1, 2, 1), res.E[1], 1e-9);
 }
@@ -247,7 +247,7 @@ TEST(TorsionalIntegrals, WindowOfAnExcitedState) {
   std::vector<double> z(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   TorsResult res;
   std::ostringstream err;
-  solveOneTopTorsion(err, 3, 0, z.data(), res, TorsParams{168.0, 800.0, -20.0, 0.06}, -1, 10, 1, 3);
+  solveOneTopTorsion(3, 0, z.data(), res, TorsParams{168.0, 800.0, -20.0, 0.06}, -1, 10, 1, 3);
   EXPECT_NEAR(s.sw->tors.E(1, 0, -1, 1), res.E[1], 1e-9);
 }
 
@@ -257,7 +257,7 @@ TEST(TorsionalIntegrals, TwoTopsUseTheirOwnParameters) {
   std::vector<double> z(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   TorsResult res;
   std::ostringstream err;
-  solveOneTopTorsion(err, 3, 1, z.data(), res, TorsParams{178.0, 1600.0, -20.0, 0.07}, 3, 10, 1, 3);
+  solveOneTopTorsion(3, 1, z.data(), res, TorsParams{178.0, 1600.0, -20.0, 0.07}, 3, 10, 1, 3);
   for (int v = 1; v <= 3; ++v) EXPECT_NEAR(s.sw->tors.E(v, 1, 3, 2), res.E[v - 1], 1e-9);
 }
 

@@ -31,7 +31,7 @@ struct Problem {
   std::ostringstream err;
   TorsResult res;
   void solve(int sigma, const TorsParams& p, int K, int M, int firstV, int nV, int nfold = 3) {
-    solveOneTopTorsion(err, nfold, sigma, z.data(), res, p, K, M, firstV, nV);
+    solveOneTopTorsion(nfold, sigma, z.data(), res, p, K, M, firstV, nV);
   }
   // all eigenvectors of the last solution (columns of z)
   double at(int k, int col) const { return z[k + static_cast<std::size_t>(col) * DIMTOT]; }
@@ -305,6 +305,11 @@ TEST(TorsionalMatrices, SizeStops) {
   expectStop([&] { pr.solve(0, p, 0, 1, 1, 4); }, "ERROR: size m < size v");
   pr.solve(0, p, 0, 35, 1, 3); // 2M+1 = 71 is accepted
   expectStop([&] { pr.solve(0, p, 0, 36, 1, 3); }, "ERROR: sizem > DIMM in calcm");
+  // a barrier that is not a number never converges: the run stops, naming
+  // the problem, the eigenvalue and the iteration limit
+  expectStop([&] { pr.solve(1, TorsParams{158.0, std::nan(""), 0.0, 0.05}, 2, 10, 1, 3); },
+             "Error: HDIAG in CALCM: IERR =  1  2  1\n one-top torsional problem (K = 2, "
+             "sigma = 1): eigenvalue 1 not converged within 30 QL iterations");
 
   std::vector<double> x(DIMTOT + 1), y(DIMTOT + 1), z(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   int m[DIMTOT + 1] = {};
