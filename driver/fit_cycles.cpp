@@ -13,6 +13,7 @@
 #include "input/parameter_print.h"
 #include "report/derived_constants.h"
 #include "core/fortran_format.h"
+#include "core/stop.h"
 #include "report/transition_listing.h"
 
 namespace ruvo {
@@ -44,11 +45,14 @@ void putFixedRecords(std::ostream& os, const double* v, int n, int perRecord, in
 }
 
 // Name of the parameter a fit variable stands for (its first term), first
-// six characters.
+// six characters of the blank-padded name, so that it stands left in its
+// six columns.
 std::string fitVarName(const RunState& rs, const FitModel& fm, int i) {
   const FitVar& v = fm.var[i];
-  if (v.nterm < 1 || v.par[1] < 1 || v.par[1] > NPAR) return "";
-  return rs.parName[v.par[1]].substr(0, 6);
+  std::string name;
+  if (v.nterm >= 1 && v.par[1] >= 1 && v.par[1] <= NPAR) name = rs.parName[v.par[1]];
+  name.resize(6, ' ');
+  return name;
 }
 
 double& corrAt(FitState& fs, int r, int c) { return fs.cov[(r - 1) + (c - 1) * DIMFIT]; }
@@ -308,6 +312,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     status = FIT_STEP;
     if (conv > 2) status = FIT_CONVERGED;
     if (cycle == ctl.nzyk) status = FIT_LASTCYCLE;
+    stopIfTerminated();
     if (g_interrupted == 1) status = FIT_INTERRUPTED;
     if (ctl.lambda > 1000.0) status = FIT_DAMPED_OUT;
     dampedLeastSquaresStep(model, rs.tr.ndata, npar, nB, DIMFIT, nfit, fs.model, fs.flags, fs, fs.best, fs.work,

@@ -4,6 +4,7 @@
 // so a line names only what changes.
 #include "input/transition_input.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -315,7 +316,9 @@ void readTransitions(RunState& rs, Reader& rd) {
   }
   rs.ctl.ndata = n;
   tr.ndata = n;
-  put(out, "(3(3X,A,I4),/,3X,A,F6.1)",
+  // the counts take a fifth column only for a list of 10000 lines
+  const std::string w = std::to_string(std::max(4, decimalWidth(n)));
+  put(out, "(3(3X,A,I" + w + "),/,3X,A,F6.1)",
       {"ndata ", n, "Data Points", tr.nDataPoints, "Splittings", tr.nSplit,
        "Effective Data Points", tr.effData});
   if (tr.nSplit > 0)
