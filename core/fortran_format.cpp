@@ -474,4 +474,12 @@ void putValues(std::ostream& os, std::string_view layout, std::span<const double
   os << fmt(layout, std::span<const FItem>(items));
 }
 
+int decimalWidth(long long n) {
+  int w = n < 0 ? 2 : 1;
+  for (unsigned long long m = n < 0 ? 0ULL - static_cast<unsigned long long>(n) : n; m >= 10;
+       m /= 10)
+    ++w;
+  return w;
+}
+
 } // namespace ruvo

@@ -56,6 +56,9 @@ struct FItem {
 std::string fmt(std::string_view layout, std::initializer_list<FItem> items);
 // The same, written to `os`.
 void put(std::ostream& os, std::string_view layout, std::initializer_list<FItem> items);
+// Columns an integer needs when written in full, its minus sign included
+// (the narrowest Iw that does not turn it into asterisks).
+int decimalWidth(long long n);
 // The same for an item list built at run time.
 std::string fmt(std::string_view layout, std::span<const FItem> items);
 void put(std::ostream& os, std::string_view layout, std::span<const FItem> items);

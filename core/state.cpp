@@ -3,6 +3,7 @@
 namespace ruvo {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_terminateSignal = 0;
 
 void Transitions::allocate() {
   const std::size_t n = DIMDATA + 1;

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "core/option_bits.h"
+#include "core/scratch_dir.h"
 
 namespace ruvo {
 
@@ -257,11 +258,16 @@ struct RunState {
   // status 1
   int problems = 0;
   std::string title; // the title lines of the input, joined by line ends
+  // the private directory of this run's scratch files
+  ScratchDir scratch;
   void allocate(); // sizes the vectors once
 };
 
 // The interrupt flag (set by the console-interrupt handler only).
 extern volatile std::sig_atomic_t g_interrupted;
+// The number of a SIGTERM or SIGHUP that asks the run to end (0: none; set by
+// the handler only).  The run ends through the stop path at its next check.
+extern volatile std::sig_atomic_t g_terminateSignal;
 
 // ------------------------------------------------- sweep work storage
 // Values of the block being computed and of the B set being prepared.  The

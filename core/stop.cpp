@@ -2,12 +2,18 @@
 
 #include <istream>
 #include <ostream>
+#include <string>
 
 #include "core/state.h"
 
 namespace ruvo {
 
 void stop(std::string_view message) { throw RunEnd{std::string(message), true}; }
+
+void stopIfTerminated() {
+  const int signo = g_terminateSignal;
+  if (signo != 0) stop("terminated by signal " + std::to_string(signo));
+}
 
 void pause(std::istream& in, std::ostream& err, std::string_view message) {
   err << "PAUSE " << message << '\n';

@@ -24,6 +24,12 @@ struct RunEnd {
 // End the run with "STOP " + message on standard error.
 [[noreturn]] void stop(std::string_view message);
 
+// End the run through the stop path when a SIGTERM or SIGHUP has asked for
+// it ("terminated by signal 15").  Called wherever a long run can stop
+// cleanly: per block, per line strength, per block of a predicted spectrum
+// and per fit cycle.
+void stopIfTerminated();
+
 // Write "PAUSE " + message and the resume prompt to `err`, read one line
 // from `in`; "go" resumes (writes "RESUMED"), anything else ends the run.
 void pause(std::istream& in, std::ostream& err, std::string_view message);

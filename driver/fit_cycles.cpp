@@ -13,6 +13,7 @@
 #include "input/parameter_print.h"
 #include "report/derived_constants.h"
 #include "core/fortran_format.h"
+#include "core/stop.h"
 #include "report/transition_listing.h"
 
 namespace ruvo {
@@ -44,11 +45,14 @@ void putFixedRecords(std::ostream& os, const double* v, int n, int perRecord, in
 }
 
 // Name of the parameter a fit variable stands for (its first term), first
-// six characters.
+// six characters of the blank-padded name, so that it stands left in its
+// six columns.
 std::string fitVarName(const RunState& rs, const FitModel& fm, int i) {
   const FitVar& v = fm.var[i];
-  if (v.nterm < 1 || v.par[1] < 1 || v.par[1] > NPAR) return "";
-  return rs.parName[v.par[1]].substr(0, 6);
+  std::string name;
+  if (v.nterm >= 1 && v.par[1] >= 1 && v.par[1] <= NPAR) name = rs.parName[v.par[1]];
+  name.resize(6, ' ');
+  return name;
 }
 
 double& corrAt(FitState& fs, int r, int c) { return fs.cov[(r - 1) + (c - 1) * DIMFIT]; }
@@ -362,6 +366,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     // The step, or the end of the fit.
     // The fit ends when it has converged, after the last cycle, on an
     // interrupt, or when the damping has grown beyond any useful step.
+    stopIfTerminated();
     lastCall = conv > 2 || cycle == ctl.nzyk || g_interrupted == 1 || ctl.lambda > LAMBDA_LIMIT;
     if (lastCall) {
       finalErrorAnalysis(problem, options, fs, variance, bestVar);

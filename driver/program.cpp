@@ -75,6 +75,28 @@ void installInterruptHandler() {
   sigaction(SIGINT, &sa, nullptr);
 }
 
+extern "C" void onTerminationSignal(int signo) {
+  const int savedErrno = errno;
+  if (g_terminateSignal != 0) {
+    // asked twice: the run did not reach a check in time; its scratch
+    // directory goes now and the signal takes its default course
+    removeScratchDirFromHandler();
+    signal(signo, SIG_DFL);
+    raise(signo);
+  }
+  g_terminateSignal = signo;
+  errno = savedErrno;
+}
+
+void installTerminationHandler() {
+  struct sigaction sa {};
+  sa.sa_handler = onTerminationSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0; // a pause waiting for the operator ends at once
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+}
+
 void writeLocalDate(std::ostream& os) {
   const std::time_t now = std::time(nullptr);
   if (now == static_cast<std::time_t>(-1)) return;
@@ -102,18 +124,14 @@ void banner(std::ostream& out) {
   put(out, "(/,A)", {" Type help now for the list of parameters : "});
 }
 
-// Remove the eigenvector file of every block and, when the predicted
-// spectrum was made, the torsional-integral file of every B set (a file
-// that was never written is no error).
-void removeScratchFiles(const RunState& rs) {
-  for (int i = 1; i <= rs.todo.n; ++i) {
-    const TodoEntry& e = rs.todo.e[static_cast<std::size_t>(i)];
-    const std::string name = blockFileName(e.J, e.Sym, e.F, e.B);
-    if (!name.empty()) std::remove(name.c_str());
-  }
-  if (intensityMode(rs.ctl.ints) > 1)
-    for (int b = 1; b <= rs.nB && b <= DIMB; ++b)
-      std::remove(("tori.b" + std::to_string(b)).c_str());
+// The scratch directory at the end of the run (also after a stop): with
+// ints bit 16 the files written completely move into the working directory
+// under their names, unless a signal ended the run; then the directory goes.
+void finishScratchFiles(RunState& rs) {
+  if (hasBit(rs.ctl.ints, intsbit::KEEP_SCRATCH_FILES) && g_terminateSignal == 0 &&
+      rs.scratch.keepInWorkingDirectory(*rs.io.err) > 0)
+    ++rs.problems;
+  rs.scratch.remove();
 }
 
 int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequests& outputs,
@@ -135,8 +153,10 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   rs->io.out = &out;
   rs->io.err = &err;
   g_interrupted = 0;
+  g_terminateSignal = 0;
 
   installInterruptHandler();
+  installTerminationHandler();
   banner(out);
 
   Reader reader(in, out, err);
@@ -146,21 +166,28 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   }
   installInterruptHandler();
 
-  buildTodo(*rs);
-  extendTodoForIntensities(*rs);
-  sortTodo(rs->todo);
-  reportTodo(*rs);
-  sw->blk.maxJ = rs->maxJ;
-  sw->blk.nB = rs->nB;
-  sw->blk.nsym = rs->species.nsym;
+  stopIfTerminated();
 
-  checkDataForFit(*rs, *fs);
-  fitCycles(*rs, *fs, *sw);
+  try {
+    buildTodo(*rs);
+    extendTodoForIntensities(*rs);
+    sortTodo(rs->todo);
+    reportTodo(*rs);
+    sw->blk.maxJ = rs->maxJ;
+    sw->blk.nB = rs->nB;
+    sw->blk.nsym = rs->species.nsym;
 
-  put(out, "(A)", {""});
-  if (hasBit(rs->ctl.aprint, aprintbit::LATEX_TABLE)) printLatexTable(*rs);
-  writeOutputFiles(*rs, *fs, *sw, outputs);
-  if (!hasBit(rs->ctl.ints, intsbit::KEEP_SCRATCH_FILES)) removeScratchFiles(*rs);
+    checkDataForFit(*rs, *fs);
+    fitCycles(*rs, *fs, *sw);
+
+    put(out, "(A)", {""});
+    if (hasBit(rs->ctl.aprint, aprintbit::LATEX_TABLE)) printLatexTable(*rs);
+    writeOutputFiles(*rs, *fs, *sw, outputs);
+  } catch (const RunEnd&) {
+    finishScratchFiles(*rs);
+    throw;
+  }
+  finishScratchFiles(*rs);
   out.flush();
   return rs->problems > 0 ? 1 : 0;
 }
@@ -168,28 +195,39 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
 } // namespace
 
 namespace {
-// Gives the interrupt back to the handler the caller had, so that a run
-// inside another program (tests, fuzzers) leaves no handler behind.
+// Gives the interrupt, termination and hang-up signals back to the handlers
+// the caller had, so that a run inside another program (tests, fuzzers)
+// leaves no handler behind.
 class SavedInterruptHandler {
 public:
-  SavedInterruptHandler() { saved_ = sigaction(SIGINT, nullptr, &old_) == 0; }
+  SavedInterruptHandler() {
+    for (int i = 0; i < 3; ++i) saved_[i] = sigaction(kSignals[i], nullptr, &old_[i]) == 0;
+  }
   ~SavedInterruptHandler() {
-    if (saved_) sigaction(SIGINT, &old_, nullptr);
+    for (int i = 0; i < 3; ++i)
+      if (saved_[i]) sigaction(kSignals[i], &old_[i], nullptr);
   }
 
 private:
-  struct sigaction old_ {};
-  bool saved_ = false;
+  static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction old_[3] {};
+  bool saved_[3] = {};
 };
+
+// A run ended by SIGTERM or SIGHUP reports it like a shell: 128 + signal.
+int statusAfter(int status) {
+  const int signo = g_terminateSignal;
+  return signo != 0 ? 128 + signo : status;
+}
 } // namespace
 
 int runProgram(std::istream& in, std::ostream& out, std::ostream& err,
                const OutputRequests& outputs, const RunChannels& channels) {
   const SavedInterruptHandler restoreAtEnd;
   try {
-    return run(in, out, err, outputs, channels);
+    return statusAfter(run(in, out, err, outputs, channels));
   } catch (const RunEnd& e) {
-    return finishRunEnd(e, out, err);
+    return statusAfter(finishRunEnd(e, out, err));
   } catch (const std::bad_alloc&) {
     return finishRunEnd(RunEnd{"ERROR: not enough memory", true}, out, err);
   } catch (const std::exception& e) {

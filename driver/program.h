@@ -15,7 +15,9 @@ struct RunChannels {
 
 // Runs ruvo on `in`, writing the listing to `out` and messages to `err`.
 // Returns the exit status: 0 after a clean run or help, 1 after a stop,
-// input errors or other problems reported on `err`, or an ended pause.
+// input errors, an ended pause or a run that finished with problems
+// reported on `err` (input not used, a line strength marked -97, a spectrum
+// left out, ...), 128 + the signal after a SIGTERM or SIGHUP.
 // `outputs` names the files to write beside the listing; they are checked
 // before anything is computed.
 int runProgram(std::istream& in, std::ostream& out, std::ostream& err,
@@ -29,6 +31,14 @@ void installInterruptHandler();
 // of ruvo, finishing..." to standard error, and that line to standard
 // output.  Uses only async-signal-safe calls.
 extern "C" void onConsoleInterrupt(int signo);
+// SIGTERM and SIGHUP: onTerminationSignal records the signal in
+// g_terminateSignal; the run then ends through the stop path at its next
+// check ("STOP terminated by signal 15"), with the listing flushed and the
+// scratch directory removed, and runProgram returns 128 + the signal.  A
+// second such signal before that removes the scratch directory from the
+// handler and ends the process by the signal.
+void installTerminationHandler();
+extern "C" void onTerminationSignal(int signo);
 // Complete the current listing line with the local date and time
 // ("2026-12-08 15:20:33"); writes nothing when the clock cannot be read.
 void writeLocalDate(std::ostream& os);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "core/stop.h"
 #include "fit/adjust.h"
@@ -17,7 +18,7 @@
 
 namespace ruvo {
 
-void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
+void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlags& flags,
            const FitModel& fm, int pass) {
   Transitions& tr = rs.tr;
   Controls& ctl = rs.ctl;
@@ -39,16 +40,17 @@ void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const F
   sw.blk.nB = rs.nB;
   sw.blk.nsym = rs.species.nsym;
   const int ntop = ctl.ntop;
-  // the parameters of the set being computed, with its dependent
-  // parameters recomputed (the caller's array is left as it is)
-  std::array<double, NPAR> setB{};
-  const ConstParamView setView{setB.data()};
+  // the parameters of the set being computed; its dependent parameters are
+  // recomputed in the caller's array (the derivative sweeps hand in a
+  // shifted copy)
+  ConstParamView setView{&std::as_const(par)(1, 1)};
 
   // 3. the blocks of the todo list
   const int nTodo = rs.todo.n;
   for (int e = 1; e <= nTodo; ++e) {
     const TodoEntry& te = rs.todo.e[e];
     if (pass != 0 && !hasBit(te.Stat, TODO_DERIV)) continue;
+    stopIfTerminated();
     const int B = te.B;
     if (B < 1 || B > DIMB) stop("B > DIM B");
 
@@ -58,10 +60,10 @@ void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const F
     int nvv = 0;
     while (nvv < DIMVV && rs.use(nvv + 1, 1, B) != -1) ++nvv;
     if (nvv < 1) nvv = 1;
-    // a species-0 block added for the predicted spectrum holds the rigid
-    // rotor of the set: one torsional state, whatever states the set keeps
-    // (the window of kept states below still follows the set)
-    sw.blk.nvv = te.Sym == 0 && te.predicted ? 1 : nvv;
+    // the set's own count of product states: the torsional problem and the
+    // set's torsional file are made with it (a species-0 block added for the
+    // predicted spectrum takes one state below)
+    sw.blk.nvv = nvv;
     sw.blk.ntop = ntop;
 
     // window of one-top states kept per top
@@ -83,8 +85,8 @@ void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const F
     if (B != sw.lastB) {
       sw.lastB = B;
       for (int t = 1; t <= DIMTOP; ++t) sw.rot[t].mark = 0;
-      for (int p = 1; p <= NPAR; ++p) setB[p - 1] = par(p, B);
-      adjustDependentParameters(rs, ParamView{setB.data()}, fm.npar, sw.blk.adjf);
+      adjustDependentParameters(rs, par.set(B), fm.npar, sw.blk.adjf);
+      setView = std::as_const(par).set(B);
       if (hasBit(ctl.aprint, aprintbit::PARAMETERS_AND_RHO) && rs.detailPrint != 0) {
         put(out, "(2(A,I3))", {"Parameter for B=", B, "   deriv.=", pass});
         put(out, "(A,3F18.9)",
@@ -111,12 +113,15 @@ void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const F
       for (int t = 1; t <= ntop && t <= DIMTOP; ++t)
         rotateTopAxes(sw.rot[t], setView(par::top(t, par::beta)), te.J);
 
-    // species 0: a block without internal rotation
+    // species 0: a block without internal rotation; one added for the
+    // predicted spectrum holds the rigid rotor of the set with one torsional
+    // state, whatever states the set keeps
     if (te.Sym == 0) sw.blk.ntop = 0;
+    if (te.Sym == 0 && te.predicted) sw.blk.nvv = 1;
 
     solveBlock(rs, sw, te.J, te.Sym, te.F, B, setView, flags.set(B), fm, pass);
     // the block's eigenvectors go to its scratch file for the line strengths
-    if (ctl.ints > 0 && pass == 0) writeBlockEigenvectors(rs, sw, te.J, te.Sym, te.F, B);
+    if (intensityMode(ctl.ints) > 0 && pass == 0) writeBlockEigenvectors(rs, sw, te.J, te.Sym, te.F, B);
 
     // line strengths of set B once its last block is done
     const bool lastOfB = e == nTodo || rs.todo.e[e + 1].B != B;
@@ -134,7 +139,8 @@ void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const F
     const int up = tr.qn[k][UP][slot::KIND], lo = tr.qn[k][LO][slot::KIND];
     if (pass != 0 && !hasBit(up, kindbit::MEASURED) && !hasBit(lo, kindbit::MEASURED)) continue;
     if (!hasBit(up, kindbit::FOUND) || !hasBit(lo, kindbit::FOUND))
-      put(out, "(A,I4,A,2I4)", {" Assign error at line", k, " reason", up, lo});
+      put(out, "(A,I" + std::to_string(std::max(4, decimalWidth(ndata))) + ",A,2I4)",
+          {" Assign error at line", k, " reason", up, lo});
   }
 
   // 5. the predicted spectrum, with the dipole components of the last set
@@ -151,7 +157,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const F
   }
 }
 
-void sweepWithDerivatives(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
+void sweepWithDerivatives(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlags& flags,
            const FitModel& fm, int mode) {
   Transitions& tr = rs.tr;
   const int ndata = tr.ndata;

@@ -7,13 +7,14 @@ namespace ruvo {
 
 // One sweep over the todo list.  pass 0: values (and analytic derivatives);
 // pass n: numerical-derivative sweep of fit variable n.  The dependent
-// parameters of each set are recomputed (adjustDependentParameters) on a copy; `par` itself
-// is not changed.
-void calculationSweep(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
+// parameters of each set are recomputed (adjustDependentParameters) in `par`
+// itself: the value sweep adjusts the sets it is given, the derivative
+// sweeps adjust their shifted copy.
+void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlags& flags,
            const FitModel& fm, int pass);
 // mode 0: values; 1: add numerical derivatives (one-sided for dqu, two-sided
 // for dqx); 2, 3: every numerical derivative two-sided.
-void sweepWithDerivatives(RunState& rs, SweepWork& sw, const ParamSets& par, const FitFlags& flags,
+void sweepWithDerivatives(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlags& flags,
            const FitModel& fm, int mode);
 // The signs of the numerical-derivative steps live in sw.stepSign and are
 // kept for the whole run (the same SweepWork serves every sweep of a run).

@@ -3,12 +3,14 @@
 // run may create output and scratch files in the working directory, so the
 // target works in a directory of its own below the system's temporary
 // directory.
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -20,7 +22,8 @@ namespace {
 // The arguments as libFuzzer will read them, kept for the whole process.
 std::vector<std::string> g_args;
 std::vector<char*> g_argv;
-// The working directory of the runs, removed when the fuzzer ends.
+// The working directory of the runs, removed when the fuzzer ends, however
+// it ends.
 std::string g_workDir;
 
 void removeWorkDir() {
@@ -29,6 +32,35 @@ void removeWorkDir() {
 }
 
 bool isRelativePath(const std::string& p) { return !p.empty() && p[0] != '/'; }
+
+// libFuzzer ends a run that exceeds -timeout or -rss_limit_mb with _Exit,
+// and a fuzzer may be killed outright; atexit handlers do not run then.  A
+// small child process holds the reading end of a pipe whose writing end
+// only this process holds: when this process ends in any way the read
+// returns, and the child removes the directory.
+void startWatchdog() {
+  int fds[2];
+  if (pipe(fds) != 0) return;
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return;
+  }
+  if (pid == 0) {
+    close(fds[1]);
+    setsid(); // a Ctrl-C meant for the fuzzer does not end the watchdog early
+    char c;
+    for (;;) {
+      const ssize_t n = read(fds[0], &c, 1);
+      if (n == 0 || (n < 0 && errno != EINTR)) break;
+    }
+    removeWorkDir();
+    _exit(0);
+  }
+  close(fds[0]);
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+}
 
 } // namespace
 
@@ -62,6 +94,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   g_workDir = (std::filesystem::temp_directory_path() / "ruvo-fuzz-XXXXXX").string();
   if (mkdtemp(g_workDir.data()) == nullptr || chdir(g_workDir.c_str()) != 0) std::abort();
   std::atexit(removeWorkDir);
+  startWatchdog();
   return 0;
 }
 

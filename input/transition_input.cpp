@@ -4,6 +4,7 @@
 // so a line names only what changes.
 #include "input/transition_input.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -167,7 +168,9 @@ void checkQuantumNumbers(const Slots& u, const Slots& l, const bool givenK[2], i
 // The input summary of the list: lines, data points, splittings and the
 // effective number of data points; the mean splitting (GHz).
 void printListSummary(std::ostream& out, const Transitions& tr, int n) {
-  put(out, "(3(3X,A,I4),/,3X,A,F6.1)",
+  // the counts take a fifth column only for a list of 10000 lines
+  const std::string w = std::to_string(std::max(4, decimalWidth(n)));
+  put(out, "(3(3X,A,I" + w + "),/,3X,A,F6.1)",
       {"ndata ", n, "Data Points", tr.nDataPoints, "Splittings", tr.nSplit,
        "Effective Data Points", tr.effData});
   if (tr.nSplit > 0)

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "core/stop.h"
@@ -72,6 +73,7 @@ private:
   }
   bool load(RunState& rs, HeldBlock& h, int J, int S, int B) {
     h.J = -1;
+    stopIfTerminated();
     // a block that could not be read is reported once and then left out
     const int key = (B * (DIMSYM + 1) + S) * (DIMJ + 1) + J;
     for (int k : failed_)
@@ -172,18 +174,11 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
   }
 }
 
-// The two closing lines; the torsional files of the sets are scratch files
-// like the block files and go with them unless they are to be kept (ints
-// bit 16); every value sweep writes them anew.
+// The two closing lines.
 void closeListing(RunState& rs) {
   std::ostream& out = *rs.io.out;
   putFree(out, {" total is the product of Linestr., population-factor,"});
   putFree(out, {" energy factor (hv), and the statistical weight"});
-  if (!hasBit(rs.ctl.ints, intsbit::KEEP_SCRATCH_FILES))
-    for (int B = 1; B <= rs.nB && B <= DIMB; ++B) {
-      const std::string name = torsionalFileName(B);
-      if (!name.empty()) std::remove(name.c_str());
-    }
 }
 
 // Read the torsional file of set B; false (reported) when it is unusable.
@@ -258,7 +253,11 @@ void printGroupedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, d
           // the lines of every species for this pair of blocks
           table.clear();
           auto store = [&](const PredictedLine& p) {
-            if (static_cast<int>(table.size()) >= MAXENTRIES) stop("INTALL:error:ino");
+            if (static_cast<int>(table.size()) >= MAXENTRIES)
+              stop("INTALL:error:ino: the " + std::to_string(MAXENTRIES) +
+                   " places for the lines of one pair of blocks are full (J = " +
+                   std::to_string(J2) + " and " + std::to_string(J1) + ", B = " +
+                   std::to_string(B) + "); narrow the window freq_l .. freq_h or raise limit");
             table.push_back(p);
           };
           for (int s = 0; s <= nsym; ++s) {

@@ -100,6 +100,7 @@ bool sizesFit(const LevelRef& l, int J) {
 double notComputable(RunState& rs, const char* who) {
   *rs.io.err << ' ' << who
              << ": the stored levels do not fit the torsional tables; strength marked -97\n";
+  ++rs.problems;
   return STRENGTH_UNREADABLE;
 }
 
@@ -109,6 +110,7 @@ double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsec
              double mux, double muy, const LevelRef& u, const LevelRef& w) {
   if (Jfirst != Jsecond) {
     pause(rs.io, "CALIQ: intens error: jlo <> jup");
+    ++rs.problems; // resumed: the strength stays marked
     return STRENGTH_UNREADABLE;
   }
   const int J = Jfirst;
@@ -152,6 +154,7 @@ double lineStrengthJPlusOne(RunState& rs, TorsionTables& tors, int Jfirst, int J
              double mux, double muy, const LevelRef& u, const LevelRef& w) {
   if (Jsecond + 1 != Jfirst) {
     pause(rs.io, "CALIR: intens error: jlo+1 <> jup");
+    ++rs.problems; // resumed: the strength stays marked
     return STRENGTH_UNREADABLE;
   }
   const int J = Jsecond; // the lower J; u holds J + 1, w holds J
@@ -200,6 +203,7 @@ double lineStrength(RunState& rs, SweepWork& sw, int line, double mux, double mu
   if (up[slot::S] != lo[slot::S]) return STRENGTH_SPECIES_DIFFER;
   if (std::abs(up[slot::J] - lo[slot::J]) >= 2) return STRENGTH_DJ_TOO_LARGE;
   const int S = up[slot::S];
+  stopIfTerminated();
 
   StoredLevel a, b; // the upper and the lower level
   const ScratchRead ra =
@@ -209,6 +213,7 @@ double lineStrength(RunState& rs, SweepWork& sw, int line, double mux, double mu
                             : ra;
   if (ra != ScratchRead::ok || rb != ScratchRead::ok) {
     *rs.io.err << " intens: line " << line << " has no line strength; marked -97\n";
+    ++rs.problems;
     return STRENGTH_UNREADABLE;
   }
   const LevelRef ua = levelRef(a), lb = levelRef(b);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ostream>
+#include <unistd.h>
 
 #include "core/stop.h"
 #include "core/fortran_format.h"
@@ -20,16 +21,29 @@ namespace {
 // ----------------------------------------------------------- record writer
 class RecordWriter {
 public:
-  explicit RecordWriter(const std::string& name) {
-    f_ = std::fopen(name.c_str(), "wb");
+  // The file is made afresh in the run's scratch directory and takes its
+  // name only when close() finds everything written.
+  RecordWriter(ScratchDir& dir, const std::string& name, std::ostream& err)
+      : dir_(dir), name_(name) {
+    const int fd = dir.create(name, err);
+    if (fd < 0) {
+      status_ = errno != 0 ? errno : -1;
+      return;
+    }
+    f_ = ::fdopen(fd, "wb");
     if (!f_) {
       status_ = errno != 0 ? errno : -1;
+      ::close(fd);
+      dir_.discard(name_);
       return;
     }
     std::setvbuf(f_, buffer_, _IOFBF, sizeof buffer_);
   }
   ~RecordWriter() {
-    if (f_) std::fclose(f_);
+    if (f_) {
+      std::fclose(f_);
+      dir_.discard(name_);
+    }
   }
   RecordWriter(const RecordWriter&) = delete;
   RecordWriter& operator=(const RecordWriter&) = delete;
@@ -47,16 +61,21 @@ public:
     if (!ok()) return;
     if (std::fwrite(p, 1, bytes, f_) != bytes) status_ = errno != 0 ? errno : -1;
   }
-  // Flush and close; false when anything failed.
+  // Flush and close; the file takes its name when everything was written,
+  // else it is removed.  False when anything failed.
   bool close() {
     if (f_) {
       if (std::fclose(f_) != 0 && ok()) status_ = errno != 0 ? errno : -1;
       f_ = nullptr;
+      if (ok() && !dir_.commit(name_)) status_ = errno != 0 ? errno : -1;
+      if (!ok()) dir_.discard(name_);
     }
     return ok();
   }
 
 private:
+  ScratchDir& dir_;
+  std::string name_;
   std::FILE* f_ = nullptr;
   int status_ = 0;
   std::uint32_t length_ = 0;
@@ -66,8 +85,11 @@ private:
 // ----------------------------------------------------------- record reader
 class RecordReader {
 public:
-  explicit RecordReader(const std::string& name) {
-    f_ = name.empty() ? nullptr : std::fopen(name.c_str(), "rb");
+  // Only a file this run wrote completely is opened.
+  RecordReader(const ScratchDir& dir, const std::string& name) {
+    const int fd = name.empty() ? -1 : dir.open(name);
+    f_ = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+    if (fd >= 0 && !f_) ::close(fd);
     ok_ = f_ != nullptr;
     if (f_) std::setvbuf(f_, buffer_, _IOFBF, sizeof buffer_);
   }
@@ -153,6 +175,7 @@ bool plausibleBasis(const std::int32_t* raw, int N, int J) {
 void unreadable(RunState& rs, const char* who, const std::string& name) {
   *rs.io.err << ' ' << who << ": scratch file " << name
              << " is missing, short or does not fit its block\n";
+  ++rs.problems;
 }
 
 } // namespace
@@ -203,7 +226,7 @@ void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int
     *rs.io.err << " wrvec: block dimension " << N << " too large for " << name << '\n';
     return;
   }
-  RecordWriter w(name);
+  RecordWriter w(rs.scratch, name, *rs.io.err);
   // record 1: block state
   int rec[NBLOCKREC];
   sw.blk.toRecord(rec);
@@ -239,6 +262,7 @@ void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int
     putFree(out, {"wrvec Error iostat", w.status(), J, S, F2, B, name});
     *rs.io.err << " wrvec: writing " << name << " failed (" << std::strerror(w.status())
                << "); line strengths that need this block are marked -97\n";
+    ++rs.problems;
   }
 }
 
@@ -256,7 +280,7 @@ void writeTorsionalIntegrals(RunState& rs, const SweepWork& sw, int B) {
   const int ntop = blk.ntop < 0 ? 0 : (blk.ntop > DIMTOP ? DIMTOP : blk.ntop);
   const int nsym = rs.species.nsym < 0 ? 0 : (rs.species.nsym > DIMSYM ? DIMSYM : rs.species.nsym);
   const int maxJ = blk.maxJ < 0 ? 0 : (blk.maxJ > DIMJ ? DIMJ : blk.maxJ);
-  RecordWriter w(name);
+  RecordWriter w(rs.scratch, name, *rs.io.err);
   int rec[NBLOCKREC];
   blk.toRecord(rec);
   w.begin(NBLOCKREC * INT);
@@ -292,6 +316,7 @@ void writeTorsionalIntegrals(RunState& rs, const SweepWork& sw, int B) {
     putFree(out, {"wrtori Error iostat", w.status(), B, name});
     *rs.io.err << " wrtori: writing " << name << " failed (" << std::strerror(w.status())
                << "); the intensity listing of this set is left out\n";
+    ++rs.problems;
   }
 }
 
@@ -329,7 +354,7 @@ static bool readHead(RecordReader& in, int J, std::array<int, NBLOCKREC>& rec, i
 ScratchRead readLevelEigenvector(RunState& rs, int J, int T, int S, int F2, int B, StoredLevel& lv) {
   const std::string name = bare(blockFileName(J, S, F2, B));
   nextScratchUnit(rs.fileUnit);
-  RecordReader in(name);
+  RecordReader in(rs.scratch, name);
   if (!readHead(in, J, lv.rec, lv.N, lv.d, lv.nvv, lv.ntop,
                 [&](int p) -> BasisRow& { return lv.basis[p]; })) {
     unreadable(rs, "rdvec", name.empty() ? std::string("(no name)") : name);
@@ -371,7 +396,7 @@ ScratchRead readLevelEigenvector(RunState& rs, int J, int T, int S, int F2, int 
 ScratchRead readBlockEigenvectors(RunState& rs, int J, int S, int F2, int B, StoredBlock& blk) {
   const std::string name = bare(blockFileName(J, S, F2, B));
   nextScratchUnit(rs.fileUnit);
-  RecordReader in(name);
+  RecordReader in(rs.scratch, name);
   if (!readHead(in, J, blk.rec, blk.N, blk.d, blk.nvv, blk.ntop,
                 [&](int p) -> BasisRow& { return blk.basis[p]; })) {
     unreadable(rs, "rdmat", name.empty() ? std::string("(no name)") : name);
@@ -404,7 +429,7 @@ ScratchRead readTorsionalIntegrals(RunState& rs, SweepWork& sw, int B) {
   const std::string name = bare(torsionalFileName(B));
   if (hasBit(rs.ctl.aprint, aprintbit::BLOCK_LIST)) putFree(*rs.io.out, {" Reading Tori ", name});
   nextScratchUnit(rs.fileUnit);
-  RecordReader in(name);
+  RecordReader in(rs.scratch, name);
   auto fail = [&] {
     unreadable(rs, "rdtori", name.empty() ? std::string("(no name)") : name);
     return ScratchRead::unreadable;

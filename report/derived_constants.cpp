@@ -96,10 +96,11 @@ void printRotationalConstants(RunState& rs, ConstParamView p, ConstParamView err
   // Ray's asymmetry parameter, -1 prolate and +1 oblate symmetric top;
   // undefined for a spherical top
   const double spread = c[0].value - c[2].value;
-  const double kappa = spread != 0.0
-                           ? (2.0 * c[1].value - c[0].value - c[2].value) / spread
-                           : std::numeric_limits<double>::quiet_NaN();
-  put(out, "(A,F10.5)", {" Ray's kappa ", kappa});
+  if (spread != 0.0)
+    put(out, "(A,F10.5)",
+        {" Ray's kappa ", (2.0 * c[1].value - c[0].value - c[2].value) / spread});
+  else
+    put(out, "(A,A10)", {" Ray's kappa ", "spherical"});
 }
 
 void printPotentialConstants(RunState& rs, ConstParamView p, ConstParamView err, double kj, double kcal,

@@ -6,6 +6,7 @@
 // so that the header, built from the same widths, stands over its columns.
 #include "report/transition_listing.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -224,6 +225,22 @@ void printTransitionListing(RunState& rs, FitStats& stats) {
   const int nvv = rs.todo.n >= 1 ? productStates(rs, rs.todo.e[rs.todo.n].B) : 1;
   const bool kLabels = hasBit(ctl.aprint, aprintbit::K_LABEL_COLUMNS);
 
+  // Integer fields that hold line numbers: three columns for the number of
+  // a line (four in the Maximum line), one more for each digit a longer
+  // list needs; the offset of a splitting partner, with its sign, in four
+  // columns or as many as the largest one needs.  Below 1000 lines the
+  // layout is the classic one.
+  const int numWidth = std::max(3, decimalWidth(ndata));
+  const int maxLineWidth = std::max(4, decimalWidth(ndata));
+  int splitWidth = 4;
+  for (int i = 1; i <= ndata; ++i) {
+    const int P = tr.qn[i][UP][slot::SPLIT];
+    if (P != 0 && P != i && P >= 1 && P <= ndata)
+      splitWidth = std::max(splitWidth, decimalWidth(P - i));
+  }
+  const std::string numI = "I" + std::to_string(numWidth);
+  const std::string numX = std::to_string(numWidth) + "X";
+
   for (int i = 1; i <= ndata; ++i) {
     const Slots& up = tr.qn[i][UP];
     const Slots& lo = tr.qn[i][LO];
@@ -263,12 +280,15 @@ void printTransitionListing(RunState& rs, FitStats& stats) {
 
     // 13. splitting partner, K labels, intensity
     const std::string splitField =
-        c.split ? rec("(A1,I4)", {"#", c.P - i}) : std::string(5, ' ');
+        c.split ? rec("(A1,I" + std::to_string(splitWidth) + ")", {"#", c.P - i})
+                : std::string(splitWidth + 1, ' ');
     const std::string kField = rec("(2(1X,2I3,1X,I3))", {up[slot::K], up[slot::K2], up[slot::Q],
                                                          lo[slot::K], lo[slot::K2], lo[slot::Q]});
     const std::string kHead = rec("(2A11)", {" 1.K 2.K % ", " 1.K 2.K % "});
     std::string intField = " ";
-    if (ctl.ints != 0) intField = field(rec("(A,1F7.3)", {" I", tr.inten[i]}), 9);
+    // strengths exist only where they were asked for (bit 16 alone keeps
+    // files and computes nothing)
+    if (intensityMode(ctl.ints) != 0) intField = field(rec("(A,1F7.3)", {" I", tr.inten[i]}), 9);
     const std::string intHead(intField.size(), ' ');
 
     const std::string mark = lineMark(up, lo); // 14.
@@ -276,18 +296,18 @@ void printTransitionListing(RunState& rs, FitStats& stats) {
     // 15. header before the first line, then the line
     if (kLabels) {
       if (i == 1)
-        put(out, "(A1,3X,9A)",
-            {mark, q.head, f.head, v.head, sym.head, freq.head, err.head, std::string(5, ' '),
-             kHead, intHead});
-      put(out, "(A1,I3,13A)",
+        put(out, "(A1," + numX + ",9A)",
+            {mark, q.head, f.head, v.head, sym.head, freq.head, err.head,
+             std::string(splitWidth + 1, ' '), kHead, intHead});
+      put(out, "(A1," + numI + ",13A)",
           {mark, i, q.text, f.text, v.text, sym.text, freq.text, err.text, splitField, kField,
            intField, " ", loText, "-", upText});
     } else {
       if (i == 1)
-        put(out, "(A1,3X,8A)",
-            {mark, q.head, f.head, v.head, sym.head, freq.head, err.head, std::string(5, ' '),
-             intHead});
-      put(out, "(A1,I3,A,12A)",
+        put(out, "(A1," + numX + ",8A)",
+            {mark, q.head, f.head, v.head, sym.head, freq.head, err.head,
+             std::string(splitWidth + 1, ' '), intHead});
+      put(out, "(A1," + numI + ",A,12A)",
           {mark, i, q.text, f.text, v.text, sym.text, freq.text, err.text, splitField, intField,
            " ", loText, "-", upText});
     }
@@ -295,10 +315,11 @@ void printTransitionListing(RunState& rs, FitStats& stats) {
 
   // 16. the line of the largest normalised deviation
   if (anyMeasured) {
+    const std::string layout = "(A,I" + std::to_string(maxLineWidth) + ",F12.7)";
     if (maxLine == 0)
-      put(out, "(A,I4,F12.7)", {" Maximum (obs-calc)/err in line", 1, 0.0});
+      put(out, layout, {" Maximum (obs-calc)/err in line", 1, 0.0});
     else
-      put(out, "(A,I4,F12.7)",
+      put(out, layout,
           {" Maximum (obs-calc)/err in line", maxLine, std::sqrt(maxDev2) * tr.err[maxLine]});
   }
 }

@@ -177,13 +177,21 @@ void solveTorsionalProblems(RunState& rs, SweepWork& sw, int B, ConstParamView p
       int firstV = sw.blk.firstV[t];
       int nV = sw.blk.nV[t];
       if (hasBit(woods, woodsbit::OVERLAPS_IN_ENERGIES)) {
-        // every top keeps its states from the ground state on, up to the
-        // highest state the first block computed this way uses (its span
-        // when that block starts at the ground state; counting from state 1
-        // keeps the block's own states inside the window otherwise)
-        const int highest = firstV + nV - 1;
+        // every top keeps its states from the ground state on, one count for
+        // the whole run, fixed when it is first needed: up to the highest
+        // state that the block computed first or any set computed this way
+        // uses, so that a later set that keeps more states still finds its
+        // states inside the window
+        if (tors.nVfixed[t] == 0) {
+          int highest = firstV + nV - 1;
+          for (int b = 1; b <= rs.nB && b <= DIMB; ++b) {
+            if (!hasBit(rs.woodsB[b], woodsbit::OVERLAPS_IN_ENERGIES)) continue;
+            for (int i = 1; i <= DIMVV && rs.use(i, 1, b) != -1; ++i)
+              highest = std::max(highest, rs.use(i, t, b));
+          }
+          tors.nVfixed[t] = std::min(std::max(highest, 1), DIMV);
+        }
         firstV = 1;
-        if (tors.nVfixed[t] == 0) tors.nVfixed[t] = std::min(std::max(highest, 1), DIMV);
         nV = tors.nVfixed[t];
       }
       if (firstV < 1) {

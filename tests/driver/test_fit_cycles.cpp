@@ -356,4 +356,21 @@ TEST(FitCycles, ConsoleInterruptFinishesWithTheCompleteSummary) {
 }
 
 } // namespace
+// A set that only the torsional-state lines bring in is adjusted like the
+// first: the summary shows F, F0 and delta once, derived, not raw zeros of
+// set 2.
+TEST(FitCycles, DerivedParametersOfEverySetAreAdjusted) {
+  const RunResult r = runText(
+      "Two sets sharing parameters\n\nntop 1 nzyk 3 print 0 aprint 4\n\n"
+      "BJ 4.5 BK 2.0 B- 0.2\nV1n_1 800 rho_1 0.05 beta_1 0.3\n\nfit chi_z\n\n"
+      "/A S 0\n/E S 1\n\nV 0\nV 0\n\n"
+      "Jup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 /A = 9.0204742\n/E = 3.1453599\n"
+      "Jup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 /A Bup 2 Blo 2 = 9.0204742\n/E = 3.1453599\n");
+  const std::string summary = fromMarker(r.out, "Parameters  and  Errors");
+  EXPECT_NE(summary.find("\\F           131.656931864 {     derived}\n"), std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("\\F0          125.109820504 {     derived}\n"), std::string::npos);
+  EXPECT_EQ(summary.find("(2)"), std::string::npos);
+}
+
 } // namespace ruvo::test

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -431,29 +432,144 @@ TEST(Program, DateCompletesTheLine) {
       << os.str();
 }
 
-bool exists(const std::string& name) {
-  std::FILE* f = std::fopen(name.c_str(), "rb");
-  if (f) std::fclose(f);
-  return f != nullptr;
+// ------------------------------------------------------- scratch files
+// Each run keeps its scratch files in a private directory "ruvo-scratch.*"
+// of the working directory, removed on every way out.
+
+// kRigid with line strengths under the intensity control `ints`.
+std::string rigidWithInts(const std::string& ints) {
+  std::string in = kRigid;
+  in.replace(in.find("nzyk 1"), 6, "nzyk 1 " + ints);
+  in.replace(in.find("B- 0.25"), 7, "B- 0.25 mu_z 1.0");
+  return in;
 }
 
-TEST(Program, ScratchFilesOfTheBlocksAreRemovedUnlessKept) {
-  test::ScopedWorkDir here("scratch_files");
-  const std::string name = blockFileName(1, 0, -1, 1);
-  ASSERT_FALSE(name.empty());
-  test::writeFile(name, "scratch");
-  auto r = runText(kRigid);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_FALSE(exists(name)) << name << " was not removed";
+// Private scratch directories left in `dir`.
+std::string scratchDirsIn(const std::string& dir) {
+  std::string names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    if (e.path().filename().string().rfind("ruvo-scratch.", 0) == 0)
+      names += e.path().filename().string() + " ";
+  return names;
+}
 
-  // ints bit 16 keeps the files (an intensity run writes them for every block)
-  std::string keep = kRigid;
-  keep.replace(keep.find("nzyk 1"), 6, "nzyk 1 ints 16");
-  keep.replace(keep.find("B- 0.25"), 7, "B- 0.25 mu_z 1.0");
-  test::writeFile(name, "scratch");
-  r = runText(keep);
+// Files of another molecule, links and a directory named like scratch files
+// are never read, written through or removed; bit 16 replaces them (a link
+// is replaced, its target stays) and reports what is in the way.
+TEST(Program, ScratchFilesOfOthersAndLinksAreNeverTouched) {
+  namespace fs = std::filesystem;
+  test::ScopedWorkDir here("scratch_private");
+  test::writeFile("j01b1.s00", "another molecule");
+  test::writeFile("precious.txt", "precious");
+  fs::create_symlink("precious.txt", "j00b1.s00");
+  fs::create_symlink("precious.txt", "tori.b1");
+  fs::create_directory("j02b1.s00");
+  auto r = runText(rigidWithInts("ints 1"));
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(exists(name));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.find("-97.000"), std::string::npos);
+  EXPECT_EQ(test::readFile("j01b1.s00"), "another molecule");
+  EXPECT_EQ(test::readFile("precious.txt"), "precious");
+  EXPECT_TRUE(fs::is_symlink("j00b1.s00") && fs::is_symlink("tori.b1"));
+  EXPECT_TRUE(fs::is_directory("j02b1.s00"));
+  EXPECT_EQ(scratchDirsIn(here.path()), "");
+
+  r = runText(rigidWithInts("ints 17"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, " scratch files: j02b1.s00 cannot be kept in the working directory (Is a "
+                   "directory)\n");
+  EXPECT_FALSE(fs::is_symlink("j00b1.s00"));
+  EXPECT_GT(fs::file_size("j00b1.s00"), 100u);
+  EXPECT_GT(fs::file_size("j01b1.s00"), 100u);
+  EXPECT_EQ(test::readFile("precious.txt"), "precious");
+  EXPECT_TRUE(fs::is_symlink("tori.b1")); // ints 1 writes no torsional file
+  EXPECT_EQ(scratchDirsIn(here.path()), "");
+
+  // bit 16 alone asks for no strengths: no column, nothing to keep
+  fs::remove("j00b1.s00");
+  r = runText(rigidWithInts("ints 16"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.find(" I  "), std::string::npos);
+  EXPECT_FALSE(fs::exists("j00b1.s00"));
+}
+
+// Two runs of different molecules in one directory at the same time give
+// the listings each gives alone.
+TEST(Program, TwoRunsInOneDirectoryKeepTheirOwnResults) {
+  test::ScopedWorkDir here("scratch_two_runs");
+  const std::string dir = here.path();
+  std::string a = test::readFile(test::sourcePath("tests/data/intensity/rigid_ints3.inp"));
+  std::string b = a;
+  b.replace(b.find("BJ 3.65 BK 6.15"), 15, "BJ 2.20 BK 4.05");
+  test::writeFile(dir + "/a.inp", a);
+  test::writeFile(dir + "/b.inp", b);
+  const std::string bin = std::string(RUVO_BINARY);
+  const std::string cmd = "cd '" + dir + "' && ('" + bin + "' < a.inp > a.out 2>a.err & '" +
+                          bin + "' < b.inp > b.out 2>b.err & wait)";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(test::readFile(dir + "/a.err") + test::readFile(dir + "/b.err"), "");
+  EXPECT_EQ(compareListings(runText(a).out, test::readFile(dir + "/a.out")), "");
+  EXPECT_EQ(compareListings(runText(b).out, test::readFile(dir + "/b.out")), "");
+  EXPECT_EQ(scratchDirsIn(dir), "");
+}
+
+// Without a place for the scratch files every strength is marked -97 and the
+// predicted spectrum is left out: reported, and the exit status is 1.
+TEST(Program, StrengthsThatCouldNotBeComputedMakeTheRunUnclean) {
+  test::ScopedWorkDir here("scratch_nowhere");
+  std::filesystem::remove(here.path()); // the working directory is gone
+  auto r = runText(rigidWithInts("ints 1"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(" scratch files: no directory ruvo-scratch.XXXXXX can be made in the "
+                       "working directory"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find(" I-97.000"), std::string::npos);
+  r = runText(rigidWithInts("ints 3"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(" intensity listing: set 1 left out"), std::string::npos) << r.err;
+}
+
+// SIGTERM and SIGHUP end a long run through the stop path: the listing so
+// far is written, the scratch directory is gone, the status is 128 + signal.
+TEST(Program, TerminationSignalsEndTheRunCleanly) {
+  test::ScopedWorkDir here("scratch_signals");
+  const std::string dir = here.path();
+  test::writeFile(dir + "/long.inp",
+                  "Long run\n\nntop 1 nzyk 1 ints 3 maxm 10\n\n"
+                  "BJ 2.70 BK 6.40 B- 0.26 mu_x 0.8 mu_z 1.5\n"
+                  "F_1 158 V1n_1 4000 rho_1 0.050 beta_1 0.35\n\n\n"
+                  "/A S 0\n/E S 1\n\nV 0 V 1 V 2\n\n"
+                  "Jup 45 K-up 0 K+up 45 Jlo 44 K-lo 0 K+lo 44 /A\n\n");
+  for (int sig : {SIGTERM, SIGHUP}) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int in = open((dir + "/long.inp").c_str(), O_RDONLY);
+      const int out = open((dir + "/long.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open((dir + "/long.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(in, STDIN_FILENO);
+      dup2(out, STDOUT_FILENO);
+      dup2(err, STDERR_FILENO);
+      execl(RUVO_BINARY, RUVO_BINARY, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // wait until the run works in its scratch directory, then signal it
+    int st = 0;
+    bool ended = false;
+    while (scratchDirsIn(dir).empty() && !(ended = waitpid(pid, &st, WNOHANG) == pid))
+      usleep(1000);
+    ASSERT_FALSE(ended) << "the run ended before it was signalled";
+    kill(pid, sig);
+    waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 128 + sig);
+    EXPECT_EQ(test::readFile(dir + "/long.err"),
+              "STOP terminated by signal " + std::to_string(sig) + "\n");
+    EXPECT_NE(test::readFile(dir + "/long.out").find(" Intensity Calculation Mode"),
+              std::string::npos);
+    EXPECT_EQ(scratchDirsIn(dir), "");
+  }
 }
 
 TEST(Program, TheBinaryWritesTheStopLineAfterTheListing) {

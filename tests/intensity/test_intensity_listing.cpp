@@ -100,7 +100,32 @@ TEST(IntensityListing, TooManyLinesOfOneBlockPairStop) {
       "BJ 3.65 BK 6.15 B- 0.45 mu_x 0.5 mu_z 1.0\n\n\n"
       "Jup 20 K-up 0 K+up 20 Jlo 19 K-lo 0 K+lo 19\n\n";
   const test::RunResult r = test::runText(text);
-  EXPECT_NE(r.err.find("STOP INTALL:error:ino"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err, "STOP INTALL:error:ino: the 1269 places for the lines of one pair of blocks "
+                   "are full (J = 17 and 18, B = 1); narrow the window freq_l .. freq_h or "
+                   "raise limit\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("-- B 1"), std::string::npos); // the listing so far is written
+  EXPECT_EQ(scratchFilesIn(dir.path()), "");
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    EXPECT_NE(e.path().filename().string().rfind("ruvo-scratch.", 0), 0u) << e.path();
+}
+
+// The set's torsional file holds all the states the set keeps, also when
+// its first block is a rigid-rotor block with one state: the grouped
+// spectrum lists the lines of V = 2 as the by-species listing does.
+TEST(IntensityListing, EveryKeptStateOfASetIsListed) {
+  test::ScopedWorkDir dir("intrun_v2");
+  const std::string text =
+      "one top ints 3\n\nntop 1 ints 3 freq_l 5 freq_h 12 limit 0.5 temp 30 maxm 6\n\n"
+      "BJ 2.70 BK 6.40 B- 0.26 mu_x 0.8 mu_z 1.5\n"
+      "F_1 158 V1n_1 4000 rho_1 0.050 beta_1 0.35\n\n\n/A S 0\n/E S 1\n\nV 0 V 1\n\n"
+      "Jup 2 K-up 0 K+up 2 Jlo 1 K-lo 0 K+lo 1 /A\n";
+  std::string two = text;
+  two.replace(two.find("ints 3 "), 7, "ints 2 ");
+  const std::string grouped = spectrum(test::runText(text).out);
+  const std::string bySpecies = spectrum(test::runText(two).out);
+  EXPECT_NE(bySpecies.find("  V 2"), std::string::npos);
+  EXPECT_NE(grouped.find("  V 2  B 1"), std::string::npos) << grouped;
 }
 
 // A set whose torsional file cannot be read is left out with a message; the

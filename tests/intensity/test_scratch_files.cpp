@@ -15,6 +15,13 @@ using namespace ruvo;
 using namespace ruvo::inttest;
 namespace fs = std::filesystem;
 
+namespace {
+// Path of a scratch file in the private directory of the fixture's run.
+std::string at(const Fixture& f, const std::string& name) {
+  return f.rs->scratch.path() + "/" + name;
+}
+} // namespace
+
 TEST(ScratchFiles, NamesFromTheBlockKey) {
   EXPECT_EQ(blockFileName(5, 2, 3, 1), "j05f03b1.s02");
   EXPECT_EQ(blockFileName(5, 2, -1, 1), "j05b1.s02");
@@ -67,7 +74,7 @@ TEST(ScratchFiles, BlockRoundTrip) {
   f.rs->ctl.aprint = 1024;
   writeBlockEigenvectors(*f.rs, sw, J, 1, 3, 2);
   EXPECT_EQ(f.out.str(), "  Writing j02f03b2.s01\n");
-  EXPECT_TRUE(fs::exists("j02f03b2.s01"));
+  EXPECT_TRUE(fs::exists(at(f, "j02f03b2.s01")));
 
   StoredBlock blk;
   blk.allocate();
@@ -111,7 +118,7 @@ TEST(ScratchFiles, BlockOfDimensionOneHasThreeRecords) {
   writeBlockEigenvectors(*f.rs, *f.sw, 0, 0, -1, 1);
   const std::size_t frame = 8;
   const std::size_t expected = (frame + 39 * 4) + (frame + 4 * 4) + (frame + 8 + 14 * 4 + 16);
-  EXPECT_EQ(fs::file_size("j00b1.s00"), expected);
+  EXPECT_EQ(fs::file_size(at(f, "j00b1.s00")), expected);
 }
 
 // A level that is not in its file pauses with "eigenvector not found";
@@ -151,7 +158,7 @@ TEST(ScratchFiles, DamagedBlockFilesAreReported) {
   // short: the last level cut off in the middle
   rigidBlock(*f.sw, 3, 3, 3.0, 2.0, 5.0);
   writeBlockEigenvectors(*f.rs, *f.sw, 3, 0, -1, 1);
-  fs::resize_file("j03b1.s00", fs::file_size("j03b1.s00") - 30);
+  fs::resize_file(at(f, "j03b1.s00"), fs::file_size(at(f, "j03b1.s00")) - 30);
   EXPECT_EQ(readBlockEigenvectors(*f.rs, 3, 0, -1, 1, blk), ScratchRead::unreadable);
   EXPECT_TRUE(reported("j03b1.s00"));
   EXPECT_EQ(readLevelEigenvector(*f.rs, 3, 7, 0, -1, 1, lv), ScratchRead::unreadable);
@@ -161,12 +168,12 @@ TEST(ScratchFiles, DamagedBlockFilesAreReported) {
   // a block of another J under this name
   rigidBlock(*f.sw, 2, 3, 3.0, 2.0, 5.0);
   writeBlockEigenvectors(*f.rs, *f.sw, 2, 0, -1, 1);
-  fs::rename("j02b1.s00", "j03b1.s00");
+  fs::rename(at(f, "j02b1.s00"), at(f, "j03b1.s00"));
   EXPECT_EQ(readLevelEigenvector(*f.rs, 3, 1, 0, -1, 1, lv), ScratchRead::unreadable);
   EXPECT_TRUE(reported("j03b1.s00"));
 
   // foreign contents, and a block state with a dimension beyond the limits
-  test::writeFile("j03b1.s00", "this is not a block file of this program\n");
+  test::writeFile(at(f, "j03b1.s00"), "this is not a block file of this program\n");
   EXPECT_EQ(readBlockEigenvectors(*f.rs, 3, 0, -1, 1, blk), ScratchRead::unreadable);
   EXPECT_TRUE(reported("j03b1.s00"));
   rigidBlock(*f.sw, 3, 3, 3.0, 2.0, 5.0);
@@ -183,7 +190,8 @@ TEST(ScratchFiles, DamagedBlockFilesAreReported) {
 TEST(ScratchFiles, FailedWritesAreReported) {
   test::ScopedWorkDir dir("scratch_nowrite");
   Fixture f;
-  fs::create_directory("j01b1.s00"); // a directory where the file should go
+  ASSERT_TRUE(f.rs->scratch.ensure(f.err));
+  fs::create_directory(at(f, "j01b1.s00")); // a directory where the file should go
   rigidBlock(*f.sw, 1, 1, 3.0, 2.0, 5.0);
   writeBlockEigenvectors(*f.rs, *f.sw, 1, 0, -1, 1);
   EXPECT_EQ(f.out.str().rfind(" wrvec Error iostat", 0), 0u) << f.out.str();
@@ -222,17 +230,19 @@ TEST(ScratchFiles, TorsionalIntegralsRoundTrip) {
   writeTorsionalIntegrals(*a.rs, *a.sw, 1);
   EXPECT_EQ(a.out.str(), "  Writing tori.b1\n");
   // records: block state, symmetry numbers, 2 species * (2*7)^2 integrals
-  EXPECT_EQ(fs::file_size("tori.b1"), (8 + 39 * 4) + (8 + 2 * 4) + 2 * 14 * 14 * (8 + 8));
+  EXPECT_EQ(fs::file_size(at(a, "tori.b1")), (8 + 39 * 4) + (8 + 2 * 4) + 2 * 14 * 14 * (8 + 8));
 
+  // read into fresh sweep storage, with the symmetry numbers forgotten
   Fixture b;
-  b.rs->ctl.aprint = 1024;
-  ASSERT_EQ(readTorsionalIntegrals(*b.rs, *b.sw, 1), ScratchRead::ok);
-  EXPECT_EQ(b.out.str(), "  Reading Tori tori.b1\n");
+  a.rs->species.sigma = {};
+  a.out.str("");
+  ASSERT_EQ(readTorsionalIntegrals(*a.rs, *b.sw, 1), ScratchRead::ok);
+  EXPECT_EQ(a.out.str(), "  Reading Tori tori.b1\n");
   EXPECT_EQ(b.sw->blk.maxJ, maxJ);
   EXPECT_EQ(b.sw->blk.nvv, 2);
   EXPECT_EQ(b.sw->blk.nV[1], 2);
   EXPECT_EQ(b.sw->tors.nV[1], 2);
-  EXPECT_EQ(b.rs->species.sigma[2][1], 1);
+  EXPECT_EQ(a.rs->species.sigma[2][1], 1);
   for (int sigma : {0, 1})
     for (int K = -maxJ; K <= maxJ; ++K)
       for (int Kp = -maxJ; Kp <= maxJ; ++Kp)
@@ -241,12 +251,11 @@ TEST(ScratchFiles, TorsionalIntegralsRoundTrip) {
             ASSERT_EQ(b.sw->tors.T(K, Kp, v, vp, sigma, 1), a.sw->tors.T(K, Kp, v, vp, sigma, 1));
 
   // a short file is reported; so is a missing one
-  fs::resize_file("tori.b1", fs::file_size("tori.b1") - 8);
-  Fixture c;
-  EXPECT_EQ(readTorsionalIntegrals(*c.rs, *c.sw, 1), ScratchRead::unreadable);
-  EXPECT_NE(c.err.str().find("tori.b1 is missing, short"), std::string::npos);
-  EXPECT_EQ(readTorsionalIntegrals(*c.rs, *c.sw, 2), ScratchRead::unreadable);
-  EXPECT_NE(c.err.str().find("tori.b2 is missing, short"), std::string::npos);
+  fs::resize_file(at(a, "tori.b1"), fs::file_size(at(a, "tori.b1")) - 8);
+  EXPECT_EQ(readTorsionalIntegrals(*a.rs, *b.sw, 1), ScratchRead::unreadable);
+  EXPECT_NE(a.err.str().find("tori.b1 is missing, short"), std::string::npos);
+  EXPECT_EQ(readTorsionalIntegrals(*a.rs, *b.sw, 2), ScratchRead::unreadable);
+  EXPECT_NE(a.err.str().find("tori.b2 is missing, short"), std::string::npos);
 }
 
 // Block and torsional files with bytes changed at random places are read
@@ -265,7 +274,9 @@ TEST(ScratchFiles, CorruptedFilesNeverCrashTheReader) {
   f.sw->blk.firstV[1] = 1;
   f.rs->species.nsym = 1;
   writeTorsionalIntegrals(*f.rs, *f.sw, 1);
-  const std::string block = test::readFile("j02b1.s00"), tori = test::readFile("tori.b1");
+  const std::string block = test::readFile(at(f, "j02b1.s00")),
+                    tori = test::readFile(at(f, "tori.b1"));
+  ASSERT_FALSE(block.empty());
   std::mt19937 gen(11);
   StoredLevel lv;
   StoredBlock blk;
@@ -276,7 +287,7 @@ TEST(ScratchFiles, CorruptedFilesNeverCrashTheReader) {
       std::uniform_int_distribution<std::size_t> at(0, bytes.size() - 1);
       for (int k = 0; k < 3; ++k) bytes[at(gen)] = static_cast<char>(gen());
       if (trial % 3 == 0) bytes.resize(at(gen));
-      test::writeFile(original == &block ? "j02b1.s00" : "tori.b1", bytes);
+      test::writeFile(::at(f, original == &block ? "j02b1.s00" : "tori.b1"), bytes);
     }
     if (readLevelEigenvector(*f.rs, 2, 1 + trial % 5, 0, -1, 1, lv) == ScratchRead::ok) {
       EXPECT_EQ(lv.labels[8], 1 + trial % 5);

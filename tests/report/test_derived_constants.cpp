@@ -88,6 +88,10 @@ TEST(DerivedConstants, RotationalConstantsWithCorrelatedErrorsAndKappa) {
   EXPECT_DOUBLE_EQ(kappaOf(r.rrp()), -1.0);
   r.p(par::BK, 1) = -1.0; // Bz = 1.75 below Bx = By = 2.75
   EXPECT_DOUBLE_EQ(kappaOf(r.rrp()), 1.0);
+  // a spherical top has no asymmetry to measure: a word, never NaN
+  r.p(par::BK, 1) = 0.0;
+  EXPECT_NE(r.rrp().find(" Ray's kappa  spherical\n"), std::string::npos) << r.rrp();
+  r.p(par::BK, 1) = -1.0;
   // the constants of set 2 are read from set 2 and its variables
   r.p(par::BJ, 2) = 1.0;
   r.p(par::BK, 2) = 1.0;

@@ -172,4 +172,20 @@ TEST(TransitionListing, PrecisionSwitchesAbove999_99) {
   EXPECT_NE(out.find("   1000.0000      ---"), std::string::npos) << out;
 }
 
+// From 1000 lines on the line numbers take as many columns as the largest
+// needs, and a splitting partner as far back as -1000 widens its field;
+// the header moves with them.
+TEST(TransitionListing, LineNumbersOfLongListsWiden) {
+  Listing l;
+  for (int i = 1; i <= 1001; ++i) l.line(i, 1, 2, 0, 1, 5.5, 0.0, 5.5, 1e-5);
+  l.up(1001)[slot::SPLIT] = 1;
+  const std::string out = l.run();
+  EXPECT_NE(out.find("\n    1:  1  1  1  0  0  0 "), std::string::npos);
+  EXPECT_NE(out.find("\n 1000:  1  1  1  0  0  0 "), std::string::npos);
+  EXPECT_EQ(out.rfind("       J K- K+  J K- K+", 0), 0u) << out.substr(0, 80);
+  EXPECT_NE(out.find(" Err 0.1D-04         rigid-rigid\n"), std::string::npos); // 1 + 6 + 2
+  EXPECT_NE(out.find(" Err 0.1D-04 #-1000  rigid-rigid\n"), std::string::npos);
+  EXPECT_EQ(out.find('*'), std::string::npos);
+}
+
 } // namespace ruvo
