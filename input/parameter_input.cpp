@@ -174,7 +174,7 @@ void checkControls(RunState& rs) {
   // m = sigma + nfold*k, select no spectrum or reduction, or give
   // Boltzmann factors and weights that are not numbers
   if (c.nfold < 1 || c.nfold > MAX_NFOLD) stop("ERROR: nfold must lie in 1 .. 12");
-  if (c.ints < 0 || intensityMode(c.ints) > 3 || (c.ints & ~31) != 0)
+  if (c.ints < 0 || intensityMode(c.ints) > 3 || (c.ints & ~(intsbit::MODE | intsbit::KEEP_SCRATCH_FILES)) != 0)
     stop("ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files");
   if (c.reduct < 0 || c.reduct > 2)
     stop("ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)");
