@@ -12,11 +12,11 @@
 #include <vector>
 
 extern "C" {
-void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
-            double* w, double* work, const int* lwork, int* info, std::size_t, std::size_t);
+void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w,
+            double* work, const int* lwork, int* info, std::size_t, std::size_t);
 void zheev_(const char* jobz, const char* uplo, const int* n, std::complex<double>* a,
-            const int* lda, double* w, std::complex<double>* work, const int* lwork,
-            double* rwork, int* info, std::size_t, std::size_t);
+            const int* lda, double* w, std::complex<double>* work, const int* lwork, double* rwork,
+            int* info, std::size_t, std::size_t);
 }
 
 namespace {
@@ -122,8 +122,7 @@ void BM_zheev(benchmark::State& state) {
   std::vector<std::complex<double>> work(lwork);
   for (auto _ : state) {
     std::copy(full.begin(), full.end(), a.begin());
-    zheev_("V", "L", &n, a.data(), &nm, w.data(), work.data(), &lwork, rwork.data(), &info, 1,
-           1);
+    zheev_("V", "L", &n, a.data(), &nm, w.data(), work.data(), &lwork, rwork.data(), &info, 1, 1);
     benchmark::DoNotOptimize(w.data());
   }
   if (info != 0) state.SkipWithError("zheev failed");
@@ -131,7 +130,12 @@ void BM_zheev(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_RealSymmetricSolver)->Arg(61)->Arg(121)->Arg(141)->Arg(423)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RealSymmetricSolver)
+    ->Arg(61)
+    ->Arg(121)
+    ->Arg(141)
+    ->Arg(423)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_dsyev)->Arg(61)->Arg(121)->Arg(141)->Arg(423)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_hermitianChain)->Arg(141)->Arg(423)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_zheev)->Arg(141)->Arg(423)->Unit(benchmark::kMillisecond);

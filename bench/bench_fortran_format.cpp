@@ -16,8 +16,8 @@ void BM_TransitionRecord(benchmark::State& state) {
   for (auto _ : state) {
     os.str(std::string());
     ruvo::put(os, "(2(3I3,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I3))",
-              {1, 0, 1, 0, 0, 0, "  S", 1, "  B", 1, f, 0.0012, -0.0003, 1.5, 0.25, 2.0, "  V", 1,
-               "  K", 1, 0, "  t", 2, 3});
+              {1,       0,   1,    0,   0,     0, "  S", 1, "  B", 1,     f, 0.0012,
+               -0.0003, 1.5, 0.25, 2.0, "  V", 1, "  K", 1, 0,     "  t", 2, 3});
     f += 1e-3;
     benchmark::DoNotOptimize(os);
   }

@@ -115,9 +115,9 @@ void BM_LineStrengthsOneTop(benchmark::State& state) {
   const bool rBranch = state.range(0) == 1;
   for (auto _ : state) {
     const double S = rBranch ? lineStrengthJPlusOne(*s.rs, s.sw->tors, 70, 69, 1, 1.0, 0.5, 0.3,
-                                     levelRef(hi, 100), levelRef(lo, 50))
+                                                    levelRef(hi, 100), levelRef(lo, 50))
                              : lineStrengthSameJ(*s.rs, s.sw->tors, 70, 70, 1, 1.0, 0.5, 0.3,
-                                     levelRef(hi, 100), levelRef(hi, 50));
+                                                 levelRef(hi, 100), levelRef(hi, 50));
     benchmark::DoNotOptimize(S);
   }
 }

@@ -11,10 +11,10 @@
 
 namespace {
 
-const std::vector<std::string> kKeys = {
-    "Jup", "K-up", "K+up", "Jlo", "K-lo", "K+lo", "=",   "Err", "Sup", "Slo",
-    "V1up", "V1lo", "V2up", "V2lo", "Bup", "Blo", "Fup", "Flo", "Tup", "Tlo",
-    "tup", "tlo", "#", "&", "Kup", "Klo", "diff", "GHz", "MHz", "cm-1"};
+const std::vector<std::string> kKeys = {"Jup", "K-up", "K+up", "Jlo",  "K-lo", "K+lo", "=",   "Err",
+                                        "Sup", "Slo",  "V1up", "V1lo", "V2up", "V2lo", "Bup", "Blo",
+                                        "Fup", "Flo",  "Tup",  "Tlo",  "tup",  "tlo",  "#",   "&",
+                                        "Kup", "Klo",  "diff", "GHz",  "MHz",  "cm-1"};
 
 std::string transitionList(int lines) {
   std::string text;

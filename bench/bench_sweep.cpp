@@ -18,8 +18,8 @@
 #include "input/reader.h"
 #include "numerics/eigen.h"
 
-extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a,
-                       const int* lda, double* w, double* work, const int* lwork, int* info);
+extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
+                       double* w, double* work, const int* lwork, int* info);
 
 namespace {
 
@@ -29,17 +29,16 @@ constexpr int MAXJ = 60;
 
 // a- and b-type R-branch lines, five per J, up to J = 60
 std::string rigidInput() {
-  std::string s =
-      "Asymmetric rotor with quartic distortion, J up to 60\n\n"
-      "nzyk 1 print 0\n\n"
-      "BJ 3.65 BK 6.15 B- 0.45\n"
-      "DJ 1.1e-6 DJK -4.3e-6 DK 2.2e-5 dj 3.1e-7 dk 2.6e-6\n\n\n";
+  std::string s = "Asymmetric rotor with quartic distortion, J up to 60\n\n"
+                  "nzyk 1 print 0\n\n"
+                  "BJ 3.65 BK 6.15 B- 0.45\n"
+                  "DJ 1.1e-6 DJK -4.3e-6 DK 2.2e-5 dj 3.1e-7 dk 2.6e-6\n\n\n";
   char line[200];
   for (int J = 1; J <= MAXJ; ++J)
     for (int T : {1, 2, 3, 2 * J - 1, 2 * J + 1}) {
       const int Tlo = T == 3 ? 1 : std::min(T, 2 * J - 1);
-      std::snprintf(line, sizeof line, "Jup %d K-up %d K+up %d Jlo %d K-lo %d K+lo %d\n", J,
-                    T / 2, (2 * J - T + 2) / 2, J - 1, Tlo / 2, (2 * (J - 1) - Tlo + 2) / 2);
+      std::snprintf(line, sizeof line, "Jup %d K-up %d K+up %d Jlo %d K-lo %d K+lo %d\n", J, T / 2,
+                    (2 * J - T + 2) / 2, J - 1, Tlo / 2, (2 * (J - 1) - Tlo + 2) / 2);
       s += line;
     }
   return s + "\n";

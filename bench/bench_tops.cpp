@@ -25,16 +25,15 @@ using namespace ruvo;
 // The molecule: two tilted methyl tops with top-top coupling, torsional
 // ground state and the first excited state of each top.
 std::string twoTopInput(int maxJ) {
-  std::string s =
-      "Two methyl tops, three product torsional states\n\n"
-      "ntop 2 print 0 maxm 10\n\n"
-      "BJ 4.2 BK 5.1 B- 0.55 DJ 1e-6 DJK 2e-6\n"
-      "F_1 158.2 V1n_1 3000.0 rho_1 0.061 beta_1 0.52 gamma_1 0.2\n"
-      "F_2 158.2 V1n_2 3000.0 rho_2 0.061 beta_2 -0.52\n"
-      "F12 -2.9 Vcc 1.4 Dpi2J_1 1e-5 Dpi2J_2 1e-5\n\n"
-      "\n"
-      "/AA S 0 0\n/AE S 0 1\n/EA S 1 0\n/EE S 1 1\n/EF S 1 -1\n\n"
-      "V 0 0 V 0 1 V 1 0\n\n";
+  std::string s = "Two methyl tops, three product torsional states\n\n"
+                  "ntop 2 print 0 maxm 10\n\n"
+                  "BJ 4.2 BK 5.1 B- 0.55 DJ 1e-6 DJK 2e-6\n"
+                  "F_1 158.2 V1n_1 3000.0 rho_1 0.061 beta_1 0.52 gamma_1 0.2\n"
+                  "F_2 158.2 V1n_2 3000.0 rho_2 0.061 beta_2 -0.52\n"
+                  "F12 -2.9 Vcc 1.4 Dpi2J_1 1e-5 Dpi2J_2 1e-5\n\n"
+                  "\n"
+                  "/AA S 0 0\n/AE S 0 1\n/EA S 1 0\n/EE S 1 1\n/EF S 1 -1\n\n"
+                  "V 0 0 V 0 1 V 1 0\n\n";
   char line[160];
   for (int J = 1; J <= maxJ; ++J)
     for (const char* sp : {"/AA", "/AE", "/EA", "/EE", "/EF"}) {

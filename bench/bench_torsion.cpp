@@ -39,7 +39,9 @@ struct TorsionCase {
       par(par::top(t, par::rho), 1) = 0.05;
     }
   }
-  void run() { solveTorsionalProblems(*rs, *sw, 1, std::as_const(par).set(1), std::as_const(flags).set(1), 0); }
+  void run() {
+    solveTorsionalProblems(*rs, *sw, 1, std::as_const(par).set(1), std::as_const(flags).set(1), 0);
+  }
 };
 
 // One B set of a two-top molecule: 2 tops x 2 symmetry numbers x (2 maxJ + 1)
@@ -51,7 +53,10 @@ void BM_TorsionalProblemsTwoTops(benchmark::State& state) {
     benchmark::DoNotOptimize(c.sw->tors.tint.data());
   }
 }
-BENCHMARK(BM_TorsionalProblemsTwoTops)->Args({30, 10})->Args({30, 20})->Args({70, 20})
+BENCHMARK(BM_TorsionalProblemsTwoTops)
+    ->Args({30, 10})
+    ->Args({30, 20})
+    ->Args({70, 20})
     ->Unit(benchmark::kMillisecond);
 
 // The same without overlap integrals (woods bit 1 clear): the cost of the
@@ -63,7 +68,9 @@ void BM_TorsionalProblemsWithoutOverlaps(benchmark::State& state) {
     benchmark::DoNotOptimize(c.sw->tors.tint.data());
   }
 }
-BENCHMARK(BM_TorsionalProblemsWithoutOverlaps)->Args({30, 10})->Args({30, 20})
+BENCHMARK(BM_TorsionalProblemsWithoutOverlaps)
+    ->Args({30, 10})
+    ->Args({30, 20})
     ->Unit(benchmark::kMillisecond);
 
 // A sweep over J = 0..Jmax in increasing order: one recursion step per block.

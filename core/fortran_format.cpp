@@ -197,8 +197,8 @@ namespace {
 struct Desc {
   char kind = 0; // I F E D A X / $ ' (literal) G (group)
   int rep = 1;
-  int w = 0;     // width (0 with A: the text's own length); count of nX
-  int d = 0;     // decimals; minimum digits of Iw.m
+  int w = 0; // width (0 with A: the text's own length); count of nX
+  int d = 0; // decimals; minimum digits of Iw.m
   bool hasW = false;
   std::string lit;
   std::vector<Desc> kids;
@@ -441,7 +441,8 @@ private:
   // Iw.m: at least m digits
   static std::string fmtIm(long long v, const Desc& d) {
     if (d.d <= 0) return fmtI(v, d.hasW ? d.w : 0);
-    std::string digits = std::to_string(v < 0 ? -(v + 1) + 1ULL : static_cast<unsigned long long>(v));
+    std::string digits =
+        std::to_string(v < 0 ? -(v + 1) + 1ULL : static_cast<unsigned long long>(v));
     if (static_cast<int>(digits.size()) < d.d)
       digits.insert(0, static_cast<std::size_t>(d.d) - digits.size(), '0');
     return rightJustify((v < 0 ? "-" : "") + digits, d.w);

@@ -68,9 +68,8 @@ bool ScratchDir::ensure(std::ostream& err) {
     const int e = errno;
     if (parent >= 0) ::close(parent);
     failed_ = true;
-    err << " scratch files: no directory " << kTemplate
-        << " can be made in the working directory (" << std::strerror(e)
-        << "); no line strengths or predicted spectra\n";
+    err << " scratch files: no directory " << kTemplate << " can be made in the working directory ("
+        << std::strerror(e) << "); no line strengths or predicted spectra\n";
     errno = e;
     return false;
   }
@@ -98,8 +97,7 @@ int ScratchDir::create(const std::string& name, std::ostream& err) {
   ::unlinkat(dirFd_, name.c_str(), 0);
   const std::string part = partName(name);
   ::unlinkat(dirFd_, part.c_str(), 0);
-  return ::openat(dirFd_, part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                  0600);
+  return ::openat(dirFd_, part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
 bool ScratchDir::commit(const std::string& name) {

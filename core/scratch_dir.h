@@ -60,7 +60,7 @@ public:
 private:
   int parentFd_ = -1; // the working directory at creation
   int dirFd_ = -1;
-  std::string name_;  // relative to the parent
+  std::string name_; // relative to the parent
   std::string path_;
   bool failed_ = false;
 };

@@ -52,9 +52,7 @@ template <class T> struct ZeroPageAllocator {
   }
   void deallocate(T* p, std::size_t) noexcept { std::free(p); }
   // value-initialisation: the zero bytes are there already
-  template <class U> void construct(U*) noexcept {
-    static_assert(std::is_trivially_copyable_v<U>);
-  }
+  template <class U> void construct(U*) noexcept { static_assert(std::is_trivially_copyable_v<U>); }
   template <class U, class... A> void construct(U* p, A&&... a) {
     ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
   }
@@ -91,16 +89,14 @@ inline constexpr double NODATA = 1.0e12; // error of a line that is no data poin
 // --------------------------------------------------- parameter places
 // Places 1..32 are molecule-wide, 33.. hold 15 places per top.
 namespace par {
-inline constexpr int BJ = 1, BK = 2, Bm = 3, DJ = 4, DJK = 5, DK = 6, dj = 7,
-                     dk = 8, F12 = 9, chi_z = 10, chi_m = 11, chi_xy = 12,
-                     chi_xz = 13, chi_yz = 14, Vss = 15, Vcc = 16, H_J = 17,
-                     HJK = 18, HKJ = 19, H_K = 20, h_j = 21, hjk = 22, h_k = 23,
-                     Cp = 24, C_z = 25, Cm = 26, mu_x = 27, mu_y = 28, mu_z = 29,
-                     P_x = 30, P_y = 31, P_z = 32;
+inline constexpr int BJ = 1, BK = 2, Bm = 3, DJ = 4, DJK = 5, DK = 6, dj = 7, dk = 8, F12 = 9,
+                     chi_z = 10, chi_m = 11, chi_xy = 12, chi_xz = 13, chi_yz = 14, Vss = 15,
+                     Vcc = 16, H_J = 17, HJK = 18, HKJ = 19, H_K = 20, h_j = 21, hjk = 22, h_k = 23,
+                     Cp = 24, C_z = 25, Cm = 26, mu_x = 27, mu_y = 28, mu_z = 29, P_x = 30,
+                     P_y = 31, P_z = 32;
 // offsets within the 15 places of a top
-inline constexpr int F = 0, V1n = 1, V2n = 2, rho = 3, beta = 4, gamma = 5,
-                     Dc3J = 6, Dc3K = 7, Dc3m = 8, Dpi2J = 9, Dpi2K = 10,
-                     Dpi2m = 11, F0 = 12, epsil = 13, delta = 14;
+inline constexpr int F = 0, V1n = 1, V2n = 2, rho = 3, beta = 4, gamma = 5, Dc3J = 6, Dc3K = 7,
+                     Dc3m = 8, Dpi2J = 9, Dpi2K = 10, Dpi2m = 11, F0 = 12, epsil = 13, delta = 14;
 // place of top parameter `offset` of top t (1..3)
 constexpr int top(int t, int offset) { return 33 + 15 * (t - 1) + offset; }
 } // namespace par
@@ -109,12 +105,12 @@ constexpr int top(int t, int offset) { return 33 + 15 * (t - 1) + offset; }
 // The 20 integer and 10 real controls, in the order of the keyword table.
 struct Controls {
   // integers
-  int nzyk = 1, print = 3, eval = 0, dfreq = 0, orger = 0, ints = 0, maxm = 8,
-      woods = 33, ndata = 0, nfold = 3, spin = 0, ntop = 0, adjf = 0, maxvm = 0,
-      aprint = 0, xprint = 0, ncycl = 0, svderr = 0, fitscl = 0, reduct = 0;
+  int nzyk = 1, print = 3, eval = 0, dfreq = 0, orger = 0, ints = 0, maxm = 8, woods = 33,
+      ndata = 0, nfold = 3, spin = 0, ntop = 0, adjf = 0, maxvm = 0, aprint = 0, xprint = 0,
+      ncycl = 0, svderr = 0, fitscl = 0, reduct = 0;
   // reals
-  double rofit = 0.0, eps = 1e-12, defer = 1e-5, weigf = 0.0, convg = 0.999,
-         lambda = 1e-5, freq_l = 6.0, freq_h = 40.0, limit = 0.1, temp = 273.0;
+  double rofit = 0.0, eps = 1e-12, defer = 1e-5, weigf = 0.0, convg = 0.999, lambda = 1e-5,
+         freq_l = 6.0, freq_h = 40.0, limit = 0.1, temp = 273.0;
 };
 
 // --------------------------------------------------------- bit helpers
@@ -147,40 +143,40 @@ using FitFlags = SetArray<int>;
 // -------------------------------------------------------- fit variables
 // A fit variable is the linear combination sum_k coef[k]*parameter(par[k], set[k]).
 struct FitVar {
-  int kind = 1;         // +1 fit (analytic), -1 dqu (one-sided), -2 dqx (two-sided)
-  double step = 0.1;    // first number: relative derivative step in percent
-  double factor = 1.0;  // second number: multiplies the fit step
-  int nterm = 0;        // 0..DIMPLC
-  std::array<int, DIMPLC + 1> par{};    // terms 1..nterm: parameter place
-  std::array<int, DIMPLC + 1> set{};    //                  B set
+  int kind = 1;                      // +1 fit (analytic), -1 dqu (one-sided), -2 dqx (two-sided)
+  double step = 0.1;                 // first number: relative derivative step in percent
+  double factor = 1.0;               // second number: multiplies the fit step
+  int nterm = 0;                     // 0..DIMPLC
+  std::array<int, DIMPLC + 1> par{}; // terms 1..nterm: parameter place
+  std::array<int, DIMPLC + 1> set{}; //                  B set
   std::array<double, DIMPLC + 1> coef{}; //                 coefficient
 };
 struct FitModel {
   int nfit = 0;
-  int npar = 32; // active places per set: 32 + 15*ntop
+  int npar = 32;                        // active places per set: 32 + 15*ntop
   std::array<FitVar, DIMFIT + 1> var{}; // 1..nfit
 };
 
 // --------------------------------------------------------- transitions
 enum End { UP = 0, LO = 1 };
 namespace slot {
-inline constexpr int J = 1, K = 2, V1 = 3, V2 = 4, B = 5, S = 6, F = 7, T = 8,
-                     t = 9, KIND = 10, K2 = 11, Q = 12, SPLIT = 13, AVG = 14;
+inline constexpr int J = 1, K = 2, V1 = 3, V2 = 4, B = 5, S = 6, F = 7, T = 8, t = 9, KIND = 10,
+                     K2 = 11, Q = 12, SPLIT = 13, AVG = 14;
 }
 // slot 10 holds the kind bits of the level (kindbit in core/option_bits.h)
-using Slots = std::array<int, NSLOT + 1>; // slots 1..14
+using Slots = std::array<int, NSLOT + 1>;    // slots 1..14
 using LevelArray = std::array<double, NCOL>; // energy, d/d(fit var 1..60)
 
 struct Transitions {
   int ndata = 0;
   // lines 1..ndata; vectors are sized once to DIMDATA+1
-  std::vector<std::array<Slots, 2>> qn;     // qn[i][UP|LO][slot]
-  std::vector<double> freq;                 // measured frequency, GHz (0 = none)
-  std::vector<double> err;                  // error, GHz (NODATA = no data point)
-  std::vector<double> psi;                  // value saved by the fit (robust weight)
-  std::vector<double> inten;                // line strength from the sweep
+  std::vector<std::array<Slots, 2>> qn;       // qn[i][UP|LO][slot]
+  std::vector<double> freq;                   // measured frequency, GHz (0 = none)
+  std::vector<double> err;                    // error, GHz (NODATA = no data point)
+  std::vector<double> psi;                    // value saved by the fit (robust weight)
+  std::vector<double> inten;                  // line strength from the sweep
   std::vector<std::array<int, 2>> levelIndex; // -1000 = not found yet
-  ZeroedVector<LevelArray> eUp, eLo;        // calculated energies and derivatives
+  ZeroedVector<LevelArray> eUp, eLo;          // calculated energies and derivatives
   // input summary
   int nDataPoints = 0, nSplit = 0;
   double effData = 0.0, sumAbsSplit = 0.0, sumSqSplit = 0.0;
@@ -192,9 +188,9 @@ struct Transitions {
 
 // ----------------------------------------------------- species, states
 struct SpeciesTable {
-  int nsym = 0;        // lines of the species section
-  bool present = false; // false without tops (section not read)
-  std::array<std::string, DIMSYM + 1> label{};                  // 5 chars or blank
+  int nsym = 0;                                // lines of the species section
+  bool present = false;                        // false without tops (section not read)
+  std::array<std::string, DIMSYM + 1> label{}; // 5 chars or blank
   std::array<std::array<int, DIMTOP + 1>, DIMSYM + 1> sigma{}; // sigma[s][t]
 };
 // use(i, t, B): one-top torsional state (1-based) of top t in product state i
@@ -244,8 +240,8 @@ struct RunState {
   Transitions tr;
   TodoList todo;
   int maxJ = 0;
-  int cyclePrint = 0;  // cycle print flag of the fit cycles
-  int detailPrint = 0; // detail-print switch of the sweep
+  int cyclePrint = 0;        // cycle print flag of the fit cycles
+  int detailPrint = 0;       // detail-print switch of the sweep
   bool assignWarned = false; // the assignment warning was printed once
   int lastPrintedPass = 0;   // level tables: pass printed last
   int fileUnit = 10;         // scratch-file number handed out last (nextScratchUnit)
@@ -284,19 +280,19 @@ struct BlockState {
 
 // Torsional tables of one B set, for every top, symmetry number and K.
 struct TorsionTables {
-  static constexpr int NS = 3;              // sigma -1, 0, +1
-  static constexpr int NK = DIM2J1;         // K -70..70
-  static constexpr int NOP = 8;             // operators 1..8
+  static constexpr int NS = 3;      // sigma -1, 0, +1
+  static constexpr int NK = DIM2J1; // K -70..70
+  static constexpr int NOP = 8;     // operators 1..8
   // E(v, sigma, K, t): kept torsional energies, GHz
-  std::vector<double> energy;  // [t][s][k][v]
+  std::vector<double> energy; // [t][s][k][v]
   // ovv(op, v, v', sigma, K, t)
-  ZeroedVector<double> ovv;    // [t][s][k][op][v][v']
+  ZeroedVector<double> ovv; // [t][s][k][op][v][v']
   // labels of kept states
-  std::vector<int> label;      // [t][s][k][v]
+  std::vector<int> label; // [t][s][k][v]
   // eigenvectors of kept states of the current (t, sigma): c_K(m index, v)
-  std::vector<double> vec;     // [k][v][m], m = 0..DIMM-1
+  std::vector<double> vec; // [k][v][m], m = 0..DIMM-1
   // torsional integrals T(K, K', v, v', sigma, t)
-  ZeroedVector<double> tint;   // [t][s][k][k'][v][v']
+  ZeroedVector<double> tint; // [t][s][k][k'][v][v']
   // window of one-top states the tables hold per top (v = 1..nV is state
   // firstV+v-1), and the count fixed by the first set computed with woods
   // bit 4 (0 until then; kept for the whole run)
@@ -326,7 +322,7 @@ struct TorsionTables {
 // indexed d(K, K') with K, K' = -70..70 (K the top-frame index).
 struct RotationStore {
   ZeroedVector<double> d, dd, dPrev, ddPrev; // 141*141 each
-  int mark = 0;                             // J held now (rotation mark)
+  int mark = 0;                              // J held now (rotation mark)
   void allocate();
   static int at(int K, int Kp) { return (K + KOFF) + (Kp + KOFF) * DIM2J1; }
   double& D(int K, int Kp) { return d[at(K, Kp)]; }
@@ -345,11 +341,11 @@ inline constexpr int NLABEL = 12; // level label columns 1..12
 struct SweepWork {
   BlockState blk;
   // block matrices, leading dimension DIMTOT
-  ZeroedVector<double> H, Zr, Zi, V; // DIMTOT*DIMTOT each
-  std::vector<double> E;            // eigenvalues, DIMTOT
+  ZeroedVector<double> H, Zr, Zi, V;          // DIMTOT*DIMTOT each
+  std::vector<double> E;                      // eigenvalues, DIMTOT
   std::vector<double> w1, w2, w3, w4, w5, w6; // vectors of DIMTOT (solver scratch)
-  std::vector<double> tau;          // 2*DIMTOT
-  std::vector<BasisRow> basis;      // positions 1..N
+  std::vector<double> tau;                    // 2*DIMTOT
+  std::vector<BasisRow> basis;                // positions 1..N
   std::array<std::array<std::array<int, DIMVV + 1>, DIMVV + 1>, DIMTOP + 1> mask{}; // M_t(i,j)
   std::vector<std::array<int, NLABEL + 1>> labels; // levels 1..N, columns 1..12
   std::vector<int> need;                           // levels 1..N
@@ -387,8 +383,8 @@ struct FitState {
   ParamSets best, work, change; // change set: steps during the fit, errors after
   FitFlags flags;
   FitModel model;
-  std::array<double, DIMFIT + 1> sing{};                // singular values 1..nfit
-  std::vector<double> evec, cov, alpha, workm;          // DIMFIT*DIMFIT each, 0-based
+  std::array<double, DIMFIT + 1> sing{};       // singular values 1..nfit
+  std::vector<double> evec, cov, alpha, workm; // DIMFIT*DIMFIT each, 0-based
   std::array<double, DIMFIT + 1> beta{}, spare{};
   int nindep = 0;
   double stepw = 1.0;

@@ -21,8 +21,7 @@ void pause(std::istream& in, std::ostream& err, std::string_view message) {
   err.flush();
   std::string answer;
   if (std::getline(in, answer)) {
-    while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' '))
-      answer.pop_back();
+    while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' ')) answer.pop_back();
     if (answer == "go") {
       err << "RESUMED\n";
       return;

@@ -11,9 +11,9 @@
 namespace ruvo {
 
 struct CommandLine {
-  std::string inputFile; // empty: standard input ("-" on the command line)
-  bool help = false;     // --help: print the usage text and end
-  bool version = false;  // --version: print the version and end
+  std::string inputFile;  // empty: standard input ("-" on the command line)
+  bool help = false;      // --help: print the usage text and end
+  bool version = false;   // --version: print the version and end
   OutputRequests outputs; // --catalog, --lines, --levels, --json, --tag
 };
 

@@ -6,14 +6,14 @@
 #include <string>
 #include <utility>
 
+#include "core/fortran_format.h"
+#include "core/stop.h"
 #include "driver/model.h"
 #include "driver/sweep.h"
 #include "fit/adjust.h"
 #include "fit/least_squares.h"
 #include "input/parameter_print.h"
 #include "report/derived_constants.h"
-#include "core/fortran_format.h"
-#include "core/stop.h"
 #include "report/transition_listing.h"
 
 namespace ruvo {
@@ -85,8 +85,7 @@ void deviationSummary(RunState& rs, const FitState& fs, int nfit) {
   std::ostream& out = *rs.io.out;
   out << "\n RMS deviations (MHz), B and V sorted\n";
   for (int kind = 1; kind <= 2; ++kind) {
-    put(out, "(2A3,A4,A)",
-        {"B", "V", "n", kind == 1 ? " splittings MHz" : " abs. freq. MHz"});
+    put(out, "(2A3,A4,A)", {"B", "V", "n", kind == 1 ? " splittings MHz" : " abs. freq. MHz"});
     for (int b = 1; b <= DIMB; ++b)
       for (int v = 1; v <= 3; ++v) {
         const int n = fs.stats.count[kind][v][b];
@@ -95,8 +94,7 @@ void deviationSummary(RunState& rs, const FitState& fs, int nfit) {
         // weighted rms deviation in MHz, and the same scaled to the lines
         // that remain free after nfit parameters were fitted
         const double rms = w > 0.0 ? 1000.0 * std::sqrt(fs.stats.devSum[kind][v][b] / w) : 0.0;
-        put(out, "(2I3,I4,2F18.6)",
-            {b, v, n, rms, rms * static_cast<double>(n + nfit) / n});
+        put(out, "(2I3,I4,2F18.6)", {b, v, n, rms, rms * static_cast<double>(n + nfit) / n});
       }
   }
 }
@@ -211,7 +209,10 @@ void derivedReports(RunState& rs, FitState& fs, int npar, int nfit) {
 int cyclePrintFlag(const Controls& ctl, int cycle, int conv) {
   int flag;
   if (cycle == 1)
-    flag = (hasBit(ctl.xprint, xprintbit::EVERY_CYCLE) || hasBit(ctl.xprint, xprintbit::FIRST_CYCLE)) ? 1 : 0;
+    flag =
+        (hasBit(ctl.xprint, xprintbit::EVERY_CYCLE) || hasBit(ctl.xprint, xprintbit::FIRST_CYCLE))
+            ? 1
+            : 0;
   else
     flag = hasBit(ctl.xprint, xprintbit::EVERY_CYCLE) ? 1 : 0;
   if (conv > 1 && hasBit(ctl.xprint, xprintbit::AFTER_GOOD_STEP)) flag = 1;
@@ -280,7 +281,10 @@ void fitSummary(RunState& rs, FitState& fs, int npar, int nfit, double bestVar) 
     if (ctl.svderr != 0) out << " Errors may be wrong!  set 'svderr' to 0 recommended\n";
   }
   put(out, "(/,12X,A)", {"Parameters  and  Errors"});
-  printParameters(rs, fs.best, fs.change, fs.flags, std::min(myand(ctl.aprint, aprintbit::PARAMETER_SELECTION) + 1, aprintbit::PARAMETERS_ALL), 1, 0);
+  printParameters(
+      rs, fs.best, fs.change, fs.flags,
+      std::min(myand(ctl.aprint, aprintbit::PARAMETER_SELECTION) + 1, aprintbit::PARAMETERS_ALL), 1,
+      0);
   put(out, "(/,A,F15.6,A,/)", {" Standard Deviation", 1000.0 * std::sqrt(bestVar), " MHz"});
   derivedReports(rs, fs, npar, nfit);
   correlationReport(rs, fs, nfit);
@@ -324,10 +328,10 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     if (ctl.eval != 0) put(rs.io.evalFile, "(/,A,i5)", {" Iteration", cycle});
     if (cycle > 1)
       put(out, "(/,A,/,A,i3)",
-          {" -------------------------------------------------------", " Iteration :",
-           cycle - 1});
+          {" -------------------------------------------------------", " Iteration :", cycle - 1});
     rs.cyclePrint = cyclePrintFlag(ctl, cycle, conv);
-    if (hasBit(ctl.aprint, aprintbit::PARAMETERS_AND_RHO) && rs.cyclePrint) printRhoAndEffectiveConstants(rs, fs.best);
+    if (hasBit(ctl.aprint, aprintbit::PARAMETERS_AND_RHO) && rs.cyclePrint)
+      printRhoAndEffectiveConstants(rs, fs.best);
     // intensities once the fit has settled (or in a pure calculation)
     if (ctl.nzyk == 1 || conv == 2) ctl.ints = savedInts;
 
@@ -346,7 +350,8 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
       derivMode = 3;
       out << "Switching to better derivatives (takes more time)\n";
     }
-    if (variance < bestVar && hasBit(ctl.xprint, xprintbit::AFTER_LOWER_DEVIATION)) rs.cyclePrint = 1;
+    if (variance < bestVar && hasBit(ctl.xprint, xprintbit::AFTER_LOWER_DEVIATION))
+      rs.cyclePrint = 1;
     put(out, "(A,D12.6,A,F8.6,A,I2)",
         {" Sigma:", std::sqrt(variance), "  Sigma/OldSigma:", std::sqrt(ratio), "  conv:", conv});
     out.flush();
@@ -372,14 +377,15 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
       finalErrorAnalysis(problem, options, fs, variance, bestVar);
     } else {
       ctl.lambda = dampedStep(problem, options, fs, variance, bestVar, ctl.lambda).lambda;
-      for (int b = 1; b <= nB; ++b) adjustDependentParameters(rs, fs.work.set(b), npar, rs.adjfB[b]);
+      for (int b = 1; b <= nB; ++b)
+        adjustDependentParameters(rs, fs.work.set(b), npar, rs.adjfB[b]);
     }
 
     const double cond = conditionNumber(fs, nfit);
     put(out, "(/,A,I3,A,F6.4,A,D9.3,A,D9.3)",
-        {" indep.par:", fs.nindep, " stepw:", fs.stepw, " lambda:", ctl.lambda, " cond.no:",
-         cond});
-    if (hasBit(ctl.aprint, aprintbit::NORMAL_MATRIX_EIGEN) && rs.cyclePrint && !lastCall) putEigenBlock(out, fs, nfit);
+        {" indep.par:", fs.nindep, " stepw:", fs.stepw, " lambda:", ctl.lambda, " cond.no:", cond});
+    if (hasBit(ctl.aprint, aprintbit::NORMAL_MATRIX_EIGEN) && rs.cyclePrint && !lastCall)
+      putEigenBlock(out, fs, nfit);
     out.flush();
 
     bestVar = std::min(bestVar, variance);

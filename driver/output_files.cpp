@@ -446,9 +446,9 @@ void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputReq
   const Controls savedCtl = rs.ctl;
   const Transitions savedTr = rs.tr;
   const int savedDetail = rs.detailPrint;
-  rs.ctl.aprint &= ~(aprintbit::BLOCK_LIST | aprintbit::TORSIONAL_INTEGRALS |
-                     aprintbit::TORSIONAL_OPERATORS | aprintbit::BLOCK_EIGENVECTORS |
-                     aprintbit::BLOCK_MATRICES);
+  rs.ctl.aprint &=
+      ~(aprintbit::BLOCK_LIST | aprintbit::TORSIONAL_INTEGRALS | aprintbit::TORSIONAL_OPERATORS |
+        aprintbit::BLOCK_EIGENVECTORS | aprintbit::BLOCK_MATRICES);
   rs.ctl.eval = 0;
   rs.ctl.dfreq = 0;
   rs.detailPrint = 0;

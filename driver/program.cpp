@@ -13,14 +13,14 @@
 #include <ostream>
 #include <unistd.h>
 
-#include "driver/fit_cycles.h"
+#include "core/fortran_format.h"
 #include "core/state.h"
 #include "core/stop.h"
+#include "driver/fit_cycles.h"
 #include "driver/todo.h"
 #include "input/parameter_input.h"
 #include "input/reader.h"
 #include "intensity/scratch_files.h"
-#include "core/fortran_format.h"
 #include "report/latex_table.h"
 
 namespace ruvo {
@@ -112,7 +112,8 @@ void writeLocalDate(std::ostream& os) {
 namespace {
 
 void banner(std::ostream& out) {
-  put(out, "(A,A)", {" Rotational, Centrifugal Distortion,", " Internal Rotation Calculation (V2.5e)"});
+  put(out, "(A,A)",
+      {" Rotational, Centrifugal Distortion,", " Internal Rotation Calculation (V2.5e)"});
   put(out, "(23X,A)", {"ruvo developers"});
   put(out, "(/,A)", {" Please cite:"});
   put(out, "(A)", {" ruvo, rotational spectra of molecules with up to three internal rotors"});
@@ -210,7 +211,7 @@ public:
 
 private:
   static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
-  struct sigaction old_[3] {};
+  struct sigaction old_[3]{};
   bool saved_[3] = {};
 };
 

@@ -21,8 +21,7 @@ struct RunChannels {
 // `outputs` names the files to write beside the listing; they are checked
 // before anything is computed.
 int runProgram(std::istream& in, std::ostream& out, std::ostream& err,
-               const OutputRequests& outputs = OutputRequests{},
-               const RunChannels& channels = {});
+               const OutputRequests& outputs = OutputRequests{}, const RunChannels& channels = {});
 
 // Install onConsoleInterrupt as the handler of the console interrupt (Ctrl-C).
 void installInterruptHandler();

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <utility>
 
+#include "core/fortran_format.h"
 #include "core/stop.h"
 #include "fit/adjust.h"
 #include "hamiltonian/axis_rotation.h"
@@ -13,13 +14,12 @@
 #include "intensity/intensity_listing.h"
 #include "intensity/line_strength.h"
 #include "intensity/scratch_files.h"
-#include "core/fortran_format.h"
 #include "torsion/torsion.h"
 
 namespace ruvo {
 
 void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlags& flags,
-           const FitModel& fm, int pass) {
+                      const FitModel& fm, int pass) {
   Transitions& tr = rs.tr;
   Controls& ctl = rs.ctl;
   std::ostream& out = *rs.io.out;
@@ -93,11 +93,12 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
             {"BJ  BK    B-  ", setView(par::BJ), setView(par::BK), setView(par::Bm)});
         for (int t = 1; t <= ntop && t <= DIMTOP; ++t)
           put(out, "(A,3F18.9)",
-              {"rho gamma beta", setView(par::top(t, par::rho)),
-               setView(par::top(t, par::gamma)), setView(par::top(t, par::beta))});
+              {"rho gamma beta", setView(par::top(t, par::rho)), setView(par::top(t, par::gamma)),
+               setView(par::top(t, par::beta))});
       }
       solveTorsionalProblems(rs, sw, B, setView, flags.set(B), pass);
-      if (intensityMode(ctl.ints) >= intsbit::SPECTRUM_BY_SPECIES && pass == 0) writeTorsionalIntegrals(rs, sw, B);
+      if (intensityMode(ctl.ints) >= intsbit::SPECTRUM_BY_SPECIES && pass == 0)
+        writeTorsionalIntegrals(rs, sw, B);
     }
 
     // the tables of set B hold the window solveTorsionalProblems settled on (with woods bit 4
@@ -121,15 +122,16 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
 
     solveBlock(rs, sw, te.J, te.Sym, te.F, B, setView, flags.set(B), fm, pass);
     // the block's eigenvectors go to its scratch file for the line strengths
-    if (intensityMode(ctl.ints) > 0 && pass == 0) writeBlockEigenvectors(rs, sw, te.J, te.Sym, te.F, B);
+    if (intensityMode(ctl.ints) > 0 && pass == 0)
+      writeBlockEigenvectors(rs, sw, te.J, te.Sym, te.F, B);
 
     // line strengths of set B once its last block is done
     const bool lastOfB = e == nTodo || rs.todo.e[e + 1].B != B;
     if (pass == 0 && intensityMode(ctl.ints) > 0 && lastOfB) {
       for (int k = 1; k <= ndata; ++k)
         if (tr.qn[k][UP][slot::B] == B && tr.qn[k][LO][slot::B] == B)
-          tr.inten[k] = lineStrength(rs, sw, k, setView(par::mu_x), setView(par::mu_y),
-                               setView(par::mu_z));
+          tr.inten[k] =
+              lineStrength(rs, sw, k, setView(par::mu_x), setView(par::mu_y), setView(par::mu_z));
     }
     sw.blk.ntop = ntop;
   }
@@ -158,7 +160,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
 }
 
 void sweepWithDerivatives(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlags& flags,
-           const FitModel& fm, int mode) {
+                          const FitModel& fm, int mode) {
   Transitions& tr = rs.tr;
   const int ndata = tr.ndata;
 
@@ -180,7 +182,8 @@ void sweepWithDerivatives(RunState& rs, SweepWork& sw, ParamSets& par, const Fit
   // numerical derivatives: no analytic ones in these sweeps, and no matrix
   // or eigenvector prints
   FitFlags noFlags{};
-  rs.detailPrint = (hasBit(rs.ctl.aprint, aprintbit::TRANSITIONS_SELECTED_CYCLES) && rs.cyclePrint != 0) ? 1 : 0;
+  rs.detailPrint =
+      (hasBit(rs.ctl.aprint, aprintbit::TRANSITIONS_SELECTED_CYCLES) && rs.cyclePrint != 0) ? 1 : 0;
   const ListingBitsOff quiet(rs.ctl.aprint,
                              aprintbit::BLOCK_EIGENVECTORS | aprintbit::BLOCK_MATRICES);
 

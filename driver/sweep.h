@@ -11,11 +11,11 @@ namespace ruvo {
 // itself: the value sweep adjusts the sets it is given, the derivative
 // sweeps adjust their shifted copy.
 void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlags& flags,
-           const FitModel& fm, int pass);
+                      const FitModel& fm, int pass);
 // mode 0: values; 1: add numerical derivatives (one-sided for dqu, two-sided
 // for dqx); 2, 3: every numerical derivative two-sided.
 void sweepWithDerivatives(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlags& flags,
-           const FitModel& fm, int mode);
+                          const FitModel& fm, int mode);
 // The signs of the numerical-derivative steps live in sw.stepSign and are
 // kept for the whole run (the same SweepWork serves every sweep of a run).
 

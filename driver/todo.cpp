@@ -2,8 +2,8 @@
 
 #include <ostream>
 
-#include "core/stop.h"
 #include "core/fortran_format.h"
+#include "core/stop.h"
 
 namespace ruvo {
 

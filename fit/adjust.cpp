@@ -14,9 +14,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/fortran_format.h"
 #include "core/stop.h"
 #include "fit/least_squares.h"
-#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -33,7 +33,7 @@ double clampedAcos(double x) { return std::acos(std::clamp(x, -1.0, 1.0)); }
 } // namespace
 
 void oneTopAxisFromRho(double rho, double beta, double gamma, double Bx, double By, double Bz,
-            double& F0, double& lx, double& ly, double& lz) {
+                       double& F0, double& lx, double& ly, double& lz) {
   if (rho == 0.0) stop("ERROR: rho (or F0) can not be zero");
   // components of the rho vector in the principal axes
   const double rx = rho * std::cos(gamma) * std::sin(beta);
@@ -64,12 +64,12 @@ void symInverse3(int n, const double a[3][3], double inv[3][3]) {
 }
 
 void topAxesFromRho(int ntop, const TopVec& rho, const TopVec& beta, const TopVec& gamma, double Bx,
-            double By, double Bz, bool noCoupling, TopVec& F0, AxisDirs& lambda,
-            double finv[3][3]) {
+                    double By, double Bz, bool noCoupling, TopVec& F0, AxisDirs& lambda,
+                    double finv[3][3]) {
   if (ntop > DIMTOP) stop(" Dimension Error in recaff !");
   for (int t = 1; t <= ntop; ++t)
     oneTopAxisFromRho(rho[t], beta[t], gamma[t], Bx, By, Bz, F0[t], lambda[t][0], lambda[t][1],
-           lambda[t][2]);
+                      lambda[t][2]);
   // the F matrix in units of 1/GHz
   double m[3][3] = {};
   for (int i = 1; i <= ntop; ++i) {
@@ -95,8 +95,8 @@ double rhoFromF0(double F0, double beta, double gamma, double Bx, double By, dou
   return 1.0 / std::sqrt(ux * ux + uy * uy + uz * uz);
 }
 
-void anglesFromEpsilonDelta(double epsil, double delta, double Bx, double By, double Bz, double& beta,
-           double& gamma) {
+void anglesFromEpsilonDelta(double epsil, double delta, double Bx, double By, double Bz,
+                            double& beta, double& gamma) {
   // rho_g is proportional to lambda_g Bg
   const double tx = std::cos(epsil) * std::sin(delta) * Bx;
   const double ty = std::sin(epsil) * std::sin(delta) * By;
@@ -123,7 +123,8 @@ void adjustDependentParameters(RunState& rs, ParamView set, int /*npar*/, int ad
     double& g = set(par::top(t, par::gamma));
     if (hasBit(adjf, adjfbit::DERIVE_BETA_GAMMA)) {
       double nb = 0.0, ng = 0.0;
-      anglesFromEpsilonDelta(set(par::top(t, par::epsil)), set(par::top(t, par::delta)), Bx, By, Bz, nb, ng);
+      anglesFromEpsilonDelta(set(par::top(t, par::epsil)), set(par::top(t, par::delta)), Bx, By, Bz,
+                             nb, ng);
       if (print)
         put(out, "(2(A,F12.6))",
             {" adjusting beta  from", b, " to", nb, " adjusting gamma from", g, " to", ng});
@@ -147,7 +148,8 @@ void adjustDependentParameters(RunState& rs, ParamView set, int /*npar*/, int ad
   TopVec F0{};
   AxisDirs lambda{};
   double finv[3][3];
-  topAxesFromRho(ntop, rho, beta, gamma, Bx, By, Bz, hasBit(adjf, adjfbit::UNCOUPLED_TOPS), F0, lambda, finv);
+  topAxesFromRho(ntop, rho, beta, gamma, Bx, By, Bz, hasBit(adjf, adjfbit::UNCOUPLED_TOPS), F0,
+                 lambda, finv);
 
   for (int t = 1; t <= ntop; ++t) {
     if (hasBit(adjf, adjfbit::DERIVE_F)) set(par::top(t, par::F)) = finv[t - 1][t - 1];
@@ -158,8 +160,7 @@ void adjustDependentParameters(RunState& rs, ParamView set, int /*npar*/, int ad
       double delta = clampedAcos(l[2]);
       double epsil = 0.0;
       const double perp2 = l[0] * l[0] + l[1] * l[1];
-      if (perp2 > 0.0)
-        epsil = (l[1] < 0.0 ? -1.0 : 1.0) * clampedAcos(l[0] / std::sqrt(perp2));
+      if (perp2 > 0.0) epsil = (l[1] < 0.0 ? -1.0 : 1.0) * clampedAcos(l[0] / std::sqrt(perp2));
       set(par::top(t, par::epsil)) = std::fmod(epsil, kTwoPi);
       set(par::top(t, par::delta)) = std::fmod(delta, kTwoPi);
     }

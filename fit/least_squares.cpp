@@ -6,9 +6,9 @@
 #include <ostream>
 #include <string>
 
+#include "core/fortran_format.h"
 #include "core/stop.h"
 #include "numerics/eigen.h"
-#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -190,7 +190,6 @@ void correlationsAndFreedoms(FitState& fs, int n) {
   }
 }
 
-
 } // namespace
 
 // ------------------------------------------------------ eigen routines
@@ -223,7 +222,8 @@ void diagonaliseNormalMatrix(int ld, int n, double* a, double* eig) {
   sortEigenpairs(eig, a, n, ld);
 }
 
-void solveThroughEigenvectors(int ld, int n, const double* v, const double* eig, const double* b, double* x) {
+void solveThroughEigenvectors(int ld, int n, const double* v, const double* eig, const double* b,
+                              double* x) {
   // x = sum over the non-zero eigenpairs of v_l (v_l . b) / e_l
   for (int j = 0; j < n; ++j) x[j] = 0.0;
   for (int l = 0; l < n; ++l) {
@@ -249,7 +249,7 @@ void pseudoInverse(int ld, int n, const double* v, const double* eig, double* in
 }
 
 void eigenvalueExtremes(int n, const double* eig, double& emin, double& emax, int& imin, int& imax,
-            int& nonzero) {
+                        int& nonzero) {
   emin = 1e100;
   emax = -1e100;
   imin = imax = 0;
@@ -350,13 +350,14 @@ StepSummary dampedStep(const LeastSquaresProblem& problem, const LeastSquaresOpt
     for (int k = 1; k <= v.nterm; ++k) fs.change(v.par[k], v.set[k]) += x[j - 1] * v.coef[k];
   }
   for (int s = 1; s <= z.nsets; ++s)
-    for (int p = 1; p <= NPAR; ++p) fs.work(p, s) = fs.best(p, s) + options.stepWidth * fs.change(p, s);
+    for (int p = 1; p <= NPAR; ++p)
+      fs.work(p, s) = fs.best(p, s) + options.stepWidth * fs.change(p, s);
   return summary;
 }
 
 ErrorSummary finalErrorAnalysis(const LeastSquaresProblem& problem,
-                                const LeastSquaresOptions& options, FitState& fs,
-                                double variance, double acceptedVariance) {
+                                const LeastSquaresOptions& options, FitState& fs, double variance,
+                                double acceptedVariance) {
   const Sizes z = checkedSizes(problem, fs);
   const int n = z.nfit;
   ErrorSummary summary;

@@ -45,9 +45,9 @@ struct LeastSquaresProblem {
 
 // The controls of the fit.
 struct LeastSquaresOptions {
-  double rofit = 0.0;     // robust-weighting factor (0: none)
-  double eps = 1e-12;     // relative eigenvalue cut-off of the step
-  bool errorsOnly = false; // weights from the measurement errors alone (orger 1)
+  double rofit = 0.0;       // robust-weighting factor (0: none)
+  double eps = 1e-12;       // relative eigenvalue cut-off of the step
+  bool errorsOnly = false;  // weights from the measurement errors alone (orger 1)
   bool unitDiagonal = true; // normal equations scaled to unit diagonal (fitscl 0)
   // The final analysis raises eigenvalues below its threshold to the
   // threshold (svderr <= 0) instead of dropping them; with svderr = 0 the
@@ -102,8 +102,8 @@ StepSummary dampedStep(const LeastSquaresProblem& problem, const LeastSquaresOpt
 // variables at places 1..nfit of fs.work, and in fs.cov the correlations
 // (above the diagonal), the cofreedoms (below) and the freedoms (on it).
 ErrorSummary finalErrorAnalysis(const LeastSquaresProblem& problem,
-                                const LeastSquaresOptions& options, FitState& fs,
-                                double variance, double acceptedVariance);
+                                const LeastSquaresOptions& options, FitState& fs, double variance,
+                                double acceptedVariance);
 
 // Eigen decomposition of the symmetric n x n matrix a (leading dimension ld,
 // lower triangle read): on return a holds the orthonormal eigenvectors in its
@@ -112,12 +112,13 @@ ErrorSummary finalErrorAnalysis(const LeastSquaresProblem& problem,
 void diagonaliseNormalMatrix(int ld, int n, double* a, double* eig);
 // x = V D+ V^T b with the decomposition of diagonaliseNormalMatrix; eigenvalues that are 0
 // are skipped.  b and x are 0-based vectors of length n (may not alias).
-void solveThroughEigenvectors(int ld, int n, const double* v, const double* eig, const double* b, double* x);
+void solveThroughEigenvectors(int ld, int n, const double* v, const double* eig, const double* b,
+                              double* x);
 // inv = V D+ V^T (leading dimension ld), zero eigenvalues skipped.
 void pseudoInverse(int ld, int n, const double* v, const double* eig, double* inv);
 // Smallest non-zero and largest eigenvalue, their 1-based positions (0 when
 // none) and the count of non-zero eigenvalues.
 void eigenvalueExtremes(int n, const double* eig, double& emin, double& emax, int& imin, int& imax,
-            int& nonzero);
+                        int& nonzero);
 
 } // namespace ruvo

@@ -7,15 +7,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
-#include "driver/program.h"
 #include "core/stop.h"
+#include "driver/program.h"
 
 namespace {
 
@@ -71,7 +71,7 @@ void startWatchdog() {
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   const std::string cwd = std::filesystem::current_path().string();
   const char* pathFlags[] = {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",
-                             "-features_dir=", "-mutation_graph_file=", "-close_fd_mask_file="};
+                             "-features_dir=",    "-mutation_graph_file=", "-close_fd_mask_file="};
   bool hasArtifactPrefix = false;
   for (int i = 0; i < *argc; ++i) {
     std::string a = (*argv)[i];

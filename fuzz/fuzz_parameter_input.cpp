@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   g_argv.push_back(nullptr);
   *argc = static_cast<int>(g_args.size());
   *argv = g_argv.data();
-  g_workDir = (std::filesystem::temp_directory_path() / "ruvo-fuzz-parameter-input-XXXXXX").string();
+  g_workDir =
+      (std::filesystem::temp_directory_path() / "ruvo-fuzz-parameter-input-XXXXXX").string();
   if (mkdtemp(g_workDir.data()) == nullptr || chdir(g_workDir.c_str()) != 0) std::abort();
   std::atexit(removeWorkDir);
   return 0;

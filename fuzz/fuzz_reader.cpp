@@ -35,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       switch (choice) {
       case 0: {
         std::string tok;
-        while (reader.readWord(tok)) {
-        }
+        while (reader.readWord(tok)) {}
         break;
       }
       case 1: {
@@ -78,7 +77,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       }
     }
-  } catch (const ruvo::RunEnd&) {
-  }
+  } catch (const ruvo::RunEnd&) {}
   return 0;
 }

@@ -48,9 +48,12 @@ RankOne rankOne(double beta) {
 double stretchedCG(int J, int m, int mu) {
   const double a = J + m, b = J - m, den = 2.0 * J * (2.0 * J - 1.0);
   switch (mu) {
-  case 1: return std::sqrt(std::max(0.0, a * (a - 1.0)) / den);
-  case 0: return std::sqrt(std::max(0.0, 2.0 * a * b) / den);
-  default: return std::sqrt(std::max(0.0, b * (b - 1.0)) / den);
+  case 1:
+    return std::sqrt(std::max(0.0, a * (a - 1.0)) / den);
+  case 0:
+    return std::sqrt(std::max(0.0, 2.0 * a * b) / den);
+  default:
+    return std::sqrt(std::max(0.0, b * (b - 1.0)) / den);
   }
 }
 

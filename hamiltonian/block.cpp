@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/fortran_format.h"
 #include "core/stop.h"
 #include "hamiltonian/internal_rotation.h"
 #include "hamiltonian/level_assignment.h"
@@ -12,7 +13,6 @@
 #include "hamiltonian/wang_blocks.h"
 #include "numerics/eigen.h"
 #include "report/block_prints.h"
-#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -122,8 +122,8 @@ void diagonaliseRealBlock(const RunState& rs, SweepWork& sw, int J, int S, Const
 
 // 14. Analytic derivatives dE/dp (GHz per unit of the parameter) of the
 // levels the fit needs (all of them with dfreq).
-void levelDerivatives(RunState& rs, SweepWork& sw, int J, int S, int F2, int B,
-                      ConstParamView par, ConstFlagView flags, const FitModel& fm) {
+void levelDerivatives(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
+                      ConstFlagView flags, const FitModel& fm) {
   const int N = sw.blk.N;
   for (int l = 1; l <= N; ++l) {
     if (sw.need[l] == 0 && rs.ctl.dfreq == 0) continue;
@@ -141,7 +141,7 @@ void levelDerivatives(RunState& rs, SweepWork& sw, int J, int S, int F2, int B,
 } // namespace
 
 void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
-            ConstFlagView flags, const FitModel& fm, int pass) {
+                ConstFlagView flags, const FitModel& fm, int pass) {
   BlockState& blk = sw.blk;
   const Controls& ctl = rs.ctl;
   const bool detail = hasBit(ctl.aprint, aprintbit::BLOCK_LIST) && rs.detailPrint != 0;

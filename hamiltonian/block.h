@@ -13,6 +13,6 @@ namespace ruvo {
 // The matrix is complex Hermitian when a top in effect has gamma != 0 or
 // chi_yz, chi_xy or P_y is nonzero, otherwise real symmetric.
 void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
-            ConstFlagView flags, const FitModel& fm, int pass);
+                ConstFlagView flags, const FitModel& fm, int pass);
 
 } // namespace ruvo

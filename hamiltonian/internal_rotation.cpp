@@ -35,8 +35,8 @@
 #include <cmath>
 #include <string>
 
-#include "core/stop.h"
 #include "core/fortran_format.h"
+#include "core/stop.h"
 
 namespace ruvo {
 namespace {
@@ -63,8 +63,7 @@ bool thirdTopAgrees(const SweepWork& sw, int t1, int t2, int p, int q) {
 // y += a1 x1 + a2 x2 over n elements, written in pairs so that the compiler
 // can pack them into vector instructions (the inner loops of the rotations
 // and of the operator products, bound by memory traffic).
-inline void addScaled2(double* y, const double* x1, double a1, const double* x2, double a2,
-                       int n) {
+inline void addScaled2(double* y, const double* x1, double a1, const double* x2, double a2, int n) {
   int k = 0;
   for (; k + 2 <= n; k += 2) {
     y[k] += a1 * x1[k] + a2 * x2[k];
@@ -272,7 +271,8 @@ void printTable(const RunState& rs, const SweepWork& sw, int J, int t, int op) {
       put(os, "(2I3,$)", {K, v});
       for (int vp = 1; vp <= n; ++vp)
         for (int Kp = -J; Kp <= J; ++Kp)
-          put(os, "(F10.4,$)", {O[rotRow(K, v, J, d) + std::size_t(rotRow(Kp, vp, J, d)) * DIMTOT]});
+          put(os, "(F10.4,$)",
+              {O[rotRow(K, v, J, d) + std::size_t(rotRow(Kp, vp, J, d)) * DIMTOT]});
       os << '\n';
     }
 }
@@ -287,8 +287,7 @@ double otherTopsWeight(const RunState& rs, SweepWork& sw, int S, int t, int p, i
   const int Kp = sw.basis[p].K, Kq = sw.basis[q].K;
   for (int u = 1; u <= sw.blk.ntop; ++u) {
     if (u == t) continue;
-    w *= sw.tors.T(Kp, Kq, localState(sw, p, u), localState(sw, q, u),
-                    sigmaOf(rs, S, u), u);
+    w *= sw.tors.T(Kp, Kq, localState(sw, p, u), localState(sw, q, u), sigmaOf(rs, S, u), u);
   }
   return w;
 }
@@ -315,9 +314,9 @@ void addOneTop(const RunState& rs, SweepWork& sw, int J, int S, const ConstParam
         const int Kq = sw.basis[q].K;
         const double w = otherTopsWeight(rs, sw, S, t, p, q, overlaps);
         const double x =
-            w == 0.0 ? 0.0
-                     : O[rp + std::size_t(rotRow(Kq, localState(sw, q, t), J, d)) * DIMTOT] * w *
-                           factor;
+            w == 0.0
+                ? 0.0
+                : O[rp + std::size_t(rotRow(Kq, localState(sw, q, t), J, d)) * DIMTOT] * w * factor;
         if (phased)
           addPhased(sw, p, q, x * ph.cosOf(Kp - Kq), Kp != Kq ? x * ph.sinOf(Kp - Kq) : 0.0);
         else
@@ -371,8 +370,7 @@ void addTwoTopPrinted(const RunState& rs, SweepWork& sw, int J, const ConstParam
     for (int t2 = t1 + 1; t2 <= sw.blk.ntop; ++t2) {
       const double* O1 = table(sw, t1);
       const double* O2 = table(sw, t2);
-      const bool phased =
-          par != nullptr && (gammaOf(*par, t1) != 0.0 || gammaOf(*par, t2) != 0.0);
+      const bool phased = par != nullptr && (gammaOf(*par, t1) != 0.0 || gammaOf(*par, t2) != 0.0);
       if (phased) {
         ph1.fill(gammaOf(*par, t1), J);
         ph2.fill(gammaOf(*par, t2), J);
@@ -390,10 +388,12 @@ void addTwoTopPrinted(const RunState& rs, SweepWork& sw, int J, const ConstParam
             for (int Kpp = -J; Kpp <= J; ++Kpp) {
               const std::size_t cpp1 = std::size_t(rotRow(Kpp, v1q, J, d)) * DIMTOT;
               const std::size_t cpp2 = std::size_t(rotRow(Kpp, v2q, J, d)) * DIMTOT;
-              const double a = O1[rotRow(Kp, v1p, J, d) + cpp1] *
-                               O2[rotRow(Kpp, v2p, J, d) + std::size_t(rotRow(Kq, v2q, J, d)) * DIMTOT];
-              const double b = O2[rotRow(Kp, v2p, J, d) + cpp2] *
-                               O1[rotRow(Kpp, v1p, J, d) + std::size_t(rotRow(Kq, v1q, J, d)) * DIMTOT];
+              const double a =
+                  O1[rotRow(Kp, v1p, J, d) + cpp1] *
+                  O2[rotRow(Kpp, v2p, J, d) + std::size_t(rotRow(Kq, v2q, J, d)) * DIMTOT];
+              const double b =
+                  O2[rotRow(Kp, v2p, J, d) + cpp2] *
+                  O1[rotRow(Kpp, v1p, J, d) + std::size_t(rotRow(Kq, v1q, J, d)) * DIMTOT];
               if (phased) {
                 // phase of each factor from its own top: dK1 gamma1 + dK2 gamma2
                 const double ca = ph1.cosOf(Kp - Kpp), sa = ph1.sinOf(Kp - Kpp);
@@ -507,8 +507,7 @@ void addTwoTopByBlocks(SweepWork& sw, int J, const ConstParamView* par, double f
 }
 
 // Shared body of addTopTopCouplingReal and addTopTopCouplingHermitian.
-void addTwoTop(const RunState& rs, SweepWork& sw, int J, const ConstParamView* par,
-               double factor) {
+void addTwoTop(const RunState& rs, SweepWork& sw, int J, const ConstParamView* par, double factor) {
   if (hasBit(rs.ctl.aprint, aprintbit::BLOCK_MATRICES))
     addTwoTopPrinted(rs, sw, J, par, factor);
   else
@@ -517,8 +516,8 @@ void addTwoTop(const RunState& rs, SweepWork& sw, int J, const ConstParamView* p
 
 } // namespace
 
-void rotateTorsionalOperators(const RunState& rs, SweepWork& sw, int J, int S, int opFirst, int opOther,
-            bool reference) {
+void rotateTorsionalOperators(const RunState& rs, SweepWork& sw, int J, int S, int opFirst,
+                              int opOther, bool reference) {
   const int d = 2 * J + 1;
   for (int t = 1; t <= sw.blk.ntop; ++t) {
     TorsionalOperator A;
@@ -569,7 +568,7 @@ void addOneTopTermsReal(const RunState& rs, SweepWork& sw, int J, int S, double 
 }
 
 void addOneTopTermsHermitian(const RunState& rs, SweepWork& sw, int J, int S, ConstParamView par,
-            double factor) {
+                             double factor) {
   checkDimension(sw, "Dimension Error in haddo1");
   addOneTop(rs, sw, J, S, &par, factor);
 }
@@ -579,12 +578,14 @@ void addTopTopCouplingReal(const RunState& rs, SweepWork& sw, int J, double fact
   addTwoTop(rs, sw, J, nullptr, factor);
 }
 
-void addTopTopCouplingHermitian(const RunState& rs, SweepWork& sw, int J, ConstParamView par, double factor) {
+void addTopTopCouplingHermitian(const RunState& rs, SweepWork& sw, int J, ConstParamView par,
+                                double factor) {
   checkDimension(sw, "Dimension Error in haddovv");
   addTwoTop(rs, sw, J, &par, factor);
 }
 
-void addUnrotatedTopTopProduct(const RunState& rs, SweepWork& sw, int J, int S, double value, int op) {
+void addUnrotatedTopTopProduct(const RunState& rs, SweepWork& sw, int J, int S, double value,
+                               int op) {
   (void)J;
   checkDimension(sw, "Dimension Error in addiop");
   if (op < 1 || op > TorsionTables::NOP) stop("ERROR: torsional operator number");
@@ -604,7 +605,8 @@ void addUnrotatedTopTopProduct(const RunState& rs, SweepWork& sw, int J, int S, 
     }
 }
 
-void addTorsionRotationDistortionJ(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset) {
+void addTorsionRotationDistortionJ(const RunState& rs, SweepWork& sw, int J, ConstParamView par,
+                                   int offset) {
   const int d = 2 * J + 1;
   const double P = double(J) * (J + 1);
   addDistortion(rs, sw, J, par, offset, " H_DJPM ", "Dimension Error in ADDJP",
@@ -616,7 +618,8 @@ void addTorsionRotationDistortionJ(const RunState& rs, SweepWork& sw, int J, Con
                 });
 }
 
-void addTorsionRotationDistortionK(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset) {
+void addTorsionRotationDistortionK(const RunState& rs, SweepWork& sw, int J, ConstParamView par,
+                                   int offset) {
   const int d = 2 * J + 1;
   addDistortion(rs, sw, J, par, offset, " H_DKP ", "Dimension Error in HaddKP",
                 [&](int t, int p, int q) {
@@ -628,7 +631,8 @@ void addTorsionRotationDistortionK(const RunState& rs, SweepWork& sw, int J, Con
                 });
 }
 
-void addTorsionRotationDistortionMinus(const RunState& rs, SweepWork& sw, int J, ConstParamView par, int offset) {
+void addTorsionRotationDistortionMinus(const RunState& rs, SweepWork& sw, int J, ConstParamView par,
+                                       int offset) {
   const int d = 2 * J + 1;
   addDistortion(rs, sw, J, par, offset, " H_DKD   top", "Dimension Error in HAddDP",
                 [&](int t, int p, int q) {
@@ -649,8 +653,8 @@ void addTorsionRotationDistortionMinus(const RunState& rs, SweepWork& sw, int J,
                 });
 }
 
-void addInternalRotationTerms(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par,
-             bool complexBlock) {
+void addInternalRotationTerms(const RunState& rs, SweepWork& sw, int J, int S, int F2,
+                              ConstParamView par, bool complexBlock) {
   (void)F2;
   const int ntop = sw.blk.ntop;
   if (ntop < 1) return;

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/fortran_format.h"
 #include "core/stop.h"
 #include "numerics/largest_components.h"
-#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -84,8 +84,10 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
   std::array<int, DIMTOT + 1> kBest{}, kSec{}, vBest{}, vSec{};
   std::array<double, DIMTOT + 1> wBest{}, wSec{}, xBest{}, xSec{};
   if (N > 0) {
-    largestComponents(W, LDW, DIMTOT, d, 1, N, kBest.data(), kSec.data(), wBest.data(), wSec.data());
-    largestComponents(Vw, LDV, DIMTOT, nvv, 1, N, vBest.data(), vSec.data(), xBest.data(), xSec.data());
+    largestComponents(W, LDW, DIMTOT, d, 1, N, kBest.data(), kSec.data(), wBest.data(),
+                      wSec.data());
+    largestComponents(Vw, LDV, DIMTOT, nvv, 1, N, vBest.data(), vSec.data(), xBest.data(),
+                      xSec.data());
   }
 
   // 6. product states ranked by their first appearance in energy order
@@ -142,10 +144,9 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
       pmPair = true;
       if (print) {
         const char* sign = s > 0 ? "+" : (s < 0 ? "-" : " ");
-        put(ev,
-            "(4i3,2X,2i3,i2,A,i3,F15.8,1X,2I3,2F7.3,I4,F6.3,10X,I4,             F6.3)",
-            {J, S, B, F2, l, lab[9], std::abs(K), sign, lab[3], sw.E[l - 1], Kof(rowA),
-             Kof(rowB), cA, cB, vb, sqrtVw(vb, l), vSec[l], sqrtVw(vSec[l], l)});
+        put(ev, "(4i3,2X,2i3,i2,A,i3,F15.8,1X,2I3,2F7.3,I4,F6.3,10X,I4,             F6.3)",
+            {J, S, B, F2, l, lab[9], std::abs(K), sign, lab[3], sw.E[l - 1], Kof(rowA), Kof(rowB),
+             cA, cB, vb, sqrtVw(vb, l), vSec[l], sqrtVw(vSec[l], l)});
       }
     } else {
       lab[12] = W1 > 0.0 ? static_cast<int>(100.0 * std::fabs(1.0 - W2 / W1)) : 0;
@@ -155,8 +156,7 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
       lab[3] = rank[vb];
       lab[8] = l;
       if (print)
-        put(ev,
-            "(4i3,2X,4i3,F15.8,1X,I6,F14.3,I4,F6.3,I4,F6.3,I4,F6.3)",
+        put(ev, "(4i3,2X,4i3,F15.8,1X,I6,F14.3,I4,F6.3,I4,F6.3,I4,F6.3)",
             {J, S, B, F2, l, lab[9], lab[2], lab[3], sw.E[l - 1], lab[2], std::sqrt(W1), vb,
              sqrtVw(vb, l), lab[11], std::sqrt(W2), vSec[l], sqrtVw(vSec[l], l)});
     }
@@ -206,8 +206,8 @@ void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B
 // Derivatives of the level of rank T, combined into the analytic fit
 // variables, added into the derivative columns of the transition ends that
 // use the level.
-void storeLevelDerivatives(RunState& rs, const SweepWork& /*sw*/, int J, int S, int F2, int B, int T,
-             const FitModel& fm, const double* dEdp) {
+void storeLevelDerivatives(RunState& rs, const SweepWork& /*sw*/, int J, int S, int F2, int B,
+                           int T, const FitModel& fm, const double* dEdp) {
   Transitions& tr = rs.tr;
   if (tr.ndata <= 0) return;
   // the transition ends of this level first (cheap tests), then the fit

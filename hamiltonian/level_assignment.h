@@ -16,6 +16,6 @@ void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B
 // Add dE/dp (p = 1..32, dEdp[p]) of the level of rank T, combined into the
 // analytic fit variables, into the derivative columns of its transition ends.
 void storeLevelDerivatives(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B, int T,
-             const FitModel& fm, const double* dEdp);
+                           const FitModel& fm, const double* dEdp);
 
 } // namespace ruvo

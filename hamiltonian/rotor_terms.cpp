@@ -40,8 +40,8 @@ RotorConstants rotorConstants(const RunState& rs, int J, int F2, ConstParamView 
   }
   if (J > 0 && spin2 != 0 && F2 >= 0) c.U = c.P;
 
-  const double dj = par(par::dj), dk = par(par::dk), h_j = par(par::h_j),
-               hjk = par(par::hjk), h_k = par(par::h_k);
+  const double dj = par(par::dj), dk = par(par::dk), h_j = par(par::h_j), hjk = par(par::hjk),
+               h_k = par(par::h_k);
   switch (rs.ctl.reduct) {
   case 1: // Watson S: d1, d2, h1, h2, h3
     c.a2 = -dj;
@@ -92,8 +92,7 @@ double overlapFactor(const Apply& a, int r, int c) {
     const int sigma = a.rs.species.sigma[a.S][t];
     const int vr = row.v[t] - blk.firstV[t] + 1; // place in the kept window of top t
     const int vc = col.v[t] - blk.firstV[t] + 1;
-    if (vr < 1 || vr > DIMV || vc < 1 || vc > DIMV || sigma < -DIMSIG || sigma > DIMSIG)
-      return 0.0;
+    if (vr < 1 || vr > DIMV || vc < 1 || vc > DIMV || sigma < -DIMSIG || sigma > DIMSIG) return 0.0;
     f *= const_cast<TorsionTables&>(a.sw.tors).T(row.K, col.K, vr, vc, sigma, t);
   }
   return f;
@@ -143,7 +142,8 @@ inline double ladder2(double P, double K) { return ladder1(P, K) * ladder1(P, K 
 } // namespace
 
 void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
-              ConstParamView par, const double* xr, const double* xi, double* yr, double* yi) {
+                           ConstParamView par, const double* xr, const double* xi, double* yr,
+                           double* yi) {
   const BlockState& blk = sw.blk;
   if (blk.N > DIMTOT) stop("Dimension Error in HMULTHRR");
   const RotorConstants c = rotorConstants(rs, J, F2, par);
@@ -154,16 +154,15 @@ void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S
   // Diagonal: rigid rotor, diagonal distortion, quadrupole (chi_z) and
   // spin-rotation energies of each |K, i>.
   const double BJ = par(par::BJ), BK = par(par::BK), DJ = par(par::DJ), DJK = par(par::DJK),
-               DK = par(par::DK), H_J = par(par::H_J), HJK = par(par::HJK),
-               HKJ = par(par::HKJ), H_K = par(par::H_K), chi_z = par(par::chi_z),
-               Cp = par(par::Cp), C_z = par(par::C_z);
-  if (BJ != 0 || BK != 0 || DJ != 0 || DJK != 0 || DK != 0 || H_J != 0 || HJK != 0 ||
-      HKJ != 0 || H_K != 0 || chi_z != 0 || Cp != 0 || C_z != 0) {
+               DK = par(par::DK), H_J = par(par::H_J), HJK = par(par::HJK), HKJ = par(par::HKJ),
+               H_K = par(par::H_K), chi_z = par(par::chi_z), Cp = par(par::Cp), C_z = par(par::C_z);
+  if (BJ != 0 || BK != 0 || DJ != 0 || DJK != 0 || DK != 0 || H_J != 0 || HJK != 0 || HKJ != 0 ||
+      H_K != 0 || chi_z != 0 || Cp != 0 || C_z != 0) {
     for (int p = 0; p < N; ++p) {
       const double K = sw.basis[p + 1].K;
       const double K2 = K * K, K4 = K2 * K2;
-      const double f = BK * K2 + BJ * P - DJ * P * P - DJK * P * K2 - DK * K4 +
-                       H_J * P * P * P + HJK * P * P * K2 + HKJ * P * K4 + H_K * K4 * K2 +
+      const double f = BK * K2 + BJ * P - DJ * P * P - DJK * P * K2 - DK * K4 + H_J * P * P * P +
+                       HJK * P * P * K2 + HKJ * P * K4 + H_K * K4 * K2 +
                        c.q * chi_z * (3.0 * K2 - P) + 0.5 * Cp * c.CF * (1.0 - K2 / c.U) +
                        0.5 * C_z * c.CF * K2 / c.U;
       yr[p] += f * xr[p];
@@ -187,8 +186,8 @@ void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S
     const double coef = c.c4 + c.c4J * P;
     for (int p = 0; p < N; ++p) {
       const double K = sw.basis[p + 1].K;
-      const double up = ladder2(P, K);          // |<K+2|J+^2|K>|^2
-      const double down = ladder2(P, K - 2.0);  // |<K-2|J-^2|K>|^2
+      const double up = ladder2(P, K);         // |<K+2|J+^2|K>|^2
+      const double down = ladder2(P, K - 2.0); // |<K-2|J-^2|K>|^2
       const double f = coef * (up + down - 2.0 * (P - K * K) * (P - K * K));
       yr[p] += f * xr[p];
       yi[p] += f * xi[p];
@@ -203,9 +202,11 @@ void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S
     for (int k = 1; k <= 2 * J; ++k) {
       const double K = k - J - 1;
       const double s1 = std::sqrt(ladder1(P, K));
-      if (chi_xz != 0) addOffDiagonalRotorTerm(a, k, 1, c.q * chi_xz * (2.0 * K + 1.0) * s1, Kind::Real);
+      if (chi_xz != 0)
+        addOffDiagonalRotorTerm(a, k, 1, c.q * chi_xz * (2.0 * K + 1.0) * s1, Kind::Real);
       if (P_x != 0) addOffDiagonalRotorTerm(a, k, 1, 0.5 * P_x * s1, Kind::Real);
-      if (chi_yz != 0) addOffDiagonalRotorTerm(a, k, 1, c.q * chi_yz * (2.0 * K + 1.0) * s1, Kind::Imaginary);
+      if (chi_yz != 0)
+        addOffDiagonalRotorTerm(a, k, 1, c.q * chi_yz * (2.0 * K + 1.0) * s1, Kind::Imaginary);
       if (P_y != 0) addOffDiagonalRotorTerm(a, k, 1, 0.5 * P_y * s1, Kind::Imaginary);
     }
   }
@@ -213,8 +214,8 @@ void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S
   // Delta K = 2: asymmetry B-(Jx^2 - Jy^2), its distortion corrections,
   // quadrupole chi_- and spin-rotation C-.  R = <K+2|Jx^2 - Jy^2|K>.
   const double Bm = par(par::Bm), chi_m = par(par::chi_m), Cm = par(par::Cm);
-  if (Bm != 0 || c.a2 != 0 || c.a2K != 0 || c.b2 != 0 || chi_m != 0 || Cm != 0 ||
-      c.b2K != 0 || c.b2KK != 0) {
+  if (Bm != 0 || c.a2 != 0 || c.a2K != 0 || c.b2 != 0 || chi_m != 0 || Cm != 0 || c.b2K != 0 ||
+      c.b2KK != 0) {
     for (int k = 1; k <= 2 * J - 1; ++k) {
       const double K = k - J - 1;
       const double R = 0.5 * std::sqrt(ladder2(P, K));
@@ -286,8 +287,9 @@ void addRotorTerms(const RunState& rs, SweepWork& sw, int J, int S, int F2, Cons
   }
 }
 
-void rotorParameterDerivatives(const RunState& rs, SweepWork& sw, const double* vr, const double* vi, int J,
-             int S, int F2, ConstFlagView flags, ConstParamView /*par*/, double* result) {
+void rotorParameterDerivatives(const RunState& rs, SweepWork& sw, const double* vr,
+                               const double* vi, int J, int S, int F2, ConstFlagView flags,
+                               ConstParamView /*par*/, double* result) {
   const int N = sw.blk.N;
   if (N > DIMTOT) stop("Dimension Error in HMULTHRR");
   double* yr = sw.w3.data();

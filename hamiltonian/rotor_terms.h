@@ -9,13 +9,15 @@ namespace ruvo {
 // y += H_rot x for the block (J, S, 2F) described by sw.blk and sw.basis.
 // Reads parameter places 1..32 of `par` only.
 void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
-              ConstParamView par, const double* xr, const double* xi, double* yr, double* yi);
+                           ConstParamView par, const double* xr, const double* xi, double* yr,
+                           double* yi);
 // Add the rotor terms to the packed Hermitian matrix sw.H, column by column
 // (uses sw.w1 .. sw.w4 as scratch vectors).
 void addRotorTerms(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par);
 // Hellmann-Feynman derivatives <v|dH/dp|v> for the flagged places p = 1..32,
 // into result[1..32] (0 where the flag is clear; sw.w3, sw.w4 are scratch).
-void rotorParameterDerivatives(const RunState& rs, SweepWork& sw, const double* vr, const double* vi, int J,
-             int S, int F2, ConstFlagView flags, ConstParamView par, double* result);
+void rotorParameterDerivatives(const RunState& rs, SweepWork& sw, const double* vr,
+                               const double* vi, int J, int S, int F2, ConstFlagView flags,
+                               ConstParamView par, double* result);
 
 } // namespace ruvo

@@ -10,13 +10,13 @@
 #include <sstream>
 #include <string>
 
+#include "core/fortran_format.h"
 #include "core/stop.h"
 #include "fit/adjust.h"
 #include "input/parameter_print.h"
 #include "input/reader.h"
 #include "input/tables.h"
 #include "input/transition_input.h"
-#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -77,8 +77,9 @@ bool readTitle(RunState& rs, Reader& rd) {
       for (int p = 1; p <= NPAR; ++p) put(out, "(X,A)", {padded(kParamNames[p], PARNAME_WIDTH)});
       put(out, "(/,A,I3)", {" DIMTOP ", DIMTOP});
       put(out, "(A,I3)", {" DIMJ   ", DIMJ});
-      put(out, "(/,A)", {" See \"man ruvo\" and the user guide (share/doc/ruvo/user-guide.md)"
-                         " for more information"});
+      put(out, "(/,A)",
+          {" See \"man ruvo\" and the user guide (share/doc/ruvo/user-guide.md)"
+           " for more information"});
       return false;
     }
   }
@@ -94,10 +95,10 @@ void readControls(RunState& rs, Reader& rd) {
   while (rd.nextLine() > 0) rd.readKeywordValues(table, value, given);
 
   Controls c; // the defaults
-  int* ints[NINTCTL] = {&c.nzyk,  &c.print, &c.eval,  &c.dfreq,  &c.orger,  &c.ints,  &c.maxm,
-                        &c.woods, &c.ndata, &c.nfold, &c.spin,   &c.ntop,   &c.adjf,  &c.maxvm,
+  int* ints[NINTCTL] = {&c.nzyk,   &c.print,  &c.eval,  &c.dfreq,  &c.orger,  &c.ints,  &c.maxm,
+                        &c.woods,  &c.ndata,  &c.nfold, &c.spin,   &c.ntop,   &c.adjf,  &c.maxvm,
                         &c.aprint, &c.xprint, &c.ncycl, &c.svderr, &c.fitscl, &c.reduct};
-  double* reals[NREALCTL] = {&c.rofit, &c.eps,    &c.defer,  &c.weigf, &c.convg,
+  double* reals[NREALCTL] = {&c.rofit,  &c.eps,    &c.defer,  &c.weigf, &c.convg,
                              &c.lambda, &c.freq_l, &c.freq_h, &c.limit, &c.temp};
   for (int k = 0; k < NINTCTL; ++k) {
     if (given[k] <= 0) continue;
@@ -174,7 +175,8 @@ void checkControls(RunState& rs) {
   // m = sigma + nfold*k, select no spectrum or reduction, or give
   // Boltzmann factors and weights that are not numbers
   if (c.nfold < 1 || c.nfold > MAX_NFOLD) stop("ERROR: nfold must lie in 1 .. 12");
-  if (c.ints < 0 || intensityMode(c.ints) > 3 || (c.ints & ~(intsbit::MODE | intsbit::KEEP_SCRATCH_FILES)) != 0)
+  if (c.ints < 0 || intensityMode(c.ints) > 3 ||
+      (c.ints & ~(intsbit::MODE | intsbit::KEEP_SCRATCH_FILES)) != 0)
     stop("ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files");
   if (c.reduct < 0 || c.reduct > 2)
     stop("ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)");
@@ -283,10 +285,14 @@ void adjustmentBits(RunState& rs, FitState& fs, const Reader& rd, const FitFlags
     rs.adjfB[b] = adj;
     rs.woodsB[b] = c.woods;
     adjustDependentParameters(rs, v, npar, adj);
-    if (hasBit(adj, adjfbit::DERIVE_F)) putFree(out, {"\\\\ adj  1: adjust F according to rho, beta and gamma"});
-    if (hasBit(adj, adjfbit::DERIVE_F12)) putFree(out, {"\\\\ adj  2: adjust F12 according to rho, beta and gamma"});
-    if (hasBit(adj, adjfbit::UNCOUPLED_TOPS)) putFree(out, {"\\\\ adj  4: adjust F (one top case) and ignore F' "});
-    if (hasBit(adj, adjfbit::DERIVE_RHO)) putFree(out, {"\\\\ adj  8: adjust rho according to F0 = 1/(2 I_alpha)"});
+    if (hasBit(adj, adjfbit::DERIVE_F))
+      putFree(out, {"\\\\ adj  1: adjust F according to rho, beta and gamma"});
+    if (hasBit(adj, adjfbit::DERIVE_F12))
+      putFree(out, {"\\\\ adj  2: adjust F12 according to rho, beta and gamma"});
+    if (hasBit(adj, adjfbit::UNCOUPLED_TOPS))
+      putFree(out, {"\\\\ adj  4: adjust F (one top case) and ignore F' "});
+    if (hasBit(adj, adjfbit::DERIVE_RHO))
+      putFree(out, {"\\\\ adj  8: adjust rho according to F0 = 1/(2 I_alpha)"});
     if (hasBit(adj, adjfbit::DERIVE_BETA_GAMMA))
       putFree(out, {"\\\\ adj 16: adjust beta and gamma  according delta + epsil"});
     put(out, "(A,I4)", {" new adj :", adj});
@@ -371,7 +377,8 @@ void readFitVariables(RunState& rs, FitState& fs, Reader& rd) {
         continue;
       }
       const std::string name = trimmed(rs.parName[p]);
-      const int fill = static_cast<int>(name.size()) + 3 < 8 ? 8 - static_cast<int>(name.size()) - 3 : 0;
+      const int fill =
+          static_cast<int>(name.size()) + 3 < 8 ? 8 - static_cast<int>(name.size()) - 3 : 0;
       for (int b = 1; b <= DIMB; ++b) {
         if (given(p, b) <= 0) continue;
         const double cb = coef(p, b) == 0.0 ? 1.0 : coef(p, b);
@@ -390,12 +397,14 @@ void readFitVariables(RunState& rs, FitState& fs, Reader& rd) {
   for (int b = 1; b <= DIMB; ++b) {
     const int adj = rs.adjfB[b];
     auto fitted = [&](int p) { return fs.flags(p, b) != 0; };
-    if (hasBit(adj, adjfbit::DERIVE_F12) && fitted(par::F12)) stop(" Fit ERROR: can not fit F12: adjf = 2");
+    if (hasBit(adj, adjfbit::DERIVE_F12) && fitted(par::F12))
+      stop(" Fit ERROR: can not fit F12: adjf = 2");
     for (int t = 1; t <= ntop; ++t)
       if (!hasBit(adj, adjfbit::DERIVE_F) && fitted(par::top(t, par::F0)))
         stop(" Fit ERROR: can not fit F0: adjf <> 1");
     for (int t = 1; t <= ntop; ++t)
-      if (hasBit(adj, adjfbit::DERIVE_F) && fitted(par::top(t, par::F))) stop(" Fit ERROR: can not fit F: adjf = 1");
+      if (hasBit(adj, adjfbit::DERIVE_F) && fitted(par::top(t, par::F)))
+        stop(" Fit ERROR: can not fit F: adjf = 1");
     for (int t = 1; t <= ntop; ++t)
       if (!hasBit(adj, adjfbit::DERIVE_RHO) && fitted(par::top(t, par::F0)))
         stop(" Fit ERROR: can not fit F0: adjf <> 8");
@@ -407,7 +416,8 @@ void readFitVariables(RunState& rs, FitState& fs, Reader& rd) {
           (fitted(par::top(t, par::delta)) || fitted(par::top(t, par::epsil))))
         stop(" Fit ERROR: can not fit delta/epsil: adjf <> 16");
     for (int t = 1; t <= ntop; ++t)
-      if (hasBit(adj, adjfbit::DERIVE_BETA_GAMMA) && (fitted(par::top(t, par::beta)) || fitted(par::top(t, par::gamma))))
+      if (hasBit(adj, adjfbit::DERIVE_BETA_GAMMA) &&
+          (fitted(par::top(t, par::beta)) || fitted(par::top(t, par::gamma))))
         stop(" Fit ERROR: can not fit beta/gamma: adjf = 16");
   }
 }
@@ -450,9 +460,14 @@ void readSpecies(RunState& rs, Reader& rd) {
   for (int k = 1; k <= sp.nsym; ++k) {
     if (!sp.label[k].empty()) put(out, "(3X,A,$)", {padded(sp.label[k], 5)});
     switch (ntop) {
-    case 1: put(out, "(2X,A,4I4)", {"S  ", sp.sigma[k][1]}); break;
-    case 2: put(out, "(2X,A,4I4)", {"S  ", sp.sigma[k][1], sp.sigma[k][2]}); break;
-    default: put(out, "(2X,A,4I4)", {"S  ", sp.sigma[k][1], sp.sigma[k][2], sp.sigma[k][3]});
+    case 1:
+      put(out, "(2X,A,4I4)", {"S  ", sp.sigma[k][1]});
+      break;
+    case 2:
+      put(out, "(2X,A,4I4)", {"S  ", sp.sigma[k][1], sp.sigma[k][2]});
+      break;
+    default:
+      put(out, "(2X,A,4I4)", {"S  ", sp.sigma[k][1], sp.sigma[k][2], sp.sigma[k][3]});
     }
     for (int t = 1; t <= ntop; ++t) {
       if (sp.sigma[k][t] > DIMSIG) stop("ERROR: sigma > DIMSIG");
@@ -503,8 +518,8 @@ void readTorsionalStates(RunState& rs, Reader& rd) {
         // functions gives the states 0 .. 2 maxm - 1 a window of kept states
         const int highest = 2 * rs.maxmTop[t] - 1;
         if (v < 0 || v > highest)
-          stop("ERROR: V no. " + std::to_string(v) + " out of range 0 .. 2maxm-1 = " +
-               std::to_string(highest));
+          stop("ERROR: V no. " + std::to_string(v) +
+               " out of range 0 .. 2maxm-1 = " + std::to_string(highest));
         if (group < DIMVV) rs.use(group + 1, t, k) = v + 1;
       }
       ++group;
@@ -598,11 +613,10 @@ void checkDataForFit(const RunState& rs, const FitState& fs) {
     if (rs.tr.err[static_cast<std::size_t>(i)] != NODATA) ++measured;
   if (measured >= nfit + 1) return;
   stop("ERROR: a fit of " + std::to_string(nfit) + (nfit == 1 ? " variable" : " variables") +
-       " needs at least " +
-       std::to_string(nfit + 1) + " measured lines (lines with \"=\"); there " +
+       " needs at least " + std::to_string(nfit + 1) +
+       " measured lines (lines with \"=\"); there " +
        (measured == 1 ? "is 1" : "are " + std::to_string(measured)) +
        " (nzyk 1 calculates without fitting)");
 }
-
 
 } // namespace ruvo

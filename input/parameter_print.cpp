@@ -6,8 +6,8 @@
 #include <cmath>
 #include <ostream>
 
-#include "input/tables.h"
 #include "core/fortran_format.h"
+#include "input/tables.h"
 
 namespace ruvo {
 
@@ -68,9 +68,12 @@ bool startsWithAny(const std::string& s, const char* letters) {
 bool showGeneral(const RunState& rs, int mode, const std::string& name, double value, bool fitted,
                  bool derived) {
   switch (mode) {
-  case 1: return fitted;
-  case 2: return fitted || derived;
-  case 3: return value != 0.0;
+  case 1:
+    return fitted;
+  case 2:
+    return fitted || derived;
+  case 3:
+    return value != 0.0;
   case 4:
     if (startsWithAny(name, "_")) return false;
     if (startsWithAny(name, "Cc")) return rs.ctl.spin != 0;
@@ -81,7 +84,8 @@ bool showGeneral(const RunState& rs, int mode, const std::string& name, double v
       return rs.ctl.ntop > 0;
     }
     return true;
-  default: return mode >= 5;
+  default:
+    return mode >= 5;
   }
 }
 
@@ -89,23 +93,31 @@ bool showGeneral(const RunState& rs, int mode, const std::string& name, double v
 // under the adjustment bits of that set.
 bool topDerived(int adj, int o) {
   switch (o) {
-  case par::F: return hasBit(adj, adjfbit::DERIVE_F);
-  case par::F0: return !hasBit(adj, adjfbit::DERIVE_RHO);
-  case par::rho: return hasBit(adj, adjfbit::DERIVE_RHO);
+  case par::F:
+    return hasBit(adj, adjfbit::DERIVE_F);
+  case par::F0:
+    return !hasBit(adj, adjfbit::DERIVE_RHO);
+  case par::rho:
+    return hasBit(adj, adjfbit::DERIVE_RHO);
   case par::beta:
-  case par::gamma: return hasBit(adj, adjfbit::DERIVE_BETA_GAMMA);
+  case par::gamma:
+    return hasBit(adj, adjfbit::DERIVE_BETA_GAMMA);
   case par::epsil:
-  case par::delta: return !hasBit(adj, adjfbit::DERIVE_BETA_GAMMA);
-  default: return false;
+  case par::delta:
+    return !hasBit(adj, adjfbit::DERIVE_BETA_GAMMA);
+  default:
+    return false;
   }
 }
 
 } // namespace
 
-void formatValueWithError(double value, double error, std::string& valueText, std::string& errorText) {
+void formatValueWithError(double value, double error, std::string& valueText,
+                          std::string& errorText) {
   // decimal exponent of the value, truncated toward zero
   int a = -9;
-  if (value != 0.0 && std::isfinite(value)) a = static_cast<int>(std::trunc(std::log10(std::fabs(value))));
+  if (value != 0.0 && std::isfinite(value))
+    a = static_cast<int>(std::trunc(std::log10(std::fabs(value))));
   if (a > 2) {
     valueText = fmtF(value, 15, 6);
     errorText = fmtF(error, 12, 6);
@@ -133,7 +145,7 @@ std::string parameterEntry(double value, double error, int fitFlag, int style, b
 }
 
 void printParameters(const RunState& rs, const ParamSets& values, const ParamSets& errors,
-         const FitFlags& flags, int mode, int style, int set) {
+                     const FitFlags& flags, int mode, int style, int set) {
   std::ostream& os = *rs.io.out;
   mode &= 7;
   if (mode == 0 || set < 0 || set > DIMB) return; // no such set: nothing to list
@@ -167,16 +179,27 @@ void printParameters(const RunState& rs, const ParamSets& values, const ParamSet
       for (int t = 1; t <= ntop; ++t) {
         const int p = par::top(t, o);
         if (flags(p, b) != 0) anyFitted = true;
-        if (values(p, b) != 0.0) anyNonZero = true;
-        else anyZero = true;
+        if (values(p, b) != 0.0)
+          anyNonZero = true;
+        else
+          anyZero = true;
       }
       bool show = false;
       switch (mode) {
-      case 1: show = anyFitted; break;
-      case 2: show = anyFitted || derived; break;
-      case 3: show = anyNonZero; break;
-      case 4: show = !startsWithAny(kind, "_") && !(startsWithAny(kind, "D") && anyZero); break;
-      default: show = true;
+      case 1:
+        show = anyFitted;
+        break;
+      case 2:
+        show = anyFitted || derived;
+        break;
+      case 3:
+        show = anyNonZero;
+        break;
+      case 4:
+        show = !startsWithAny(kind, "_") && !(startsWithAny(kind, "D") && anyZero);
+        break;
+      default:
+        show = true;
       }
       if (!show) continue;
       startLine(os, derived, label(kind, sets[l]));

@@ -55,8 +55,8 @@
 #include <limits>
 #include <streambuf>
 
-#include "core/stop.h"
 #include "core/fortran_format.h"
+#include "core/stop.h"
 
 namespace ruvo {
 
@@ -95,10 +95,16 @@ double readDecimalReal(std::string_view token, long record) {
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
   std::string mantissa;
   int intDigits = 0, fracDigits = 0;
-  while (i < s.size() && isDigit(s[i])) { mantissa += s[i++]; ++intDigits; }
+  while (i < s.size() && isDigit(s[i])) {
+    mantissa += s[i++];
+    ++intDigits;
+  }
   if (i < s.size() && s[i] == '.') {
     mantissa += s[i++];
-    while (i < s.size() && isDigit(s[i])) { mantissa += s[i++]; ++fracDigits; }
+    while (i < s.size() && isDigit(s[i])) {
+      mantissa += s[i++];
+      ++fracDigits;
+    }
   }
   if (intDigits + fracDigits == 0) cannotRead(token, record);
   // decimal exponent, saturated far outside the double range
@@ -106,8 +112,10 @@ double readDecimalReal(std::string_view token, long record) {
   bool hasExponent = false;
   if (i < s.size()) {
     const char c = s[i];
-    if (c == 'e' || c == 'E' || c == 'd' || c == 'D') ++i;
-    else if (c != '+' && c != '-') cannotRead(token, record);
+    if (c == 'e' || c == 'E' || c == 'd' || c == 'D')
+      ++i;
+    else if (c != '+' && c != '-')
+      cannotRead(token, record);
     bool expNegative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) expNegative = s[i++] == '-';
     const std::size_t digitsStart = i;
@@ -160,9 +168,12 @@ int readDecimalInteger(std::string_view token, long record) {
 // for a character that is no digit of the base.
 int digitValue(char c, int base) {
   int d = -1;
-  if (isDigit(c)) d = c - '0';
-  else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+  if (isDigit(c))
+    d = c - '0';
+  else if (c >= 'a' && c <= 'f')
+    d = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F')
+    d = c - 'A' + 10;
   return d < base ? d : -1;
 }
 
@@ -191,8 +202,8 @@ int parseHexadecimal(std::string_view token, std::ostream& out, long record) {
 }
 
 int parseBinary(std::string_view token, std::ostream& out, long record) {
-  return readPositional(token, 1, 2, "supposed binary: ",
-                        "ERROR: binary constant must be of 0 and 1", out, record);
+  return readPositional(
+      token, 1, 2, "supposed binary: ", "ERROR: binary constant must be of 0 and 1", out, record);
 }
 
 bool isBlank(std::string_view s) {
@@ -222,8 +233,8 @@ void Reader::store(char c) {
   if (c == ' ') return; // blanks beyond the line's end carry nothing
   // An apostrophe opens a quote that runs on over the following records
   // until the next apostrophe; say so, as that is the usual cause.
-  stop("ERROR: input line longer than 255 characters at input record " +
-       std::to_string(records_) + (inQuote_ ? " (inside a quote)" : ""));
+  stop("ERROR: input line longer than 255 characters at input record " + std::to_string(records_) +
+       (inQuote_ ? " (inside a quote)" : ""));
 }
 
 // Appends the characters of one physical record to the logical line.
@@ -346,8 +357,9 @@ bool Reader::atEof() const { return eof_; }
 
 void Reader::echoRestOfLine(std::ostream& os) {
   if (pos_ > len_) return;
-  put(os, "(A)", {std::string_view(buf_).substr(static_cast<std::size_t>(pos_ - 1),
-                                                static_cast<std::size_t>(len_ - pos_ + 1))});
+  put(os, "(A)",
+      {std::string_view(buf_).substr(static_cast<std::size_t>(pos_ - 1),
+                                     static_cast<std::size_t>(len_ - pos_ + 1))});
 }
 
 std::string_view Reader::line() const {
@@ -377,8 +389,10 @@ int Reader::scanToken() {
   bool quoted = false;
   while (p <= len_) {
     const char c = at(p);
-    if (c == '\'') quoted = !quoted;
-    else if (!quoted && (c == ' ' || c == ',' || c == ';')) break;
+    if (c == '\'')
+      quoted = !quoted;
+    else if (!quoted && (c == ' ' || c == ',' || c == ';'))
+      break;
     ++p;
   }
   tokEnd_ = p - 1;
@@ -457,11 +471,21 @@ int Reader::readRealToken(double& v) {
   const std::string tok = tokenText(TOKEN_MAX);
   const int kind = classifyNumber(tok);
   switch (kind) {
-  case 1: v = readDecimalReal(tok, records_); break;
-  case 2: v = parseBinary(tok, out_, records_); break;
-  case 3: v = parseHexadecimal(tok, out_, records_); break;
-  case 4: v = 0.0; break;
-  default: restore(before); return 0;
+  case 1:
+    v = readDecimalReal(tok, records_);
+    break;
+  case 2:
+    v = parseBinary(tok, out_, records_);
+    break;
+  case 3:
+    v = parseHexadecimal(tok, out_, records_);
+    break;
+  case 4:
+    v = 0.0;
+    break;
+  default:
+    restore(before);
+    return 0;
   }
   return kind;
 }
@@ -477,11 +501,21 @@ int Reader::readIntegerToken(long long& v) {
   const std::string tok = tokenText(TOKEN_MAX);
   const int kind = classifyNumber(tok);
   switch (kind) {
-  case 1: v = readDecimalInteger(tok, records_); break;
-  case 2: v = parseBinary(tok, out_, records_); break;
-  case 3: v = parseHexadecimal(tok, out_, records_); break;
-  case 4: v = 0; break;
-  default: restore(before); return 0;
+  case 1:
+    v = readDecimalInteger(tok, records_);
+    break;
+  case 2:
+    v = parseBinary(tok, out_, records_);
+    break;
+  case 3:
+    v = parseHexadecimal(tok, out_, records_);
+    break;
+  case 4:
+    v = 0;
+    break;
+  default:
+    restore(before);
+    return 0;
   }
   return kind;
 }
@@ -504,9 +538,12 @@ int Reader::readReal(double& value) {
       if (op == 2) value = -value;
       return 5;
     }
-    if (op == 0) value = v;
-    else if (op == 1) value += v;
-    else value -= v;
+    if (op == 0)
+      value = v;
+    else if (op == 1)
+      value += v;
+    else
+      value -= v;
     if (kind <= 0 || sepFlag_ == 1) return kind;
     op = peekOperator();
     if (op == 0) return kind;
@@ -536,9 +573,12 @@ int Reader::readInteger(int& value) {
       value = fits(acc);
       return 5;
     }
-    if (op == 0) acc = v;
-    else if (op == 1) acc += v;
-    else acc -= v;
+    if (op == 0)
+      acc = v;
+    else if (op == 1)
+      acc += v;
+    else
+      acc -= v;
     value = fits(acc);
     if (kind <= 0 || sepFlag_ == 1) return kind;
     op = peekOperator();
@@ -560,7 +600,8 @@ void Reader::readIndexedKeywordValues(const NameTable& table, int m, double* val
 // the stem length (characters before "(" or, without parentheses, before
 // the first blank) and the first and last set.  Without a range, or with
 // "()", all sets 1..m.
-void Reader::parseSetRange(const std::string& key, int m, int& stemLen, int& first, int& last) const {
+void Reader::parseSetRange(const std::string& key, int m, int& stemLen, int& first,
+                           int& last) const {
   std::size_t end = key.find(' ');
   if (end == std::string::npos) end = key.size();
   int opens = 0, closes = 0;
@@ -712,7 +753,8 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
       const std::size_t blank = key.find(' ');
       stemLen = static_cast<int>(blank == std::string::npos ? key.size() : blank);
     }
-    const std::string_view stem = std::string_view(key).substr(0, static_cast<std::size_t>(stemLen));
+    const std::string_view stem =
+        std::string_view(key).substr(0, static_cast<std::size_t>(stemLen));
     bool any = false;
     for (int j = 0; j < n; ++j) {
       match_[static_cast<std::size_t>(j)] = nameMatches(table.names[j], stem, table.width);

@@ -13,7 +13,7 @@ namespace ruvo {
 
 inline constexpr int LINE_MAX_CHARS = 255; // characters kept of a logical line
 inline constexpr int RECORD_MAX_CHARS = 500;
-inline constexpr int TOKEN_MAX = 40;       // token working buffer
+inline constexpr int TOKEN_MAX = 40; // token working buffer
 
 // A table of names matched by prefix (blank-padded fixed width w in the
 // original layout; here the names without trailing blanks).
@@ -33,8 +33,8 @@ public:
   // negative value when the read failed.
   int nextLine();
   bool atLineEnd() const;
-  bool atEof() const;                // the input is exhausted
-  void echoRestOfLine(std::ostream& os);   // rest of the line as one record
+  bool atEof() const;                    // the input is exhausted
+  void echoRestOfLine(std::ostream& os); // rest of the line as one record
   // next token as text (quotes undoubled); false when none is left
   bool readWord(std::string& text, int len = TOKEN_MAX);
   // number expressions: return the kind code (> 0) or <= 0 (no number)
@@ -71,7 +71,10 @@ private:
   };
   Scan save() const { return {pos_, tokStart_, tokEnd_, sepFlag_}; }
   void restore(const Scan& s) {
-    pos_ = s.pos; tokStart_ = s.tokStart; tokEnd_ = s.tokEnd; sepFlag_ = s.sepFlag;
+    pos_ = s.pos;
+    tokStart_ = s.tokStart;
+    tokEnd_ = s.tokEnd;
+    sepFlag_ = s.sepFlag;
   }
   bool processRecord(const char* rec, int n); // true: the line continues
   void store(char c);
@@ -83,16 +86,16 @@ private:
   void keyList(const NameTable& table, int m, double* values, int* counts, bool indexed);
   void parseSetRange(const std::string& key, int m, int& stemLen, int& first, int& last) const;
   void selectNames(std::string_view stem, const NameTable& table, const Scan& valueStart);
-  long records_ = 0;           // physical records read so far
-  long lineStart_ = 0;         // first record of the current logical line
+  long records_ = 0;   // physical records read so far
+  long lineStart_ = 0; // first record of the current logical line
   int problems_ = 0;
   long nonEmptyLines_ = 0;
   std::vector<int> overwritten_;
-  std::vector<char> match_;    // names selected by the current key
+  std::vector<char> match_; // names selected by the current key
   std::istream& in_;
   std::ostream& out_;
   std::ostream& err_;
-  std::string buf_;            // logical line (1-based positions map to buf_[p-1])
+  std::string buf_; // logical line (1-based positions map to buf_[p-1])
   int len_ = 0, pos_ = 1, tokStart_ = 1, tokEnd_ = 0, sepFlag_ = 0;
   bool inQuote_ = false, inComment_ = false, eof_ = false;
   std::string rememberedKey_;

@@ -8,12 +8,11 @@ namespace {
 // torsional distortion, 1/(2 I_alpha) and the angles of the top axis.
 std::array<std::string, NPAR + 1> makeParamNames() {
   std::array<std::string, NPAR + 1> n{};
-  const char* general[32] = {"BJ",    "BK",    "B-",     "DJ",     "DJK",    "DK",  "dj",
-                             "dk",    "F12",   "chi_z",  "chi_-",  "chi_xy", "chi_xz",
-                             "chi_yz", "Vss",  "Vcc",    "H_J",    "HJK",    "HKJ", "H_K",
-                             "h_j",   "hjk",   "h_k",    "C+",     "C_z",    "C-",  "mu_x",
-                             "mu_y",  "mu_z",  "P_x",    "P_y",    "P_z"};
-  const char* perTop[15] = {"F",    "V1n",   "V2n",   "rho",  "beta",  "gamma", "Dc3J", "Dc3K",
+  const char* general[32] = {"BJ",  "BK",    "B-",    "DJ",     "DJK",    "DK",     "dj",  "dk",
+                             "F12", "chi_z", "chi_-", "chi_xy", "chi_xz", "chi_yz", "Vss", "Vcc",
+                             "H_J", "HJK",   "HKJ",   "H_K",    "h_j",    "hjk",    "h_k", "C+",
+                             "C_z", "C-",    "mu_x",  "mu_y",   "mu_z",   "P_x",    "P_y", "P_z"};
+  const char* perTop[15] = {"F",    "V1n",   "V2n",   "rho",   "beta", "gamma", "Dc3J", "Dc3K",
                             "Dc3-", "Dpi2J", "Dpi2K", "Dpi2-", "F0",   "epsil", "delta"};
   for (int p = 1; p <= 32; ++p) n[p] = general[p - 1];
   for (int t = 1; t <= DIMTOP; ++t)
@@ -37,14 +36,14 @@ const std::array<std::string, NPAR + 1> kParamNames = makeParamNames();
 const std::array<int, NPAR + 1> kParamDerivKind = makeDerivKinds();
 
 const std::array<std::string, NINTCTL + NREALCTL + 1> kControlNames = {
-    "",       "nzyk",   "print",  "eval",   "dfreq", "orger",  "ints",   "maxm",
-    "woods",  "ndata",  "nfold",  "spin",   "ntop",  "adjf",   "maxvm",  "aprint",
-    "xprint", "ncycl",  "svderr", "fitscl", "reduct", "rofit", "eps",    "defer",
-    "weigf",  "convg",  "lambda", "freq_l", "freq_h", "limit", "temp"};
+    "",       "nzyk",  "print",  "eval",   "dfreq",  "orger", "ints",  "maxm",
+    "woods",  "ndata", "nfold",  "spin",   "ntop",   "adjf",  "maxvm", "aprint",
+    "xprint", "ncycl", "svderr", "fitscl", "reduct", "rofit", "eps",   "defer",
+    "weigf",  "convg", "lambda", "freq_l", "freq_h", "limit", "temp"};
 
 const std::array<std::string, 31> kTransitionKeys = {
-    "",     "Jup",  "K-up", "K+up", "Jlo", "K-lo", "K+lo", "=",   "Err",  "Sup", "Slo",
-    "V1up", "V1lo", "V2up", "V2lo", "Bup", "Blo",  "Fup",  "Flo", "Tup",  "Tlo", "tup",
+    "",     "Jup",  "K-up", "K+up", "Jlo", "K-lo", "K+lo", "=",   "Err", "Sup", "Slo",
+    "V1up", "V1lo", "V2up", "V2lo", "Bup", "Blo",  "Fup",  "Flo", "Tup", "Tlo", "tup",
     "tlo",  "#",    "&",    "Kup",  "Klo", "diff", "GHz",  "MHz", "cm-1"};
 
 // quantum-number slot filled by each key (0: none)

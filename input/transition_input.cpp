@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "core/fortran_format.h"
 #include "core/stop.h"
 #include "input/reader.h"
 #include "input/tables.h"
-#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -23,9 +23,36 @@ namespace {
 
 // positions of the keywords in the transition keyword table (1-based)
 enum Key {
-  kJup = 1, kKmUp, kKpUp, kJlo, kKmLo, kKpLo, kFreq, kErr, kSup, kSlo, kV1up, kV1lo, kV2up,
-  kV2lo, kBup, kBlo, kFup, kFlo, kTup, kTlo, ktup, ktlo, kSplit, kAvg, kKup, kKlo, kDiff,
-  kGHz, kMHz, kCm1
+  kJup = 1,
+  kKmUp,
+  kKpUp,
+  kJlo,
+  kKmLo,
+  kKpLo,
+  kFreq,
+  kErr,
+  kSup,
+  kSlo,
+  kV1up,
+  kV1lo,
+  kV2up,
+  kV2lo,
+  kBup,
+  kBlo,
+  kFup,
+  kFlo,
+  kTup,
+  kTlo,
+  ktup,
+  ktlo,
+  kSplit,
+  kAvg,
+  kKup,
+  kKlo,
+  kDiff,
+  kGHz,
+  kMHz,
+  kCm1
 };
 
 // 1 cm-1 in GHz (speed of light in units of 1e10 cm/s)
@@ -95,8 +122,7 @@ struct LineErrors {
 
 // A level is named by T, by t, by K, or by K- and K+ (in this order): the
 // labels that lose are cleared in the carried values v.
-void chooseLevelNames(double* v, const int* given, bool givenK[2], bool givenT[2],
-                      bool givent[2]) {
+void chooseLevelNames(double* v, const int* given, bool givenK[2], bool givenT[2], bool givent[2]) {
   auto val = [&](int k) -> double& { return v[k - 1]; };
   for (int L = 0; L < 2; ++L) {
     const LevelKeys& k = kLevelKeys[L];
@@ -133,9 +159,9 @@ void setKindBits(Slots q[2], bool isData) {
 // The 14 slots of both levels, the frequency and the error of line n.
 void echoTransition(std::ostream& out, const Slots& u, const Slots& l, double freq, double error) {
   put(out, "(14I3,3X,14I3,F18.7,D12.2)",
-      {u[1], u[2], u[3], u[4], u[5], u[6], u[7], u[8], u[9], u[10], u[11], u[12], u[13], u[14],
-       l[1], l[2], l[3], l[4], l[5], l[6], l[7], l[8], l[9], l[10], l[11], l[12], l[13], l[14],
-       freq, error});
+      {u[1],  u[2],  u[3],  u[4],  u[5],  u[6],  u[7],  u[8],  u[9], u[10],
+       u[11], u[12], u[13], u[14], l[1],  l[2],  l[3],  l[4],  l[5], l[6],
+       l[7],  l[8],  l[9],  l[10], l[11], l[12], l[13], l[14], freq, error});
 }
 
 // Checks of the quantum numbers of line n against each other and against
@@ -171,12 +197,12 @@ void printListSummary(std::ostream& out, const Transitions& tr, int n) {
   // the counts take a fifth column only for a list of 10000 lines
   const std::string w = std::to_string(std::max(4, decimalWidth(n)));
   put(out, "(3(3X,A,I" + w + "),/,3X,A,F6.1)",
-      {"ndata ", n, "Data Points", tr.nDataPoints, "Splittings", tr.nSplit,
-       "Effective Data Points", tr.effData});
+      {"ndata ", n, "Data Points", tr.nDataPoints, "Splittings", tr.nSplit, "Effective Data Points",
+       tr.effData});
   if (tr.nSplit > 0)
     put(out, "(3X,2(A,F12.6))",
-        {"Mean Experimental Splitting:", tr.sumAbsSplit / tr.nSplit, "   squared:",
-         std::sqrt(tr.sumSqSplit / tr.nSplit)});
+        {"Mean Experimental Splitting:", tr.sumAbsSplit / tr.nSplit,
+         "   squared:", std::sqrt(tr.sumSqSplit / tr.nSplit)});
 }
 
 } // namespace
@@ -307,8 +333,7 @@ void readTransitions(RunState& rs, Reader& rd) {
     // error must leave a finite weight 1/Err^2
     if (has(kFreq) && freq == 0.0 && !has(kDiff))
       inputError("\"=\" without a frequency (or with 0)", n);
-    if (std::fabs(freq) >= MAX_FREQ_GHZ)
-      inputError("frequency of 1e6 GHz or more", n);
+    if (std::fabs(freq) >= MAX_FREQ_GHZ) inputError("frequency of 1e6 GHz or more", n);
     if (has(kFreq) && error != 0.0 && std::fabs(error) < MIN_ERR_GHZ)
       inputError("Err below 1e-12 GHz", n);
     tr.freq[n] = freq;

@@ -3,10 +3,9 @@
 // freq_l .. freq_h, with line strength, Boltzmann population of the lower
 // level, the stimulated-emission factor and the statistical weight.
 //
-// printPredictedSpectrum lists the lines species by species; printGroupedSpectrum groups, for each pair of
-// blocks, the lines of all species that connect the same two level
-// positions, so that the torsional splittings of a rigid-rotor line can be
-// read off directly.
+// printPredictedSpectrum lists the lines species by species; printGroupedSpectrum groups, for each
+// pair of blocks, the lines of all species that connect the same two level positions, so that the
+// torsional splittings of a rigid-rotor line can be read off directly.
 #include "intensity/intensity_listing.h"
 
 #include <cmath>
@@ -15,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "core/fortran_format.h"
 #include "core/stop.h"
 #include "intensity/line_strength.h"
 #include "intensity/scratch_files.h"
-#include "core/fortran_format.h"
 
 namespace ruvo {
 
@@ -113,14 +112,14 @@ struct PredictedLine {
   int posUp = 0, posLo = 0; // positions of the levels in their blocks
   int l1 = 0, l2 = 0;       // positions in the J1 and the J2 block
   double freq = 0.0, strength = 0.0, total = 0.0, statw = 0.0, popul = 0.0, hv = 0.0;
-  bool endMark = false;     // end of the lines of species S (printGroupedSpectrum)
+  bool endMark = false; // end of the lines of species S (printGroupedSpectrum)
 };
 
 // The lines of species S, torsional state V and blocks (J1, S, B), (J2, S, B)
 // with J1 = J2 or J2 + 1, handed to `take` one by one.
 template <class Take>
-void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, int S, int B,
-              int V, double mux, double muy, double muz, double kT, Take&& take) {
+void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, int S, int B, int V,
+              double mux, double muy, double muz, double kT, Take&& take) {
   const HeldBlock* h1 = nullptr;
   const HeldBlock* h2 = nullptr;
   if (!cache.fetch(rs, J1, J2, S, B, h1, h2)) return;
@@ -136,8 +135,9 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
       const double dE = E1 - E2;
       if (std::fabs(dE) < ctl.freq_l || std::fabs(dE) > ctl.freq_h) continue;
       const LevelRef r1 = levelRef(b1, l1), r2 = levelRef(b2, l2);
-      const double strength = J2 < J1 ? lineStrengthJPlusOne(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2)
-                                      : lineStrengthSameJ(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2);
+      const double strength =
+          J2 < J1 ? lineStrengthJPlusOne(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2)
+                  : lineStrengthSameJ(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2);
       // a pair without a valid strength (marked negative) is never listed
       if (strength < 0.0 || !(strength >= ctl.limit)) continue;
 
@@ -190,7 +190,8 @@ bool loadSet(RunState& rs, SweepWork& sw, int B) {
 
 } // namespace
 
-void printPredictedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp) {
+void printPredictedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, double muz,
+                            double temp) {
   std::ostream& out = *rs.io.out;
   const double kT = temp * GHZ_PER_KELVIN;
   const int s0 = rs.ctl.ntop > 0 ? 1 : 0;
@@ -209,19 +210,19 @@ void printPredictedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy,
         const bool asymLabels = s == 0 || rs.pmKSign[s] != 0;
         for (int J2 = 0; J2 <= maxJ; ++J2)
           for (int J1 = J2; J1 <= J2 + 1 && J1 <= maxJ; ++J1)
-            scanPair(rs, sw, cache, J2, J1, s, B, V, mux, muy, muz, kT,
-                     [&](const PredictedLine& p) {
-                       if (asymLabels)
-                         put(out, "(2(3I3,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I3))",
-                             {p.Jup, p.Kmup, p.Kpup, p.Jlo, p.Kmlo, p.Kplo, "  S", s, "  V", V,
-                              p.freq, p.strength, p.total, p.statw, p.popul, p.hv, "  B", B,
-                              "  K", p.Kup, p.Klo, "  t", p.posUp, p.posLo});
-                       else
-                         put(out, "(2(I3,A3,I3,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I3))",
-                             {p.Jup, " K ", p.Kup, p.Jlo, " K ", p.Klo, "  S", s, "  V", V,
-                              p.freq, p.strength, p.total, p.statw, p.popul, p.hv, "  B", B,
-                              "  K", p.Kup, p.Klo, "  t", p.posUp, p.posLo});
-                     });
+            scanPair(
+                rs, sw, cache, J2, J1, s, B, V, mux, muy, muz, kT, [&](const PredictedLine& p) {
+                  if (asymLabels)
+                    put(out, "(2(3I3,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I3))",
+                        {p.Jup, p.Kmup, p.Kpup, p.Jlo,      p.Kmlo,  p.Kplo,  "  S",   s,
+                         "  V", V,      p.freq, p.strength, p.total, p.statw, p.popul, p.hv,
+                         "  B", B,      "  K",  p.Kup,      p.Klo,   "  t",   p.posUp, p.posLo});
+                  else
+                    put(out, "(2(I3,A3,I3,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I3))",
+                        {p.Jup, " K ", p.Kup,  p.Jlo,      " K ",   p.Klo,   "  S",   s,
+                         "  V", V,     p.freq, p.strength, p.total, p.statw, p.popul, p.hv,
+                         "  B", B,     "  K",  p.Kup,      p.Klo,   "  t",   p.posUp, p.posLo});
+                });
         out << '\n';
       }
       out << '\n';
@@ -230,7 +231,8 @@ void printPredictedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy,
   closeListing(rs);
 }
 
-void printGroupedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp) {
+void printGroupedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, double muz,
+                          double temp) {
   std::ostream& out = *rs.io.out;
   const double kT = temp * GHZ_PER_KELVIN;
   const int nsym = rs.species.nsym < DIMSYM ? rs.species.nsym : DIMSYM;
@@ -278,18 +280,17 @@ void printGroupedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, d
             const int s = p.S;
             if (s == 0) {
               put(out, "(2(3I3,1X),A15    ,F13.6,10X,5F9.4,2(A,2I3))",
-                  {p.Jup, p.Kmup, p.Kpup, p.Jlo, p.Kmlo, p.Kplo, "  rigid  ", p.freq,
-                   p.strength, p.total, p.statw, p.popul, p.hv, "  K", p.Kup, p.Klo, "  t",
-                   p.posUp, p.posLo});
+                  {p.Jup, p.Kmup, p.Kpup, p.Jlo, p.Kmlo, p.Kplo, "  rigid  ", p.freq, p.strength,
+                   p.total, p.statw, p.popul, p.hv, "  K", p.Kup, p.Klo, "  t", p.posUp, p.posLo});
             } else if (s > 1 && haveRef && p.posUp == refUp && p.posLo == refLo) {
               put(out, "(20X,(A,I2),10X,F13.6,F10.4,5F9.4,2(A,2I3))",
                   {"  S", s, p.freq, (p.freq - refFreq) * 1000.0, p.strength, p.total, p.statw,
                    p.popul, p.hv, "  K", p.Kup, p.Klo, "  t", p.posUp, p.posLo});
             } else {
               put(out, "(2(3I3,1X),3(A,I2),F13.6,10X,5F9.4,2(A,2I3))",
-                  {p.Jup, p.Kmup, p.Kpup, p.Jlo, p.Kmlo, p.Kplo, "  S", s, "  V", p.V, "  B", B,
-                   p.freq, p.strength, p.total, p.statw, p.popul, p.hv, "  K", p.Kup, p.Klo,
-                   "  t", p.posUp, p.posLo});
+                  {p.Jup,   p.Kmup, p.Kpup, p.Jlo, p.Kmlo, p.Kplo,     "  S",   s,
+                   "  V",   p.V,    "  B",  B,     p.freq, p.strength, p.total, p.statw,
+                   p.popul, p.hv,   "  K",  p.Kup, p.Klo,  "  t",      p.posUp, p.posLo});
               if (s == 1) {
                 haveRef = true;
                 refUp = p.posUp;

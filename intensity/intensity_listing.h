@@ -6,7 +6,9 @@
 
 namespace ruvo {
 
-void printPredictedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp);
-void printGroupedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, double muz, double temp);
+void printPredictedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, double muz,
+                            double temp);
+void printGroupedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, double muz,
+                          double temp);
 
 } // namespace ruvo

@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <ostream>
 
-#include "core/stop.h"
 #include "core/fortran_format.h"
+#include "core/stop.h"
 
 namespace ruvo {
 
@@ -24,8 +24,8 @@ LevelRef levelRef(const StoredLevel& lv) {
 
 LevelRef levelRef(const StoredBlock& blk, int level) {
   const std::size_t col = static_cast<std::size_t>(level - 1) * DIMTOT;
-  return {blk.N, blk.d, blk.nvv, blk.ntop, blk.basis.data(), blk.re.data() + col,
-          blk.im.data() + col};
+  return {
+      blk.N, blk.d, blk.nvv, blk.ntop, blk.basis.data(), blk.re.data() + col, blk.im.data() + col};
 }
 
 namespace {
@@ -35,8 +35,7 @@ struct Amplitude {
   double re = 0.0, im = 0.0;
   // A += c * x * P with the complex factor c = (cre + i cim), real x and the
   // product P = conj(w_g) u_f of the two components (u first level, w second)
-  void add(double cre, double cim, double x, const LevelRef& u, int f, const LevelRef& w,
-           int g) {
+  void add(double cre, double cim, double x, const LevelRef& u, int f, const LevelRef& w, int g) {
     const double pRe = u.re[f] * w.re[g] + u.im[f] * w.im[g];
     const double pIm = w.re[g] * u.im[f] - u.re[f] * w.im[g];
     re += x * (cre * pRe - cim * pIm);
@@ -83,9 +82,7 @@ public:
   }
 
 private:
-  int local(const LevelRef& l, int p, int t) const {
-    return l.basis[p].v[t] - tors_.firstV[t] + 1;
-  }
+  int local(const LevelRef& l, int p, int t) const { return l.basis[p].v[t] - tors_.firstV[t] + 1; }
   TorsionTables& tors_;
   int S_ = 0, ntop_ = 0;
   const LevelRef& u_;
@@ -106,8 +103,8 @@ double notComputable(RunState& rs, const char* who) {
 
 } // namespace
 
-double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
-             double mux, double muy, const LevelRef& u, const LevelRef& w) {
+double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S,
+                         double muz, double mux, double muy, const LevelRef& u, const LevelRef& w) {
   if (Jfirst != Jsecond) {
     pause(rs.io, "CALIQ: intens error: jlo <> jup");
     ++rs.problems; // resumed: the strength stays marked
@@ -150,8 +147,9 @@ double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsec
   return A.norm2() * (2.0 * J + 1.0) / (2.0 * J * (2.0 * J + 2.0));
 }
 
-double lineStrengthJPlusOne(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
-             double mux, double muy, const LevelRef& u, const LevelRef& w) {
+double lineStrengthJPlusOne(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S,
+                            double muz, double mux, double muy, const LevelRef& u,
+                            const LevelRef& w) {
   if (Jsecond + 1 != Jfirst) {
     pause(rs.io, "CALIR: intens error: jlo+1 <> jup");
     ++rs.problems; // resumed: the strength stays marked
@@ -209,8 +207,9 @@ double lineStrength(RunState& rs, SweepWork& sw, int line, double mux, double mu
   const ScratchRead ra =
       readLevelEigenvector(rs, up[slot::J], up[slot::T], S, up[slot::F], up[slot::B], a);
   const ScratchRead rb =
-      ra == ScratchRead::ok ? readLevelEigenvector(rs, lo[slot::J], lo[slot::T], S, lo[slot::F], lo[slot::B], b)
-                            : ra;
+      ra == ScratchRead::ok
+          ? readLevelEigenvector(rs, lo[slot::J], lo[slot::T], S, lo[slot::F], lo[slot::B], b)
+          : ra;
   if (ra != ScratchRead::ok || rb != ScratchRead::ok) {
     *rs.io.err << " intens: line " << line << " has no line strength; marked -97\n";
     ++rs.problems;

@@ -31,11 +31,13 @@ LevelRef levelRef(const StoredBlock& blk, int level); // level 1..N
 // Delta J = 0: strength between two levels of the same J (first, second).
 // Returns STRENGTH_UNREADABLE when the operator resumed an inconsistency
 // pause.
-double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
-             double mux, double muy, const LevelRef& first, const LevelRef& second);
+double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S,
+                         double muz, double mux, double muy, const LevelRef& first,
+                         const LevelRef& second);
 // Delta J = 1: the first level has J + 1, the second J.
-double lineStrengthJPlusOne(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
-             double mux, double muy, const LevelRef& first, const LevelRef& second);
+double lineStrengthJPlusOne(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S,
+                            double muz, double mux, double muy, const LevelRef& first,
+                            const LevelRef& second);
 
 // Line strength of transition `line` from the block files of its two
 // levels and the torsional integrals in sw.tors: -99 for different species,

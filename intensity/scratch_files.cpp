@@ -11,8 +11,8 @@
 #include <ostream>
 #include <unistd.h>
 
-#include "core/stop.h"
 #include "core/fortran_format.h"
+#include "core/stop.h"
 
 namespace ruvo {
 
@@ -157,7 +157,8 @@ bool plausibleBlock(const int* rec, int J, int& N, int& d, int& nvv, int& ntop) 
   nvv = rec[2];
   ntop = rec[12];
   if (N < 0 || N > DIMTOT) return false;
-  if (d != 2 * J + 1 || d > DIM2J1 || nvv < 1 || nvv > DIMVV || ntop < 0 || ntop > DIMTOP) return false;
+  if (d != 2 * J + 1 || d > DIM2J1 || nvv < 1 || nvv > DIMVV || ntop < 0 || ntop > DIMTOP)
+    return false;
   return N == 0 || N == d * nvv;
 }
 
@@ -207,15 +208,14 @@ int nextScratchUnit(int& counter) {
   return counter;
 }
 
-
 // ----------------------------------------------------------------- writing
 
 void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B) {
   const std::string name = bare(blockFileName(J, S, F2, B));
   std::ostream& out = *rs.io.out;
   if (name.empty()) {
-    *rs.io.err << " wrvec: no scratch-file name for J, S, 2F, B = " << J << ' ' << S << ' '
-               << F2 << ' ' << B << " (J, S, 2F must lie in 0..99, B in 0..9)\n";
+    *rs.io.err << " wrvec: no scratch-file name for J, S, 2F, B = " << J << ' ' << S << ' ' << F2
+               << ' ' << B << " (J, S, 2F must lie in 0..99, B in 0..9)\n";
     return;
   }
   if (hasBit(rs.ctl.aprint, aprintbit::BLOCK_LIST)) putFree(out, {" Writing ", name});
@@ -351,7 +351,8 @@ static bool readHead(RecordReader& in, int J, std::array<int, NBLOCKREC>& rec, i
   return true;
 }
 
-ScratchRead readLevelEigenvector(RunState& rs, int J, int T, int S, int F2, int B, StoredLevel& lv) {
+ScratchRead readLevelEigenvector(RunState& rs, int J, int T, int S, int F2, int B,
+                                 StoredLevel& lv) {
   const std::string name = bare(blockFileName(J, S, F2, B));
   nextScratchUnit(rs.fileUnit);
   RecordReader in(rs.scratch, name);
@@ -407,8 +408,8 @@ ScratchRead readBlockEigenvectors(RunState& rs, int J, int S, int F2, int B, Sto
   for (int l = 1; l <= N; ++l) {
     std::int32_t lab[NFILELABEL];
     double energy = 0.0;
-    if (!in.begin(levelRecordBytes(N)) || !in.piece(&energy, REAL) ||
-        !in.piece(lab, sizeof lab) || !in.piece(pairs, 2 * REAL * N) || !in.end()) {
+    if (!in.begin(levelRecordBytes(N)) || !in.piece(&energy, REAL) || !in.piece(lab, sizeof lab) ||
+        !in.piece(pairs, 2 * REAL * N) || !in.end()) {
       unreadable(rs, "rdmat", name);
       return ScratchRead::unreadable;
     }

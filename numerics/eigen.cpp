@@ -30,9 +30,7 @@ constexpr int kMaxIter = QL_MAX_ITERATIONS;
 const double kZero = 0.0;
 
 inline double& at(double* a, int nm, int r, int c) { return a[r + static_cast<long>(c) * nm]; }
-inline double at(const double* a, int nm, int r, int c) {
-  return a[r + static_cast<long>(c) * nm];
-}
+inline double at(const double* a, int nm, int r, int c) { return a[r + static_cast<long>(c) * nm]; }
 
 // Exchange columns i and k (rows 0..n-1) of a column-major matrix.
 void swapColumns(double* v, int nm, int n, int i, int k) {
@@ -328,8 +326,8 @@ void qlImplicitShift(int nm, int n, double* z, double* d, double* e, int& ierr) 
         g = cs * ss + sn * rr;
         pv = u;
         // column i+1 := cs col(i+1) + sn col(i); column i := cs col(i) - sn col(i+1)
-        blas::drot(n, z + static_cast<long>(i + 1) * nm, 1, z + static_cast<long>(i) * nm, 1,
-                   cs, sn);
+        blas::drot(n, z + static_cast<long>(i + 1) * nm, 1, z + static_cast<long>(i) * nm, 1, cs,
+                   sn);
       }
       d[l] = pv;
       e[l] = g;

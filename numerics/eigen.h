@@ -6,13 +6,14 @@
 // the 1-based index of the eigenvalue whose iteration did not converge (the
 // results are then incomplete; the solvers never print and never stop).
 //
-// Real symmetric chain:   diagonaliseRealSymmetric (reduction + qlImplicitShift), then sortEigenpairs.
-// Complex Hermitian chain (the caller sets zr to the unit matrix first):
+// Real symmetric chain:   diagonaliseRealSymmetric (reduction + qlImplicitShift), then
+// sortEigenpairs. Complex Hermitian chain (the caller sets zr to the unit matrix first):
 //   htrid3(a, d, e, e2, tau); tql2(d, e, zr); htrib3(a, tau, n, zr, zi);
 //   sortHermitianEigenpairs(d, zr, zi).
 //
 // Off-diagonal vectors of the tridiagonal matrices, two conventions:
-//   * diagonaliseRealSymmetric/qlImplicitShift: e[k] couples rows k and k+1 (k = 0 .. n-2); e[n-1] is
+//   * diagonaliseRealSymmetric/qlImplicitShift: e[k] couples rows k and k+1 (k = 0 .. n-2); e[n-1]
+//   is
 //     work space.
 //   * htrid3/tql2: e[k] couples rows k-1 and k (k = 1 .. n-1); e[0] = 0.
 //     tql2 reads e in exactly the form htrid3 writes it.

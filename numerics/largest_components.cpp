@@ -7,8 +7,8 @@
 
 namespace ruvo {
 
-void largestComponents(const double* a, int lda, int ncol, int nrow, int first, int count, int* imax,
-           int* isec, double* vmax, double* vsec) {
+void largestComponents(const double* a, int lda, int ncol, int nrow, int first, int count,
+                       int* imax, int* isec, double* vmax, double* vsec) {
   if (count <= 0) return;
   const int last = first + count - 1;
   if (ncol < last || first < 1) stop(" ERROR: DIMCOL  exceeded");

@@ -21,7 +21,7 @@ namespace ruvo {
 // array has.  Stops the run with " ERROR: DIMCOL  exceeded" when the columns
 // asked for are not all in 1..ncol and with " ERROR: DIMROW  exceeded" when
 // lda < nrow.
-void largestComponents(const double* a, int lda, int ncol, int nrow, int first, int count, int* imax,
-           int* isec, double* vmax, double* vsec);
+void largestComponents(const double* a, int lda, int ncol, int nrow, int first, int count,
+                       int* imax, int* isec, double* vmax, double* vsec);
 
 } // namespace ruvo

@@ -7,8 +7,8 @@
 #include <ostream>
 #include <string>
 
-#include "fit/adjust.h"
 #include "core/fortran_format.h"
+#include "fit/adjust.h"
 
 namespace ruvo {
 
@@ -64,8 +64,8 @@ void putBarrier(std::ostream& out, const std::string& name, double v, double e, 
 
 } // namespace
 
-void printRotationalConstants(RunState& rs, ConstParamView p, ConstParamView err, const double* corr,
-           const FitModel& fm, int nfit, int b) {
+void printRotationalConstants(RunState& rs, ConstParamView p, ConstParamView err,
+                              const double* corr, const FitModel& fm, int nfit, int b) {
   std::ostream& out = *rs.io.out;
   nfit = std::clamp(nfit, 0, DIMFIT);
   int iJ = 0, iK = 0, iM = 0;
@@ -97,14 +97,13 @@ void printRotationalConstants(RunState& rs, ConstParamView p, ConstParamView err
   // undefined for a spherical top
   const double spread = c[0].value - c[2].value;
   if (spread != 0.0)
-    put(out, "(A,F10.5)",
-        {" Ray's kappa ", (2.0 * c[1].value - c[0].value - c[2].value) / spread});
+    put(out, "(A,F10.5)", {" Ray's kappa ", (2.0 * c[1].value - c[0].value - c[2].value) / spread});
   else
     put(out, "(A,A10)", {" Ray's kappa ", "spherical"});
 }
 
-void printPotentialConstants(RunState& rs, ConstParamView p, ConstParamView err, double kj, double kcal,
-           double cm) {
+void printPotentialConstants(RunState& rs, ConstParamView p, ConstParamView err, double kj,
+                             double kcal, double cm) {
   std::ostream& out = *rs.io.out;
   const int ntop = std::clamp(rs.ctl.ntop, 0, DIMTOP);
   for (int t = 1; t <= ntop; ++t) {
@@ -126,7 +125,8 @@ void printPotentialConstants(RunState& rs, ConstParamView p, ConstParamView err,
   out << '\n';
 }
 
-void printTopGeometry(RunState& rs, ConstParamView p, ConstParamView err, double degPerRad, int adjf) {
+void printTopGeometry(RunState& rs, ConstParamView p, ConstParamView err, double degPerRad,
+                      int adjf) {
   std::ostream& out = *rs.io.out;
   const int ntop = std::clamp(rs.ctl.ntop, 0, DIMTOP);
   const double bx = p(par::BJ) + p(par::Bm), by = p(par::BJ) - p(par::Bm),
@@ -202,8 +202,7 @@ void printRhoAndEffectiveConstants(RunState& rs, const ParamSets& p) {
     for (int t = 1; t <= ntop; ++t) {
       const double r = p(par::top(t, par::rho), b), be = p(par::top(t, par::beta), b),
                    ga = p(par::top(t, par::gamma), b);
-      rho[t] = {r * std::sin(be) * std::cos(ga), r * std::sin(be) * std::sin(ga),
-                r * std::cos(be)};
+      rho[t] = {r * std::sin(be) * std::cos(ga), r * std::sin(be) * std::sin(ga), r * std::cos(be)};
     }
     for (int t = 1; t <= ntop; ++t) {
       put(out, "(A,3F18.9)", {" rho_x rho_y rho_z ", rho[t][0], rho[t][1], rho[t][2]});

@@ -20,14 +20,15 @@ inline constexpr double IALPHA_CONST = 505.37907;
 // of the fit variables that carry BJ, BK and B-) and Ray's kappa.
 // `corr` is the DIMFIT x DIMFIT matrix of the fit (correlations above the
 // diagonal, 0-based column-major).
-void printRotationalConstants(RunState& rs, ConstParamView p, ConstParamView err, const double* corr,
-           const FitModel& fm, int nfit, int b);
+void printRotationalConstants(RunState& rs, ConstParamView p, ConstParamView err,
+                              const double* corr, const FitModel& fm, int nfit, int b);
 // Barriers V1n, V2n of every top, Vss and Vcc in kJ/mol, kcal/mol and cm-1.
-void printPotentialConstants(RunState& rs, ConstParamView p, ConstParamView err, double kj, double kcal,
-           double cm);
+void printPotentialConstants(RunState& rs, ConstParamView p, ConstParamView err, double kj,
+                             double kcal, double cm);
 // F0, I_alpha and axis angles of every top with errors by variation; adjf
 // are the adjustment bits of the set.
-void printTopGeometry(RunState& rs, ConstParamView p, ConstParamView err, double degPerRad, int adjf);
+void printTopGeometry(RunState& rs, ConstParamView p, ConstParamView err, double degPerRad,
+                      int adjf);
 // rho vectors, Q vectors and effective rotational constants of every set.
 void printRhoAndEffectiveConstants(RunState& rs, const ParamSets& p);
 // Frequencies and their derivatives by the fit variables to "dfreq.out".

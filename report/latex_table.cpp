@@ -67,9 +67,9 @@ void printLatexTable(RunState& rs) {
     std::string qn;
     if (!split) {
       const int Ju = up[slot::J], tu = up[slot::t], Jl = lo[slot::J], tl = lo[slot::t];
-      qn = fmt("(1X,3(I3,A),A,3(I3,A))", {Ju, " &", tu / 2, " &", (2 * Ju + 2 - tu) / 2, " &",
-                                          " - &", Jl, " &", tl / 2, " &",
-                                          (2 * Jl + 2 - tl) / 2, " &"});
+      qn = fmt("(1X,3(I3,A),A,3(I3,A))",
+               {Ju, " &", tu / 2, " &", (2 * Ju + 2 - tu) / 2, " &", " - &", Jl, " &", tl / 2, " &",
+                (2 * Jl + 2 - tl) / 2, " &"});
     } else {
       qn = fmt("(1X,3(3X,A),A,3(3X,A))", {" &", " &", " &", " - &", " &", " &", " &"});
     }
@@ -84,8 +84,8 @@ void printLatexTable(RunState& rs) {
         sym = fmt("(I6,A)", {S, " &"});
     } else {
       if (averaged)
-        sym = fmt("(A,A,A,A)", {labelPart(rs, tr.qn[Z][UP][slot::S], w), "+", labelPart(rs, S, w),
-                                " &"});
+        sym = fmt("(A,A,A,A)",
+                  {labelPart(rs, tr.qn[Z][UP][slot::S], w), "+", labelPart(rs, S, w), " &"});
       else
         sym = fmt("(A,A,A,A)", {labelPart(rs, S, w), std::string(w, ' '), " &"});
     }
@@ -101,8 +101,8 @@ void printLatexTable(RunState& rs) {
                {obsSplit * 1000.0, " &", tr.err[r] * 1000.0, " &",
                 (obsSplit - calc + tr.calc(P)) * 1000.0, " &", bs, bs});
     } else {
-      fq = fmt("(F12.3,A,F6.3,A,F8.3,A,2A)", {tr.freq[r] * 1000.0, " &", tr.err[r] * 1000.0,
-                                              " &", (tr.freq[r] - calc) * 1000.0, " &", bs, bs});
+      fq = fmt("(F12.3,A,F6.3,A,F8.3,A,2A)", {tr.freq[r] * 1000.0, " &", tr.err[r] * 1000.0, " &",
+                                              (tr.freq[r] - calc) * 1000.0, " &", bs, bs});
     }
 
     const char* mark = tr.err[r] == NODATA ? "%" : " ";

@@ -251,15 +251,15 @@ void printTransitionListing(RunState& rs, FitStats& stats) {
       return;
     }
 
-    const Column q = quantumNumberColumn(rs, up, lo);         // 6.
-    const Column f = hyperfineColumn(ctl, up, lo);             // 7.
-    const Column v = torsionalStateColumn(ctl, nvv, up, lo);   // 8.
-    std::string upText, loText;                                 // 9.
+    const Column q = quantumNumberColumn(rs, up, lo);        // 6.
+    const Column f = hyperfineColumn(ctl, up, lo);           // 7.
+    const Column v = torsionalStateColumn(ctl, nvv, up, lo); // 8.
+    std::string upText, loText;                              // 9.
     speciesTexts(rs, up[slot::S], lo[slot::S], upText, loText);
     const Column sym = speciesColumn(ctl, w, up[slot::S], lo[slot::S], upText, loText); // 10.
     const Comparison c = compare(tr, i);
-    const Column freq = frequencyColumn(c, i);                  // 11.
-    const Column err = errorColumn(tr, rofit, c.measured, i);  // 12.
+    const Column freq = frequencyColumn(c, i);                // 11.
+    const Column err = errorColumn(tr, rofit, c.measured, i); // 12.
 
     // 12. statistics by (B, V, kind) of the normalised deviations
     if (c.measured) {

@@ -9,8 +9,8 @@
 #include <cmath>
 #include <ostream>
 
-#include "core/stop.h"
 #include "core/fortran_format.h"
+#include "core/stop.h"
 #include "torsion/torsion.h"
 
 #include "torsion/torsional_matrices.h"
@@ -99,8 +99,8 @@ void rescaleRows(double t[DIMV][DIMV], int n) {
 
 } // namespace
 
-void torsionalOverlapIntegrals(RunState& rs, SweepWork& sw, int sigma, int t, int pass, int M, int /*firstV*/,
-             int nV) {
+void torsionalOverlapIntegrals(RunState& rs, SweepWork& sw, int sigma, int t, int pass, int M,
+                               int /*firstV*/, int nV) {
   TorsionTables& tors = sw.tors;
   const int maxJ = rs.maxJ;
   const int n = nV;
@@ -154,8 +154,8 @@ void torsionalOverlapIntegrals(RunState& rs, SweepWork& sw, int sigma, int t, in
   }
 }
 
-void solveTorsionalProblems(RunState& rs, SweepWork& sw, int B, ConstParamView par, ConstFlagView /*flags*/,
-           int pass) {
+void solveTorsionalProblems(RunState& rs, SweepWork& sw, int B, ConstParamView par,
+                            ConstFlagView /*flags*/, int pass) {
   TorsionTables& tors = sw.tors;
   const int ntop = sw.blk.ntop;
   const int maxJ = rs.maxJ;

@@ -11,15 +11,15 @@
 #include <ostream>
 #include <string>
 
+#include "core/fortran_format.h"
 #include "core/stop.h"
 #include "numerics/eigen.h"
 #include "numerics/largest_components.h"
-#include "core/fortran_format.h"
 
 namespace ruvo {
 
-void applyTorsionalOperator(const double* x, int size, const TorsParams& p, const OpCoef& oc, const int* m,
-           double* y, int K) {
+void applyTorsionalOperator(const double* x, int size, const TorsParams& p, const OpCoef& oc,
+                            const int* m, double* y, int K) {
   if (size > DIMTOT) stop("Dimension Error in MULTM");
   const auto& c = oc.c;
   const double rhoK = p.rho * K;
@@ -27,8 +27,8 @@ void applyTorsionalOperator(const double* x, int size, const TorsParams& p, cons
   // potentials, the rho derivative of the kinetic term and (m - rho K)
   for (int k = 0; k < size; ++k) {
     const double pm = m[k] - rhoK; // m - rho K, the torsional angular momentum in the top
-    const double diag = c[0] * pm * pm + 0.5 * c[1] + 0.5 * c[2] +
-                        c[3] * 2.0 * p.F * K * (-pm) + c[4] * pm;
+    const double diag =
+        c[0] * pm * pm + 0.5 * c[1] + 0.5 * c[2] + c[3] * 2.0 * p.F * K * (-pm) + c[4] * pm;
     y[k] += diag * x[k];
   }
   // -(1/4) V between m and m +- n: the cos n alpha part of (1 - cos n alpha)/2
@@ -58,8 +58,8 @@ void applyTorsionalOperator(const double* x, int size, const TorsParams& p, cons
     }
 }
 
-void buildTorsionalMatrix(int nfold, int sigma, double* h, const TorsParams& p, OpCoef& c, int* m, int size,
-            int K) {
+void buildTorsionalMatrix(int nfold, int sigma, double* h, const TorsParams& p, OpCoef& c, int* m,
+                          int size, int K) {
   if (size > DIMTOT) stop("Dimension Error in BUILDM");
   m[0] = sigma - nfold * (size / 2);
   for (int k = 1; k < size; ++k) m[k] = m[k - 1] + nfold;
@@ -103,8 +103,8 @@ void fixTorsionalPhases(int sigma, double* z, const int* m, int size, int nV, in
   }
 }
 
-void labelTorsionalStates(int /*sigma*/, const double* z, const int* m, int size, int nV, int firstV,
-            int* label, int /*K*/) {
+void labelTorsionalStates(int /*sigma*/, const double* z, const int* m, int size, int nV,
+                          int firstV, int* label, int /*K*/) {
   if (size > DIMTOT) stop(" ERROR: DIM 2M1 exceeded");
   const int nvec = nV + firstV - 1;
   if (size < 1 || nvec < 1 || nV < 1) return;
@@ -126,8 +126,8 @@ void labelTorsionalStates(int /*sigma*/, const double* z, const int* m, int size
   }
 }
 
-void torsionalOperatorElements(const TorsParams& p, const int* m, int size, int nV, int firstV, const double* z,
-            double (*ovv)[DIMV][DIMV], int K) {
+void torsionalOperatorElements(const TorsParams& p, const int* m, int size, int nV, int firstV,
+                               const double* z, double (*ovv)[DIMV][DIMV], int K) {
   if (size > DIMTOT) stop("Dimension Error in CALOVV");
   for (int op = 0; op < NTOROP; ++op)
     for (int i = 0; i < DIMV; ++i)
@@ -154,8 +154,8 @@ void torsionalOperatorElements(const TorsParams& p, const int* m, int size, int 
     for (int j = 0; j < nV; ++j) ovv[7][i][j] = ovv[4][i][j] * ovv[4][i][j];
 }
 
-void solveOneTopTorsion(int nfold, int sigma, double* z, TorsResult& res,
-           const TorsParams& p, int K, int M, int firstV, int nV) {
+void solveOneTopTorsion(int nfold, int sigma, double* z, TorsResult& res, const TorsParams& p,
+                        int K, int M, int firstV, int nV) {
   const int size = 2 * M + 1;
   if (size < nV + firstV) stop("ERROR: size m < size v");
   if (nV > DIMV) stop("ERROR: sizev > DIMV in calcm");
@@ -177,8 +177,8 @@ void solveOneTopTorsion(int nfold, int sigma, double* z, TorsResult& res,
   // block built on them would be wrong: the run stops.
   if (ierr != 0)
     stop(fmt("(A,3I3)", {"Error: HDIAG in CALCM: IERR =", ierr, K, sigma}) +
-         " one-top torsional problem (K = " + std::to_string(K) + ", sigma = " +
-         std::to_string(sigma) + "): eigenvalue " + std::to_string(ierr) +
+         " one-top torsional problem (K = " + std::to_string(K) +
+         ", sigma = " + std::to_string(sigma) + "): eigenvalue " + std::to_string(ierr) +
          " not converged within " + std::to_string(QL_MAX_ITERATIONS) + " QL iterations");
   sortEigenpairs(d, z, size, DIMTOT);
   fixTorsionalPhases(sigma, z, m, size, nV, firstV, K);

@@ -35,38 +35,38 @@ inline constexpr int NTOROP = 8;
 
 // Results of one torsional problem for the kept window of nV states.
 struct TorsResult {
-  std::array<double, DIMV> E{};                                 // energies, GHz
-  double ovv[NTOROP][DIMV][DIMV] = {};                          // ovv[op-1][i][j]
-  double vec[DIMV][DIMM] = {};                                  // vec[v][k]
-  std::array<int, DIMV> label{};                                // free-rotor label m
-  int size = 0;                                                 // 2M+1
+  std::array<double, DIMV> E{};        // energies, GHz
+  double ovv[NTOROP][DIMV][DIMV] = {}; // ovv[op-1][i][j]
+  double vec[DIMV][DIMM] = {};         // vec[v][k]
+  std::array<int, DIMV> label{};       // free-rotor label m
+  int size = 0;                        // 2M+1
 };
 
 // Solve the problem of (sigma, K) with basis half-width M and keep the nV
 // states from state firstV on (states numbered from 1 by energy).  z is a
 // DIMTOT x DIMTOT work matrix.  A diagonalisation that does not converge
 // stops the run.
-void solveOneTopTorsion(int nfold, int sigma, double* z, TorsResult& res,
-           const TorsParams& p, int K, int M, int firstV, int nV);
+void solveOneTopTorsion(int nfold, int sigma, double* z, TorsResult& res, const TorsParams& p,
+                        int K, int M, int firstV, int nV);
 
 // Hamiltonian matrix (c0 = F, c1 = V1n, c2 = V2n as given in `c`; c3..c7 are
 // cleared) of size `size` into h, column by column; the basis labels into m.
-void buildTorsionalMatrix(int nfold, int sigma, double* h, const TorsParams& p, OpCoef& c, int* m, int size,
-            int K);
+void buildTorsionalMatrix(int nfold, int sigma, double* h, const TorsParams& p, OpCoef& c, int* m,
+                          int size, int K);
 
 // y += O x for the operator selected by c (basis labels m, size entries).
-void applyTorsionalOperator(const double* x, int size, const TorsParams& p, const OpCoef& c, const int* m,
-           double* y, int K);
+void applyTorsionalOperator(const double* x, int size, const TorsParams& p, const OpCoef& c,
+                            const int* m, double* y, int K);
 
 // Fix the signs of the eigenvectors (columns of z, ascending energies).
 void fixTorsionalPhases(int sigma, double* z, const int* m, int size, int nV, int firstV, int K);
 
 // Free-rotor labels of the kept states firstV..firstV+nV-1 into label[0..nV-1].
-void labelTorsionalStates(int sigma, const double* z, const int* m, int size, int nV, int firstV, int* label,
-            int K);
+void labelTorsionalStates(int sigma, const double* z, const int* m, int size, int nV, int firstV,
+                          int* label, int K);
 
 // Matrix elements ovv[op-1][i][j] = <i|O_op|j> between the kept states.
-void torsionalOperatorElements(const TorsParams& p, const int* m, int size, int nV, int firstV, const double* z,
-            double (*ovv)[DIMV][DIMV], int K);
+void torsionalOperatorElements(const TorsParams& p, const int* m, int size, int nV, int firstV,
+                               const double* z, double (*ovv)[DIMV][DIMV], int K);
 
 } // namespace ruvo

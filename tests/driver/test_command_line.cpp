@@ -25,12 +25,11 @@ TEST(CommandLine, FileStandardInputHelpAndVersion) {
     std::string file;
     bool help, version;
   };
-  for (const Case& c : {Case{{}, "", false, false}, Case{{"-"}, "", false, false},
-                        Case{{"mol.inp"}, "mol.inp", false, false},
-                        Case{{"--", "-x"}, "-x", false, false},
-                        Case{{"--help"}, "", true, false},
-                        Case{{"--version"}, "", false, true},
-                        Case{{"--json", "run.json", "mol.inp"}, "mol.inp", false, false}}) {
+  for (const Case& c :
+       {Case{{}, "", false, false}, Case{{"-"}, "", false, false},
+        Case{{"mol.inp"}, "mol.inp", false, false}, Case{{"--", "-x"}, "-x", false, false},
+        Case{{"--help"}, "", true, false}, Case{{"--version"}, "", false, true},
+        Case{{"--json", "run.json", "mol.inp"}, "mol.inp", false, false}}) {
     const auto r = parse(c.args);
     ASSERT_TRUE(std::holds_alternative<CommandLine>(r)) << std::get<UsageError>(r).message;
     const CommandLine& cl = std::get<CommandLine>(r);
@@ -66,14 +65,14 @@ TEST(CommandLine, TheProgramReadsANamedFile) {
     const std::string cmd = "cd '" + dir + "' && '" + std::string(RUVO_BINARY) + "' " + args +
                             " > out.txt 2> err.txt < /dev/null";
     const int rc = std::system(cmd.c_str());
-    return test::RunResult{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1,
-                           test::readFile(dir + "/out.txt"), test::readFile(dir + "/err.txt")};
+    return test::RunResult{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, test::readFile(dir + "/out.txt"),
+                           test::readFile(dir + "/err.txt")};
   };
   const auto named = run("rigid.inp");
   EXPECT_EQ(named.status, 0);
   EXPECT_EQ(named.err, "");
-  EXPECT_EQ(test::compareListings(
-                test::readFile(test::sourcePath("examples/rigid_rotor.out")), named.out),
+  EXPECT_EQ(test::compareListings(test::readFile(test::sourcePath("examples/rigid_rotor.out")),
+                                  named.out),
             "");
   const auto version = run("--version");
   EXPECT_EQ(version.status, 0);

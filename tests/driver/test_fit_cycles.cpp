@@ -74,10 +74,9 @@ const char* kControlLine = "nzyk 20 defer 2.0e-5";
 TEST(FitCycles, RigidRotorWithDistortionRecoversTheTrueParameters) {
   const RunResult r = runText(rigidInput());
   ASSERT_NE(r.out.find("End at Cycle"), std::string::npos) << r.err;
-  const std::map<std::string, double> truth = {{"BJ", 2.75},     {"BK", 6.25},
-                                               {"B-", 0.25},     {"DJ", 1.0e-6},
-                                               {"DJK", -5.0e-6}, {"DK", 3.0e-5},
-                                               {"dj", 2.0e-7},   {"dk", 1.0e-6}};
+  const std::map<std::string, double> truth = {{"BJ", 2.75},   {"BK", 6.25},     {"B-", 0.25},
+                                               {"DJ", 1.0e-6}, {"DJK", -5.0e-6}, {"DK", 3.0e-5},
+                                               {"dj", 2.0e-7}, {"dk", 1.0e-6}};
   const auto fitted = fittedParameters(r.out);
   ASSERT_EQ(fitted.size(), truth.size()) << r.out;
   double chi2 = 0.0;
@@ -96,8 +95,7 @@ TEST(FitCycles, RigidRotorWithDistortionRecoversTheTrueParameters) {
   // Ray's kappa of A = 9, B = 3, C = 2.5 GHz
   EXPECT_NE(r.out.find(" Ray's kappa   -0.84615"), std::string::npos);
   // the summary layout, reviewed by hand
-  const std::string expected =
-      readFile(sourcePath("tests/data/fit/rigid_distortion_fit.summary"));
+  const std::string expected = readFile(sourcePath("tests/data/fit/rigid_distortion_fit.summary"));
   EXPECT_EQ(compareListings(expected, fromMarker(r.out, " RMS deviations (MHz)")), "");
 }
 
@@ -106,9 +104,9 @@ TEST(FitCycles, OneTopMoleculeRecoversRotorAndTorsionParameters) {
   // GHz, about 400 cm-1), noise 10 kHz; half of the variables numerical
   const RunResult r = runText(readFile(sourcePath("tests/data/fit/one_top_fit.inp")));
   ASSERT_NE(r.out.find("End at Cycle"), std::string::npos) << r.err;
-  const std::map<std::string, double> truth = {
-      {"BJ", 2.75},      {"BK", 6.25},   {"B-", 0.25},   {"DJ", 1.0e-6},
-      {"DJK", -5.0e-6}, {"V1n", 12000}, {"rho", 0.05}, {"beta", 0.3}};
+  const std::map<std::string, double> truth = {{"BJ", 2.75},   {"BK", 6.25},     {"B-", 0.25},
+                                               {"DJ", 1.0e-6}, {"DJK", -5.0e-6}, {"V1n", 12000},
+                                               {"rho", 0.05},  {"beta", 0.3}};
   const auto fitted = fittedParameters(r.out);
   double chi2 = 0.0;
   for (const auto& [name, value] : truth) {
@@ -169,8 +167,8 @@ TEST(FitCycles, PureCalculationPrintsListingAndDeviationsOnly) {
   EXPECT_NE(r.out.find(" RMS deviations (MHz), B and V sorted"), std::string::npos);
   // without fit variables there is no deviation summary
   std::string noFit = replaceLine(rigidInput(), kControlLine, "nzyk 1 defer 2.0e-5");
-  noFit = replaceLine(noFit, "fit BJ\nfit BK\nfit B-\nfit DJ\nfit DJK\nfit DK\nfit dj\nfit dk\n",
-                      "");
+  noFit =
+      replaceLine(noFit, "fit BJ\nfit BK\nfit B-\nfit DJ\nfit DJK\nfit DK\nfit dj\nfit dk\n", "");
   const RunResult c = runText(noFit);
   EXPECT_NE(c.out.find("calc/GHz"), std::string::npos) << c.err;
   EXPECT_EQ(c.out.find(" RMS deviations"), std::string::npos);
@@ -180,8 +178,9 @@ TEST(FitCycles, IterationLogAndStatusRules) {
   const RunResult r = runText(rigidInput());
   // first cycle: conv = 1, since the best variance starts at 1e30
   EXPECT_NE(r.out.find("  Sigma/OldSigma:0.000000  conv: 1\n"), std::string::npos);
-  EXPECT_NE(r.out.find(" -------------------------------------------------------\n Iteration :  1\n"),
-            std::string::npos);
+  EXPECT_NE(
+      r.out.find(" -------------------------------------------------------\n Iteration :  1\n"),
+      std::string::npos);
   EXPECT_NE(r.out.find("% Max. Change\n"), std::string::npos);
   EXPECT_NE(r.out.find(" indep.par:  8 stepw:1.0000 lambda:"), std::string::npos);
   EXPECT_NE(r.out.find(std::string(58, '#') + "\n  End at Cycle "), std::string::npos);
@@ -221,8 +220,9 @@ TEST(FitCycles, DependentVariablesAreReportedAndKeepFiniteErrors) {
                                  std::string("nzyk 6 defer 2.0e-5 svderr ") + svderr);
     in = replaceLine(in, "fit dk\n", "fit dk\nfit BJ\n");
     const RunResult r = runText(in);
-    EXPECT_NE(r.out.find("\n **** Warning **** : only  8 of  9 Parameters are linear independent!\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("\n **** Warning **** : only  8 of  9 Parameters are linear independent!\n"),
+        std::string::npos)
         << r.out.substr(r.out.find("End at") == std::string::npos ? 0 : r.out.find("End at"));
     const bool hint =
         r.out.find(" Errors may be wrong!  set 'svderr' to 0 recommended\n") != std::string::npos;
@@ -269,8 +269,8 @@ TEST(FitCycles, NoCycleAtAllListsTheInputParameters) {
 TEST(FitCycles, IterationLinesInTheEnergyAndDerivativeFiles) {
   const std::string dir = "/tmp/ruvo_fitfiles_" + std::to_string(getpid());
   ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
-  writeFile(dir + "/in.inp", replaceLine(rigidInput(), kControlLine,
-                                         "nzyk 3 defer 2.0e-5 eval 1 dfreq 1"));
+  writeFile(dir + "/in.inp",
+            replaceLine(rigidInput(), kControlLine, "nzyk 3 defer 2.0e-5 eval 1 dfreq 1"));
   const RunResult r = runBinary(dir + "/in.inp", dir);
   const std::string eval = readFile(dir + "/eval.out");
   const std::string dfreq = readFile(dir + "/dfreq.out");
@@ -293,8 +293,8 @@ TEST(FitCycles, IterationLinesInTheEnergyAndDerivativeFiles) {
 TEST(FitCycles, ConsoleInterruptFinishesWithTheCompleteSummary) {
   // a fit that cannot converge (convg 1.5) and whose damping grows slowly
   // from 1e-300: it would run for hundreds of cycles
-  std::string in = replaceLine(rigidInput(), kControlLine,
-                               "nzyk 3000 defer 2.0e-5 convg 1.5 lambda 1e-300");
+  std::string in =
+      replaceLine(rigidInput(), kControlLine, "nzyk 3000 defer 2.0e-5 convg 1.5 lambda 1e-300");
   const std::string dir = "/tmp/ruvo_sigint_" + std::to_string(getpid());
   ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
   writeFile(dir + "/in.inp", in);

@@ -5,8 +5,8 @@
 #include <memory>
 #include <sstream>
 
-#include "driver/model.h"
 #include "core/state.h"
+#include "driver/model.h"
 
 namespace ruvo {
 namespace {
@@ -84,8 +84,8 @@ TEST(ModelFunction, MissingLevelTakesTheLineOutOfTheFit) {
 TEST(ModelFunction, ReversedSplittingIsFlaggedAndWarnedOnce) {
   Lines L(4);
   L.rs->ctl.defer = 1.0;
-  L.set(1, 10.0, 30.0, 20.5, 0, 0);  // calc 9.5
-  L.set(2, 9.0, 30.0, 21.0, 0, 0);   // calc 9.0, reference of line 1
+  L.set(1, 10.0, 30.0, 20.5, 0, 0); // calc 9.5
+  L.set(2, 9.0, 30.0, 21.0, 0, 0);  // calc 9.0, reference of line 1
   L.set(3, 10.0, 30.0, 20.5, 0, 0);
   L.set(4, 9.0, 30.0, 21.0, 0, 0);
   L.rs->tr.qn[1][UP][slot::SPLIT] = 2;

@@ -16,9 +16,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "driver/program.h"
 #include "core/state.h"
 #include "core/stop.h"
+#include "driver/program.h"
 #include "intensity/scratch_files.h"
 #include "support/test_support.h"
 
@@ -43,8 +43,7 @@ const char* const kRigid = "Rigid rotor\n"
 std::string lineOf(const std::string& text, int n) {
   std::istringstream is(text);
   std::string l;
-  for (int i = 0; i <= n && std::getline(is, l); ++i) {
-  }
+  for (int i = 0; i <= n && std::getline(is, l); ++i) {}
   return l;
 }
 
@@ -174,8 +173,7 @@ TEST(Program, EveryMistakeIsReportedAndMakesTheRunUnclean) {
        "STOP ERROR: no parameter section read (every section ends at an empty line: is the"
        " empty line after the title or after the controls missing?)\n",
        false},
-      {rigidWith("B- 0.25\n\n\n", "B- 0.25\n\nfit BJ\n\n"),
-       "", true},
+      {rigidWith("B- 0.25\n\n\n", "B- 0.25\n\nfit BJ\n\n"), "", true},
       {rigidWith("nzyk 1\n\n", "nzyk 1\n"),
        "Input error: unknown keyword BJ at input line 4 (ignored with the number after it)\n"
        "Input error: unknown keyword BK at input line 4 (ignored with the number after it)\n"
@@ -193,7 +191,8 @@ TEST(Program, EveryMistakeIsReportedAndMakesTheRunUnclean) {
        "Input error: line at input line 8 does not begin with fit, dqu or dqx: it ends the"
        " fit-variable section and is not read\n",
        true},
-      {rigidWith("Jup 2 K-up 0 K+up 2 Jlo 1 K-lo 0 K+lo 1", "Jup 71 K-up 0 K+up 71 Jlo 70 K-lo 0 K+lo 70"),
+      {rigidWith("Jup 2 K-up 0 K+up 2 Jlo 1 K-lo 0 K+lo 1",
+                 "Jup 71 K-up 0 K+up 71 Jlo 70 K-lo 0 K+lo 70"),
        "J > 70 (largest J is 70) at line 2 (input line 9)\n"
        " INPUT ERROR(S)\n",
        false},
@@ -222,8 +221,10 @@ TEST(Program, AbsurdNumbersAreRejected) {
   const Case cases[] = {
       {"nzyk 1", "nfold 0", "STOP ERROR: nfold must lie in 1 .. 12\n"},
       {"nzyk 1", "nfold 2147483647", "STOP ERROR: nfold must lie in 1 .. 12\n"},
-      {"nzyk 1", "ints 5", "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files\n"},
-      {"nzyk 1", "ints -1", "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files\n"},
+      {"nzyk 1", "ints 5",
+       "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files\n"},
+      {"nzyk 1", "ints -1",
+       "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files\n"},
       {"nzyk 1", "reduct 3",
        "STOP ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)\n"},
       {"nzyk 1", "temp -1", "STOP ERROR: temp < 0 K\n"},
@@ -234,8 +235,10 @@ TEST(Program, AbsurdNumbersAreRejected) {
       {"= 5.5", "= nan",
        "Input error: unknown keyword nan at input line 8 (ignored)\n"
        "\"=\" without a frequency (or with 0) at line 1 (input line 8)\n INPUT ERROR(S)\n"},
-      {"= 5.5", "= 1e308", "frequency of 1e6 GHz or more at line 1 (input line 8)\n INPUT ERROR(S)\n"},
-      {"= 5.5", "= 5.5 Err 1e-320", "Err below 1e-12 GHz at line 1 (input line 8)\n INPUT ERROR(S)\n"},
+      {"= 5.5", "= 1e308",
+       "frequency of 1e6 GHz or more at line 1 (input line 8)\n INPUT ERROR(S)\n"},
+      {"= 5.5", "= 5.5 Err 1e-320",
+       "Err below 1e-12 GHz at line 1 (input line 8)\n INPUT ERROR(S)\n"},
       {"nzyk 1", "nzyk 1 spin 10", ""},
       // F is carried to the next line as well
       {line1, line1 + " Fup 12 Flo 2",
@@ -378,7 +381,8 @@ TEST(Program, InterruptDuringTheRunFinishesInOrder) {
   // The child starts with the interrupt ignored (this process may have a
   // handler of its own), so that a caught SIGINT
   // can only mean the handler of the new program.
-  struct sigaction ignore {}, saved {};
+  struct sigaction ignore {
+  }, saved{};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGINT, &ignore, &saved);
@@ -416,7 +420,8 @@ TEST(Program, InterruptDuringTheRunFinishesInOrder) {
 }
 
 TEST(Program, InProcessRunsLeaveTheCallersHandler) {
-  struct sigaction before {}, after {};
+  struct sigaction before {
+  }, after{};
   sigaction(SIGINT, nullptr, &before);
   test::ScopedWorkDir here("handler");
   runText("help\n");
@@ -427,8 +432,8 @@ TEST(Program, InProcessRunsLeaveTheCallersHandler) {
 TEST(Program, DateCompletesTheLine) {
   std::ostringstream os;
   writeLocalDate(os);
-  EXPECT_TRUE(std::regex_match(
-      os.str(), std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
+  EXPECT_TRUE(std::regex_match(os.str(),
+                               std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
       << os.str();
 }
 
@@ -504,8 +509,8 @@ TEST(Program, TwoRunsInOneDirectoryKeepTheirOwnResults) {
   test::writeFile(dir + "/a.inp", a);
   test::writeFile(dir + "/b.inp", b);
   const std::string bin = std::string(RUVO_BINARY);
-  const std::string cmd = "cd '" + dir + "' && ('" + bin + "' < a.inp > a.out 2>a.err & '" +
-                          bin + "' < b.inp > b.out 2>b.err & wait)";
+  const std::string cmd = "cd '" + dir + "' && ('" + bin + "' < a.inp > a.out 2>a.err & '" + bin +
+                          "' < b.inp > b.out 2>b.err & wait)";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   EXPECT_EQ(test::readFile(dir + "/a.err") + test::readFile(dir + "/b.err"), "");
   EXPECT_EQ(compareListings(runText(a).out, test::readFile(dir + "/a.out")), "");
@@ -535,12 +540,11 @@ TEST(Program, StrengthsThatCouldNotBeComputedMakeTheRunUnclean) {
 TEST(Program, TerminationSignalsEndTheRunCleanly) {
   test::ScopedWorkDir here("scratch_signals");
   const std::string dir = here.path();
-  test::writeFile(dir + "/long.inp",
-                  "Long run\n\nntop 1 nzyk 1 ints 3 maxm 10\n\n"
-                  "BJ 2.70 BK 6.40 B- 0.26 mu_x 0.8 mu_z 1.5\n"
-                  "F_1 158 V1n_1 4000 rho_1 0.050 beta_1 0.35\n\n\n"
-                  "/A S 0\n/E S 1\n\nV 0 V 1 V 2\n\n"
-                  "Jup 45 K-up 0 K+up 45 Jlo 44 K-lo 0 K+lo 44 /A\n\n");
+  test::writeFile(dir + "/long.inp", "Long run\n\nntop 1 nzyk 1 ints 3 maxm 10\n\n"
+                                     "BJ 2.70 BK 6.40 B- 0.26 mu_x 0.8 mu_z 1.5\n"
+                                     "F_1 158 V1n_1 4000 rho_1 0.050 beta_1 0.35\n\n\n"
+                                     "/A S 0\n/E S 1\n\nV 0 V 1 V 2\n\n"
+                                     "Jup 45 K-up 0 K+up 45 Jlo 44 K-lo 0 K+lo 44 /A\n\n");
   for (int sig : {SIGTERM, SIGHUP}) {
     std::fflush(nullptr);
     const pid_t pid = fork();
@@ -557,8 +561,7 @@ TEST(Program, TerminationSignalsEndTheRunCleanly) {
     // wait until the run works in its scratch directory, then signal it
     int st = 0;
     bool ended = false;
-    while (scratchDirsIn(dir).empty() && !(ended = waitpid(pid, &st, WNOHANG) == pid))
-      usleep(1000);
+    while (scratchDirsIn(dir).empty() && !(ended = waitpid(pid, &st, WNOHANG) == pid)) usleep(1000);
     ASSERT_FALSE(ended) << "the run ended before it was signalled";
     kill(pid, sig);
     waitpid(pid, &st, 0);
@@ -579,8 +582,8 @@ TEST(Program, TheBinaryWritesTheStopLineAfterTheListing) {
   in.replace(in.find("nzyk 1"), 6, "ntop 4");
   test::writeFile(dir + "/stop.inp", in);
   // both streams into one file: the stop line must come last
-  const std::string cmd = "cd '" + dir + "' && '" + std::string(RUVO_BINARY) +
-                          "' < stop.inp > both.txt 2>&1";
+  const std::string cmd =
+      "cd '" + dir + "' && '" + std::string(RUVO_BINARY) + "' < stop.inp > both.txt 2>&1";
   const int rc = std::system(cmd.c_str());
   ASSERT_TRUE(WIFEXITED(rc));
   EXPECT_EQ(WEXITSTATUS(rc), 1);
@@ -615,12 +618,12 @@ TEST(ListingComparison, LargerDifferencesAndTextAreRejected) {
   EXPECT_NE(compareListings("  -0.002\n", "   0.000\n"), "");
   EXPECT_NE(compareListings("   17\n", "   19\n"), "");
   EXPECT_NE(compareListings(" BJ  1.0\n", " BK  1.0\n"), "");
-  EXPECT_NE(compareListings(" BJ  1.0\n", " BJ  1.0 \n"), "");        // trailing blank
-  EXPECT_NE(compareListings("  1.2345\n", "  1.234 \n"), "");         // another layout
+  EXPECT_NE(compareListings(" BJ  1.0\n", " BJ  1.0 \n"), ""); // trailing blank
+  EXPECT_NE(compareListings("  1.2345\n", "  1.234 \n"), "");  // another layout
   EXPECT_NE(compareListings("  1.2345\n", " ******\n"), "");
-  EXPECT_NE(compareListings("a\nb\n", "a\n"), "");                    // missing line
-  EXPECT_NE(compareListings("a\n", "a\n\n"), "");                     // extra blank line
-  EXPECT_NE(compareListings("a\n", "a"), "");                         // line end
+  EXPECT_NE(compareListings("a\nb\n", "a\n"), ""); // missing line
+  EXPECT_NE(compareListings("a\n", "a\n\n"), "");  // extra blank line
+  EXPECT_NE(compareListings("a\n", "a"), "");      // line end
   const std::string msg = compareListings("x\n 1.0\n", "x\n 1.2\n");
   EXPECT_NE(msg.find("line 2"), std::string::npos) << msg;
 }

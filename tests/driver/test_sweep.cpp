@@ -93,9 +93,9 @@ TEST(Sweep, AnalyticAndNumericalDerivativesAgree) {
   s.line(1, 2, 5, 1, 2);
   s.line(2, 3, 4, 2, 3);
   s.line(3, 3, 7, 3, 1);
-  s.fitVar(1, +1, par::BK);     // analytic
-  s.fitVar(2, -2, par::BK);     // central difference
-  s.fitVar(3, -1, par::BK);     // one-sided
+  s.fitVar(1, +1, par::BK);      // analytic
+  s.fitVar(2, -2, par::BK);      // central difference
+  s.fitVar(3, -1, par::BK);      // one-sided
   s.fitVar(4, -2, par::DK, 1.0); // a distortion constant, central
   s.fitVar(5, +1, par::DK);
   sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
@@ -165,10 +165,9 @@ TEST(Sweep, LevelsNotFoundAreReported) {
   sweepWithDerivatives(*s.rs, *s.sw, s.ps, s.flags, s.fm, 0);
   const std::string k = std::to_string(kindbit::BY_T | kindbit::MEASURED);
   const std::string found = std::to_string(kindbit::BY_T | kindbit::MEASURED | kindbit::FOUND);
-  EXPECT_EQ(s.out.str(),
-            " Assign error at line   2 reason  " + k + "  " + found + "\n" +
-                " Assign error at line   3 reason   4   5\n" +
-                " Assign error at line   4 reason  " + k + "  " + found + "\n");
+  EXPECT_EQ(s.out.str(), " Assign error at line   2 reason  " + k + "  " + found + "\n" +
+                             " Assign error at line   3 reason   4   5\n" +
+                             " Assign error at line   4 reason  " + k + "  " + found + "\n");
   // in a derivative sweep only measured lines are checked
   s.out.str("");
   s.fitVar(1, -1, par::BJ);
@@ -239,7 +238,8 @@ std::string withoutDate(const std::string& listing) {
 void wholeRun(const std::string& name) {
   test::ScopedWorkDir here("rigid_" + name);
   const std::string input = test::readFile(test::sourcePath("tests/data/rigid/" + name + ".inp"));
-  const std::string expected = test::readFile(test::sourcePath("tests/data/rigid/" + name + ".out"));
+  const std::string expected =
+      test::readFile(test::sourcePath("tests/data/rigid/" + name + ".out"));
   ASSERT_FALSE(input.empty());
   ASSERT_FALSE(expected.empty());
   const auto r = test::runText(input);
@@ -284,7 +284,8 @@ std::string oneTopExcitedState(const std::string& lines) {
   return "excited torsional state kept from the ground state on\n\n"
          "ntop 1 woods 37\n\n"
          "BJ 2.7 BK 6.4 B- 0.26\nF_1 158 V1n_1 1200 rho_1 0.05 beta_1 0.35\n\n\n"
-         "/A S 0\n/E S 1\n\nV 1\n\n" + lines;
+         "/A S 0\n/E S 1\n\nV 1\n\n" +
+         lines;
 }
 
 } // namespace

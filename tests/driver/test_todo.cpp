@@ -68,8 +68,9 @@ TEST(TodoList, SharedLevelsGiveOneBlockWithDerivativeBitFromMeasuredLines) {
   f.line({3, 0, 1, -1}, {2, 0, 1, -1});       // predicted only
   f.line({2, 0, 1, -1}, {1, 0, 1, -1}, 0.01); // measured, same levels as line 2
   buildTodo(*f.rs);
-  EXPECT_EQ(f.entries(), (std::vector<E>{{1, 0, 1, -1, 2}, {0, 0, 1, -1, 2}, {2, 0, 1, -1, 2},
-                                         {3, 0, 1, -1, 0}}));
+  EXPECT_EQ(
+      f.entries(),
+      (std::vector<E>{{1, 0, 1, -1, 2}, {0, 0, 1, -1, 2}, {2, 0, 1, -1, 2}, {3, 0, 1, -1, 0}}));
   EXPECT_EQ(f.rs->maxJ, 3);
   EXPECT_TRUE(f.out.str().empty());
 }
@@ -80,8 +81,8 @@ TEST(TodoList, BlocksDifferInAnyOfJSpeciesSetAndF) {
   f.line({1, 2, 1, 3}, {1, 1, 2, 3});
   f.line({1, 1, 1, 3}, {1, 2, 1, 3}); // both known already
   buildTodo(*f.rs);
-  EXPECT_EQ(f.entries(), (std::vector<E>{{1, 1, 1, 3, 0}, {1, 1, 1, 1, 0}, {1, 2, 1, 3, 0},
-                                         {1, 1, 2, 3, 0}}));
+  EXPECT_EQ(f.entries(),
+            (std::vector<E>{{1, 1, 1, 3, 0}, {1, 1, 1, 1, 0}, {1, 2, 1, 3, 0}, {1, 1, 2, 3, 0}}));
   // a frequency-derivative file needs the derivatives of every block
   f.rs->ctl.dfreq = 1;
   buildTodo(*f.rs);
@@ -115,8 +116,12 @@ TEST(TodoList, TheBlockLimitIsThreeThousand) {
 }
 
 TEST(TodoList, LevelsOutsideTheStorageEndTheRunClearly) {
-  for (auto bad : {std::tuple<int, int, int, int>{71, 0, 1, -1}, {-1, 0, 1, -1}, {1, 15, 1, -1},
-                   {1, -1, 1, -1}, {1, 0, 0, -1}, {1, 0, 6, -1}}) {
+  for (auto bad : {std::tuple<int, int, int, int>{71, 0, 1, -1},
+                   {-1, 0, 1, -1},
+                   {1, 15, 1, -1},
+                   {1, -1, 1, -1},
+                   {1, 0, 0, -1},
+                   {1, 0, 6, -1}}) {
     Fixture f;
     f.line({1, 0, 1, -1}, {0, 0, 1, -1});
     f.line(bad, {0, 0, 1, -1});

@@ -153,12 +153,14 @@ TEST(Adjust, TwoTopsWithAndWithoutCoupling) {
   AxisDirs l{};
   double finv[3][3];
   topAxesFromRho(2, rho, beta, gamma, 4.0, 3.0, 10.0, false, F0, l, finv);
-  const double a = (F0[1] - l[1][0] * l[1][0] * 4 - l[1][1] * l[1][1] * 3 - l[1][2] * l[1][2] * 10) /
-                   (F0[1] * F0[1]);
-  const double d = (F0[2] - l[2][0] * l[2][0] * 4 - l[2][1] * l[2][1] * 3 - l[2][2] * l[2][2] * 10) /
-                   (F0[2] * F0[2]);
-  const double b = -(l[1][0] * l[2][0] * 4 + l[1][1] * l[2][1] * 3 + l[1][2] * l[2][2] * 10) /
-                   (F0[1] * F0[2]);
+  const double a =
+      (F0[1] - l[1][0] * l[1][0] * 4 - l[1][1] * l[1][1] * 3 - l[1][2] * l[1][2] * 10) /
+      (F0[1] * F0[1]);
+  const double d =
+      (F0[2] - l[2][0] * l[2][0] * 4 - l[2][1] * l[2][1] * 3 - l[2][2] * l[2][2] * 10) /
+      (F0[2] * F0[2]);
+  const double b =
+      -(l[1][0] * l[2][0] * 4 + l[1][1] * l[2][1] * 3 + l[1][2] * l[2][2] * 10) / (F0[1] * F0[2]);
   const double det = a * d - b * b;
   EXPECT_NEAR(F1, d / det, 1e-9);
   EXPECT_NEAR(F2, a / det, 1e-9);

@@ -90,7 +90,8 @@ struct Fixture {
   double call(Call what, double& variance, double acceptedVariance) {
     const LeastSquaresProblem problem{model, ndata, fs->model.npar, 1};
     if (what == START) variance = workingSetVariance(problem, c, *fs, out);
-    if (what == STEP) lambda = dampedStep(problem, c, *fs, variance, acceptedVariance, lambda).lambda;
+    if (what == STEP)
+      lambda = dampedStep(problem, c, *fs, variance, acceptedVariance, lambda).lambda;
     if (what == FINAL) finalErrorAnalysis(problem, c, *fs, variance, acceptedVariance);
     return variance;
   }
@@ -115,8 +116,8 @@ std::vector<double> lapackSolve(const std::vector<std::vector<double>>& A,
   lwork = static_cast<int>(wq);
   std::vector<double> work(lwork);
   std::vector<int> iwork(std::max(1, iwq) * 2 + 64 * n);
-  dgelsd_(&m, &n, &one, a.data(), &m, b.data(), &m, sv.data(), &rcond, &rank, work.data(),
-          &lwork, iwork.data(), &info);
+  dgelsd_(&m, &n, &one, a.data(), &m, b.data(), &m, sv.data(), &rcond, &rank, work.data(), &lwork,
+          iwork.data(), &info);
   EXPECT_EQ(info, 0);
   return std::vector<double>(b.begin(), b.begin() + n);
 }
@@ -140,8 +141,7 @@ std::vector<double> lapackCovariance(const std::vector<std::vector<double>>& A,
   std::vector<double> cov(n * n, 0.0);
   for (int l = 0; l < n; ++l)
     for (int j = 0; j < n; ++j)
-      for (int k = 0; k < n; ++k)
-        cov[j + k * n] += vt[l + j * n] * vt[l + k * n] / (sv[l] * sv[l]);
+      for (int k = 0; k < n; ++k) cov[j + k * n] += vt[l + j * n] * vt[l + k * n] / (sv[l] * sv[l]);
   return cov;
 }
 
@@ -215,8 +215,8 @@ TEST(LeastSquares, LinearStepErrorsAndCorrelationsAgreeWithLapack) {
       EXPECT_NEAR(fx.fs->work.flat(j), e, 1e-8 * e) << "error of fit variable " << j;
       EXPECT_EQ(fx.fs->spare[j], -99.0);
       for (int k = 1; k < j; ++k) {
-        const double corr = cov[(k - 1) + (j - 1) * 4] /
-                            std::sqrt(cov[(j - 1) * 5] * cov[(k - 1) * 5]);
+        const double corr =
+            cov[(k - 1) + (j - 1) * 4] / std::sqrt(cov[(j - 1) * 5] * cov[(k - 1) * 5]);
         EXPECT_NEAR(fx.cov(k, j), corr, 1e-8) << k << "," << j;
         EXPECT_GE(fx.cov(j, k), 0.0);
         EXPECT_LE(fx.cov(j, k), 1.0);
@@ -274,7 +274,9 @@ TEST(LeastSquares, NonlinearFitConvergesToTheLapackGaussNewtonPoint) {
   }
   Fixture fx;
   fx.simpleVariables(3);
-  fx.model.f = [](const ParamSets& p, double x) { return p(1, 1) * std::exp(-p(2, 1) * x) + p(3, 1); };
+  fx.model.f = [](const ParamSets& p, double x) {
+    return p(1, 1) * std::exp(-p(2, 1) * x) + p(3, 1);
+  };
   fx.model.dfdp = [](const ParamSets& p, double x, int place) {
     if (place == 1) return std::exp(-p(2, 1) * x);
     if (place == 2) return -x * p(1, 1) * std::exp(-p(2, 1) * x);

@@ -19,8 +19,8 @@ long double wignerDirect(int J, int m, int mp, long double beta) {
   for (int k = 0; k <= 2 * J; ++k) {
     const int a = J + mp - k, b = k, cc = m - mp + k, dd = J - m - k;
     if (a < 0 || cc < 0 || dd < 0) continue;
-    const long double logMag = 0.5L * (lf(J + m) + lf(J - m) + lf(J + mp) + lf(J - mp)) - lf(a) -
-                               lf(b) - lf(cc) - lf(dd);
+    const long double logMag =
+        0.5L * (lf(J + m) + lf(J - m) + lf(J + mp) + lf(J - mp)) - lf(a) - lf(b) - lf(cc) - lf(dd);
     const int pc = 2 * J + mp - m - 2 * k, ps = m - mp + 2 * k;
     long double term = std::exp(logMag) * std::pow(c, pc) * std::pow(s, ps);
     if ((m - mp + k) % 2 != 0) term = -term;

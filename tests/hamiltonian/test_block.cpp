@@ -135,11 +135,12 @@ struct Molecule {
     const CMat Jxy = L.Jx * L.Jx - L.Jy * L.Jy; // (J+^2 + J-^2)/2
     const CMat Jp2m2 = L.Jp * L.Jp + L.Jm * L.Jm;
     const CMat Jp4m4 = L.Jp * L.Jp * L.Jp * L.Jp + L.Jm * L.Jm * L.Jm * L.Jm;
-    const CMat Jp6m6 = L.Jp * L.Jp * L.Jp * L.Jp * L.Jp * L.Jp + L.Jm * L.Jm * L.Jm * L.Jm * L.Jm * L.Jm;
+    const CMat Jp6m6 =
+        L.Jp * L.Jp * L.Jp * L.Jp * L.Jp * L.Jp + L.Jm * L.Jm * L.Jm * L.Jm * L.Jm * L.Jm;
 
     CMat h = A * Jz2 + B * (L.Jx * L.Jx) + C * (L.Jy * L.Jy);
-    h = h - DJ * J4 - DJK * (J2 * Jz2) - DK * Jz4 + H_J * J6 + HJK * (J4 * Jz2) +
-        HKJ * (J2 * Jz4) + H_K * Jz6;
+    h = h - DJ * J4 - DJK * (J2 * Jz2) - DK * Jz4 + H_J * J6 + HJK * (J4 * Jz2) + HKJ * (J2 * Jz4) +
+        H_K * Jz6;
     if (reduct == 0) { // Watson A
       h = h - (2 * dj) * (J2 * Jxy) - dk * anti(Jz2, Jxy) + (2 * h_j) * (J4 * Jxy) +
           hjk * (J2 * anti(Jz2, Jxy)) + h_k * anti(Jz4, Jxy);
@@ -169,8 +170,8 @@ struct Molecule {
         const double Y = (0.75 * CF * (CF + 1) - I * (I + 1) * P) /
                          (2 * I * (2 * I - 1) * (2 * J - 1) * (2 * J + 3));
         const double cxx = 0.5 * (chi_m - chi_z), cyy = -0.5 * (chi_m + chi_z), czz = chi_z;
-        CMat q = cxx * (L.Jx * L.Jx) + cyy * (L.Jy * L.Jy) + czz * Jz2 +
-                 chi_xy * anti(L.Jx, L.Jy) + chi_xz * anti(L.Jx, L.Jz) + chi_yz * anti(L.Jy, L.Jz);
+        CMat q = cxx * (L.Jx * L.Jx) + cyy * (L.Jy * L.Jy) + czz * Jz2 + chi_xy * anti(L.Jx, L.Jy) +
+                 chi_xz * anti(L.Jx, L.Jz) + chi_yz * anti(L.Jy, L.Jz);
         h = h + (2 * Y / P) * q;
       }
     }
@@ -207,7 +208,8 @@ struct BlockRun {
 double maxDiff(const std::vector<double>& a, const std::vector<double>& b) {
   EXPECT_EQ(a.size(), b.size());
   double m = 0;
-  for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) m = std::max(m, std::fabs(a[i] - b[i]));
+  for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+    m = std::max(m, std::fabs(a[i] - b[i]));
   return m;
 }
 
@@ -303,8 +305,8 @@ TEST(BlockLevels, ClosedFormsOfLowJ) {
   std::sort(j1.begin(), j1.end());
   EXPECT_LT(maxDiff(run.levels(m, 1), j1), 1e-12);
   const double root = 2 * std::sqrt((B - C) * (B - C) + (A - C) * (A - B));
-  std::vector<double> j2 = {4 * A + B + C, A + 4 * B + C, A + B + 4 * C,
-                            2 * (A + B + C) - root, 2 * (A + B + C) + root};
+  std::vector<double> j2 = {4 * A + B + C, A + 4 * B + C, A + B + 4 * C, 2 * (A + B + C) - root,
+                            2 * (A + B + C) + root};
   std::sort(j2.begin(), j2.end());
   EXPECT_LT(maxDiff(run.levels(m, 2), j2), 1e-12);
 }

@@ -181,7 +181,8 @@ std::vector<cplx> denseTop(const SweepWork& sw, const Tensor& T, int t, double g
                   if (!same) continue;
                   const double o = sw.rotOp[t][rotRow(K, v[t], T.J, T.d) +
                                                std::size_t(rotRow(Kp, w[t], T.J, T.d)) * DIMTOT];
-                  a[T.idx(K, v) + std::size_t(T.idx(Kp, w)) * D] = o * std::polar(1.0, (K - Kp) * gamma);
+                  a[T.idx(K, v) + std::size_t(T.idx(Kp, w)) * D] =
+                      o * std::polar(1.0, (K - Kp) * gamma);
                 }
   return a;
 }
@@ -224,11 +225,10 @@ struct ThreeTops : Fixture {
 
 } // namespace
 
-// F12 through rotateTorsionalOperators + addTopTopCouplingHermitian is the sum over the pairs of tops of
-// F12 (O1 O2 + O2 O1), each factor with the phase of its own top, acting as
-// the unit operator on the third top; its restriction to the block's product
-// states is what the block holds (states differing in the third top are not
-// coupled by the pair).
+// F12 through rotateTorsionalOperators + addTopTopCouplingHermitian is the sum over the pairs of
+// tops of F12 (O1 O2 + O2 O1), each factor with the phase of its own top, acting as the unit
+// operator on the third top; its restriction to the block's product states is what the block holds
+// (states differing in the third top are not coupled by the pair).
 TEST(InternalRotation, TwoTopTermsAreSymmetrisedProductsActingOnThePairOnly) {
   for (bool complexBlock : {false, true}) {
     ThreeTops f(complexBlock ? 0.4 : 0.0, complexBlock ? -1.1 : 0.0, complexBlock ? 0.9 : 0.0);
@@ -253,8 +253,9 @@ TEST(InternalRotation, TwoTopTermsAreSymmetrisedProductsActingOnThePairOnly) {
     double worst = 0;
     for (int p = 1; p <= N; ++p)
       for (int q = 1; q <= N; ++q)
-        worst = std::max(worst, std::abs(block[(p - 1) + (q - 1) * N] -
-                                         sum[f.tensorIndex(p) + std::size_t(f.tensorIndex(q)) * D]));
+        worst =
+            std::max(worst, std::abs(block[(p - 1) + (q - 1) * N] -
+                                     sum[f.tensorIndex(p) + std::size_t(f.tensorIndex(q)) * D]));
     EXPECT_LT(worst, 1e-12) << "complex=" << complexBlock;
   }
 }
@@ -280,15 +281,17 @@ TEST(InternalRotation, PrintedTwoTopTermsEqualTheQuietOnes) {
     add();
     EXPECT_EQ(out.str().find(complexBlock ? "\n H AddOvv\n" : "\n Add Ovv\n"), 0u) << out.str();
     double worst = 0;
-    for (std::size_t i = 0; i < quiet.size(); ++i) worst = std::max(worst, std::abs(quiet[i] - f.sw->H[i]));
+    for (std::size_t i = 0; i < quiet.size(); ++i)
+      worst = std::max(worst, std::abs(quiet[i] - f.sw->H[i]));
     EXPECT_LT(worst, 1e-13);
   }
 }
 
 // The distortion operators against their definitions with dense matrices:
 // 2 J(J+1) D O, (K^2 + K'^2) D O and D {J+^2 + J-^2, O}/2, with the phase of
-// the top (J+^2 + J-^2 = 2 (Jx^2 - Jy^2) in the axes of the top); they vanish in species 1 (the reference) and the rotated table is
-// the difference of the species' operator from that of species 1.
+// the top (J+^2 + J-^2 = 2 (Jx^2 - Jy^2) in the axes of the top); they vanish in species 1 (the
+// reference) and the rotated table is the difference of the species' operator from that of
+// species 1.
 TEST(InternalRotation, DistortionOperatorsFollowTheirDefinitions) {
   const int J = 3, d = 2 * J + 1;
   OneTop f(J, methylTop(300.0), 0.9, 2, 33, 0, 1);
@@ -310,15 +313,16 @@ TEST(InternalRotation, DistortionOperatorsFollowTheirDefinitions) {
   Tensor T{J, d, {0, 2, 1, 1}};
   rotateTorsionalOperators(*f.rs, *f.sw, J, 2, 6, 6, true);
   // the reference table: sigma-1 operator minus the sigma-0 one, rotated
-  EXPECT_NEAR(f.sw->rotOp[1][rotRow(1, 1, J, d) + std::size_t(rotRow(-1, 2, J, d)) * DIMTOT],
-              [&] {
-                double s = 0;
-                for (int Kpp = -J; Kpp <= J; ++Kpp)
-                  s += f.sw->rot[1].D(Kpp, 1) * f.sw->rot[1].D(Kpp, -1) *
-                       (f.sw->tors.O(6, 1, 2, 1, Kpp, 1) - f.sw->tors.O(6, 1, 2, 0, Kpp, 1));
-                return s;
-              }(),
-              1e-13);
+  EXPECT_NEAR(
+      f.sw->rotOp[1][rotRow(1, 1, J, d) + std::size_t(rotRow(-1, 2, J, d)) * DIMTOT],
+      [&] {
+        double s = 0;
+        for (int Kpp = -J; Kpp <= J; ++Kpp)
+          s += f.sw->rot[1].D(Kpp, 1) * f.sw->rot[1].D(Kpp, -1) *
+               (f.sw->tors.O(6, 1, 2, 1, Kpp, 1) - f.sw->tors.O(6, 1, 2, 0, Kpp, 1));
+        return s;
+      }(),
+      1e-13);
   const auto O = denseTop(*f.sw, T, 1, gamma); // tensor index (K + J) * 2 + v - 1
   std::vector<cplx> jj(std::size_t(N) * N), kk(std::size_t(N) * N);
   for (int K = -J; K <= J; ++K)
@@ -333,13 +337,17 @@ TEST(InternalRotation, DistortionOperatorsFollowTheirDefinitions) {
         jj[i + j * N] = e * std::polar(1.0, -2 * gamma);
       }
     }
-  auto ti = [&](int pos) { return (f.sw->basis[pos + 1].K + J) * 2 + f.sw->basis[pos + 1].v[1] - 1; };
+  auto ti = [&](int pos) {
+    return (f.sw->basis[pos + 1].K + J) * 2 + f.sw->basis[pos + 1].v[1] - 1;
+  };
   const auto jO = mul(jj, O, N), Oj = mul(O, jj, N);
   struct Case {
     int offset;
     void (*add)(const RunState&, SweepWork&, int, ConstParamView, int);
   };
-  for (const Case c : {Case{7, addTorsionRotationDistortionJ}, Case{8, addTorsionRotationDistortionK}, Case{9, addTorsionRotationDistortionMinus}}) {
+  for (const Case c :
+       {Case{7, addTorsionRotationDistortionJ}, Case{8, addTorsionRotationDistortionK},
+        Case{9, addTorsionRotationDistortionMinus}}) {
     f.clearH();
     c.add(*f.rs, *f.sw, J, f.par(), c.offset);
     const auto got = unpack(*f.sw);
@@ -424,12 +432,14 @@ TEST(InternalRotation, RotorTermsWithOverlapsAreHermitian) {
       std::fill(yr.begin(), yr.end(), 0.0);
       std::fill(yi.begin(), yi.end(), 0.0);
       xr[c] = 1.0;
-      applyRotorHamiltonian(*f.rs, *f.sw, J, 1, -1, f.par(), xr.data(), xi.data(), yr.data(), yi.data());
+      applyRotorHamiltonian(*f.rs, *f.sw, J, 1, -1, f.par(), xr.data(), xi.data(), yr.data(),
+                            yi.data());
       for (int r = 0; r < N; ++r) h[r + c * N] = cplx(yr[r], yi[r]);
     }
     double asym = 0;
     for (int r = 0; r < N; ++r)
-      for (int c = 0; c < N; ++c) asym = std::max(asym, std::abs(h[r + c * N] - std::conj(h[c + r * N])));
+      for (int c = 0; c < N; ++c)
+        asym = std::max(asym, std::abs(h[r + c * N] - std::conj(h[c + r * N])));
     EXPECT_LT(asym, 1e-13) << "nV=" << nV;
     // a B- element between K = -1 (state 1) and K = +1 (last state)
     const int r = J - 1, c = (nV - 1) * (2 * J + 1) + J + 1;
@@ -451,7 +461,9 @@ TEST(InternalRotation, PrintsTheRotatedOperatorsWhenAsked) {
   rotateTorsionalOperators(*f.rs, *f.sw, J, 2, 6, 6, true);
   addOneTopTermsReal(*f.rs, *f.sw, J, 1, 1.0);
   const std::string s = out.str();
-  EXPECT_NE(s.find("\nMatrixelements after rotation into principal axes system\n"), std::string::npos) << s;
+  EXPECT_NE(s.find("\nMatrixelements after rotation into principal axes system\n"),
+            std::string::npos)
+      << s;
   EXPECT_NE(s.find("  K  V | Operator No. 6    Top No. 1\n"), std::string::npos) << s;
   EXPECT_NE(s.find(" -1  1"), std::string::npos) << s;
   EXPECT_NE(s.find(" Add one-top-operator Top 1\n"), std::string::npos) << s;
@@ -483,11 +495,16 @@ TEST(InternalRotation, StopsOnBlocksBeyondTheMatrixDimension) {
   f.p(par::top(1, par::Dc3K)) = 1.0;
   f.p(par::top(1, par::Dc3m)) = 1.0;
   sw.blk.N = DIMTOT + 1;
-  EXPECT_EQ(stopMessage([&] { addOneTopTermsReal(rs, sw, J, 1, 1.0); }), "Dimension Error in addo1");
-  EXPECT_EQ(stopMessage([&] { addOneTopTermsHermitian(rs, sw, J, 1, par, 1.0); }), "Dimension Error in haddo1");
-  EXPECT_EQ(stopMessage([&] { addTorsionRotationDistortionMinus(rs, sw, J, par, 9); }), "Dimension Error in HAddDP");
-  EXPECT_EQ(stopMessage([&] { addTorsionRotationDistortionK(rs, sw, J, par, 8); }), "Dimension Error in HaddKP");
-  EXPECT_EQ(stopMessage([&] { addTorsionRotationDistortionJ(rs, sw, J, par, 7); }), "Dimension Error in ADDJP");
+  EXPECT_EQ(stopMessage([&] { addOneTopTermsReal(rs, sw, J, 1, 1.0); }),
+            "Dimension Error in addo1");
+  EXPECT_EQ(stopMessage([&] { addOneTopTermsHermitian(rs, sw, J, 1, par, 1.0); }),
+            "Dimension Error in haddo1");
+  EXPECT_EQ(stopMessage([&] { addTorsionRotationDistortionMinus(rs, sw, J, par, 9); }),
+            "Dimension Error in HAddDP");
+  EXPECT_EQ(stopMessage([&] { addTorsionRotationDistortionK(rs, sw, J, par, 8); }),
+            "Dimension Error in HaddKP");
+  EXPECT_EQ(stopMessage([&] { addTorsionRotationDistortionJ(rs, sw, J, par, 7); }),
+            "Dimension Error in ADDJP");
   // a product state outside the window of computed torsional states
   f.block(J, 1, {{0, 1, 0, 0}}, 33);
   sw.basis[2].v[1] = 3;

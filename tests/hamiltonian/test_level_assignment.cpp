@@ -8,10 +8,10 @@
 #include <memory>
 #include <sstream>
 
+#include "core/fortran_format.h"
 #include "core/state.h"
 #include "core/stop.h"
 #include "hamiltonian/level_assignment.h"
-#include "core/fortran_format.h"
 
 namespace ruvo {
 namespace {
@@ -199,11 +199,12 @@ TEST(LevelAssignment, LevelTablesInTheEnergyFile) {
   const std::string header =
       "\n  J  S  B  F    T  t  K  V    Energy/GHz    best K(s)      vec   V   vec 2nd.K vec "
       "2nd.V vec\n";
-  const std::string table =
-      header +
-      "  1  0  1 -1    1  1 1+  1     7.50000000   1 -1  0.707  0.707   1 1.000             1 1.000\n"
-      "  1  0  1 -1    2  2  0  1     9.25000000      0         1.000   1 1.000   1 0.000   1 1.000\n"
-      "  1  0  1 -1    3  3 1-  1    10.12500000   1 -1 -0.707  0.707   1 1.000             1 1.000\n";
+  const std::string table = header + "  1  0  1 -1    1  1 1+  1     7.50000000   1 -1  0.707  "
+                                     "0.707   1 1.000             1 1.000\n"
+                                     "  1  0  1 -1    2  2  0  1     9.25000000      0         "
+                                     "1.000   1 1.000   1 0.000   1 1.000\n"
+                                     "  1  0  1 -1    3  3 1-  1    10.12500000   1 -1 -0.707  "
+                                     "0.707   1 1.000             1 1.000\n";
   EXPECT_EQ(ss.str(), table + " *********** FISTAT =  3\n" + table);
 }
 
@@ -215,18 +216,18 @@ TEST(LevelAssignment, EnergiesGoToTheMatchingTransitionEnds) {
   t.v(t.pos(1, 1), 3) = 1.0;
   t.sw->E[0] = 10.0, t.sw->E[1] = 20.0, t.sw->E[2] = 30.0;
   RunState& rs = *t.rs;
-  line(rs, 1, 1, 1, 0, 0, 0, 0.001);     // by K: upper K = 1 -> level 3
-  line(rs, 2, 1, 0, 0, 0, 0, NODATA);    // by K, no data point
-  line(rs, 3, 1, 9, 0, 0, 0, 0.001);     // by T = 1
+  line(rs, 1, 1, 1, 0, 0, 0, 0.001);  // by K: upper K = 1 -> level 3
+  line(rs, 2, 1, 0, 0, 0, 0, NODATA); // by K, no data point
+  line(rs, 3, 1, 9, 0, 0, 0, 0.001);  // by T = 1
   rs.tr.qn[3][UP][slot::KIND] |= kindbit::BY_T;
   rs.tr.qn[3][UP][slot::T] = 1;
-  line(rs, 4, 1, 9, 0, 0, 0, 0.001);     // by t = 2
+  line(rs, 4, 1, 9, 0, 0, 0, 0.001); // by t = 2
   rs.tr.qn[4][UP][slot::KIND] |= kindbit::BY_t;
   rs.tr.qn[4][UP][slot::t] = 2;
-  line(rs, 5, 1, -1, 0, 0, 0, 0.001);    // already found: untouched
+  line(rs, 5, 1, -1, 0, 0, 0, 0.001); // already found: untouched
   rs.tr.qn[5][UP][slot::KIND] |= kindbit::FOUND;
   rs.tr.eUp[5][0] = -7.0;
-  line(rs, 6, 1, 1, 0, 0, 0, 0.001);     // another B set
+  line(rs, 6, 1, 1, 0, 0, 0, 0.001); // another B set
   rs.tr.qn[6][UP][slot::B] = 2;
   labelLevels(rs, *t.sw, 1, 0, -1, 1, 0);
   storeLevelEnergies(rs, *t.sw, 1, 0, -1, 1);

@@ -100,8 +100,8 @@ struct TwoTopCoupling {
 };
 
 // Full H of two tops along a, basis index ((K + J) * n1 + k1) * n2 + k2.
-std::vector<double> fullTwoTops(int J, const Rotor& r, const Top& t1, const Top& t2, int s1,
-                                int s2, const TwoTopCoupling& c) {
+std::vector<double> fullTwoTops(int J, const Rotor& r, const Top& t1, const Top& t2, int s1, int s2,
+                                const TwoTopCoupling& c) {
   const int d = 2 * J + 1, n1 = 2 * t1.M + 1, n2 = 2 * t2.M + 1, n = d * n1 * n2;
   const auto hr = rotorMatrix(J, r);
   const auto m1 = freeRotorLabels(t1, s1), m2 = freeRotorLabels(t2, s2);
@@ -283,7 +283,8 @@ TEST(RotationTorsionExact, ZeroBarrierGivesFreeRotorLevelsForAnyTilt) {
       const int k0 = top.M; // m = sigma
       std::vector<double> hm(std::size_t(d) * d);
       for (int a = 0; a < d; ++a)
-        for (int b = 0; b < d; ++b) hm[a + b * d] = full[(a * nm + k0) + std::size_t(b * nm + k0) * d * nm];
+        for (int b = 0; b < d; ++b)
+          hm[a + b * d] = full[(a * nm + k0) + std::size_t(b * nm + k0) * d * nm];
       const auto exact = symEig(hm, d);
       const auto levels = methodOneTop(J, r, top, sigma, beta, 1, 33);
       EXPECT_LT(maxDiff(levels, exact, d), 1e-9) << "beta=" << beta << " sigma=" << sigma;
@@ -320,7 +321,9 @@ TEST(RotationTorsionExact, TiltedTopDiffersFromExactLevelsByAMeasuredAmount) {
           std::printf("[ measured ] V=%.0f GHz beta=%.1f sigma=%d woods=%d nV=%d: "
                       "max |E - E_exact| of the lowest %d levels = %.3e GHz\n",
                       c.V, c.beta, sigma, woods, nV, d, diff);
-          EXPECT_LT(diff, woods == 33 ? c.boundPlain : nV == 1 ? c.boundExpanded1 : c.boundExpanded3);
+          EXPECT_LT(diff, woods == 33 ? c.boundPlain
+                          : nV == 1   ? c.boundExpanded1
+                                      : c.boundExpanded3);
         }
     }
   }
@@ -340,7 +343,8 @@ Top methylTop(double V) {
 }
 
 // A fixture whose torsional tables, rotation matrices and rotor terms come
-// from the program (solveTorsionalProblems, rotateTopAxes, addRotorTerms) for one top in species sigma.
+// from the program (solveTorsionalProblems, rotateTopAxes, addRotorTerms) for one top in species
+// sigma.
 struct ProgramOneTop : Fixture {
   ProgramOneTop(int J, const Rotor& r, const Top& top, int sigma, double beta, int nV) {
     rs->species.nsym = 1;
@@ -387,7 +391,8 @@ TEST(RotationTorsionExact, ProgramTablesFollowTheConventionsOfTheModel) {
     double eWorst = 0, tWorst = 0, oWorst = 0;
     for (int K = -J; K <= J; ++K)
       for (int v = 1; v <= 3; ++v) {
-        eWorst = std::max(eWorst, std::abs(f.sw->tors.E(v, sigma, K, 1) - model.sw->tors.E(v, sigma, K, 1)));
+        eWorst = std::max(
+            eWorst, std::abs(f.sw->tors.E(v, sigma, K, 1) - model.sw->tors.E(v, sigma, K, 1)));
         for (int vp = 1; vp <= 3; ++vp) {
           for (int op : {1, 5, 6, 7})
             oWorst = std::max(oWorst, std::abs(f.sw->tors.O(op, v, vp, sigma, K, 1) -

@@ -102,11 +102,11 @@ TEST(RotorTerms, HellmannFeynmanDerivativesMatchCentralDifferences) {
         vi[r] = rig.sw->Zi[r + l * DIMTOT];
       }
       rotorParameterDerivatives(*rig.rs, *rig.sw, vr.data(), vi.data(), J, 0, F2,
-              std::as_const(rig.flags).set(1), rig.par(), analytic[l].data());
+                                std::as_const(rig.flags).set(1), rig.par(), analytic[l].data());
     }
     for (int p = 1; p <= 32; ++p) {
-      if (p == par::F12 || p == par::Vss || p == par::Vcc || p == par::mu_x ||
-          p == par::mu_y || p == par::mu_z) {
+      if (p == par::F12 || p == par::Vss || p == par::Vcc || p == par::mu_x || p == par::mu_y ||
+          p == par::mu_z) {
         for (int l = 0; l < N; ++l) EXPECT_EQ(analytic[l][p], 0.0) << "place " << p;
         continue;
       }
@@ -147,8 +147,8 @@ TEST(RotorTerms, DerivativesOfThePlainRigidRotor) {
       const double K = r - J, z = rig.sw->Zr[r + l * DIMTOT];
       k2 += K * K * z * z;
     }
-    rotorParameterDerivatives(*rig.rs, *rig.sw, &rig.sw->Zr[l * DIMTOT], &rig.sw->Zi[l * DIMTOT], J, 0, -1,
-            std::as_const(rig.flags).set(1), rig.par(), dE.data());
+    rotorParameterDerivatives(*rig.rs, *rig.sw, &rig.sw->Zr[l * DIMTOT], &rig.sw->Zi[l * DIMTOT], J,
+                              0, -1, std::as_const(rig.flags).set(1), rig.par(), dE.data());
     EXPECT_NEAR(dE[par::BJ], J * (J + 1.0), 1e-10);
     EXPECT_NEAR(dE[par::BK], k2, 1e-10);
     EXPECT_EQ(dE[par::Bm], 0.0); // not flagged
@@ -176,7 +176,8 @@ TEST(RotorTerms, OverlapCouplingOfProductStatesIsHermitian) {
     for (int K = -J; K <= J; ++K)
       for (int Kp = -J; Kp <= J; ++Kp)
         for (int v = 1; v <= nvv; ++v)
-          for (int vp = 1; vp <= nvv; ++vp) rig.sw->tors.T(K, Kp, v, vp, 0, 1) = overlap(K, Kp, v, vp);
+          for (int vp = 1; vp <= nvv; ++vp)
+            rig.sw->tors.T(K, Kp, v, vp, 0, 1) = overlap(K, Kp, v, vp);
     rig.basis(J, nvv);
     const int N = rig.sw->blk.N;
     const auto m = rig.operatorMatrix(J, 1, F2);
@@ -193,7 +194,8 @@ TEST(RotorTerms, OverlapCouplingOfProductStatesIsHermitian) {
     for (int K = -J; K <= J; ++K)
       for (int Kp = -J; Kp <= J; ++Kp)
         for (int v = 1; v <= nvv; ++v)
-          for (int vp = 1; vp <= nvv; ++vp) px.sw->tors.T(K, Kp, v, vp, 0, 1) = overlap(K, Kp, v, vp);
+          for (int vp = 1; vp <= nvv; ++vp)
+            px.sw->tors.T(K, Kp, v, vp, 0, 1) = overlap(K, Kp, v, vp);
     px.basis(J, nvv);
     const auto mx = px.operatorMatrix(J, 1, -1);
     const double P = J * (J + 1.0);
@@ -212,7 +214,7 @@ TEST(RotorTerms, HyperfineFactorsAtJZeroAndSpinOneHalf) {
   // J = 0: only the diagonal acts; the spin-rotation factor is F(F+1) - I(I+1)
   Rig rig;
   rig.ps(par::BJ, 1) = 3.0, rig.ps(par::chi_z, 1) = 0.5, rig.ps(par::Cp, 1) = 0.2,
-                rig.ps(par::Bm, 1) = 0.4;
+                  rig.ps(par::Bm, 1) = 0.4;
   rig.rs->ctl.spin = 2; // I = 1, F = 1 at J = 0
   rig.block(0, 2);
   EXPECT_NEAR(rig.sw->E[0], 0.0, 1e-15); // C_F = 1*2 - 1*2 = 0, no quadrupole
@@ -242,7 +244,8 @@ TEST(RotorTerms, DimensionStop) {
   rig.sw->blk.N = DIMTOT + 1;
   std::vector<double> x(DIMTOT + 1), y(DIMTOT + 1);
   try {
-    applyRotorHamiltonian(*rig.rs, *rig.sw, 1, 0, -1, rig.par(), x.data(), x.data(), y.data(), y.data());
+    applyRotorHamiltonian(*rig.rs, *rig.sw, 1, 0, -1, rig.par(), x.data(), x.data(), y.data(),
+                          y.data());
     FAIL() << "no stop";
   } catch (const RunEnd& e) {
     EXPECT_EQ(e.message, "Dimension Error in HMULTHRR");

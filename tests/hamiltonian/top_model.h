@@ -17,11 +17,11 @@
 #include "core/state.h"
 
 extern "C" {
-void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
-            double* w, double* work, const int* lwork, int* info);
+void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w,
+            double* work, const int* lwork, int* info);
 void zheev_(const char* jobz, const char* uplo, const int* n, std::complex<double>* a,
-            const int* lda, double* w, std::complex<double>* work, const int* lwork,
-            double* rwork, int* info);
+            const int* lda, double* w, std::complex<double>* work, const int* lwork, double* rwork,
+            int* info);
 }
 
 namespace ruvo::toptest {
@@ -168,8 +168,8 @@ inline std::vector<double> torsionalOperator(const Top& top, int sigma, int K, i
 
 // Fill the sweep's torsional tables of top t and symmetry sigma for
 // K = -maxJ..maxJ with the kept states firstV..firstV+nV-1.
-inline void fillTorsion(ruvo::SweepWork& sw, int t, int sigma, const Top& top, int maxJ,
-                        int firstV, int nV) {
+inline void fillTorsion(ruvo::SweepWork& sw, int t, int sigma, const Top& top, int maxJ, int firstV,
+                        int nV) {
   const int n = 2 * top.M + 1;
   std::vector<std::vector<double>> vecs(2 * maxJ + 1);
   for (int K = -maxJ; K <= maxJ; ++K) {
@@ -194,7 +194,8 @@ inline void fillTorsion(ruvo::SweepWork& sw, int t, int sigma, const Top& top, i
         for (int vp = 1; vp <= nV; ++vp) {
           double x = 0;
           for (int a = 0; a < n; ++a)
-            x += vecs[K + maxJ][a + (firstV + v - 2) * n] * vecs[Kp + maxJ][a + (firstV + vp - 2) * n];
+            x += vecs[K + maxJ][a + (firstV + v - 2) * n] *
+                 vecs[Kp + maxJ][a + (firstV + vp - 2) * n];
           sw.tors.T(K, Kp, v, vp, sigma, t) = K == Kp ? (v == vp ? 1.0 : 0.0) : x;
         }
 }

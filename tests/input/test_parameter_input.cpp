@@ -128,10 +128,12 @@ TEST(ParameterInput, PrintLevelBecomesListingBits) {
   struct Case {
     const char* controls;
     int aprint, xprint;
-  } cases[] = {{"print 0", 0, 0},         {"print 1", 1, 0},          {"print 2", 17, 4},
-               {"print 3", 9, 4},         {"print 4", 10, 4},         {"print 5", 26, 4},
-               {"print 6", 274, 4},       {"print 7", 0, 4},          {"print -1", 0, 0},
-               {"print 3 aprint 128", 137, 4}, {"print 2 xprint 1", 17, 5}};
+  } cases[] = {{"print 0", 0, 0},          {"print 1", 1, 0},
+               {"print 2", 17, 4},         {"print 3", 9, 4},
+               {"print 4", 10, 4},         {"print 5", 26, 4},
+               {"print 6", 274, 4},        {"print 7", 0, 4},
+               {"print -1", 0, 0},         {"print 3 aprint 128", 137, 4},
+               {"print 2 xprint 1", 17, 5}};
   for (const Case& k : cases) {
     Parsed p = parse(rigid(k.controls, "BJ 3"));
     ASSERT_FALSE(p.ended) << k.controls << p.stopMessage;
@@ -154,8 +156,9 @@ TEST(ParameterInput, ControlValuesAndTheirEcho) {
   const std::string echo = "   nzyk         7   print        3   eval         0   dfreq        0\n"
                            "   orger        0   ints         0   maxm         5   woods        1\n";
   EXPECT_NE(p.out.find("title\n" + echo), std::string::npos) << p.out;
-  EXPECT_NE(p.out.find("   rofit    .0000000D+00   eps      .1000000D-11   defer    .2000000D-04\n"),
-            std::string::npos);
+  EXPECT_NE(
+      p.out.find("   rofit    .0000000D+00   eps      .1000000D-11   defer    .2000000D-04\n"),
+      std::string::npos);
   EXPECT_NE(p.out.find("\n   temp     .3000000D+03\n Using Watson A"), std::string::npos);
   // a number beyond 32 bits is no integer control: it is not cut silently
   Parsed q = parse(rigid("ncycl 1e30", "BJ 3"));
@@ -177,8 +180,8 @@ TEST(ParameterInput, ReductionsAndTheNameR6) {
 TEST(ParameterInput, FilesForEnergiesAndDeviations) {
   // the files are written into the working directory: use one of our own
   const std::filesystem::path here = std::filesystem::current_path();
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("ruvo-parameter-input-files-" + std::to_string(getpid()));
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("ruvo-parameter-input-files-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   std::filesystem::current_path(dir);
   Parsed p = parse(rigid("eval 1 dfreq 1", "BJ 3"));
@@ -201,9 +204,9 @@ TEST(ParameterInput, AssumedNumberOfSets) {
   } cases[] = {{"BJ 3000", 1},
                {"BJ 3000 BJ(2:) 3001", 2},
                {"BJ 3000 BK(4:) 2", 4},
-               {"BJ 3000 BK(3) 0", 1},             // a zero never counts
+               {"BJ 3000 BK(3) 0", 1}, // a zero never counts
                {"BJ(1:2) 3000 BJ(3:) 3", 3},
-               {"BJ 3 F_2(5) 1", 1}};              // not active without tops
+               {"BJ 3 F_2(5) 1", 1}}; // not active without tops
   for (const Case& k : cases) {
     Parsed p = parse(rigid("", k.params));
     ASSERT_FALSE(p.ended) << k.params << p.stopMessage;
@@ -297,8 +300,8 @@ TEST(ParameterInput, FitVariablesAndTheirEcho) {
 }
 
 TEST(ParameterInput, FitEntriesOfUnusedSetsAreDropped) {
-  Parsed p = parse(rigid("", "BJ 3", "fit BJ(2:4) BK(1)\nfit BK(1:5)",
-                         "1 0 1 0 0 0 Bup 2 Blo 2 = 5\n"));
+  Parsed p =
+      parse(rigid("", "BJ 3", "fit BJ(2:4) BK(1)\nfit BK(1:5)", "1 0 1 0 0 0 Bup 2 Blo 2 = 5\n"));
   ASSERT_FALSE(p.ended) << p.stopMessage;
   EXPECT_EQ(p.rs->nB, 2);
   const FitVar& v = p.fs->model.var[1];
@@ -394,7 +397,8 @@ TEST(ParameterInput, StopMessages) {
       {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 0 V 3\n\n",
        "ERROR: V no. of top 1 in line 1 span more than 3 states (0 .. 3)"},
       {"", "ERROR: the input is empty"},
-      {"t\n\nnzyk 1\n\n\n\n", "ERROR: no parameter section read (every section ends at an"
+      {"t\n\nnzyk 1\n\n\n\n",
+       "ERROR: no parameter section read (every section ends at an"
        " empty line: is the empty line after the title or after the controls missing?)"},
       {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 0\nV 0\nV 0\nV 0\nV 0\nV 0\n\n",
        "ERROR: more lines of torsional states than parameter sets (5)"},
@@ -423,7 +427,8 @@ TEST(ParameterInput, LimitsJustInside) {
       "t\n\nntop 1\n\n" + topParams + "\n\n\n" + sym14 + "\nV 0\n\n",
       "t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 0\nV 0\nV 0\nV 0\nV 2 V 1 V 0 V 0\n\n",
       "t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 15 V 13\n\n", // by the free-rotor basis
-      "t\n\nntop 3\n\nBJ 3 F_1 1 F_2 1 F_3 1 F12 1 rho_1 .1 rho_2 .1 rho_3 .1\n\n\nS 0 0 0\n\nV 0 0 0\n\n",
+      "t\n\nntop 3\n\nBJ 3 F_1 1 F_2 1 F_3 1 F12 1 rho_1 .1 rho_2 .1 rho_3 .1\n\n\nS 0 0 0\n\nV 0 "
+      "0 0\n\n",
   };
   for (const std::string& in : inputs) {
     Parsed p = parse(in);

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "core/fortran_format.h"
 #include "core/stop.h"
 #include "input/reader.h"
-#include "core/fortran_format.h"
 #include "support/test_support.h"
 
 namespace {
@@ -169,7 +169,8 @@ TEST(ReaderLine, LongRecordsAndLongLogicalLines) {
     Fixture f(rec + " bcdefghij\n");
     f.r.nextLine();
     EXPECT_EQ(f.r.line(), rec + " bcde");
-    EXPECT_EQ(f.err.str(), "Warning: input record 1 is longer than 255 characters; the rest is ignored\n");
+    EXPECT_EQ(f.err.str(),
+              "Warning: input record 1 is longer than 255 characters; the rest is ignored\n");
   }
   {
     // a comment beyond the limit loses nothing
@@ -438,8 +439,7 @@ TEST(ReaderNumber, BadNumbersStopTheRun) {
       }
     });
     // conversion errors name the input record; the hex and binary stops are fixed texts
-    const std::string expected =
-        std::string(c.message) + (*c.listing ? "" : " (input record 1)");
+    const std::string expected = std::string(c.message) + (*c.listing ? "" : " (input record 1)");
     EXPECT_EQ(msg, expected) << c.text;
     EXPECT_EQ(f.out.str(), c.listing) << c.text;
   }
@@ -537,10 +537,10 @@ TEST(ReaderKeys, AnExactNameWithOneNumberSelectsThatNameAlone) {
   };
   // DJ is also a prefix of DJK: with at most one number it is DJ alone, with
   // several it opens the group; a continuation record does not change that
-  for (const Case& c : {Case{"DJ 4\n", {4, 0, 0, 0, 0}}, Case{"DJ\n", {0, 0, 0, 0, 0}},
-                        Case{"DJ 4 dk 2\n", {4, 0, 0, 0, 2}},
-                        Case{"DJ 1 + 2, DJK 5\n", {3, 5, 0, 0, 0}},
-                        Case{"DJ 4 5\n", {4, 5, 0, 0, 0}}, Case{"DJ 4 \\\n 5\n", {4, 5, 0, 0, 0}}}) {
+  for (const Case& c :
+       {Case{"DJ 4\n", {4, 0, 0, 0, 0}}, Case{"DJ\n", {0, 0, 0, 0, 0}},
+        Case{"DJ 4 dk 2\n", {4, 0, 0, 0, 2}}, Case{"DJ 1 + 2, DJK 5\n", {3, 5, 0, 0, 0}},
+        Case{"DJ 4 5\n", {4, 5, 0, 0, 0}}, Case{"DJ 4 \\\n 5\n", {4, 5, 0, 0, 0}}}) {
     Fixture f(c.text);
     Values x(5);
     f.r.nextLine();
@@ -634,10 +634,10 @@ TEST(ReaderIndexedKeys, SetRanges) {
     const char* text;
     int first, last;
   };
-  for (const Case& c : {Case{"BJ 3000", 1, 5}, Case{"BJ() 3000", 1, 5}, Case{"BJ(2) 3000", 2, 2},
-                        Case{"BJ(2:4) 3000", 2, 4}, Case{"BJ(2-4) 3000", 2, 4},
-                        Case{"BJ(3:) 3000", 3, 5}, Case{"BJ(:2) 3000", 1, 2},
-                        Case{"BJ(-) 3000", 1, 5}, Case{"BJ(5) 3000", 5, 5}}) {
+  for (const Case& c :
+       {Case{"BJ 3000", 1, 5}, Case{"BJ() 3000", 1, 5}, Case{"BJ(2) 3000", 2, 2},
+        Case{"BJ(2:4) 3000", 2, 4}, Case{"BJ(2-4) 3000", 2, 4}, Case{"BJ(3:) 3000", 3, 5},
+        Case{"BJ(:2) 3000", 1, 2}, Case{"BJ(-) 3000", 1, 5}, Case{"BJ(5) 3000", 5, 5}}) {
     const Sets s = readSets(std::string(c.text) + "\n");
     for (int set = 1; set <= 5; ++set)
       EXPECT_EQ(s.at(0, set), set >= c.first && set <= c.last ? 3000.0 : 0.0)
@@ -667,13 +667,13 @@ TEST(ReaderIndexedKeys, BadRangesStopTheRun) {
     const char* text;
     const char* message;
   };
-  for (const Case& c : {Case{"BJ)2( 1", " index error 2"}, Case{"BJ(2)) 1", " index error 2"},
-                        Case{"BJ(2 1", " index error 1"}, Case{"BJ((2) 1", " index error 1"},
-                        Case{"BJ(2x) 1", "index range - or :"},
-                        Case{"BJ(2:3:4) 1", "index range - or :"},
-                        Case{"BJ((2)) 1", "index range - or :"}, Case{"BJ(0) 1", " index .lt. 1"},
-                        Case{"BJ(2:0) 1", " index .lt. 1"}, Case{"BJ(6) 1", " index gt maxi"},
-                        Case{"BJ(1:99999999999999) 1", " index gt maxi"}}) {
+  for (const Case& c :
+       {Case{"BJ)2( 1", " index error 2"}, Case{"BJ(2)) 1", " index error 2"},
+        Case{"BJ(2 1", " index error 1"}, Case{"BJ((2) 1", " index error 1"},
+        Case{"BJ(2x) 1", "index range - or :"}, Case{"BJ(2:3:4) 1", "index range - or :"},
+        Case{"BJ((2)) 1", "index range - or :"}, Case{"BJ(0) 1", " index .lt. 1"},
+        Case{"BJ(2:0) 1", " index .lt. 1"}, Case{"BJ(6) 1", " index gt maxi"},
+        Case{"BJ(1:99999999999999) 1", " index gt maxi"}}) {
     EXPECT_EQ(stopMessage([&] { readSets(std::string(c.text) + "\n"); }), c.message) << c.text;
   }
 }

@@ -38,7 +38,8 @@ TEST(Tables, ParameterNamesPlacesAndKinds) {
   EXPECT_EQ(kParamNames[77], "delta_3");
   EXPECT_EQ(kParamNames[par::top(3, par::F0)], "F0_3");
   for (int p = 1; p <= NPAR; ++p) {
-    const int expected = (p == 9 || p == 15 || p == 16 || p >= 33) ? 1 : (p >= 27 && p <= 29 ? 9 : 0);
+    const int expected =
+        (p == 9 || p == 15 || p == 16 || p >= 33) ? 1 : (p >= 27 && p <= 29 ? 9 : 0);
     EXPECT_EQ(kParamDerivKind[p], expected) << kParamNames[p];
   }
   // prefix matching: among the molecule-wide names D is the quartic
@@ -62,9 +63,9 @@ TEST(Tables, ControlAndTransitionKeywords) {
   struct Case {
     const char* key;
     int slot, level;
-  } cases[] = {{"Jup", 1, 1},  {"Jlo", 1, 2},  {"Sup", 6, 1},  {"V2lo", 4, 2}, {"Bup", 5, 1},
-               {"Flo", 7, 2},  {"Tup", 8, 1},  {"tlo", 9, 2},  {"#", 13, 0},  {"&", 14, 0},
-               {"Kup", 2, 1},  {"Klo", 2, 2},  {"K-up", 0, 1}, {"=", 0, 0},   {"MHz", 0, 0}};
+  } cases[] = {{"Jup", 1, 1}, {"Jlo", 1, 2}, {"Sup", 6, 1},  {"V2lo", 4, 2}, {"Bup", 5, 1},
+               {"Flo", 7, 2}, {"Tup", 8, 1}, {"tlo", 9, 2},  {"#", 13, 0},   {"&", 14, 0},
+               {"Kup", 2, 1}, {"Klo", 2, 2}, {"K-up", 0, 1}, {"=", 0, 0},    {"MHz", 0, 0}};
   for (const Case& c : cases) {
     int k = 1;
     while (k <= NTRFIXED && kTransitionKeys[k] != c.key) ++k;

@@ -248,7 +248,8 @@ TEST(TransitionInput, BadLines) {
        "K- + K+ must be J or J+1 at line 1 (input line 7); K- and K+ lie in 0 .. J", false},
       {"", "Jup 1 tup 1 Jlo 0 tlo 1 = 1 Jup 1",
        "Jup given twice at line 1 (input line 7): a number without a keyword fills the names in"
-       " order from Jup on; is \"=\" missing?", false},
+       " order from Jup on; is \"=\" missing?",
+       false},
       {"", "1 0 1 0 0 0 = 0", "\"=\" without a frequency (or with 0) at line 1 (input line 7)",
        false},
   };
@@ -256,8 +257,9 @@ TEST(TransitionInput, BadLines) {
     Parsed p = lines(std::string(k.lines) + "\n", k.controls);
     EXPECT_TRUE(p.ended && !p.isStop) << k.lines << "\n" << p.out << p.err;
     const std::string& where = k.toListing ? p.out : p.err;
-    EXPECT_NE(where.find(std::string(k.message) + "\n"), std::string::npos)
-        << k.lines << "\n" << p.out << "--\n" << p.err;
+    EXPECT_NE(where.find(std::string(k.message) + "\n"), std::string::npos) << k.lines << "\n"
+                                                                            << p.out << "--\n"
+                                                                            << p.err;
     EXPECT_NE(p.out.find(" INPUT ERROR(S)\n"), std::string::npos) << k.lines;
     EXPECT_NE(p.err.find(" INPUT ERROR(S)\n"), std::string::npos) << k.lines;
     EXPECT_EQ(p.out.find("Data Points"), std::string::npos) << k.lines; // no summary

@@ -12,8 +12,8 @@
 #include "core/state.h"
 #include "intensity/scratch_files.h"
 
-extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a,
-                       const int* lda, double* w, double* work, const int* lwork, int* info);
+extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
+                       double* w, double* work, const int* lwork, int* info);
 
 namespace ruvo::inttest {
 

@@ -95,10 +95,9 @@ TEST(IntensityListing, WindowAndLimitIncludeTheirEdges) {
 // The grouped listing holds at most 1269 lines of one pair of blocks.
 TEST(IntensityListing, TooManyLinesOfOneBlockPairStop) {
   test::ScopedWorkDir dir("intrun_ino");
-  const std::string text =
-      "Many lines\n\nnzyk 1 ints 3 freq_l 0.0 freq_h 1.0e6 limit 0.0\n\n"
-      "BJ 3.65 BK 6.15 B- 0.45 mu_x 0.5 mu_z 1.0\n\n\n"
-      "Jup 20 K-up 0 K+up 20 Jlo 19 K-lo 0 K+lo 19\n\n";
+  const std::string text = "Many lines\n\nnzyk 1 ints 3 freq_l 0.0 freq_h 1.0e6 limit 0.0\n\n"
+                           "BJ 3.65 BK 6.15 B- 0.45 mu_x 0.5 mu_z 1.0\n\n\n"
+                           "Jup 20 K-up 0 K+up 20 Jlo 19 K-lo 0 K+lo 19\n\n";
   const test::RunResult r = test::runText(text);
   EXPECT_EQ(r.err, "STOP INTALL:error:ino: the 1269 places for the lines of one pair of blocks "
                    "are full (J = 17 and 18, B = 1); narrow the window freq_l .. freq_h or "
@@ -208,11 +207,9 @@ TEST(IntensityListing, ZeroTemperatureIsTheLimitOfTheBoltzmannFactors) {
   text.replace(text.find("temp 10.0"), 9, "temp 0.0");
   const std::string s = spectrum(test::runText(text).out);
   EXPECT_EQ(s.find("NaN"), std::string::npos) << s;
-  EXPECT_NE(s.find("     7.300000   1.0000   1.0000   1.0000   1.0000   1.0000"),
-            std::string::npos)
+  EXPECT_NE(s.find("     7.300000   1.0000   1.0000   1.0000   1.0000   1.0000"), std::string::npos)
       << s;
-  EXPECT_NE(s.find("    14.501613   1.9921   0.0000   3.0000   0.0000   1.0000"),
-            std::string::npos)
+  EXPECT_NE(s.find("    14.501613   1.9921   0.0000   3.0000   0.0000   1.0000"), std::string::npos)
       << s;
 }
 

@@ -19,8 +19,8 @@ struct Dipole {
   double x, y, z;
   double norm2() const { return x * x + y * y + z * z; }
 };
-const std::array<Dipole, 4> kDipoles = {{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0},
-                                         {0.7, -1.3, 0.45}}};
+const std::array<Dipole, 4> kDipoles = {
+    {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}, {0.7, -1.3, 0.45}}};
 
 // Blocks J = 0..maxJ of one rigid rotor, written and read back.
 struct RigidSet {
@@ -42,12 +42,12 @@ struct RigidSet {
   double S(int J, int l, int Jp, int lp, const Dipole& mu) {
     if (Jp == J)
       return lineStrengthSameJ(*f.rs, f.sw->tors, J, J, 0, mu.z, mu.x, mu.y, levelRef(b(J), l),
-                   levelRef(b(J), lp));
+                               levelRef(b(J), lp));
     if (Jp == J + 1)
-      return lineStrengthJPlusOne(*f.rs, f.sw->tors, Jp, J, 0, mu.z, mu.x, mu.y, levelRef(b(Jp), lp),
-                   levelRef(b(J), l));
+      return lineStrengthJPlusOne(*f.rs, f.sw->tors, Jp, J, 0, mu.z, mu.x, mu.y,
+                                  levelRef(b(Jp), lp), levelRef(b(J), l));
     return lineStrengthJPlusOne(*f.rs, f.sw->tors, J, Jp, 0, mu.z, mu.x, mu.y, levelRef(b(J), l),
-                 levelRef(b(Jp), lp));
+                                levelRef(b(Jp), lp));
   }
 };
 
@@ -55,8 +55,8 @@ struct RigidSet {
 
 // Summed over every final level (J-1, J and J+1), the strengths of the lines
 // of one level are <tau| mu^2 |tau> summed over M: (2J+1) |mu|^2.  This fixes
-// the normalisation of lineStrengthSameJ and lineStrengthJPlusOne against each other and against the
-// standard S, for each dipole component alone and all together.
+// the normalisation of lineStrengthSameJ and lineStrengthJPlusOne against each other and against
+// the standard S, for each dipole component alone and all together.
 TEST(LineStrength, SumRuleOfTheAsymmetricRotor) {
   const int maxJ = 6;
   RigidSet set("sumrule", maxJ, 3.9, 3.4, 6.15, 0.37);
@@ -137,8 +137,8 @@ TEST(LineStrength, SymmetricTopLimits) {
     for (int K = -J; K <= J; ++K) {
       pure(lo, J, K);
       pure(hi, J + 1, K);
-      const double R = lineStrengthJPlusOne(*f.rs, f.sw->tors, J + 1, J, 0, mu, 0.0, 0.0, levelRef(hi),
-                             levelRef(lo));
+      const double R = lineStrengthJPlusOne(*f.rs, f.sw->tors, J + 1, J, 0, mu, 0.0, 0.0,
+                                            levelRef(hi), levelRef(lo));
       EXPECT_NEAR(R, ((J + 1.0) * (J + 1.0) - K * K) / (J + 1.0) * mu * mu, 1e-12);
       if (J == 0 || K <= 0) continue;
       pure(plus, J, K);
@@ -146,8 +146,8 @@ TEST(LineStrength, SymmetricTopLimits) {
       plus.re[K + J] = minus.re[K + J] = std::sqrt(0.5);
       plus.re[-K + J] = std::sqrt(0.5);
       minus.re[-K + J] = -std::sqrt(0.5);
-      const double Q =
-          lineStrengthSameJ(*f.rs, f.sw->tors, J, J, 0, mu, 0.0, 0.0, levelRef(plus), levelRef(minus));
+      const double Q = lineStrengthSameJ(*f.rs, f.sw->tors, J, J, 0, mu, 0.0, 0.0, levelRef(plus),
+                                         levelRef(minus));
       EXPECT_NEAR(Q, K * K * (2.0 * J + 1.0) / (J * (J + 1.0)) * mu * mu, 1e-12);
     }
 }
@@ -183,19 +183,19 @@ TEST(LineStrength, TorsionalOverlapEntersThePerpendicularAmplitudes) {
       for (int l = 1; l <= 2 * J + 1; ++l)
         for (int lp = 1; lp <= 2 * J + 3; ++lp) {
           const double t = lineStrengthJPlusOne(*f.rs, f.sw->tors, J + 1, J, 1, mu.z, mu.x, mu.y,
-                                 levelRef(*top[J + 1], lp), levelRef(*top[J], l));
+                                                levelRef(*top[J + 1], lp), levelRef(*top[J], l));
           EXPECT_NEAR(t, scale * rigid.S(J, l, J + 1, lp, mu), 1e-12);
           if (lp <= 2 * J + 1) {
             const double q = lineStrengthSameJ(*f.rs, f.sw->tors, J, J, 1, mu.z, mu.x, mu.y,
-                                   levelRef(*top[J], l), levelRef(*top[J], lp));
+                                               levelRef(*top[J], l), levelRef(*top[J], lp));
             EXPECT_NEAR(q, scale * rigid.S(J, l, J, lp, mu), 1e-12);
           }
         }
   }
   // a basis state outside the window of the torsional tables: no strength
   f.sw->tors.nV[1] = 0;
-  const double none = lineStrengthSameJ(*f.rs, f.sw->tors, 1, 1, 1, 1.0, 0.0, 0.0, levelRef(*top[1], 1),
-                            levelRef(*top[1], 2));
+  const double none = lineStrengthSameJ(*f.rs, f.sw->tors, 1, 1, 1, 1.0, 0.0, 0.0,
+                                        levelRef(*top[1], 1), levelRef(*top[1], 2));
   EXPECT_EQ(none, STRENGTH_UNREADABLE);
   EXPECT_NE(f.err.str().find("marked -97"), std::string::npos);
 }
@@ -252,8 +252,9 @@ TEST(LineStrength, InternalInconsistenciesPauseOrStop) {
                              "job.\nRESUMED\n"),
             std::string::npos)
       << f.err.str();
-  EXPECT_THROW(lineStrengthJPlusOne(*f.rs, f.sw->tors, 1, 1, 0, 1.0, 0.0, 0.0, levelRef(a), levelRef(b)),
-               RunEnd);
+  EXPECT_THROW(
+      lineStrengthJPlusOne(*f.rs, f.sw->tors, 1, 1, 0, 1.0, 0.0, 0.0, levelRef(a), levelRef(b)),
+      RunEnd);
   EXPECT_NE(f.err.str().find("PAUSE CALIR: intens error: jlo+1 <> jup"), std::string::npos);
 
   // a J = 2 level whose K positions are shifted against the J = 1 level

@@ -163,7 +163,8 @@ TEST(ScratchFiles, DamagedBlockFilesAreReported) {
   EXPECT_TRUE(reported("j03b1.s00"));
   EXPECT_EQ(readLevelEigenvector(*f.rs, 3, 7, 0, -1, 1, lv), ScratchRead::unreadable);
   EXPECT_TRUE(reported("j03b1.s00"));
-  EXPECT_EQ(readLevelEigenvector(*f.rs, 3, 2, 0, -1, 1, lv), ScratchRead::ok); // levels before the cut
+  EXPECT_EQ(readLevelEigenvector(*f.rs, 3, 2, 0, -1, 1, lv),
+            ScratchRead::ok); // levels before the cut
 
   // a block of another J under this name
   rigidBlock(*f.sw, 2, 3, 3.0, 2.0, 5.0);

@@ -10,11 +10,11 @@
 #include <vector>
 
 extern "C" {
-void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
-            double* w, double* work, const int* lwork, int* info, std::size_t, std::size_t);
+void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w,
+            double* work, const int* lwork, int* info, std::size_t, std::size_t);
 void zheev_(const char* jobz, const char* uplo, const int* n, std::complex<double>* a,
-            const int* lda, double* w, std::complex<double>* work, const int* lwork,
-            double* rwork, int* info, std::size_t, std::size_t);
+            const int* lda, double* w, std::complex<double>* work, const int* lwork, double* rwork,
+            int* info, std::size_t, std::size_t);
 }
 
 namespace ruvo::test {

@@ -267,7 +267,7 @@ TEST(Hermitian, Pythag) {
   EXPECT_EQ(pythag(3.0, 4.0), 5.0);
   EXPECT_EQ(pythag(0.0, 0.0), 0.0);
   EXPECT_EQ(pythag(-2.0, 0.0), 2.0);
-  EXPECT_NEAR(pythag(3.0e300, 4.0e300) / 5.0e300, 1.0, 1e-15);   // no overflow
+  EXPECT_NEAR(pythag(3.0e300, 4.0e300) / 5.0e300, 1.0, 1e-15);    // no overflow
   EXPECT_NEAR(pythag(3.0e-300, 4.0e-300) / 5.0e-300, 1.0, 1e-15); // no underflow
 }
 

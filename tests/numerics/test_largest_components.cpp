@@ -34,8 +34,8 @@ MaxofResult run(const std::vector<double>& a, int lda, int ncol, int nrow, int f
   r.isec.assign(size, -7);
   r.vmax.assign(size, -7.0);
   r.vsec.assign(size, -7.0);
-  largestComponents(a.data(), lda, ncol, nrow, first, count, r.imax.data(), r.isec.data(), r.vmax.data(),
-        r.vsec.data());
+  largestComponents(a.data(), lda, ncol, nrow, first, count, r.imax.data(), r.isec.data(),
+                    r.vmax.data(), r.vsec.data());
   return r;
 }
 
@@ -43,9 +43,9 @@ TEST(LargestComponents, LargestAndSecondLargestWithSigns) {
   // Leading dimension 5, 4 rows scanned; columns 2 and 3 (1-based) asked.
   const int lda = 5;
   std::vector<double> a = {
-      0.1, 0.2, 0.3, 0.4, 99.0,    // column 1 (not asked)
-      0.6, -0.7, 0.1, 0.05, 99.0,  // column 2: max row 2 (-0.7), second row 1 (0.6)
-      -0.2, 0.1, 0.3, -0.9, -99.0, // column 3: max row 4 (-0.9), second row 3 (0.3)
+      0.1,  0.2,  0.3, 0.4,  99.0,  // column 1 (not asked)
+      0.6,  -0.7, 0.1, 0.05, 99.0,  // column 2: max row 2 (-0.7), second row 1 (0.6)
+      -0.2, 0.1,  0.3, -0.9, -99.0, // column 3: max row 4 (-0.9), second row 3 (0.3)
   };
   MaxofResult r = run(a, lda, 3, 4, 2, 2);
   EXPECT_EQ(r.imax[2], 2);
@@ -64,8 +64,8 @@ TEST(LargestComponents, LargestAndSecondLargestWithSigns) {
 TEST(LargestComponents, TiesGoToTheLaterRow) {
   // Equal largest magnitudes: the later row is the largest, the earlier
   // the second.  A later row equal to the second replaces it.
-  std::vector<double> a = {0.5, -0.5, 0.1, // column 1
-                           0.6, 0.2, -0.2}; // column 2
+  std::vector<double> a = {0.5, -0.5, 0.1,   // column 1
+                           0.6, 0.2,  -0.2}; // column 2
   MaxofResult r = run(a, 3, 2, 3, 1, 2);
   EXPECT_EQ(r.imax[1], 2);
   EXPECT_EQ(r.vmax[1], -0.5);

@@ -22,9 +22,9 @@ struct RealSolution {
   int ierr = -1;
 };
 
-// diagonaliseRealSymmetric + sortEigenpairs on the lower triangle of m stored with leading dimension
-// nm; every place outside the n x n matrix holds NaN, so any read of it
-// would show in the results and any write would show in the array.
+// diagonaliseRealSymmetric + sortEigenpairs on the lower triangle of m stored with leading
+// dimension nm; every place outside the n x n matrix holds NaN, so any read of it would show in the
+// results and any write would show in the array.
 RealSolution solveReal(const RealMatrix& m, int nm = NM, bool sort = true) {
   RealSolution s;
   s.a.assign(static_cast<std::size_t>(nm) * nm, kNaN);
@@ -226,8 +226,8 @@ TEST(RealSymmetric, UnderflowInTheQLSweepDoesNotPoisonTheResult) {
   const int n = 4;
   std::vector<double> d = {-8.0129753886541995e-231, -3.1147292593885996e-232,
                            -2.2736515805720233e-77, 5.1659274053356394e-282};
-  std::vector<double> e = {7.84202859793443e-245, -6.8188452554103271e-45,
-                           5.6725234427659825e+226, 0.0};
+  std::vector<double> e = {7.84202859793443e-245, -6.8188452554103271e-45, 5.6725234427659825e+226,
+                           0.0};
   std::vector<double> z(n * n, 0.0);
   for (int i = 0; i < n; ++i) z[i + i * n] = 1.0;
   int ierr = -1;

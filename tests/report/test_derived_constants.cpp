@@ -143,13 +143,12 @@ TEST(DerivedConstants, TopGeometryAlongAnAxis) {
   r.p(par::top(1, par::rho), 1) = 0.05;
   printTopGeometry(*r.rs, cp(r.p, 1), cp(r.e, 1), DEG_PER_RAD, 0);
   const std::string s = r.out.str();
-  EXPECT_EQ(s,
-            " Following values are derived from rho, beta, gamma\n"
-            " F0(calc)     180.000000000       0.000000000\n"
-            " I_alpha        2.807661500       0.000000000\n"
-            " <(i,x)  <(i,y)  <(i,z)       90.0000       90.0000        0.0000\n"
-            "d<(i,x) d<(i,y) d<(i,z)        0.0000        0.0000        0.0000\n"
-            "\n");
+  EXPECT_EQ(s, " Following values are derived from rho, beta, gamma\n"
+               " F0(calc)     180.000000000       0.000000000\n"
+               " I_alpha        2.807661500       0.000000000\n"
+               " <(i,x)  <(i,y)  <(i,z)       90.0000       90.0000        0.0000\n"
+               "d<(i,x) d<(i,y) d<(i,z)        0.0000        0.0000        0.0000\n"
+               "\n");
   // with adjf bit 1 the F0 error follows from the variation of rho:
   // dF0 = Bz |1/(rho+d) - 1/rho|
   r.out.str("");

@@ -37,10 +37,10 @@ struct Table {
   }
   void fourLines() {
     rs->tr.ndata = 4;
-    line(1, 2, 3, 0, 1, 1, 1, 1, 12.3456789, 1e-5, 20.0, 7.6543);   // measured
-    line(2, 2, 2, 0, 1, 1, 1, 2, 12.35, 2e-5, 20.0044, 7.6543);     // splitting against 1
-    line(3, 1, 1, 1, 0, 1, 3, 3, 0.0, NODATA, 7.0, 0.0);            // no measurement
-    line(4, 1, 2, 2, 0, 1, 4, 3, 7.1, 1e-4, 7.2, 0.0);              // averaged with 3
+    line(1, 2, 3, 0, 1, 1, 1, 1, 12.3456789, 1e-5, 20.0, 7.6543); // measured
+    line(2, 2, 2, 0, 1, 1, 1, 2, 12.35, 2e-5, 20.0044, 7.6543);   // splitting against 1
+    line(3, 1, 1, 1, 0, 1, 3, 3, 0.0, NODATA, 7.0, 0.0);          // no measurement
+    line(4, 1, 2, 2, 0, 1, 4, 3, 7.1, 1e-4, 7.2, 0.0);            // averaged with 3
   }
 };
 
@@ -67,13 +67,16 @@ TEST(LatexTable, CellsOfEveryKindOfLine) {
   Table t;
   t.fourLines();
   printLatexTable(*t.rs);
-  const std::string expected =
-      std::string(kPreamble) +
-      "    2 &  1 &  1 & - &  1 &  0 &  1 &      0 &         12345.679 & 0.010 &  -0.021 &\\\\      \n"
-      "      &    &    & - &    &    &    &      0 &             4.321 & 0.020 &  -0.079 &\\\\      \n"
-      "%   1 &  0 &  1 & - &  0 &  0 &  0 &      1 &             0.000 &****** &******** &\\\\      \n"
-      "    1 &  1 &  1 & - &  0 &  0 &  0 &  1 + 2 &          7100.000 & 0.100 &   0.000 &\\\\      \n"
-      "\\end{longtable}\n";
+  const std::string expected = std::string(kPreamble) +
+                               "    2 &  1 &  1 & - &  1 &  0 &  1 &      0 &         12345.679 & "
+                               "0.010 &  -0.021 &\\\\      \n"
+                               "      &    &    & - &    &    &    &      0 &             4.321 & "
+                               "0.020 &  -0.079 &\\\\      \n"
+                               "%   1 &  0 &  1 & - &  0 &  0 &  0 &      1 &             0.000 "
+                               "&****** &******** &\\\\      \n"
+                               "    1 &  1 &  1 & - &  0 &  0 &  0 &  1 + 2 &          7100.000 & "
+                               "0.100 &   0.000 &\\\\      \n"
+                               "\\end{longtable}\n";
   EXPECT_EQ(t.out.str(), expected);
 }
 

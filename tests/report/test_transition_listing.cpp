@@ -60,20 +60,17 @@ TEST(TransitionListing, RigidRotorLinesWithPartnersAndMarks) {
   const std::string q1 = ":  2  1  1  1  0  1", q2 = ":  3  2  2  2  1  2";
   const std::string tail = " rigid-rigid\n";
   const std::string expected =
-      // header: mark, 3X, Q (19), F, V, Sym (4), frequencies (36), error (13), partner (5), intensity (1)
+      // header: mark, 3X, Q (19), F, V, Sym (4), frequencies (36), error (13), partner (5),
+      // intensity (1)
       " " + std::string(3, ' ') + "  J K- K+  J K- K+ " + " " + " " + B4 +
-      "   calc/GHz  diff/MHz     obs/GHz " + B2 + std::string(13, ' ') + B5 + " " + "\n" +
-      " " + "  1" + q1 + " " + " " + B4 + "  20.1234567    0.0433  20.1235000" + B2 +
-      " Err 0.5D-04 " + B5 + " " + tail +
-      " " + "  2" + q2 + " " + " " + B4 + "  15.5000000      ---       ---   " + B2 +
-      "      ---    " + B5 + " " + tail +
-      " " + "  3" + q1 + " " + " " + B4 + "   0.1000000    0.1000   0.1001000" + B2 +
-      " Err 0.1D-03 " + "#  -2" + " " + tail +
-      " " + "  4" + q2 + " " + " " + B4 + "  15.5500000      ---       --&   " + B2 +
-      "      ---    " + B5 + " " + tail +
-      "*" + "  5" + q1 + " " + " " + B4 + "   1400.0000       5.0   1400.0050" + B2 +
-      " Err 0.1D-01 " + B5 + " " + tail +
-      " Maximum (obs-calc)/err in line   3   0.0001000\n";
+      "   calc/GHz  diff/MHz     obs/GHz " + B2 + std::string(13, ' ') + B5 + " " + "\n" + " " +
+      "  1" + q1 + " " + " " + B4 + "  20.1234567    0.0433  20.1235000" + B2 + " Err 0.5D-04 " +
+      B5 + " " + tail + " " + "  2" + q2 + " " + " " + B4 + "  15.5000000      ---       ---   " +
+      B2 + "      ---    " + B5 + " " + tail + " " + "  3" + q1 + " " + " " + B4 +
+      "   0.1000000    0.1000   0.1001000" + B2 + " Err 0.1D-03 " + "#  -2" + " " + tail + " " +
+      "  4" + q2 + " " + " " + B4 + "  15.5500000      ---       --&   " + B2 + "      ---    " +
+      B5 + " " + tail + "*" + "  5" + q1 + " " + " " + B4 + "   1400.0000       5.0   1400.0050" +
+      B2 + " Err 0.1D-01 " + B5 + " " + tail + " Maximum (obs-calc)/err in line   3   0.0001000\n";
   EXPECT_EQ(L.run(), expected);
   // statistics: line 3 is a splitting, lines 1 and 5 absolute frequencies
   EXPECT_EQ(L.stats.count[1][1][1], 1);
@@ -112,11 +109,11 @@ TEST(TransitionListing, SpeciesHyperfineTorsionKLabelsAndIntensities) {
   const std::string expected =
       " " + std::string(3, ' ') + "  J K- K+  J K- K+   B " + "    F  F" + std::string(6, ' ') +
       "Sym " + "   calc/GHz  diff/MHz     obs/GHz " + B2 + std::string(18, ' ') + B5 +
-      " 1.K 2.K %  1.K 2.K % " + std::string(9, ' ') + "\n" +
-      " " + "  1" + ":  2 K   2  1  0  1 B 2" + " F  5  3" + " V 1 2" + " A E" +
+      " 1.K 2.K %  1.K 2.K % " + std::string(9, ' ') + "\n" + " " + "  1" +
+      ":  2 K   2  1  0  1 B 2" + " F  5  3" + " V 1 2" + " A E" +
       "  12.0000000    1.0000  12.0010000" + B2 + " Err 0.2D-02 0.85 " + B5 +
-      "   2 -2 100   0  1  80" + " I  0.250" + " " + "E    " + "-" + "A    " + "\n" +
-      " " + "  2" + ":  1 K   1  0 K   0 B 1" + " F  3  1" + " V 1" + " A" +
+      "   2 -2 100   0  1  80" + " I  0.250" + " " + "E    " + "-" + "A    " + "\n" + " " + "  2" +
+      ":  1 K   1  0 K   0 B 1" + " F  3  1" + " V 1" + " A" +
       "   7.5000000   -0.3000   7.4997000" + B2 + " Err 0.1D-02 1.00 " + B5 +
       "   1 -1  50   0  0   0" + " I  1.500" + " " + "A    " + "-" + "A    " + "\n" +
       " Maximum (obs-calc)/err in line   1   0.0010000\n";
@@ -142,10 +139,10 @@ TEST(TransitionListing, SpeciesNumbersWithoutLabels) {
   const std::string f = "   5.0000000      ---       ---   " + B2 + "      ---    " + B5 + " ";
   const std::string expected =
       " " + std::string(3, ' ') + "  J K- K+  J K- K+ " + " " + " " + "SymSym" +
-      "   calc/GHz  diff/MHz     obs/GHz " + B2 + std::string(13, ' ') + B5 + " " + "\n" +
-      " " + "  1" + q + " " + " " + " S 1 2" + f + " " + "     " + "-" + "     " + "\n" +
-      " " + "  2" + q + " " + " " + " S 2" + f + " " + "     " + "-" + "     " + "\n" +
-      " " + "  3" + q + " " + " " + " S-1" + f + " " + "rig-1" + "-" + "rig-1" + "\n";
+      "   calc/GHz  diff/MHz     obs/GHz " + B2 + std::string(13, ' ') + B5 + " " + "\n" + " " +
+      "  1" + q + " " + " " + " S 1 2" + f + " " + "     " + "-" + "     " + "\n" + " " + "  2" +
+      q + " " + " " + " S 2" + f + " " + "     " + "-" + "     " + "\n" + " " + "  3" + q + " " +
+      " " + " S-1" + f + " " + "rig-1" + "-" + "rig-1" + "\n";
   EXPECT_EQ(L.run(), expected);
 }
 

@@ -43,7 +43,10 @@ struct TopSet {
       par(par::top(t, par::rho), 2) = 0.05 + 0.01 * t;
     }
   }
-  void run(int pass = 0) { solveTorsionalProblems(*rs, *sw, 2, std::as_const(par).set(2), std::as_const(flags).set(2), pass); }
+  void run(int pass = 0) {
+    solveTorsionalProblems(*rs, *sw, 2, std::as_const(par).set(2), std::as_const(flags).set(2),
+                           pass);
+  }
   double T(int K, int Kp, int v, int vp, int sigma, int t = 1) {
     return sw->tors.T(K, Kp, v, vp, sigma, t);
   }
@@ -64,8 +67,7 @@ TEST(TorsionalIntegrals, TablesHoldTheOneTopSolutions) {
         EXPECT_EQ(s.sw->tors.lab(v, sigma, K, 1), res.label[v - 1]);
         for (int op = 1; op <= 8; ++op)
           for (int vp = 1; vp <= 3; ++vp)
-            EXPECT_NEAR(s.sw->tors.O(op, v, vp, sigma, K, 1), res.ovv[op - 1][v - 1][vp - 1],
-                        1e-9);
+            EXPECT_NEAR(s.sw->tors.O(op, v, vp, sigma, K, 1), res.ovv[op - 1][v - 1][vp - 1], 1e-9);
       }
     }
   EXPECT_EQ(s.sw->tors.firstV[1], 1);

@@ -231,7 +231,9 @@ TEST(TorsionalMatrices, OperatorElementsAgainstExplicitMatrices) {
     for (int k = 0; k < size; ++k) {
       const double pm = sigma + 3 * (k - M) - p.rho * K;
       switch (op) {
-      case 1: o(k, k) = pm * pm; break;
+      case 1:
+        o(k, k) = pm * pm;
+        break;
       case 2:
         o(k, k) = 0.5;
         if (k + 1 < size) o(k, k + 1) = o(k + 1, k) = -0.25;
@@ -240,8 +242,12 @@ TEST(TorsionalMatrices, OperatorElementsAgainstExplicitMatrices) {
         o(k, k) = 0.5;
         if (k + 2 < size) o(k, k + 2) = o(k + 2, k) = -0.25;
         break;
-      case 4: o(k, k) = -2.0 * p.F * K * pm; break;
-      case 5: o(k, k) = pm; break;
+      case 4:
+        o(k, k) = -2.0 * p.F * K * pm;
+        break;
+      case 5:
+        o(k, k) = pm;
+        break;
       case 6:
         if (k + 1 < size) o(k, k + 1) = o(k + 1, k) = 0.5;
         break;
@@ -268,8 +274,8 @@ TEST(TorsionalMatrices, OperatorElementsAgainstExplicitMatrices) {
   // the Hamiltonian in the kept states is diagonal with the energies
   for (int i = 0; i < nV; ++i)
     for (int j = 0; j < nV; ++j) {
-      const double h = p.F * pr.res.ovv[0][i][j] + p.V1n * pr.res.ovv[1][i][j] +
-                       p.V2n * pr.res.ovv[2][i][j];
+      const double h =
+          p.F * pr.res.ovv[0][i][j] + p.V1n * pr.res.ovv[1][i][j] + p.V2n * pr.res.ovv[2][i][j];
       EXPECT_NEAR(h, i == j ? pr.res.E[i] : 0.0, 1e-8);
     }
 }
@@ -307,9 +313,12 @@ TEST(TorsionalMatrices, SizeStops) {
   expectStop([&] { pr.solve(0, p, 0, 36, 1, 3); }, "ERROR: sizem > DIMM in calcm");
   // a barrier that is not a number never converges: the run stops, naming
   // the problem, the eigenvalue and the iteration limit
-  expectStop([&] { pr.solve(1, TorsParams{158.0, std::nan(""), 0.0, 0.05}, 2, 10, 1, 3); },
-             "Error: HDIAG in CALCM: IERR =  1  2  1\n one-top torsional problem (K = 2, "
-             "sigma = 1): eigenvalue 1 not converged within 30 QL iterations");
+  expectStop(
+      [&] {
+        pr.solve(1, TorsParams{158.0, std::nan(""), 0.0, 0.05}, 2, 10, 1, 3);
+      },
+      "Error: HDIAG in CALCM: IERR =  1  2  1\n one-top torsional problem (K = 2, "
+      "sigma = 1): eigenvalue 1 not converged within 30 QL iterations");
 
   std::vector<double> x(DIMTOT + 1), y(DIMTOT + 1), z(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   int m[DIMTOT + 1] = {};
@@ -320,7 +329,8 @@ TEST(TorsionalMatrices, SizeStops) {
              "Dimension Error in MULTM");
   expectStop([&] { buildTorsionalMatrix(3, 0, z.data(), p, c, m, DIMTOT + 1, 0); },
              "Dimension Error in BUILDM");
-  expectStop([&] { fixTorsionalPhases(0, z.data(), m, DIMTOT + 1, 1, 1, 0); }, " ERROR: DIM 2M1 exceeded");
+  expectStop([&] { fixTorsionalPhases(0, z.data(), m, DIMTOT + 1, 1, 1, 0); },
+             " ERROR: DIM 2M1 exceeded");
   expectStop([&] { labelTorsionalStates(0, z.data(), m, DIMTOT + 1, 1, 1, label, 0); },
              " ERROR: DIM 2M1 exceeded");
   expectStop([&] { torsionalOperatorElements(p, m, DIMTOT + 1, 1, 1, z.data(), ovv, 0); },

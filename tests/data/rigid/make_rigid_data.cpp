@@ -133,9 +133,8 @@ struct Line {
 
 std::string labels(const Line& l) {
   char buf[200];
-  std::snprintf(buf, sizeof buf, "Jup %d K-up %d K+up %d Jlo %d K-lo %d K+lo %d", l.Jup,
-                l.Tup / 2, (2 * l.Jup - l.Tup + 2) / 2, l.Jlo, l.Tlo / 2,
-                (2 * l.Jlo - l.Tlo + 2) / 2);
+  std::snprintf(buf, sizeof buf, "Jup %d K-up %d K+up %d Jlo %d K-lo %d K+lo %d", l.Jup, l.Tup / 2,
+                (2 * l.Jup - l.Tup + 2) / 2, l.Jlo, l.Tlo / 2, (2 * l.Jlo - l.Tlo + 2) / 2);
   std::string s = buf;
   if (l.Fup >= 0) s += " Fup " + std::to_string(l.Fup) + " Flo " + std::to_string(l.Flo);
   if (l.withB) s += " Bup " + std::to_string(l.Bup) + " Blo " + std::to_string(l.Blo);
@@ -210,13 +209,12 @@ int main() {
     m.spin2 = 3;
     m.chi_z = -0.0712, m.chi_m = -0.0185, m.chi_xz = 0.0234;
     m.Cp = 2.1e-6, m.C_z = -3.3e-6, m.Cm = 1.2e-6;
-    std::string head =
-        "One quadrupole nucleus, I = 3/2, with spin-rotation coupling\n\n"
-        "nzyk 1 spin 3 defer 2.0e-6\n\n"
-        "BJ 3.65 BK 6.15 B- 0.45\n"
-        "DJ 1.1e-6 DJK -4.3e-6 DK 2.2e-5 dj 3.1e-7 dk 2.6e-6\n"
-        "chi_z -0.0712 chi_- -0.0185 chi_xz 0.0234\n"
-        "C+ 2.1e-6 C_z -3.3e-6 C- 1.2e-6\n\n\n";
+    std::string head = "One quadrupole nucleus, I = 3/2, with spin-rotation coupling\n\n"
+                       "nzyk 1 spin 3 defer 2.0e-6\n\n"
+                       "BJ 3.65 BK 6.15 B- 0.45\n"
+                       "DJ 1.1e-6 DJK -4.3e-6 DK 2.2e-5 dj 3.1e-7 dk 2.6e-6\n"
+                       "chi_z -0.0712 chi_- -0.0185 chi_xz 0.0234\n"
+                       "C+ 2.1e-6 C_z -3.3e-6 C- 1.2e-6\n\n\n";
     std::vector<Line> lines;
     for (auto [Ju, Tu, Jl, Tl] : std::vector<std::array<int, 4>>{
              {1, 1, 0, 1}, {2, 1, 1, 1}, {2, 3, 1, 2}, {3, 4, 2, 3}, {4, 3, 4, 2}, {5, 1, 4, 1}}) {
@@ -243,12 +241,11 @@ int main() {
     m1.P_x = m2.P_x = 0.0123, m1.P_y = m2.P_y = -0.0087, m1.P_z = m2.P_z = 0.0041;
     m2.BJ = 3.64;
     m2.BK = 6.17;
-    std::string head =
-        "Linear terms P_x, P_y, P_z, two B sets, splitting and average partners\n\n"
-        "nzyk 1 aprint 41 defer 1.0e-5\n\n"
-        "BJ 3.65 BK 6.15 B- 0.45 BJ(2) 3.64 BK(2) 6.17\n"
-        "DJ 1.1e-6 DJK 0.0 DK 2.2e-5\n"
-        "P_x 0.0123 P_y -0.0087 P_z 0.0041\n\n\n";
+    std::string head = "Linear terms P_x, P_y, P_z, two B sets, splitting and average partners\n\n"
+                       "nzyk 1 aprint 41 defer 1.0e-5\n\n"
+                       "BJ 3.65 BK 6.15 B- 0.45 BJ(2) 3.64 BK(2) 6.17\n"
+                       "DJ 1.1e-6 DJK 0.0 DK 2.2e-5\n"
+                       "P_x 0.0123 P_y -0.0087 P_z 0.0041\n\n\n";
     std::vector<Line> lines;
     lines.push_back({1, 1, 0, 1});
     lines.push_back({1, 1, 0, 1, -1, -1, 2, 2, true, 0.0, " # -1"});
