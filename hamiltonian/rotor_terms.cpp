@@ -2,12 +2,13 @@
 // linear terms of a J block, applied as an operator y += H_rot x.
 //
 // The basis of a block is |K, i> (K = -J..J fastest, i the product torsional
-// state); all energies are in GHz.  The matrix elements are written here only:
-// the matrix itself is obtained by applying the operator to unit vectors
-// (addRotorTerms), and the energy derivatives by applying the operator of a single
+// state); all energies are in GHz.  The matrix elements are written here only
+// (rotorTerms): the matrix itself gets every element added once (addRotorTerms),
+// and the energy derivatives come from applying the operator of a single
 // parameter to an eigenvector (rotorParameterDerivatives).
 #include "hamiltonian/rotor_terms.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/stop.h"
@@ -70,7 +71,10 @@ RotorConstants rotorConstants(const RunState& rs, int J, int F2, ConstParamView 
 
 enum class Kind { Real, Imaginary };
 
-// The vectors and block description shared by the element routines.
+// The vectors and block description shared by the element routines.  With
+// `acc` set the elements are not applied to a vector but added into the
+// packed Hermitian matrix acc (leading dimension DIMTOT): Re H(r, c), r >= c,
+// at (r, c) and Im H(r, c), r > c, at (c, r).
 struct Apply {
   const RunState& rs;
   const SweepWork& sw;
@@ -79,7 +83,18 @@ struct Apply {
   const double* xi;
   double* yr;
   double* yi;
+  double* acc = nullptr;
 };
+
+// A diagonal element f (GHz) of basis position p.
+inline void addDiagonal(const Apply& a, int p, double f) {
+  if (a.acc != nullptr) {
+    a.acc[p + p * DIMTOT] += f;
+    return;
+  }
+  a.yr[p] += f * a.xr[p];
+  a.yi[p] += f * a.xi[p];
+}
 
 // Product over the tops in effect of the torsional overlap <v_t(r), K_r | v_t(c), K_c>
 // between the states of basis positions r and c (0-based).
@@ -119,7 +134,14 @@ void addOffDiagonalRotorTerm(const Apply& a, int k, int dK, double g, Kind kind)
       const int r = (k - 1) + (i - 1) * d;
       const int c = (k - 1 + dK) + (j - 1) * d;
       const double gg = coupled ? g * overlapFactor(a, r, c) : g;
-      if (kind == Kind::Real) {
+      if (a.acc != nullptr) {
+        // real: H(r, c) = H(c, r) = gg; imaginary: H(r, c) = -i gg, H(c, r) = +i gg
+        const int lo = std::min(r, c), hi = std::max(r, c);
+        if (kind == Kind::Real)
+          a.acc[hi + lo * DIMTOT] += gg;
+        else
+          a.acc[lo + hi * DIMTOT] += r < c ? gg : -gg;
+      } else if (kind == Kind::Real) {
         a.yr[r] += gg * a.xr[c];
         a.yr[c] += gg * a.xr[r];
         a.yi[r] += gg * a.xi[c];
@@ -141,15 +163,17 @@ inline double ladder2(double P, double K) { return ladder1(P, K) * ladder1(P, K 
 
 } // namespace
 
-void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
-                           ConstParamView par, const double* xr, const double* xi, double* yr,
-                           double* yi) {
+namespace {
+
+// Every element of the rotor terms of the block, applied as `a` says.
+void rotorTerms(const Apply& a, int J, int F2, ConstParamView par) {
+  const RunState& rs = a.rs;
+  const SweepWork& sw = a.sw;
   const BlockState& blk = sw.blk;
   if (blk.N > DIMTOT) stop("Dimension Error in HMULTHRR");
   const RotorConstants c = rotorConstants(rs, J, F2, par);
   const double P = c.P;
   const int N = blk.N;
-  const Apply a{rs, sw, S, xr, xi, yr, yi};
 
   // Diagonal: rigid rotor, diagonal distortion, quadrupole (chi_z) and
   // spin-rotation energies of each |K, i>.
@@ -165,8 +189,7 @@ void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S
                        HJK * P * P * K2 + HKJ * P * K4 + H_K * K4 * K2 +
                        c.q * chi_z * (3.0 * K2 - P) + 0.5 * Cp * c.CF * (1.0 - K2 / c.U) +
                        0.5 * C_z * c.CF * K2 / c.U;
-      yr[p] += f * xr[p];
-      yi[p] += f * xi[p];
+      addDiagonal(a, p, f);
     }
   }
 
@@ -175,8 +198,7 @@ void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S
   if (P_z != 0) {
     for (int p = 0; p < N; ++p) {
       const double K = sw.basis[p + 1].K;
-      yr[p] += P_z * K * xr[p];
-      yi[p] += P_z * K * xi[p];
+      addDiagonal(a, p, P_z * K);
     }
   }
 
@@ -189,8 +211,7 @@ void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S
       const double up = ladder2(P, K);         // |<K+2|J+^2|K>|^2
       const double down = ladder2(P, K - 2.0); // |<K-2|J-^2|K>|^2
       const double f = coef * (up + down - 2.0 * (P - K * K) * (P - K * K));
-      yr[p] += f * xr[p];
-      yi[p] += f * xi[p];
+      addDiagonal(a, p, f);
     }
   }
 
@@ -220,7 +241,8 @@ void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S
       const double K = k - J - 1;
       const double R = 0.5 * std::sqrt(ladder2(P, K));
       const double sum2 = (K + 2) * (K + 2) + K * K;
-      const double sum4 = std::pow(K + 2, 4) + std::pow(K, 4);
+      const double up2 = (K + 2) * (K + 2), down2 = K * K;
+      const double sum4 = up2 * up2 + down2 * down2; // (K+2)^4 + K^4
       const double g = R * Bm - 2.0 * c.a2 * P * R - c.a2K * sum2 * R + 2.0 * c.b2 * P * P * R +
                        c.b2K * P * sum2 * R + c.b2KK * sum4 * R + R * c.q * chi_m +
                        R * 0.5 * Cm * c.CF / c.U;
@@ -266,25 +288,27 @@ void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S
   }
 }
 
+} // namespace
+
+void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
+                           ConstParamView par, const double* xr, const double* xi, double* yr,
+                           double* yi) {
+  rotorTerms(Apply{rs, sw, S, xr, xi, yr, yi}, J, F2, par);
+}
+
 void addRotorTerms(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par) {
   const int N = sw.blk.N;
   if (N > DIMTOT) stop("Dimension Error in HMULTHRR");
-  double* xr = sw.w1.data();
-  double* xi = sw.w2.data();
-  double* yr = sw.w3.data();
-  double* yi = sw.w4.data();
-  for (int c = 0; c < N; ++c) xr[c] = xi[c] = 0.0;
-  // Column i of the operator is H_rot e_i; its element c is H(c, i).
-  for (int i = 0; i < N; ++i) {
-    for (int c = 0; c < N; ++c) yr[c] = yi[c] = 0.0;
-    xr[i] = 1.0;
-    applyRotorHamiltonian(rs, sw, J, S, F2, par, xr, xi, yr, yi);
-    xr[i] = 0.0;
-    // Re H(i, c) = Re H(c, i) for c <= i into the lower triangle; the
-    // imaginary part of the lower element (c, i), c > i, at the place (i, c).
-    for (int c = 0; c <= i; ++c) sw.h(i, c) += yr[c];
-    for (int c = i + 1; c < N; ++c) sw.h(i, c) += yi[c];
-  }
+  // The elements are summed in sw.Zr (free until the diagonalisation), each
+  // from zero in the order the terms come, and then added to sw.H: the same
+  // sums as applying the operator to every unit vector, in one pass over the
+  // bands of the block instead of N.
+  double* acc = sw.Zr.data();
+  for (int c = 0; c < N; ++c)
+    for (int r = 0; r < N; ++r) acc[r + c * DIMTOT] = 0.0;
+  rotorTerms(Apply{rs, sw, S, nullptr, nullptr, nullptr, nullptr, acc}, J, F2, par);
+  for (int c = 0; c < N; ++c)
+    for (int r = 0; r < N; ++r) sw.H[r + c * DIMTOT] += acc[r + c * DIMTOT];
 }
 
 void rotorParameterDerivatives(const RunState& rs, SweepWork& sw, const double* vr,
