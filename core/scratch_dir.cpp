@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fstream>
 #include <fcntl.h>
 #include <ostream>
 #include <sys/stat.h>
@@ -184,6 +185,23 @@ void removeScratchDirFromHandler() {
     ::unlinkat(dirFd, part, 0);
   }
   ::unlinkat(parentFd, g_dirName, AT_REMOVEDIR);
+}
+
+} // namespace ruvo
+
+namespace ruvo {
+
+bool openOwnFile(std::ofstream& f, const std::string& name) {
+  struct stat st {};
+  if (::lstat(name.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      if (::unlink(name.c_str()) != 0) return false;
+    } else if (!S_ISREG(st.st_mode)) {
+      return false;
+    }
+  }
+  f.open(name, std::ios::out | std::ios::trunc);
+  return f.is_open();
 }
 
 } // namespace ruvo

@@ -70,3 +70,14 @@ private:
 void removeScratchDirFromHandler();
 
 } // namespace ruvo
+
+namespace ruvo {
+
+// Open the file `name` of the working directory for writing from its start
+// (eval.out, dfreq.out, inspection files): a symbolic link of that name is
+// removed first, so the link is replaced and the file it points to is never
+// written; a name that is no regular file (a directory, a device) is refused.
+// Returns whether `f` is open.
+bool openOwnFile(std::ofstream& f, const std::string& name);
+
+} // namespace ruvo

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/fortran_format.h"
+#include "core/scratch_dir.h"
 #include "core/stop.h"
 #include "fit/adjust.h"
 #include "input/parameter_print.h"
@@ -187,14 +188,12 @@ void checkControls(RunState& rs) {
   if (c.eval != 0) {
     put(out, "(A)", {"\\\\ writing eigenvalues in file eval.out"});
     if (rs.io.evalFile.is_open()) rs.io.evalFile.close();
-    rs.io.evalFile.open("eval.out", std::ios::out | std::ios::trunc);
-    if (!rs.io.evalFile) stop("ERROR: can not open eval.out");
+    if (!openOwnFile(rs.io.evalFile, "eval.out")) stop("ERROR: can not open eval.out");
   }
   if (c.dfreq != 0) {
     put(out, "(A,A)", {"\\\\ writing deviation of frequencies in", " file dfreq.out"});
     if (rs.io.dfreqFile.is_open()) rs.io.dfreqFile.close();
-    rs.io.dfreqFile.open("dfreq.out", std::ios::out | std::ios::trunc);
-    if (!rs.io.dfreqFile) stop("ERROR: can not open dfreq.out");
+    if (!openOwnFile(rs.io.dfreqFile, "dfreq.out")) stop("ERROR: can not open dfreq.out");
   }
   if (c.reduct == 1) putFree(out, {"Using Watson S Reduction "});
   if (c.reduct == 2) putFree(out, {"Using van Eijck-Typke Reduction "});

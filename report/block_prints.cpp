@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/fortran_format.h"
+#include "core/scratch_dir.h"
 
 namespace ruvo {
 
@@ -36,7 +37,8 @@ std::string inspectionName(char letter, const std::string& second, int S, int J)
 
 // The block matrix H (packed Hermitian layout) as free-format records, one per row.
 void writeMatrixFile(const SweepWork& sw, const std::string& name, int J, int S) {
-  std::ofstream f(name, std::ios::trunc);
+  std::ofstream f;
+  openOwnFile(f, name);
   const int N = sw.blk.N;
   putFree(f, {N, J, S});
   for (int r = 0; r < N; ++r) putFreeRow(f, &sw.H[r], N, DIMTOT);
@@ -56,7 +58,8 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
     if (nv < 1 || nv > DIMV || sigma < -DIMSIG || sigma > DIMSIG) continue;
     RotationStore& rot = sw.rot[t];
     {
-      std::ofstream f(inspectionName('t', top, S, J), std::ios::trunc);
+      std::ofstream f;
+  openOwnFile(f, inspectionName('t', top, S, J));
       putFree(f, {nv * d, 0, 0});
       double row[DIMV * DIM2J1];
       for (int v = 1; v <= nv; ++v)
@@ -69,7 +72,8 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
         }
     }
     {
-      std::ofstream f(inspectionName('p', top, S, J), std::ios::trunc);
+      std::ofstream f;
+  openOwnFile(f, inspectionName('p', top, S, J));
       putFree(f, {nv * d, 0, 0});
       for (int v = 1; v <= nv; ++v)
         for (int K = -J; K <= J; ++K) {
@@ -80,7 +84,8 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
         }
     }
     {
-      std::ofstream f(inspectionName('r', top, S, J), std::ios::trunc);
+      std::ofstream f;
+  openOwnFile(f, inspectionName('r', top, S, J));
       putFree(f, {blk.N, 0, 0});
       double row[DIMTOT];
       for (int p = 1; p <= blk.N; ++p) {
@@ -107,12 +112,14 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
 void writeEigenFiles(const SweepWork& sw, int J, int S) {
   const int N = sw.blk.N;
   {
-    std::ofstream f(inspectionName('e', "s", S, J), std::ios::trunc);
+    std::ofstream f;
+  openOwnFile(f, inspectionName('e', "s", S, J));
     putFree(f, {N, J, S});
     for (int l = 0; l < N; ++l) putFree(f, {sw.E[l]});
   }
   {
-    std::ofstream f(inspectionName('v', "s", S, J), std::ios::trunc);
+    std::ofstream f;
+  openOwnFile(f, inspectionName('v', "s", S, J));
     putFree(f, {N, J, S});
     for (int r = 0; r < N; ++r) putFreeRow(f, &sw.H[r], N, DIMTOT);
   }

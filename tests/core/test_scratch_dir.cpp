@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <unistd.h>
 
@@ -45,6 +46,23 @@ TEST(ScratchDir, OnlyCompleteFilesOfThisRunAreRead) {
   EXPECT_EQ(test::readFile("target"), "other data");
   EXPECT_EQ(d.path().rfind(fs::current_path().string() + "/ruvo-scratch.", 0), 0u);
   EXPECT_EQ(err.str(), "");
+}
+
+TEST(ScratchDir, OwnOutputFilesReplaceLinksAndRefuseDirectories) {
+  test::ScopedWorkDir here("scratchdir_own_files");
+  test::writeFile("victim", "other data");
+  fs::create_symlink("victim", "eval.out");
+  {
+    std::ofstream f;
+    ASSERT_TRUE(openOwnFile(f, "eval.out"));
+    f << "levels";
+  }
+  EXPECT_EQ(test::readFile("victim"), "other data");
+  EXPECT_FALSE(fs::is_symlink("eval.out"));
+  EXPECT_EQ(test::readFile("eval.out"), "levels");
+  fs::create_directory("dfreq.out");
+  std::ofstream g;
+  EXPECT_FALSE(openOwnFile(g, "dfreq.out"));
 }
 
 TEST(ScratchDir, KeptFilesReplaceLinksAndTheDirectoryGoes) {
