@@ -350,6 +350,12 @@ struct SweepWork {
   std::vector<std::array<int, NLABEL + 1>> labels; // levels 1..N, columns 1..12
   std::vector<int> need;                           // levels 1..N
   std::array<double, 33> dEdp{};                   // dE/dp, p = 1..32
+  // the transition ends (2 k + end) that name the block (J, S, 2F, B) last
+  // stored into the transitions, so that the derivatives of its levels need
+  // not search the whole list again
+  ZeroedVector<int> blockEnds;           // 2 * (DIMDATA + 1)
+  int nBlockEnds = 0;
+  std::array<int, 4> blockEndsKey{-1, -1, -1, -1}; // J, S, 2F, B
   // torsional problem of the current B set
   TorsionTables tors;
   ZeroedVector<double> torsMat; // DIMTOT*DIMTOT work matrix of the one-top problems

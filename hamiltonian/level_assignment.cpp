@@ -172,10 +172,13 @@ void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B
   const bool ignoreV = sw.blk.ntop == 0;
   for (int l = 1; l <= N; ++l) sw.need[l] = 0;
   Transitions& tr = rs.tr;
+  sw.nBlockEnds = 0;
+  sw.blockEndsKey = {J, S, F2, B};
   for (int k = 1; k <= tr.ndata; ++k) {
     for (int end : {UP, LO}) {
       Slots& q = tr.qn[k][end];
       if (q[slot::J] != J || q[slot::F] != F2 || q[slot::B] != B || q[slot::S] != S) continue;
+      sw.blockEnds[static_cast<std::size_t>(sw.nBlockEnds++)] = 2 * k + end;
       for (int l = 1; l <= N; ++l) {
         const auto& lab = sw.labels[l];
         const int kind = q[slot::KIND];
@@ -206,29 +209,38 @@ void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B
 // Derivatives of the level of rank T, combined into the analytic fit
 // variables, added into the derivative columns of the transition ends that
 // use the level.
-void storeLevelDerivatives(RunState& rs, const SweepWork& /*sw*/, int J, int S, int F2, int B,
+void storeLevelDerivatives(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B,
                            int T, const FitModel& fm, const double* dEdp) {
   Transitions& tr = rs.tr;
   if (tr.ndata <= 0) return;
-  // the transition ends of this level first (cheap tests), then the fit
-  // variables for those few ends
   const int nfit = fm.nfit < DIMFIT ? fm.nfit : DIMFIT;
-  for (int k = 1; k <= tr.ndata; ++k) {
-    for (int end : {UP, LO}) {
-      const Slots& q = tr.qn[k][end];
-      if (q[slot::J] != J || q[slot::F] != F2 || q[slot::S] != S || q[slot::T] != T ||
-          q[slot::B] != B)
-        continue;
-      LevelArray& level = tr.level(k, end);
-      for (int i = 1; i <= nfit; ++i) {
-        const FitVar& fv = fm.var[i];
-        if (fv.kind <= 0) continue;
-        for (int j = 1; j <= fv.nterm && j <= DIMPLC; ++j)
-          if (fv.set[j] == B && fv.par[j] >= 1 && fv.par[j] <= 32)
-            level[i] += fv.coef[j] * dEdp[fv.par[j]];
-      }
+  // dE/dp of the level (GHz per unit of p) combined into the analytic fit
+  // variables of one transition end that names it
+  auto add = [&](int k, int end) {
+    const Slots& q = tr.qn[k][end];
+    if (q[slot::J] != J || q[slot::F] != F2 || q[slot::S] != S || q[slot::T] != T ||
+        q[slot::B] != B)
+      return;
+    LevelArray& level = tr.level(k, end);
+    for (int i = 1; i <= nfit; ++i) {
+      const FitVar& fv = fm.var[i];
+      if (fv.kind <= 0) continue;
+      for (int j = 1; j <= fv.nterm && j <= DIMPLC; ++j)
+        if (fv.set[j] == B && fv.par[j] >= 1 && fv.par[j] <= 32)
+          level[i] += fv.coef[j] * dEdp[fv.par[j]];
     }
+  };
+  // the ends of the block as its energies were stored, in list order; the
+  // whole list when they were stored for another block
+  if (sw.blockEndsKey == std::array<int, 4>{J, S, F2, B}) {
+    for (int e = 0; e < sw.nBlockEnds; ++e) {
+      const int code = sw.blockEnds[static_cast<std::size_t>(e)];
+      add(code / 2, code % 2);
+    }
+    return;
   }
+  for (int k = 1; k <= tr.ndata; ++k)
+    for (int end : {UP, LO}) add(k, end);
 }
 
 } // namespace ruvo
