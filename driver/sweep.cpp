@@ -25,6 +25,21 @@ namespace {
 
 // Most threads a sweep uses, whatever the machine offers.
 constexpr int MAXTHREADS = 64;
+// Blocks whose diagonalisation costs less than that of a full matrix of
+// this order are computed on the calling thread: handing them to another
+// thread would cost more than it saves.
+constexpr int MIN_SHARED_ORDER = 32;
+
+// Whether a block is worth handing to another thread: its order is the
+// number of basis states, and a block without tops in effect and with one
+// torsional state falls apart into four Wang blocks of a quarter the order.
+bool worthSharing(const TodoEntry& te, int nvv, int ntop) {
+  const int states = te.Sym == 0 && te.predicted ? 1 : nvv;
+  const double n = double(states) * (2 * te.J + 1);
+  const bool wang = (te.Sym == 0 || ntop == 0) && states == 1;
+  const double cost = wang ? n * n * n / 16.0 : n * n * n;
+  return cost >= double(MIN_SHARED_ORDER) * MIN_SHARED_ORDER * MIN_SHARED_ORDER;
+}
 
 // Options that print or write inspection files from inside a block: with
 // any of them the blocks are computed one after the other, so that their
@@ -110,23 +125,26 @@ void computeJob(Round& r, int i) {
 
 void computeJobTask(void* round, int i) { computeJob(*static_cast<Round*>(round), i); }
 
-// Threads this sweep computes its blocks on; makes the pool and the helpers'
-// work stores at the first sweep that needs them.
+// Threads this sweep may compute its blocks on.
 int sweepThreads(const RunState& rs, SweepWork& sw) {
   const int n = std::min(rs.threads, MAXTHREADS);
-  if (n <= 1 || printsInsideBlocks(rs)) return 1;
-  if (!sw.pool || sw.pool->size() != n) {
-    sw.pool.reset();
-    sw.pool = std::make_shared<WorkerPool>(n);
-    sw.helpers.resize(static_cast<std::size_t>(n - 1));
-    for (auto& h : sw.helpers)
-      if (!h) {
-        h = std::make_shared<SweepWork>();
-        h->allocate();
-      }
-  }
   for (auto& h : sw.helpers) h->setSerial = -1; // tables of no set yet
-  return n;
+  return n <= 1 || printsInsideBlocks(rs) ? 1 : n;
+}
+
+// The pool of `threads` threads and the work stores of the helpers, made at
+// the first round that shares its blocks and kept for the run.
+void makeTeam(SweepWork& sw, int threads) {
+  if (sw.pool && sw.pool->size() == threads) return;
+  sw.pool.reset();
+  sw.pool = std::make_shared<WorkerPool>(threads);
+  sw.helpers.resize(static_cast<std::size_t>(threads - 1));
+  for (auto& h : sw.helpers)
+    if (!h) {
+      h = std::make_shared<SweepWork>();
+      h->allocate();
+      h->setSerial = -1;
+    }
 }
 
 } // namespace
@@ -247,21 +265,26 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       const TodoEntry& tf = rs.todo.e[f];
       next = f + 1;
       if (!takesPart(tf)) continue;
-      if (tf.B != B) {
+      const bool shared = worthSharing(tf, nvv, ntop);
+      if (tf.B != B || (round.n > 0 && !shared)) {
         next = f;
         break;
       }
       BlockJob& job = round.jobs[round.n];
       job.te = &tf;
-      job.work = round.n == 0 ? &sw : sw.helpers[round.n - 1].get();
+      job.work = &sw;
       job.error = nullptr;
       ++round.n;
       if (f == nTodo || rs.todo.e[f + 1].B != B) break; // the set's last block
+      if (!shared) break;
     }
-    if (round.n == 1)
+    if (round.n == 1) {
       computeJob(round, 0);
-    else
+    } else {
+      makeTeam(sw, threads);
+      for (int i = 1; i < round.n; ++i) round.jobs[i].work = sw.helpers[i - 1].get();
       sw.pool->run(round.n, computeJobTask, &round);
+    }
 
     // finish the round's blocks in todo order
     for (int i = 0; i < round.n; ++i) {

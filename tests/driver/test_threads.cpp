@@ -1,6 +1,7 @@
 // Blocks computed on several threads give the same run: listing, messages
-// and exit status byte for byte, for a rigid-rotor fit, a one-top fit with
-// numerical derivatives and a predicted spectrum with line strengths.
+// and exit status byte for byte, for a rigid-rotor fit, one-top fits with
+// numerical derivatives (the second with blocks large enough to be shared
+// out, J 16 and 17) and a predicted spectrum with line strengths.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -33,8 +34,9 @@ test::RunResult runOn(const std::string& input, int threads) {
 }
 
 TEST(Threads, RunsAreTheSameOnOneAndThreeThreads) {
-  for (const char* path : {"examples/rigid_rotor.inp", "tests/data/fit/one_top_fit.inp",
-                           "tests/data/intensity/one_top_ints2.inp"}) {
+  for (const char* path :
+       {"examples/rigid_rotor.inp", "tests/data/fit/one_top_fit.inp",
+        "tests/data/fit/one_top_high_j_fit.inp", "tests/data/intensity/one_top_ints2.inp"}) {
     test::ScopedWorkDir here("threads");
     const std::string input = test::readFile(test::sourcePath(path));
     ASSERT_FALSE(input.empty()) << path;
