@@ -21,15 +21,23 @@ std::string withoutDate(const std::string& listing) {
   return listing.substr(0, at + tag.size()) + listing.substr(listing.find('\n', at));
 }
 
+// A run on `threads` threads; its listing, messages and status, and the
+// catalogue, levels and JSON files it writes, appended to the listing.
 test::RunResult runOn(const std::string& input, int threads) {
   std::istringstream in(input);
   std::ostringstream out, err;
   RunChannels channels;
   channels.threads = threads;
+  OutputRequests files;
+  files.catalog = "run.cat";
+  files.levels = "run.csv";
+  files.json = "run.json";
   test::RunResult r;
-  r.status = runProgram(in, out, err, OutputRequests{}, channels);
+  r.status = runProgram(in, out, err, files, channels);
   r.out = out.str();
   r.err = err.str();
+  for (const char* name : {"run.cat", "run.csv", "run.json"})
+    r.out += std::string("\n==== ") + name + "\n" + test::readFile(name);
   return r;
 }
 
