@@ -66,6 +66,7 @@ struct RigidJob {
 
 void BM_SweepRigidJ60(benchmark::State& state) {
   RigidJob job;
+  job.rs->threads = static_cast<int>(state.range(0));
   for (auto _ : state) {
     job.out.str("");
     calculationSweep(*job.rs, *job.sw, job.fs->best, job.fs->flags, job.fs->model, 0);
@@ -73,7 +74,12 @@ void BM_SweepRigidJ60(benchmark::State& state) {
   state.counters["blocks"] = job.rs->todo.n;
   state.counters["lines"] = job.rs->tr.ndata;
 }
-BENCHMARK(BM_SweepRigidJ60)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SweepRigidJ60)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2);
 
 // The rotor matrices of J = 0..60 (lower triangle and diagonal), packed
 // one after the other with leading dimension DIMTOT.

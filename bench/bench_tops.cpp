@@ -69,13 +69,19 @@ struct Molecule {
 
 void BM_SweepTwoTopsThreeStatesJ30(benchmark::State& state) {
   Molecule m(30);
+  m.rs->threads = static_cast<int>(state.range(0));
   for (auto _ : state) {
     m.out.str("");
     calculationSweep(*m.rs, *m.sw, m.fs->best, m.fs->flags, m.fs->model, 0);
   }
   state.counters["blocks"] = m.rs->todo.n;
 }
-BENCHMARK(BM_SweepTwoTopsThreeStatesJ30)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SweepTwoTopsThreeStatesJ30)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2);
 
 // The internal-rotation terms of the largest block (J = 30, species EE):
 // rotations of the energies and of the three coupling operators, one-top,

@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iosfwd>
+#include <memory>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -34,6 +35,8 @@
 #include "core/scratch_dir.h"
 
 namespace ruvo {
+
+class WorkerPool;
 
 // ------------------------------------------------ storage that starts zero
 // The work storage is sized for the largest run the limits allow, but a run
@@ -253,6 +256,8 @@ struct RunState {
   // is reported on standard error where it is found; any makes the exit
   // status 1
   int problems = 0;
+  // threads that compute the blocks of a sweep (1: all on the calling thread)
+  int threads = 1;
   std::string title; // the title lines of the input, joined by line ends
   // the private directory of this run's scratch files
   ScratchDir scratch;
@@ -366,6 +371,13 @@ struct SweepWork {
   // base energies of the value sweep and of the forward step (lines 1..ndata)
   std::vector<double> baseUp, baseLo, fwdUp, fwdLo;
   int lastB = -1;
+  // the threads of the sweep and the work storage of each thread beyond the
+  // first, made by the first sweep on several threads and kept for the run
+  std::shared_ptr<WorkerPool> pool;
+  std::vector<std::shared_ptr<SweepWork>> helpers;
+  // sets prepared by this sweep store so far; in a helper's store: the set
+  // whose torsional tables it holds
+  long setSerial = 0;
   // sign of the next numerical-derivative step of each fit variable 1..60;
   // it alternates from one derivative calculation to the next for the whole run
   std::array<double, DIMFIT + 1> stepSign = [] {

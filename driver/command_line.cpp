@@ -1,5 +1,8 @@
 #include "driver/command_line.h"
 
+#include <algorithm>
+#include <charconv>
+#include <thread>
 #include <vector>
 
 #ifndef RUVO_VERSION
@@ -7,6 +10,22 @@
 #endif
 
 namespace ruvo {
+
+namespace {
+
+// A thread count: a whole number from 1 to MAX_THREADS, nothing else.
+bool parseThreads(std::string_view text, int& n) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, n);
+  return ec == std::errc() && ptr == end && n >= 1 && n <= MAX_THREADS;
+}
+
+std::string threadsMessage(std::string_view where, std::string_view value) {
+  return std::string(where) + " needs a whole number of threads from 1 to " +
+         std::to_string(MAX_THREADS) + ", not \"" + std::string(value) + "\"";
+}
+
+} // namespace
 
 std::variant<CommandLine, UsageError> parseCommandLine(int argc, const char* const* argv) {
   CommandLine cl;
@@ -27,6 +46,13 @@ std::variant<CommandLine, UsageError> parseCommandLine(int argc, const char* con
       }
       if (arg == "--") {
         optionsEnded = true;
+      } else if (arg == "--threads" || arg.rfind("--threads=", 0) == 0) {
+        // the count follows as the next argument or after "="
+        const bool joined = arg.size() > 9;
+        if (!joined && i + 1 >= args.size()) return UsageError{threadsMessage("--threads", "")};
+        const std::string_view value = joined ? arg.substr(10) : std::string_view(args[i + 1]);
+        if (!parseThreads(value, cl.threads)) return UsageError{threadsMessage("--threads", value)};
+        if (!joined) ++i;
       } else if (arg == "--help") {
         cl.help = true;
       } else if (arg == "--version") {
@@ -45,6 +71,18 @@ std::variant<CommandLine, UsageError> parseCommandLine(int argc, const char* con
   return cl;
 }
 
+std::variant<int, UsageError> threadCount(const CommandLine& cl, const char* environment) {
+  if (cl.threads > 0) return cl.threads;
+  if (environment != nullptr) {
+    int n = 0;
+    if (!parseThreads(environment, n))
+      return UsageError{threadsMessage("RUVO_THREADS", environment)};
+    return n;
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, MAX_THREADS));
+}
+
 std::string usageText() {
   return "Usage: ruvo [OPTIONS] [FILE]\n"
          "Reads the input file FILE (standard input when FILE is - or missing) and writes\n"
@@ -54,6 +92,9 @@ std::string usageText() {
          "  --levels FILE.csv   every computed level as CSV\n"
          "  --json FILE.json    parameters, lines and statistics of the run as JSON\n"
          "  --tag N             species tag of the catalogue\n"
+         "  --threads N         compute the blocks on N threads (default: RUVO_THREADS\n"
+         "                      from the environment, else every core); the results do\n"
+         "                      not depend on N\n"
          "  --help              print this text and end\n"
          "  --version           print the version and end\n"
          "Exit status: 0 for a clean run; 1 after a stop, input errors, input that was not\n"

@@ -3,6 +3,7 @@
 // writes the listing to standard output and, when asked, output files for
 // other programs beside it.
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -20,6 +21,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   ruvo::CommandLine cl = std::get<ruvo::CommandLine>(parsed);
+  const auto threads = ruvo::threadCount(cl, std::getenv("RUVO_THREADS"));
+  if (const auto* bad = std::get_if<ruvo::UsageError>(&threads)) {
+    std::cerr << "ruvo: " << bad->message << '\n' << ruvo::usageText();
+    return 1;
+  }
   cl.outputs.inputName = cl.inputFile;
   if (cl.help) {
     std::cout << ruvo::usageText();
@@ -34,7 +40,8 @@ int main(int argc, char** argv) {
     if (typed)
       std::cerr << "ruvo: reading the input from standard input (the terminal); end it with"
                    " Ctrl-D, or name a file: ruvo FILE\n";
-    return ruvo::runProgram(std::cin, std::cout, std::cerr, cl.outputs, {nullptr, typed});
+    return ruvo::runProgram(std::cin, std::cout, std::cerr, cl.outputs,
+                            {nullptr, typed, std::get<int>(threads)});
   }
   std::ifstream file(cl.inputFile);
   if (!file) {
@@ -44,5 +51,6 @@ int main(int argc, char** argv) {
         std::cout, std::cerr);
   }
   // the answer to a pause comes from the operator, not from the file
-  return ruvo::runProgram(file, std::cout, std::cerr, cl.outputs, {&std::cin, false});
+  return ruvo::runProgram(file, std::cout, std::cerr, cl.outputs,
+                          {&std::cin, false, std::get<int>(threads)});
 }

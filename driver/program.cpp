@@ -151,6 +151,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   sw->allocate();
   rs->io.in = channels.answers != nullptr ? channels.answers : &in;
   rs->io.interactive = channels.interactive;
+  rs->threads = channels.threads;
   rs->io.out = &out;
   rs->io.err = &err;
   g_interrupted = 0;

@@ -11,6 +11,7 @@ namespace ruvo {
 struct RunChannels {
   std::istream* answers = nullptr; // answers to a pause (null: the input stream)
   bool interactive = false;        // the input is typed at a terminal
+  int threads = 1;                 // threads that compute the blocks of a sweep
 };
 
 // Runs ruvo on `in`, writing the listing to `out` and messages to `err`.

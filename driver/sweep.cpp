@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <memory>
 #include <utility>
 
 #include "core/fortran_format.h"
 #include "core/stop.h"
+#include "core/worker_pool.h"
 #include "fit/adjust.h"
 #include "hamiltonian/axis_rotation.h"
 #include "hamiltonian/block.h"
@@ -17,6 +20,134 @@
 #include "torsion/torsion.h"
 
 namespace ruvo {
+
+namespace {
+
+// Most threads a sweep uses, whatever the machine offers.
+constexpr int MAXTHREADS = 64;
+// Blocks whose diagonalisation costs less than that of a full matrix of
+// this order are computed on the calling thread: handing them to another
+// thread would cost more than it saves.
+constexpr int MIN_SHARED_ORDER = 32;
+
+// Whether a block is worth handing to another thread: its order is the
+// number of basis states, and a block without tops in effect and with one
+// torsional state falls apart into four Wang blocks of a quarter the order.
+bool worthSharing(const TodoEntry& te, int nvv, int ntop) {
+  const int states = te.Sym == 0 && te.predicted ? 1 : nvv;
+  const double n = double(states) * (2 * te.J + 1);
+  const bool wang = (te.Sym == 0 || ntop == 0) && states == 1;
+  const double cost = wang ? n * n * n / 16.0 : n * n * n;
+  return cost >= double(MIN_SHARED_ORDER) * MIN_SHARED_ORDER * MIN_SHARED_ORDER;
+}
+
+// Options that print or write inspection files from inside a block: with
+// any of them the blocks are computed one after the other, so that their
+// text keeps its place in the listing.
+bool printsInsideBlocks(const RunState& rs) {
+  const int bits =
+      aprintbit::BLOCK_LIST | aprintbit::BLOCK_MATRICES | aprintbit::BLOCK_EIGENVECTORS;
+  return (rs.ctl.aprint & bits) != 0 || rs.ctl.eval > 3;
+}
+
+// The torsional tables of the set just prepared in `from`, as far as the
+// blocks read them (tops 1..ntop, K and K' within -maxJ..maxJ).
+void copySetTables(const TorsionTables& from, TorsionTables& to, int ntop, int maxJ) {
+  using TT = TorsionTables;
+  to.firstV = from.firstV;
+  to.nV = from.nV;
+  to.nVfixed = from.nVfixed;
+  to.energy = from.energy;
+  to.label = from.label;
+  const int k0 = TT::ks(-maxJ), nk = 2 * maxJ + 1;
+  const std::size_t vv = static_cast<std::size_t>(DIMV) * DIMV;
+  for (int t = 1; t <= ntop; ++t)
+    for (int s = 0; s < TT::NS; ++s) {
+      const std::size_t ts = static_cast<std::size_t>(t - 1) * TT::NS + s;
+      // O(op, v, v') for K = -maxJ..maxJ, one run of memory
+      const std::size_t o = (ts * TT::NK + k0) * TT::NOP * vv;
+      std::copy_n(from.ovv.begin() + o, nk * TT::NOP * vv, to.ovv.begin() + o);
+      // T(K, K', v, v') for K' = -maxJ..maxJ, one run per K
+      for (int k = k0; k < k0 + nk; ++k) {
+        const std::size_t i = ((ts * TT::NK + k) * TT::NK + k0) * vv;
+        std::copy_n(from.tint.begin() + i, nk * vv, to.tint.begin() + i);
+      }
+    }
+}
+
+// One block of a round: its todo entry, the work store that computes it and
+// the stop (or other exception) its computation ended with.
+struct BlockJob {
+  const TodoEntry* te = nullptr;
+  SweepWork* work = nullptr;
+  std::exception_ptr error;
+};
+
+// Consecutive blocks of one set, computed side by side and then finished
+// in todo order on the calling thread.
+struct Round {
+  const RunState* rs = nullptr;
+  SweepWork* main = nullptr; // the sweep's own store, which holds the set's tables
+  ConstParamView par{nullptr};
+  int pass = 0, ntop = 0, maxJ = 0;
+  BlockState setBlk;                     // block settings common to the set
+  std::array<double, DIMTOP + 1> beta{}; // tilt of each top's axis, rad
+  std::array<BlockJob, MAXTHREADS> jobs{};
+  int n = 0;
+};
+
+// The compute half of block i of the round, on whichever thread runs it:
+// reads the run state, the parameters and (for a helper's first block of a
+// set) the main store's tables; writes only its own store.
+void computeJob(Round& r, int i) {
+  BlockJob& job = r.jobs[i];
+  SweepWork& w = *job.work;
+  const TodoEntry& te = *job.te;
+  try {
+    if (&w != r.main && w.setSerial != r.main->setSerial) {
+      copySetTables(r.main->tors, w.tors, r.ntop, r.maxJ);
+      for (int t = 1; t <= DIMTOP; ++t) w.rot[t].mark = 0;
+      w.setSerial = r.main->setSerial;
+    }
+    w.blk = r.setBlk;
+    // axis system of every top for this J
+    for (int t = 1; t <= r.ntop; ++t) rotateTopAxes(w.rot[t], r.beta[t], te.J);
+    // species 0: a block without internal rotation; one added for the
+    // predicted spectrum holds the rigid rotor of the set with one torsional
+    // state, whatever states the set keeps
+    if (te.Sym == 0) w.blk.ntop = 0;
+    if (te.Sym == 0 && te.predicted) w.blk.nvv = 1;
+    computeBlock(*r.rs, w, te.J, te.Sym, te.F, te.B, r.par, r.pass);
+  } catch (...) {
+    job.error = std::current_exception();
+  }
+}
+
+void computeJobTask(void* round, int i) { computeJob(*static_cast<Round*>(round), i); }
+
+// Threads this sweep may compute its blocks on.
+int sweepThreads(const RunState& rs, SweepWork& sw) {
+  const int n = std::min(rs.threads, MAXTHREADS);
+  for (auto& h : sw.helpers) h->setSerial = -1; // tables of no set yet
+  return n <= 1 || printsInsideBlocks(rs) ? 1 : n;
+}
+
+// The pool of `threads` threads and the work stores of the helpers, made at
+// the first round that shares its blocks and kept for the run.
+void makeTeam(SweepWork& sw, int threads) {
+  if (sw.pool && sw.pool->size() == threads) return;
+  sw.pool.reset();
+  sw.pool = std::make_shared<WorkerPool>(threads);
+  sw.helpers.resize(static_cast<std::size_t>(threads - 1));
+  for (auto& h : sw.helpers)
+    if (!h) {
+      h = std::make_shared<SweepWork>();
+      h->allocate();
+      h->setSerial = -1;
+    }
+}
+
+} // namespace
 
 void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlags& flags,
                       const FitModel& fm, int pass) {
@@ -40,16 +171,30 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
   sw.blk.nB = rs.nB;
   sw.blk.nsym = rs.species.nsym;
   const int ntop = ctl.ntop;
+  const int threads = sweepThreads(rs, sw);
   // the parameters of the set being computed; its dependent parameters are
   // recomputed in the caller's array (the derivative sweeps hand in a
   // shifted copy)
   ConstParamView setView{&std::as_const(par)(1, 1)};
+  Round round;
+  round.rs = &rs;
+  round.main = &sw;
+  round.pass = pass;
+  round.ntop = std::clamp(ntop, 0, DIMTOP);
+  round.maxJ = std::clamp(rs.maxJ, 0, DIMJ);
 
-  // 3. the blocks of the todo list
+  // 3. the blocks of the todo list, a round of consecutive blocks of one set
+  // at a time
   const int nTodo = rs.todo.n;
-  for (int e = 1; e <= nTodo; ++e) {
+  const auto takesPart = [&](const TodoEntry& te) {
+    return pass == 0 || hasBit(te.Stat, TODO_DERIV);
+  };
+  for (int e = 1; e <= nTodo;) {
     const TodoEntry& te = rs.todo.e[e];
-    if (pass != 0 && !hasBit(te.Stat, TODO_DERIV)) continue;
+    if (!takesPart(te)) {
+      ++e;
+      continue;
+    }
     stopIfTerminated();
     const int B = te.B;
     if (B < 1 || B > DIMB) stop("B > DIM B");
@@ -84,6 +229,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
     // a new B set: dependent parameters and the torsional problem
     if (B != sw.lastB) {
       sw.lastB = B;
+      ++sw.setSerial;
       for (int t = 1; t <= DIMTOP; ++t) sw.rot[t].mark = 0;
       adjustDependentParameters(rs, par.set(B), fm.npar, sw.blk.adjf);
       setView = std::as_const(par).set(B);
@@ -109,31 +255,61 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
         sw.blk.nV[t] = sw.tors.nV[t];
       }
 
-    // axis system of every top for this J
-    if (ntop >= 1)
-      for (int t = 1; t <= ntop && t <= DIMTOP; ++t)
-        rotateTopAxes(sw.rot[t], setView(par::top(t, par::beta)), te.J);
-
-    // species 0: a block without internal rotation; one added for the
-    // predicted spectrum holds the rigid rotor of the set with one torsional
-    // state, whatever states the set keeps
-    if (te.Sym == 0) sw.blk.ntop = 0;
-    if (te.Sym == 0 && te.predicted) sw.blk.nvv = 1;
-
-    solveBlock(rs, sw, te.J, te.Sym, te.F, B, setView, flags.set(B), fm, pass);
-    // the block's eigenvectors go to its scratch file for the line strengths
-    if (intensityMode(ctl.ints) > 0 && pass == 0)
-      writeBlockEigenvectors(rs, sw, te.J, te.Sym, te.F, B);
-
-    // line strengths of set B once its last block is done
-    const bool lastOfB = e == nTodo || rs.todo.e[e + 1].B != B;
-    if (pass == 0 && intensityMode(ctl.ints) > 0 && lastOfB) {
-      for (int k = 1; k <= ndata; ++k)
-        if (tr.qn[k][UP][slot::B] == B && tr.qn[k][LO][slot::B] == B)
-          tr.inten[k] =
-              lineStrength(rs, sw, k, setView(par::mu_x), setView(par::mu_y), setView(par::mu_z));
+    // the round: this block and the next ones of set B, one per thread
+    round.par = setView;
+    round.setBlk = sw.blk;
+    for (int t = 1; t <= round.ntop; ++t) round.beta[t] = setView(par::top(t, par::beta));
+    round.n = 0;
+    int next = e + 1;
+    for (int f = e; f <= nTodo && round.n < threads; ++f) {
+      const TodoEntry& tf = rs.todo.e[f];
+      next = f + 1;
+      if (!takesPart(tf)) continue;
+      const bool shared = worthSharing(tf, nvv, ntop);
+      if (tf.B != B || (round.n > 0 && !shared)) {
+        next = f;
+        break;
+      }
+      BlockJob& job = round.jobs[round.n];
+      job.te = &tf;
+      job.work = &sw;
+      job.error = nullptr;
+      ++round.n;
+      if (f == nTodo || rs.todo.e[f + 1].B != B) break; // the set's last block
+      if (!shared) break;
     }
-    sw.blk.ntop = ntop;
+    if (round.n == 1) {
+      computeJob(round, 0);
+    } else {
+      makeTeam(sw, threads);
+      for (int i = 1; i < round.n; ++i) round.jobs[i].work = sw.helpers[i - 1].get();
+      sw.pool->run(round.n, computeJobTask, &round);
+    }
+
+    // finish the round's blocks in todo order
+    for (int i = 0; i < round.n; ++i) {
+      const BlockJob& job = round.jobs[i];
+      if (job.error) std::rethrow_exception(job.error);
+      SweepWork& w = *job.work;
+      const TodoEntry& tb = *job.te;
+      finishBlock(rs, w, tb.J, tb.Sym, tb.F, B, setView, flags.set(B), fm, pass);
+      // the block's eigenvectors go to its scratch file for the line strengths
+      if (intensityMode(ctl.ints) > 0 && pass == 0)
+        writeBlockEigenvectors(rs, w, tb.J, tb.Sym, tb.F, B);
+      if (&w != &sw) sw.blk = w.blk; // the state the set's files record
+
+      // line strengths of set B once its last block is done
+      const int eb = static_cast<int>(job.te - &rs.todo.e[0]);
+      const bool lastOfB = eb == nTodo || rs.todo.e[eb + 1].B != B;
+      if (pass == 0 && intensityMode(ctl.ints) > 0 && lastOfB) {
+        for (int k = 1; k <= ndata; ++k)
+          if (tr.qn[k][UP][slot::B] == B && tr.qn[k][LO][slot::B] == B)
+            tr.inten[k] =
+                lineStrength(rs, sw, k, setView(par::mu_x), setView(par::mu_y), setView(par::mu_z));
+      }
+      sw.blk.ntop = ntop;
+    }
+    e = next;
   }
 
   // 4. levels that no block provided

@@ -140,8 +140,8 @@ void levelDerivatives(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, 
 
 } // namespace
 
-void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
-                ConstFlagView flags, const FitModel& fm, int pass) {
+void computeBlock(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B,
+                  ConstParamView par, int pass) {
   BlockState& blk = sw.blk;
   const Controls& ctl = rs.ctl;
   const bool detail = hasBit(ctl.aprint, aprintbit::BLOCK_LIST) && rs.detailPrint != 0;
@@ -182,12 +182,21 @@ void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstP
 
   // 12. eigenvectors and eigenvalues
   if (hasBit(ctl.aprint, aprintbit::BLOCK_EIGENVECTORS)) printBlockEigenpairs(rs, sw);
+}
 
+void finishBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
+                 ConstFlagView flags, const FitModel& fm, int pass) {
   // 13. labels, energies into the transitions
   labelLevels(rs, sw, J, S, F2, B, pass);
   storeLevelEnergies(rs, sw, J, S, F2, B);
 
   levelDerivatives(rs, sw, J, S, F2, B, par, flags, fm); // 14.
+}
+
+void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
+                ConstFlagView flags, const FitModel& fm, int pass) {
+  computeBlock(rs, sw, J, S, F2, B, par, pass);
+  finishBlock(rs, sw, J, S, F2, B, par, flags, fm, pass);
 }
 
 } // namespace ruvo

@@ -15,4 +15,16 @@ namespace ruvo {
 void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
                 ConstFlagView flags, const FitModel& fm, int pass);
 
+// solveBlock in its two halves.  computeBlock builds and diagonalises the
+// block: it reads the run state, the parameters and sw.tors / sw.rot, and
+// writes only sw, so blocks of one set can be computed side by side, each
+// in its own SweepWork, as long as none of the block prints (aprint
+// block-list, matrix and eigenvector bits; eval > 3 inspection files) is on.
+// finishBlock labels the levels and stores energies and derivatives into
+// the transitions; blocks are finished one at a time, in todo order.
+void computeBlock(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B,
+                  ConstParamView par, int pass);
+void finishBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
+                 ConstFlagView flags, const FitModel& fm, int pass);
+
 } // namespace ruvo

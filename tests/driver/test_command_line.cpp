@@ -50,20 +50,54 @@ TEST(CommandLine, ArgumentsThatCanNotBeUsed) {
                         Case{{"--catalog"}, "ERROR: option --catalog needs a value"},
                         Case{{"a.inp", "b.inp"}, "more than one input file: b.inp"},
                         Case{{"-", "b.inp"}, "more than one input file: b.inp"},
-                        Case{{""}, "empty input file name"}}) {
+                        Case{{""}, "empty input file name"},
+                        Case{{"--threads"},
+                             "--threads needs a whole number of threads from 1 to "
+                             "64, not \"\""},
+                        Case{{"--threads", "0"},
+                             "--threads needs a whole number of threads from "
+                             "1 to 64, not \"0\""},
+                        Case{{"--threads", "2x"},
+                             "--threads needs a whole number of threads "
+                             "from 1 to 64, not \"2x\""},
+                        Case{{"--threads=", "x.inp"},
+                             "--threads needs a whole number of "
+                             "threads from 1 to 64, not \"\""},
+                        Case{{"--threads", "65"},
+                             "--threads needs a whole number of threads "
+                             "from 1 to 64, not \"65\""}}) {
     const auto r = parse(c.args);
     ASSERT_TRUE(std::holds_alternative<UsageError>(r)) << c.message;
     EXPECT_EQ(std::get<UsageError>(r).message, c.message);
   }
 }
 
+// --threads wins over RUVO_THREADS, which wins over the number of cores;
+// a bad RUVO_THREADS is refused like a bad --threads.
+TEST(CommandLine, ThreadCount) {
+  const auto count = [](std::vector<const char*> args, const char* env) {
+    const auto cl = std::get<CommandLine>(parse(std::move(args)));
+    return threadCount(cl, env);
+  };
+  EXPECT_EQ(std::get<int>(count({"--threads", "3", "a.inp"}, "2")), 3);
+  EXPECT_EQ(std::get<int>(count({"--threads=1"}, "2")), 1);
+  EXPECT_EQ(std::get<int>(count({"a.inp"}, "2")), 2);
+  const int cores = std::get<int>(count({}, nullptr));
+  EXPECT_GE(cores, 1);
+  EXPECT_LE(cores, MAX_THREADS);
+  for (const char* bad : {"", "0", "-1", " 2", "two"})
+    EXPECT_EQ(std::get<UsageError>(count({}, bad)).message,
+              "RUVO_THREADS needs a whole number of threads from 1 to 64, not \"" +
+                  std::string(bad) + "\"");
+}
+
 TEST(CommandLine, TheProgramReadsANamedFile) {
   test::ScopedWorkDir here("command_line");
   const std::string dir = here.path();
   test::writeFile(dir + "/rigid.inp", test::readFile(test::sourcePath("examples/rigid_rotor.inp")));
-  const auto run = [&dir](const std::string& args) {
-    const std::string cmd = "cd '" + dir + "' && '" + std::string(RUVO_BINARY) + "' " + args +
-                            " > out.txt 2> err.txt < /dev/null";
+  const auto run = [&dir](const std::string& args, const std::string& env = "") {
+    const std::string cmd = "cd '" + dir + "' && " + env + "'" + std::string(RUVO_BINARY) + "' " +
+                            args + " > out.txt 2> err.txt < /dev/null";
     const int rc = std::system(cmd.c_str());
     return test::RunResult{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, test::readFile(dir + "/out.txt"),
                            test::readFile(dir + "/err.txt")};
@@ -81,6 +115,12 @@ TEST(CommandLine, TheProgramReadsANamedFile) {
   EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(bad.out, "");
   EXPECT_EQ(bad.err, "ruvo: unknown option -x\n" + usageText());
+  const auto badEnv = run("rigid.inp", "RUVO_THREADS=0 ");
+  EXPECT_EQ(badEnv.status, 1);
+  EXPECT_EQ(badEnv.out, "");
+  EXPECT_EQ(badEnv.err, "ruvo: RUVO_THREADS needs a whole number of threads from 1 to 64, not "
+                        "\"0\"\n" +
+                            usageText());
   const auto missing = run("missing.inp");
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err,

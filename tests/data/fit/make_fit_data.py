@@ -74,7 +74,7 @@ def rigid(seed=20261208, noise_mhz=0.020):
     return "\n".join(out) + "\n", len(chosen)
 
 
-def one_top(seed=20261209, noise_mhz=0.010, jmax=7):
+def one_top(seed=20261209, noise_mhz=0.010, jmax=7, jmin=0):
     truth = ("BJ 2.75 BK 6.25 B- 0.25 DJ 1.0e-6 DJK -5.0e-6\n"
              "F_1 160 V1n_1 12000 rho_1 0.05 beta_1 0.3\n")
     tail = "/A S 0\n/E S 1\n\nV 0\n\n"
@@ -83,7 +83,7 @@ def one_top(seed=20261209, noise_mhz=0.010, jmax=7):
     cand = []
     for up in levels:
         for lo in levels:
-            if allowed(up, lo):
+            if allowed(up, lo) and up[0] >= jmin:
                 for species in ("/A", "/E"):
                     cand.append((up, lo, species))
     lines = ["Jup %d K-up %d K+up %d Jlo %d K-lo %d K+lo %d %s" % (u + l + (sp,))
@@ -150,3 +150,8 @@ if __name__ == "__main__":
         with open(name, "w") as fh:
             fh.write(text)
         print(name, n, "lines")
+    # blocks of order 33 and more: large enough to be computed side by side
+    text, n = one_top(jmax=17, jmin=16)
+    with open("one_top_high_j_fit.inp", "w") as fh:
+        fh.write(text)
+    print("one_top_high_j_fit.inp", n, "lines")

@@ -1,0 +1,61 @@
+// Blocks computed on several threads give the same run: listing, messages
+// and exit status byte for byte, for a rigid-rotor fit, one-top fits with
+// numerical derivatives (the second with blocks large enough to be shared
+// out, J 16 and 17) and a predicted spectrum with line strengths.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "driver/program.h"
+#include "support/test_support.h"
+
+namespace ruvo {
+namespace {
+
+// The banner's clock reading is the one line allowed to differ.
+std::string withoutDate(const std::string& listing) {
+  const std::string tag = " Calculation date and time:";
+  const auto at = listing.find(tag);
+  if (at == std::string::npos) return listing;
+  return listing.substr(0, at + tag.size()) + listing.substr(listing.find('\n', at));
+}
+
+// A run on `threads` threads; its listing, messages and status, and the
+// catalogue, levels and JSON files it writes, appended to the listing.
+test::RunResult runOn(const std::string& input, int threads) {
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  RunChannels channels;
+  channels.threads = threads;
+  OutputRequests files;
+  files.catalog = "run.cat";
+  files.levels = "run.csv";
+  files.json = "run.json";
+  test::RunResult r;
+  r.status = runProgram(in, out, err, files, channels);
+  r.out = out.str();
+  r.err = err.str();
+  for (const char* name : {"run.cat", "run.csv", "run.json"})
+    r.out += std::string("\n==== ") + name + "\n" + test::readFile(name);
+  return r;
+}
+
+TEST(Threads, RunsAreTheSameOnOneAndThreeThreads) {
+  for (const char* path :
+       {"examples/rigid_rotor.inp", "tests/data/fit/one_top_fit.inp",
+        "tests/data/fit/one_top_high_j_fit.inp", "tests/data/intensity/one_top_ints2.inp"}) {
+    test::ScopedWorkDir here("threads");
+    const std::string input = test::readFile(test::sourcePath(path));
+    ASSERT_FALSE(input.empty()) << path;
+    const auto one = runOn(input, 1);
+    const auto three = runOn(input, 3);
+    EXPECT_EQ(one.status, three.status) << path;
+    EXPECT_EQ(one.err, three.err) << path;
+    EXPECT_EQ(withoutDate(one.out), withoutDate(three.out)) << path;
+    EXPECT_GT(one.out.size(), 1000u) << path;
+  }
+}
+
+} // namespace
+} // namespace ruvo
