@@ -54,6 +54,7 @@
 #include <cstdint>
 #include <limits>
 #include <streambuf>
+#include <type_traits>
 
 #include "core/fortran_format.h"
 #include "core/stop.h"
@@ -458,39 +459,11 @@ int Reader::peekOperator() {
   return 0;
 }
 
-// Reads one number token into v (0 when there is none).  Returns its kind,
-// or <= 0 with the scan state restored when the next token is no number.
-int Reader::readRealToken(double& v) {
-  v = 0.0;
-  const Scan before = save();
-  const int n = scanToken();
-  if (n <= 0) {
-    restore(before);
-    return n < 0 ? -1 : 0;
-  }
-  const std::string tok = tokenText(TOKEN_MAX);
-  const int kind = classifyNumber(tok);
-  switch (kind) {
-  case 1:
-    v = readDecimalReal(tok, records_);
-    break;
-  case 2:
-    v = parseBinary(tok, out_, records_);
-    break;
-  case 3:
-    v = parseHexadecimal(tok, out_, records_);
-    break;
-  case 4:
-    v = 0.0;
-    break;
-  default:
-    restore(before);
-    return 0;
-  }
-  return kind;
-}
-
-int Reader::readIntegerToken(long long& v) {
+// Reads one number token into v (0 when there is none): a decimal token as
+// a real or an integer as T is, binary and hexadecimal tokens alike.
+// Returns its kind, or <= 0 with the scan state restored when the next token
+// is no number.
+template <class T> int Reader::readNumberToken(T& v) {
   v = 0;
   const Scan before = save();
   const int n = scanToken();
@@ -502,7 +475,10 @@ int Reader::readIntegerToken(long long& v) {
   const int kind = classifyNumber(tok);
   switch (kind) {
   case 1:
-    v = readDecimalInteger(tok, records_);
+    if constexpr (std::is_floating_point_v<T>)
+      v = readDecimalReal(tok, records_);
+    else
+      v = readDecimalInteger(tok, records_);
     break;
   case 2:
     v = parseBinary(tok, out_, records_);
@@ -519,6 +495,9 @@ int Reader::readIntegerToken(long long& v) {
   }
   return kind;
 }
+
+int Reader::readRealToken(double& v) { return readNumberToken(v); }
+int Reader::readIntegerToken(long long& v) { return readNumberToken(v); }
 
 // A number expression: numbers joined by "+" and "-" tokens, applied to the
 // value held.  A leading operator works on the value held ("+ 0.5" adds to

@@ -83,6 +83,7 @@ private:
   int peekOperator();
   int readRealToken(double& v);
   int readIntegerToken(long long& v);
+  template <class T> int readNumberToken(T& v);
   void keyList(const NameTable& table, int m, double* values, int* counts, bool indexed);
   void parseSetRange(const std::string& key, int m, int& stemLen, int& first, int& last) const;
   void selectNames(std::string_view stem, const NameTable& table, const Scan& valueStart);

@@ -486,7 +486,9 @@ TEST(ParameterInput, MalformedInputsEndCleanly) {
       const std::string text = base.substr(0, start) + r + base.substr(end);
       Parsed p = parse(text);
       ++runs;
-      if (p.ended && p.isStop) EXPECT_FALSE(p.stopMessage.empty()) << text;
+      if (p.ended && p.isStop) {
+        EXPECT_FALSE(p.stopMessage.empty()) << text;
+      }
     }
     // the input cut short after this token
     if (runs % 3 == 0) Parsed cut = parse(base.substr(0, end));
