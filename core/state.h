@@ -228,7 +228,9 @@ struct Io {
   std::ofstream dfreqFile;     // "dfreq.out" when dfreq != 0
 };
 
-// Parsed input and run-wide state (the `data` block).
+// Parsed input and run-wide state (the `data` block).  A field added here
+// that a sweep reads or writes must also be handed to the run states of the
+// derivative sweeps (copyForShiftedSweep, mergeShiftedSweep in driver/sweep.cpp).
 struct RunState {
   Io io;
   Controls ctl;
@@ -334,6 +336,19 @@ struct RotationStore {
   double& dD(int K, int Kp) { return dd[at(K, Kp)]; }
 };
 
+// d^J(beta) and its derivative by beta of one top for every J = 0..maxJ,
+// made once for a value of beta and read by every block of the sweeps that
+// use it.  The elements of J start at offset(J), row K (-J..J) fastest.
+struct RotationTable {
+  double beta = 0.0;
+  int maxJ = -1; // -1: nothing tabulated
+  std::vector<double> d, dd;
+  // sum of (2j+1)^2 over j < J
+  static std::size_t offset(int J) {
+    return static_cast<std::size_t>(J) * (2 * J - 1) * (2 * J + 1) / 3;
+  }
+};
+
 // Basis row of a block: K and the one-top state of each top.
 struct BasisRow {
   int K = 0;
@@ -358,7 +373,7 @@ struct SweepWork {
   // the transition ends (2 k + end) that name the block (J, S, 2F, B) last
   // stored into the transitions, so that the derivatives of its levels need
   // not search the whole list again
-  ZeroedVector<int> blockEnds;           // 2 * (DIMDATA + 1)
+  ZeroedVector<int> blockEnds; // 2 * (DIMDATA + 1)
   int nBlockEnds = 0;
   std::array<int, 4> blockEndsKey{-1, -1, -1, -1}; // J, S, 2F, B
   // torsional problem of the current B set
@@ -366,6 +381,8 @@ struct SweepWork {
   ZeroedVector<double> torsMat; // DIMTOT*DIMTOT work matrix of the one-top problems
   // axis rotation of each top for the current J
   std::array<RotationStore, DIMTOP + 1> rot{};
+  // the axis rotations of each top for all J of the set being prepared
+  std::array<RotationTable, DIMTOP + 1> rotTable{};
   // rotated one-top operators O_t(K, v; K', v') per top, (DIM2J1*DIMV)^2 each
   std::array<ZeroedVector<double>, DIMTOP + 1> rotOp{};
   // base energies of the value sweep and of the forward step (lines 1..ndata)
@@ -378,6 +395,10 @@ struct SweepWork {
   // sets prepared by this sweep store so far; in a helper's store: the set
   // whose torsional tables it holds
   long setSerial = 0;
+  // the run state each shifted-parameter sweep of the numerical derivatives
+  // works in (its own copy of the transition list), one per sweep running at
+  // the same time; made at the first such sweep and kept for the run
+  std::vector<std::shared_ptr<RunState>> lanes;
   // sign of the next numerical-derivative step of each fit variable 1..60;
   // it alternates from one derivative calculation to the next for the whole run
   std::array<double, DIMFIT + 1> stepSign = [] {

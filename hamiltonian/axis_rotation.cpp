@@ -136,4 +136,38 @@ void rotateTopAxes(RotationStore& store, double beta, int J) {
   store.mark = J;
 }
 
+void tabulateTopRotations(RotationTable& table, RotationStore& scratch, double beta, int maxJ) {
+  maxJ = std::clamp(maxJ, 0, DIMJ);
+  if (table.maxJ >= maxJ && table.beta == beta) return;
+  const std::size_t size = RotationTable::offset(maxJ + 1);
+  table.d.resize(size);
+  table.dd.resize(size);
+  // the same recursion from J = 0 as a store that steps through the blocks,
+  // so that a tabulated matrix is the one the store would have made
+  for (int J = 0; J <= maxJ; ++J) {
+    rotationMatricesNextJ(scratch, beta, J);
+    std::size_t at = RotationTable::offset(J);
+    for (int Kp = -J; Kp <= J; ++Kp)
+      for (int K = -J; K <= J; ++K, ++at) {
+        table.d[at] = scratch.D(K, Kp);
+        table.dd[at] = scratch.dD(K, Kp);
+      }
+  }
+  scratch.mark = maxJ;
+  table.beta = beta;
+  table.maxJ = maxJ;
+}
+
+void loadTopRotation(RotationStore& store, const RotationTable& table, int J) {
+  if (J < 0 || J > table.maxJ) stop(" ERROR: DIM 2J1 exceeded");
+  std::size_t at = RotationTable::offset(J);
+  for (int Kp = -J; Kp <= J; ++Kp)
+    for (int K = -J; K <= J; ++K, ++at) {
+      store.D(K, Kp) = table.d[at];
+      store.dD(K, Kp) = table.dd[at];
+    }
+  // the store holds no J - 1 for the recursion to go on from
+  store.mark = -1;
+}
+
 } // namespace ruvo

@@ -1,5 +1,6 @@
 // Wigner d^J(beta) by recursion in J: orthogonality, limits, the direct
-// (Wigner) formula, the recursion bookkeeping and the beta derivatives.
+// (Wigner) formula, the recursion bookkeeping, the table of all J and the
+// beta derivatives.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -148,6 +149,40 @@ TEST(AxisRotation, RotationMarkBookkeeping) {
   EXPECT_NEAR(st->D(1, -2), static_cast<double>(wignerDirect(4, 1, -2, 2.0)), 1e-13);
   try {
     rotateTopAxes(*st, 2.0, DIMJ + 1);
+    ADD_FAILURE() << "no stop";
+  } catch (const RunEnd& e) {
+    EXPECT_EQ(e.message, " ERROR: DIM 2J1 exceeded");
+  }
+}
+
+// A table made once per beta hands every block the very matrices the
+// recursion of a store stepping through the blocks makes, and is made anew
+// only for another beta or a larger J.
+TEST(AxisRotation, TableGivesTheRecursionsMatricesBitForBit) {
+  auto scratch = makeStore(), stepped = makeStore(), loaded = makeStore();
+  RotationTable table;
+  tabulateTopRotations(table, *scratch, 0.7, 12);
+  rotateTopAxes(*loaded, 0.7, 12); // leaves larger-J values behind the loaded ones
+  for (int J : {0, 1, 2, 7, 12, 3}) {
+    rotateTopAxes(*stepped, 0.7, J);
+    loadTopRotation(*loaded, table, J);
+    for (int a = -J; a <= J; ++a)
+      for (int b = -J; b <= J; ++b) {
+        ASSERT_EQ(loaded->D(a, b), stepped->D(a, b)) << J << ' ' << a << ' ' << b;
+        ASSERT_EQ(loaded->dD(a, b), stepped->dD(a, b)) << J << ' ' << a << ' ' << b;
+      }
+    EXPECT_EQ(loaded->mark, -1); // no J - 1 to go on from
+  }
+  const double kept = table.d[RotationTable::offset(5) + 3];
+  tabulateTopRotations(table, *scratch, 0.7, 10); // held already
+  EXPECT_EQ(table.maxJ, 12);
+  tabulateTopRotations(table, *scratch, 1.1, 5);
+  EXPECT_EQ(table.maxJ, 5);
+  EXPECT_NEAR(table.d[RotationTable::offset(5) + 3],
+              static_cast<double>(wignerDirect(5, -2, -5, 1.1)), 1e-14);
+  EXPECT_NE(table.d[RotationTable::offset(5) + 3], kept);
+  try {
+    loadTopRotation(*loaded, table, 6);
     ADD_FAILURE() << "no stop";
   } catch (const RunEnd& e) {
     EXPECT_EQ(e.message, " ERROR: DIM 2J1 exceeded");
