@@ -78,6 +78,22 @@ BENCHMARK(BM_FitOneTopHalfNumerical10Cycles)
     ->Arg(1)
     ->Arg(2);
 
+// A fit of the size users wait for: 600 A and E lines up to J = 40 of a
+// one-top molecule, three of the eight variables (V3, rho, beta) by
+// numerical derivatives (bench/data/make_one_top_600_lines.py wrote it).
+void BM_FitOneTop600Lines10Cycles(benchmark::State& state) {
+  static const std::string input = readInput("bench/data/one_top_600_lines.inp");
+  runFit(state, input);
+}
+BENCHMARK(BM_FitOneTop600Lines10Cycles)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(8);
+
 void BM_FitRigidRotor10Cycles(benchmark::State& state) {
   static const std::string input =
       tenCycles("tests/data/fit/rigid_distortion_fit.inp", "nzyk 20 defer 2.0e-5",

@@ -3,10 +3,14 @@
 #include "driver/sweep.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <exception>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "core/fortran_format.h"
 #include "core/stop.h"
@@ -25,6 +29,12 @@ namespace {
 
 // Most threads a sweep uses, whatever the machine offers.
 constexpr int MAXTHREADS = 64;
+// Blocks of one round per thread: the threads take the blocks of a round one
+// after the other as they become free, so that a round of blocks of unequal
+// cost (a real A block beside a complex E block of the same J) keeps every
+// thread busy until its end.
+constexpr int BLOCKS_PER_THREAD = 3;
+constexpr int MAXROUND = MAXTHREADS * BLOCKS_PER_THREAD;
 // Blocks whose diagonalisation costs less than that of a full matrix of
 // this order are computed on the calling thread: handing them to another
 // thread would cost more than it saves.
@@ -93,10 +103,10 @@ struct Round {
   SweepWork* main = nullptr; // the sweep's own store, which holds the set's tables
   ConstParamView par{nullptr};
   int pass = 0, ntop = 0, maxJ = 0;
-  BlockState setBlk;                     // block settings common to the set
-  std::array<double, DIMTOP + 1> beta{}; // tilt of each top's axis, rad
-  std::array<BlockJob, MAXTHREADS> jobs{};
+  BlockState setBlk; // block settings common to the set
+  std::array<BlockJob, MAXROUND> jobs{};
   int n = 0;
+  std::atomic<int> next{0}; // the next block of the round not yet taken
 };
 
 // The compute half of block i of the round, on whichever thread runs it:
@@ -114,7 +124,7 @@ void computeJob(Round& r, int i) {
     }
     w.blk = r.setBlk;
     // axis system of every top for this J
-    for (int t = 1; t <= r.ntop; ++t) rotateTopAxes(w.rot[t], r.beta[t], te.J);
+    for (int t = 1; t <= r.ntop; ++t) loadTopRotation(w.rot[t], r.main->rotTable[t], te.J);
     // species 0: a block without internal rotation; one added for the
     // predicted spectrum holds the rigid rotor of the set with one torsional
     // state, whatever states the set keeps
@@ -126,28 +136,171 @@ void computeJob(Round& r, int i) {
   }
 }
 
-void computeJobTask(void* round, int i) { computeJob(*static_cast<Round*>(round), i); }
+// One thread of a round: takes the round's blocks in turn until none is left.
+void computeJobsTask(void* round, int) {
+  Round& r = *static_cast<Round*>(round);
+  for (int i = r.next.fetch_add(1); i < r.n; i = r.next.fetch_add(1)) computeJob(r, i);
+}
 
 // Threads this sweep may compute its blocks on.
 int sweepThreads(const RunState& rs, SweepWork& sw) {
   const int n = std::min(rs.threads, MAXTHREADS);
+  if (n <= 1 || printsInsideBlocks(rs)) return 1;
   for (auto& h : sw.helpers) h->setSerial = -1; // tables of no set yet
-  return n <= 1 || printsInsideBlocks(rs) ? 1 : n;
+  return n;
 }
 
-// The pool of `threads` threads and the work stores of the helpers, made at
-// the first round that shares its blocks and kept for the run.
+// The pool of `threads` threads and the work stores of a round's blocks
+// beyond the first, made at the first round that shares its blocks and kept
+// for the run.
 void makeTeam(SweepWork& sw, int threads) {
   if (sw.pool && sw.pool->size() == threads) return;
   sw.pool.reset();
   sw.pool = std::make_shared<WorkerPool>(threads);
-  sw.helpers.resize(static_cast<std::size_t>(threads - 1));
+  sw.helpers.resize(static_cast<std::size_t>(threads * BLOCKS_PER_THREAD - 1));
   for (auto& h : sw.helpers)
     if (!h) {
       h = std::make_shared<SweepWork>();
       h->allocate();
       h->setSerial = -1;
     }
+}
+
+// One shifted-parameter sweep of a numerical derivative.  It works in a run
+// state of its own, a copy of the run's made when it starts, so that the
+// sweeps of one derivative calculation are independent of each other and
+// of the order they run in: each starts from the levels and labels of the
+// value sweep, and none relabels the run's transitions.
+struct ShiftedSweep {
+  int var = 0;                // fit variable
+  double step = 0.0;          // step h of the variable (the forward one)
+  bool central = false;       // this sweep and the next form a central difference
+  ParamSets par;              // the shifted parameters
+  std::vector<double> up, lo; // energies of the transition ends, GHz (1..ndata)
+  std::string out, err;       // listing text and messages, when buffered
+  int problems = 0;
+  std::array<int, DIMSYM + 1> pmKSign{};
+  bool assignWarned = false;
+  int lastPrintedPass = 0;
+  std::exception_ptr error;
+};
+
+// Sweeps computed side by side, one per lane.
+struct ShiftedRound {
+  RunState* rs = nullptr;
+  SweepWork* main = nullptr;
+  const FitModel* fm = nullptr;
+  ShiftedSweep* jobs = nullptr;
+  int size = 0;
+  bool buffered = false; // listing text kept per sweep (side by side)
+};
+
+// The part of the run state a sweep reads, and the transition list it
+// writes, copied into the run state of a shifted sweep.
+void copyForShiftedSweep(const RunState& from, RunState& to) {
+  to.ctl = from.ctl;
+  to.parName = from.parName;
+  to.nB = from.nB;
+  to.woodsB = from.woodsB;
+  to.adjfB = from.adjfB;
+  to.maxmTop = from.maxmTop;
+  to.maxvmTop = from.maxvmTop;
+  to.species = from.species;
+  to.use = from.use;
+  to.todo.n = from.todo.n;
+  std::copy_n(from.todo.e.begin(), std::min(from.todo.e.size(), to.todo.e.size()),
+              to.todo.e.begin());
+  to.maxJ = from.maxJ;
+  to.cyclePrint = from.cyclePrint;
+  to.detailPrint = from.detailPrint;
+  to.assignWarned = from.assignWarned;
+  to.lastPrintedPass = from.lastPrintedPass;
+  to.fileUnit = from.fileUnit;
+  to.pmKSign = from.pmKSign;
+  to.problems = 0;
+  to.threads = from.threads;
+  const Transitions& a = from.tr;
+  Transitions& b = to.tr;
+  const std::size_t n = static_cast<std::size_t>(std::max(a.ndata, 0)) + 1;
+  b.ndata = a.ndata;
+  b.qn.assign(a.qn.begin(), a.qn.begin() + n);
+  b.freq.assign(a.freq.begin(), a.freq.begin() + n);
+  b.err.assign(a.err.begin(), a.err.begin() + n);
+  b.psi.assign(a.psi.begin(), a.psi.begin() + n);
+  b.inten.assign(a.inten.begin(), a.inten.begin() + n);
+  b.levelIndex.assign(a.levelIndex.begin(), a.levelIndex.begin() + n);
+  // energies only: the derivative columns are not touched by these sweeps
+  if (b.eUp.size() < n) {
+    b.eUp.resize(n);
+    b.eLo.resize(n);
+  }
+  for (std::size_t k = 0; k < n; ++k) {
+    b.eUp[k][0] = a.eUp[k][0];
+    b.eLo[k][0] = a.eLo[k][0];
+  }
+}
+
+// Shifted sweep i of the round, on lane i: lane 0 computes in the sweep's
+// own store (sharing its blocks out when it runs alone), the others in the
+// stores of the sweep's helper threads.
+void runShiftedSweep(ShiftedRound& r, int i) {
+  ShiftedSweep& job = r.jobs[i];
+  RunState& lane = *r.main->lanes[static_cast<std::size_t>(i)];
+  SweepWork& w = i == 0 ? *r.main : *r.main->helpers[static_cast<std::size_t>(i - 1)];
+  RunState& rs = *r.rs;
+  std::ostringstream out, err;
+  try {
+    copyForShiftedSweep(rs, lane);
+    if (r.size > 1) lane.threads = 1;
+    lane.io.in = rs.io.in;
+    lane.io.interactive = rs.io.interactive;
+    lane.io.out = r.buffered ? &out : rs.io.out;
+    lane.io.err = r.buffered ? &err : rs.io.err;
+    // the level tables of every sweep go to the run's evaluation file (only
+    // sweeps one after the other print them)
+    if (!r.buffered) std::swap(lane.io.evalFile, rs.io.evalFile);
+    // the window of torsional states the value sweep fixed for the run
+    if (&w != r.main) w.tors.nVfixed = r.main->tors.nVfixed;
+    try {
+      FitFlags noFlags{};
+      calculationSweep(lane, w, job.par, noFlags, *r.fm, job.var);
+    } catch (...) {
+      job.error = std::current_exception();
+    }
+    if (!r.buffered) std::swap(lane.io.evalFile, rs.io.evalFile);
+    const std::size_t n = static_cast<std::size_t>(std::max(lane.tr.ndata, 0)) + 1;
+    job.up.resize(n);
+    job.lo.resize(n);
+    for (std::size_t k = 0; k < n; ++k) {
+      job.up[k] = lane.tr.eUp[k][0];
+      job.lo[k] = lane.tr.eLo[k][0];
+    }
+  } catch (...) {
+    if (!job.error) job.error = std::current_exception();
+  }
+  job.out = out.str();
+  job.err = err.str();
+  job.problems = lane.problems;
+  job.pmKSign = lane.pmKSign;
+  job.assignWarned = lane.assignWarned;
+  job.lastPrintedPass = lane.lastPrintedPass;
+}
+
+void runShiftedSweepTask(void* round, int i) {
+  runShiftedSweep(*static_cast<ShiftedRound*>(round), i);
+}
+
+// What a shifted sweep leaves for the run: its text in the listing and on
+// standard error, in sweep order, its problems, and the species it found in
+// sign-labelled +-K pairs.
+void mergeShiftedSweep(RunState& rs, const ShiftedSweep& job) {
+  *rs.io.out << job.out;
+  *rs.io.err << job.err;
+  rs.problems += job.problems;
+  for (int s = 0; s <= DIMSYM; ++s)
+    if (job.pmKSign[s] != 0) rs.pmKSign[s] = job.pmKSign[s];
+  rs.assignWarned = rs.assignWarned || job.assignWarned;
+  rs.lastPrintedPass = job.lastPrintedPass;
 }
 
 } // namespace
@@ -246,6 +399,9 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
                setView(par::top(t, par::beta))});
       }
       solveTorsionalProblems(rs, sw, B, setView, flags.set(B), pass);
+      // the axis rotations of the set's tops for every J (kept while beta stays)
+      for (int t = 1; t <= ntop && t <= DIMTOP; ++t)
+        tabulateTopRotations(sw.rotTable[t], sw.rot[t], setView(par::top(t, par::beta)), rs.maxJ);
       if (intensityMode(ctl.ints) >= intsbit::SPECTRUM_BY_SPECIES && pass == 0)
         writeTorsionalIntegrals(rs, sw, B);
     }
@@ -258,13 +414,14 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
         sw.blk.nV[t] = sw.tors.nV[t];
       }
 
-    // the round: this block and the next ones of set B, one per thread
+    // the round: this block and the next ones of set B, taken by the threads
+    // in turn
     round.par = setView;
     round.setBlk = sw.blk;
-    for (int t = 1; t <= round.ntop; ++t) round.beta[t] = setView(par::top(t, par::beta));
     round.n = 0;
     int next = e + 1;
-    for (int f = e; f <= nTodo && round.n < threads; ++f) {
+    const int roundSize = threads > 1 ? threads * BLOCKS_PER_THREAD : 1;
+    for (int f = e; f <= nTodo && round.n < roundSize; ++f) {
       const TodoEntry& tf = rs.todo.e[f];
       next = f + 1;
       if (!takesPart(tf)) continue;
@@ -286,7 +443,8 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
     } else {
       makeTeam(sw, threads);
       for (int i = 1; i < round.n; ++i) round.jobs[i].work = sw.helpers[i - 1].get();
-      sw.pool->run(round.n, computeJobTask, &round);
+      round.next = 0;
+      sw.pool->run(std::min(threads, round.n), computeJobsTask, &round);
     }
 
     // finish the round's blocks in todo order
@@ -360,17 +518,18 @@ void sweepWithDerivatives(RunState& rs, SweepWork& sw, ParamSets& par, const Fit
 
   // numerical derivatives: no analytic ones in these sweeps, and no matrix
   // or eigenvector prints
-  FitFlags noFlags{};
   rs.detailPrint =
       (hasBit(rs.ctl.aprint, aprintbit::TRANSITIONS_SELECTED_CYCLES) && rs.cyclePrint != 0) ? 1 : 0;
   const ListingBitsOff quiet(rs.ctl.aprint,
                              aprintbit::BLOCK_EIGENVECTORS | aprintbit::BLOCK_MATRICES);
 
-  ParamSets shifted;
+  // the shifted sweeps: one per numerical variable, two for a central
+  // difference; the sign of the step alternates from one derivative
+  // calculation to the next
+  std::vector<ShiftedSweep> jobs;
   for (int n = 1; n <= fm.nfit && n <= DIMFIT; ++n) {
     const FitVar& fv = fm.var[n];
     if (fv.kind >= 0) continue;
-    // the sign of the step alternates from one derivative calculation to the next
     sw.stepSign[n] = -sw.stepSign[n];
     // step: the relative step (percent) of the mean size of the terms
     double basis = 0.0;
@@ -383,33 +542,71 @@ void sweepWithDerivatives(RunState& rs, SweepWork& sw, ParamSets& par, const Fit
     if (nterm == 0 || basis == 0.0) continue; // no step can be formed; column left 0
     const double h = sw.stepSign[n] * (fv.step / 100.0) * basis / fv.nterm;
     if (h == 0.0) continue;
-
-    auto shiftedSweep = [&](double step) {
-      shifted = par;
+    const bool central = fv.kind == -2 || mode > 1;
+    for (const double step : {h, -h}) {
+      ShiftedSweep& job = jobs.emplace_back();
+      job.var = n;
+      job.step = h;
+      job.central = central;
+      job.par = par;
       for (int j = 1; j <= fv.nterm && j <= DIMPLC; ++j) {
         if (fv.par[j] < 1 || fv.par[j] > NPAR || fv.set[j] < 1 || fv.set[j] > DIMB) continue;
-        shifted(fv.par[j], fv.set[j]) += step * fv.coef[j];
+        job.par(fv.par[j], fv.set[j]) += step * fv.coef[j];
       }
-      calculationSweep(rs, sw, shifted, noFlags, fm, n);
-    };
+      if (!central) break;
+    }
+  }
 
-    shiftedSweep(h);
-    if (fv.kind == -2 || mode > 1) {
-      // central difference
+  ShiftedRound round;
+  round.rs = &rs;
+  round.main = &sw;
+  round.fm = &fm;
+  const int threads = std::min(rs.threads, MAXTHREADS);
+  const bool sideBySide = threads > 1 && !printsInsideBlocks(rs) && rs.detailPrint == 0 &&
+                          rs.ctl.eval <= 1 && jobs.size() > 1;
+  if (sideBySide) makeTeam(sw, threads);
+  while (static_cast<int>(sw.lanes.size()) < (sideBySide ? threads : 1)) {
+    auto lane = std::make_shared<RunState>();
+    lane->todo.e.assign(static_cast<std::size_t>(DIMTDO) + 1, {});
+    sw.lanes.push_back(std::move(lane));
+  }
+
+  const int njobs = static_cast<int>(jobs.size());
+  for (int first = 0; first < njobs;) {
+    // a round: as many sweeps as there are threads, each on one thread; a
+    // sweep alone shares its blocks out instead
+    const int size = sideBySide ? std::min(threads, njobs - first) : 1;
+    round.jobs = &jobs[static_cast<std::size_t>(first)];
+    round.size = size;
+    round.buffered = sideBySide;
+    if (size == 1) {
+      runShiftedSweep(round, 0);
+    } else {
+      sw.pool->run(size, runShiftedSweepTask, &round);
+    }
+    for (int i = 0; i < size; ++i) {
+      ShiftedSweep& job = jobs[static_cast<std::size_t>(first + i)];
+      mergeShiftedSweep(rs, job);
+      if (job.error) std::rethrow_exception(job.error);
+    }
+    first += size;
+  }
+
+  // the derivative columns, in GHz per unit of the fit variable
+  for (int j = 0; j < njobs; ++j) {
+    const ShiftedSweep& job = jobs[static_cast<std::size_t>(j)];
+    const int n = job.var;
+    if (job.central) {
+      const ShiftedSweep& back = jobs[static_cast<std::size_t>(++j)];
       for (int k = 1; k <= ndata; ++k) {
-        sw.fwdUp[k] = tr.eUp[k][0];
-        sw.fwdLo[k] = tr.eLo[k][0];
-      }
-      shiftedSweep(-h);
-      for (int k = 1; k <= ndata; ++k) {
-        tr.eUp[k][n] = (sw.fwdUp[k] - tr.eUp[k][0]) / (2.0 * h);
-        tr.eLo[k][n] = (sw.fwdLo[k] - tr.eLo[k][0]) / (2.0 * h);
+        tr.eUp[k][n] = (job.up[k] - back.up[k]) / (2.0 * job.step);
+        tr.eLo[k][n] = (job.lo[k] - back.lo[k]) / (2.0 * job.step);
       }
     } else {
       // one-sided difference from the energies of the value sweep
       for (int k = 1; k <= ndata; ++k) {
-        tr.eUp[k][n] = (tr.eUp[k][0] - sw.baseUp[k]) / h;
-        tr.eLo[k][n] = (tr.eLo[k][0] - sw.baseLo[k]) / h;
+        tr.eUp[k][n] = (job.up[k] - sw.baseUp[k]) / job.step;
+        tr.eLo[k][n] = (job.lo[k] - sw.baseLo[k]) / job.step;
       }
     }
   }
