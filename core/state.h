@@ -349,6 +349,16 @@ struct RotationTable {
   }
 };
 
+// One element of the operator dH/dp of a parameter between basis positions
+// r and c (0-based), GHz per unit of p: on the diagonal (r = c), real
+// symmetric, or imaginary (H(r, c) = -i g, H(c, r) = +i g).
+struct OperatorElement {
+  enum Kind : int { DIAGONAL, REAL, IMAGINARY };
+  int r = 0, c = 0;
+  Kind kind = DIAGONAL;
+  double g = 0.0;
+};
+
 // Basis row of a block: K and the one-top state of each top.
 struct BasisRow {
   int K = 0;
@@ -370,6 +380,11 @@ struct SweepWork {
   std::vector<std::array<int, NLABEL + 1>> labels; // levels 1..N, columns 1..12
   std::vector<int> need;                           // levels 1..N
   std::array<double, 33> dEdp{};                   // dE/dp, p = 1..32
+  // the elements of dH/dp of the fitted rotor parameters of the block being
+  // finished, p after p: those of p are rotorOps[rotorOpsStart[p] ..
+  // rotorOpsStart[p + 1])
+  std::vector<OperatorElement> rotorOps;
+  std::array<int, 34> rotorOpsStart{};
   // the transition ends (2 k + end) that name the block (J, S, 2F, B) last
   // stored into the transitions, so that the derivatives of its levels need
   // not search the whole list again

@@ -453,7 +453,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       if (job.error) std::rethrow_exception(job.error);
       SweepWork& w = *job.work;
       const TodoEntry& tb = *job.te;
-      finishBlock(rs, w, tb.J, tb.Sym, tb.F, B, setView, flags.set(B), fm, pass);
+      finishBlock(rs, w, tb.J, tb.Sym, tb.F, B, flags.set(B), fm, pass);
       // the block's eigenvectors go to its scratch file for the line strengths
       if (intensityMode(ctl.ints) > 0 && pass == 0)
         writeBlockEigenvectors(rs, w, tb.J, tb.Sym, tb.F, B);

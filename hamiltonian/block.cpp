@@ -122,9 +122,13 @@ void diagonaliseRealBlock(const RunState& rs, SweepWork& sw, int J, int S, Const
 
 // 14. Analytic derivatives dE/dp (GHz per unit of the parameter) of the
 // levels the fit needs (all of them with dfreq).
-void levelDerivatives(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
-                      ConstFlagView flags, const FitModel& fm) {
+void levelDerivatives(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstFlagView flags,
+                      const FitModel& fm) {
   const int N = sw.blk.N;
+  bool any = rs.ctl.dfreq != 0;
+  for (int l = 1; l <= N && !any; ++l) any = sw.need[l] != 0;
+  if (!any) return;
+  recordRotorParameterOperators(rs, sw, J, S, F2, flags);
   for (int l = 1; l <= N; ++l) {
     if (sw.need[l] == 0 && rs.ctl.dfreq == 0) continue;
     double* vr = sw.w1.data();
@@ -133,7 +137,7 @@ void levelDerivatives(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, 
       vr[r] = sw.Zr[r + (l - 1) * DIMTOT];
       vi[r] = sw.Zi[r + (l - 1) * DIMTOT];
     }
-    rotorParameterDerivatives(rs, sw, vr, vi, J, S, F2, flags, par, sw.dEdp.data());
+    rotorParameterDerivatives(sw, vr, vi, flags, sw.dEdp.data());
     storeLevelDerivatives(rs, sw, J, S, F2, B, l, fm, sw.dEdp.data());
   }
 }
@@ -184,19 +188,19 @@ void computeBlock(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B
   if (hasBit(ctl.aprint, aprintbit::BLOCK_EIGENVECTORS)) printBlockEigenpairs(rs, sw);
 }
 
-void finishBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
-                 ConstFlagView flags, const FitModel& fm, int pass) {
+void finishBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstFlagView flags,
+                 const FitModel& fm, int pass) {
   // 13. labels, energies into the transitions
   labelLevels(rs, sw, J, S, F2, B, pass);
   storeLevelEnergies(rs, sw, J, S, F2, B);
 
-  levelDerivatives(rs, sw, J, S, F2, B, par, flags, fm); // 14.
+  levelDerivatives(rs, sw, J, S, F2, B, flags, fm); // 14.
 }
 
 void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
                 ConstFlagView flags, const FitModel& fm, int pass) {
   computeBlock(rs, sw, J, S, F2, B, par, pass);
-  finishBlock(rs, sw, J, S, F2, B, par, flags, fm, pass);
+  finishBlock(rs, sw, J, S, F2, B, flags, fm, pass);
 }
 
 } // namespace ruvo

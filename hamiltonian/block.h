@@ -24,7 +24,7 @@ void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstP
 // the transitions; blocks are finished one at a time, in todo order.
 void computeBlock(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B,
                   ConstParamView par, int pass);
-void finishBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,
-                 ConstFlagView flags, const FitModel& fm, int pass);
+void finishBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstFlagView flags,
+                 const FitModel& fm, int pass);
 
 } // namespace ruvo

@@ -5,11 +5,13 @@
 // state); all energies are in GHz.  The matrix elements are written here only
 // (rotorTerms): the matrix itself gets every element added once (addRotorTerms),
 // and the energy derivatives come from applying the operator of a single
-// parameter to an eigenvector (rotorParameterDerivatives).
+// parameter to the eigenvectors (rotorParameterDerivatives), its elements
+// written down once per block (recordRotorParameterOperators).
 #include "hamiltonian/rotor_terms.h"
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "core/stop.h"
 
@@ -74,7 +76,8 @@ enum class Kind { Real, Imaginary };
 // The vectors and block description shared by the element routines.  With
 // `acc` set the elements are not applied to a vector but added into the
 // packed Hermitian matrix acc (leading dimension DIMTOT): Re H(r, c), r >= c,
-// at (r, c) and Im H(r, c), r > c, at (c, r).
+// at (r, c) and Im H(r, c), r > c, at (c, r).  With `record` set they are
+// appended to that list, in the order they come.
 struct Apply {
   const RunState& rs;
   const SweepWork& sw;
@@ -84,10 +87,15 @@ struct Apply {
   double* yr;
   double* yi;
   double* acc = nullptr;
+  std::vector<OperatorElement>* record = nullptr;
 };
 
 // A diagonal element f (GHz) of basis position p.
 inline void addDiagonal(const Apply& a, int p, double f) {
+  if (a.record != nullptr) {
+    a.record->push_back({p, p, OperatorElement::DIAGONAL, f});
+    return;
+  }
   if (a.acc != nullptr) {
     a.acc[p + p * DIMTOT] += f;
     return;
@@ -134,7 +142,10 @@ void addOffDiagonalRotorTerm(const Apply& a, int k, int dK, double g, Kind kind)
       const int r = (k - 1) + (i - 1) * d;
       const int c = (k - 1 + dK) + (j - 1) * d;
       const double gg = coupled ? g * overlapFactor(a, r, c) : g;
-      if (a.acc != nullptr) {
+      if (a.record != nullptr) {
+        a.record->push_back(
+            {r, c, kind == Kind::Real ? OperatorElement::REAL : OperatorElement::IMAGINARY, gg});
+      } else if (a.acc != nullptr) {
         // real: H(r, c) = H(c, r) = gg; imaginary: H(r, c) = -i gg, H(c, r) = +i gg
         const int lo = std::min(r, c), hi = std::max(r, c);
         if (kind == Kind::Real)
@@ -311,23 +322,58 @@ void addRotorTerms(const RunState& rs, SweepWork& sw, int J, int S, int F2, Cons
     for (int r = 0; r < N; ++r) sw.H[r + c * DIMTOT] += acc[r + c * DIMTOT];
 }
 
-void rotorParameterDerivatives(const RunState& rs, SweepWork& sw, const double* vr,
-                               const double* vi, int J, int S, int F2, ConstFlagView flags,
-                               ConstParamView /*par*/, double* result) {
-  const int N = sw.blk.N;
-  if (N > DIMTOT) stop("Dimension Error in HMULTHRR");
-  double* yr = sw.w3.data();
-  double* yi = sw.w4.data();
+void recordRotorParameterOperators(const RunState& rs, SweepWork& sw, int J, int S, int F2,
+                                   ConstFlagView flags) {
+  if (sw.blk.N > DIMTOT) stop("Dimension Error in HMULTHRR");
+  sw.rotorOps.clear();
   // The operator of one parameter: the parameter vector that is 1 at place p.
   std::array<double, NPAR + 1> unit{};
   const ConstParamView unitPar{unit.data()};
   for (int p = 1; p <= 32; ++p) {
-    result[p] = 0.0;
+    sw.rotorOpsStart[p] = static_cast<int>(sw.rotorOps.size());
     if (flags(p) == 0) continue;
     unit[p - 1] = 1.0;
-    for (int c = 0; c < N; ++c) yr[c] = yi[c] = 0.0;
-    applyRotorHamiltonian(rs, sw, J, S, F2, unitPar, vr, vi, yr, yi);
+    Apply a{rs, sw, S, nullptr, nullptr, nullptr, nullptr};
+    a.record = &sw.rotorOps;
+    rotorTerms(a, J, F2, unitPar);
     unit[p - 1] = 0.0;
+  }
+  sw.rotorOpsStart[33] = static_cast<int>(sw.rotorOps.size());
+}
+
+void rotorParameterDerivatives(SweepWork& sw, const double* vr, const double* vi,
+                               ConstFlagView flags, double* result) {
+  const int N = sw.blk.N;
+  double* yr = sw.w3.data();
+  double* yi = sw.w4.data();
+  for (int p = 1; p <= 32; ++p) {
+    result[p] = 0.0;
+    if (flags(p) == 0) continue;
+    // y = (dH/dp) v, element after element as the operator writes them
+    for (int c = 0; c < N; ++c) yr[c] = yi[c] = 0.0;
+    const OperatorElement* el = sw.rotorOps.data();
+    for (int i = sw.rotorOpsStart[p]; i < sw.rotorOpsStart[p + 1]; ++i) {
+      const int r = el[i].r, c = el[i].c;
+      const double g = el[i].g; // GHz per unit of p
+      switch (el[i].kind) {
+      case OperatorElement::DIAGONAL:
+        yr[r] += g * vr[r];
+        yi[r] += g * vi[r];
+        break;
+      case OperatorElement::REAL:
+        yr[r] += g * vr[c];
+        yr[c] += g * vr[r];
+        yi[r] += g * vi[c];
+        yi[c] += g * vi[r];
+        break;
+      case OperatorElement::IMAGINARY:
+        yr[r] += g * vi[c];
+        yr[c] -= g * vi[r];
+        yi[r] -= g * vr[c];
+        yi[c] += g * vr[r];
+        break;
+      }
+    }
     // Hellmann-Feynman: dE/dp = Re <v| dH/dp |v>
     double e = 0.0;
     for (int c = 0; c < N; ++c) e += yr[c] * vr[c] + yi[c] * vi[c];

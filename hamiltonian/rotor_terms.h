@@ -14,10 +14,14 @@ void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S
 // Add the rotor terms to the packed Hermitian matrix sw.H, column by column
 // (uses sw.w1 .. sw.w4 as scratch vectors).
 void addRotorTerms(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par);
-// Hellmann-Feynman derivatives <v|dH/dp|v> for the flagged places p = 1..32,
-// into result[1..32] (0 where the flag is clear; sw.w3, sw.w4 are scratch).
-void rotorParameterDerivatives(const RunState& rs, SweepWork& sw, const double* vr,
-                               const double* vi, int J, int S, int F2, ConstFlagView flags,
-                               ConstParamView par, double* result);
+// Write down, once per block, the elements of dH/dp of the flagged places
+// p = 1..32 (into sw.rotorOps).
+void recordRotorParameterOperators(const RunState& rs, SweepWork& sw, int J, int S, int F2,
+                                   ConstFlagView flags);
+// Hellmann-Feynman derivatives <v|dH/dp|v> (GHz per unit of p) for the
+// flagged places p = 1..32 with the elements recorded for the block, into
+// result[1..32] (0 where the flag is clear; sw.w3, sw.w4 are scratch).
+void rotorParameterDerivatives(SweepWork& sw, const double* vr, const double* vi,
+                               ConstFlagView flags, double* result);
 
 } // namespace ruvo
