@@ -346,12 +346,42 @@ void rotorParameterDerivatives(SweepWork& sw, const double* vr, const double* vi
   const int N = sw.blk.N;
   double* yr = sw.w3.data();
   double* yi = sw.w4.data();
+  // A real eigenvector: the imaginary parts of y and of <v|y> stay zero and
+  // are left out (the real parts are the same sums either way).
+  bool real = true;
+  for (int c = 0; c < N && real; ++c) real = vi[c] == 0.0;
+  const OperatorElement* el = sw.rotorOps.data();
+  if (real) {
+    for (int p = 1; p <= 32; ++p) {
+      result[p] = 0.0;
+      if (flags(p) == 0) continue;
+      for (int c = 0; c < N; ++c) yr[c] = 0.0;
+      for (int i = sw.rotorOpsStart[p]; i < sw.rotorOpsStart[p + 1]; ++i) {
+        const int r = el[i].r, c = el[i].c;
+        const double g = el[i].g; // GHz per unit of p
+        switch (el[i].kind) {
+        case OperatorElement::DIAGONAL:
+          yr[r] += g * vr[r];
+          break;
+        case OperatorElement::REAL:
+          yr[r] += g * vr[c];
+          yr[c] += g * vr[r];
+          break;
+        case OperatorElement::IMAGINARY: // couples only imaginary parts
+          break;
+        }
+      }
+      double e = 0.0;
+      for (int c = 0; c < N; ++c) e += yr[c] * vr[c];
+      result[p] = e;
+    }
+    return;
+  }
   for (int p = 1; p <= 32; ++p) {
     result[p] = 0.0;
     if (flags(p) == 0) continue;
     // y = (dH/dp) v, element after element as the operator writes them
     for (int c = 0; c < N; ++c) yr[c] = yi[c] = 0.0;
-    const OperatorElement* el = sw.rotorOps.data();
     for (int i = sw.rotorOpsStart[p]; i < sw.rotorOpsStart[p + 1]; ++i) {
       const int r = el[i].r, c = el[i].c;
       const double g = el[i].g; // GHz per unit of p
