@@ -95,6 +95,10 @@ private:
   }
   HeldBlock slot_[2];
   std::vector<int> failed_;
+
+public:
+  // the couplings of the pair of blocks being scanned (storage kept)
+  DipoleCouplings couplings;
 };
 
 // Boltzmann factor exp(-E / kT) of an energy E above the lowest level (GHz);
@@ -126,6 +130,9 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
   const Controls& ctl = rs.ctl;
   const StoredBlock& b1 = h1->blk;
   const StoredBlock& b2 = h2->blk;
+  // the amplitude's terms, the same for every pair of levels of the blocks
+  DipoleCouplings& couplings = cache.couplings;
+  bool made = false;
   for (int l2 = 1; l2 <= b2.N; ++l2) {
     if (b2.labels[l2][3] != V) continue;
     for (int l1 = 1; l1 <= b1.N; ++l1) {
@@ -135,9 +142,14 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
       const double dE = E1 - E2;
       if (std::fabs(dE) < ctl.freq_l || std::fabs(dE) > ctl.freq_h) continue;
       const LevelRef r1 = levelRef(b1, l1), r2 = levelRef(b2, l2);
-      const double strength =
-          J2 < J1 ? lineStrengthJPlusOne(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2)
-                  : lineStrengthSameJ(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2);
+      if (!made) {
+        if (J2 < J1)
+          jPlusOneCouplings(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2, couplings);
+        else
+          sameJCouplings(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2, couplings);
+        made = true;
+      }
+      const double strength = lineStrengthFromCouplings(rs, couplings, r1, r2);
       // a pair without a valid strength (marked negative) is never listed
       if (strength < 0.0 || !(strength >= ctl.limit)) continue;
 

@@ -103,26 +103,33 @@ double notComputable(RunState& rs, const char* who) {
 
 } // namespace
 
-double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S,
-                         double muz, double mux, double muy, const LevelRef& u, const LevelRef& w) {
+bool sameJCouplings(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
+                    double mux, double muy, const LevelRef& u, const LevelRef& w,
+                    DipoleCouplings& c) {
+  c.terms.clear();
+  c.status = DipoleCouplings::NONE;
+  c.who = "CALIQ";
   if (Jfirst != Jsecond) {
     pause(rs.io, "CALIQ: intens error: jlo <> jup");
     ++rs.problems; // resumed: the strength stays marked
-    return STRENGTH_UNREADABLE;
+    c.status = DipoleCouplings::RESUMED;
+    return false;
   }
   const int J = Jfirst;
   // two J = 0 levels: the dipole cannot connect them (J = 0 <-> 0 is forbidden)
-  if (J == 0) return 0.0;
-  if (!sizesFit(u, J) || !sizesFit(w, J)) return notComputable(rs, "CALIQ");
+  if (J == 0) {
+    c.status = DipoleCouplings::FORBIDDEN;
+    return true;
+  }
+  if (!sizesFit(u, J) || !sizesFit(w, J)) return false;
   const Overlap m(tors, rs.species, S, u, w);
-  if (!m.fits()) return notComputable(rs, "CALIQ");
+  if (!m.fits()) return false;
   const int d = 2 * J + 1;
   const double cx = mux, cy = muy;
-  Amplitude A;
 
   // Delta K = 0: mu_z couples each function with itself, weight K
   const int nSame = u.N < w.N ? u.N : w.N;
-  for (int f = 0; f < nSame; ++f) A.add(2.0 * muz, 0.0, w.basis[f].K, u, f, w, f);
+  for (int f = 0; f < nSame; ++f) c.terms.push_back({f, f, 2.0 * muz, 0.0, double(w.basis[f].K)});
 
   // K -> K + 1 in the second level through (mu_x + i mu_y)
   for (int k = 1; k <= 2 * J; ++k)
@@ -131,7 +138,7 @@ double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsec
         const int f = (k - 1) + d * (kp - 1), g = k + d * (j - 1);
         const int K = u.basis[f].K;
         const double s = std::sqrt(double(J - K) * double(J + K + 1));
-        A.add(-cx, -cy, s * m(f, g), u, f, w, g);
+        c.terms.push_back({f, g, -cx, -cy, s * m(f, g)});
       }
   // K -> K - 1 in the second level through (mu_x - i mu_y)
   for (int k = 2; k <= d; ++k)
@@ -140,28 +147,34 @@ double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsec
         const int f = (k - 1) + d * (kp - 1), g = (k - 2) + d * (j - 1);
         const int K = u.basis[f].K;
         const double s = std::sqrt(double(J + K) * double(J - K + 1));
-        A.add(-cx, cy, s * m(f, g), u, f, w, g);
+        c.terms.push_back({f, g, -cx, cy, s * m(f, g)});
       }
 
   // summed over M, M' and the space-fixed axes
-  return A.norm2() * (2.0 * J + 1.0) / (2.0 * J * (2.0 * J + 2.0));
+  c.numer = 2.0 * J + 1.0;
+  c.denom = 2.0 * J * (2.0 * J + 2.0);
+  c.status = DipoleCouplings::READY;
+  return true;
 }
 
-double lineStrengthJPlusOne(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S,
-                            double muz, double mux, double muy, const LevelRef& u,
-                            const LevelRef& w) {
+bool jPlusOneCouplings(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S,
+                       double muz, double mux, double muy, const LevelRef& u, const LevelRef& w,
+                       DipoleCouplings& c) {
+  c.terms.clear();
+  c.status = DipoleCouplings::NONE;
+  c.who = "CALIR";
   if (Jsecond + 1 != Jfirst) {
     pause(rs.io, "CALIR: intens error: jlo+1 <> jup");
     ++rs.problems; // resumed: the strength stays marked
-    return STRENGTH_UNREADABLE;
+    c.status = DipoleCouplings::RESUMED;
+    return false;
   }
   const int J = Jsecond; // the lower J; u holds J + 1, w holds J
-  if (!sizesFit(u, J + 1) || !sizesFit(w, J)) return notComputable(rs, "CALIR");
+  if (!sizesFit(u, J + 1) || !sizesFit(w, J)) return false;
   const Overlap m(tors, rs.species, S, u, w);
-  if (!m.fits()) return notComputable(rs, "CALIR");
+  if (!m.fits()) return false;
   const int d = 2 * J + 1, d1 = 2 * J + 3;
   const double cx = mux, cy = muy;
-  Amplitude A;
 
   // Delta K = 0 through mu_z: the J function at K position k and the J + 1
   // function one position further have the same K
@@ -171,7 +184,7 @@ double lineStrengthJPlusOne(RunState& rs, TorsionTables& tors, int Jfirst, int J
       const int K = w.basis[g].K;
       if (u.basis[f].K != K) stop("Error in CALIR : K numbers");
       const double s = std::sqrt(double(K + J + 1) * double(J - K + 1));
-      A.add(-2.0 * muz * s, 0.0, 1.0, u, f, w, g);
+      c.terms.push_back({f, g, -2.0 * muz * s, 0.0, 1.0});
     }
 
   // Delta K = -1 and +1 (K' of the J + 1 function) through mu_x +- i mu_y
@@ -182,15 +195,51 @@ double lineStrengthJPlusOne(RunState& rs, TorsionTables& tors, int Jfirst, int J
         const int fDown = (k - 1) + d1 * (kp - 1); // K' = K - 1
         const int Kd = u.basis[fDown].K;
         const double sDown = std::sqrt(double(J - Kd) * double(J - Kd + 1));
-        A.add(cx, cy, sDown * m(fDown, g), u, fDown, w, g);
+        c.terms.push_back({fDown, g, cx, cy, sDown * m(fDown, g)});
         const int fUp = (k + 1) + d1 * (kp - 1); // K' = K + 1
         const int Ku = u.basis[fUp].K;
         const double sUp = std::sqrt(double(J + Ku) * double(J + Ku + 1));
-        A.add(-cx, cy, sUp * m(fUp, g), u, fUp, w, g);
+        c.terms.push_back({fUp, g, -cx, cy, sUp * m(fUp, g)});
       }
 
   // summed over M, M' and the space-fixed axes
-  return A.norm2() / ((2.0 * J + 2.0) * 2.0);
+  c.numer = 1.0;
+  c.denom = (2.0 * J + 2.0) * 2.0;
+  c.status = DipoleCouplings::READY;
+  return true;
+}
+
+double lineStrengthFromCouplings(RunState& rs, const DipoleCouplings& c, const LevelRef& u,
+                                 const LevelRef& w) {
+  switch (c.status) {
+  case DipoleCouplings::READY:
+    break;
+  case DipoleCouplings::FORBIDDEN:
+    return 0.0;
+  case DipoleCouplings::RESUMED:
+    return STRENGTH_UNREADABLE;
+  case DipoleCouplings::NONE:
+    return notComputable(rs, c.who);
+  }
+  // the amplitude, term after term in the order the couplings were written
+  Amplitude A;
+  for (const DipoleTerm& t : c.terms) A.add(t.cre, t.cim, t.x, u, t.f, w, t.g);
+  return A.norm2() * c.numer / c.denom;
+}
+
+double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S,
+                         double muz, double mux, double muy, const LevelRef& u, const LevelRef& w) {
+  DipoleCouplings c;
+  sameJCouplings(rs, tors, Jfirst, Jsecond, S, muz, mux, muy, u, w, c);
+  return lineStrengthFromCouplings(rs, c, u, w);
+}
+
+double lineStrengthJPlusOne(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S,
+                            double muz, double mux, double muy, const LevelRef& u,
+                            const LevelRef& w) {
+  DipoleCouplings c;
+  jPlusOneCouplings(rs, tors, Jfirst, Jsecond, S, muz, mux, muy, u, w, c);
+  return lineStrengthFromCouplings(rs, c, u, w);
 }
 
 double lineStrength(RunState& rs, SweepWork& sw, int line, double mux, double muy, double muz) {

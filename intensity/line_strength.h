@@ -7,6 +7,8 @@
 // square of the unit the dipole components are given in (debye^2).
 #pragma once
 
+#include <vector>
+
 #include "core/state.h"
 #include "intensity/scratch_files.h"
 
@@ -27,6 +29,37 @@ struct LevelRef {
 };
 LevelRef levelRef(const StoredLevel& lv);
 LevelRef levelRef(const StoredBlock& blk, int level); // level 1..N
+
+// One term of a transition amplitude: c x conj(w_g) u_f with the complex
+// factor c = cre + i cim (dipole components, debye) and the real x (angular
+// factor times torsional overlap) between function f of the first level u
+// and function g of the second w.
+struct DipoleTerm {
+  int f = 0, g = 0;
+  double cre = 0.0, cim = 0.0, x = 0.0;
+};
+// The terms of the amplitude between any level of one block and any level of
+// another: they depend only on the two blocks' bases, so the strengths of
+// all pairs of levels of two blocks share them.  strength = |A|^2 numer / denom.
+struct DipoleCouplings {
+  enum Status { NONE, READY, FORBIDDEN, RESUMED };
+  Status status = NONE; // NONE: the levels do not fit the torsional tables
+  const char* who = "";
+  std::vector<DipoleTerm> terms;
+  double numer = 1.0, denom = 1.0;
+};
+// The couplings of Delta J = 0 and Delta J = 1 (first level J + 1); false
+// when no strength can be formed (the strength routine says why).
+bool sameJCouplings(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S, double muz,
+                    double mux, double muy, const LevelRef& first, const LevelRef& second,
+                    DipoleCouplings& couplings);
+bool jPlusOneCouplings(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S,
+                       double muz, double mux, double muy, const LevelRef& first,
+                       const LevelRef& second, DipoleCouplings& couplings);
+// The strength of levels `first` and `second` of the blocks the couplings
+// were made for.
+double lineStrengthFromCouplings(RunState& rs, const DipoleCouplings& couplings,
+                                 const LevelRef& first, const LevelRef& second);
 
 // Delta J = 0: strength between two levels of the same J (first, second).
 // Returns STRENGTH_UNREADABLE when the operator resumed an inconsistency
