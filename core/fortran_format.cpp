@@ -12,7 +12,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <ostream>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace ruvo {
@@ -451,9 +454,28 @@ private:
 
 } // namespace
 
-std::string fmt(std::string_view layout, std::span<const FItem> items) {
+namespace {
+
+// Layouts parsed so far on this thread: a listing writes the same few
+// layouts over and over.  Layouts made up at run time (widths that follow
+// the data) are few too; the store is emptied should it ever grow large.
+struct LayoutHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+const std::vector<Desc>& parsedLayout(std::string_view layout) {
+  thread_local std::unordered_map<std::string, std::vector<Desc>, LayoutHash, std::equal_to<>>
+      parsed;
+  if (const auto it = parsed.find(layout); it != parsed.end()) return it->second;
+  if (parsed.size() >= 1024) parsed.clear();
   LayoutParser p(layout);
-  const std::vector<Desc> desc = p.parse();
+  return parsed.emplace(std::string(layout), p.parse()).first->second;
+}
+
+} // namespace
+
+std::string fmt(std::string_view layout, std::span<const FItem> items) {
+  const std::vector<Desc>& desc = parsedLayout(layout);
   LayoutWriter w(items);
   return w.run(desc);
 }
