@@ -90,6 +90,13 @@ private:
   std::array<int, DIMTOP + 1> sigma_{};
 };
 
+// Whether every component of a level is real.
+bool isReal(const LevelRef& l) {
+  for (int p = 0; p < l.N; ++p)
+    if (l.im[p] != 0.0) return false;
+  return true;
+}
+
 bool sizesFit(const LevelRef& l, int J) {
   return l.d == 2 * J + 1 && l.nvv >= 1 && l.N == l.d * l.nvv && l.N <= DIMTOT;
 }
@@ -223,7 +230,17 @@ double lineStrengthFromCouplings(RunState& rs, const DipoleCouplings& c, const L
   }
   // the amplitude, term after term in the order the couplings were written
   Amplitude A;
-  for (const DipoleTerm& t : c.terms) A.add(t.cre, t.cim, t.x, u, t.f, w, t.g);
+  if (isReal(u) && isReal(w)) {
+    // real eigenvectors: the product of two components is real, the same
+    // sums without the terms that are zero
+    for (const DipoleTerm& t : c.terms) {
+      const double p = u.re[t.f] * w.re[t.g];
+      A.re += t.x * (t.cre * p);
+      A.im += t.x * (t.cim * p);
+    }
+  } else {
+    for (const DipoleTerm& t : c.terms) A.add(t.cre, t.cim, t.x, u, t.f, w, t.g);
+  }
   return A.norm2() * c.numer / c.denom;
 }
 
