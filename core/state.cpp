@@ -7,11 +7,11 @@ volatile std::sig_atomic_t g_terminateSignal = 0;
 
 void Transitions::allocate() {
   const std::size_t n = DIMDATA + 1;
-  qn.assign(n, {});
-  freq.assign(n, 0.0);
+  qn = ZeroedVector<std::array<Slots, 2>>(n);
+  freq = ZeroedVector<double>(n);
   err.assign(n, NODATA);
-  psi.assign(n, 0.0);
-  inten.assign(n, 0.0);
+  psi = ZeroedVector<double>(n);
+  inten = ZeroedVector<double>(n);
   levelIndex.assign(n, {-1000, -1000});
   eUp = ZeroedVector<LevelArray>(n);
   eLo = ZeroedVector<LevelArray>(n);
@@ -62,7 +62,7 @@ void TorsionTables::allocate() {
   energy.assign(static_cast<std::size_t>(DIMTOP) * NS * NK * DIMV, 0.0);
   ovv = ZeroedVector<double>(static_cast<std::size_t>(DIMTOP) * NS * NK * NOP * DIMV * DIMV);
   label.assign(static_cast<std::size_t>(DIMTOP) * NS * NK * DIMV, 0);
-  vec.assign(static_cast<std::size_t>(NK) * DIMV * DIMM, 0.0);
+  vec = ZeroedVector<double>(static_cast<std::size_t>(NK) * DIMV * DIMM);
   tint = ZeroedVector<double>(static_cast<std::size_t>(DIMTOP) * NS * NK * NK * DIMV * DIMV);
 }
 
@@ -88,18 +88,12 @@ void SweepWork::allocate() {
     rot[t].allocate();
     rotOp[t] = ZeroedVector<double>(static_cast<std::size_t>(DIM2J1 * DIMV) * (DIM2J1 * DIMV));
   }
-  baseUp.assign(DIMDATA + 1, 0.0);
-  baseLo.assign(DIMDATA + 1, 0.0);
-  fwdUp.assign(DIMDATA + 1, 0.0);
-  fwdLo.assign(DIMDATA + 1, 0.0);
+  for (auto* v : {&baseUp, &baseLo, &fwdUp, &fwdLo}) *v = ZeroedVector<double>(DIMDATA + 1);
 }
 
 void FitState::allocate() {
   const std::size_t m = static_cast<std::size_t>(DIMFIT) * DIMFIT;
-  evec.assign(m, 0.0);
-  cov.assign(m, 0.0);
-  alpha.assign(m, 0.0);
-  workm.assign(m, 0.0);
+  for (auto* v : {&evec, &cov, &alpha, &workm}) *v = ZeroedVector<double>(m);
 }
 
 } // namespace ruvo

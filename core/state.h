@@ -173,11 +173,11 @@ using LevelArray = std::array<double, NCOL>; // energy, d/d(fit var 1..60)
 struct Transitions {
   int ndata = 0;
   // lines 1..ndata; vectors are sized once to DIMDATA+1
-  std::vector<std::array<Slots, 2>> qn;       // qn[i][UP|LO][slot]
-  std::vector<double> freq;                   // measured frequency, GHz (0 = none)
+  ZeroedVector<std::array<Slots, 2>> qn;      // qn[i][UP|LO][slot]
+  ZeroedVector<double> freq;                  // measured frequency, GHz (0 = none)
   std::vector<double> err;                    // error, GHz (NODATA = no data point)
-  std::vector<double> psi;                    // value saved by the fit (robust weight)
-  std::vector<double> inten;                  // line strength from the sweep
+  ZeroedVector<double> psi;                   // value saved by the fit (robust weight)
+  ZeroedVector<double> inten;                 // line strength from the sweep
   std::vector<std::array<int, 2>> levelIndex; // -1000 = not found yet
   ZeroedVector<LevelArray> eUp, eLo;          // calculated energies and derivatives
   // input summary
@@ -297,7 +297,7 @@ struct TorsionTables {
   // labels of kept states
   std::vector<int> label; // [t][s][k][v]
   // eigenvectors of kept states of the current (t, sigma): c_K(m index, v)
-  std::vector<double> vec; // [k][v][m], m = 0..DIMM-1
+  ZeroedVector<double> vec; // [k][v][m], m = 0..DIMM-1
   // torsional integrals T(K, K', v, v', sigma, t)
   ZeroedVector<double> tint; // [t][s][k][k'][v][v']
   // window of one-top states the tables hold per top (v = 1..nV is state
@@ -401,7 +401,7 @@ struct SweepWork {
   // rotated one-top operators O_t(K, v; K', v') per top, (DIM2J1*DIMV)^2 each
   std::array<ZeroedVector<double>, DIMTOP + 1> rotOp{};
   // base energies of the value sweep and of the forward step (lines 1..ndata)
-  std::vector<double> baseUp, baseLo, fwdUp, fwdLo;
+  ZeroedVector<double> baseUp, baseLo, fwdUp, fwdLo;
   int lastB = -1;
   // the threads of the sweep and the work storage of each thread beyond the
   // first, made by the first sweep on several threads and kept for the run
@@ -438,7 +438,7 @@ struct FitState {
   FitFlags flags;
   FitModel model;
   std::array<double, DIMFIT + 1> sing{};       // singular values 1..nfit
-  std::vector<double> evec, cov, alpha, workm; // DIMFIT*DIMFIT each, 0-based
+  ZeroedVector<double> evec, cov, alpha, workm; // DIMFIT*DIMFIT each, 0-based
   std::array<double, DIMFIT + 1> beta{}, spare{};
   int nindep = 0;
   double stepw = 1.0;
