@@ -341,73 +341,68 @@ void recordRotorParameterOperators(const RunState& rs, SweepWork& sw, int J, int
   sw.rotorOpsStart[33] = static_cast<int>(sw.rotorOps.size());
 }
 
-void rotorParameterDerivatives(SweepWork& sw, const double* vr, const double* vi,
-                               ConstFlagView flags, double* result) {
+namespace {
+
+// <v| dH/dp |v> (GHz per unit of p) from the recorded elements of p: y =
+// (dH/dp) v element after element as the operator writes them, then the
+// real part of <v|y>.  For a real v (Complex false) the imaginary parts of y
+// stay zero and are left out: the real parts are the same sums either way.
+template <bool Complex>
+double expectation(const SweepWork& sw, int p, const double* vr, const double* vi, double* yr,
+                   double* yi) {
   const int N = sw.blk.N;
-  double* yr = sw.w3.data();
-  double* yi = sw.w4.data();
-  // A real eigenvector: the imaginary parts of y and of <v|y> stay zero and
-  // are left out (the real parts are the same sums either way).
-  bool real = true;
-  for (int c = 0; c < N && real; ++c) real = vi[c] == 0.0;
+  for (int c = 0; c < N; ++c) yr[c] = 0.0;
+  if constexpr (Complex)
+    for (int c = 0; c < N; ++c) yi[c] = 0.0;
   const OperatorElement* el = sw.rotorOps.data();
-  if (real) {
-    for (int p = 1; p <= 32; ++p) {
-      result[p] = 0.0;
-      if (flags(p) == 0) continue;
-      for (int c = 0; c < N; ++c) yr[c] = 0.0;
-      for (int i = sw.rotorOpsStart[p]; i < sw.rotorOpsStart[p + 1]; ++i) {
-        const int r = el[i].r, c = el[i].c;
-        const double g = el[i].g; // GHz per unit of p
-        switch (el[i].kind) {
-        case OperatorElement::DIAGONAL:
-          yr[r] += g * vr[r];
-          break;
-        case OperatorElement::REAL:
-          yr[r] += g * vr[c];
-          yr[c] += g * vr[r];
-          break;
-        case OperatorElement::IMAGINARY: // couples only imaginary parts
-          break;
-        }
-      }
-      double e = 0.0;
-      for (int c = 0; c < N; ++c) e += yr[c] * vr[c];
-      result[p] = e;
-    }
-    return;
-  }
-  for (int p = 1; p <= 32; ++p) {
-    result[p] = 0.0;
-    if (flags(p) == 0) continue;
-    // y = (dH/dp) v, element after element as the operator writes them
-    for (int c = 0; c < N; ++c) yr[c] = yi[c] = 0.0;
-    for (int i = sw.rotorOpsStart[p]; i < sw.rotorOpsStart[p + 1]; ++i) {
-      const int r = el[i].r, c = el[i].c;
-      const double g = el[i].g; // GHz per unit of p
-      switch (el[i].kind) {
-      case OperatorElement::DIAGONAL:
-        yr[r] += g * vr[r];
-        yi[r] += g * vi[r];
-        break;
-      case OperatorElement::REAL:
-        yr[r] += g * vr[c];
-        yr[c] += g * vr[r];
+  for (int i = sw.rotorOpsStart[p]; i < sw.rotorOpsStart[p + 1]; ++i) {
+    const int r = el[i].r, c = el[i].c;
+    const double g = el[i].g;
+    switch (el[i].kind) {
+    case OperatorElement::DIAGONAL:
+      yr[r] += g * vr[r];
+      if constexpr (Complex) yi[r] += g * vi[r];
+      break;
+    case OperatorElement::REAL:
+      yr[r] += g * vr[c];
+      yr[c] += g * vr[r];
+      if constexpr (Complex) {
         yi[r] += g * vi[c];
         yi[c] += g * vi[r];
-        break;
-      case OperatorElement::IMAGINARY:
+      }
+      break;
+    case OperatorElement::IMAGINARY: // couples real and imaginary parts
+      if constexpr (Complex) {
         yr[r] += g * vi[c];
         yr[c] -= g * vi[r];
         yi[r] -= g * vr[c];
         yi[c] += g * vr[r];
-        break;
       }
+      break;
     }
+  }
+  double e = 0.0;
+  for (int c = 0; c < N; ++c) {
+    if constexpr (Complex)
+      e += yr[c] * vr[c] + yi[c] * vi[c];
+    else
+      e += yr[c] * vr[c];
+  }
+  return e;
+}
+
+} // namespace
+
+void rotorParameterDerivatives(SweepWork& sw, const double* vr, const double* vi,
+                               ConstFlagView flags, double* result) {
+  const int N = sw.blk.N;
+  bool real = true;
+  for (int c = 0; c < N && real; ++c) real = vi[c] == 0.0;
+  for (int p = 1; p <= 32; ++p) {
     // Hellmann-Feynman: dE/dp = Re <v| dH/dp |v>
-    double e = 0.0;
-    for (int c = 0; c < N; ++c) e += yr[c] * vr[c] + yi[c] * vi[c];
-    result[p] = e;
+    result[p] = flags(p) == 0 ? 0.0
+                : real        ? expectation<false>(sw, p, vr, vi, sw.w3.data(), sw.w4.data())
+                              : expectation<true>(sw, p, vr, vi, sw.w3.data(), sw.w4.data());
   }
 }
 
