@@ -61,7 +61,9 @@ TEST(Threads, RunsAreTheSameOnOneTwoAndThreeThreads) {
                                             test::sourcePath("tests/data/fit/one_top_fit.inp")))
                                       : test::readFile(test::sourcePath(path));
     ASSERT_FALSE(input.empty()) << path;
-    if (central) ASSERT_NE(input.find("dqx"), std::string::npos);
+    if (central) {
+      ASSERT_NE(input.find("dqx"), std::string::npos);
+    }
     const auto one = runOn(input, 1);
     EXPECT_GT(one.out.size(), 1000u) << path;
     for (int threads : {2, 3}) {

@@ -51,7 +51,9 @@ TEST(WangBlocks, SameLevelsAsTheWholeBlockAndPureSymmetryFunctions) {
     sortEigenpairs(d.data(), a.data(), N, N);
     for (int l = 0; l < N; ++l) {
       EXPECT_NEAR(E[l], d[l], 1e-12 * (1.0 + std::fabs(d[l]))) << "J " << J << " level " << l;
-      if (l > 0) EXPECT_LE(E[l - 1], E[l]);
+      if (l > 0) {
+        EXPECT_LE(E[l - 1], E[l]);
+      }
       // H v = E v, |v| = 1, and v(K) = +-v(-K)
       const double* v = &sw->H[l * ld];
       double norm = 0.0, worst = 0.0, parity = 0.0;
