@@ -1,7 +1,9 @@
 // The rotor-term operator: Hellmann-Feynman derivatives against finite
-// differences, Hermiticity of the torsional-overlap coupling, limits.
+// differences and against the whole operator applied, Hermiticity of the
+// torsional-overlap coupling, limits.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <complex>
 #include <memory>
@@ -131,6 +133,51 @@ TEST(RotorTerms, HellmannFeynmanDerivativesMatchCentralDifferences) {
             << "reduct " << reduct << " place " << p << " level " << l;
       }
     }
+  }
+}
+
+// The elements recorded once per block give each level the derivative that
+// applying the parameter's whole operator gives, bit for bit: complex levels
+// (every term, hyperfine) and real ones (a plain asymmetric rotor).
+TEST(RotorTerms, RecordedOperatorsGiveTheAppliedOperatorsDerivatives) {
+  for (const bool complexLevels : {true, false}) {
+    Rig rig;
+    rig.rs->ctl.spin = complexLevels ? 2 : 0;
+    if (complexLevels)
+      everyTerm(rig.ps.set(1));
+    else
+      rig.ps(par::BJ, 1) = 3.0, rig.ps(par::BK, 1) = 5.0, rig.ps(par::Bm, 1) = 0.7,
+                      rig.ps(par::dj, 1) = 2e-6;
+    const int J = 5, F2 = complexLevels ? 11 : -1;
+    rig.block(J, F2);
+    const int N = rig.sw->blk.N;
+    for (int p = 1; p <= 32; ++p) rig.flags(p, 1) = p % 3 != 0 ? 1 : 0;
+    recordRotorParameterOperators(*rig.rs, *rig.sw, J, 0, F2, std::as_const(rig.flags).set(1));
+    bool anyImaginary = false;
+    for (int l = 0; l < N; ++l) {
+      std::vector<double> vr(N), vi(N), yr(N), yi(N);
+      for (int r = 0; r < N; ++r) {
+        vr[r] = rig.sw->Zr[r + l * DIMTOT];
+        vi[r] = rig.sw->Zi[r + l * DIMTOT];
+        anyImaginary = anyImaginary || vi[r] != 0.0;
+      }
+      std::array<double, 33> recorded{};
+      rotorParameterDerivatives(*rig.sw, vr.data(), vi.data(), std::as_const(rig.flags).set(1),
+                                recorded.data());
+      for (int p = 1; p <= 32; ++p) {
+        ParamSets unit{};
+        unit(p, 1) = rig.flags(p, 1);
+        std::fill(yr.begin(), yr.end(), 0.0);
+        std::fill(yi.begin(), yi.end(), 0.0);
+        applyRotorHamiltonian(*rig.rs, *rig.sw, J, 0, F2, std::as_const(unit).set(1), vr.data(),
+                              vi.data(), yr.data(), yi.data());
+        double applied = 0.0;
+        for (int c = 0; c < N; ++c) applied += yr[c] * vr[c] + yi[c] * vi[c];
+        EXPECT_EQ(recorded[p], rig.flags(p, 1) != 0 ? applied : 0.0)
+            << complexLevels << " place " << p << " level " << l;
+      }
+    }
+    EXPECT_EQ(anyImaginary, complexLevels);
   }
 }
 
