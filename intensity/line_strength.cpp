@@ -246,7 +246,8 @@ double lineStrengthFromCouplings(RunState& rs, const DipoleCouplings& c, const L
 
 double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S,
                          double muz, double mux, double muy, const LevelRef& u, const LevelRef& w) {
-  DipoleCouplings c;
+  // the terms' storage is kept per thread: a strength per line allocates nothing
+  thread_local DipoleCouplings c;
   sameJCouplings(rs, tors, Jfirst, Jsecond, S, muz, mux, muy, u, w, c);
   return lineStrengthFromCouplings(rs, c, u, w);
 }
@@ -254,7 +255,7 @@ double lineStrengthSameJ(RunState& rs, TorsionTables& tors, int Jfirst, int Jsec
 double lineStrengthJPlusOne(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecond, int S,
                             double muz, double mux, double muy, const LevelRef& u,
                             const LevelRef& w) {
-  DipoleCouplings c;
+  thread_local DipoleCouplings c;
   jPlusOneCouplings(rs, tors, Jfirst, Jsecond, S, muz, mux, muy, u, w, c);
   return lineStrengthFromCouplings(rs, c, u, w);
 }
