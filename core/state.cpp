@@ -1,5 +1,7 @@
 #include "core/state.h"
 
+#include <algorithm>
+
 namespace ruvo {
 
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -15,6 +17,19 @@ void Transitions::allocate() {
   levelIndex.assign(n, {-1000, -1000});
   eUp = ZeroedVector<LevelArray>(n);
   eLo = ZeroedVector<LevelArray>(n);
+  partnerOfData.assign(n, 0);
+}
+
+void Transitions::markPartnersOfData() {
+  partnerOfData.assign(err.size(), 0);
+  const int last = std::min(ndata, static_cast<int>(err.size()) - 1);
+  auto inList = [&](int k) { return k >= 1 && k <= last; };
+  for (int i = 1; i <= last; ++i) {
+    if (err[i] == NODATA) continue;
+    const int avg = qn[i][UP][slot::AVG], split = qn[i][UP][slot::SPLIT];
+    if (avg != i && inList(avg)) partnerOfData[avg] = 1;
+    if (split != i && inList(split)) partnerOfData[split] = 1;
+  }
 }
 
 void RunState::allocate() {

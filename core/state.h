@@ -180,6 +180,9 @@ struct Transitions {
   ZeroedVector<double> inten;                 // line strength from the sweep
   std::vector<std::array<int, 2>> levelIndex; // -1000 = not found yet
   ZeroedVector<LevelArray> eUp, eLo;          // calculated energies and derivatives
+  // lines that are no data point themselves but whose calculated frequency
+  // enters one: the & partner of a blend, the # partner of a splitting
+  std::vector<char> partnerOfData;
   // input summary
   int nDataPoints = 0, nSplit = 0;
   double effData = 0.0, sumAbsSplit = 0.0, sumSqSplit = 0.0;
@@ -187,6 +190,16 @@ struct Transitions {
   LevelArray& level(int i, int end) { return end == UP ? eUp[i] : eLo[i]; }
   const LevelArray& level(int i, int end) const { return end == UP ? eUp[i] : eLo[i]; }
   double calc(int i) const { return eUp[i][0] - eLo[i][0]; }
+  // The energies of both levels of line i enter a data point of the fit:
+  // their derivatives are needed.
+  bool entersData(int i) const {
+    return err[i] != NODATA ||
+           (static_cast<std::size_t>(i) < partnerOfData.size() && partnerOfData[i] != 0);
+  }
+  // Marks the partners of the data points among lines 1..ndata: the line
+  // whose frequency is averaged with a measured one (&), and the line a
+  // measured splitting is taken against (#).
+  void markPartnersOfData();
 };
 
 // ----------------------------------------------------- species, states

@@ -229,6 +229,7 @@ void copyForShiftedSweep(const RunState& from, RunState& to) {
   b.psi.assign(a.psi.begin(), a.psi.begin() + n);
   b.inten.assign(a.inten.begin(), a.inten.begin() + n);
   b.levelIndex.assign(a.levelIndex.begin(), a.levelIndex.begin() + n);
+  b.partnerOfData = a.partnerOfData;
   // energies only: the derivative columns are not touched by these sweeps
   if (b.eUp.size() < n) {
     b.eUp.resize(n);

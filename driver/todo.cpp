@@ -67,9 +67,10 @@ void buildTodo(RunState& rs) {
 
   for (int i = 1; i <= ndata; ++i) {
     const std::size_t li = static_cast<std::size_t>(i);
-    // a line that is a data point (or every line when frequency derivatives
-    // are written) needs the energy derivatives of both its blocks
-    const bool deriv = tr.err[li] != NODATA || rs.ctl.dfreq > 0;
+    // a line whose frequency enters a data point (or every line when
+    // frequency derivatives are written) needs the energy derivatives of
+    // both its blocks
+    const bool deriv = tr.entersData(i) || rs.ctl.dfreq > 0;
     for (int end : {UP, LO}) {
       const BlockKey k = keyOf(tr.qn[li][static_cast<std::size_t>(end)]);
       checkKey(k, i);

@@ -166,7 +166,8 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
 }
 
 // Energies and labels of the block into every transition end that names one
-// of its levels; need flags of the levels used by fitted lines.
+// of its levels; need flags of the levels whose energies enter a data point
+// (measured lines and their blend and splitting partners).
 void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B) {
   const int N = sw.blk.N;
   const bool ignoreV = sw.blk.ntop == 0;
@@ -200,7 +201,7 @@ void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B
         q[slot::Q] = lab[12];
         q[slot::V1] = lab[3];
         tr.levelIndex[k][end] = l;
-        if (tr.err[k] != NODATA) sw.need[l] = myor(sw.need[l], 1);
+        if (tr.entersData(k)) sw.need[l] = myor(sw.need[l], 1);
       }
     }
   }
@@ -209,8 +210,8 @@ void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B
 // Derivatives of the level of rank T, combined into the analytic fit
 // variables, added into the derivative columns of the transition ends that
 // use the level.
-void storeLevelDerivatives(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B,
-                           int T, const FitModel& fm, const double* dEdp) {
+void storeLevelDerivatives(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B, int T,
+                           const FitModel& fm, const double* dEdp) {
   Transitions& tr = rs.tr;
   if (tr.ndata <= 0) return;
   const int nfit = fm.nfit < DIMFIT ? fm.nfit : DIMFIT;

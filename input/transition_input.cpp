@@ -453,6 +453,7 @@ void readTransitions(RunState& rs, Reader& rd) {
   }
   rs.ctl.ndata = n;
   tr.ndata = n;
+  tr.markPartnersOfData();
   printListSummary(out, tr, n);
 }
 

@@ -266,6 +266,30 @@ TEST(FitCycles, NoCycleAtAllListsTheInputParameters) {
             std::string::npos);
 }
 
+// A blend of two rigid-rotor lines: the model is linear in BJ, so the first
+// step lands on the true value when both lines of the blend give their
+// derivative, also when the partner lies in blocks of its own (numerical
+// derivatives).
+TEST(FitCycles, BlendPartnersGiveTheirDerivatives) {
+  const std::string head = "Blend\n\nnzyk 10\n\nBJ 3.36 BK 6.10 B- 0.44\n\n";
+  const std::string known = "1 0 1 0 0 0 = 6.7000000\n2 0 2 1 0 1 = 13.3051556\n";
+  const std::string analytic =
+      head + "fit BJ\n\n" + known + "3 1 3 2 1 2\n3 1 2 2 1 1 = 20.0403908 & -1\n\n";
+  const std::string numerical =
+      head + "dqu BJ\n\n" + known + "5 1 5 4 1 4\n3 1 2 2 1 1 = 26.1519386 & -1\n\n";
+  const std::regex firstStep(R"(\n BJ     \(1\)\s+(\S+))");
+  for (const std::string& in : {analytic, numerical}) {
+    const RunResult r = runText(in);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, firstStep)) << r.out;
+    // 3.35 but for the damping of the step (lambda 4e-6)
+    EXPECT_NEAR(std::stod(m[1]), 3.35, 1e-7) << in;
+    EXPECT_NEAR(fittedParameters(r.out).at("BJ").value, 3.35, 2e-8);
+    EXPECT_LT(standardDeviationMHz(r.out), 0.0001);
+  }
+}
+
 TEST(FitCycles, IterationLinesInTheEnergyAndDerivativeFiles) {
   const std::string dir = "/tmp/ruvo_fitfiles_" + std::to_string(getpid());
   ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
