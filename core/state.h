@@ -458,10 +458,12 @@ struct FitState {
   double dy2av = 1.0; // variance factor kept between fit calls
   FitStats stats;
   // how the fit ended, for the output files: cycles done, convergence
-  // reached, standard deviation of the accepted point (GHz)
+  // reached (or why not), standard deviation of the accepted point (GHz)
+  // and the data points it rests on
   int cycles = 0;
   bool converged = false;
   double standardDeviation = 0.0;
+  int dataPoints = 0;
   void allocate();
 };
 

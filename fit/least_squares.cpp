@@ -22,9 +22,14 @@ double robustWeight(double rofit, double r, double s) {
   return 1.0 / (1.0 + 0.5 * z * z);
 }
 
-// A line takes part in the sums only with a positive, finite error and a
-// finite residual; anything else would poison every sum with inf or NaN.
-bool usable(double r, double s) { return s > 0.0 && std::isfinite(s) && std::isfinite(r); }
+// A line is a data point of the fit when it has a positive, finite error
+// below the mark of a line without measurement (NODATA, also given to a
+// line whose level was not found) and a finite residual.  A blend is one
+// data point: only its line with "=" carries an error.  Anything else takes
+// no part in the sums (and would poison them with inf or NaN).
+bool usable(double r, double s) {
+  return s > 0.0 && s < NODATA && std::isfinite(s) && std::isfinite(r);
+}
 
 // 1/sqrt(alpha_jj): the scaling that brings the normal matrix to unit
 // diagonal.  A variable without any derivative keeps scale 1, so that its
@@ -65,6 +70,7 @@ double startEvaluation(FitModelFunction& model, int ndata, int nfit, FitState& f
                        const LeastSquaresOptions& c, std::ostream& out) {
   std::array<double, DIMFIT + 1> dyda{};
   double sumW = 0.0, chi2 = 0.0, sumInvVar = 0.0;
+  int points = 0; // data points: the lines that take part
   for (int i = 1; i <= ndata; ++i) {
     double s = 0.0; // measurement error of line i, GHz
     const double r = model.value(i, dyda.data(), s, nfit);
@@ -77,8 +83,12 @@ double startEvaluation(FitModelFunction& model, int ndata, int nfit, FitState& f
     sumW += w;
     chi2 += w * (r / s) * (r / s);
     sumInvVar += 1.0 / (s * s);
+    ++points;
   }
-  const int dof = ndata - nfit - 1;
+  fs.dataPoints = points;
+  // degrees of freedom of the data points (lines without a measurement
+  // carry no information and do not count)
+  const int dof = points - nfit - 1;
   if (dof < 1 || sumW <= 0.0 || sumInvVar <= 0.0) {
     putFree(out, {" FIT: Warning: ndata-nfit = 0: no fit possible!"});
     fs.dy2av = NO_FIT_VARIANCE;
@@ -87,7 +97,7 @@ double startEvaluation(FitModelFunction& model, int ndata, int nfit, FitState& f
   fs.dy2av = chi2 / dof;
   // Variance of the working set in GHz^2: chi-square per degree of freedom
   // rescaled by the mean weight and the mean inverse variance of the lines.
-  const double n = ndata;
+  const double n = points;
   return (n / dof) * chi2 / ((sumW / n) * sumInvVar);
 }
 

@@ -65,7 +65,7 @@ inline constexpr double LAMBDA_INCREASE = 10.0;
 // The fit ends when the damping factor has grown beyond this: the steps
 // would no longer move the parameters.
 inline constexpr double LAMBDA_LIMIT = 1000.0;
-// Variance reported when there are fewer lines than fit variables + 1.
+// Variance reported when there are too few data points for the fit.
 inline constexpr double NO_FIT_VARIANCE = 100000.0;
 
 // What one damped step did.
@@ -81,9 +81,10 @@ struct ErrorSummary {
   int independent = 0;   // directions of the undamped normal matrix above the threshold
 };
 
-// Weighted variance of the working set (GHz^2); also sets fs.dy2av and the
-// robust weights of the lines.  With fewer than nfit + 2 usable lines it
-// writes the warning to `out` and returns NO_FIT_VARIANCE.
+// Weighted variance of the working set (GHz^2); also sets fs.dy2av, the
+// robust weights of the lines and fs.dataPoints (the lines that are data
+// points).  With fewer than minimumDataPoints(nfit) data points it writes
+// the warning to `out` and returns NO_FIT_VARIANCE.
 double workingSetVariance(const LeastSquaresProblem& problem, const LeastSquaresOptions& options,
                           FitState& fs, std::ostream& out);
 

@@ -394,6 +394,7 @@ void readTransitions(RunState& rs, Reader& rd) {
       if (tr.err[m] != 0.0) tr.effData -= (defer / tr.err[m]) * (defer / tr.err[m]);
       tr.effData += (defer / NODATA) * (defer / NODATA);
       tr.err[m] = NODATA;
+      --tr.nDataPoints; // the blend is one data point
     }
 
     // t from K- and K+:  t = K- - K+ + J + 1.  Only a pair with

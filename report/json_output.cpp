@@ -107,7 +107,7 @@ void writeRunJson(std::ostream& os, const RunState& rs, const FitState& fs,
                 {"cycles", fitted ? fs.cycles : 0},
                 {"standard_deviation_MHz", fitted ? 1000.0 * fs.standardDeviation : 0.0},
                 {"rms_MHz", nData > 0 ? std::sqrt(sumSq / nData) : 0.0},
-                {"n_lines", nData},
+                {"n_lines", fitted ? fs.dataPoints : nData},
                 {"n_fit", nfit}};
 
   json params = json::array();

@@ -290,6 +290,23 @@ TEST(FitCycles, BlendPartnersGiveTheirDerivatives) {
   }
 }
 
+// The standard deviation and the errors rest on the data points alone:
+// lines without a measured frequency change nothing.
+TEST(FitCycles, PredictedLinesAreNoDataPoints) {
+  const std::string measured = "Four lines\n\nnzyk 10\n\nBJ 3.36 BK 6.10 B- 0.44\n\nfit BJ\n\n"
+                               "1 0 1 0 0 0 = 6.7000100\n2 0 2 1 0 1 = 13.3051456\n"
+                               "3 1 3 2 1 2 = 18.7236177\n3 1 2 2 1 1 = 21.3571639\n";
+  const std::string predicted = "4 1 4 3 1 3\n4 0 4 3 0 3\n5 1 5 4 1 4\n5 0 5 4 0 4\n";
+  const RunResult alone = runText(measured + "\n");
+  const RunResult both = runText(measured + predicted + "\n");
+  ASSERT_EQ(alone.status, 0) << alone.err;
+  ASSERT_EQ(both.status, 0) << both.err;
+  EXPECT_EQ(fromMarker(both.out, "Parameters  and  Errors"),
+            fromMarker(alone.out, "Parameters  and  Errors"));
+  // 1 fit variable, 4 points: 2 degrees of freedom; residuals +-10 kHz
+  EXPECT_NEAR(standardDeviationMHz(alone.out), 0.010 * std::sqrt(4.0 / 2.0), 0.0005);
+}
+
 TEST(FitCycles, IterationLinesInTheEnergyAndDerivativeFiles) {
   const std::string dir = "/tmp/ruvo_fitfiles_" + std::to_string(getpid());
   ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
