@@ -344,6 +344,10 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
 
     // Evaluation of the working set and the convergence counter.
     variance = workingSetVariance(problem, options, fs, out);
+    // lines whose levels were not found are no data points: a fit left
+    // with too few of them has no standard deviation and no errors
+    if (fs.dataPoints < minimumDataPoints(nfit))
+      stop(tooFewDataPoints(nfit, fs.dataPoints, " left in cycle " + std::to_string(cycle)));
     const double ratio = variance / bestVar;
     conv = convergenceCounter(ratio, ctl.convg, conv);
     if (derivMode == 1 && conv == -3) {

@@ -280,6 +280,15 @@ void eigenvalueExtremes(int n, const double* eig, double& emin, double& emax, in
 
 // ------------------------------------------------------------ the fit
 
+std::string tooFewDataPoints(int nfit, int points, const std::string& where) {
+  const int need = minimumDataPoints(nfit);
+  return "ERROR: a fit of " + std::to_string(nfit) + (nfit == 1 ? " variable" : " variables") +
+         " needs at least " + std::to_string(need) +
+         " data points (lines with \"=\", a blend counted once); there " +
+         (points == 1 ? "is 1" : "are " + std::to_string(points)) + where +
+         " (nzyk 1 calculates without fitting)";
+}
+
 namespace {
 
 // The sizes of a call, checked and brought into range.

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <string>
 
 #include "core/state.h"
 
@@ -67,6 +68,14 @@ inline constexpr double LAMBDA_INCREASE = 10.0;
 inline constexpr double LAMBDA_LIMIT = 1000.0;
 // Variance reported when there are too few data points for the fit.
 inline constexpr double NO_FIT_VARIANCE = 100000.0;
+
+// The data points a fit of nfit variables needs: the variance is the
+// weighted chi-square over n - nfit - 1 degrees of freedom, which must be
+// at least 1.  The input check and the fit cycles both ask this.
+constexpr int minimumDataPoints(int nfit) { return nfit + 2; }
+// The stop message for a fit of nfit variables that has only `points` data
+// points; `where` completes "there are N" (e.g. " left in cycle 2").
+std::string tooFewDataPoints(int nfit, int points, const std::string& where = std::string());
 
 // What one damped step did.
 struct StepSummary {

@@ -14,6 +14,7 @@
 #include "core/scratch_dir.h"
 #include "core/stop.h"
 #include "fit/adjust.h"
+#include "fit/least_squares.h"
 #include "input/parameter_print.h"
 #include "input/reader.h"
 #include "input/tables.h"
@@ -601,21 +602,17 @@ bool readInputFile(RunState& rs, FitState& fs, Reader& rd) {
   return true;
 }
 
-// A fit of n variables needs at least n + 1 measured lines: with fewer it
-// has no degree of freedom, and without any its standard deviation has no
-// meaning.  With nzyk 1 (or a predicted spectrum) nothing is fitted.
+// A fit of n variables needs n + 2 data points: its variance has n_points
+// - n - 1 degrees of freedom.  The data points are the lines with a measured
+// frequency; the other line of a blend has none, so a blend counts once.
+// With nzyk 1 (or a predicted spectrum) nothing is fitted.
 void checkDataForFit(const RunState& rs, const FitState& fs) {
   const int nfit = fs.model.nfit;
-  if (nfit <= 0 || rs.ctl.nzyk <= 1 || intensityMode(rs.ctl.ints) > 1) return;
-  int measured = 0;
+  if (rs.ctl.nzyk <= 1 || intensityMode(rs.ctl.ints) > 1) return;
+  int points = 0;
   for (int i = 1; i <= rs.tr.ndata; ++i)
-    if (rs.tr.err[static_cast<std::size_t>(i)] != NODATA) ++measured;
-  if (measured >= nfit + 1) return;
-  stop("ERROR: a fit of " + std::to_string(nfit) + (nfit == 1 ? " variable" : " variables") +
-       " needs at least " + std::to_string(nfit + 1) +
-       " measured lines (lines with \"=\"); there " +
-       (measured == 1 ? "is 1" : "are " + std::to_string(measured)) +
-       " (nzyk 1 calculates without fitting)");
+    if (rs.tr.err[static_cast<std::size_t>(i)] != NODATA) ++points;
+  if (points < minimumDataPoints(nfit)) stop(tooFewDataPoints(nfit, points));
 }
 
 } // namespace ruvo

@@ -307,6 +307,20 @@ TEST(FitCycles, PredictedLinesAreNoDataPoints) {
   EXPECT_NEAR(standardDeviationMHz(alone.out), 0.010 * std::sqrt(4.0 / 2.0), 0.0005);
 }
 
+// A fit whose lines lose a level has fewer data points than it needs: it
+// stops with the counts instead of reporting a standard deviation of 1e5.
+TEST(FitCycles, FitLeftWithTooFewDataPointsStops) {
+  const RunResult r = runText("Three lines\n\nnzyk 10\n\nBJ 3.36 BK 6.10 B- 0.44\n\nfit BJ\n\n"
+                              "1 0 1 0 0 0 = 6.7\n2 0 2 1 0 1 = 13.3\n"
+                              "Jup 1 Tup 5 Jlo 0 Tlo 1 = 7.5\n\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("STOP ERROR: a fit of 1 variable needs at least 3 data points (lines with"
+                       " \"=\", a blend counted once); there are 2 left in cycle 1"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out.find(" Sigma:"), std::string::npos);
+}
+
 TEST(FitCycles, IterationLinesInTheEnergyAndDerivativeFiles) {
   const std::string dir = "/tmp/ruvo_fitfiles_" + std::to_string(getpid());
   ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);

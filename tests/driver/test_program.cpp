@@ -161,8 +161,8 @@ TEST(Program, EveryMistakeIsReportedAndMakesTheRunUnclean) {
        false},
       {rigidWith("nzyk 1\n\nBJ 2.75 BK 6.25 B- 0.25\n\n\n",
                  "nzyk 5\n\nBJ 2.75 BK 6.25 B- 0.25\n\nfit BJ\nfit BK\n\n"),
-       "STOP ERROR: a fit of 2 variables needs at least 3 measured lines (lines with \"=\");"
-       " there are 2 (nzyk 1 calculates without fitting)\n",
+       "STOP ERROR: a fit of 2 variables needs at least 4 data points (lines with \"=\", a blend"
+       " counted once); there are 2 (nzyk 1 calculates without fitting)\n",
        true}, // stops after the block report, before the fit
       {"", "STOP ERROR: the input is empty\n", false},
       {"\n\n! nothing\n", "STOP ERROR: the input is empty\n", false},
@@ -375,6 +375,7 @@ TEST(Program, InterruptDuringTheRunFinishesInOrder) {
   std::string in = kRigid;
   in.replace(in.find("nzyk 1"), 6, "nzyk 50");
   in.replace(in.find("\n\n\nJup"), 3, "\n\nfit BJ\n\n");
+  in.replace(in.find("= 10.97\n"), 8, "= 10.97\nJup 3 K-up 0 K+up 3 Jlo 2 K-lo 0 K+lo 2 = 16.4\n");
   int toChild[2];
   ASSERT_EQ(pipe(toChild), 0);
   std::fflush(nullptr);
