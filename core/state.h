@@ -446,11 +446,21 @@ struct FitStats {
   std::array<std::array<std::array<double, DIMB + 1>, 4>, 3> wSum{};
 };
 
+// How the fit cycles ended.  Only Converged is a fit whose parameters have
+// settled; the others leave the parameters of the best cycle so far.
+enum class FitEnd {
+  NoFit,        // a pure calculation (nzyk 1): nothing was fitted
+  Converged,    // the convergence test (conv > 2) was met
+  CycleLimit,   // the last cycle (nzyk) was reached first
+  DampingLimit, // the damping factor lambda grew beyond its limit
+  Interrupted   // the operator ended the fit (Ctrl-C)
+};
+
 struct FitState {
   ParamSets best, work, change; // change set: steps during the fit, errors after
   FitFlags flags;
   FitModel model;
-  std::array<double, DIMFIT + 1> sing{};       // singular values 1..nfit
+  std::array<double, DIMFIT + 1> sing{};        // singular values 1..nfit
   ZeroedVector<double> evec, cov, alpha, workm; // DIMFIT*DIMFIT each, 0-based
   std::array<double, DIMFIT + 1> beta{}, spare{};
   int nindep = 0;
@@ -462,6 +472,7 @@ struct FitState {
   // and the data points it rests on
   int cycles = 0;
   bool converged = false;
+  FitEnd end = FitEnd::NoFit;
   double standardDeviation = 0.0;
   int dataPoints = 0;
   void allocate();

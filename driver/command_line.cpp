@@ -97,8 +97,10 @@ std::string usageText() {
          "                      not depend on N\n"
          "  --help              print this text and end\n"
          "  --version           print the version and end\n"
-         "Exit status: 0 for a clean run; 1 after a stop, input errors, input that was not\n"
-         "used, an ended pause, or a command line that can not be used.\n"
+         "Exit status: 0 for a clean run (a converged fit or a calculation); 1 after a\n"
+         "stop, input errors, input that was not used, an ended pause, or a command line\n"
+         "that can not be used; 2 when the run finished but its fit did not converge\n"
+         "(cycle limit nzyk, damping limit, Ctrl-C).\n"
          "See \"man ruvo\" and the user guide (share/doc/ruvo/user-guide.md).\n";
 }
 

@@ -267,6 +267,39 @@ double conditionNumber(const FitState& fs, int nfit) {
   return 0.0;
 }
 
+// Why a fit that ended without converging ended, in words; fs.cycles counts
+// the steps made, the fit ended in the cycle after the last of them.
+std::string whyNotConverged(const FitState& fs, int nzyk) {
+  switch (fs.end) {
+  case FitEnd::CycleLimit:
+    return "it reached its last cycle (nzyk = " + std::to_string(nzyk) +
+           ") before the convergence test was met";
+  case FitEnd::DampingLimit:
+    return "the damping factor lambda grew beyond 1000 in cycle " + std::to_string(fs.cycles + 1) +
+           ": no step lowered the deviation any more";
+  case FitEnd::Interrupted:
+    return "it was interrupted (Ctrl-C) in cycle " + std::to_string(fs.cycles + 1);
+  default:
+    return std::string();
+  }
+}
+
+// A fit that ended without converging says so in the listing, where its
+// results begin, and on standard error.
+void reportNotConverged(RunState& rs, const FitState& fs) {
+  const std::string why = whyNotConverged(fs, rs.ctl.nzyk);
+  if (why.empty()) return;
+  put(*rs.io.out, "(/,A,A,/,20X,A)",
+      {" **** Warning **** : the fit did not converge: ", why,
+       "Parameters, errors and deviations are those of the best cycle."});
+  std::string hint;
+  if (fs.end == FitEnd::CycleLimit) hint = "; give a larger nzyk or better start values";
+  if (fs.end == FitEnd::DampingLimit)
+    hint = "; check the assignments and the start values (convg sets the convergence test)";
+  *rs.io.err << "Warning: the fit did not converge: " << why << hint
+             << ". The results are those of the best cycle (exit status 2).\n";
+}
+
 // 5. The fit summary: independence warning, parameters with errors, the
 // standard deviation (MHz), derived constants, correlations and the
 // eigenvectors of the normal matrix.
@@ -274,6 +307,7 @@ void fitSummary(RunState& rs, FitState& fs, int npar, int nfit, double bestVar) 
   const Controls& ctl = rs.ctl;
   std::ostream& out = *rs.io.out;
   // 5. Fit summary.
+  reportNotConverged(rs, fs);
   if (fs.nindep != nfit) {
     put(out, "(/,A,I3,A,I3,A)",
         {" **** Warning **** : only", fs.nindep, " of", nfit,
@@ -311,6 +345,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
 
   // 1. Preparation: the cycles start from the input parameters; no
   // intensities are computed while the parameters still move.
+  fs.end = FitEnd::NoFit;
   fs.work = fs.best;
   double bestVar = 1.0e30;
   double variance = 0.0;
@@ -416,7 +451,17 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     for (int j = 1; j <= nfit; ++j) fs.work.flat(j) = 0.0;
   --cycle;
   fs.cycles = cycle;
+  // a fit that met the convergence test in its last cycle (or as it was
+  // interrupted) has converged all the same
   fs.converged = finished && conv > 2;
+  if (fs.converged)
+    fs.end = FitEnd::Converged;
+  else if (finished && g_interrupted == 1)
+    fs.end = FitEnd::Interrupted;
+  else if (finished && ctl.lambda > LAMBDA_LIMIT)
+    fs.end = FitEnd::DampingLimit;
+  else
+    fs.end = FitEnd::CycleLimit;
   fs.standardDeviation = std::sqrt(bestVar);
   put(out, "(A,/,A,I3,/)",
       {"##########################################################", "  End at Cycle ", cycle});

@@ -191,7 +191,11 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   }
   finishScratchFiles(*rs);
   out.flush();
-  return rs->problems > 0 ? 1 : 0;
+  if (rs->problems > 0) return 1;
+  // a fit that ended before it converged finished, but its results are not
+  // those of a converged fit
+  const bool notConverged = fs->end != FitEnd::NoFit && fs->end != FitEnd::Converged;
+  return notConverged ? EXIT_NOT_CONVERGED : 0;
 }
 
 } // namespace

@@ -14,11 +14,16 @@ struct RunChannels {
   int threads = 1;                 // threads that compute the blocks of a sweep
 };
 
+// Exit status of a run that finished cleanly but whose fit did not converge
+// (cycle limit, damping limit or Ctrl-C).
+inline constexpr int EXIT_NOT_CONVERGED = 2;
+
 // Runs ruvo on `in`, writing the listing to `out` and messages to `err`.
-// Returns the exit status: 0 after a clean run or help, 1 after a stop,
-// input errors, an ended pause or a run that finished with problems
-// reported on `err` (input not used, a line strength marked -97, a spectrum
-// left out, ...), 128 + the signal after a SIGTERM or SIGHUP.
+// Returns the exit status: 0 after a clean run (a converged fit or a pure
+// calculation) or help, 1 after a stop, input errors, an ended pause or a
+// run that finished with problems reported on `err` (input not used, a line
+// strength marked -97, a spectrum left out, ...), 2 after a clean run whose
+// fit did not converge, 128 + the signal after a SIGTERM or SIGHUP.
 // `outputs` names the files to write beside the listing; they are checked
 // before anything is computed.
 int runProgram(std::istream& in, std::ostream& out, std::ostream& err,

@@ -61,6 +61,22 @@ double residual(const Transitions& tr, int i) {
          (calc - (split ? tr.calc(Q) : 0.0));
 }
 
+// How the fit ended, as the JSON document names it.
+const char* fitEndName(FitEnd end) {
+  switch (end) {
+  case FitEnd::Converged:
+    return "converged";
+  case FitEnd::CycleLimit:
+    return "cycle limit";
+  case FitEnd::DampingLimit:
+    return "damping limit";
+  case FitEnd::Interrupted:
+    return "interrupted";
+  default:
+    return "calculation";
+  }
+}
+
 } // namespace
 
 void writeRunJson(std::ostream& os, const RunState& rs, const FitState& fs,
@@ -104,6 +120,7 @@ void writeRunJson(std::ostream& os, const RunState& rs, const FitState& fs,
   }
 
   doc["fit"] = {{"converged", fitted && fs.converged},
+                {"end", fitted ? fitEndName(fs.end) : "calculation"},
                 {"cycles", fitted ? fs.cycles : 0},
                 {"standard_deviation_MHz", fitted ? 1000.0 * fs.standardDeviation : 0.0},
                 {"rms_MHz", nData > 0 ? std::sqrt(sumSq / nData) : 0.0},

@@ -211,6 +211,13 @@ TEST(FitCycles, DampingBeyondTheLimitEndsTheFitWithTheSummary) {
   EXPECT_LE(lambdas[lambdas.size() - 3], 1000.0);
   EXPECT_NE(r.out.find(" Standard Deviation"), std::string::npos);
   EXPECT_NE(r.out.find(" Eigenvalues and Eigenvector Matrix of SVD-FIT "), std::string::npos);
+  // finished, but not converged: said in the listing, on stderr and by the status
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("\n **** Warning **** : the fit did not converge: the damping factor"
+                       " lambda grew beyond 1000 in cycle "),
+            std::string::npos);
+  EXPECT_EQ(r.err.rfind("Warning: the fit did not converge: the damping factor lambda grew", 0), 0u)
+      << r.err;
 }
 
 TEST(FitCycles, DependentVariablesAreReportedAndKeepFiniteErrors) {
@@ -390,7 +397,11 @@ TEST(FitCycles, ConsoleInterruptFinishesWithTheCompleteSummary) {
   const std::string err = readFile(dir + "/err.txt");
   std::system(("rm -rf " + dir).c_str());
   ASSERT_TRUE(signalled) << out;
-  EXPECT_TRUE(WIFEXITED(status));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2); // finished, the fit did not converge
+  EXPECT_NE(err.find("Warning: the fit did not converge: it was interrupted (Ctrl-C) in cycle "),
+            std::string::npos)
+      << err;
   EXPECT_NE(out.find("Control-C: premature termiation of ruvo, finishing..."), std::string::npos);
   EXPECT_NE(err.find("Control-C: premature termiation of ruvo, finishing..."), std::string::npos);
   // the fit ended early, in order, with the full summary

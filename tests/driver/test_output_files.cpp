@@ -215,6 +215,7 @@ TEST(JsonOutput, FitDocumentFollowsTheSchema) {
   EXPECT_EQ(doc.at("input").at("title").get<std::string>().rfind("Example: near-prolate", 0), 0u);
   const auto& fit = doc.at("fit");
   EXPECT_TRUE(fit.at("converged").get<bool>());
+  EXPECT_EQ(fit.at("end"), "converged");
   EXPECT_TRUE(fit.at("cycles").is_number_integer());
   EXPECT_NEAR(fit.at("standard_deviation_MHz").get<double>(), 0.0048, 0.0002);
   EXPECT_TRUE(fit.at("rms_MHz").is_number());
@@ -246,6 +247,14 @@ TEST(JsonOutput, FitDocumentFollowsTheSchema) {
   EXPECT_EQ(test::readFile("run.csv").substr(0, 102),
             "index,energy_cm-1,energy_GHz,J,Ka,Kc,F,v,species,set,degeneracy\n"
             "1,0.000000,0.000000000,0,0,0,,0,0,1,1\n");
+  // two cycles: finished, not converged, and the document says why
+  std::string twoCycles = test::readFile(test::sourcePath("examples/rigid_rotor.inp"));
+  twoCycles.replace(twoCycles.find("nzyk 20"), 7, "nzyk 2");
+  const auto n = runWith(twoCycles, req);
+  EXPECT_EQ(n.status, 2) << n.err;
+  const auto notConverged = nlohmann::json::parse(test::readFile("run.json")).at("fit");
+  EXPECT_FALSE(notConverged.at("converged").get<bool>());
+  EXPECT_EQ(notConverged.at("end"), "cycle limit");
 }
 
 // Every bad option and path ends the run before anything is computed.

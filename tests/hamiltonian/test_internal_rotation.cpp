@@ -551,13 +551,17 @@ std::vector<std::pair<std::string, double>> firstTable(const std::string& listin
 
 // Molecules with one (tilted, turned by gamma, distortion terms, excited
 // torsional state), two (coupled, equivalent) and three tops are fitted end
-// to end; the listings were checked by hand when they were recorded.
+// to end; the listings were checked by hand when they were recorded.  Two
+// cycles (nzyk 2) do not let a fit converge: the runs say so (status 2).
 TEST(InternalRotationRuns, OneTwoAndThreeTopMoleculesRunEndToEnd) {
   for (const char* name : {"one_top_gamma", "two_tops", "three_tops"}) {
     const std::string base = std::string("tests/data/tops/") + name;
     const auto r = test::runText(test::readFile(test::sourcePath(base + ".inp")));
-    EXPECT_EQ(r.status, 0) << name << "\n" << r.err;
-    EXPECT_EQ(r.err, "") << name;
+    EXPECT_EQ(r.status, 2) << name << "\n" << r.err;
+    EXPECT_EQ(r.err, "Warning: the fit did not converge: it reached its last cycle (nzyk = 2)"
+                     " before the convergence test was met; give a larger nzyk or better start"
+                     " values. The results are those of the best cycle (exit status 2).\n")
+        << name;
     EXPECT_EQ(test::compareListings(withoutDate(test::readFile(test::sourcePath(base + ".out"))),
                                     withoutDate(r.out)),
               "")
@@ -598,6 +602,7 @@ TEST(InternalRotationRuns, TheWindowCoversTheStatesOfEverySet) {
   in.replace(in.find("woods 53"), 8, "woods 37");
   std::string upper = in;
   upper.replace(upper.find("V 0 V 1"), 7, "V 1");
+  upper.replace(upper.find("nzyk 2"), 6, "nzyk 1"); // the levels, not a fit of two cycles
   auto r = test::runText(upper);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
