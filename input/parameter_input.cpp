@@ -31,6 +31,9 @@ namespace {
 constexpr int MAX_NFOLD = 12;
 // The smallest error of a frequency, GHz (1 mHz).
 constexpr double MIN_ERR_GHZ = 1.0e-12;
+// Dipole components (Debye) from here on are refused: the largest of real
+// molecules are some tens of Debye.
+constexpr double MAX_DIPOLE_DEBYE = 1000.0;
 
 int truncInt(double x) {
   if (std::isnan(x)) return 0;
@@ -89,12 +92,50 @@ bool readTitle(RunState& rs, Reader& rd) {
 }
 
 // ---------------------------------------------------------- controls
+// Controls that would make the run meaningless: no calculation at all, and
+// for a fit a convergence test met by any two cycles, a cut-off that drops
+// every direction of the step, a damping beyond the limit that ends the fit
+// before its first step.  Each stops with the input line that gave it.
+void checkFitControls(const Controls& c, const long* lineOf) {
+  constexpr int NC = NINTCTL + NREALCTL;
+  auto where = [&](const char* name) {
+    for (int k = 0; k < NC; ++k)
+      if (trimmed(kControlNames[k + 1]) == name && lineOf[k] > 0)
+        return " at input line " + std::to_string(lineOf[k]);
+    return std::string();
+  };
+  // a predicted spectrum sets nzyk to 1 itself
+  if (intensityMode(c.ints) > 1) return;
+  if (c.nzyk < 1)
+    stop("ERROR: nzyk " + std::to_string(c.nzyk) + where("nzyk") +
+         " computes nothing: nzyk 1 calculates the spectrum, nzyk 2 or more fits");
+  if (c.nzyk == 1) return; // the controls below matter only to a fit
+  if (!(c.convg > 0.0))
+    stop("ERROR: convg " + shortNumber(c.convg) + where("convg") +
+         " would end every fit after two cycles as converged: convg lies between 0 and 1"
+         " (0.999 by default)");
+  if (!(c.eps >= 0.0 && c.eps < 1.0))
+    stop("ERROR: eps " + shortNumber(c.eps) + where("eps") +
+         ": the cut-off of the fit's eigenvalues lies in 0 .. 1 (1e-12 by default)");
+  if (!(c.lambda >= 0.0 && c.lambda <= LAMBDA_LIMIT))
+    stop("ERROR: lambda " + shortNumber(c.lambda) + where("lambda") +
+         ": the starting damping lies in 0 .. 1000 (a fit ends when it grows beyond 1000;"
+         " 1e-5 by default)");
+}
+
 void readControls(RunState& rs, Reader& rd) {
   constexpr int NC = NINTCTL + NREALCTL;
   double value[NC] = {};
   int given[NC] = {};
   const NameTable table{&kControlNames[1], NC, CONTROL_WIDTH};
-  while (rd.nextLine() > 0) rd.readKeywordValues(table, value, given);
+  long lineOf[NC] = {}; // input line where each control was given last
+  while (rd.nextLine() > 0) {
+    int before[NC];
+    std::copy(given, given + NC, before);
+    rd.readKeywordValues(table, value, given);
+    for (int k = 0; k < NC; ++k)
+      if (given[k] != before[k]) lineOf[k] = rd.lineNumber();
+  }
 
   Controls c; // the defaults
   int* ints[NINTCTL] = {&c.nzyk,   &c.print,  &c.eval,  &c.dfreq,  &c.orger,  &c.ints,  &c.maxm,
@@ -131,6 +172,7 @@ void readControls(RunState& rs, Reader& rd) {
     if (p <= 6) c.aprint = myor(c.aprint, extra[p - 3]);
   }
   if (c.ncycl > c.nzyk) c.nzyk = c.ncycl;
+  checkFitControls(c, lineOf);
   rs.ctl = c;
 
   // echo: integers four to a line, reals three to a line
@@ -217,7 +259,16 @@ void readParameters(RunState& rs, FitState& fs, Reader& rd, FitFlags& given) {
     const int n = rd.nextLine();
     if (n < 0) stop("reading a");
     if (n == 0) break;
+    const FitFlags before = given;
     rd.readIndexedKeywordValues(table, DIMB, fs.best.v.data(), given.v.data());
+    // a dipole component far beyond any molecule's would overflow the
+    // intensities (mu^2 times the line strength)
+    for (const int p : {par::mu_x, par::mu_y, par::mu_z})
+      for (int b = 1; b <= DIMB; ++b)
+        if (given(p, b) != before(p, b) && !(std::fabs(fs.best(p, b)) < MAX_DIPOLE_DEBYE))
+          stop("ERROR: " + trimmed(rs.parName[p]) + " " + shortNumber(fs.best(p, b)) +
+               " D at input line " + std::to_string(rd.lineNumber()) +
+               ": a dipole component of 1000 D or more has no meaning (molecules have a few D)");
   }
   bool any = false;
   for (const int g : given.v) any = any || g > 0;

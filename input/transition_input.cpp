@@ -334,8 +334,11 @@ void readTransitions(RunState& rs, Reader& rd) {
     if (has(kFreq) && freq == 0.0 && !has(kDiff))
       inputError("\"=\" without a frequency (or with 0)", n);
     if (std::fabs(freq) >= MAX_FREQ_GHZ) inputError("frequency of 1e6 GHz or more", n);
-    if (has(kFreq) && error != 0.0 && std::fabs(error) < MIN_ERR_GHZ)
-      inputError("Err below 1e-12 GHz", n);
+    // a negative error would weigh the line like a positive one and hide a
+    // typing error (a minus sign meant for another number)
+    if (has(kFreq) && error < 0.0)
+      inputError("Err < 0", n, ": the error of a frequency is a positive number");
+    if (has(kFreq) && error > 0.0 && error < MIN_ERR_GHZ) inputError("Err below 1e-12 GHz", n);
     tr.freq[n] = freq;
     tr.err[n] = error;
 

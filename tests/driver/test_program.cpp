@@ -232,6 +232,23 @@ TEST(Program, AbsurdNumbersAreRejected) {
       {"nzyk 1", "spin -2", "STOP ERROR: spin (twice the nuclear spin) < 0\n"},
       {"nzyk 1", "defer 1e-320", "STOP ERROR: defer below 1e-12 GHz\n"},
       {"nzyk 1", "nzyk 1e10", "STOP ERROR: nzyk out of range: 1e+10\n"},
+      // controls that leave a fit without meaning
+      {"nzyk 1", "nzyk 5 convg 0",
+       "STOP ERROR: convg 0 at input line 3 would end every fit after two cycles as converged:"
+       " convg lies between 0 and 1 (0.999 by default)\n"},
+      {"nzyk 1", "nzyk 5\neps 1",
+       "STOP ERROR: eps 1 at input line 4: the cut-off of the fit's eigenvalues lies in 0 .. 1"
+       " (1e-12 by default)\n"},
+      {"nzyk 1", "nzyk 5 lambda 1e5",
+       "STOP ERROR: lambda 100000 at input line 3: the starting damping lies in 0 .. 1000 (a fit"
+       " ends when it grows beyond 1000; 1e-5 by default)\n"},
+      {"nzyk 1", "nzyk 1 lambda 1e5", ""}, // no fit: the fit's controls do not matter
+      {"= 5.5", "= 5.5 Err -0.001",
+       "Err < 0 at line 1 (input line 8): the error of a frequency is a positive number\n"
+       " INPUT ERROR(S)\n"},
+      {"B- 0.25", "B- 0.25 mu_x 1e308",
+       "STOP ERROR: mu_x 1e+308 D at input line 5: a dipole component of 1000 D or more has no"
+       " meaning (molecules have a few D)\n"},
       {"= 5.5", "= nan",
        "Input error: unknown keyword nan at input line 8 (ignored)\n"
        "\"=\" without a frequency (or with 0) at line 1 (input line 8)\n INPUT ERROR(S)\n"},
