@@ -116,7 +116,7 @@ void checkFitControls(const Controls& c, const long* lineOf) {
          " (0.999 by default)");
   if (!(c.eps >= 0.0 && c.eps < 1.0))
     stop("ERROR: eps " + shortNumber(c.eps) + where("eps") +
-         ": the cut-off of the fit's eigenvalues lies in 0 .. 1 (1e-12 by default)");
+         ": the cut-off of the fit's eigenvalues is at least 0 and below 1 (1e-12 by default)");
   if (!(c.lambda >= 0.0 && c.lambda <= LAMBDA_LIMIT))
     stop("ERROR: lambda " + shortNumber(c.lambda) + where("lambda") +
          ": the starting damping lies in 0 .. 1000 (a fit ends when it grows beyond 1000;"

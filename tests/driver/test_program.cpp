@@ -237,8 +237,8 @@ TEST(Program, AbsurdNumbersAreRejected) {
        "STOP ERROR: convg 0 at input line 3 would end every fit after two cycles as converged:"
        " convg lies between 0 and 1 (0.999 by default)\n"},
       {"nzyk 1", "nzyk 5\neps 1",
-       "STOP ERROR: eps 1 at input line 4: the cut-off of the fit's eigenvalues lies in 0 .. 1"
-       " (1e-12 by default)\n"},
+       "STOP ERROR: eps 1 at input line 4: the cut-off of the fit's eigenvalues is at least 0 and"
+       " below 1 (1e-12 by default)\n"},
       {"nzyk 1", "nzyk 5 lambda 1e5",
        "STOP ERROR: lambda 100000 at input line 3: the starting damping lies in 0 .. 1000 (a fit"
        " ends when it grows beyond 1000; 1e-5 by default)\n"},
