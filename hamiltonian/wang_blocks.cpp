@@ -1,7 +1,10 @@
 #include "hamiltonian/wang_blocks.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
+#include <utility>
 
 #include "numerics/eigen.h"
 
@@ -108,6 +111,67 @@ void diagonaliseByWangBlocks(SweepWork& sw, int J, double* E, int& ierr) {
     }
   }
   sortEigenpairs(E, sw.H.data(), N, ld);
+}
+
+namespace {
+
+// Characters (+1 or -1) of a rigid-rotor eigenvector v (components K = -J..J)
+// under the twofold rotations about z, x and y.  With real ladder elements
+// C2(y)|K> = (-1)^(J+K) |-K>, so a Wang function |K,s> has the characters
+// (-1)^K about z, s (-1)^(J+K) about y and s (-1)^J about x.  K parity and s
+// are read from the vector as the signs of <v|(-1)^Jz|v> and <v|P|v>, with
+// P|K> = |-K>; both are exactly +-1 for an eigenvector of one Wang block.
+std::array<int, 3> twofoldCharacters(const double* v, int J) {
+  double kParity = 0.0, reflection = 0.0;
+  for (int K = -J; K <= J; ++K) {
+    const double c = v[K + J];
+    kParity += (K % 2 == 0 ? c : -c) * c;
+    reflection += c * v[J - K];
+  }
+  const int pz = kParity < 0.0 ? -1 : 1;
+  const int s = reflection < 0.0 ? -1 : 1;
+  const int pJ = J % 2 == 0 ? 1 : -1;
+  return {pz, s * pJ, s * pJ * pz}; // z, x, y
+}
+
+} // namespace
+
+void orderDoubletsBySymmetry(SweepWork& sw, int J, const double* E, ConstParamView par) {
+  const int N = 2 * J + 1;
+  const int ld = DIMTOT;
+  // rotational constants about z, x, y (GHz): H = BJ J^2 + BK Jz^2 + B-(Jx^2 - Jy^2)
+  const double BJ = par(par::BJ);
+  const std::array<double, 3> rot = {BJ + par(par::BK), BJ + par(par::Bm), BJ - par(par::Bm)};
+  int a = 0, c = 0;
+  for (int i = 1; i < 3; ++i) {
+    if (rot[i] > rot[a]) a = i;
+    if (rot[i] < rot[c]) c = i;
+  }
+  if (a == c) return; // a spherical top: no asymmetric-top labels to keep apart
+  // degenerate to rounding: within 1e-9 of the largest level energy of the block
+  double scale = 0.0;
+  for (int l = 0; l < N; ++l) scale = std::max(scale, std::fabs(E[l]));
+  const double tol = 1e-9 * scale + 1e-12;
+  // characters (-1)^Ka, (-1)^Kc that the label of position t = l + 1 asks for
+  auto wanted = [&](int l, int& ka, int& kc) {
+    const int t = l + 1;
+    ka = (t / 2) % 2 == 0 ? 1 : -1;
+    kc = ((2 * J - t + 2) / 2) % 2 == 0 ? 1 : -1;
+  };
+  for (int l = 0; l + 1 < N; ++l) {
+    if (E[l + 1] - E[l] > tol) continue;
+    double* u = &sw.H[static_cast<std::size_t>(l) * ld];
+    double* w = u + ld;
+    const std::array<int, 3> cu = twofoldCharacters(u, J), cw = twofoldCharacters(w, J);
+    int ka0, kc0, ka1, kc1;
+    wanted(l, ka0, kc0);
+    wanted(l + 1, ka1, kc1);
+    const bool inOrder = cu[a] == ka0 && cu[c] == kc0 && cw[a] == ka1 && cw[c] == kc1;
+    const bool swapped = cw[a] == ka0 && cw[c] == kc0 && cu[a] == ka1 && cu[c] == kc1;
+    if (inOrder || !swapped) continue;
+    for (int r = 0; r < N; ++r) std::swap(u[r], w[r]);
+    ++l; // a level belongs to one doublet only
+  }
 }
 
 } // namespace ruvo

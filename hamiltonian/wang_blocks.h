@@ -27,4 +27,17 @@ bool hasWangSymmetry(const SweepWork& sw, ConstParamView par);
 // iteration of one block did not converge.
 void diagonaliseByWangBlocks(SweepWork& sw, int J, double* E, int& ierr);
 
+// Levels of a rigid rotor are labelled J Ka Kc by their running number t in
+// the block (Ka = t/2, Kc = (2J - t + 2)/2): the levels of one J never cross.
+// A K doublet that is degenerate to rounding (high K of a near-prolate or a
+// near-oblate rotor) comes out of the solver in either order, and then both
+// of its levels would carry the Ka or Kc parity of the other.  The parities
+// are fixed by the symmetry of the eigenvectors: under the twofold rotation
+// about the a axis a level has the character (-1)^Ka, about the c axis
+// (-1)^Kc.  This puts the two eigenvectors (columns of sw.H, |K> basis) of
+// every such doublet into the order of their labels; the energies E stay
+// as they are (they agree to rounding).  The a and c axes are the axes of the
+// largest and smallest rotational constant of `par` (GHz).
+void orderDoubletsBySymmetry(SweepWork& sw, int J, const double* E, ConstParamView par);
+
 } // namespace ruvo
