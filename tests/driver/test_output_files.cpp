@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <vector>
@@ -278,10 +279,71 @@ TEST(JsonOutput, FitDocumentFollowsTheSchema) {
   // the line list and the level table beside it
   const std::string lin = test::readFile("run.lin");
   EXPECT_EQ(lin.substr(0, lin.find('\n')),
-            "  1  0  1           0  0  0                6699.9940     0.0050 1.0000");
+            "  1  0  1  0  0  0                         6699.9940     0.0050 1.0000");
   EXPECT_EQ(test::readFile("run.csv").substr(0, 102),
             "index,energy_cm-1,energy_GHz,J,Ka,Kc,F,v,species,set,degeneracy\n"
             "1,0.000000,0.000000000,0,0,0,,0,0,1,1\n");
+}
+
+// The line list read back as SPFIT reads it: NQN quanta per level, the
+// upper level in fields 1..NQN, the lower in NQN+1..2 NQN, the rest blank,
+// frequency and error from column 37; each row against the measured line
+// of the input, taken from the input text (N Ka Kc, F, v S).
+TEST(LineList, ReadsBackWithTheLinePackingOfSpfit) {
+  const std::pair<const char*, int> runs[] = {{"examples/rigid_rotor.inp", 3},
+                                              {"examples/hyperfine_14n.inp", 4},
+                                              {"examples/one_top.inp", 5}};
+  for (const auto& [name, nqn] : runs) {
+    test::ScopedWorkDir here("line_list");
+    const std::string input = test::readFile(test::sourcePath(name));
+    OutputRequests req;
+    req.lines = "run.lin";
+    const auto r = runWith(input, req);
+    ASSERT_EQ(r.status, 0) << r.err;
+    // expected rows from the measured lines of the input
+    std::vector<std::vector<int>> want;
+    std::vector<double> freq;
+    std::istringstream in(input);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("Jup", 0) != 0 || line.find('=') == std::string::npos) continue;
+      std::istringstream ws(line.substr(0, line.find('=')));
+      std::map<std::string, int> v;
+      std::string key, species;
+      int value;
+      while (ws >> key)
+        if (key[0] == '/')
+          species = key;
+        else if (ws >> value)
+          v[key] = value;
+      std::vector<int> q;
+      for (const char* end : {"up", "lo"}) {
+        for (const char* k : {"J", "K-", "K+"}) q.push_back(v[k + std::string(end)]);
+        if (nqn == 5) q.insert(q.end(), {0, species == "/A" ? 1 : 2});
+        if (nqn == 4) q.push_back(v["F" + std::string(end)] / 2);
+      }
+      want.push_back(q);
+      freq.push_back(1000 * std::stod(line.substr(line.find('=') + 1)));
+    }
+    std::istringstream lin(test::readFile("run.lin"));
+    std::size_t n = 0;
+    while (std::getline(lin, line)) {
+      ASSERT_LT(n, want.size()) << name;
+      ASSERT_GT(line.size(), 36u);
+      std::vector<int> q;
+      for (int f = 0; f < 12; ++f) {
+        const std::string field = line.substr(3 * f, 3);
+        if (f < 2 * nqn)
+          q.push_back(std::stoi(field));
+        else
+          EXPECT_EQ(field, "   ") << name << ": " << line;
+      }
+      EXPECT_EQ(q, want[n]) << name << ": " << line;
+      EXPECT_NEAR(std::stod(line.substr(36)), freq[n], 1e-4) << line;
+      ++n;
+    }
+    EXPECT_EQ(n, want.size()) << name;
+  }
 }
 
 // Every bad option and path ends the run before anything is computed.
