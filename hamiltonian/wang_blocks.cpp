@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "hamiltonian/rotor_terms.h"
 #include "numerics/eigen.h"
 
 namespace ruvo {
@@ -172,6 +173,65 @@ void orderDoubletsBySymmetry(SweepWork& sw, int J, const double* E, ConstParamVi
     for (int r = 0; r < N; ++r) std::swap(u[r], w[r]);
     ++l; // a level belongs to one doublet only
   }
+}
+
+bool rigidRotorEnergies(const RunState& rs, int J, int F2, ConstParamView par, RigidEnergyWork& w,
+                        std::vector<double>& E) {
+  const int N = 2 * J + 1;
+  BlockState& blk = w.block.blk;
+  blk.ntop = 0;
+  blk.nvv = 1;
+  blk.d = N;
+  blk.N = N;
+  blk.woods = 0; // one torsional state: no overlaps between states to weigh
+  if (!hasWangSymmetry(w.block, par)) return false;
+  w.block.basis.resize(static_cast<std::size_t>(N) + 1);
+  for (int p = 1; p <= N; ++p) w.block.basis[p].K = p - J - 1;
+  recordRotorElements(rs, w.block, J, 0, F2, par, w.elements);
+  // the block matrix H(r, c), positions K + J, GHz, held as its bands
+  // |r - c| <= maxStep (the Wang-symmetric terms couple Delta K <= 6)
+  int maxStep = 0;
+  for (const OperatorElement& el : w.elements) {
+    if (el.kind == OperatorElement::IMAGINARY) return false;
+    maxStep = std::max(maxStep, std::abs(el.r - el.c));
+  }
+  const int width = 2 * maxStep + 1;
+  w.h.assign(static_cast<std::size_t>(N) * width, 0.0);
+  auto at = [&](int r, int c) { return static_cast<std::size_t>(r) * width + (c - r + maxStep); };
+  for (const OperatorElement& el : w.elements) {
+    w.h[at(el.r, el.c)] += el.g;
+    if (el.r != el.c) w.h[at(el.c, el.r)] += el.g;
+  }
+  auto h = [&](int r, int c) { return std::abs(r - c) > maxStep ? 0.0 : w.h[at(r, c)]; };
+  // Wang blocks as band matrices: functions K = first, first + 2, ... couple
+  // over |Delta K| / 2 places
+  const int kd = maxStep / 2;
+  const int ldab = kd + 1;
+  constexpr int firstK[4] = {0, 2, 1, 1};
+  constexpr int sign[4] = {1, -1, 1, -1};
+  E.clear();
+  for (int b = 0; b < 4; ++b) {
+    const int n = firstK[b] > J ? 0 : (J - firstK[b]) / 2 + 1;
+    if (n == 0) continue;
+    w.band.assign(static_cast<std::size_t>(ldab) * n, 0.0);
+    w.e.resize(static_cast<std::size_t>(n));
+    w.work.resize(static_cast<std::size_t>(std::max(1, 3 * n - 2)));
+    for (int j = 0; j < n; ++j) {
+      const WangFunction fj = wangFunction(J, firstK[b] + 2 * j, sign[b]);
+      for (int i = j; i <= std::min(n - 1, j + kd); ++i) {
+        const WangFunction fi = wangFunction(J, firstK[b] + 2 * i, sign[b]);
+        double v = 0.0;
+        for (int a = 0; a < fi.n; ++a)
+          for (int c = 0; c < fj.n; ++c) v += fi.coef[a] * fj.coef[c] * h(fi.pos[a], fj.pos[c]);
+        w.band[(i - j) + static_cast<std::size_t>(j) * ldab] = v;
+      }
+    }
+    if (symmetricBandEigenvalues(n, kd, w.band.data(), ldab, w.e.data(), w.work.data()) != 0)
+      return false;
+    E.insert(E.end(), w.e.begin(), w.e.end());
+  }
+  std::sort(E.begin(), E.end());
+  return true;
 }
 
 } // namespace ruvo

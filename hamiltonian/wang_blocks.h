@@ -10,6 +10,8 @@
 // size, so that diagonalising them costs about a sixteenth of the whole block.
 #pragma once
 
+#include <vector>
+
 #include "core/state.h"
 
 namespace ruvo {
@@ -39,5 +41,22 @@ void diagonaliseByWangBlocks(SweepWork& sw, int J, double* E, int& ierr);
 // as they are (they agree to rounding).  The a and c axes are the axes of the
 // largest and smallest rotational constant of `par` (GHz).
 void orderDoubletsBySymmetry(SweepWork& sw, int J, const double* E, ConstParamView par);
+
+// Storage of rigidRotorEnergies, grown to the largest J asked for.
+struct RigidEnergyWork {
+  SweepWork block; // only its block sizes and basis rows are used
+  std::vector<OperatorElement> elements;
+  std::vector<double> h, band, e, work;
+};
+
+// Energies (GHz, ascending, 2J+1 of them) of the rigid-rotor block of J and
+// 2F of set `par` (energy only: no eigenvectors, labels or derivatives), for
+// any J: the partition function needs levels far above the J range of the
+// transitions.  The same rotor terms as a block of the sweep, in the four
+// Wang blocks, which are band matrices (couplings Delta K <= 6).  Returns
+// false when the terms break the Wang symmetry (hasWangSymmetry) or the
+// iteration failed.
+bool rigidRotorEnergies(const RunState& rs, int J, int F2, ConstParamView par, RigidEnergyWork& w,
+                        std::vector<double>& E);
 
 } // namespace ruvo
