@@ -376,6 +376,83 @@ TEST(Catalogue, LetterCodingAndHyperfineSumRule) {
   }
 }
 
+// ERR of the catalogue against the fit's covariance propagated here: the
+// frequency derivative by each fitted constant from central differences of
+// two more runs without a fit (levels file, 1e-9 GHz digits), the errors and
+// correlations from the JSON document, sigma^2 = g^T C g for five cards.
+TEST(Catalogue, UncertaintiesFollowTheCovarianceOfTheFit) {
+  test::ScopedWorkDir here("catalogue_err");
+  std::string input = test::readFile(test::sourcePath("examples/rigid_rotor.inp"));
+  input.replace(input.find("H_K 1e-9"), 8, "H_K 1e-9\nmu_z 1.5 mu_x 0.8");
+  OutputRequests req;
+  req.catalog = "fit.cat";
+  req.json = "fit.json";
+  ASSERT_EQ(runWith(input, req).status, 0);
+  const auto doc = nlohmann::json::parse(test::readFile("fit.json"));
+  std::vector<std::string> cards;
+  {
+    std::istringstream cat(test::readFile("fit.cat"));
+    for (std::string c; std::getline(cat, c);) cards.push_back(c);
+  }
+  ASSERT_GT(cards.size(), 100u);
+  std::vector<std::string> picked;
+  for (std::size_t k = 0; k < 5; ++k) picked.push_back(cards[k * (cards.size() - 1) / 4]);
+  // frequency (MHz) of a card's line from a levels file
+  auto frequencies = [&](const std::string& csv) {
+    std::map<std::array<int, 3>, double> E;
+    std::istringstream in(csv);
+    std::string row;
+    std::getline(in, row);
+    while (std::getline(in, row)) {
+      std::replace(row.begin(), row.end(), ',', ' ');
+      std::istringstream f(row);
+      int index, J, Ka, Kc;
+      double cm, ghz;
+      f >> index >> cm >> ghz >> J >> Ka >> Kc;
+      E[{J, Ka, Kc}] = ghz;
+    }
+    std::vector<double> nu;
+    for (const std::string& c : picked) {
+      auto q = [&](int k) { return std::stoi(c.substr(55 + 2 * k + (k >= 3 ? 6 : 0), 2)); };
+      nu.push_back(1000 * (E.at({q(0), q(1), q(2)}) - E.at({q(3), q(4), q(5)})));
+    }
+    return nu;
+  };
+  // the fitted constants, each shifted by +-30 errors in a run without fit
+  const auto& pars = doc.at("parameters");
+  std::vector<std::vector<double>> g; // error_j * dnu/dp_j, MHz
+  for (std::size_t j = 0; j < pars.size(); ++j) {
+    if (!pars[j].at("fitted").get<bool>()) continue;
+    const double e = pars[j].at("error").get<double>();
+    std::vector<double> nu[2];
+    for (int side = 0; side < 2; ++side) {
+      std::ostringstream run;
+      run.precision(17);
+      run << "shifted\n\nnzyk 1\n\n";
+      for (std::size_t k = 0; k < pars.size(); ++k)
+        run << pars[k].at("name").get<std::string>() << ' '
+            << pars[k].at("value").get<double>() + (k == j ? (side ? -30 : 30) * e : 0.0) << '\n';
+      run << "\n\nJup 15 K-up 0 K+up 15 Jlo 14 K-lo 0 K+lo 14\n";
+      OutputRequests lv;
+      lv.levels = "shifted.csv";
+      ASSERT_EQ(runWith(run.str(), lv).status, 0);
+      nu[side] = frequencies(test::readFile("shifted.csv"));
+    }
+    g.emplace_back();
+    for (std::size_t i = 0; i < picked.size(); ++i) g.back().push_back((nu[0][i] - nu[1][i]) / 60);
+  }
+  const auto& corr = doc.at("correlation").at("matrix");
+  ASSERT_EQ(corr.size(), g.size());
+  for (std::size_t i = 0; i < picked.size(); ++i) {
+    double var = 0.0;
+    for (std::size_t j = 0; j < g.size(); ++j)
+      for (std::size_t k = 0; k < g.size(); ++k)
+        var += g[j][i] * corr[j][k].get<double>() * g[k][i];
+    const double err = std::stod(picked[i].substr(13, 8));
+    EXPECT_NEAR(err, std::sqrt(var), 1.5e-4 + 0.01 * std::sqrt(var)) << picked[i];
+  }
+}
+
 // The JSON document of a fit holds the keys and types the guide's schema names.
 TEST(JsonOutput, FitDocumentFollowsTheSchema) {
   test::ScopedWorkDir here("json_fit");
