@@ -401,8 +401,9 @@ private:
   }
 
   // Lines between block a (J1) and block b (J2 = J1 or J1 - 1) of one
-  // species: same torsional state, frequency in the catalogue's window,
-  // strength (with the hyperfine share) above zero.  A line whose log10
+  // species: same torsional state, frequency in the catalogue's window
+  // (tested first: outside it no strength is computed), strength (with the
+  // hyperfine share) above zero.  A line whose log10
   // intensity at 300 K is below the cut-off already with the partition
   // function of the levels computed so far is below it with the whole
   // (larger) one: it is left out here and counted.
@@ -418,6 +419,12 @@ private:
         if (L1.V != L2.V) continue;
         const double dE = L1.E - L2.E;
         const double nu = std::fabs(dE); // GHz
+        // outside the window: the strength is not computed (a pair of
+        // levels, which may or may not be a line)
+        if (nu < cuts_.fromGHz || nu > cuts_.toGHz) {
+          ++cuts_.outsideWindow;
+          continue;
+        }
         double strength = J2 < J1 ? lineStrengthJPlusOne(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy,
                                                          a.ref(l1), b.ref(l2))
                                   : lineStrengthSameJ(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy,
@@ -432,10 +439,6 @@ private:
         // of a K doublet degenerate to the printed digits)
         if (nu * 1000.0 < 0.5e-4) {
           ++cuts_.zeroFrequency;
-          continue;
-        }
-        if (nu < cuts_.fromGHz || nu > cuts_.toGHz) {
-          ++cuts_.outsideWindow;
           continue;
         }
         const double Eup = (dE > 0.0 ? L1.E : L2.E) - qRef_, Elo = (dE > 0.0 ? L2.E : L1.E) - qRef_;
@@ -548,9 +551,10 @@ void frequencyErrors(LevelSweep& sweep, const RunState& rs, const FitState& fs,
 // J = PARTITION_LARGEST_J).
 constexpr int PARTITION_LARGEST_J = 1000;
 
-PartitionTable partitionOfTheMolecule(const RunState& rs, const ParamSets& par,
-                                      const std::vector<OutputLevel>& levels,
-                                      const std::vector<std::vector<std::pair<double, int>>>& extra) {
+PartitionTable
+partitionOfTheMolecule(const RunState& rs, const ParamSets& par,
+                       const std::vector<OutputLevel>& levels,
+                       const std::vector<std::vector<std::pair<double, int>>>& extra) {
   PartitionTable pt = partitionTable(levels);
   std::vector<double> E, EJ;
   std::vector<int> g;
@@ -689,8 +693,9 @@ void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputReq
     std::snprintf(buf, sizeof buf, "%.4f .. %.4f MHz, LGINT >= %.4f", req.catFromMHz, req.catToMHz,
                   cut.minLgint);
     *rs.io.out << "\n Catalogue: " << lines.size() << " lines of J <= " << rs.maxJ << ", " << buf
-               << "\n left out: " << cut.outsideWindow << " outside the window, " << cut.belowLgint
-               << " below the LGINT cut-off, " << cut.zeroFrequency << " at 0.0000 MHz\n";
+               << "\n left out: " << cut.belowLgint << " lines below the LGINT cut-off, "
+               << cut.zeroFrequency << " at 0.0000 MHz; " << cut.outsideWindow
+               << " pairs of levels outside the window\n";
     if (!pt.converged()) {
       *rs.io.err << "Warning: the partition function at 300 K is not converged: levels of J = "
                  << pt.lastJ << " add " << pt.lastShare

@@ -35,8 +35,9 @@ inline constexpr double CATALOGUE_DEFAULT_MIN_LGINT = -20.0;
 // The catalogue's cut-offs and what each left out.
 struct CatalogueCuts {
   double fromGHz = 0.0, toGHz = CATALOGUE_LARGEST_MHZ / 1000.0; // frequency window
-  double minLgint = CATALOGUE_DEFAULT_MIN_LGINT;             // log10 intensity at 300 K, nm^2 MHz
-  long outsideWindow = 0, belowLgint = 0, zeroFrequency = 0; // lines left out
+  double minLgint = CATALOGUE_DEFAULT_MIN_LGINT; // log10 intensity at 300 K, nm^2 MHz
+  long belowLgint = 0, zeroFrequency = 0;        // lines left out
+  long outsideWindow = 0; // pairs of levels left out (their strength is not computed)
 };
 
 // One catalogue line between two levels of `levels`.
