@@ -590,6 +590,33 @@ TEST(OutputOptions, BadOptionsAndPathsAreRefused) {
   EXPECT_EQ(error, "ERROR: --tag needs an integer 0 .. 999999, not \"12x\"");
   EXPECT_FALSE(parseOutputOption(args, i, req, error));
   EXPECT_EQ(i, 2u);
+  // the catalogue's cut-offs
+  const std::pair<std::string, std::string> cuts[] = {
+      {"--cat-from=abc", "ERROR: --cat-from needs a number, not \"abc\""},
+      {"--cat-to=-5", "ERROR: --cat-to needs a frequency 0 .. 99999999.9999 MHz, not \"-5\""},
+      {"--cat-lgint=nan", "ERROR: --cat-lgint needs a number, not \"nan\""}};
+  for (const auto& [arg, message] : cuts) {
+    args = {arg};
+    i = 0;
+    EXPECT_TRUE(parseOutputOption(args, i, req, error));
+    EXPECT_EQ(error, message);
+  }
+  args = {"--cat-lgint", "-8"};
+  i = 0;
+  EXPECT_TRUE(parseOutputOption(args, i, req, error));
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(req.catMinLgint, -8.0);
+  OutputRequests window;
+  window.catalog = "w.cat";
+  window.catFromMHz = 5000;
+  window.catToMHz = 4000;
+  EXPECT_FALSE(checkOutputRequests(window, error));
+  EXPECT_EQ(error, "ERROR: the catalogue window --cat-from .. --cat-to is empty");
+  window.catalog.clear();
+  window.catCutGiven = true;
+  window.catToMHz = 6000;
+  EXPECT_FALSE(checkOutputRequests(window, error));
+  EXPECT_EQ(error, "ERROR: --cat-from, --cat-to and --cat-lgint are only used with --catalog");
 
   auto asked = [](const char* cat, const char* lines, const char* levels, const char* json,
                   bool tag) {
