@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -24,6 +25,7 @@
 #include "fit/adjust.h"
 #include "hamiltonian/axis_rotation.h"
 #include "hamiltonian/block.h"
+#include "hamiltonian/wang_blocks.h"
 #include "intensity/line_strength.h"
 #include "report/catalogue.h"
 #include "report/json_output.h"
@@ -38,7 +40,8 @@ bool parseOutputOption(const std::vector<std::string>& args, std::size_t& index,
                        OutputRequests& req, std::string& error) {
   error.clear();
   const std::string& arg = args[index];
-  static const char* const names[] = {"--catalog", "--lines", "--levels", "--json", "--tag"};
+  static const char* const names[] = {"--catalog", "--lines",    "--levels", "--json",
+                                      "--tag",     "--cat-from", "--cat-to", "--cat-lgint"};
   std::string name, value;
   bool haveValue = false;
   for (const char* n : names) {
@@ -75,6 +78,24 @@ bool parseOutputOption(const std::vector<std::string>& args, std::size_t& index,
     }
     req.tag = static_cast<int>(t);
     req.tagGiven = true;
+    return true;
+  }
+  if (name.rfind("--cat-", 0) == 0) {
+    char* end = nullptr;
+    errno = 0;
+    const double x = std::strtod(value.c_str(), &end);
+    if (*end != '\0' || errno != 0 || !std::isfinite(x)) {
+      error = "ERROR: " + name + " needs a number, not \"" + value + "\"";
+      return true;
+    }
+    if (name != "--cat-lgint" && (x < 0.0 || x > CATALOGUE_LARGEST_MHZ)) {
+      error = "ERROR: " + name + " needs a frequency 0 .. 99999999.9999 MHz, not \"" + value + "\"";
+      return true;
+    }
+    (name == "--cat-from" ? req.catFromMHz
+     : name == "--cat-to" ? req.catToMHz
+                          : req.catMinLgint) = x;
+    req.catCutGiven = true;
     return true;
   }
   std::string& target = name == "--catalog"  ? req.catalog
@@ -133,6 +154,14 @@ bool checkOutputRequests(const OutputRequests& req, std::string& error) {
   }
   if (req.tagGiven && req.catalog.empty()) {
     error = "ERROR: --tag is only used with --catalog";
+    return false;
+  }
+  if (req.catCutGiven && req.catalog.empty()) {
+    error = "ERROR: --cat-from, --cat-to and --cat-lgint are only used with --catalog";
+    return false;
+  }
+  if (!(req.catFromMHz < req.catToMHz)) {
+    error = "ERROR: the catalogue window --cat-from .. --cat-to is empty";
     return false;
   }
   return true;
@@ -199,10 +228,17 @@ class LevelSweep {
 public:
   LevelSweep(RunState& rs, FitState& fs, SweepWork& sw) : rs_(rs), fs_(fs), sw_(sw) {}
 
+  // With `extra`, for a molecule with tops: the energies and degeneracies of
+  // the levels of J = maxJ + 1 ... DIMJ, for the partition function alone,
+  // J by J (extra[J]) until a J adds less than PARTITION_STEP of it.
   void run(const ParamSets& par, std::vector<OutputLevel>& levels,
-           std::vector<CatalogueLine>* lines) {
+           std::vector<CatalogueLine>* lines,
+           std::vector<std::vector<std::pair<double, int>>>* extra = nullptr) {
     levels.clear();
     if (lines) lines->clear();
+    if (extra) extra->assign(DIMJ + 1, {});
+    haveRef_ = false;
+    qSoFar_ = 0.0;
     const Controls& ctl = rs_.ctl;
     const int ntop = ctl.ntop;
     const int s0 = ntop > 0 ? 1 : 0;
@@ -236,16 +272,25 @@ public:
         sw_.blk.nV[t] = hi - lo + 1;
       }
       for (int t = 1; t <= DIMTOP; ++t) sw_.rot[t].mark = 0;
+      // the torsional problems of every K the levels above the J range need
+      const int runMaxJ = rs_.maxJ;
+      const int lastJ = extra != nullptr && ntop > 0 ? DIMJ : runMaxJ;
+      rs_.maxJ = lastJ;
       solveTorsionalProblems(rs_, sw_, B, setView, noFlags.set(B), 0);
+      rs_.maxJ = runMaxJ;
       for (int t = 1; t <= ntop && t <= DIMTOP; ++t) {
         sw_.blk.firstV[t] = sw_.tors.firstV[t];
         sw_.blk.nV[t] = sw_.tors.nV[t];
       }
       const double mux = setView(par::mu_x), muy = setView(par::mu_y), muz = setView(par::mu_z);
       prev.clear();
-      for (int J = 0; J <= rs_.maxJ; ++J) {
+      for (int J = 0; J <= lastJ; ++J) {
         for (int t = 1; t <= ntop && t <= DIMTOP; ++t)
           rotateTopAxes(sw_.rot[t], setView(par::top(t, par::beta)), J);
+        if (J > runMaxJ) {
+          if (extendPartition(*extra, J, B, s0, nsym, nvv, setView, noFlags.set(B))) break;
+          continue;
+        }
         cur.clear();
         for (int S = s0; S <= nsym; ++S) {
           const int spin = ctl.spin;
@@ -273,6 +318,41 @@ public:
   }
 
 private:
+  // Energies only of the blocks of J of every species, into extra[J]; true
+  // when they add less than PARTITION_STEP of the partition function at 300 K
+  // of the levels computed so far.
+  bool extendPartition(std::vector<std::vector<std::pair<double, int>>>& extra, int J, int B,
+                       int s0, int nsym, int nvv, ConstParamView setView, ConstFlagView flags) {
+    const int spin = rs_.ctl.spin, ntop = rs_.ctl.ntop;
+    double added = 0.0;
+    // their labels are not used: what the labelling says of them stays out
+    // of the listing
+    std::ostream discard(nullptr);
+    struct Redirect {
+      std::ostream*& to;
+      std::ostream* saved;
+      ~Redirect() { to = saved; }
+    } redirect{rs_.io.out, rs_.io.out};
+    rs_.io.out = &discard;
+    for (int S = s0; S <= nsym; ++S) {
+      const int F2lo = spin > 0 ? std::abs(2 * J - spin) : -1;
+      const int F2hi = spin > 0 ? 2 * J + spin : -1;
+      for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
+        sw_.blk.nvv = S == 0 ? 1 : nvv;
+        sw_.blk.ntop = S == 0 ? 0 : ntop;
+        solveBlock(rs_, sw_, J, S, F2, B, setView, flags, fs_.model, 0);
+        sw_.blk.ntop = ntop;
+        const int g = F2 >= 0 ? F2 + 1 : 2 * J + 1;
+        for (int l = 0; l < sw_.blk.N; ++l) {
+          extra[static_cast<std::size_t>(J)].emplace_back(sw_.E[l], g);
+          added += g * std::exp(-C2_CM_K * (sw_.E[l] - qRef_) / GHZ_PER_WAVENUMBER / 300.0);
+        }
+      }
+    }
+    qSoFar_ += added;
+    return added < PARTITION_STEP * qSoFar_;
+  }
+
   // Levels of the block just solved, labelled K- K+ from their running count
   // among the levels of their torsional state, as the predicted spectrum
   // labels them.
@@ -300,6 +380,12 @@ private:
       lv.F2 = F2;
       lv.pos = l;
       lv.E = sw_.E[l - 1];
+      if (!haveRef_) {
+        qRef_ = lv.E;
+        haveRef_ = true;
+      }
+      qSoFar_ +=
+          levelDegeneracy(lv) * std::exp(-C2_CM_K * (lv.E - qRef_) / GHZ_PER_WAVENUMBER / 300.0);
       h.level[l] = static_cast<int>(levels.size());
       levels.push_back(lv);
     }
@@ -315,8 +401,12 @@ private:
   }
 
   // Lines between block a (J1) and block b (J2 = J1 or J1 - 1) of one
-  // species: same torsional state, frequency in freq_l .. freq_h, strength
-  // (with the hyperfine share) at least `limit`.
+  // species: same torsional state, frequency in the catalogue's window
+  // (tested first: outside it no strength is computed), strength (with the
+  // hyperfine share) above zero.  A line whose log10
+  // intensity at 300 K is below the cut-off already with the partition
+  // function of the levels computed so far is below it with the whole
+  // (larger) one: it is left out here and counted.
   void pairBlocks(const HeldVectors& a, int J1, const HeldVectors& b, int J2,
                   const std::vector<OutputLevel>& levels, std::vector<CatalogueLine>& lines,
                   double mux, double muy, double muz, bool same) {
@@ -328,27 +418,52 @@ private:
         const OutputLevel& L1 = levels[static_cast<std::size_t>(a.level[l1])];
         if (L1.V != L2.V) continue;
         const double dE = L1.E - L2.E;
-        if (std::fabs(dE) < ctl.freq_l || std::fabs(dE) > ctl.freq_h) continue;
+        const double nu = std::fabs(dE); // GHz
+        // outside the window: the strength is not computed (a pair of
+        // levels, which may or may not be a line)
+        if (nu < cuts_.fromGHz || nu > cuts_.toGHz) {
+          ++cuts_.outsideWindow;
+          continue;
+        }
         double strength = J2 < J1 ? lineStrengthJPlusOne(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy,
                                                          a.ref(l1), b.ref(l2))
                                   : lineStrengthSameJ(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy,
                                                       a.ref(l1), b.ref(l2));
-        if (strength < 0.0) continue;
-        if (a.F2 >= 0) {
+        if (a.F2 >= 0 && strength > 0.0) {
           const bool oneUp = dE > 0.0;
           strength *= hyperfineShare(2 * (oneUp ? J1 : J2), oneUp ? a.F2 : b.F2,
                                      2 * (oneUp ? J2 : J1), oneUp ? b.F2 : a.F2, ctl.spin);
         }
-        if (!(strength >= ctl.limit)) continue;
+        if (!(strength > 0.0)) continue; // no line: the dipole cannot connect the levels
+        // a frequency that a card would print as 0.0000 MHz (the two levels
+        // of a K doublet degenerate to the printed digits)
+        if (nu * 1000.0 < 0.5e-4) {
+          ++cuts_.zeroFrequency;
+          continue;
+        }
+        const double Eup = (dE > 0.0 ? L1.E : L2.E) - qRef_, Elo = (dE > 0.0 ? L2.E : L1.E) - qRef_;
+        if (logIntensity(nu, strength, Elo / GHZ_PER_WAVENUMBER, Eup / GHZ_PER_WAVENUMBER, 300.0,
+                         qSoFar_) < cuts_.minLgint) {
+          ++cuts_.belowLgint;
+          continue;
+        }
         CatalogueLine c;
         c.up = dE > 0.0 ? a.level[l1] : b.level[l2];
         c.lo = dE > 0.0 ? b.level[l2] : a.level[l1];
-        c.freq = std::fabs(dE);
+        c.freq = nu;
         c.strength = strength;
         lines.push_back(c);
       }
     }
   }
+
+public:
+  CatalogueCuts cuts_;
+
+private:
+  double qRef_ = 0.0;   // energy (GHz) the running partition function is referred to
+  double qSoFar_ = 0.0; // partition function at 300 K of the levels computed so far
+  bool haveRef_ = false;
 
   RunState& rs_;
   FitState& fs_;
@@ -429,6 +544,67 @@ void frequencyErrors(LevelSweep& sweep, const RunState& rs, const FitState& fs,
   }
 }
 
+// The partition function: the output levels (J <= maxJ), then J by J until
+// a J adds less than PARTITION_STEP of Q(300 K): for a molecule with tops
+// the energies `extra` that the level sweep computed up to DIMJ, for a
+// rigid rotor its levels of every set and F (energies only, at most up to
+// J = PARTITION_LARGEST_J).
+constexpr int PARTITION_LARGEST_J = 1000;
+
+PartitionTable
+partitionOfTheMolecule(const RunState& rs, const ParamSets& par,
+                       const std::vector<OutputLevel>& levels,
+                       const std::vector<std::vector<std::pair<double, int>>>& extra) {
+  PartitionTable pt = partitionTable(levels);
+  std::vector<double> E, EJ;
+  std::vector<int> g;
+  // adds the levels EJ, g of J; false when the sum is to end
+  auto addJ = [&](int J) {
+    // a level below the lowest output level: a model whose energies fall
+    // with J has no partition function; the sum stops there
+    for (double e : EJ)
+      if (!(e >= pt.Emin)) return false;
+    pt.lastShare = addLevelsOfOneJ(pt, EJ.data(), g.data(), EJ.size());
+    pt.lastJ = J;
+    return pt.lastShare >= PARTITION_STEP;
+  };
+  if (rs.ctl.ntop != 0) {
+    for (int J = pt.lastJ + 1; J < static_cast<int>(extra.size()); ++J) {
+      if (extra[static_cast<std::size_t>(J)].empty()) break;
+      EJ.clear();
+      g.clear();
+      for (const auto& [e, gl] : extra[static_cast<std::size_t>(J)]) {
+        EJ.push_back(e);
+        g.push_back(gl);
+      }
+      if (!addJ(J)) break;
+    }
+    return pt;
+  }
+  const int nB = std::clamp(rs.nB, 1, DIMB);
+  const int spin = rs.ctl.spin;
+  std::vector<std::array<double, NPAR>> sets(static_cast<std::size_t>(nB));
+  for (int B = 1; B <= nB; ++B)
+    for (int p = 1; p <= NPAR; ++p) sets[static_cast<std::size_t>(B - 1)][p - 1] = par(p, B);
+  RigidEnergyWork work;
+  for (int J = pt.lastJ + 1; J <= PARTITION_LARGEST_J && pt.lastShare >= PARTITION_STEP; ++J) {
+    EJ.clear();
+    g.clear();
+    for (int B = 1; B <= nB; ++B) {
+      const ConstParamView setView{sets[static_cast<std::size_t>(B - 1)].data()};
+      const int F2lo = spin > 0 ? std::abs(2 * J - spin) : -1;
+      const int F2hi = spin > 0 ? 2 * J + spin : -1;
+      for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
+        if (!rigidRotorEnergies(rs, J, F2, setView, work, E)) return pt;
+        EJ.insert(EJ.end(), E.begin(), E.end());
+        g.insert(g.end(), E.size(), F2 >= 0 ? F2 + 1 : 2 * J + 1);
+      }
+    }
+    if (!addJ(J)) break;
+  }
+  return pt;
+}
+
 void writeOne(RunState& rs, const std::string& option, const std::string& path,
               const std::string& text) {
   std::string error;
@@ -438,6 +614,15 @@ void writeOne(RunState& rs, const std::string& option, const std::string& path,
 }
 
 } // namespace
+
+void checkCatalogueDipole(const RunState& rs, const FitState& fs, const OutputRequests& req) {
+  if (req.catalog.empty()) return;
+  const int nB = std::clamp(rs.nB, 1, DIMB);
+  for (int B = 1; B <= nB; ++B)
+    for (int p : {par::mu_x, par::mu_y, par::mu_z})
+      if (fs.best(p, B) != 0.0 || fs.flags(p, B) != 0) return;
+  stop("ERROR: --catalog needs a dipole moment: mu_x, mu_y and mu_z are 0 in every parameter set");
+}
 
 void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputRequests& req) {
   if (!req.any()) return;
@@ -454,11 +639,29 @@ void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputReq
   rs.detailPrint = 0;
 
   LevelSweep sweep(rs, fs, sw);
+  sweep.cuts_.fromGHz = req.catFromMHz / 1000.0;
+  sweep.cuts_.toGHz = req.catToMHz / 1000.0;
+  sweep.cuts_.minLgint = req.catMinLgint;
   std::vector<OutputLevel> levels;
   std::vector<CatalogueLine> lines;
+  std::vector<std::vector<std::pair<double, int>>> extra;
   const bool wantLines = !req.catalog.empty();
-  sweep.run(fs.best, levels, wantLines ? &lines : nullptr);
-  if (wantLines) frequencyErrors(sweep, rs, fs, lines, levels);
+  sweep.run(fs.best, levels, wantLines ? &lines : nullptr, wantLines ? &extra : nullptr);
+  PartitionTable pt;
+  if (wantLines) {
+    pt = partitionOfTheMolecule(rs, fs.best, levels, extra);
+    // the cut-off on the intensity, now with the whole partition function
+    const std::size_t before = lines.size();
+    std::erase_if(lines, [&](const CatalogueLine& l) {
+      const OutputLevel &up = levels[static_cast<std::size_t>(l.up)],
+                        &lo = levels[static_cast<std::size_t>(l.lo)];
+      return logIntensity(l.freq, l.strength, (lo.E - pt.Emin) / GHZ_PER_WAVENUMBER,
+                          (up.E - pt.Emin) / GHZ_PER_WAVENUMBER, 300.0,
+                          pt.Q[0]) < sweep.cuts_.minLgint;
+    });
+    sweep.cuts_.belowLgint += static_cast<long>(before - lines.size());
+    frequencyErrors(sweep, rs, fs, lines, levels);
+  }
 
   rs.ctl = savedCtl;
   rs.tr = savedTr;
@@ -482,14 +685,23 @@ void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputReq
     }
     for (CatalogueLine& l : lines) l.measured = measured.count({l.up, l.lo}) > 0;
     std::ostringstream cat, qfile;
-    writeCatalogue(cat, lines, levels, q, req.tag);
-    writePartitionFunction(qfile, levels, rs.maxJ);
-    printPartitionFunction(*rs.io.out, levels, rs.maxJ);
-    const PartitionFunction pf = partitionFunction(levels, 300.0, rs.maxJ);
-    if (pf.Q > 0.0 && pf.lastJ > 1e-4 * pf.Q)
+    writeCatalogue(cat, lines, levels, q, req.tag, pt);
+    writePartitionFunction(qfile, pt);
+    printPartitionFunction(*rs.io.out, pt, rs.maxJ);
+    const CatalogueCuts& cut = sweep.cuts_;
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%.4f .. %.4f MHz, LGINT >= %.4f", req.catFromMHz, req.catToMHz,
+                  cut.minLgint);
+    *rs.io.out << "\n Catalogue: " << lines.size() << " lines of J <= " << rs.maxJ << ", " << buf
+               << "\n left out: " << cut.belowLgint << " lines below the LGINT cut-off, "
+               << cut.zeroFrequency << " at 0.0000 MHz; " << cut.outsideWindow
+               << " pairs of levels outside the window\n";
+    if (!pt.converged()) {
       *rs.io.err << "Warning: the partition function at 300 K is not converged: levels of J = "
-                 << rs.maxJ << " contribute " << pf.lastJ / pf.Q
+                 << pt.lastJ << " add " << pt.lastShare
                  << " of it; the catalogue intensities are too large\n";
+      ++rs.problems;
+    }
     writeOne(rs, "--catalog", req.catalog, cat.str());
     writeOne(rs, "--catalog", req.catalog + ".q", qfile.str());
   }

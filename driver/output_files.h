@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/state.h"
+#include "report/catalogue.h"
 
 namespace ruvo {
 
@@ -17,6 +18,13 @@ struct OutputRequests {
   std::string catalog, lines, levels, json; // empty: not asked for
   int tag = 0;                              // species tag of the catalogue
   bool tagGiven = false;
+  // the catalogue's own cut-offs (its lines do not follow the listing's
+  // freq_l, freq_h and limit): frequency window in MHz and the smallest
+  // log10 intensity at 300 K (nm^2 MHz); the defaults keep every line that
+  // a card can hold
+  double catFromMHz = 0.0, catToMHz = CATALOGUE_LARGEST_MHZ;
+  double catMinLgint = CATALOGUE_DEFAULT_MIN_LGINT;
+  bool catCutGiven = false;
   std::string inputName; // the input file's name as given ("-" or "" for standard input)
   bool any() const {
     return !catalog.empty() || !lines.empty() || !levels.empty() || !json.empty();
@@ -25,9 +33,9 @@ struct OutputRequests {
 
 // Consume the option args[index] (with its value, "--catalog FILE" or
 // "--catalog=FILE") when it is one of --catalog, --lines, --levels, --json,
-// --tag; index is advanced past what was used.  Returns true when the
-// option was one of these (error is then empty, or says what is wrong);
-// false when it is none of them (nothing consumed).
+// --tag, --cat-from, --cat-to, --cat-lgint; index is advanced past what was used.  Returns true
+// when the option was one of these (error is then empty, or says what is wrong); false when it is
+// none of them (nothing consumed).
 bool parseOutputOption(const std::vector<std::string>& args, std::size_t& index,
                        OutputRequests& req, std::string& error);
 
@@ -35,6 +43,10 @@ bool parseOutputOption(const std::vector<std::string>& args, std::size_t& index,
 // is writable, the path is no directory, no two outputs share a path).
 // Returns false with the message in `error`.
 bool checkOutputRequests(const OutputRequests& req, std::string& error);
+
+// With --catalog: stop when no parameter set has a dipole component (set
+// or fitted), since the catalogue could hold no line.
+void checkCatalogueDipole(const RunState& rs, const FitState& fs, const OutputRequests& req);
 
 // Write the asked-for files from the final parameters of the run (fs.best)
 // and print the partition function into the listing when a catalogue is

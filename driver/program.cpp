@@ -180,6 +180,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
     sw->blk.nsym = rs->species.nsym;
 
     checkDataForFit(*rs, *fs);
+    checkCatalogueDipole(*rs, *fs, outputs);
     fitCycles(*rs, *fs, *sw);
 
     put(out, "(A)", {""});

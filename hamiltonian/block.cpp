@@ -97,6 +97,7 @@ void diagonaliseRealBlock(const RunState& rs, SweepWork& sw, int J, int S, Const
     // a rigid rotor: its four symmetry blocks, each a quarter of the size
     diagonaliseByWangBlocks(sw, J, E, ierr);
     if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
+    orderDoubletsBySymmetry(sw, J, E, par);
   } else {
     // The QL iteration carries the level values through its rotations, so
     // its rounding grows with their size: diagonalise H - c and add c back,

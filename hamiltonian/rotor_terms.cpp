@@ -181,7 +181,8 @@ void rotorTerms(const Apply& a, int J, int F2, ConstParamView par) {
   const RunState& rs = a.rs;
   const SweepWork& sw = a.sw;
   const BlockState& blk = sw.blk;
-  if (blk.N > DIMTOT) stop("Dimension Error in HMULTHRR");
+  // a list of elements has no dimension; a matrix or a vector has DIMTOT
+  if (blk.N > DIMTOT && a.record == nullptr) stop("Dimension Error in HMULTHRR");
   const RotorConstants c = rotorConstants(rs, J, F2, par);
   const double P = c.P;
   const int N = blk.N;
@@ -339,6 +340,14 @@ void recordRotorParameterOperators(const RunState& rs, SweepWork& sw, int J, int
     unit[p - 1] = 0.0;
   }
   sw.rotorOpsStart[33] = static_cast<int>(sw.rotorOps.size());
+}
+
+void recordRotorElements(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
+                         ConstParamView par, std::vector<OperatorElement>& elements) {
+  elements.clear();
+  Apply a{rs, sw, S, nullptr, nullptr, nullptr, nullptr};
+  a.record = &elements;
+  rotorTerms(a, J, F2, par);
 }
 
 namespace {

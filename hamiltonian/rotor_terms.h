@@ -2,6 +2,8 @@
 // terms of the block Hamiltonian, applied as an operator to vectors.
 #pragma once
 
+#include <vector>
+
 #include "core/state.h"
 
 namespace ruvo {
@@ -14,6 +16,11 @@ void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S
 // Add the rotor terms to the packed Hermitian matrix sw.H, column by column
 // (uses sw.w1 .. sw.w4 as scratch vectors).
 void addRotorTerms(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par);
+// Every element of the rotor terms of the block (any size: sw.basis must
+// hold positions 1..N), as a list.
+void recordRotorElements(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
+                         ConstParamView par, std::vector<OperatorElement>& elements);
+
 // Write down, once per block, the elements of dH/dp of the flagged places
 // p = 1..32 (into sw.rotorOps).
 void recordRotorParameterOperators(const RunState& rs, SweepWork& sw, int J, int S, int F2,

@@ -10,6 +10,8 @@
 // size, so that diagonalising them costs about a sixteenth of the whole block.
 #pragma once
 
+#include <vector>
+
 #include "core/state.h"
 
 namespace ruvo {
@@ -26,5 +28,35 @@ bool hasWangSymmetry(const SweepWork& sw, ConstParamView par);
 // and sw.w1, sw.w2 are used as work storage.  ierr is nonzero when the
 // iteration of one block did not converge.
 void diagonaliseByWangBlocks(SweepWork& sw, int J, double* E, int& ierr);
+
+// Levels of a rigid rotor are labelled J Ka Kc by their running number t in
+// the block (Ka = t/2, Kc = (2J - t + 2)/2): the levels of one J never cross.
+// A K doublet that is degenerate to rounding (high K of a near-prolate or a
+// near-oblate rotor) comes out of the solver in either order, and then both
+// of its levels would carry the Ka or Kc parity of the other.  The parities
+// are fixed by the symmetry of the eigenvectors: under the twofold rotation
+// about the a axis a level has the character (-1)^Ka, about the c axis
+// (-1)^Kc.  This puts the two eigenvectors (columns of sw.H, |K> basis) of
+// every such doublet into the order of their labels; the energies E stay
+// as they are (they agree to rounding).  The a and c axes are the axes of the
+// largest and smallest rotational constant of `par` (GHz).
+void orderDoubletsBySymmetry(SweepWork& sw, int J, const double* E, ConstParamView par);
+
+// Storage of rigidRotorEnergies, grown to the largest J asked for.
+struct RigidEnergyWork {
+  SweepWork block; // only its block sizes and basis rows are used
+  std::vector<OperatorElement> elements;
+  std::vector<double> h, band, e, work;
+};
+
+// Energies (GHz, ascending, 2J+1 of them) of the rigid-rotor block of J and
+// 2F of set `par` (energy only: no eigenvectors, labels or derivatives), for
+// any J: the partition function needs levels far above the J range of the
+// transitions.  The same rotor terms as a block of the sweep, in the four
+// Wang blocks, which are band matrices (couplings Delta K <= 6).  Returns
+// false when the terms break the Wang symmetry (hasWangSymmetry) or the
+// iteration failed.
+bool rigidRotorEnergies(const RunState& rs, int J, int F2, ConstParamView par, RigidEnergyWork& w,
+                        std::vector<double>& E);
 
 } // namespace ruvo

@@ -14,6 +14,10 @@
 #include <cmath>
 #include <utility>
 
+extern "C" void dsbev_(const char* jobz, const char* uplo, const int* n, const int* kd, double* ab,
+                       const int* ldab, double* w, double* z, const int* ldz, double* work,
+                       int* info);
+
 namespace ruvo {
 
 namespace {
@@ -695,6 +699,16 @@ void sortHermitianEigenpairs(double* d, double* zr, double* zi, int n, int nm) {
       swapColumns(zi, nm, n, i, k);
     }
   }
+}
+
+int symmetricBandEigenvalues(int n, int kd, double* ab, int ldab, double* w, double* work) {
+  if (n <= 0) return 0;
+  int info = 0;
+  const char jobz = 'N', uplo = 'L';
+  int ldz = 1;
+  double z = 0.0;
+  dsbev_(&jobz, &uplo, &n, &kd, ab, &ldab, w, &z, &ldz, work, &info);
+  return info;
 }
 
 } // namespace ruvo

@@ -67,6 +67,12 @@ void tql2(int nm, int n, double* d, double* e, double* z, int& ierr);
 void htrib3(int nm, int n, const double* a, const double* tau, int m, double* zr, double* zi);
 // As sortEigenpairs, permuting the columns of zr and zi alike.
 void sortHermitianEigenpairs(double* d, double* zr, double* zi, int n, int nm);
+// Eigenvalues only, ascending, of the real symmetric band matrix of order n
+// with kd bands below the diagonal, given in LAPACK's lower band storage:
+// element (r, c), c <= r <= c + kd, at ab[(r - c) + c * ldab], ldab > kd.
+// ab is destroyed; work holds at least max(1, 3n - 2) values.  Returns 0,
+// or LAPACK's info when the iteration failed (LAPACK dsbev).
+int symmetricBandEigenvalues(int n, int kd, double* ab, int ldab, double* w, double* work);
 // sqrt(a^2 + b^2) without destructive overflow or underflow
 double pythag(double a, double b);
 

@@ -45,17 +45,38 @@ double lowestEnergy(const std::vector<OutputLevel>& levels) {
   return e;
 }
 
-PartitionFunction partitionFunction(const std::vector<OutputLevel>& levels, double T, int maxJ) {
-  PartitionFunction pf;
-  const double Emin = lowestEnergy(levels);
-  for (const OutputLevel& lv : levels) {
-    // Boltzmann factor of the level, energy in cm^-1 above the lowest level
-    const double term =
-        levelDegeneracy(lv) * std::exp(-C2_CM_K * (lv.E - Emin) / GHZ_PER_WAVENUMBER / T);
-    pf.Q += term;
-    if (lv.J == maxJ) pf.lastJ += term;
+double addLevelsOfOneJ(PartitionTable& pt, const double* E, const int* g, std::size_t n) {
+  double added300 = 0.0;
+  for (std::size_t l = 0; l < n; ++l)
+    for (std::size_t k = 0; k < pt.Q.size(); ++k) {
+      // Boltzmann factor of the level, energy in cm^-1 above the lowest level
+      const double term = g[l] * std::exp(-C2_CM_K * (E[l] - pt.Emin) / GHZ_PER_WAVENUMBER /
+                                          CATALOGUE_TEMPERATURES[k]);
+      pt.Q[k] += term;
+      if (k == 0) added300 += term;
+    }
+  return pt.Q[0] > 0.0 ? added300 / pt.Q[0] : 1.0;
+}
+
+PartitionTable partitionTable(const std::vector<OutputLevel>& levels) {
+  PartitionTable pt;
+  pt.Emin = lowestEnergy(levels);
+  int maxJ = 0;
+  for (const OutputLevel& lv : levels) maxJ = std::max(maxJ, lv.J);
+  std::vector<double> E;
+  std::vector<int> g;
+  for (int J = 0; J <= maxJ; ++J) {
+    E.clear();
+    g.clear();
+    for (const OutputLevel& lv : levels)
+      if (lv.J == J) {
+        E.push_back(lv.E);
+        g.push_back(levelDegeneracy(lv));
+      }
+    pt.lastShare = addLevelsOfOneJ(pt, E.data(), g.data(), E.size());
   }
-  return pf;
+  pt.lastJ = maxJ;
+  return pt;
 }
 
 double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T, double Q) {
@@ -85,11 +106,10 @@ std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLev
 }
 
 void writeCatalogue(std::ostream& os, std::vector<CatalogueLine>& lines,
-                    const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag) {
-  const double Emin = lowestEnergy(levels);
-  int maxJ = 0;
-  for (const OutputLevel& lv : levels) maxJ = std::max(maxJ, lv.J);
-  const double Q300 = partitionFunction(levels, 300.0, maxJ).Q;
+                    const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag,
+                    const PartitionTable& pt) {
+  const double Emin = pt.Emin;
+  const double Q300 = pt.Q[0];
   // frequencies as written (MHz to 4 decimals) decide the order; equal
   // ones are ordered by their quanta
   std::vector<std::pair<std::string, std::string>> cards;
@@ -109,21 +129,23 @@ void partitionLine(char* buf, std::size_t n, double T, double Q) {
 }
 } // namespace
 
-void printPartitionFunction(std::ostream& listing, const std::vector<OutputLevel>& levels,
-                            int maxJ) {
-  listing << "\n Partition function of the computed levels (J <= " << maxJ << ")\n";
+void printPartitionFunction(std::ostream& listing, const PartitionTable& pt, int maxJ) {
+  listing << "\n Partition function of the computed levels (J <= " << pt.lastJ << ")\n";
+  if (pt.lastJ > maxJ)
+    listing << " (levels of J = " << maxJ + 1 << " .. " << pt.lastJ
+            << ": energies only, for the partition function)\n";
   listing << "      T/K              Q    log10 Q\n";
   char buf[64];
-  for (double T : CATALOGUE_TEMPERATURES) {
-    partitionLine(buf, sizeof buf, T, partitionFunction(levels, T, maxJ).Q);
+  for (std::size_t k = 0; k < pt.Q.size(); ++k) {
+    partitionLine(buf, sizeof buf, CATALOGUE_TEMPERATURES[k], pt.Q[k]);
     listing << ' ' << buf << '\n';
   }
 }
 
-void writePartitionFunction(std::ostream& os, const std::vector<OutputLevel>& levels, int maxJ) {
+void writePartitionFunction(std::ostream& os, const PartitionTable& pt) {
   char buf[64];
-  for (double T : CATALOGUE_TEMPERATURES) {
-    partitionLine(buf, sizeof buf, T, partitionFunction(levels, T, maxJ).Q);
+  for (std::size_t k = 0; k < pt.Q.size(); ++k) {
+    partitionLine(buf, sizeof buf, CATALOGUE_TEMPERATURES[k], pt.Q[k]);
     os << buf << '\n';
   }
 }

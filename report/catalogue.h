@@ -7,6 +7,8 @@
 // intensities in nm^2 MHz.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -22,6 +24,20 @@ struct OutputLevel {
   int F2 = -1;    // 2F; -1 without hyperfine structure
   int pos = 0;    // position of the level in its block (ascending energy)
   double E = 0.0; // energy, GHz, as computed (not shifted)
+};
+
+// The largest frequency an F13.4 field holds (MHz), and the default
+// smallest log10 intensity of a catalogue line: far below any line an
+// observation can see, it leaves out only strengths that are zero to
+// rounding.
+inline constexpr double CATALOGUE_LARGEST_MHZ = 99999999.9999;
+inline constexpr double CATALOGUE_DEFAULT_MIN_LGINT = -20.0;
+// The catalogue's cut-offs and what each left out.
+struct CatalogueCuts {
+  double fromGHz = 0.0, toGHz = CATALOGUE_LARGEST_MHZ / 1000.0; // frequency window
+  double minLgint = CATALOGUE_DEFAULT_MIN_LGINT; // log10 intensity at 300 K, nm^2 MHz
+  long belowLgint = 0, zeroFrequency = 0;        // lines left out
+  long outsideWindow = 0; // pairs of levels left out (their strength is not computed)
 };
 
 // One catalogue line between two levels of `levels`.
@@ -62,13 +78,27 @@ int levelDegeneracy(const OutputLevel& lv);
 std::string catalogueQuanta(const OutputLevel& lv, const QuantaCoding& q);
 
 // Partition function Q(T) = sum of g exp(-c2 E / T) over the levels, E in
-// cm^-1 above the lowest level; also the part contributed by the levels of
-// the largest J (for the convergence check).
-struct PartitionFunction {
-  double Q = 0.0, lastJ = 0.0;
+// cm^-1 above the lowest level, at the seven catalogue temperatures.
+// Summed J by J up to lastJ: the levels of the output files and, above their
+// J range, levels computed for it alone (energies only), until a J adds less
+// than PARTITION_STEP of Q(300 K): what is left out then is below about
+// 1e-6 of Q.  Not converged when the levels of lastJ add
+// PARTITION_CONVERGENCE of Q(300 K) or more.
+inline constexpr double PARTITION_STEP = 1e-8;
+inline constexpr double PARTITION_CONVERGENCE = 1e-6;
+struct PartitionTable {
+  std::array<double, 7> Q{}; // at CATALOGUE_TEMPERATURES
+  double Emin = 0.0;         // GHz, the lowest level
+  int lastJ = 0;             // largest J summed
+  double lastShare = 1.0;    // share of Q(300 K) of the levels of lastJ
+  bool converged() const { return lastShare < PARTITION_CONVERGENCE; }
 };
 double lowestEnergy(const std::vector<OutputLevel>& levels); // GHz
-PartitionFunction partitionFunction(const std::vector<OutputLevel>& levels, double T, int maxJ);
+// Add the levels of one J (energies GHz, degeneracy g each) to the table;
+// returns their share at 300 K.
+double addLevelsOfOneJ(PartitionTable& pt, const double* E, const int* g, std::size_t n);
+// The table of the output levels alone, J by J.
+PartitionTable partitionTable(const std::vector<OutputLevel>& levels);
 
 // log10 of the integrated intensity (nm^2 MHz) at temperature T of a line of
 // frequency nu (GHz) and strength S mu^2 (D^2) between levels with energies
@@ -79,16 +109,17 @@ double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, d
 std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLevel>& levels,
                           const QuantaCoding& q, double Emin, double Q300, int tag);
 
-// Sort the lines by frequency (ties: by the quanta text) and write their cards.
+// Sort the lines by frequency (ties: by the quanta text) and write their
+// cards, with the partition function of `pt`.
 void writeCatalogue(std::ostream& os, std::vector<CatalogueLine>& lines,
-                    const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag);
+                    const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag,
+                    const PartitionTable& pt);
 
 // The partition function at the seven catalogue temperatures: in the
 // listing ("(A,F9.3,A,1PE14.6,A,0PF10.4)" per temperature) and as the
 // comment-free file of temperature, Q and log10 Q.
-void printPartitionFunction(std::ostream& listing, const std::vector<OutputLevel>& levels,
-                            int maxJ);
-void writePartitionFunction(std::ostream& os, const std::vector<OutputLevel>& levels, int maxJ);
+void printPartitionFunction(std::ostream& listing, const PartitionTable& pt, int maxJ);
+void writePartitionFunction(std::ostream& os, const PartitionTable& pt);
 
 // Wigner 6j symbol {j1 j2 j3; j4 j5 j6} of angular momenta given doubled
 // (2j), by Racah's formula; 0 when a triangle condition fails.

@@ -17,12 +17,11 @@ bool isMeasuredLine(const Transitions& tr, int i) {
 }
 
 namespace {
-// The quanta of a level as I3 fields, six per level.
+// The quanta of a level as q.count() fields I3.
 std::string linQuanta(const OutputLevel& lv, const QuantaCoding& q) {
   std::string s = fmtI(lv.J, 3) + fmtI(lv.Ka, 3) + fmtI(lv.Kc, 3);
   if (q.tops) s += fmtI(lv.V - 1, 3) + fmtI(lv.S, 3);
   if (q.hyperfine) s += fmtI((lv.F2 + 1) / 2, 3);
-  s.resize(18, ' ');
   return s;
 }
 } // namespace
@@ -33,8 +32,12 @@ void writeLineList(std::ostream& os, const Transitions& tr, const EndLevels& end
   for (int i = 1; i <= tr.ndata; ++i) {
     const auto& e = ends[static_cast<std::size_t>(i)];
     if (!isMeasuredLine(tr, i) || e[UP] < 0 || e[LO] < 0) continue;
+    // SPFIT reads the upper level from the first NQN fields and the lower
+    // level from the next NQN (NQN = quanta per level); the rest of the 12
+    // fields stays blank
     std::string row = linQuanta(levels[static_cast<std::size_t>(e[UP])], q) +
                       linQuanta(levels[static_cast<std::size_t>(e[LO])], q);
+    row.resize(36, ' ');
     // frequency and uncertainty in MHz, from column 37 on
     std::snprintf(buf, sizeof buf, " %15.4f %10.4f %6.4f",
                   tr.freq[static_cast<std::size_t>(i)] * 1000.0,

@@ -20,9 +20,10 @@ using EndLevels = std::vector<std::array<int, 2>>;
 // that is not a splitting against another line.
 bool isMeasuredLine(const Transitions& tr, int i);
 
-// One row per measured line: the quanta of the upper and the lower level as
-// 12 fields I3 (unused ones blank), then from column 37 the frequency (MHz),
-// its uncertainty (MHz) and the weight 1.
+// One row per measured line: the NQN = q.count() quanta of the upper level
+// in the first NQN of 12 fields I3, those of the lower level in the next NQN
+// (SPFIT's packing; the remaining fields blank), then from column 37 the
+// frequency (MHz), its uncertainty (MHz) and the weight 1.
 void writeLineList(std::ostream& os, const Transitions& tr, const EndLevels& ends,
                    const std::vector<OutputLevel>& levels, const QuantaCoding& q);
 
