@@ -16,6 +16,7 @@
 #include "core/fortran_format.h"
 #include "core/state.h"
 #include "core/stop.h"
+#include "core/version.h"
 #include "driver/fit_cycles.h"
 #include "driver/todo.h"
 #include "input/parameter_input.h"
@@ -112,8 +113,9 @@ void writeLocalDate(std::ostream& os) {
 namespace {
 
 void banner(std::ostream& out) {
-  put(out, "(A,A)",
-      {" Rotational, Centrifugal Distortion,", " Internal Rotation Calculation (V2.5e)"});
+  const std::string title =
+      " Internal Rotation Calculation (ruvo " + std::string(programVersion()) + ")";
+  put(out, "(A,A)", {" Rotational, Centrifugal Distortion,", title});
   put(out, "(23X,A)", {"ruvo developers"});
   put(out, "(/,A)", {" Please cite:"});
   put(out, "(A)", {" ruvo, rotational spectra of molecules with up to three internal rotors"});

@@ -18,6 +18,7 @@
 
 #include "core/state.h"
 #include "core/stop.h"
+#include "core/version.h"
 #include "driver/program.h"
 #include "intensity/scratch_files.h"
 #include "support/test_support.h"
@@ -53,7 +54,9 @@ TEST(Program, BannerAndHelpEndWithStatusZero) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   const std::string expectedHead =
-      " Rotational, Centrifugal Distortion, Internal Rotation Calculation (V2.5e)\n"
+      " Rotational, Centrifugal Distortion, Internal Rotation Calculation (ruvo " +
+      std::string(programVersion()) +
+      ")\n"
       "                       ruvo developers\n"
       "\n"
       " Please cite:\n"
