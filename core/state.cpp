@@ -19,6 +19,7 @@ void Transitions::allocate() {
 
 void RunState::allocate() {
   tr.allocate();
+  trInputLine.assign(DIMDATA + 1, 0);
   todo.e.assign(DIMTDO + 1, {});
   for (auto& a : use.u)
     for (auto& b : a) b.fill(-1);

@@ -261,6 +261,11 @@ struct RunState {
   // threads that compute the blocks of a sweep (1: all on the calling thread)
   int threads = 1;
   std::string title; // the title lines of the input, joined by line ends
+  // input line (record) where transition k begins, 1..ndata
+  std::vector<long> trInputLine;
+  // input line where control k (1..30, in the order of the control names)
+  // was given; 0 for a default
+  std::array<long, NINTCTL + NREALCTL + 1> controlInputLine{};
   // the private directory of this run's scratch files
   ScratchDir scratch;
   void allocate(); // sizes the vectors once

@@ -4,11 +4,14 @@
 #include "input/parameter_input.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "core/fortran_format.h"
 #include "core/scratch_dir.h"
@@ -87,13 +90,54 @@ bool readTitle(RunState& rs, Reader& rd) {
   return true;
 }
 
+// A name given a second time within a section is an input error, unless
+// the second time names a set range after a value for all sets ("BJ 3.1"
+// and then "BJ(2) 3.2": the sets differ in BJ).  Mostly it is a decimal
+// comma ("BJ 3,36" reads as BJ 3 and, as the number without a keyword
+// fills the names from the first on, as BJ 36) or a line given twice.
+// Each is reported once with both input lines; the run stops after the
+// section.
+void stopOnRepeatedNames(RunState& rs, Reader& rd, const NameTable& table, const char* section,
+                         int problemsBefore) {
+  std::set<std::tuple<int, long, long>> reported;
+  int count = 0;
+  for (const Reader::Repeat& r : rd.repeats()) {
+    if (!r.firstRanged && r.ranged) continue;
+    if (!reported.insert({r.name, r.firstLine, r.line}).second) continue;
+    *rs.io.err << "Input error: " << trimmed(table.names[r.name]) << " given twice in the "
+               << section << " section, at input line " << r.firstLine << " and at input line "
+               << r.line;
+    if (r.firstLine == r.line)
+      *rs.io.err << " (a decimal comma? \"3,36\" reads as the two numbers 3 and 36)";
+    *rs.io.err << '\n';
+    ++count;
+  }
+  rd.stopRecordingRepeats();
+  // unknown keywords as well: the lines of another section were read here
+  if (count > 0 && rd.problems() > problemsBefore)
+    *rs.io.err << "Hint: the sections may be shifted; every section ends at an empty line: is the"
+                  " empty line after the title or after the controls missing?\n";
+  if (count > 0)
+    stop("ERROR: " + std::string(count == 1 ? "a name" : std::to_string(count) + " names") +
+         " given twice in the " + section + " section (see above)");
+}
+
 // ---------------------------------------------------------- controls
 void readControls(RunState& rs, Reader& rd) {
   constexpr int NC = NINTCTL + NREALCTL;
   double value[NC] = {};
   int given[NC] = {};
   const NameTable table{&kControlNames[1], NC, CONTROL_WIDTH};
-  while (rd.nextLine() > 0) rd.readKeywordValues(table, value, given);
+  rd.recordRepeats(NC, 1);
+  const int problemsBefore = rd.problems();
+  rs.controlInputLine.fill(0);
+  while (rd.nextLine() > 0) {
+    rd.readKeywordValues(table, value, given);
+    for (int k = 0; k < NC; ++k)
+      if (given[k] > 0 && rs.controlInputLine[static_cast<std::size_t>(k + 1)] == 0)
+        rs.controlInputLine[static_cast<std::size_t>(k + 1)] = rd.lineNumber();
+  }
+  stopOnRepeatedNames(rs, rd, table, "control", problemsBefore);
 
   Controls c; // the defaults
   int* ints[NINTCTL] = {&c.nzyk,   &c.print,  &c.eval,  &c.dfreq,  &c.orger,  &c.ints,  &c.maxm,
@@ -105,7 +149,9 @@ void readControls(RunState& rs, Reader& rd) {
     if (given[k] <= 0) continue;
     // an integer control holds 32 bits; a larger value would be cut silently
     if (std::fabs(value[k]) >= 2147483648.0)
-      stop("ERROR: " + trimmed(kControlNames[k + 1]) + " out of range: " + shortNumber(value[k]));
+      stop("ERROR: " + trimmed(kControlNames[k + 1]) + " out of range: " + shortNumber(value[k]) +
+           " (input line " + std::to_string(rs.controlInputLine[static_cast<std::size_t>(k + 1)]) +
+           ")");
     *ints[k] = truncInt(value[k]);
   }
   for (int k = 0; k < NREALCTL; ++k)
@@ -159,6 +205,15 @@ void readControls(RunState& rs, Reader& rd) {
 }
 
 // ---------------------------------------------------- checks and files
+// " (input line L)" for a control that the input gave, so that a message
+// about its value leads to the line.
+std::string controlGivenAt(const RunState& rs, const char* name) {
+  for (std::size_t k = 1; k < kControlNames.size(); ++k)
+    if (trimmed(kControlNames[k]) == name && rs.controlInputLine[k] > 0)
+      return " (input line " + std::to_string(rs.controlInputLine[k]) + ")";
+  return "";
+}
+
 void checkControls(RunState& rs) {
   std::ostream& out = *rs.io.out;
   Controls& c = rs.ctl;
@@ -212,12 +267,15 @@ void readParameters(RunState& rs, FitState& fs, Reader& rd, FitFlags& given) {
   fs.best = ParamSets{};
   given = FitFlags{};
   const NameTable table{&rs.parName[1], NPAR, PARNAME_WIDTH};
+  rd.recordRepeats(NPAR, DIMB);
+  const int problemsBefore = rd.problems();
   for (int line = 1; line <= NPAR + 1; ++line) {
     const int n = rd.nextLine();
     if (n < 0) stop("reading a");
     if (n == 0) break;
     rd.readIndexedKeywordValues(table, DIMB, fs.best.v.data(), given.v.data());
   }
+  stopOnRepeatedNames(rs, rd, table, "parameter", problemsBefore);
   bool any = false;
   for (const int g : given.v) any = any || g > 0;
   if (!any)
@@ -422,6 +480,19 @@ void readFitVariables(RunState& rs, FitState& fs, Reader& rd) {
 }
 
 // ---------------------------------------------------- symmetry species
+// Whether `word`, the first of a line, starts a torsional-state group
+// ("V", "V0") or names a transition keyword ("Jup", "J"): the start of a
+// later section than the one being read.
+bool isSectionStart(const std::string& word, const RunState& rs) {
+  if (word.empty() || word == "G" || word == "S") return false; // the species keywords
+  if (word == "V" ||
+      (word.size() > 1 && word[0] == 'V' && std::isdigit(static_cast<unsigned char>(word[1]))))
+    return true;
+  for (int k = 1; k <= NTRFIXED; ++k)
+    if (rs.trKey[k].rfind(word, 0) == 0) return true; // a prefix of a keyword, as the list reads it
+  return false;
+}
+
 // One line per species: an optional label "/..." and the symmetry number
 // sigma of every top, given as G or S.
 void readSpecies(RunState& rs, Reader& rd) {
@@ -439,7 +510,16 @@ void readSpecies(RunState& rs, Reader& rd) {
     if (k > DIMSYM) stop(" to many lines reading S! ");
     const int mark = rd.scanPosition();
     std::string first;
-    if (rd.readWord(first) && !first.empty() && first[0] == '/') {
+    const bool word = rd.readWord(first);
+    // a line of torsional states or a transition here means that the
+    // species section is missing: say so once, instead of reading every
+    // following section into the wrong one
+    if (word && isSectionStart(first, rs))
+      stop("ERROR: no symmetry species section: input line " + std::to_string(rd.lineNumber()) +
+           " begins with \"" + first + "\"; with ntop " + std::to_string(ntop) +
+           " the species lines (\"/A S 0\", \"/E S 1\", ...) and an empty line come after the"
+           " fit variables, then the torsional states (\"V 0\")");
+    if (word && !first.empty() && first[0] == '/') {
       sp.label[k] = trimmed(first.substr(0, 5));
       rs.trKey[NTRFIXED + k] = sp.label[k];
     } else {
@@ -491,13 +571,21 @@ void readTorsionalStates(RunState& rs, Reader& rd) {
     if (n < 0) stop(" Error: reading qvv");
     if (n == 0) break;
     // one line per parameter set
-    if (k == DIMB) stop("ERROR: more lines of torsional states than parameter sets (5)");
+    if (k == DIMB)
+      stop("ERROR: more lines of torsional states than parameter sets (5) (input line " +
+           std::to_string(rd.lineNumber()) + ")");
     ++k;
     int group = 0;
     for (;;) {
       const int mark = rd.scanPosition();
       std::string word;
       if (!rd.readWord(word)) break;
+      if (group == 0 && !word.empty() && word[0] != 'V' &&
+          (isSectionStart(word, rs) || Reader::classifyNumber(word) > 0))
+        stop("ERROR: no torsional-state section: input line " + std::to_string(rd.lineNumber()) +
+             " begins with \"" + word + "\"; with ntop " + std::to_string(ntop) +
+             " the torsional states (\"V 0\", one number per top) and an empty line come"
+             " after the species lines, then the transitions");
       if (word.empty() || word[0] != 'V') {
         rd.setScanPosition(mark);
         *rs.io.err << "Input error: \"" << word << "\" at input line " << rd.lineNumber()
@@ -512,13 +600,15 @@ void readTorsionalStates(RunState& rs, Reader& rd) {
       }
       for (int t = 1; t <= ntop; ++t) {
         int v = 0;
-        if (rd.readInteger(v) <= 0) stop(" Error: V no. for each top necessary!");
+        if (rd.readInteger(v) <= 0)
+          stop(" Error: V no. for each top necessary! (input line " +
+               std::to_string(rd.lineNumber()) + ")");
         // states are numbered from 0; the free-rotor basis of 2 maxm + 1
         // functions gives the states 0 .. 2 maxm - 1 a window of kept states
         const int highest = 2 * rs.maxmTop[t] - 1;
         if (v < 0 || v > highest)
-          stop("ERROR: V no. " + std::to_string(v) +
-               " out of range 0 .. 2maxm-1 = " + std::to_string(highest));
+          stop("ERROR: V no. " + std::to_string(v) + " out of range 0 .. 2maxm-1 = " +
+               std::to_string(highest) + " (input line " + std::to_string(rd.lineNumber()) + ")");
         if (group < DIMVV) rs.use(group + 1, t, k) = v + 1;
       }
       ++group;
@@ -534,7 +624,7 @@ void readTorsionalStates(RunState& rs, Reader& rd) {
       if (hi != INT_MIN && hi - lo >= DIMV)
         stop("ERROR: V no. of top " + std::to_string(t) + " in line " + std::to_string(k) +
              " span more than 3 states (" + std::to_string(lo - 1) + " .. " +
-             std::to_string(hi - 1) + ")");
+             std::to_string(hi - 1) + ") (input line " + std::to_string(rd.lineNumber()) + ")");
     }
     rs.nB = k;
   }

@@ -112,7 +112,7 @@ TEST(Program, StopsAndInputErrorsEndWithStatusOne) {
   tooManyTops.replace(tooManyTops.find("nzyk 1"), 6, "ntop 4");
   auto r = runText(tooManyTops);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "STOP ERROR: ntop > DIMTOP\n");
+  EXPECT_EQ(r.err, "STOP ERROR: ntop > DIMTOP (input line 3)\n");
   EXPECT_EQ(r.out.find("Maximal K"), std::string::npos);
 
   // errors of the transition list are all reported, then the run ends
@@ -186,9 +186,11 @@ TEST(Program, EveryMistakeIsReportedAndMakesTheRunUnclean) {
        false},
       {rigidWith("B- 0.25\n\n", "B- 0.25\nfit BJ\n\n"),
        "Input error: unknown keyword fit at input line 6 (ignored)\n"
+       "Input error: BJ given twice in the parameter section, at input line 5 and at input"
+       " line 6\n"
        "Hint: the sections may be shifted; every section ends at an empty line: is the empty"
        " line after the title or after the controls missing?\n"
-       "STOP ERROR: BJ can not be zero\n",
+       "STOP ERROR: a name given twice in the parameter section (see above)\n",
        false},
       {rigidWith("B- 0.25\n\n\n", "B- 0.25\n\nfit BJ\nBK 6.25\n"),
        "Input error: line at input line 8 does not begin with fit, dqu or dqx: it ends the"
@@ -222,19 +224,20 @@ TEST(Program, AbsurdNumbersAreRejected) {
     std::string from, to, err;
   };
   const Case cases[] = {
-      {"nzyk 1", "nfold 0", "STOP ERROR: nfold must lie in 1 .. 12\n"},
-      {"nzyk 1", "nfold 2147483647", "STOP ERROR: nfold must lie in 1 .. 12\n"},
+      {"nzyk 1", "nfold 0", "STOP ERROR: nfold must lie in 1 .. 12 (input line 3)\n"},
+      {"nzyk 1", "nfold 2147483647", "STOP ERROR: nfold must lie in 1 .. 12 (input line 3)\n"},
       {"nzyk 1", "ints 5",
-       "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files\n"},
+       "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files (input line 3)\n"},
       {"nzyk 1", "ints -1",
-       "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files\n"},
+       "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files (input line 3)\n"},
       {"nzyk 1", "reduct 3",
-       "STOP ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)\n"},
-      {"nzyk 1", "temp -1", "STOP ERROR: temp < 0 K\n"},
-      {"nzyk 1", "limit -1", "STOP ERROR: limit < 0\n"},
-      {"nzyk 1", "spin -2", "STOP ERROR: spin (twice the nuclear spin) < 0\n"},
-      {"nzyk 1", "defer 1e-320", "STOP ERROR: defer below 1e-12 GHz\n"},
-      {"nzyk 1", "nzyk 1e10", "STOP ERROR: nzyk out of range: 1e+10\n"},
+       "STOP ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke) (input line "
+       "3)\n"},
+      {"nzyk 1", "temp -1", "STOP ERROR: temp < 0 K (input line 3)\n"},
+      {"nzyk 1", "limit -1", "STOP ERROR: limit < 0 (input line 3)\n"},
+      {"nzyk 1", "spin -2", "STOP ERROR: spin (twice the nuclear spin) < 0 (input line 3)\n"},
+      {"nzyk 1", "defer 1e-320", "STOP ERROR: defer below 1e-12 GHz (input line 3)\n"},
+      {"nzyk 1", "nzyk 1e10", "STOP ERROR: nzyk out of range: 1e+10 (input line 3)\n"},
       {"= 5.5", "= nan",
        "Input error: unknown keyword nan at input line 8 (ignored)\n"
        "\"=\" without a frequency (or with 0) at line 1 (input line 8)\n INPUT ERROR(S)\n"},
@@ -591,7 +594,7 @@ TEST(Program, TheBinaryWritesTheStopLineAfterTheListing) {
   ASSERT_TRUE(WIFEXITED(rc));
   EXPECT_EQ(WEXITSTATUS(rc), 1);
   const std::string both = test::readFile(dir + "/both.txt");
-  const std::string last = "STOP ERROR: ntop > DIMTOP\n";
+  const std::string last = "STOP ERROR: ntop > DIMTOP (input line 3)\n";
   ASSERT_GE(both.size(), last.size());
   EXPECT_EQ(both.substr(both.size() - last.size()), last);
   EXPECT_NE(both.find(" Type help now"), std::string::npos);

@@ -584,7 +584,7 @@ TEST(InternalRotationRuns, EquivalentTopsGiveEqualAEAndEALevels) {
 
 TEST(InternalRotationRuns, FourTopsStop) {
   const auto r = test::runText(test::readFile(test::sourcePath("tests/data/tops/four_tops.inp")));
-  EXPECT_EQ(r.err, "STOP ERROR: ntop > DIMTOP\n");
+  EXPECT_EQ(r.err, "STOP ERROR: ntop > DIMTOP (input line 3)\n");
   EXPECT_EQ(r.out.find("Maximal K"), std::string::npos);
 }
 
