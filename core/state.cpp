@@ -2,8 +2,8 @@
 
 namespace ruvo {
 
-volatile std::sig_atomic_t g_interrupted = 0;
-volatile std::sig_atomic_t g_terminateSignal = 0;
+std::atomic<int> g_interrupted{0};
+std::atomic<int> g_terminateSignal{0};
 
 void Transitions::allocate() {
   const std::size_t n = DIMDATA + 1;

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -226,6 +227,7 @@ struct Io {
   std::ostream* err = nullptr; // messages
   std::ofstream evalFile;      // "eval.out" when eval != 0
   std::ofstream dfreqFile;     // "dfreq.out" when dfreq != 0
+  FileIdentity inputFile;      // the input file, which no output may replace
 };
 
 // Parsed input and run-wide state (the `data` block).  A field added here
@@ -271,11 +273,15 @@ struct RunState {
   void allocate(); // sizes the vectors once
 };
 
-// The interrupt flag (set by the console-interrupt handler only).
-extern volatile std::sig_atomic_t g_interrupted;
+// The interrupt flag (set by the console-interrupt handler only).  Both
+// flags are written in a signal handler and read by every thread of a
+// sweep, so they are lock-free atomics (a volatile sig_atomic_t is safe for
+// the handler but a data race between threads).
+extern std::atomic<int> g_interrupted;
 // The number of a SIGTERM or SIGHUP that asks the run to end (0: none; set by
 // the handler only).  The run ends through the stop path at its next check.
-extern volatile std::sig_atomic_t g_terminateSignal;
+extern std::atomic<int> g_terminateSignal;
+static_assert(std::atomic<int>::is_always_lock_free, "signal handlers need lock-free flags");
 
 // ------------------------------------------------- sweep work storage
 // Values of the block being computed and of the B set being prepared.  The
@@ -442,7 +448,7 @@ struct FitState {
   ParamSets best, work, change; // change set: steps during the fit, errors after
   FitFlags flags;
   FitModel model;
-  std::array<double, DIMFIT + 1> sing{};       // singular values 1..nfit
+  std::array<double, DIMFIT + 1> sing{};        // singular values 1..nfit
   ZeroedVector<double> evec, cov, alpha, workm; // DIMFIT*DIMFIT each, 0-based
   std::array<double, DIMFIT + 1> beta{}, spare{};
   int nindep = 0;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <fstream>
 #include <istream>
 #include <memory>
 #include <new>
@@ -137,6 +138,28 @@ void finishScratchFiles(RunState& rs) {
   rs.scratch.remove();
 }
 
+// The listing and the files eval.out and dfreq.out are written as the run
+// goes; a full disk shows only when they are flushed.  One that did not
+// reach its end makes the run fail.
+void checkWrittenFiles(RunState& rs) {
+  std::ostream& out = *rs.io.out;
+  out.flush();
+  if (!out) {
+    *rs.io.err << "ERROR: the listing could not be written completely (standard output)\n";
+    ++rs.problems;
+  }
+  const std::pair<std::ofstream*, const char*> files[] = {{&rs.io.evalFile, "eval.out"},
+                                                          {&rs.io.dfreqFile, "dfreq.out"}};
+  for (const auto& [f, name] : files) {
+    if (!f->is_open()) continue;
+    f->close();
+    if (!*f) {
+      *rs.io.err << "ERROR: " << name << " could not be written completely\n";
+      ++rs.problems;
+    }
+  }
+}
+
 int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequests& outputs,
         const RunChannels& channels) {
   std::string outputError;
@@ -156,6 +179,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   rs->threads = channels.threads;
   rs->io.out = &out;
   rs->io.err = &err;
+  rs->io.inputFile = outputs.input;
   g_interrupted = 0;
   g_terminateSignal = 0;
 
@@ -186,7 +210,9 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
 
     put(out, "(A)", {""});
     if (hasBit(rs->ctl.aprint, aprintbit::LATEX_TABLE)) printLatexTable(*rs);
+    out.flush(); // the listing is complete before the files are made
     writeOutputFiles(*rs, *fs, *sw, outputs);
+    checkWrittenFiles(*rs);
   } catch (const RunEnd&) {
     finishScratchFiles(*rs);
     throw;

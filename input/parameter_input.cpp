@@ -219,35 +219,42 @@ void checkControls(RunState& rs) {
   Controls& c = rs.ctl;
   if (c.ntop == 3 && hasBit(c.adjf, adjfbit::UNCOUPLED_TOPS))
     putFree(out, {" I recommend to set adj to 4 for a three top molecule!"});
-  if (c.ntop > DIMTOP) stop("ERROR: ntop > DIMTOP");
+  if (c.ntop > DIMTOP) stop("ERROR: ntop > DIMTOP" + controlGivenAt(rs, "ntop"));
   // a negative number of tops would size every per-top loop below zero
-  if (c.ntop < 0) stop("ERROR: ntop < 0");
-  if (2LL * c.maxm + 1 > DIMM) stop("ERROR: 2maxm+1 > DIMM");
+  if (c.ntop < 0) stop("ERROR: ntop < 0" + controlGivenAt(rs, "ntop"));
+  if (2LL * c.maxm + 1 > DIMM) stop("ERROR: 2maxm+1 > DIMM" + controlGivenAt(rs, "maxm"));
   // the free-rotor basis -maxm..maxm needs at least the state m = 0
-  if (c.ntop > 0 && c.maxm < 0) stop("ERROR: maxm < 0");
+  if (c.ntop > 0 && c.maxm < 0) stop("ERROR: maxm < 0" + controlGivenAt(rs, "maxm"));
   // the transition list holds at most 10000 lines
-  if (c.ndata > DIMDATA) stop("ERROR: ndata > 10000");
+  if (c.ndata > DIMDATA) stop("ERROR: ndata > 10000" + controlGivenAt(rs, "ndata"));
   // values that have no meaning: they would overflow the free-rotor labels
   // m = sigma + nfold*k, select no spectrum or reduction, or give
   // Boltzmann factors and weights that are not numbers
-  if (c.nfold < 1 || c.nfold > MAX_NFOLD) stop("ERROR: nfold must lie in 1 .. 12");
+  if (c.nfold < 1 || c.nfold > MAX_NFOLD)
+    stop("ERROR: nfold must lie in 1 .. 12" + controlGivenAt(rs, "nfold"));
   if (c.ints < 0 || intensityMode(c.ints) > 3 ||
       (c.ints & ~(intsbit::MODE | intsbit::KEEP_SCRATCH_FILES)) != 0)
-    stop("ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files");
+    stop("ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files" +
+         controlGivenAt(rs, "ints"));
   if (c.reduct < 0 || c.reduct > 2)
-    stop("ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)");
-  if (c.spin < 0) stop("ERROR: spin (twice the nuclear spin) < 0");
-  if (!(c.temp >= 0.0)) stop("ERROR: temp < 0 K");
-  if (!(c.limit >= 0.0)) stop("ERROR: limit < 0");
-  if (!(c.defer >= MIN_ERR_GHZ)) stop("ERROR: defer below 1e-12 GHz");
+    stop("ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)" +
+         controlGivenAt(rs, "reduct"));
+  if (c.spin < 0) stop("ERROR: spin (twice the nuclear spin) < 0" + controlGivenAt(rs, "spin"));
+  if (!(c.temp >= 0.0)) stop("ERROR: temp < 0 K" + controlGivenAt(rs, "temp"));
+  if (!(c.limit >= 0.0)) stop("ERROR: limit < 0" + controlGivenAt(rs, "limit"));
+  if (!(c.defer >= MIN_ERR_GHZ)) stop("ERROR: defer below 1e-12 GHz" + controlGivenAt(rs, "defer"));
   if (c.eval != 0) {
     put(out, "(A)", {"\\\\ writing eigenvalues in file eval.out"});
     if (rs.io.evalFile.is_open()) rs.io.evalFile.close();
+    if (isSameFile("eval.out", rs.io.inputFile))
+      stop("ERROR: eval.out is the input file; rename the input file (eval 1 writes eval.out)");
     if (!openOwnFile(rs.io.evalFile, "eval.out")) stop("ERROR: can not open eval.out");
   }
   if (c.dfreq != 0) {
     put(out, "(A,A)", {"\\\\ writing deviation of frequencies in", " file dfreq.out"});
     if (rs.io.dfreqFile.is_open()) rs.io.dfreqFile.close();
+    if (isSameFile("dfreq.out", rs.io.inputFile))
+      stop("ERROR: dfreq.out is the input file; rename the input file (dfreq 1 writes dfreq.out)");
     if (!openOwnFile(rs.io.dfreqFile, "dfreq.out")) stop("ERROR: can not open dfreq.out");
   }
   if (c.reduct == 1) putFree(out, {"Using Watson S Reduction "});
