@@ -598,6 +598,8 @@ TEST(InternalRotationRuns, TheWindowCoversTheStatesOfEverySet) {
   in.replace(in.find("woods 53"), 8, "woods 37");
   std::string upper = in;
   upper.replace(upper.find("V 0 V 1"), 7, "V 1");
+  // the lines of product state 2 have no level now (each would be reported)
+  upper = upper.substr(0, upper.find("V1up 2 V1lo 2")) + "\n";
   auto r = test::runText(upper);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
