@@ -81,7 +81,8 @@ void checkLinesAgainstFirstCalculation(RunState& rs, const FitState& fs) {
                         : avg != k && valid(avg) && !levelsFound(tr, avg)     ? avg
                                                                               : 0;
     if (own && partner == 0) continue;
-    const bool measured = tr.err[k] != NODATA;
+    // only a fit leaves a line out; a calculation lists it as it is
+    const bool measured = tr.err[k] != NODATA && rs.ctl.nzyk > 1;
     if (++missing <= MAX_REPORTED) {
       err << "Error: line " << k << " (input line " << rs.trInputLine[k] << "): ";
       if (!hasBit(tr.qn[k][UP][slot::KIND], kindbit::FOUND))

@@ -37,6 +37,12 @@ TEST(LineChecks, ALevelOfAStateNotComputedIsReportedOnceAndLeftOut) {
   // the listing keeps its line per sweep
   EXPECT_NE(r.out.find(" Assign error at line   4 reason"), std::string::npos);
 
+  // a calculation lists the line as it is
+  r = runText(oneTopWith("", excited, "1"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.find("left out"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("torsional state V1 2 is not computed"), std::string::npos);
+
   // a fit left with too few lines stops before it starts
   r = runText(oneTopWith("fit BJ\nfit BK\nfit B-\n", excited));
   EXPECT_EQ(r.status, 1);
