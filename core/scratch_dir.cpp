@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fstream>
 #include <fcntl.h>
+#include <fstream>
 #include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -202,6 +202,13 @@ bool openOwnFile(std::ofstream& f, const std::string& name) {
   }
   f.open(name, std::ios::out | std::ios::trunc);
   return f.is_open();
+}
+
+bool isSameFile(const std::string& path, const FileIdentity& id) {
+  struct stat st {};
+  return id.known && ::stat(path.c_str(), &st) == 0 &&
+         static_cast<unsigned long long>(st.st_dev) == id.dev &&
+         static_cast<unsigned long long>(st.st_ino) == id.ino;
 }
 
 } // namespace ruvo

@@ -73,6 +73,15 @@ void removeScratchDirFromHandler();
 
 namespace ruvo {
 
+// A file as the system knows it (device and inode), so that two names of
+// one file are recognised; `known` is false when there is none.
+struct FileIdentity {
+  bool known = false;
+  unsigned long long dev = 0, ino = 0;
+};
+// Whether `path` names the file `id` (following symbolic links).
+bool isSameFile(const std::string& path, const FileIdentity& id);
+
 // Open the file `name` of the working directory for writing from its start
 // (eval.out, dfreq.out, inspection files): a symbolic link of that name is
 // removed first, so the link is replaced and the file it points to is never

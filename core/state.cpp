@@ -4,8 +4,8 @@
 
 namespace ruvo {
 
-volatile std::sig_atomic_t g_interrupted = 0;
-volatile std::sig_atomic_t g_terminateSignal = 0;
+std::atomic<int> g_interrupted{0};
+std::atomic<int> g_terminateSignal{0};
 
 void Transitions::allocate() {
   const std::size_t n = DIMDATA + 1;
@@ -34,6 +34,7 @@ void Transitions::markPartnersOfData() {
 
 void RunState::allocate() {
   tr.allocate();
+  trInputLine.assign(DIMDATA + 1, 0);
   todo.e.assign(DIMTDO + 1, {});
   for (auto& a : use.u)
     for (auto& b : a) b.fill(-1);

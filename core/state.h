@@ -19,6 +19,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -239,6 +240,7 @@ struct Io {
   std::ostream* err = nullptr; // messages
   std::ofstream evalFile;      // "eval.out" when eval != 0
   std::ofstream dfreqFile;     // "dfreq.out" when dfreq != 0
+  FileIdentity inputFile;      // the input file, which no output may replace
 };
 
 // Parsed input and run-wide state (the `data` block).  A field added here
@@ -274,16 +276,25 @@ struct RunState {
   // threads that compute the blocks of a sweep (1: all on the calling thread)
   int threads = 1;
   std::string title; // the title lines of the input, joined by line ends
+  // input line (record) where transition k begins, 1..ndata
+  std::vector<long> trInputLine;
+  // input line where control k (1..30, in the order of the control names)
+  // was given; 0 for a default
+  std::array<long, NINTCTL + NREALCTL + 1> controlInputLine{};
   // the private directory of this run's scratch files
   ScratchDir scratch;
   void allocate(); // sizes the vectors once
 };
 
-// The interrupt flag (set by the console-interrupt handler only).
-extern volatile std::sig_atomic_t g_interrupted;
+// The interrupt flag (set by the console-interrupt handler only).  Both
+// flags are written in a signal handler and read by every thread of a
+// sweep, so they are lock-free atomics (a volatile sig_atomic_t is safe for
+// the handler but a data race between threads).
+extern std::atomic<int> g_interrupted;
 // The number of a SIGTERM or SIGHUP that asks the run to end (0: none; set by
 // the handler only).  The run ends through the stop path at its next check.
-extern volatile std::sig_atomic_t g_terminateSignal;
+extern std::atomic<int> g_terminateSignal;
+static_assert(std::atomic<int>::is_always_lock_free, "signal handlers need lock-free flags");
 
 // ------------------------------------------------- sweep work storage
 // Values of the block being computed and of the B set being prepared.  The

@@ -5,9 +5,7 @@
 #include <thread>
 #include <vector>
 
-#ifndef RUVO_VERSION
-#define RUVO_VERSION "unknown"
-#endif
+#include "core/version.h"
 
 namespace ruvo {
 
@@ -107,6 +105,6 @@ std::string usageText() {
          "See \"man ruvo\" and the user guide (share/doc/ruvo/user-guide.md).\n";
 }
 
-std::string versionText() { return std::string("ruvo ") + RUVO_VERSION + "\n"; }
+std::string versionText() { return "ruvo " + std::string(programVersion()) + "\n"; }
 
 } // namespace ruvo

@@ -8,6 +8,7 @@
 
 #include "core/fortran_format.h"
 #include "core/stop.h"
+#include "driver/line_checks.h"
 #include "driver/model.h"
 #include "driver/sweep.h"
 #include "fit/adjust.h"
@@ -371,6 +372,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
     if (ctl.nzyk == 1 || conv == 2) ctl.ints = savedInts;
 
     sweepWithDerivatives(rs, sw, fs.work, fs.flags, fs.model, 0);
+    if (cycle == 1) checkLinesAgainstFirstCalculation(rs, fs);
     if (ctl.nzyk == 1) {
       printTransitionListing(rs, fs.stats);
       if (nfit > 0) deviationSummary(rs, fs, nfit);

@@ -5,13 +5,15 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <iostream>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <variant>
 
 #include "core/stop.h"
 #include "driver/command_line.h"
+#include "driver/input_stream.h"
 #include "driver/program.h"
 
 int main(int argc, char** argv) {
@@ -35,22 +37,47 @@ int main(int argc, char** argv) {
     std::cout << ruvo::versionText();
     return 0;
   }
-  if (cl.inputFile.empty()) {
+  int fd = STDIN_FILENO;
+  if (!cl.inputFile.empty()) {
+    fd = ::open(cl.inputFile.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      fd = -1;
+      errno = EISDIR;
+    }
+    if (fd < 0) {
+      const std::string reason = std::strerror(errno);
+      return ruvo::finishRunEnd(
+          ruvo::RunEnd{"ERROR: can not open input file " + cl.inputFile + ": " + reason, true},
+          std::cout, std::cerr);
+    }
+  }
+  // the output files must never replace the input file, whatever its name
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    cl.outputs.input = {true, static_cast<unsigned long long>(st.st_dev),
+                        static_cast<unsigned long long>(st.st_ino)};
+  ruvo::DescriptorInputBuffer buffer(fd);
+  std::istream in(&buffer);
+  int status = 0;
+  if (fd == STDIN_FILENO) {
     const bool typed = isatty(STDIN_FILENO) != 0;
     if (typed)
       std::cerr << "ruvo: reading the input from standard input (the terminal); end it with"
                    " Ctrl-D, or name a file: ruvo FILE\n";
-    return ruvo::runProgram(std::cin, std::cout, std::cerr, cl.outputs,
-                            {nullptr, typed, std::get<int>(threads)});
+    status = ruvo::runProgram(in, std::cout, std::cerr, cl.outputs,
+                              {nullptr, typed, std::get<int>(threads)});
+  } else {
+    // the answer to a pause comes from the operator, not from the file
+    status = ruvo::runProgram(in, std::cout, std::cerr, cl.outputs,
+                              {&std::cin, false, std::get<int>(threads)});
+    ::close(fd);
   }
-  std::ifstream file(cl.inputFile);
-  if (!file) {
-    const std::string reason = std::strerror(errno);
-    return ruvo::finishRunEnd(
-        ruvo::RunEnd{"ERROR: can not open input file " + cl.inputFile + ": " + reason, true},
-        std::cout, std::cerr);
+  if (buffer.readError() != 0) {
+    // the run saw the input end where the read failed
+    std::cerr << "ERROR: reading the input failed: " << std::strerror(buffer.readError()) << '\n';
+    if (status == 0) status = 1;
   }
-  // the answer to a pause comes from the operator, not from the file
-  return ruvo::runProgram(file, std::cout, std::cerr, cl.outputs,
-                          {&std::cin, false, std::get<int>(threads)});
+  return status;
 }

@@ -11,11 +11,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <ostream>
+#include <pthread.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <tuple>
@@ -115,11 +117,45 @@ std::string directoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool checkPath(const std::string& option, const std::string& path, std::string& error) {
+// What an output path names.  Nothing yet, a regular file or a symbolic
+// link to one: the file is written under a temporary name that is renamed
+// into place (a link is replaced, the file it points to is never written).
+// A FIFO or a character device (also behind a link, /dev/stdout): the text
+// is written into it, and it stays what it is.  Anything else is refused.
+enum class OutputTarget { file, stream, refused };
+
+OutputTarget outputTarget(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return OutputTarget::file;
+  if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0) return OutputTarget::file;
+  if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return OutputTarget::file;
+  if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) return OutputTarget::stream;
+  return OutputTarget::refused;
+}
+
+bool checkPath(const std::string& option, const std::string& path, const FileIdentity& input,
+               std::string& error) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     error = "ERROR: " + option + " " + path + ": is a directory";
     return false;
+  }
+  if (input.known && isSameFile(path, input)) {
+    error = "ERROR: " + option + " " + path + ": is the input file; name another file";
+    return false;
+  }
+  const OutputTarget target = outputTarget(path);
+  if (target == OutputTarget::refused) {
+    error = "ERROR: " + option + " " + path +
+            ": is no regular file, FIFO or character device; name another file";
+    return false;
+  }
+  if (target == OutputTarget::stream) {
+    if (::access(path.c_str(), W_OK) != 0) {
+      error = "ERROR: " + option + " " + path + ": is not writable";
+      return false;
+    }
+    return true;
   }
   const std::string dir = directoryOf(path);
   if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -133,6 +169,62 @@ bool checkPath(const std::string& option, const std::string& path, std::string& 
   return true;
 }
 
+// Write `text` into a FIFO or device.  Opening a FIFO waits for its reader
+// and a write into a full pipe waits for room; a termination signal ends
+// either wait through the stop path.
+bool writeIntoStream(const std::string& path, const std::string& text, std::string& error) {
+  // A reader that leaves a FIFO early makes the write fail with EPIPE (a
+  // message and exit status 1) instead of ending the run by SIGPIPE.
+  struct PipeSignalHeld {
+    sigset_t pipe{}, old{};
+    PipeSignalHeld() {
+      sigemptyset(&pipe);
+      sigaddset(&pipe, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe, &old);
+    }
+    ~PipeSignalHeld() {
+      const timespec none{};
+      if (!sigismember(&old, SIGPIPE)) {
+        while (sigtimedwait(&pipe, nullptr, &none) == SIGPIPE) {} // the one the write raised
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+      }
+    }
+  } held;
+  int fd = -1;
+  for (;;) {
+    fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0 || errno != EINTR) break;
+    stopIfTerminated();
+  }
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  bool ok = true;
+  const char* p = text.data();
+  std::size_t n = text.size();
+  while (n > 0) {
+    const ssize_t k = ::write(fd, p, n);
+    if (k < 0 && errno == EINTR) {
+      if (g_terminateSignal != 0) ::close(fd);
+      stopIfTerminated();
+      continue;
+    }
+    if (k <= 0) {
+      error = k < 0 ? std::strerror(errno) : "nothing could be written";
+      ok = false;
+      break;
+    }
+    p += k;
+    n -= static_cast<std::size_t>(k);
+  }
+  if (::close(fd) != 0 && ok) {
+    error = std::strerror(errno);
+    ok = false;
+  }
+  return ok;
+}
+
 } // namespace
 
 bool checkOutputRequests(const OutputRequests& req, std::string& error) {
@@ -144,7 +236,7 @@ bool checkOutputRequests(const OutputRequests& req, std::string& error) {
       {"--json", req.json}};
   for (std::size_t i = 0; i < std::size(files); ++i) {
     if (files[i].second.empty()) continue;
-    if (!checkPath(files[i].first, files[i].second, error)) return false;
+    if (!checkPath(files[i].first, files[i].second, req.input, error)) return false;
     for (std::size_t k = 0; k < i; ++k)
       if (files[k].second == files[i].second) {
         error = "ERROR: " + std::string(files[k].first) + " and " + files[i].first +
@@ -297,6 +389,7 @@ public:
           const int F2lo = spin > 0 ? std::abs(2 * J - spin) : -1;
           const int F2hi = spin > 0 ? 2 * J + spin : -1;
           for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
+            stopIfTerminated();
             sw_.blk.nvv = S == 0 ? 1 : nvv;
             sw_.blk.ntop = S == 0 ? 0 : ntop;
             solveBlock(rs_, sw_, J, S, F2, B, setView, noFlags.set(B), fs_.model, 0);
@@ -608,7 +701,10 @@ partitionOfTheMolecule(const RunState& rs, const ParamSets& par,
 void writeOne(RunState& rs, const std::string& option, const std::string& path,
               const std::string& text) {
   std::string error;
-  if (writeFileAtomically(path, text, error)) return;
+  const bool ok = outputTarget(path) == OutputTarget::stream
+                      ? writeIntoStream(path, text, error)
+                      : writeFileAtomically(path, text, error);
+  if (ok) return;
   *rs.io.err << "ERROR: " << option << " " << path << " could not be written: " << error << '\n';
   ++rs.problems;
 }

@@ -26,6 +26,7 @@ struct OutputRequests {
   double catMinLgint = CATALOGUE_DEFAULT_MIN_LGINT;
   bool catCutGiven = false;
   std::string inputName; // the input file's name as given ("-" or "" for standard input)
+  FileIdentity input;    // the input file (when it is a regular file): never written
   bool any() const {
     return !catalog.empty() || !lines.empty() || !levels.empty() || !json.empty();
   }
@@ -40,7 +41,9 @@ bool parseOutputOption(const std::vector<std::string>& args, std::size_t& index,
                        OutputRequests& req, std::string& error);
 
 // Check that every asked-for file can be written (its directory exists and
-// is writable, the path is no directory, no two outputs share a path).
+// is writable, the path is no directory and not the input file, no two
+// outputs share a path).  A FIFO or character device is written into and
+// needs to be writable itself; other special files are refused.
 // Returns false with the message in `error`.
 bool checkOutputRequests(const OutputRequests& req, std::string& error);
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <fstream>
 #include <istream>
 #include <memory>
 #include <new>
@@ -16,6 +17,7 @@
 #include "core/fortran_format.h"
 #include "core/state.h"
 #include "core/stop.h"
+#include "core/version.h"
 #include "driver/fit_cycles.h"
 #include "driver/todo.h"
 #include "input/parameter_input.h"
@@ -112,8 +114,9 @@ void writeLocalDate(std::ostream& os) {
 namespace {
 
 void banner(std::ostream& out) {
-  put(out, "(A,A)",
-      {" Rotational, Centrifugal Distortion,", " Internal Rotation Calculation (V2.5e)"});
+  const std::string title =
+      " Internal Rotation Calculation (ruvo " + std::string(programVersion()) + ")";
+  put(out, "(A,A)", {" Rotational, Centrifugal Distortion,", title});
   put(out, "(23X,A)", {"ruvo developers"});
   put(out, "(/,A)", {" Please cite:"});
   put(out, "(A)", {" ruvo, rotational spectra of molecules with up to three internal rotors"});
@@ -135,6 +138,28 @@ void finishScratchFiles(RunState& rs) {
   rs.scratch.remove();
 }
 
+// The listing and the files eval.out and dfreq.out are written as the run
+// goes; a full disk shows only when they are flushed.  One that did not
+// reach its end makes the run fail.
+void checkWrittenFiles(RunState& rs) {
+  std::ostream& out = *rs.io.out;
+  out.flush();
+  if (!out) {
+    *rs.io.err << "ERROR: the listing could not be written completely (standard output)\n";
+    ++rs.problems;
+  }
+  const std::pair<std::ofstream*, const char*> files[] = {{&rs.io.evalFile, "eval.out"},
+                                                          {&rs.io.dfreqFile, "dfreq.out"}};
+  for (const auto& [f, name] : files) {
+    if (!f->is_open()) continue;
+    f->close();
+    if (!*f) {
+      *rs.io.err << "ERROR: " << name << " could not be written completely\n";
+      ++rs.problems;
+    }
+  }
+}
+
 int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequests& outputs,
         const RunChannels& channels) {
   std::string outputError;
@@ -154,6 +179,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   rs->threads = channels.threads;
   rs->io.out = &out;
   rs->io.err = &err;
+  rs->io.inputFile = outputs.input;
   g_interrupted = 0;
   g_terminateSignal = 0;
 
@@ -185,7 +211,9 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
 
     put(out, "(A)", {""});
     if (hasBit(rs->ctl.aprint, aprintbit::LATEX_TABLE)) printLatexTable(*rs);
+    out.flush(); // the listing is complete before the files are made
     writeOutputFiles(*rs, *fs, *sw, outputs);
+    checkWrittenFiles(*rs);
   } catch (const RunEnd&) {
     finishScratchFiles(*rs);
     throw;

@@ -4,11 +4,14 @@
 #include "input/parameter_input.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "core/fortran_format.h"
 #include "core/scratch_dir.h"
@@ -91,17 +94,48 @@ bool readTitle(RunState& rs, Reader& rd) {
   return true;
 }
 
+// A name given a second time within a section is an input error, unless
+// the second time names a set range after a value for all sets ("BJ 3.1"
+// and then "BJ(2) 3.2": the sets differ in BJ).  Mostly it is a decimal
+// comma ("BJ 3,36" reads as BJ 3 and, as the number without a keyword
+// fills the names from the first on, as BJ 36) or a line given twice.
+// Each is reported once with both input lines; the run stops after the
+// section.
+void stopOnRepeatedNames(RunState& rs, Reader& rd, const NameTable& table, const char* section,
+                         int problemsBefore) {
+  std::set<std::tuple<int, long, long>> reported;
+  int count = 0;
+  for (const Reader::Repeat& r : rd.repeats()) {
+    if (!r.firstRanged && r.ranged) continue;
+    if (!reported.insert({r.name, r.firstLine, r.line}).second) continue;
+    *rs.io.err << "Input error: " << trimmed(table.names[r.name]) << " given twice in the "
+               << section << " section, at input line " << r.firstLine << " and at input line "
+               << r.line;
+    if (r.firstLine == r.line)
+      *rs.io.err << " (a decimal comma? \"3,36\" reads as the two numbers 3 and 36)";
+    *rs.io.err << '\n';
+    ++count;
+  }
+  rd.stopRecordingRepeats();
+  // unknown keywords as well: the lines of another section were read here
+  if (count > 0 && rd.problems() > problemsBefore)
+    *rs.io.err << "Hint: the sections may be shifted; every section ends at an empty line: is the"
+                  " empty line after the title or after the controls missing?\n";
+  if (count > 0)
+    stop("ERROR: " + std::string(count == 1 ? "a name" : std::to_string(count) + " names") +
+         " given twice in the " + section + " section (see above)");
+}
+
 // ---------------------------------------------------------- controls
 // Controls that would make the run meaningless: no calculation at all, and
 // for a fit a convergence test met by any two cycles, a cut-off that drops
 // every direction of the step, a damping beyond the limit that ends the fit
 // before its first step.  Each stops with the input line that gave it.
-void checkFitControls(const Controls& c, const long* lineOf) {
-  constexpr int NC = NINTCTL + NREALCTL;
+void checkFitControls(const Controls& c, const RunState& rs) {
   auto where = [&](const char* name) {
-    for (int k = 0; k < NC; ++k)
-      if (trimmed(kControlNames[k + 1]) == name && lineOf[k] > 0)
-        return " at input line " + std::to_string(lineOf[k]);
+    for (std::size_t k = 1; k < kControlNames.size(); ++k)
+      if (trimmed(kControlNames[k]) == name && rs.controlInputLine[k] > 0)
+        return " at input line " + std::to_string(rs.controlInputLine[k]);
     return std::string();
   };
   // a predicted spectrum sets nzyk to 1 itself
@@ -128,14 +162,16 @@ void readControls(RunState& rs, Reader& rd) {
   double value[NC] = {};
   int given[NC] = {};
   const NameTable table{&kControlNames[1], NC, CONTROL_WIDTH};
-  long lineOf[NC] = {}; // input line where each control was given last
+  rd.recordRepeats(NC, 1);
+  const int problemsBefore = rd.problems();
+  rs.controlInputLine.fill(0);
   while (rd.nextLine() > 0) {
-    int before[NC];
-    std::copy(given, given + NC, before);
     rd.readKeywordValues(table, value, given);
     for (int k = 0; k < NC; ++k)
-      if (given[k] != before[k]) lineOf[k] = rd.lineNumber();
+      if (given[k] > 0 && rs.controlInputLine[static_cast<std::size_t>(k + 1)] == 0)
+        rs.controlInputLine[static_cast<std::size_t>(k + 1)] = rd.lineNumber();
   }
+  stopOnRepeatedNames(rs, rd, table, "control", problemsBefore);
 
   Controls c; // the defaults
   int* ints[NINTCTL] = {&c.nzyk,   &c.print,  &c.eval,  &c.dfreq,  &c.orger,  &c.ints,  &c.maxm,
@@ -147,7 +183,9 @@ void readControls(RunState& rs, Reader& rd) {
     if (given[k] <= 0) continue;
     // an integer control holds 32 bits; a larger value would be cut silently
     if (std::fabs(value[k]) >= 2147483648.0)
-      stop("ERROR: " + trimmed(kControlNames[k + 1]) + " out of range: " + shortNumber(value[k]));
+      stop("ERROR: " + trimmed(kControlNames[k + 1]) + " out of range: " + shortNumber(value[k]) +
+           " (input line " + std::to_string(rs.controlInputLine[static_cast<std::size_t>(k + 1)]) +
+           ")");
     *ints[k] = truncInt(value[k]);
   }
   for (int k = 0; k < NREALCTL; ++k)
@@ -172,7 +210,7 @@ void readControls(RunState& rs, Reader& rd) {
     if (p <= 6) c.aprint = myor(c.aprint, extra[p - 3]);
   }
   if (c.ncycl > c.nzyk) c.nzyk = c.ncycl;
-  checkFitControls(c, lineOf);
+  checkFitControls(c, rs);
   rs.ctl = c;
 
   // echo: integers four to a line, reals three to a line
@@ -202,40 +240,56 @@ void readControls(RunState& rs, Reader& rd) {
 }
 
 // ---------------------------------------------------- checks and files
+// " (input line L)" for a control that the input gave, so that a message
+// about its value leads to the line.
+std::string controlGivenAt(const RunState& rs, const char* name) {
+  for (std::size_t k = 1; k < kControlNames.size(); ++k)
+    if (trimmed(kControlNames[k]) == name && rs.controlInputLine[k] > 0)
+      return " (input line " + std::to_string(rs.controlInputLine[k]) + ")";
+  return "";
+}
+
 void checkControls(RunState& rs) {
   std::ostream& out = *rs.io.out;
   Controls& c = rs.ctl;
   if (c.ntop == 3 && hasBit(c.adjf, adjfbit::UNCOUPLED_TOPS))
     putFree(out, {" I recommend to set adj to 4 for a three top molecule!"});
-  if (c.ntop > DIMTOP) stop("ERROR: ntop > DIMTOP");
+  if (c.ntop > DIMTOP) stop("ERROR: ntop > DIMTOP" + controlGivenAt(rs, "ntop"));
   // a negative number of tops would size every per-top loop below zero
-  if (c.ntop < 0) stop("ERROR: ntop < 0");
-  if (2LL * c.maxm + 1 > DIMM) stop("ERROR: 2maxm+1 > DIMM");
+  if (c.ntop < 0) stop("ERROR: ntop < 0" + controlGivenAt(rs, "ntop"));
+  if (2LL * c.maxm + 1 > DIMM) stop("ERROR: 2maxm+1 > DIMM" + controlGivenAt(rs, "maxm"));
   // the free-rotor basis -maxm..maxm needs at least the state m = 0
-  if (c.ntop > 0 && c.maxm < 0) stop("ERROR: maxm < 0");
+  if (c.ntop > 0 && c.maxm < 0) stop("ERROR: maxm < 0" + controlGivenAt(rs, "maxm"));
   // the transition list holds at most 10000 lines
-  if (c.ndata > DIMDATA) stop("ERROR: ndata > 10000");
+  if (c.ndata > DIMDATA) stop("ERROR: ndata > 10000" + controlGivenAt(rs, "ndata"));
   // values that have no meaning: they would overflow the free-rotor labels
   // m = sigma + nfold*k, select no spectrum or reduction, or give
   // Boltzmann factors and weights that are not numbers
-  if (c.nfold < 1 || c.nfold > MAX_NFOLD) stop("ERROR: nfold must lie in 1 .. 12");
+  if (c.nfold < 1 || c.nfold > MAX_NFOLD)
+    stop("ERROR: nfold must lie in 1 .. 12" + controlGivenAt(rs, "nfold"));
   if (c.ints < 0 || intensityMode(c.ints) > 3 ||
       (c.ints & ~(intsbit::MODE | intsbit::KEEP_SCRATCH_FILES)) != 0)
-    stop("ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files");
+    stop("ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files" +
+         controlGivenAt(rs, "ints"));
   if (c.reduct < 0 || c.reduct > 2)
-    stop("ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)");
-  if (c.spin < 0) stop("ERROR: spin (twice the nuclear spin) < 0");
-  if (!(c.temp >= 0.0)) stop("ERROR: temp < 0 K");
-  if (!(c.limit >= 0.0)) stop("ERROR: limit < 0");
-  if (!(c.defer >= MIN_ERR_GHZ)) stop("ERROR: defer below 1e-12 GHz");
+    stop("ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)" +
+         controlGivenAt(rs, "reduct"));
+  if (c.spin < 0) stop("ERROR: spin (twice the nuclear spin) < 0" + controlGivenAt(rs, "spin"));
+  if (!(c.temp >= 0.0)) stop("ERROR: temp < 0 K" + controlGivenAt(rs, "temp"));
+  if (!(c.limit >= 0.0)) stop("ERROR: limit < 0" + controlGivenAt(rs, "limit"));
+  if (!(c.defer >= MIN_ERR_GHZ)) stop("ERROR: defer below 1e-12 GHz" + controlGivenAt(rs, "defer"));
   if (c.eval != 0) {
     put(out, "(A)", {"\\\\ writing eigenvalues in file eval.out"});
     if (rs.io.evalFile.is_open()) rs.io.evalFile.close();
+    if (isSameFile("eval.out", rs.io.inputFile))
+      stop("ERROR: eval.out is the input file; rename the input file (eval 1 writes eval.out)");
     if (!openOwnFile(rs.io.evalFile, "eval.out")) stop("ERROR: can not open eval.out");
   }
   if (c.dfreq != 0) {
     put(out, "(A,A)", {"\\\\ writing deviation of frequencies in", " file dfreq.out"});
     if (rs.io.dfreqFile.is_open()) rs.io.dfreqFile.close();
+    if (isSameFile("dfreq.out", rs.io.inputFile))
+      stop("ERROR: dfreq.out is the input file; rename the input file (dfreq 1 writes dfreq.out)");
     if (!openOwnFile(rs.io.dfreqFile, "dfreq.out")) stop("ERROR: can not open dfreq.out");
   }
   if (c.reduct == 1) putFree(out, {"Using Watson S Reduction "});
@@ -255,6 +309,8 @@ void readParameters(RunState& rs, FitState& fs, Reader& rd, FitFlags& given) {
   fs.best = ParamSets{};
   given = FitFlags{};
   const NameTable table{&rs.parName[1], NPAR, PARNAME_WIDTH};
+  rd.recordRepeats(NPAR, DIMB);
+  const int problemsBefore = rd.problems();
   for (int line = 1; line <= NPAR + 1; ++line) {
     const int n = rd.nextLine();
     if (n < 0) stop("reading a");
@@ -270,6 +326,7 @@ void readParameters(RunState& rs, FitState& fs, Reader& rd, FitFlags& given) {
                " D at input line " + std::to_string(rd.lineNumber()) +
                ": a dipole component of 1000 D or more has no meaning (molecules have a few D)");
   }
+  stopOnRepeatedNames(rs, rd, table, "parameter", problemsBefore);
   bool any = false;
   for (const int g : given.v) any = any || g > 0;
   if (!any)
@@ -474,6 +531,19 @@ void readFitVariables(RunState& rs, FitState& fs, Reader& rd) {
 }
 
 // ---------------------------------------------------- symmetry species
+// Whether `word`, the first of a line, starts a torsional-state group
+// ("V", "V0") or names a transition keyword ("Jup", "J"): the start of a
+// later section than the one being read.
+bool isSectionStart(const std::string& word, const RunState& rs) {
+  if (word.empty() || word == "G" || word == "S") return false; // the species keywords
+  if (word == "V" ||
+      (word.size() > 1 && word[0] == 'V' && std::isdigit(static_cast<unsigned char>(word[1]))))
+    return true;
+  for (int k = 1; k <= NTRFIXED; ++k)
+    if (rs.trKey[k].rfind(word, 0) == 0) return true; // a prefix of a keyword, as the list reads it
+  return false;
+}
+
 // One line per species: an optional label "/..." and the symmetry number
 // sigma of every top, given as G or S.
 void readSpecies(RunState& rs, Reader& rd) {
@@ -491,7 +561,16 @@ void readSpecies(RunState& rs, Reader& rd) {
     if (k > DIMSYM) stop(" to many lines reading S! ");
     const int mark = rd.scanPosition();
     std::string first;
-    if (rd.readWord(first) && !first.empty() && first[0] == '/') {
+    const bool word = rd.readWord(first);
+    // a line of torsional states or a transition here means that the
+    // species section is missing: say so once, instead of reading every
+    // following section into the wrong one
+    if (word && isSectionStart(first, rs))
+      stop("ERROR: no symmetry species section: input line " + std::to_string(rd.lineNumber()) +
+           " begins with \"" + first + "\"; with ntop " + std::to_string(ntop) +
+           " the species lines (\"/A S 0\", \"/E S 1\", ...) and an empty line come after the"
+           " fit variables, then the torsional states (\"V 0\")");
+    if (word && !first.empty() && first[0] == '/') {
       sp.label[k] = trimmed(first.substr(0, 5));
       rs.trKey[NTRFIXED + k] = sp.label[k];
     } else {
@@ -543,13 +622,21 @@ void readTorsionalStates(RunState& rs, Reader& rd) {
     if (n < 0) stop(" Error: reading qvv");
     if (n == 0) break;
     // one line per parameter set
-    if (k == DIMB) stop("ERROR: more lines of torsional states than parameter sets (5)");
+    if (k == DIMB)
+      stop("ERROR: more lines of torsional states than parameter sets (5) (input line " +
+           std::to_string(rd.lineNumber()) + ")");
     ++k;
     int group = 0;
     for (;;) {
       const int mark = rd.scanPosition();
       std::string word;
       if (!rd.readWord(word)) break;
+      if (group == 0 && !word.empty() && word[0] != 'V' &&
+          (isSectionStart(word, rs) || Reader::classifyNumber(word) > 0))
+        stop("ERROR: no torsional-state section: input line " + std::to_string(rd.lineNumber()) +
+             " begins with \"" + word + "\"; with ntop " + std::to_string(ntop) +
+             " the torsional states (\"V 0\", one number per top) and an empty line come"
+             " after the species lines, then the transitions");
       if (word.empty() || word[0] != 'V') {
         rd.setScanPosition(mark);
         *rs.io.err << "Input error: \"" << word << "\" at input line " << rd.lineNumber()
@@ -564,13 +651,15 @@ void readTorsionalStates(RunState& rs, Reader& rd) {
       }
       for (int t = 1; t <= ntop; ++t) {
         int v = 0;
-        if (rd.readInteger(v) <= 0) stop(" Error: V no. for each top necessary!");
+        if (rd.readInteger(v) <= 0)
+          stop(" Error: V no. for each top necessary! (input line " +
+               std::to_string(rd.lineNumber()) + ")");
         // states are numbered from 0; the free-rotor basis of 2 maxm + 1
         // functions gives the states 0 .. 2 maxm - 1 a window of kept states
         const int highest = 2 * rs.maxmTop[t] - 1;
         if (v < 0 || v > highest)
-          stop("ERROR: V no. " + std::to_string(v) +
-               " out of range 0 .. 2maxm-1 = " + std::to_string(highest));
+          stop("ERROR: V no. " + std::to_string(v) + " out of range 0 .. 2maxm-1 = " +
+               std::to_string(highest) + " (input line " + std::to_string(rd.lineNumber()) + ")");
         if (group < DIMVV) rs.use(group + 1, t, k) = v + 1;
       }
       ++group;
@@ -586,7 +675,7 @@ void readTorsionalStates(RunState& rs, Reader& rd) {
       if (hi != INT_MIN && hi - lo >= DIMV)
         stop("ERROR: V no. of top " + std::to_string(t) + " in line " + std::to_string(k) +
              " span more than 3 states (" + std::to_string(lo - 1) + " .. " +
-             std::to_string(hi - 1) + ")");
+             std::to_string(hi - 1) + ") (input line " + std::to_string(rd.lineNumber()) + ")");
     }
     rs.nB = k;
   }

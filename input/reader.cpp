@@ -16,11 +16,14 @@
 //    a value without any notice, and the user can always split the line.
 //    (Blanks beyond the limit are dropped; they carry nothing.)  A single
 //    record is processed up to its 255th character, as the format defines;
-//    when non-blank, uncommented text is lost that way, a warning naming the
-//    record goes to standard error.
-//  * Input that ends inside an open "{" comment, an open quote or after a
-//    continuing backslash ends the logical line there.  The token scanner
-//    never looks past the line end.
+//    when non-blank, uncommented text is lost that way (or text beyond the
+//    500 characters of a record that are read), a warning naming the record
+//    goes to standard error and counts as a problem of the run.
+//  * Input that ends inside an open quote or after a continuing backslash
+//    ends the logical line there.  Input that ends inside an open "{"
+//    comment stops the run with the record where the comment began: the
+//    comment has swallowed the rest of the file.  The token scanner never
+//    looks past the line end.
 //  * Tokens are cut to 40 characters; so are keys.
 //  * Integers (also hexadecimal and binary ones) must fit 32 bits and
 //    decimal numbers the double range; anything larger stops the run with
@@ -240,7 +243,7 @@ void Reader::store(char c) {
 
 // Appends the characters of one physical record to the logical line.
 // Returns true when the record ends with a continuing backslash.
-bool Reader::processRecord(const char* rec, int n) {
+bool Reader::processRecord(const char* rec, int n, bool textBeyondRecord) {
   int last = n; // characters at or below blank at the end are dropped
   while (last > 0 && static_cast<unsigned char>(rec[last - 1]) <= ' ') --last;
   const int limit = std::min(last, LINE_MAX_CHARS);
@@ -269,6 +272,7 @@ bool Reader::processRecord(const char* rec, int n) {
     if (u < ' ') continue;
     if (c == '{') {
       inComment_ = true;
+      commentStart_ = records_;
       continue;
     }
     if (c == '!') {
@@ -286,14 +290,21 @@ bool Reader::processRecord(const char* rec, int n) {
     }
     store(c);
   }
+  // Tell the user when text that is no comment falls beyond the characters
+  // that are processed (also text beyond column 500 behind blanks, which is
+  // not even read into the record); it counts as input that was not used.
+  bool lost = false;
   if (last > LINE_MAX_CHARS && !endedEarly && !inComment_) {
-    // Tell the user when text that is no comment falls beyond the
-    // characters that are processed.
     int i = LINE_MAX_CHARS;
     while (i < last && rec[i] == ' ') ++i;
-    if (inQuote_ || (rec[i] != '!' && rec[i] != '{'))
-      err_ << "Warning: input record " << records_
-           << " is longer than 255 characters; the rest is ignored\n";
+    lost = i < last ? inQuote_ || (rec[i] != '!' && rec[i] != '{') : textBeyondRecord;
+  } else if (textBeyondRecord && !endedEarly) {
+    lost = true; // a "}" closing a comment may be among the dropped text
+  }
+  if (lost) {
+    err_ << "Warning: input record " << records_
+         << " is longer than 255 characters; the rest is ignored\n";
+    ++problems_;
   }
   return continued;
 }
@@ -316,17 +327,29 @@ int Reader::nextLine() {
   for (;;) {
     // one physical record; characters beyond 500 are read and dropped
     int n = 0;
-    bool gotAny = false;
+    bool gotAny = false, beyond = false;
     for (;;) {
       const int c = sb->sbumpc();
       if (c == std::char_traits<char>::eof()) break;
       gotAny = true;
       if (c == '\n') break;
-      if (n < RECORD_MAX_CHARS) rec[n++] = static_cast<char>(c);
+      if (n < RECORD_MAX_CHARS) {
+        rec[n++] = static_cast<char>(c);
+      } else {
+        if (c > ' ') beyond = true;
+        stopIfTerminated(); // a record that never ends
+      }
     }
+    // a termination signal ends a run that is still reading, also one fed
+    // by an endless pipe or waiting on a stalled one
+    stopIfTerminated();
     if (!gotAny) {
-      // End of input: the line ends here, also inside an open comment or
-      // quote or after a continuing backslash.
+      // End of input: the line ends here, also inside an open quote or
+      // after a continuing backslash.  A "{" comment that is still open
+      // has swallowed the rest of the file: that is an error.
+      if (inComment_)
+        stop("ERROR: the comment opened by \"{\" in input record " + std::to_string(commentStart_) +
+             " is not closed: the rest of the input was read as a comment");
       if (firstRecord) eof_ = true;
       inQuote_ = false;
       inComment_ = false;
@@ -335,7 +358,7 @@ int Reader::nextLine() {
     ++records_;
     if (firstRecord) lineStart_ = records_;
     firstRecord = false;
-    const bool continued = processRecord(rec, n);
+    const bool continued = processRecord(rec, n, beyond);
     if (!continued && !inQuote_ && !inComment_) break;
   }
 
@@ -680,6 +703,13 @@ void Reader::selectNames(std::string_view stem, const NameTable& table, const Sc
 // names in table order (the set counts track how many of the group still
 // wait for a value); numbers without a key fill the names in table order;
 // a name given again is overwritten with a message.
+void Reader::recordRepeats(int n, int m) {
+  givenNames_ = std::max(n, 0);
+  givenAt_.assign(static_cast<std::size_t>(givenNames_) * static_cast<std::size_t>(std::max(m, 0)),
+                  GivenAt{});
+  repeats_.clear();
+}
+
 void Reader::keyList(const NameTable& table, int m, double* values, int* counts, bool indexed) {
   if (table.names == nullptr || table.n <= 0 || values == nullptr || counts == nullptr || m < 1)
     return;
@@ -759,6 +789,14 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
     int mostMatched = 0;
     Scan after = valueStart;
     bool read = false;
+    // where each value comes from, when the section records repeats
+    const bool ranged = indexed && key.find('(') != std::string::npos;
+    const bool recording = givenNames_ == n && givenAt_.size() >= static_cast<std::size_t>(n) *
+                                                                      static_cast<std::size_t>(m);
+    auto givenAt = [&](int set, int j) -> GivenAt& {
+      return givenAt_[static_cast<std::size_t>(set - 1) * static_cast<std::size_t>(n) +
+                      static_cast<std::size_t>(j)];
+    };
     for (int s = first; s <= last; ++s) {
       double* v = values + static_cast<std::size_t>(s - 1) * static_cast<std::size_t>(n);
       int* c = counts + static_cast<std::size_t>(s - 1) * static_cast<std::size_t>(n);
@@ -772,6 +810,7 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
         readReal(v[j]);
         after = save();
         read = true;
+        if (recording && c[j] == 0) givenAt(s, j) = {lineStart_, ranged};
         c[j] = c[j] == 0 ? matched : c[j] - 1;
       }
       // second pass: names given before are overwritten
@@ -788,6 +827,11 @@ void Reader::keyList(const NameTable& table, int m, double* values, int* counts,
           putFree(out_, {indexed ? "GETXLN: overwriting " : " GETLN: overwriting ", key, " from ",
                          old, " to ", v[j]});
           overwritten_.push_back(j);
+          if (recording) {
+            GivenAt& g = givenAt(s, j);
+            repeats_.push_back({j, s, g.line, lineStart_, g.ranged, ranged});
+            g = {lineStart_, ranged};
+          }
           c[j] = matched;
         }
       }

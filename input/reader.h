@@ -56,6 +56,19 @@ public:
   // names (0-based) given a second time within the last keyword list, whose
   // earlier value was overwritten
   const std::vector<int>& overwritten() const { return overwritten_; }
+  // A value given again within a section of keyword lines: name (0-based)
+  // and set (1-based), the input lines of the earlier and the later value,
+  // and whether each was named with an explicit set range ("BJ(2)").
+  struct Repeat {
+    int name, set;
+    long firstLine, line;
+    bool firstRanged, ranged;
+  };
+  // Start recording repeats for a section of n names in m sets (the lists
+  // read until the next call, or until stopRecordingRepeats).
+  void recordRepeats(int n, int m);
+  void stopRecordingRepeats() { givenAt_.clear(); }
+  const std::vector<Repeat>& repeats() const { return repeats_; }
   // the current logical line (for echo and tests)
   std::string_view line() const;
 
@@ -76,7 +89,9 @@ private:
     tokEnd_ = s.tokEnd;
     sepFlag_ = s.sepFlag;
   }
-  bool processRecord(const char* rec, int n); // true: the line continues
+  // true: the line continues; textBeyondRecord: non-blank characters after
+  // the 500 of the record were dropped
+  bool processRecord(const char* rec, int n, bool textBeyondRecord);
   void store(char c);
   int scanToken();
   std::string tokenText(int maxLen) const;
@@ -87,11 +102,19 @@ private:
   void keyList(const NameTable& table, int m, double* values, int* counts, bool indexed);
   void parseSetRange(const std::string& key, int m, int& stemLen, int& first, int& last) const;
   void selectNames(std::string_view stem, const NameTable& table, const Scan& valueStart);
-  long records_ = 0;   // physical records read so far
-  long lineStart_ = 0; // first record of the current logical line
+  long records_ = 0;      // physical records read so far
+  long lineStart_ = 0;    // first record of the current logical line
+  long commentStart_ = 0; // record where the open "{" comment began
   int problems_ = 0;
   long nonEmptyLines_ = 0;
   std::vector<int> overwritten_;
+  struct GivenAt {
+    long line = 0;
+    bool ranged = false;
+  };
+  std::vector<GivenAt> givenAt_; // per set and name while repeats are recorded
+  int givenNames_ = 0;
+  std::vector<Repeat> repeats_;
   std::vector<char> match_; // names selected by the current key
   std::istream& in_;
   std::ostream& out_;

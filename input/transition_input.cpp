@@ -113,9 +113,11 @@ void reportLinesNotRead(RunState& rs, Reader& rd, bool endedByEmptyLine, int nma
 // line number and counted; the run stops after the whole list was read.
 struct LineErrors {
   std::ostream& err;
+  const std::vector<long>& inputLine; // input line of each transition
   int count = 0;
   void operator()(const char* text, int n) {
-    put(err, "(A,i4)", {text, n});
+    const long line = inputLine[static_cast<std::size_t>(n)];
+    put(err, "(A,i4,A)", {text, n, " (input line " + std::to_string(line) + ")"});
     ++count;
   }
 };
@@ -175,10 +177,16 @@ void checkQuantumNumbers(const Slots& u, const Slots& l, const bool givenK[2], i
   if (u[slot::V1] < 1 || l[slot::V1] < 1) lineError("V < 1 at line", n);
   if (u[slot::B] < 1 || l[slot::B] < 1) lineError("Error: B < 1 at line", n);
   if (u[slot::F] < -1 || l[slot::F] < -1) lineError("Error: F < -1 at transition no.", n);
-  if (l[slot::F] >= 0 && std::llabs(2LL * l[slot::J] - l[slot::F]) > spin)
-    lineError("Error: |J-F| > ! at transition no.", n);
-  if (u[slot::F] >= 0 && std::llabs(2LL * u[slot::J] - u[slot::F]) > spin)
-    lineError("Error: |J-F| > I at transition no.", n);
+  if (spin == 0 && (u[slot::F] >= 0 || l[slot::F] >= 0)) {
+    // without a nuclear spin there is no F: one message, not one per level
+    lineError("Error: F given, but spin (twice the nuclear spin, a control) is 0 at transition no.",
+              n);
+  } else {
+    if (l[slot::F] >= 0 && std::llabs(2LL * l[slot::J] - l[slot::F]) > spin)
+      lineError("Error: |J-F| > ! at transition no.", n);
+    if (u[slot::F] >= 0 && std::llabs(2LL * u[slot::J] - u[slot::F]) > spin)
+      lineError("Error: |J-F| > I at transition no.", n);
+  }
   if (u[slot::B] > DIMB || l[slot::B] > DIMB) lineError("B > DIM B", n);
   // what the level storage can not hold
   if (u[slot::J] < 0 || l[slot::J] < 0) lineError("J < 0 at line", n);
@@ -229,7 +237,7 @@ void readTransitions(RunState& rs, Reader& rd) {
   std::vector<double> splitOf(nmax + 1, 0.0);
   std::vector<char> splitCounted(nmax + 1, 0);
 
-  LineErrors lineError{err};
+  LineErrors lineError{err, rs.trInputLine};
   // checks that name the input line as well, so that the line can be found
   // in a list with comments and continuation records
   auto inputError = [&](const std::string& text, int n, const char* hint = "") {
@@ -247,6 +255,7 @@ void readTransitions(RunState& rs, Reader& rd) {
       break;
     }
     ++n;
+    rs.trInputLine[static_cast<std::size_t>(n)] = rd.lineNumber();
     // partners are given per line
     v[kSplit - 1] = v[kAvg - 1] = v[kDiff - 1] = 0.0;
     int given[NTRKEY] = {};

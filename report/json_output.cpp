@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "core/version.h"
+
 namespace ruvo {
 
 const char* parameterUnit(int p) {
@@ -89,7 +91,7 @@ void writeRunJson(std::ostream& os, const RunState& rs, const FitState& fs,
   const bool tops = rs.ctl.ntop > 0;
 
   json doc;
-  doc["program"] = {{"name", "ruvo"}, {"version", "2.5e"}};
+  doc["program"] = {{"name", "ruvo"}, {"version", std::string(programVersion())}};
   doc["input"] = {{"file", inputName.empty() ? "-" : inputName}, {"title", rs.title}};
 
   json lines = json::array();

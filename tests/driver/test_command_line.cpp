@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <sys/wait.h>
 #include <variant>
 #include <vector>
 
+#include "core/version.h"
 #include "driver/command_line.h"
 #include "support/test_support.h"
 
@@ -37,8 +39,27 @@ TEST(CommandLine, FileStandardInputHelpAndVersion) {
     EXPECT_EQ(cl.help, c.help);
     EXPECT_EQ(cl.version, c.version);
   }
-  EXPECT_EQ(versionText(), "ruvo 2.5\n");
   EXPECT_EQ(usageText().rfind("Usage: ruvo [OPTIONS] [FILE]\n", 0), 0u);
+}
+
+// One version number, the project's in the build description: --version,
+// the banner of the listing and the manual page show it alike (the JSON
+// document's test checks its own).
+TEST(CommandLine, TheVersionOfTheBuildIsShownEverywhere) {
+  const std::string cmake = test::readFile(test::sourcePath("CMakeLists.txt"));
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(cmake, m, std::regex("project\\(ruvo VERSION ([0-9.]+) ")));
+  const std::string v = m[1];
+  EXPECT_EQ(programVersion(), v);
+  EXPECT_EQ(versionText(), "ruvo " + v + "\n");
+  const std::string listing = test::runText("help\n\n").out;
+  EXPECT_EQ(listing.substr(0, listing.find('\n')),
+            " Rotational, Centrifugal Distortion, Internal Rotation Calculation (ruvo " + v + ")");
+  std::string binDir = RUVO_BINARY;
+  binDir.erase(binDir.rfind('/'));
+  const std::string man = test::readFile(binDir + "/ruvo.1");
+  EXPECT_EQ(man.substr(0, man.find('\n')),
+            ".TH RUVO 1 \"December 2026\" \"ruvo " + v + "\" \"User Commands\"");
 }
 
 TEST(CommandLine, ArgumentsThatCanNotBeUsed) {
@@ -110,7 +131,7 @@ TEST(CommandLine, TheProgramReadsANamedFile) {
             "");
   const auto version = run("--version");
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "ruvo 2.5\n");
+  EXPECT_EQ(version.out, "ruvo " + std::string(programVersion()) + "\n");
   const auto bad = run("-x");
   EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(bad.out, "");

@@ -8,10 +8,20 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
 #include <nlohmann/json.hpp>
+#include <poll.h>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
+#include "core/version.h"
 #include "driver/output_files.h"
 #include "driver/program.h"
 #include "report/catalogue.h"
@@ -473,7 +483,7 @@ TEST(JsonOutput, FitDocumentFollowsTheSchema) {
   ASSERT_EQ(r.status, 0) << r.err;
   const auto doc = nlohmann::json::parse(test::readFile("run.json"));
   EXPECT_EQ(doc.at("program").at("name"), "ruvo");
-  EXPECT_TRUE(doc.at("program").at("version").is_string());
+  EXPECT_EQ(doc.at("program").at("version"), std::string(programVersion()));
   EXPECT_EQ(doc.at("input").at("file"), "rigid_rotor.inp");
   EXPECT_EQ(doc.at("input").at("title").get<std::string>().rfind("Example: near-prolate", 0), 0u);
   const auto& fit = doc.at("fit");
@@ -650,6 +660,91 @@ TEST(OutputOptions, BadOptionsAndPathsAreRefused) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, message);
   }
+}
+
+// An output never replaces the input file, by whatever name; a FIFO or a
+// device is written into and stays what it is; a device that takes nothing
+// (a full one) fails the run.
+TEST(OutputOptions, TheInputFileFifosAndDevicesAreNeverReplaced) {
+  test::ScopedWorkDir here("output_special");
+  const std::string input = test::readFile(test::sourcePath("examples/rigid_rotor.inp"));
+  test::writeFile("mol.inp", input);
+  struct stat st {};
+  ASSERT_EQ(stat("mol.inp", &st), 0);
+  OutputRequests req;
+  req.json = "./mol.inp";
+  req.input = {true, static_cast<unsigned long long>(st.st_dev),
+               static_cast<unsigned long long>(st.st_ino)};
+  auto r = runWith(input, req);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ERROR: --json ./mol.inp: is the input file; name another file\n");
+  // eval.out is written by the control eval
+  std::filesystem::rename("mol.inp", "eval.out");
+  req.json.clear();
+  r = runWith(std::string(input).replace(input.find("nzyk"), 4, "eval 1 nzyk"), req);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("STOP ERROR: eval.out is the input file"), std::string::npos) << r.err;
+  EXPECT_EQ(test::readFile("eval.out"), input);
+
+  req = OutputRequests{};
+  req.lines = "/dev/full";
+  r = runWith(input, req);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ERROR: --lines /dev/full could not be written: No space left on device\n");
+  EXPECT_TRUE(stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
+
+  ASSERT_EQ(mkfifo("run.json", 0644), 0);
+  std::string got;
+  std::thread reader([&] { got = test::readFile("run.json"); });
+  req = OutputRequests{};
+  req.json = "run.json";
+  r = runWith(input, req);
+  const int release = open("run.json", O_WRONLY | O_NONBLOCK); // a reader still waiting
+  if (release >= 0) close(release);
+  reader.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(nlohmann::json::parse(got).at("program").at("name"), "ruvo");
+  EXPECT_TRUE(stat("run.json", &st) == 0 && S_ISFIFO(st.st_mode));
+
+  // a reader that leaves early: a message, not the end of the run by SIGPIPE
+  const int early = open("run.json", O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(early, 0);
+  fcntl(early, F_SETPIPE_SZ, 4096); // the document does not fit
+  std::thread leaver([early] {
+    pollfd p{early, POLLIN, 0};
+    for (int k = 0; k < 300 && poll(&p, 1, 100) == 0;) ++k; // until the first bytes come
+    close(early);
+  });
+  r = runWith(input, req);
+  leaver.join();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ERROR: --json run.json could not be written: Broken pipe\n");
+}
+
+// A full disk: a listing and an eval.out that did not reach their end fail
+// the run (the file size limit of the child stands in for the disk).
+TEST(OutputOptions, AFullDiskFailsTheRun) {
+  test::ScopedWorkDir here("output_full_disk");
+  std::string input = test::readFile(test::sourcePath("examples/rigid_rotor.inp"));
+  test::writeFile("mol.inp", input.replace(input.find("nzyk"), 4, "eval 1 nzyk"));
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const rlimit limit{16384, 16384}; // the listing has 25 kB, eval.out 150 kB
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, SIG_IGN);
+    dup2(open("mol.out", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+    dup2(open("mol.err", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+    execl(RUVO_BINARY, RUVO_BINARY, "mol.inp", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int st = 0;
+  waitpid(pid, &st, 0);
+  ASSERT_TRUE(WIFEXITED(st));
+  EXPECT_EQ(WEXITSTATUS(st), 1);
+  EXPECT_EQ(test::readFile("mol.err"),
+            "ERROR: the listing could not be written completely (standard output)\n"
+            "ERROR: eval.out could not be written completely\n");
 }
 
 } // namespace

@@ -13,11 +13,14 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "core/state.h"
 #include "core/stop.h"
+#include "core/version.h"
 #include "driver/program.h"
 #include "intensity/scratch_files.h"
 #include "support/test_support.h"
@@ -53,7 +56,9 @@ TEST(Program, BannerAndHelpEndWithStatusZero) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   const std::string expectedHead =
-      " Rotational, Centrifugal Distortion, Internal Rotation Calculation (V2.5e)\n"
+      " Rotational, Centrifugal Distortion, Internal Rotation Calculation (ruvo " +
+      std::string(programVersion()) +
+      ")\n"
       "                       ruvo developers\n"
       "\n"
       " Please cite:\n"
@@ -109,7 +114,7 @@ TEST(Program, StopsAndInputErrorsEndWithStatusOne) {
   tooManyTops.replace(tooManyTops.find("nzyk 1"), 6, "ntop 4");
   auto r = runText(tooManyTops);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "STOP ERROR: ntop > DIMTOP\n");
+  EXPECT_EQ(r.err, "STOP ERROR: ntop > DIMTOP (input line 3)\n");
   EXPECT_EQ(r.out.find("Maximal K"), std::string::npos);
 
   // errors of the transition list are all reported, then the run ends
@@ -183,9 +188,11 @@ TEST(Program, EveryMistakeIsReportedAndMakesTheRunUnclean) {
        false},
       {rigidWith("B- 0.25\n\n", "B- 0.25\nfit BJ\n\n"),
        "Input error: unknown keyword fit at input line 6 (ignored)\n"
+       "Input error: BJ given twice in the parameter section, at input line 5 and at input"
+       " line 6\n"
        "Hint: the sections may be shifted; every section ends at an empty line: is the empty"
        " line after the title or after the controls missing?\n"
-       "STOP ERROR: BJ can not be zero\n",
+       "STOP ERROR: a name given twice in the parameter section (see above)\n",
        false},
       {rigidWith("B- 0.25\n\n\n", "B- 0.25\n\nfit BJ\nBK 6.25\n"),
        "Input error: line at input line 8 does not begin with fit, dqu or dqx: it ends the"
@@ -219,19 +226,20 @@ TEST(Program, AbsurdNumbersAreRejected) {
     std::string from, to, err;
   };
   const Case cases[] = {
-      {"nzyk 1", "nfold 0", "STOP ERROR: nfold must lie in 1 .. 12\n"},
-      {"nzyk 1", "nfold 2147483647", "STOP ERROR: nfold must lie in 1 .. 12\n"},
+      {"nzyk 1", "nfold 0", "STOP ERROR: nfold must lie in 1 .. 12 (input line 3)\n"},
+      {"nzyk 1", "nfold 2147483647", "STOP ERROR: nfold must lie in 1 .. 12 (input line 3)\n"},
       {"nzyk 1", "ints 5",
-       "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files\n"},
+       "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files (input line 3)\n"},
       {"nzyk 1", "ints -1",
-       "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files\n"},
+       "STOP ERROR: ints must be 0, 1, 2 or 3, plus 16 to keep the scratch files (input line 3)\n"},
       {"nzyk 1", "reduct 3",
-       "STOP ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)\n"},
-      {"nzyk 1", "temp -1", "STOP ERROR: temp < 0 K\n"},
-      {"nzyk 1", "limit -1", "STOP ERROR: limit < 0\n"},
-      {"nzyk 1", "spin -2", "STOP ERROR: spin (twice the nuclear spin) < 0\n"},
-      {"nzyk 1", "defer 1e-320", "STOP ERROR: defer below 1e-12 GHz\n"},
-      {"nzyk 1", "nzyk 1e10", "STOP ERROR: nzyk out of range: 1e+10\n"},
+       "STOP ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke) (input line "
+       "3)\n"},
+      {"nzyk 1", "temp -1", "STOP ERROR: temp < 0 K (input line 3)\n"},
+      {"nzyk 1", "limit -1", "STOP ERROR: limit < 0 (input line 3)\n"},
+      {"nzyk 1", "spin -2", "STOP ERROR: spin (twice the nuclear spin) < 0 (input line 3)\n"},
+      {"nzyk 1", "defer 1e-320", "STOP ERROR: defer below 1e-12 GHz (input line 3)\n"},
+      {"nzyk 1", "nzyk 1e10", "STOP ERROR: nzyk out of range: 1e+10 (input line 3)\n"},
       // controls that leave a fit without meaning
       {"nzyk 1", "nzyk 5 convg 0",
        "STOP ERROR: convg 0 at input line 3 would end every fit after two cycles as converged:"
@@ -373,17 +381,100 @@ TEST(Program, ConsoleInterruptSetsTheFlagAndWritesTwoLines) {
   EXPECT_EQ(lineOf(test::readFile(e), 0), " Signal no.          15");
 }
 
-// True once process `pid` has a handler of its own for SIGINT.
-bool catchesSigint(pid_t pid) {
+// True once process `pid` has a handler of its own for signal `sig`.
+bool catchesSignal(pid_t pid, int sig) {
   std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
   if (!f) return false;
   char line[256];
   bool caught = false;
   while (std::fgets(line, sizeof line, f))
     if (std::strncmp(line, "SigCgt:", 7) == 0)
-      caught = (std::strtoull(line + 7, nullptr, 16) >> (SIGINT - 1)) & 1u;
+      caught = (std::strtoull(line + 7, nullptr, 16) >> (sig - 1)) & 1u;
   std::fclose(f);
   return caught;
+}
+bool catchesSigint(pid_t pid) { return catchesSignal(pid, SIGINT); }
+
+// The ruvo executable in a child with `args`, standard input from `in`,
+// standard output and error into files of the working directory.
+pid_t startRuvo(int in, std::vector<std::string> args = {}) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in, STDIN_FILENO);
+    dup2(open("ruvo.out", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+    dup2(open("ruvo.err", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+    std::vector<char*> argv{const_cast<char*>(RUVO_BINARY)};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(RUVO_BINARY, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The exit status of child `pid`, waited for at most 30 s (then it is
+// killed and -1 returned).
+int exitStatusWithin30s(pid_t pid) {
+  int st = 0;
+  for (int k = 0; k < 3000; ++k) {
+    if (waitpid(pid, &st, WNOHANG) == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : -2;
+    usleep(10000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &st, 0);
+  return -1;
+}
+
+// One SIGTERM ends a run that is still reading its input, from a pipe that
+// stalls or from one that never ends, through the stop path: status 143.
+TEST(Program, TerminationEndsARunThatIsStillReading) {
+  test::ScopedWorkDir here("term_reading");
+  for (const bool endless : {false, true}) {
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    const pid_t pid = startRuvo(p[0]);
+    close(p[0]);
+    pid_t writer = -1;
+    if (endless) {
+      writer = fork();
+      if (writer == 0) {
+        const char line[] = "a title line that never ends\n";
+        while (write(p[1], line, sizeof line - 1) > 0) {}
+        _exit(0);
+      }
+      close(p[1]);
+    } else {
+      ASSERT_EQ(write(p[1], "Stalled\n\n", 9), 9); // and nothing more
+    }
+    for (int k = 0; k < 2000 && !catchesSignal(pid, SIGTERM); ++k) usleep(10000);
+    ASSERT_TRUE(catchesSignal(pid, SIGTERM));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(exitStatusWithin30s(pid), 143) << (endless ? "endless" : "stalled");
+    EXPECT_EQ(test::readFile("ruvo.err"), "STOP terminated by signal 15\n");
+    if (endless)
+      waitpid(writer, nullptr, 0); // ended by the closed pipe
+    else
+      close(p[1]);
+  }
+}
+
+// ... and a run that writes its output files, here into a FIFO that nobody
+// reads; the FIFO stays a FIFO.
+TEST(Program, TerminationEndsTheOutputFilePhase) {
+  test::ScopedWorkDir here("term_output");
+  ASSERT_EQ(mkfifo("run.json", 0644), 0);
+  const std::string inp = test::sourcePath("examples/rigid_rotor.inp");
+  const std::size_t listing = test::readFile(test::sourcePath("examples/rigid_rotor.out")).size();
+  const pid_t pid = startRuvo(STDIN_FILENO, {"--json", "run.json", inp});
+  // the listing is complete before the files are written
+  for (int k = 0; k < 2000 && test::readFile("ruvo.out").size() < listing; ++k) usleep(10000);
+  ASSERT_EQ(test::readFile("ruvo.out").size(), listing);
+  kill(pid, SIGTERM);
+  EXPECT_EQ(exitStatusWithin30s(pid), 143);
+  EXPECT_EQ(test::readFile("ruvo.err"), "STOP terminated by signal 15\n");
+  struct stat st {};
+  EXPECT_TRUE(stat("run.json", &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
 TEST(Program, InterruptDuringTheRunFinishesInOrder) {
@@ -610,7 +701,7 @@ TEST(Program, TheBinaryWritesTheStopLineAfterTheListing) {
   ASSERT_TRUE(WIFEXITED(rc));
   EXPECT_EQ(WEXITSTATUS(rc), 1);
   const std::string both = test::readFile(dir + "/both.txt");
-  const std::string last = "STOP ERROR: ntop > DIMTOP\n";
+  const std::string last = "STOP ERROR: ntop > DIMTOP (input line 3)\n";
   ASSERT_GE(both.size(), last.size());
   EXPECT_EQ(both.substr(both.size() - last.size()), last);
   EXPECT_NE(both.find(" Type help now"), std::string::npos);

@@ -163,7 +163,7 @@ TEST(ParameterInput, ControlValuesAndTheirEcho) {
   // a number beyond 32 bits is no integer control: it is not cut silently
   Parsed q = parse(rigid("ncycl 1e30", "BJ 3"));
   EXPECT_TRUE(q.ended && q.isStop);
-  EXPECT_EQ(q.stopMessage, "ERROR: ncycl out of range: 1e+30");
+  EXPECT_EQ(q.stopMessage, "ERROR: ncycl out of range: 1e+30 (input line 3)");
 }
 
 TEST(ParameterInput, ReductionsAndTheNameR6) {
@@ -360,11 +360,11 @@ TEST(ParameterInput, StopMessages) {
   struct Case {
     std::string input, message;
   } cases[] = {
-      {rigid("ntop 4", "BJ 3"), "ERROR: ntop > DIMTOP"},
-      {rigid("ntop -1", "BJ 3"), "ERROR: ntop < 0"},
-      {rigid("maxm 36", "BJ 3"), "ERROR: 2maxm+1 > DIMM"},
-      {oneTop("maxm -1", topParams), "ERROR: maxm < 0"},
-      {rigid("ndata 10001", "BJ 3"), "ERROR: ndata > 10000"},
+      {rigid("ntop 4", "BJ 3"), "ERROR: ntop > DIMTOP (input line 3)"},
+      {rigid("ntop -1", "BJ 3"), "ERROR: ntop < 0 (input line 3)"},
+      {rigid("maxm 36", "BJ 3"), "ERROR: 2maxm+1 > DIMM (input line 3)"},
+      {oneTop("maxm -1", topParams), "ERROR: maxm < 0 (input line 3)"},
+      {rigid("ndata 10001", "BJ 3"), "ERROR: ndata > 10000 (input line 3)"},
       {rigid("ints 1", "BJ 3"), "ERROR: need mu_x mu_y or mu_z for intensities"},
       {rigid("", "BK 3"), "ERROR: BJ can not be zero"},
       {rigid("", "BJ 3 BJ(2) 0 BK(2) 1"), "ERROR: BJ can not be zero"},
@@ -387,21 +387,21 @@ TEST(ParameterInput, StopMessages) {
       {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 2\n\n", "ERROR: sigma > DIMSIG"},
       {"t\n\nntop 1\n\n" + topParams + "\n\n\nS -2\n\n", "ERROR: sigma < -DIMSIG"},
       {"t\n\nntop 2\n\n" + topParams + " F_2 1 rho_2 .1\n\n\nS 0 0\n\nV 0\n\n",
-       " Error: V no. for each top necessary!"},
+       " Error: V no. for each top necessary! (input line 10)"},
       {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 16\n\n",
-       "ERROR: V no. 16 out of range 0 .. 2maxm-1 = 15"},
+       "ERROR: V no. 16 out of range 0 .. 2maxm-1 = 15 (input line 10)"},
       {"t\n\nntop 1 maxm 2\n\n" + topParams + "\n\n\nS 0\n\nV 4\n\n",
-       "ERROR: V no. 4 out of range 0 .. 2maxm-1 = 3"},
+       "ERROR: V no. 4 out of range 0 .. 2maxm-1 = 3 (input line 10)"},
       {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV -1\n\n",
-       "ERROR: V no. -1 out of range 0 .. 2maxm-1 = 15"},
+       "ERROR: V no. -1 out of range 0 .. 2maxm-1 = 15 (input line 10)"},
       {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 0 V 3\n\n",
-       "ERROR: V no. of top 1 in line 1 span more than 3 states (0 .. 3)"},
+       "ERROR: V no. of top 1 in line 1 span more than 3 states (0 .. 3) (input line 10)"},
       {"", "ERROR: the input is empty"},
       {"t\n\nnzyk 1\n\n\n\n",
        "ERROR: no parameter section read (every section ends at an"
        " empty line: is the empty line after the title or after the controls missing?)"},
       {"t\n\nntop 1\n\n" + topParams + "\n\n\nS 0\n\nV 0\nV 0\nV 0\nV 0\nV 0\nV 0\n\n",
-       "ERROR: more lines of torsional states than parameter sets (5)"},
+       "ERROR: more lines of torsional states than parameter sets (5) (input line 15)"},
   };
   for (const Case& k : cases) {
     Parsed p = parse(k.input);
@@ -556,6 +556,58 @@ TEST(ParameterInput, FailedReads) {
   Parsed p = parseFailing("t\n\n\nBJ 3\n\n\n1 0 1 0 0 0 1\n");
   EXPECT_FALSE(p.ended) << p.stopMessage;
   EXPECT_EQ(p.rs->tr.ndata, 1);
+}
+
+// A name given twice in a section is an input error with both input lines
+// (a decimal comma, a line given twice); a set range after a value for all
+// sets is the way to let the sets differ and stays allowed.
+TEST(ParameterInput, NamesGivenTwiceInASectionStopTheRun) {
+  Parsed p = parse(rigid("", "BJ 3,36 BK 6,10"));
+  EXPECT_TRUE(p.ended && p.isStop);
+  EXPECT_EQ(p.err, "Input error: BJ given twice in the parameter section, at input line 4 and at"
+                   " input line 4 (a decimal comma? \"3,36\" reads as the two numbers 3 and 36)\n"
+                   "Input error: BK given twice in the parameter section, at input line 4 and at"
+                   " input line 4 (a decimal comma? \"3,36\" reads as the two numbers 3 and 36)\n");
+  EXPECT_EQ(p.stopMessage, "ERROR: 2 names given twice in the parameter section (see above)");
+  p = parse(rigid("nzyk 3\nprint 2 nzyk 4", "BJ 3"));
+  EXPECT_EQ(p.err, "Input error: nzyk given twice in the control section, at input line 3 and at"
+                   " input line 4\n");
+  EXPECT_EQ(p.stopMessage, "ERROR: a name given twice in the control section (see above)");
+  p = parse(rigid("", "BJ 3 BK 6\nBJ(2) 3.1\nBJ(2) 3.2"));
+  EXPECT_EQ(p.stopMessage, "ERROR: a name given twice in the parameter section (see above)");
+  EXPECT_NE(p.err.find("BJ given twice in the parameter section, at input line 5 and at input"
+                       " line 6"),
+            std::string::npos)
+      << p.err;
+  p = parse(rigid("", "BJ 3 BK 6 BJ(2) 3.1\nBK(2:) 6.2"));
+  EXPECT_FALSE(p.ended) << p.err;
+  EXPECT_EQ(p.fs->best(par::BJ, 2), 3.1);
+  EXPECT_EQ(p.fs->best(par::BK, 5), 6.2);
+}
+
+// Messages about a control's value and about the torsional states name the
+// input line; a missing species or torsional-state section gives one stop
+// instead of every later section read into the wrong one.
+TEST(ParameterInput, ChecksNameTheInputLineAndMissingSectionsStopOnce) {
+  EXPECT_EQ(parse(rigid("print 2\nntop 4", "BJ 3")).stopMessage,
+            "ERROR: ntop > DIMTOP (input line 4)");
+  const std::string top = "t\n\nntop 1\n\nBJ 3 F_1 160 V1n_1 800 rho_1 0.05\n\n\n";
+  EXPECT_EQ(parse(top + "/A S 0\n\nV 99\n\n").stopMessage,
+            "ERROR: V no. 99 out of range 0 .. 2maxm-1 = 15 (input line 10)");
+  Parsed p = parse(top + "V 0\n\nJup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 = 5.9\n\n");
+  EXPECT_EQ(p.err, "");
+  EXPECT_EQ(p.stopMessage.rfind("ERROR: no symmetry species section: input line 8 begins with"
+                                " \"V\"",
+                                0),
+            0u)
+      << p.stopMessage;
+  p = parse(top + "/A S 0\n\nJup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 = 5.9\n\n");
+  EXPECT_EQ(p.err, "");
+  EXPECT_EQ(p.stopMessage.rfind("ERROR: no torsional-state section: input line 10 begins with"
+                                " \"Jup\"",
+                                0),
+            0u)
+      << p.stopMessage;
 }
 
 } // namespace

@@ -133,13 +133,14 @@ TEST(ReaderLine, TrailingControlsAndCarriageReturnsAreDropped) {
   EXPECT_FALSE(f.r.atEof());
 }
 
-TEST(ReaderLine, InputEndingInsideCommentQuoteOrContinuationEndsTheLine) {
+TEST(ReaderLine, InputEndingInsideQuoteOrContinuationEndsTheLine) {
   {
-    Fixture f("a { never closed\nb c\n");
-    EXPECT_EQ(f.r.nextLine(), 2);
-    EXPECT_EQ(f.r.line(), "a ");
-    EXPECT_EQ(f.r.nextLine(), 0);
-    EXPECT_TRUE(f.r.atEof());
+    // a "{" comment that is never closed has swallowed the rest of the file
+    Fixture f("x\na { never closed\nb c\n");
+    f.r.nextLine();
+    EXPECT_EQ(stopMessage([&] { f.r.nextLine(); }),
+              "ERROR: the comment opened by \"{\" in input record 2 is not closed: the rest of "
+              "the input was read as a comment");
   }
   {
     Fixture f("x 'never closed");
@@ -171,6 +172,17 @@ TEST(ReaderLine, LongRecordsAndLongLogicalLines) {
     EXPECT_EQ(f.r.line(), rec + " bcde");
     EXPECT_EQ(f.err.str(),
               "Warning: input record 1 is longer than 255 characters; the rest is ignored\n");
+    EXPECT_EQ(f.r.problems(), 1);
+  }
+  {
+    // a value behind blanks beyond the 500 characters of a record that are
+    // read is lost as well
+    Fixture f("Jup 1" + std::string(600, ' ') + "= 7.5\n");
+    f.r.nextLine();
+    EXPECT_EQ(f.r.line(), "Jup 1");
+    EXPECT_EQ(f.err.str(),
+              "Warning: input record 1 is longer than 255 characters; the rest is ignored\n");
+    EXPECT_EQ(f.r.problems(), 1);
   }
   {
     // a comment beyond the limit loses nothing

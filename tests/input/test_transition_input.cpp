@@ -212,33 +212,41 @@ TEST(TransitionInput, BadLines) {
     bool toListing;
   } cases[] = {
       {"", "Jup 71 tup 1 Jlo 70 tlo 1 = 1", " Warning Max. J exceeded. Line   1 error", true},
-      {"", "Jup 1 Kup 0 Jlo 0 Klo 0 = 1\n= 2", "No tau or K (up) in line   2", false},
-      {"", "Jup 1 Kup 0 Jlo 0 Klo 0 = 1\nJup 1 tup 1 = 2", "No tau or K (lo) in line   2", false},
-      {"", "Jup 1 tup 4 Jlo 0 tlo 1 = 1", "tau > 2J+1 at line   1", false},
-      {"", "1 0 1 0 0 0 V1up 0 = 1", "V < 1 at line   1", false},
-      {"", "1 0 1 0 0 0 Blo 0 = 1", "Error: B < 1 at line   1", false},
-      {"", "1 0 1 0 0 0 Fup -2 = 1", "Error: F < -1 at transition no.   1", false},
-      {"", "1 0 1 0 0 0 Flo 1 = 1", "Error: |J-F| > ! at transition no.   1", false},
-      {"", "1 0 1 0 0 0 Fup 3 = 1", "Error: |J-F| > I at transition no.   1", false},
-      {"", "1 0 1 0 0 0 Bup 6 = 1", "B > DIM B   1", false},
+      {"", "Jup 1 Kup 0 Jlo 0 Klo 0 = 1\n= 2", "No tau or K (up) in line   2 (input line 8)",
+       false},
+      {"", "Jup 1 Kup 0 Jlo 0 Klo 0 = 1\nJup 1 tup 1 = 2",
+       "No tau or K (lo) in line   2 (input line 8)", false},
+      {"", "Jup 1 tup 4 Jlo 0 tlo 1 = 1", "tau > 2J+1 at line   1 (input line 7)", false},
+      {"", "1 0 1 0 0 0 V1up 0 = 1", "V < 1 at line   1 (input line 7)", false},
+      {"", "1 0 1 0 0 0 Blo 0 = 1", "Error: B < 1 at line   1 (input line 7)", false},
+      {"", "1 0 1 0 0 0 Fup -2 = 1", "Error: F < -1 at transition no.   1 (input line 7)", false},
+      {"spin 1", "1 0 1 0 0 0 Flo 3 = 1", "Error: |J-F| > ! at transition no.   1 (input line 8)",
+       false},
+      {"spin 1", "1 0 1 0 0 0 Fup 5 = 1", "Error: |J-F| > I at transition no.   1 (input line 8)",
+       false},
+      {"", "1 0 1 0 0 0 Bup 6 = 1", "B > DIM B   1 (input line 7)", false},
       {"", "1 0 1 0 0 0 Sup 1 = 1", " ERROR: Symmetry spezies not defined in line           1",
        true},
       {"", "1 0 1 0 0 0 Slo -1 = 1", " ERROR: Symmetry spezies not defined in line           1",
        true},
       // what the level storage could not hold
-      {"", "Jup -1 tup 1 Jlo 0 tlo 1 = 1", "J < 0 at line   1", false},
-      {"", "Jup 1 Kup 2 Jlo 0 Klo 0 = 1", "|K| > J at line   1", false},
-      {"", "1 0 1 0 0 0 V1up 4 = 1", "V > DIMV at line   1", false},
-      {"", "1 0 1 0 0 0 V2lo 4 = 1", "V > DIMV at line   1", false},
-      {"", "1 0 1 0 0 0 V2up -1 = 1", "V2 < 0 at line   1", false},
-      {"", "Jup 1 Tup 10 Jlo 0 tlo 1 = 1", "T > 3(2J+1) at line   1", false},
-      {"", "1 0 1 0 0 0 = 1 # -1", "# partner outside the list at line   1", false},
-      {"", "1 0 1 0 0 0 = 1\n= 2 & -5", "& partner outside the list at line   2", false},
-      {"", "1 0 1 0 0 0 = 1\n= 2 diff -3", "diff partner outside the list at line   2", false},
-      {"", "1 0 1 0 0 0 = 1 # 1", "partner beyond the last line at line   1", false},
-      {"", "1 0 1 0 0 0 = 1 # 99999999999", "# partner outside the list at line   1", false},
-      {"ndata 1", "1 0 1 0 0 0 = 1 & 1\n= 2", "& partner outside the list at line   1", false},
-      {"", "1 0 1 0 0 0 = 1 Err 0", "Error: Err = 0 at line   1", false},
+      {"", "Jup -1 tup 1 Jlo 0 tlo 1 = 1", "J < 0 at line   1 (input line 7)", false},
+      {"", "Jup 1 Kup 2 Jlo 0 Klo 0 = 1", "|K| > J at line   1 (input line 7)", false},
+      {"", "1 0 1 0 0 0 V1up 4 = 1", "V > DIMV at line   1 (input line 7)", false},
+      {"", "1 0 1 0 0 0 V2lo 4 = 1", "V > DIMV at line   1 (input line 7)", false},
+      {"", "1 0 1 0 0 0 V2up -1 = 1", "V2 < 0 at line   1 (input line 7)", false},
+      {"", "Jup 1 Tup 10 Jlo 0 tlo 1 = 1", "T > 3(2J+1) at line   1 (input line 7)", false},
+      {"", "1 0 1 0 0 0 = 1 # -1", "# partner outside the list at line   1 (input line 7)", false},
+      {"", "1 0 1 0 0 0 = 1\n= 2 & -5", "& partner outside the list at line   2 (input line 8)",
+       false},
+      {"", "1 0 1 0 0 0 = 1\n= 2 diff -3",
+       "diff partner outside the list at line   2 (input line 8)", false},
+      {"", "1 0 1 0 0 0 = 1 # 1", "partner beyond the last line at line   1 (input line 7)", false},
+      {"", "1 0 1 0 0 0 = 1 # 99999999999", "# partner outside the list at line   1 (input line 7)",
+       false},
+      {"ndata 1", "1 0 1 0 0 0 = 1 & 1\n= 2",
+       "& partner outside the list at line   1 (input line 8)", false},
+      {"", "1 0 1 0 0 0 = 1 Err 0", "Error: Err = 0 at line   1 (input line 7)", false},
       {"spin 2", "Jup 1e30 tup 1 Jlo 0 tlo 1 = 1", " Warning Max. J exceeded. Line   1 error",
        true},
       // a level that no K-, K+ pair of its J names, and a quantum number given twice
@@ -269,7 +277,12 @@ TEST(TransitionInput, BadLines) {
 TEST(TransitionInput, EveryBadLineIsReportedBeforeTheEnd) {
   Parsed p = lines("1 0 1 0 0 0 Bup 0 = 1\n= 2 Bup 1\nBlo 7 = 3\n= 4 Blo 1 V1lo 0\n");
   EXPECT_TRUE(p.ended && !p.isStop);
-  EXPECT_EQ(p.err, "Error: B < 1 at line   1\nB > DIM B   3\nV < 1 at line   4\n INPUT ERROR(S)\n");
+  EXPECT_EQ(p.err, "Error: B < 1 at line   1 (input line 7)\nB > DIM B   3 (input line 9)\n"
+                   "V < 1 at line   4 (input line 10)\n INPUT ERROR(S)\n");
+  // F without a nuclear spin: one message for the line, not one per level
+  p = lines("1 0 1 0 0 0 Fup 2 Flo 0 = 1\n");
+  EXPECT_EQ(p.err, "Error: F given, but spin (twice the nuclear spin, a control) is 0 at "
+                   "transition no.   1 (input line 7)\n INPUT ERROR(S)\n");
   // the set count is not raised past the storage by a bad B
   EXPECT_LE(p.rs->nB, DIMB);
 }
@@ -287,10 +300,10 @@ TEST(TransitionInput, ExitStatusOfWholeRuns) {
   EXPECT_NE(help.out.find(" possible parameters:\n BJ     \n"), std::string::npos);
   RunResult bad = runText("t\n\n\nBJ 3\n\n\n1 0 1 0 0 0 Bup 0 = 1\n\n");
   EXPECT_EQ(bad.status, 1);
-  EXPECT_EQ(bad.err, "Error: B < 1 at line   1\n INPUT ERROR(S)\n"); // no STOP line
+  EXPECT_EQ(bad.err, "Error: B < 1 at line   1 (input line 7)\n INPUT ERROR(S)\n"); // no STOP
   RunResult stopped = runText("t\n\nntop 4\n\n");
   EXPECT_EQ(stopped.status, 1);
-  EXPECT_EQ(stopped.err, "STOP ERROR: ntop > DIMTOP\n");
+  EXPECT_EQ(stopped.err, "STOP ERROR: ntop > DIMTOP (input line 3)\n");
 }
 
 } // namespace
