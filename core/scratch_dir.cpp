@@ -1,13 +1,14 @@
 #include "core/scratch_dir.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fstream>
 #include <fcntl.h>
+#include <fstream>
 #include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,12 +80,16 @@ bool ScratchDir::ensure(std::ostream& err) {
   name_ = name;
   char cwd[4096];
   path_ = ::getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + name_ : name_;
-  // the handler's copy
+  if (announced_) publish();
+  return true;
+}
+
+// The handler's copy of the directory (only the announced run has one).
+void ScratchDir::publish() {
   g_nNames = 0;
-  std::memcpy(g_dirName, name, sizeof g_dirName);
+  std::memcpy(g_dirName, name_.c_str(), sizeof g_dirName);
   g_parentFd = parentFd_;
   g_dirFd = dirFd_;
-  return true;
 }
 
 int ScratchDir::create(const std::string& name, std::ostream& err) {
@@ -93,7 +98,8 @@ int ScratchDir::create(const std::string& name, std::ostream& err) {
     return -1;
   }
   if (!ensure(err)) return -1;
-  remember(name);
+  if (std::find(names_.begin(), names_.end(), name) == names_.end()) names_.push_back(name);
+  if (announced_) remember(name);
   // the earlier version (of an earlier sweep) and any partial file go first
   ::unlinkat(dirFd_, name.c_str(), 0);
   const std::string part = partName(name);
@@ -126,9 +132,8 @@ int ScratchDir::open(const std::string& name) const {
 int ScratchDir::keepInWorkingDirectory(std::ostream& err) {
   if (dirFd_ < 0) return 0;
   int failures = 0;
-  const int n = g_nNames;
-  for (int i = 0; i < n; ++i) {
-    const char* name = g_names[i];
+  for (const std::string& kept : names_) {
+    const char* name = kept.c_str();
     struct stat st {};
     if (::fstatat(dirFd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue; // never completed
     // rename(2) replaces a file or link of that name; it never follows one
@@ -165,6 +170,7 @@ void ScratchDir::remove() {
   ::close(parentFd_);
   dirFd_ = parentFd_ = -1;
   name_.clear();
+  names_.clear();
   path_.clear();
 }
 

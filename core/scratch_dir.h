@@ -24,6 +24,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace ruvo {
 
@@ -57,16 +58,25 @@ public:
   // Remove the directory and every file in it.
   void remove();
 
+  // Let removeScratchDirFromHandler() know this directory: the program's
+  // run, which owns the process's signals, calls it once before its first
+  // file.  Runs inside a library (several at once) never do.
+  void announceToSignalHandler() { announced_ = true; }
+
 private:
+  void publish();
   int parentFd_ = -1; // the working directory at creation
   int dirFd_ = -1;
   std::string name_; // relative to the parent
   std::string path_;
   bool failed_ = false;
+  bool announced_ = false;
+  std::vector<std::string> names_; // every name handed out (keepInWorkingDirectory)
 };
 
-// Remove the directory of the run in progress with async-signal-safe calls
-// only (for a signal handler that ends the process).
+// Remove the directory of the program's run in progress (the one announced
+// to the handler) with async-signal-safe calls only (for a signal handler
+// that ends the process).
 void removeScratchDirFromHandler();
 
 } // namespace ruvo

@@ -73,6 +73,10 @@ TEST(ScratchDir, KeptFilesReplaceLinksAndTheDirectoryGoes) {
     ScratchDir d;
     ASSERT_TRUE(writeAll(d.create("j00b1.s00", err), "block"));
     ASSERT_TRUE(d.commit("j00b1.s00"));
+    // a second run's directory made meanwhile keeps its own files
+    ScratchDir other;
+    ASSERT_TRUE(writeAll(other.create("j09b1.s00", err), "theirs"));
+    ASSERT_TRUE(other.commit("j09b1.s00"));
     ASSERT_TRUE(writeAll(d.create("tori.b1", err), "partial")); // never completed
     test::writeFile("target", "other data");
     fs::create_symlink("target", "j00b1.s00");
@@ -81,12 +85,14 @@ TEST(ScratchDir, KeptFilesReplaceLinksAndTheDirectoryGoes) {
     EXPECT_EQ(test::readFile("j00b1.s00"), "block");
     EXPECT_EQ(test::readFile("target"), "other data");
     EXPECT_FALSE(fs::exists("tori.b1"));
+    EXPECT_FALSE(fs::exists("j09b1.s00"));
     path = d.path();
     EXPECT_TRUE(fs::is_directory(path));
   } // the destructor removes the directory
   EXPECT_FALSE(fs::exists(path));
 
   ScratchDir h;
+  h.announceToSignalHandler();
   ASSERT_TRUE(writeAll(h.create("j01b1.s00", err), "x"));
   ASSERT_TRUE(writeAll(h.create("j02b1.s00", err), "y"));
   ASSERT_TRUE(h.commit("j02b1.s00"));
