@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/state.h"
+#include "report/catalogue.h"
 
 namespace ruvo {
 
@@ -41,6 +42,14 @@ bool checkOutputRequests(const OutputRequests& req, std::string& error);
 // asked for.  A file that cannot be written is reported on standard error
 // and counted in rs.problems.
 void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputRequests& req);
+
+// Every level of every species and set up to rs.maxJ (with hyperfine
+// structure every F) from the final parameters fs.best, and with `lines` the
+// catalogue lines between them with their uncertainties from the fit, as
+// the output files are made; prints nothing and leaves the transitions as
+// they were.
+void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw,
+                         std::vector<OutputLevel>& levels, std::vector<CatalogueLine>* lines);
 
 // Write `text` to `path` through a temporary file in the same directory
 // (created exclusively under a unique name) that is renamed into place.
