@@ -217,4 +217,44 @@ private:
   std::vector<Setting> settings_;
 };
 
+// ------------------------------------------------------------ interrupts
+// The one flag of the process that a console interrupt sets: a fit in
+// progress finishes its cycle, makes its final error analysis and returns
+// (FitResult::interrupted); a scan leaves its remaining points out.  Safe
+// to call from a signal handler.
+void requestInterrupt() noexcept;
+void clearInterrupt() noexcept;
+bool interruptRequested() noexcept;
+
+// ----------------------------------------------------------------- scans
+
+// Points of a parameter scan: every point gives a value to each named
+// parameter ("V1n_1", "rho_1", "BJ(2)").
+struct ScanGrid {
+  std::vector<std::string> names;
+  std::vector<double> points; // row-major: parameter k of point i at i * names.size() + k
+  std::size_t size() const { return names.empty() ? 0 : points.size() / names.size(); }
+  // Every combination of the axes' values, the first axis slowest.
+  static ScanGrid product(const std::vector<std::pair<std::string, std::vector<double>>>& axes);
+};
+
+enum class ScanMode { calculate, fit };
+
+// One row per point, in the order of the grid.
+struct ScanTable {
+  // the grid's names, then (fit) the parameters the model fits
+  std::vector<std::string> columns;
+  std::vector<double> values;  // row-major: point i, column k at i * columns.size() + k
+  std::vector<double> sd_MHz;  // standard deviation of the fit (NaN for a calculation)
+  std::vector<double> rms_MHz; // rms of observed minus calculated
+  std::vector<int> converged, cycles;
+  std::vector<std::string> errors; // "" or the message of a point whose run stopped
+  std::size_t size() const { return sd_MHz.size(); }
+};
+
+// Evaluate every point of the grid on `threads` threads (0: one per core);
+// each point is one run of one thread, so any thread count gives the same
+// table.
+ScanTable scan(const Model& model, const ScanGrid& grid, ScanMode mode, int threads = 0);
+
 } // namespace ruvo

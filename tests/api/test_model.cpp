@@ -2,6 +2,7 @@
 // same results on several threads at once, and errors with their input line.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 #include <thread>
 
@@ -87,6 +88,23 @@ TEST(Model, ErrorsCarryTheProgramsMessageAndLine) {
   }
   EXPECT_THROW(Model::parse("help\n"), Error);
   EXPECT_THROW(Model::read("/nonexistent/input.inp"), Error);
+}
+
+TEST(Scan, AnyThreadCountGivesTheSameTable) {
+  test::ScopedWorkDir here("api_scan");
+  const Model m = Model::parse(example("rigid_rotor"), "rigid_rotor");
+  const ScanGrid g = ScanGrid::product({{"DJ", {0.0, 1e-6, 2e-6}}, {"DK", {0.0, 1e-5}}});
+  ASSERT_EQ(g.size(), 6u);
+  EXPECT_EQ(g.points[1 * 2 + 1], 1e-5); // the last axis runs fastest
+  const ScanTable one = scan(m, g, ScanMode::fit, 1), two = scan(m, g, ScanMode::fit, 2);
+  EXPECT_EQ(one.columns, two.columns);
+  EXPECT_EQ(one.sd_MHz, two.sd_MHz);
+  EXPECT_EQ(one.values.size(), two.values.size());
+  for (std::size_t i = 0; i < one.values.size(); ++i)
+    EXPECT_TRUE(one.values[i] == two.values[i] ||
+                (std::isnan(one.values[i]) && std::isnan(two.values[i])));
+  EXPECT_EQ(one.errors, std::vector<std::string>(6));
+  EXPECT_THROW(scan(m, ScanGrid::product({{"nosuch", {1.0}}}), ScanMode::fit), Error);
 }
 
 } // namespace
