@@ -519,8 +519,19 @@ Catalogue Model::catalogue(const CatalogueOptions& what, const RunOptions& optio
   int cardMaxJ = 0;
   for (const OutputLevel& lv : run.levels) cardMaxJ = std::max(cardMaxJ, lv.J);
   const double Q300 = partitionFunction(run.levels, 300.0, cardMaxJ).Q;
+  // the entries in the order of the cards: by frequency as written, then quanta
+  const double Emin = lowestEnergy(run.levels);
+  std::vector<std::pair<std::string, std::size_t>> order;
+  order.reserve(run.lines.size());
+  for (std::size_t i = 0; i < run.lines.size(); ++i) {
+    const std::string card = catalogueCard(run.lines[i], run.levels, q, Emin, Q300, what.tag);
+    order.emplace_back(card.substr(0, 13) + card.substr(55), i);
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
   c.entries.reserve(run.lines.size());
-  for (const CatalogueLine& l : run.lines) {
+  for (const auto& [sortKey, i] : order) {
+    const CatalogueLine& l = run.lines[i];
     CatalogueEntry e;
     const Level& up = c.levels[static_cast<std::size_t>(l.up)];
     const Level& lo = c.levels[static_cast<std::size_t>(l.lo)];
@@ -529,6 +540,7 @@ Catalogue Model::catalogue(const CatalogueOptions& what, const RunOptions& optio
     e.strength_D2 = l.strength;
     e.elo_cm = lo.E_cm;
     e.gup = up.degeneracy;
+    // log10 of the integrated intensity (nm^2 MHz) at T and at 300 K
     e.lgint = std::max(logIntensity(l.freq, l.strength, lo.E_cm, up.E_cm, what.T, c.Q), -99.9999);
     e.lgint300 =
         std::max(logIntensity(l.freq, l.strength, lo.E_cm, up.E_cm, 300.0, Q300), -99.9999);
