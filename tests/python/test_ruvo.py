@@ -142,3 +142,11 @@ def test_dask_scan_equals_the_threaded_scan(source):
     np.testing.assert_array_equal(spread.sd_MHz, threaded.sd_MHz)
     np.testing.assert_array_equal(spread.converged, threaded.converged)
     assert spread.errors == threaded.errors
+
+
+def test_the_guides_worked_example_runs(source):
+    import sys
+    run = subprocess.run([sys.executable, str(source / "examples" / "python" / "one_top_scan.py")],
+                         capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    assert "converged True" in run.stdout and "input error at line 29" in run.stdout
