@@ -248,6 +248,14 @@ struct ModelRun : RunHooks {
   int ntop = 0, spin = 0;
 
   void afterInput(RunState& rs, FitState& fs) override {
+    try {
+      applySettings(rs, fs);
+    } catch (const Error& e) {
+      stop(e.what()); // settings are checked when made: only a changed input gets here
+    }
+  }
+
+  void applySettings(RunState& rs, FitState& fs) {
     for (const Model::Setting& s : *settings) {
       if (s.set == 0) {
         const ControlRef* c = findControl(s.name);

@@ -233,24 +233,27 @@ PYBIND11_MODULE(_ruvo, m) {
       .def(
           "calculate",
           [](const ruvo::Model& md, int threads) {
+            const ruvo::Model own = md; // another thread may change md meanwhile
             InterruptWhileComputing ctrlC;
             py::gil_scoped_release free;
-            return md.calculate(options(threads));
+            return own.calculate(options(threads));
           },
           "threads"_a = 1, "One calculation of every line (nzyk 1).")
       .def(
           "fit",
           [](const ruvo::Model& md, int threads) {
+            const ruvo::Model own = md;
             InterruptWhileComputing ctrlC;
             py::gil_scoped_release free;
-            return md.fit(options(threads));
+            return own.fit(options(threads));
           },
           "threads"_a = 1, "The fit as the input asks for it: same cycles as the program.")
       .def(
           "levels",
           [](const ruvo::Model& md, int jmax, int threads) {
+            const ruvo::Model own = md;
             py::gil_scoped_release free;
-            return md.levels(jmax, options(threads));
+            return own.levels(jmax, options(threads));
           },
           "jmax"_a = -1, "threads"_a = 1,
           "Every level up to jmax (-1: the transitions' largest J).")
@@ -266,9 +269,10 @@ PYBIND11_MODULE(_ruvo, m) {
             w.jmax = jmax;
             w.tag = tag;
             w.fit = fit;
+            const ruvo::Model own = md;
             InterruptWhileComputing ctrlC;
             py::gil_scoped_release free;
-            return md.catalogue(w, options(threads));
+            return own.catalogue(w, options(threads));
           },
           "fmin_MHz"_a = -1.0, "fmax_MHz"_a = -1.0, "T"_a = 300.0, "limit"_a = -1.0, "jmax"_a = -1,
           "tag"_a = 0, "fit"_a = true, "threads"_a = 1,
@@ -287,9 +291,10 @@ PYBIND11_MODULE(_ruvo, m) {
         g.points.assign(points.data(), points.data() + points.size());
         ruvo::ScanTable t;
         {
+          const ruvo::Model own = md;
           InterruptWhileComputing ctrlC;
           py::gil_scoped_release free;
-          t = ruvo::scan(md, g, fit ? ruvo::ScanMode::fit : ruvo::ScanMode::calculate, threads);
+          t = ruvo::scan(own, g, fit ? ruvo::ScanMode::fit : ruvo::ScanMode::calculate, threads);
         }
         const std::size_t n = t.size(), nc = t.columns.size();
         py::dict d;
