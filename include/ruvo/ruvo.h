@@ -220,8 +220,9 @@ private:
 // ------------------------------------------------------------ interrupts
 // The one flag of the process that a console interrupt sets: a fit in
 // progress finishes its cycle, makes its final error analysis and returns
-// (FitResult::interrupted); a scan leaves its remaining points out.  Safe
-// to call from a signal handler.
+// (FitResult::interrupted); a scan leaves its remaining points out.  The
+// flag stays set, for every model of the process, until clearInterrupt().
+// Safe to call from a signal handler.
 void requestInterrupt() noexcept;
 void clearInterrupt() noexcept;
 bool interruptRequested() noexcept;
