@@ -169,7 +169,12 @@ PYBIND11_MODULE(_ruvo, m) {
       .def_readonly("converged", &ruvo::FitResult::converged)
       .def_readonly("cycles", &ruvo::FitResult::cycles)
       .def_readonly("independent", &ruvo::FitResult::independent)
-      .def_readonly("interrupted", &ruvo::FitResult::interrupted);
+      .def_readonly("interrupted", &ruvo::FitResult::interrupted)
+      .def("__repr__", [](const ruvo::FitResult& f) {
+        return "<ruvo.FitResult sd " + std::to_string(f.sd_MHz) + " MHz, " +
+               std::to_string(f.cycles) + " cycles, " +
+               (f.converged ? "converged" : "not converged") + ">";
+      });
 
   py::class_<ruvo::Levels>(m, "Levels", "Every level up to a largest J.")
       .def_property_readonly(
@@ -279,7 +284,16 @@ PYBIND11_MODULE(_ruvo, m) {
           "Predicted lines between fmin and fmax (negative: the input's freq_l, freq_h), "
           "intensities at T; after the input's fit unless fit=False.")
       .def("with_parameters", &ruvo::Model::withParameters, "fit"_a,
-           "The same input with the final parameters of a fit.");
+           "The same input with the final parameters of a fit.")
+      .def(
+          "copy", [](const ruvo::Model& md) { return md; },
+          "A copy with the same settings (the text is shared).")
+      .def("__copy__", [](const ruvo::Model& md) { return md; })
+      .def("__deepcopy__", [](const ruvo::Model& md, py::dict) { return md; })
+      .def("__repr__", [](const ruvo::Model& md) {
+        return "<ruvo.Model " + (md.name().empty() ? std::string("(text)") : md.name()) + ", " +
+               std::to_string(md.settings().size()) + " values set>";
+      });
 
   m.def(
       "_scan",

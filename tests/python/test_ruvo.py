@@ -64,6 +64,10 @@ def test_parameters_by_name_levels_and_partition_function(source):
     assert not np.array_equal(a.lines["calc_GHz"], b.lines["calc_GHz"])
     with pytest.raises(ruvo.Error):
         m["nosuch"] = 1.0
+    import copy
+    kept = copy.copy(shifted)
+    shifted["V1n_1"] = 13000.0
+    assert kept["V1n_1"] == 12000.0 and kept.settings == [("V1n_1", 1, 12000.0)]
     levels = m.levels(jmax=30)
     table = levels.levels
     assert table["J"].max() == 30 and levels.jmax == 30
