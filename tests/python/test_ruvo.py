@@ -26,7 +26,8 @@ def program(binary, source, name, *options):
 
 @pytest.mark.parametrize("name", EXAMPLES)
 def test_fit_equals_the_programs_listing_and_json(binary, source, name):
-    run = program(binary, source, name, "--json", "run.json", "--catalog", "run.cat")
+    run = program(binary, source, name, "--json", "run.json", "--catalog", "run.cat",
+                  "--levels", "run.csv")
     assert run.returncode == 0, run.stderr
     doc = json.load(open("run.json"))
     fit = ruvo.read(source / "examples" / (name + ".inp")).fit()
@@ -47,6 +48,14 @@ def test_fit_equals_the_programs_listing_and_json(binary, source, name):
     np.testing.assert_array_equal(lines["calc_GHz"], [l["calc_GHz"] for l in doc["lines"]])
     oc = [l["obs_minus_calc_MHz"] or 0.0 for l in doc["lines"]]
     np.testing.assert_allclose(lines["oc_MHz"], oc, rtol=0, atol=1e-9)
+    # the levels of the fitted parameters, as the program's level table
+    csv = np.genfromtxt("run.csv", delimiter=",", names=True, dtype=None, encoding=None)
+    levels = ruvo.read(source / "examples" / (name + ".inp")).with_parameters(fit).levels().levels
+    assert len(levels) == len(csv)
+    for ours, theirs in (("J", "J"), ("Ka", "Ka"), ("Kc", "Kc"), ("v", "v"),
+                         ("species", "species"), ("set", "set"), ("degeneracy", "degeneracy")):
+        np.testing.assert_array_equal(levels[ours], csv[theirs])
+    np.testing.assert_allclose(levels["E_cm"], csv["energy_cm1"], rtol=0, atol=1e-6)
     if name == "intensity":
         cat = ruvo.read(source / "examples" / (name + ".inp")).catalogue()
         assert cat.cards == open("run.cat").read()
