@@ -296,6 +296,28 @@ PYBIND11_MODULE(_ruvo, m) {
       });
 
   m.def(
+      "build",
+      [](const std::string& title, const std::vector<std::pair<std::string, double>>& controls,
+         const std::vector<std::pair<std::string, double>>& parameters,
+         const std::vector<std::string>& fit, const std::vector<std::string>& species,
+         const std::vector<std::string>& states, const std::vector<std::string>& transitions,
+         const std::string& name) {
+        ruvo::InputSections in;
+        in.title = title;
+        in.controls = controls;
+        in.parameters = parameters;
+        in.fit = fit;
+        in.species = species;
+        in.states = states;
+        in.transitions = transitions;
+        return ruvo::Model::build(in, name);
+      },
+      "title"_a, "controls"_a, "parameters"_a, "fit"_a, "species"_a, "states"_a, "transitions"_a,
+      "name"_a = "",
+      "A model made in code from the sections of an input file: controls and parameters as "
+      "(name, value) pairs, the other sections as lines in the input's syntax.");
+
+  m.def(
       "_scan",
       [](const ruvo::Model& md, std::vector<std::string> names,
          py::array_t<double, py::array::c_style | py::array::forcecast> points, bool fit,

@@ -84,6 +84,20 @@ def test_parameters_by_name_levels_and_partition_function(source):
     assert levels.Q(300) > levels.Q(150) > 0
 
 
+def test_a_model_made_in_code_fits_as_its_input_file(source):
+    text = open(source / "examples" / "one_top.inp").read()
+    made = ruvo.build("one top made in code", {"nzyk": 30, "ntop": 1, "defer": 1.0e-5},
+                      {"BJ": 2.69, "BK": 6.45, "B-": 0.255, "DJ": 0.9e-6, "DJK": -4.5e-6,
+                       "F_1": 158, "V1n_1": 11500, "rho_1": 0.051, "beta_1": 0.34},
+                      ["fit BJ", "fit BK", "fit B-", "fit DJ", "fit DJK", "dqu 0.1 1 V1n_1",
+                       "dqu 0.1 1 rho_1", "dqu 0.1 1 beta_1"], ["/A S 0", "/E S 1"], ["V 0"],
+                      [l for l in text.splitlines() if l.startswith("Jup")])
+    a, b = made.fit(), ruvo.parse(text).fit()
+    assert a.sd_MHz == b.sd_MHz and a.parameters == b.parameters
+    with pytest.raises(ruvo.Error):
+        ruvo.build("title { opens a comment")
+
+
 def test_two_models_fitted_on_threads_equal_serial_fits(source):
     models = [ruvo.read(source / "examples" / (n + ".inp")) for n in ("one_top", "two_tops")]
     serial = [m.fit() for m in models]
