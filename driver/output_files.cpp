@@ -818,4 +818,35 @@ void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputReq
   }
 }
 
+void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw,
+                         std::vector<OutputLevel>& levels, std::vector<CatalogueLine>* lines) {
+  const Controls savedCtl = rs.ctl;
+  const Transitions savedTr = rs.tr;
+  const int savedDetail = rs.detailPrint;
+  rs.ctl.aprint &=
+      ~(aprintbit::BLOCK_LIST | aprintbit::TORSIONAL_INTEGRALS | aprintbit::TORSIONAL_OPERATORS |
+        aprintbit::BLOCK_EIGENVECTORS | aprintbit::BLOCK_MATRICES);
+  rs.ctl.eval = 0;
+  rs.ctl.dfreq = 0;
+  rs.detailPrint = 0;
+  LevelSweep sweep(rs, fs, sw);
+  sweep.run(fs.best, levels, lines);
+  if (lines) frequencyErrors(sweep, rs, fs, *lines, levels);
+  rs.ctl = savedCtl;
+  rs.tr = savedTr;
+  rs.detailPrint = savedDetail;
+  if (!lines) return;
+  // lines measured in the transition list
+  const EndLevels ends = endLevels(rs, levels);
+  std::map<std::pair<int, int>, bool> measured;
+  for (int k = 1; k <= rs.tr.ndata; ++k) {
+    const auto& e = ends[static_cast<std::size_t>(k)];
+    if (isMeasuredLine(rs.tr, k) && e[UP] >= 0 && e[LO] >= 0) {
+      measured[{e[UP], e[LO]}] = true;
+      measured[{e[LO], e[UP]}] = true;
+    }
+  }
+  for (CatalogueLine& l : *lines) l.measured = measured.count({l.up, l.lo}) > 0;
+}
+
 } // namespace ruvo

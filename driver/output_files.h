@@ -57,6 +57,14 @@ void checkCatalogueDipole(const RunState& rs, const FitState& fs, const OutputRe
 // and counted in rs.problems.
 void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputRequests& req);
 
+// Every level of every species and set up to rs.maxJ (with hyperfine
+// structure every F) from the final parameters fs.best, and with `lines` the
+// catalogue lines between them with their uncertainties from the fit, as
+// the output files are made; prints nothing and leaves the transitions as
+// they were.
+void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw,
+                         std::vector<OutputLevel>& levels, std::vector<CatalogueLine>* lines);
+
 // Write `text` to `path` through a temporary file in the same directory
 // (created exclusively under a unique name) that is renamed into place.
 // Returns false with the reason in `error`.

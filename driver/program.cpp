@@ -11,6 +11,7 @@
 #include <istream>
 #include <memory>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <unistd.h>
 
@@ -180,11 +181,15 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   rs->io.out = &out;
   rs->io.err = &err;
   rs->io.inputFile = outputs.input;
-  g_interrupted = 0;
-  g_terminateSignal = 0;
-
-  installInterruptHandler();
-  installTerminationHandler();
+  RunHooks noHooks;
+  RunHooks& hooks = channels.hooks != nullptr ? *channels.hooks : noHooks;
+  if (channels.ownsSignals) {
+    g_interrupted = 0;
+    g_terminateSignal = 0;
+    installInterruptHandler();
+    installTerminationHandler();
+    rs->scratch.announceToSignalHandler();
+  }
   banner(out);
 
   Reader reader(in, out, err);
@@ -192,7 +197,8 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
     out.flush();
     return 0;
   }
-  installInterruptHandler();
+  if (channels.ownsSignals) installInterruptHandler();
+  hooks.afterInput(*rs, *fs);
 
   stopIfTerminated();
 
@@ -205,15 +211,18 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
     sw->blk.nB = rs->nB;
     sw->blk.nsym = rs->species.nsym;
 
-    checkDataForFit(*rs, *fs);
     checkCatalogueDipole(*rs, *fs, outputs);
-    fitCycles(*rs, *fs, *sw);
+    if (!hooks.replaceFit(*rs, *fs, *sw)) {
+      checkDataForFit(*rs, *fs);
+      fitCycles(*rs, *fs, *sw);
 
-    put(out, "(A)", {""});
-    if (hasBit(rs->ctl.aprint, aprintbit::LATEX_TABLE)) printLatexTable(*rs);
+      put(out, "(A)", {""});
+      if (hasBit(rs->ctl.aprint, aprintbit::LATEX_TABLE)) printLatexTable(*rs);
+    }
     out.flush(); // the listing is complete before the files are made
     writeOutputFiles(*rs, *fs, *sw, outputs);
     checkWrittenFiles(*rs);
+    hooks.atEnd(*rs, *fs, *sw);
   } catch (const RunEnd&) {
     finishScratchFiles(*rs);
     throw;
@@ -258,7 +267,8 @@ int statusAfter(int status) {
 
 int runProgram(std::istream& in, std::ostream& out, std::ostream& err,
                const OutputRequests& outputs, const RunChannels& channels) {
-  const SavedInterruptHandler restoreAtEnd;
+  std::optional<SavedInterruptHandler> restoreAtEnd;
+  if (channels.ownsSignals) restoreAtEnd.emplace();
   try {
     return statusAfter(run(in, out, err, outputs, channels));
   } catch (const RunEnd& e) {

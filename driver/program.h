@@ -7,11 +7,29 @@
 
 namespace ruvo {
 
+// What a caller of the run sequence adds to it (the library's models): a
+// look at the run state after the input, a calculation of its own in place
+// of the fit cycles, and the results at the end, before the scratch files go.
+struct RunHooks {
+  virtual ~RunHooks() = default;
+  // after the input has been read (parameter values given by the caller)
+  virtual void afterInput(RunState&, FitState&) {}
+  // true: this replaces the fit cycles and their summaries
+  virtual bool replaceFit(RunState&, FitState&, SweepWork&) { return false; }
+  // at the end of a run that was not stopped
+  virtual void atEnd(RunState&, FitState&, SweepWork&) {}
+};
+
 // Where a run takes what is not in its input file.
 struct RunChannels {
   std::istream* answers = nullptr; // answers to a pause (null: the input stream)
   bool interactive = false;        // the input is typed at a terminal
   int threads = 1;                 // threads that compute the blocks of a sweep
+  RunHooks* hooks = nullptr;       // the library's additions to the run
+  // the run owns the process's signals (the program): it installs the
+  // interrupt and termination handlers and clears their flags at its start;
+  // runs inside a library leave both to their caller
+  bool ownsSignals = true;
 };
 
 // Exit status of a run that finished cleanly but whose fit did not converge

@@ -73,6 +73,10 @@ TEST(ScratchDir, KeptFilesReplaceLinksAndTheDirectoryGoes) {
     ScratchDir d;
     ASSERT_TRUE(writeAll(d.create("j00b1.s00", err), "block"));
     ASSERT_TRUE(d.commit("j00b1.s00"));
+    // a second run's directory made meanwhile keeps its own files
+    ScratchDir other;
+    ASSERT_TRUE(writeAll(other.create("j09b1.s00", err), "theirs"));
+    ASSERT_TRUE(other.commit("j09b1.s00"));
     ASSERT_TRUE(writeAll(d.create("tori.b1", err), "partial")); // never completed
     test::writeFile("target", "other data");
     fs::create_symlink("target", "j00b1.s00");
@@ -81,17 +85,46 @@ TEST(ScratchDir, KeptFilesReplaceLinksAndTheDirectoryGoes) {
     EXPECT_EQ(test::readFile("j00b1.s00"), "block");
     EXPECT_EQ(test::readFile("target"), "other data");
     EXPECT_FALSE(fs::exists("tori.b1"));
+    EXPECT_FALSE(fs::exists("j09b1.s00"));
     path = d.path();
     EXPECT_TRUE(fs::is_directory(path));
   } // the destructor removes the directory
   EXPECT_FALSE(fs::exists(path));
 
   ScratchDir h;
+  h.announceToSignalHandler();
   ASSERT_TRUE(writeAll(h.create("j01b1.s00", err), "x"));
   ASSERT_TRUE(writeAll(h.create("j02b1.s00", err), "y"));
   ASSERT_TRUE(h.commit("j02b1.s00"));
   removeScratchDirFromHandler();
   EXPECT_FALSE(fs::exists(h.path()));
+  EXPECT_EQ(err.str(), "");
+}
+
+// Files stored whole stay in memory up to the budget, beyond it they go to
+// the directory; kept files reach the working directory either way.
+TEST(ScratchDir, MemoryUpToTheBudgetThenTheDirectory) {
+  test::ScopedWorkDir here("scratchdir_memory");
+  std::ostringstream err;
+  {
+    ScratchDir d;
+    d.setMemoryBudget(10);
+    EXPECT_EQ(d.put("j00b1.s00", std::string("eight b."), err), 0);
+    EXPECT_EQ(d.path(), ""); // no directory for what memory holds
+    EXPECT_EQ(d.put("j01b1.s00", std::string("beyond budget"), err), 0);
+    ASSERT_NE(d.inMemory("j00b1.s00"), nullptr);
+    EXPECT_EQ(*d.inMemory("j00b1.s00"), "eight b.");
+    EXPECT_EQ(d.inMemory("j01b1.s00"), nullptr);
+    const int fd = d.open("j01b1.s00");
+    EXPECT_GE(fd, 0);
+    if (fd >= 0) ::close(fd);
+    d.drop("j00b1.s00");
+    EXPECT_EQ(d.inMemory("j00b1.s00"), nullptr);
+    EXPECT_EQ(d.put("j00b1.s00", std::string("again"), err), 0);
+    EXPECT_EQ(d.keepInWorkingDirectory(err), 0);
+  }
+  EXPECT_EQ(test::readFile("j00b1.s00"), "again");
+  EXPECT_EQ(test::readFile("j01b1.s00"), "beyond budget");
   EXPECT_EQ(err.str(), "");
 }
 

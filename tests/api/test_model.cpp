@@ -1,0 +1,111 @@
+// Models of the library: the same listing and numbers as the program, the
+// same results on several threads at once, and errors with their input line.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <thread>
+
+#include "ruvo/ruvo.h"
+#include "support/test_support.h"
+
+namespace ruvo {
+namespace {
+
+std::string example(const std::string& name) {
+  return test::readFile(test::sourcePath("examples/" + name + ".inp"));
+}
+
+TEST(Model, FitGivesTheProgramsListing) {
+  for (const char* name : {"rigid_rotor", "one_top", "intensity"}) {
+    test::ScopedWorkDir here(std::string("api_listing_") + name);
+    const Model m = Model::parse(example(name), name);
+    const FitResult f = m.fit();
+    const std::string expected =
+        test::readFile(test::sourcePath(std::string("examples/") + name + ".out"));
+    EXPECT_EQ(test::compareListings(expected, f.listing), "") << name;
+    EXPECT_TRUE(f.clean) << f.messages;
+  }
+}
+
+TEST(Model, ParametersByNameChangeOnlyTheCopy) {
+  test::ScopedWorkDir here("api_parameters");
+  const Model m = Model::parse(example("one_top"), "one_top");
+  Model shifted = m;
+  shifted.set("V1n_1", 12000.0);
+  EXPECT_EQ(m.get("V1n_1"), 11500.0);
+  EXPECT_EQ(shifted.get("V1n_1"), 12000.0);
+  const Calculation a = m.calculate(), b = shifted.calculate();
+  ASSERT_EQ(a.lines.size(), 96u);
+  EXPECT_NE(a.lines[1].calc_GHz, b.lines[1].calc_GHz); // an E line moves with the barrier
+  EXPECT_THROW(shifted.set("V1n_2", 1.0), Error);      // one top only
+  EXPECT_THROW(shifted.set("BJ(2)", 1.0), Error);      // one set only
+  EXPECT_THROW(shifted.setControl("ntop", 2), Error);  // shapes the input
+  // the fitted model reproduces its own final calculation
+  const FitResult f = m.fit();
+  EXPECT_TRUE(f.converged);
+  const Calculation again = m.withParameters(f).calculate();
+  EXPECT_NEAR(again.lines[0].calc_GHz, f.lines[0].calc_GHz, 1e-9);
+}
+
+TEST(Model, ConcurrentFitsEqualSerialOnes) {
+  test::ScopedWorkDir here("api_threads");
+  const Model a = Model::parse(example("one_top"), "one_top");
+  const Model b = Model::parse(example("intensity"), "intensity");
+  const FitResult sa = a.fit(), sb = b.fit();
+  FitResult ta, tb;
+  std::thread t1([&] { ta = a.fit(); });
+  std::thread t2([&] { tb = b.fit(); });
+  t1.join();
+  t2.join();
+  auto same = [](const FitResult& x, const FitResult& y) {
+    ASSERT_EQ(x.lines.size(), y.lines.size());
+    for (std::size_t i = 0; i < x.lines.size(); ++i)
+      EXPECT_EQ(x.lines[i].calc_GHz, y.lines[i].calc_GHz) << i;
+    EXPECT_EQ(x.sd_MHz, y.sd_MHz);
+    EXPECT_EQ(x.correlations, y.correlations);
+    EXPECT_EQ(test::compareListings(x.listing, y.listing), "");
+  };
+  same(sa, ta);
+  same(sb, tb);
+}
+
+TEST(Model, ErrorsCarryTheProgramsMessageAndLine) {
+  test::ScopedWorkDir here("api_errors");
+  std::string text = example("rigid_rotor");
+  // a level that does not exist: K- + K+ is neither J nor J + 1
+  const std::size_t at = text.find("K-up 0");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, 6, "K-up 3");
+  const test::RunResult program = test::runText(text);
+  try {
+    Model::parse(text);
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.messages(), program.err);
+    EXPECT_EQ(e.status(), program.status);
+    EXPECT_GT(e.line(), 0) << e.what();
+  }
+  EXPECT_THROW(Model::parse("help\n"), Error);
+  EXPECT_THROW(Model::read("/nonexistent/input.inp"), Error);
+}
+
+TEST(Scan, AnyThreadCountGivesTheSameTable) {
+  test::ScopedWorkDir here("api_scan");
+  const Model m = Model::parse(example("rigid_rotor"), "rigid_rotor");
+  const ScanGrid g = ScanGrid::product({{"DJ", {0.0, 1e-6, 2e-6}}, {"DK", {0.0, 1e-5}}});
+  ASSERT_EQ(g.size(), 6u);
+  EXPECT_EQ(g.points[1 * 2 + 1], 1e-5); // the last axis runs fastest
+  const ScanTable one = scan(m, g, ScanMode::fit, 1), two = scan(m, g, ScanMode::fit, 2);
+  EXPECT_EQ(one.columns, two.columns);
+  EXPECT_EQ(one.sd_MHz, two.sd_MHz);
+  EXPECT_EQ(one.values.size(), two.values.size());
+  for (std::size_t i = 0; i < one.values.size(); ++i)
+    EXPECT_TRUE(one.values[i] == two.values[i] ||
+                (std::isnan(one.values[i]) && std::isnan(two.values[i])));
+  EXPECT_EQ(one.errors, std::vector<std::string>(6));
+  EXPECT_THROW(scan(m, ScanGrid::product({{"nosuch", {1.0}}}), ScanMode::fit), Error);
+}
+
+} // namespace
+} // namespace ruvo
