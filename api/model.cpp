@@ -242,8 +242,7 @@ struct ModelRun : RunHooks {
 
   bool finished = false;
   FitResult fit;
-  std::vector<OutputLevel> levels;
-  std::vector<CatalogueLine> lines;
+  RunCatalogue result; // levels, catalogue lines, cut-offs and Q
   int maxJ = 0;
   int ntop = 0, spin = 0;
 
@@ -284,9 +283,6 @@ struct ModelRun : RunHooks {
     const int J = instead == Instead::catalogue || catalogueAfterFit ? cat.jmax : jmax;
     if (J >= 0) rs.maxJ = J;
     sw.blk.maxJ = rs.maxJ;
-    if (cat.fmin_MHz >= 0.0) rs.ctl.freq_l = cat.fmin_MHz / 1000.0;
-    if (cat.fmax_MHz >= 0.0) rs.ctl.freq_h = cat.fmax_MHz / 1000.0;
-    if (cat.limit >= 0.0) rs.ctl.limit = cat.limit;
   }
 
   void computeLevels(RunState& rs, FitState& fs, SweepWork& sw, bool withLines) {
@@ -294,7 +290,12 @@ struct ModelRun : RunHooks {
     const int savedMaxJ = rs.maxJ;
     limitsForLevels(rs, sw);
     maxJ = rs.maxJ;
-    computeOutputLevels(rs, fs, sw, levels, withLines ? &lines : nullptr);
+    CatalogueCuts window;
+    window.fromGHz = cat.fmin_MHz / 1000.0;
+    window.toGHz = cat.fmax_MHz / 1000.0;
+    window.minLgint = cat.min_lgint;
+    result.pt.T = cat.T;
+    computeOutputLevels(rs, fs, sw, result, withLines ? &window : nullptr);
     rs.ctl = saved;
     rs.maxJ = savedMaxJ;
   }
@@ -532,7 +533,7 @@ Levels Model::levels(int jmax, const RunOptions& options) const {
   run.jmax = jmax;
   runModel(*input_, run, options, run.fit);
   Levels r;
-  r.levels = takeLevels(run.levels);
+  r.levels = takeLevels(run.result.levels);
   r.jmax = run.maxJ;
   return r;
 }
@@ -566,30 +567,33 @@ Catalogue Model::catalogue(const CatalogueOptions& what, const RunOptions& optio
   q.hyperfine = run.spin > 0;
   q.halfIntegerF = run.spin % 2 != 0;
   c.qnfmt = q.qnfmt();
+  const PartitionTable& pt = run.result.pt;
+  std::vector<CatalogueLine>& lines = run.result.lines;
+  const std::vector<OutputLevel>& outLevels = run.result.levels;
   std::ostringstream cards;
-  writeCatalogue(cards, run.lines, run.levels, q, what.tag); // sorts the lines as the cards
+  writeCatalogue(cards, lines, outLevels, q, what.tag, pt); // sorts the lines as the cards
   c.cards = cards.str();
-  c.levels = takeLevels(run.levels);
+  c.levels = takeLevels(run.result.levels);
   c.T = what.T;
-  c.Q = partitionFunction(run.levels, what.T, run.maxJ).Q;
-  for (double T : CATALOGUE_TEMPERATURES)
-    c.partition.emplace_back(T, partitionFunction(run.levels, T, run.maxJ).Q);
-  int cardMaxJ = 0;
-  for (const OutputLevel& lv : run.levels) cardMaxJ = std::max(cardMaxJ, lv.J);
-  const double Q300 = partitionFunction(run.levels, 300.0, cardMaxJ).Q;
+  c.Q = pt.QT;
+  c.Q_converged = pt.converged();
+  c.Q_lastJ = pt.lastJ;
+  for (std::size_t k = 0; k < pt.Q.size(); ++k)
+    c.partition.emplace_back(CATALOGUE_TEMPERATURES[k], pt.Q[k]);
+  const double Q300 = pt.Q[0];
   // the entries in the order of the cards: by frequency as written, then quanta
-  const double Emin = lowestEnergy(run.levels);
+  const double Emin = pt.Emin;
   std::vector<std::pair<std::string, std::size_t>> order;
-  order.reserve(run.lines.size());
-  for (std::size_t i = 0; i < run.lines.size(); ++i) {
-    const std::string card = catalogueCard(run.lines[i], run.levels, q, Emin, Q300, what.tag);
+  order.reserve(lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string card = catalogueCard(lines[i], outLevels, q, Emin, Q300, what.tag);
     order.emplace_back(card.substr(0, 13) + card.substr(55), i);
   }
   std::stable_sort(order.begin(), order.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
-  c.entries.reserve(run.lines.size());
+  c.entries.reserve(lines.size());
   for (const auto& [sortKey, i] : order) {
-    const CatalogueLine& l = run.lines[i];
+    const CatalogueLine& l = lines[i];
     CatalogueEntry e;
     const Level& up = c.levels[static_cast<std::size_t>(l.up)];
     const Level& lo = c.levels[static_cast<std::size_t>(l.lo)];

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -644,11 +644,11 @@ void frequencyErrors(LevelSweep& sweep, const RunState& rs, const FitState& fs,
 // J = PARTITION_LARGEST_J).
 constexpr int PARTITION_LARGEST_J = 1000;
 
-PartitionTable
-partitionOfTheMolecule(const RunState& rs, const ParamSets& par,
-                       const std::vector<OutputLevel>& levels,
-                       const std::vector<std::vector<std::pair<double, int>>>& extra) {
-  PartitionTable pt = partitionTable(levels);
+PartitionTable partitionOfTheMolecule(const RunState& rs, const ParamSets& par,
+                                      const std::vector<OutputLevel>& levels,
+                                      const std::vector<std::vector<std::pair<double, int>>>& extra,
+                                      double T) {
+  PartitionTable pt = partitionTable(levels, T);
   std::vector<double> E, EJ;
   std::vector<int> g;
   // adds the levels EJ, g of J; false when the sum is to end
@@ -722,46 +722,15 @@ void checkCatalogueDipole(const RunState& rs, const FitState& fs, const OutputRe
 
 void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputRequests& req) {
   if (!req.any()) return;
-  // the extra level calculations print nothing and leave the transitions
-  // (energies, labels, derivatives) as the fit left them
-  const Controls savedCtl = rs.ctl;
-  const Transitions savedTr = rs.tr;
-  const int savedDetail = rs.detailPrint;
-  rs.ctl.aprint &=
-      ~(aprintbit::BLOCK_LIST | aprintbit::TORSIONAL_INTEGRALS | aprintbit::TORSIONAL_OPERATORS |
-        aprintbit::BLOCK_EIGENVECTORS | aprintbit::BLOCK_MATRICES);
-  rs.ctl.eval = 0;
-  rs.ctl.dfreq = 0;
-  rs.detailPrint = 0;
-
-  LevelSweep sweep(rs, fs, sw);
-  sweep.cuts_.fromGHz = req.catFromMHz / 1000.0;
-  sweep.cuts_.toGHz = req.catToMHz / 1000.0;
-  sweep.cuts_.minLgint = req.catMinLgint;
-  std::vector<OutputLevel> levels;
-  std::vector<CatalogueLine> lines;
-  std::vector<std::vector<std::pair<double, int>>> extra;
-  const bool wantLines = !req.catalog.empty();
-  sweep.run(fs.best, levels, wantLines ? &lines : nullptr, wantLines ? &extra : nullptr);
-  PartitionTable pt;
-  if (wantLines) {
-    pt = partitionOfTheMolecule(rs, fs.best, levels, extra);
-    // the cut-off on the intensity, now with the whole partition function
-    const std::size_t before = lines.size();
-    std::erase_if(lines, [&](const CatalogueLine& l) {
-      const OutputLevel &up = levels[static_cast<std::size_t>(l.up)],
-                        &lo = levels[static_cast<std::size_t>(l.lo)];
-      return logIntensity(l.freq, l.strength, (lo.E - pt.Emin) / GHZ_PER_WAVENUMBER,
-                          (up.E - pt.Emin) / GHZ_PER_WAVENUMBER, 300.0,
-                          pt.Q[0]) < sweep.cuts_.minLgint;
-    });
-    sweep.cuts_.belowLgint += static_cast<long>(before - lines.size());
-    frequencyErrors(sweep, rs, fs, lines, levels);
-  }
-
-  rs.ctl = savedCtl;
-  rs.tr = savedTr;
-  rs.detailPrint = savedDetail;
+  CatalogueCuts window;
+  window.fromGHz = req.catFromMHz / 1000.0;
+  window.toGHz = req.catToMHz / 1000.0;
+  window.minLgint = req.catMinLgint;
+  RunCatalogue result;
+  computeOutputLevels(rs, fs, sw, result, req.catalog.empty() ? nullptr : &window);
+  std::vector<OutputLevel>& levels = result.levels;
+  std::vector<CatalogueLine>& lines = result.lines;
+  const PartitionTable& pt = result.pt;
 
   QuantaCoding q;
   q.tops = rs.ctl.ntop > 0;
@@ -770,21 +739,11 @@ void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputReq
   const EndLevels ends = endLevels(rs, levels);
 
   if (!req.catalog.empty()) {
-    // lines measured in the transition list carry a negative tag
-    std::map<std::pair<int, int>, bool> measured;
-    for (int k = 1; k <= rs.tr.ndata; ++k) {
-      const auto& e = ends[static_cast<std::size_t>(k)];
-      if (isMeasuredLine(rs.tr, k) && e[UP] >= 0 && e[LO] >= 0) {
-        measured[{e[UP], e[LO]}] = true;
-        measured[{e[LO], e[UP]}] = true;
-      }
-    }
-    for (CatalogueLine& l : lines) l.measured = measured.count({l.up, l.lo}) > 0;
     std::ostringstream cat, qfile;
     writeCatalogue(cat, lines, levels, q, req.tag, pt);
     writePartitionFunction(qfile, pt);
     printPartitionFunction(*rs.io.out, pt, rs.maxJ);
-    const CatalogueCuts& cut = sweep.cuts_;
+    const CatalogueCuts& cut = result.cuts;
     char buf[160];
     std::snprintf(buf, sizeof buf, "%.4f .. %.4f MHz, LGINT >= %.4f", req.catFromMHz, req.catToMHz,
                   cut.minLgint);
@@ -818,8 +777,10 @@ void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputReq
   }
 }
 
-void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw,
-                         std::vector<OutputLevel>& levels, std::vector<CatalogueLine>* lines) {
+void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw, RunCatalogue& result,
+                         const CatalogueCuts* cuts) {
+  // the extra level calculations print nothing and leave the transitions
+  // (energies, labels, derivatives) as the fit left them
   const Controls savedCtl = rs.ctl;
   const Transitions savedTr = rs.tr;
   const int savedDetail = rs.detailPrint;
@@ -829,14 +790,34 @@ void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw,
   rs.ctl.eval = 0;
   rs.ctl.dfreq = 0;
   rs.detailPrint = 0;
+
   LevelSweep sweep(rs, fs, sw);
-  sweep.run(fs.best, levels, lines);
-  if (lines) frequencyErrors(sweep, rs, fs, *lines, levels);
+  if (cuts) sweep.cuts_ = *cuts;
+  std::vector<OutputLevel>& levels = result.levels;
+  std::vector<CatalogueLine>& lines = result.lines;
+  std::vector<std::vector<std::pair<double, int>>> extra;
+  sweep.run(fs.best, levels, cuts ? &lines : nullptr, cuts ? &extra : nullptr);
+  if (cuts) {
+    result.pt = partitionOfTheMolecule(rs, fs.best, levels, extra, result.pt.T);
+    const PartitionTable& pt = result.pt;
+    // the cut-off on the intensity, now with the whole partition function
+    const std::size_t before = lines.size();
+    std::erase_if(lines, [&](const CatalogueLine& l) {
+      const OutputLevel &up = levels[static_cast<std::size_t>(l.up)],
+                        &lo = levels[static_cast<std::size_t>(l.lo)];
+      return logIntensity(l.freq, l.strength, (lo.E - pt.Emin) / GHZ_PER_WAVENUMBER,
+                          (up.E - pt.Emin) / GHZ_PER_WAVENUMBER, 300.0,
+                          pt.Q[0]) < sweep.cuts_.minLgint;
+    });
+    sweep.cuts_.belowLgint += static_cast<long>(before - lines.size());
+    frequencyErrors(sweep, rs, fs, lines, levels);
+  }
+  result.cuts = sweep.cuts_;
   rs.ctl = savedCtl;
   rs.tr = savedTr;
   rs.detailPrint = savedDetail;
-  if (!lines) return;
-  // lines measured in the transition list
+  if (!cuts) return;
+  // lines measured in the transition list carry a negative tag
   const EndLevels ends = endLevels(rs, levels);
   std::map<std::pair<int, int>, bool> measured;
   for (int k = 1; k <= rs.tr.ndata; ++k) {
@@ -846,7 +827,7 @@ void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw,
       measured[{e[LO], e[UP]}] = true;
     }
   }
-  for (CatalogueLine& l : *lines) l.measured = measured.count({l.up, l.lo}) > 0;
+  for (CatalogueLine& l : lines) l.measured = measured.count({l.up, l.lo}) > 0;
 }
 
 } // namespace ruvo

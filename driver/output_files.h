@@ -57,13 +57,22 @@ void checkCatalogueDipole(const RunState& rs, const FitState& fs, const OutputRe
 // and counted in rs.problems.
 void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputRequests& req);
 
+// The levels of a run's final parameters and, when asked, its catalogue:
+// the lines in the catalogue's window and above its LGINT cut-off (with
+// their uncertainties from the fit and their measured marks), what the
+// cut-offs left out and the partition function summed to convergence.
+struct RunCatalogue {
+  std::vector<OutputLevel> levels;
+  std::vector<CatalogueLine> lines;
+  CatalogueCuts cuts;
+  PartitionTable pt; // pt.T, set before the call: one more temperature of Q
+};
 // Every level of every species and set up to rs.maxJ (with hyperfine
-// structure every F) from the final parameters fs.best, and with `lines` the
-// catalogue lines between them with their uncertainties from the fit, as
-// the output files are made; prints nothing and leaves the transitions as
-// they were.
-void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw,
-                         std::vector<OutputLevel>& levels, std::vector<CatalogueLine>* lines);
+// structure every F) from the final parameters fs.best, and with `cuts` the
+// catalogue lines between them, as the output files are made; prints
+// nothing and leaves the transitions as they were.
+void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw, RunCatalogue& result,
+                         const CatalogueCuts* cuts);
 
 // Write `text` to `path` through a temporary file in the same directory
 // (created exclusively under a unique name) that is renamed into place.

@@ -196,7 +196,10 @@ PYBIND11_MODULE(_ruvo, m) {
           [](py::object self) { return view(self.cast<ruvo::Catalogue&>().levels, self); })
       .def_readonly("cards", &ruvo::Catalogue::cards, "The .cat file.")
       .def_readonly("T", &ruvo::Catalogue::T)
-      .def_readonly("Q", &ruvo::Catalogue::Q, "Q(T) of the levels.")
+      .def_readonly("Q", &ruvo::Catalogue::Q, "Q(T), summed to convergence in J.")
+      .def_readonly("Q_converged", &ruvo::Catalogue::Q_converged,
+                    "False when the levels of the largest J still add 1e-6 of Q(300 K).")
+      .def_readonly("Q_lastJ", &ruvo::Catalogue::Q_lastJ, "The largest J summed into Q.")
       .def_readonly("partition", &ruvo::Catalogue::partition,
                     "(T, Q) at the catalogue temperatures 300 ... 9.375 K.")
       .def_readonly("qnfmt", &ruvo::Catalogue::qnfmt)
@@ -264,13 +267,13 @@ PYBIND11_MODULE(_ruvo, m) {
           "Every level up to jmax (-1: the transitions' largest J).")
       .def(
           "catalogue",
-          [](const ruvo::Model& md, double fmin, double fmax, double T, double limit, int jmax,
+          [](const ruvo::Model& md, double fmin, double fmax, double T, double minLgint, int jmax,
              int tag, bool fit, int threads) {
             ruvo::CatalogueOptions w;
             w.fmin_MHz = fmin;
             w.fmax_MHz = fmax;
             w.T = T;
-            w.limit = limit;
+            w.min_lgint = minLgint;
             w.jmax = jmax;
             w.tag = tag;
             w.fit = fit;
@@ -279,10 +282,12 @@ PYBIND11_MODULE(_ruvo, m) {
             py::gil_scoped_release free;
             return own.catalogue(w, options(threads));
           },
-          "fmin_MHz"_a = -1.0, "fmax_MHz"_a = -1.0, "T"_a = 300.0, "limit"_a = -1.0, "jmax"_a = -1,
-          "tag"_a = 0, "fit"_a = true, "threads"_a = 1,
-          "Predicted lines between fmin and fmax (negative: the input's freq_l, freq_h), "
-          "intensities at T; after the input's fit unless fit=False.")
+          "fmin_MHz"_a = 0.0, "fmax_MHz"_a = 99999999.9999, "T"_a = 300.0, "min_lgint"_a = -20.0,
+          "jmax"_a = -1, "tag"_a = 0, "fit"_a = true, "threads"_a = 1,
+          "Predicted lines between fmin_MHz and fmax_MHz with LGINT (log10 intensity at 300 K, "
+          "nm^2 MHz) of at least min_lgint, as the .cat file of --catalog with --cat-from, "
+          "--cat-to and --cat-lgint; intensities also at T, Q summed to convergence in J; after "
+          "the input's fit unless fit=False.")
       .def("with_parameters", &ruvo::Model::withParameters, "fit"_a,
            "The same input with the final parameters of a fit.")
       .def(

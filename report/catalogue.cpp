@@ -55,11 +55,14 @@ double addLevelsOfOneJ(PartitionTable& pt, const double* E, const int* g, std::s
       pt.Q[k] += term;
       if (k == 0) added300 += term;
     }
+  for (std::size_t l = 0; l < n; ++l)
+    pt.QT += g[l] * std::exp(-C2_CM_K * (E[l] - pt.Emin) / GHZ_PER_WAVENUMBER / pt.T);
   return pt.Q[0] > 0.0 ? added300 / pt.Q[0] : 1.0;
 }
 
-PartitionTable partitionTable(const std::vector<OutputLevel>& levels) {
+PartitionTable partitionTable(const std::vector<OutputLevel>& levels, double T) {
   PartitionTable pt;
+  pt.T = T;
   pt.Emin = lowestEnergy(levels);
   int maxJ = 0;
   for (const OutputLevel& lv : levels) maxJ = std::max(maxJ, lv.J);

@@ -87,10 +87,11 @@ std::string catalogueQuanta(const OutputLevel& lv, const QuantaCoding& q);
 inline constexpr double PARTITION_STEP = 1e-8;
 inline constexpr double PARTITION_CONVERGENCE = 1e-6;
 struct PartitionTable {
-  std::array<double, 7> Q{}; // at CATALOGUE_TEMPERATURES
-  double Emin = 0.0;         // GHz, the lowest level
-  int lastJ = 0;             // largest J summed
-  double lastShare = 1.0;    // share of Q(300 K) of the levels of lastJ
+  std::array<double, 7> Q{};  // at CATALOGUE_TEMPERATURES
+  double Emin = 0.0;          // GHz, the lowest level
+  int lastJ = 0;              // largest J summed
+  double lastShare = 1.0;     // share of Q(300 K) of the levels of lastJ
+  double T = 300.0, QT = 0.0; // Q at one more temperature a caller asks for (K)
   bool converged() const { return lastShare < PARTITION_CONVERGENCE; }
 };
 double lowestEnergy(const std::vector<OutputLevel>& levels); // GHz
@@ -98,7 +99,7 @@ double lowestEnergy(const std::vector<OutputLevel>& levels); // GHz
 // returns their share at 300 K.
 double addLevelsOfOneJ(PartitionTable& pt, const double* E, const int* g, std::size_t n);
 // The table of the output levels alone, J by J.
-PartitionTable partitionTable(const std::vector<OutputLevel>& levels);
+PartitionTable partitionTable(const std::vector<OutputLevel>& levels, double T = 300.0);
 
 // log10 of the integrated intensity (nm^2 MHz) at temperature T of a line of
 // frequency nu (GHz) and strength S mu^2 (D^2) between levels with energies

@@ -134,11 +134,14 @@ struct Levels {
 // What a catalogue covers.  Negative values keep the input's controls
 // (freq_l, freq_h, limit) and the run's largest J.
 struct CatalogueOptions {
-  double fmin_MHz = -1.0, fmax_MHz = -1.0;
-  double limit = -1.0; // smallest line strength S mu^2 (D^2)
-  int jmax = -1;       // largest J of the levels
-  double T = 300.0;    // temperature of the intensities (K)
-  int tag = 0;         // species tag of the cards
+  // the catalogue's own window (MHz) and cut-off on LGINT, the log10
+  // intensity at 300 K (nm^2 MHz), as --cat-from, --cat-to and --cat-lgint:
+  // the defaults keep every line of the computed J range that a card holds
+  double fmin_MHz = 0.0, fmax_MHz = 99999999.9999;
+  double min_lgint = -20.0;
+  int jmax = -1;    // largest J of the levels
+  double T = 300.0; // temperature of the intensities (K)
+  int tag = 0;      // species tag of the cards
   // fit first when the input asks for a fit (nzyk > 1), so that the
   // frequencies carry their uncertainties; false: the parameters as set
   bool fit = true;
@@ -160,8 +163,10 @@ struct CatalogueEntry {
 struct Catalogue {
   std::vector<CatalogueEntry> entries;
   std::vector<Level> levels;
-  std::string cards;                                // the .cat file (80-column cards)
-  double T = 300.0, Q = 0.0;                        // Q(T) of the levels
+  std::string cards;         // the .cat file (80-column cards)
+  double T = 300.0, Q = 0.0; // Q(T), summed to convergence in J
+  bool Q_converged = true;   // false: the levels of the largest J still add 1e-6 of Q(300 K)
+  int Q_lastJ = 0;           // the largest J summed into Q
   std::vector<std::pair<double, double>> partition; // (T, Q) at the catalogue temperatures
   int qnfmt = 0;                                    // quantum-number format of the cards
   std::string listing, messages;
