@@ -15,6 +15,12 @@ B- = (B-C)/2):
   predict_j60.inp        the same up to J = 60, 0 .. 300 GHz
 
     make_rigid_2000_lines.py RUVO_BINARY      (in this directory)
+
+With a line count N as well it writes only rigid_N_lines.inp, the same fit
+with N lines (for the scaling of large fits; not kept in the tree): beyond
+what the 816 GHz window holds, lines changing K- by up to 5 at any frequency.
+
+    make_rigid_2000_lines.py RUVO_BINARY 50000
 """
 import random
 import re
@@ -52,7 +58,7 @@ def dipole_type(up, lo):
     return {(0, 1): "a", (1, 1): "b", (1, 0): "c"}.get((pa, pc))
 
 
-def candidates():
+def candidates(max_dka=3):
     lv = list(levels(JMAX))
     byj = {}
     for l in lv:
@@ -62,7 +68,7 @@ def candidates():
             # equal-J pairs once, and only transitions that change Ka by at most 3
             if lo[0] == up[0] and lo >= up:
                 continue
-            if abs(up[1] - lo[1]) <= 3 and dipole_type(up, lo):
+            if abs(up[1] - lo[1]) <= max_dka and dipole_type(up, lo):
                 yield up, lo
 
 
@@ -84,25 +90,34 @@ def calculate(lines):
 
 def main():
     rnd = random.Random(20261209)
-    pairs = list(candidates())
+    nlines = int(sys.argv[2]) if len(sys.argv) > 2 else 2000
+    pairs = list(candidates(3 if nlines <= 2000 else 5))
     texts = [fmt_line(u, l) for u, l in pairs]
+    # the listing of a calculation ends at a line whose frequency is exactly
+    # zero (the two levels of a K doublet that is degenerate to the last
+    # digit): such a line is left out and the calculation goes on after it
     calc = {}
-    for start in range(0, len(texts), 8000):  # within the program's line limit
+    start = 0
+    while start < len(texts):
         part = calculate(texts[start:start + 8000])
         calc.update({start + k: v for k, v in part.items()})
-    inside = [i for i in range(len(texts)) if i + 1 in calc and 0 < calc[i + 1] <= FMAX]
-    chosen = sorted(rnd.sample(inside, 2000), key=lambda i: pairs[i])
+        start += len(part) + (1 if len(part) < min(8000, len(texts) - start) else 0)
+    fmax = FMAX if nlines <= 2000 else 1.0e5
+    inside = [i for i in range(len(texts)) if i + 1 in calc and 0 < calc[i + 1] <= fmax]
+    chosen = sorted(rnd.sample(inside, nlines), key=lambda i: pairs[i])
     start = [v * (1 + rnd.choice((-1, 1)) * rnd.uniform(0.002, 0.01)) if k >= 3 else
              v * (1 + rnd.choice((-1, 1)) * 2e-5) for k, v in enumerate(TRUE)]
-    with open("rigid_2000_lines.inp", "w") as f:
-        f.write("Watson A asymmetric top: 2000 a, b and c lines J <= 60 up to 816 GHz, "
-                "noise 0.020 MHz\n\n")
+    with open("rigid_%d_lines.inp" % nlines, "w") as f:
+        f.write("Watson A asymmetric top: %d a, b and c lines J <= 60 up to %g GHz, "
+                "noise 0.020 MHz\n\n" % (nlines, fmax))
         f.write("nzyk 20 reduct 0 defer 2.0e-5\n\n")
         f.write(params(start) + "\n")
         f.write("".join("fit %s\n" % n for n in NAMES) + "\n")
         for i in chosen:
             f.write("%s = %.7f\n" % (texts[i], calc[i + 1] * 1 + rnd.gauss(0, 2.0e-5)))
         f.write("\n")
+    if nlines != 2000:
+        return
     for jmax, fmax, name in ((20, 300.0, "predict_j20.inp"), (JMAX, 300.0, "predict_j60.inp")):
         with open(name, "w") as f:
             f.write("Watson A asymmetric top: predicted spectrum of all levels J <= %d, "
