@@ -1,12 +1,14 @@
 #include "core/state.h"
 
+#include <algorithm>
+
 namespace ruvo {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 volatile std::sig_atomic_t g_terminateSignal = 0;
 
 void Transitions::allocate() {
-  const std::size_t n = DIMDATA + 1;
+  const std::size_t n = INITIAL_LINES + 1;
   qn = ZeroedVector<std::array<Slots, 2>>(n);
   freq = ZeroedVector<double>(n);
   err.assign(n, NODATA);
@@ -15,6 +17,23 @@ void Transitions::allocate() {
   levelIndex.assign(n, {-1000, -1000});
   eUp = ZeroedVector<LevelArray>(n);
   eLo = ZeroedVector<LevelArray>(n);
+}
+
+// The list doubles when it is full, so that a run of 100,000 lines copies it
+// a few times and a run of a hundred lines never pays for the limit.
+void Transitions::ensureLines(int n) {
+  const std::size_t need = static_cast<std::size_t>(std::clamp(n, 0, DIMDATA)) + 1;
+  if (qn.size() >= need) return;
+  const std::size_t size =
+      std::max(need, std::min(2 * qn.size(), static_cast<std::size_t>(DIMDATA) + 1));
+  qn.resize(size);
+  freq.resize(size);
+  err.resize(size, NODATA);
+  psi.resize(size);
+  inten.resize(size);
+  levelIndex.resize(size, {-1000, -1000});
+  eUp.resize(size);
+  eLo.resize(size);
 }
 
 void RunState::allocate() {

@@ -77,7 +77,6 @@ inline constexpr int DIMSYM = 14;     // lines of the species section
 inline constexpr int DIMFIT = 60;     // fit variables
 inline constexpr int DIMPLC = 15;     // (parameter, set) terms of one fit variable
 inline constexpr int DIMTDO = 3000;   // todo-list entries (blocks)
-inline constexpr int DIMDATA = 10000; // transition lines
 inline constexpr int NPAR = 77;       // places of one parameter set
 inline constexpr int NSLOT = 14;      // quantum-number slots of a level
 inline constexpr int NCOL = 61;       // energy + 60 derivatives per level
@@ -86,6 +85,10 @@ inline constexpr int NINTCTL = 20;    // integer controls
 inline constexpr int NREALCTL = 10;   // real controls
 inline constexpr int KOFF = DIMJ;     // K is stored at K + KOFF
 inline constexpr int NBLOCKREC = 39;  // integers of the block-state record
+// transition lines, and the room the list starts with: it grows to the
+// run's number of lines as they are read
+inline constexpr int DIMDATA = 100000;
+inline constexpr int INITIAL_LINES = 10000;
 
 inline constexpr double NODATA = 1.0e12; // error of a line that is no data point
 
@@ -172,7 +175,8 @@ using LevelArray = std::array<double, NCOL>; // energy, d/d(fit var 1..60)
 
 struct Transitions {
   int ndata = 0;
-  // lines 1..ndata; vectors are sized once to DIMDATA+1
+  // lines 1..ndata; the vectors hold INITIAL_LINES + 1 lines at first and
+  // grow (ensureLines) as the reader needs more, up to DIMDATA + 1
   ZeroedVector<std::array<Slots, 2>> qn;      // qn[i][UP|LO][slot]
   ZeroedVector<double> freq;                  // measured frequency, GHz (0 = none)
   std::vector<double> err;                    // error, GHz (NODATA = no data point)
@@ -184,6 +188,7 @@ struct Transitions {
   int nDataPoints = 0, nSplit = 0;
   double effData = 0.0, sumAbsSplit = 0.0, sumSqSplit = 0.0;
   void allocate();
+  void ensureLines(int n); // room for lines 1..n (n <= DIMDATA)
   LevelArray& level(int i, int end) { return end == UP ? eUp[i] : eLo[i]; }
   const LevelArray& level(int i, int end) const { return end == UP ? eUp[i] : eLo[i]; }
   double calc(int i) const { return eUp[i][0] - eLo[i][0]; }
