@@ -199,7 +199,10 @@ void checkQuantumNumbers(const Slots& u, const Slots& l, const bool givenK[2], i
 void printListSummary(std::ostream& out, const Transitions& tr, int n) {
   // the counts take more than four columns only for a list of 10000 lines or more
   const std::string w = std::to_string(std::max(4, decimalWidth(n)));
-  put(out, "(3(3X,A,I" + w + "),/,3X,A,F6.1)",
+  // the effective number of data points in F6.1, wider when it needs it
+  const double eff = std::fabs(tr.effData) < 1.0e15 ? tr.effData : 0.0;
+  const std::string we = std::to_string(std::max(6, decimalWidth(std::llround(eff)) + 2));
+  put(out, "(3(3X,A,I" + w + "),/,3X,A,F" + we + ".1)",
       {"ndata ", n, "Data Points", tr.nDataPoints, "Splittings", tr.nSplit, "Effective Data Points",
        tr.effData});
   if (tr.nSplit > 0)
