@@ -390,6 +390,10 @@ struct SweepWork {
   // rotorOpsStart[p + 1])
   std::vector<OperatorElement> rotorOps;
   std::array<int, 34> rotorOpsStart{};
+  // where the elements of p between rows of odd K begin, when p keeps the
+  // parity of K (those of even K come first); -1 otherwise
+  std::array<int, 34> rotorOpsOddK{};
+  std::vector<OperatorElement> rotorOpsScratch; // the two runs being made
   // the transition ends (2 k + end) that name the block (J, S, 2F, B) last
   // stored into the transitions, so that the derivatives of its levels need
   // not search the whole list again
