@@ -101,6 +101,7 @@ void SweepWork::allocate() {
   labels.assign(DIMTOT + 1, {});
   need.assign(DIMTOT + 1, 0);
   blockEnds = ZeroedVector<int>(2 * (static_cast<std::size_t>(DIMDATA) + 1));
+  levelEnds = ZeroedVector<int>(2 * (static_cast<std::size_t>(DIMDATA) + 1));
   tors.allocate();
   torsMat = ZeroedVector<double>(mat);
   for (int t = 1; t <= DIMTOP; ++t) {

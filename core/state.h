@@ -189,6 +189,10 @@ struct Transitions {
   double effData = 0.0, sumAbsSplit = 0.0, sumSqSplit = 0.0;
   void allocate();
   void ensureLines(int n); // room for lines 1..n (n <= DIMDATA)
+  // During a sweep: the transition ends (2 k + end) by the J of their level,
+  // in list order, those of J at endsOfJ[endsOfJStart[J] .. endsOfJStart[J +
+  // 1]); empty outside a sweep
+  std::vector<int> endsOfJ, endsOfJStart;
   LevelArray& level(int i, int end) { return end == UP ? eUp[i] : eLo[i]; }
   const LevelArray& level(int i, int end) const { return end == UP ? eUp[i] : eLo[i]; }
   double calc(int i) const { return eUp[i][0] - eLo[i][0]; }
@@ -400,6 +404,11 @@ struct SweepWork {
   ZeroedVector<int> blockEnds; // 2 * (DIMDATA + 1)
   int nBlockEnds = 0;
   std::array<int, 4> blockEndsKey{-1, -1, -1, -1}; // J, S, 2F, B
+  // the same ends by the rank T of the level they name once the energies are
+  // stored, in list order: those of level T are levelEnds[levelEndsStart[T]
+  // .. levelEndsStart[T + 1])
+  ZeroedVector<int> levelEnds; // 2 * (DIMDATA + 1)
+  std::array<int, DIMTOT + 2> levelEndsStart{};
   // torsional problem of the current B set
   TorsionTables tors;
   ZeroedVector<double> torsMat; // DIMTOT*DIMTOT work matrix of the one-top problems

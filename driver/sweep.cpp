@@ -94,6 +94,33 @@ void copySetTables(const TorsionTables& from, TorsionTables& to, int ntop, int m
     }
 }
 
+// The transition ends by the J of their level (core/state.h), made when a
+// sweep starts and dropped when it ends, however it ends.
+class EndsOfJIndex {
+public:
+  explicit EndsOfJIndex(Transitions& tr) : tr_(tr) {
+    std::vector<int>& start = tr.endsOfJStart;
+    start.assign(DIMJ + 2, 0);
+    const auto jOf = [&](int k, int end) { return tr.qn[k][end][slot::J]; };
+    for (int k = 1; k <= tr.ndata; ++k)
+      for (int end : {UP, LO})
+        if (const int J = jOf(k, end); J >= 0 && J <= DIMJ) ++start[J + 1];
+    for (int J = 0; J <= DIMJ; ++J) start[J + 1] += start[J];
+    tr.endsOfJ.resize(static_cast<std::size_t>(start[DIMJ + 1]));
+    std::vector<int> fill(start.begin(), start.end());
+    for (int k = 1; k <= tr.ndata; ++k)
+      for (int end : {UP, LO})
+        if (const int J = jOf(k, end); J >= 0 && J <= DIMJ)
+          tr.endsOfJ[static_cast<std::size_t>(fill[J]++)] = 2 * k + end;
+  }
+  ~EndsOfJIndex() { tr_.endsOfJStart.clear(); }
+  EndsOfJIndex(const EndsOfJIndex&) = delete;
+  EndsOfJIndex& operator=(const EndsOfJIndex&) = delete;
+
+private:
+  Transitions& tr_;
+};
+
 // One block of a round: its todo entry, the work store that computes it and
 // the stop (or other exception) its computation ended with.
 struct BlockJob {
@@ -349,6 +376,9 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       tr.levelIndex[k][end] = -1000;
     }
   }
+  // the ends by the J of their level, so that a block looks only at its own
+  // J's ends (kept for this sweep only)
+  const EndsOfJIndex endsOfJ(tr);
 
   // 2. no B set prepared yet
   sw.lastB = -1;
