@@ -107,4 +107,44 @@ BENCHMARK(BM_FitRigidRotor10Cycles)
     ->Arg(1)
     ->Arg(2);
 
+// The rigid-rotor job of the comparison with the peer programs, whole as a
+// user runs it: 2,000 a-, b- and c-type lines with J <= 60 up to 816 GHz, 15
+// analytic variables (the rotational, quartic and sextic constants of the
+// Watson A reduction; bench/data/make_rigid_2000_lines.py wrote it), fitted
+// until it converges; and the predicted spectrum of all levels J <= 60
+// between 0 and 300 GHz.
+void runJob(benchmark::State& state, const std::string& input) {
+  for (auto _ : state) {
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    ruvo::RunChannels channels;
+    channels.threads = static_cast<int>(state.range(0));
+    const int status = ruvo::runProgram(in, out, err, ruvo::OutputRequests{}, channels);
+    if (status != 0) state.SkipWithError("the job did not end cleanly");
+    benchmark::DoNotOptimize(out);
+  }
+}
+
+void BM_FitRigid2000Lines(benchmark::State& state) {
+  static const std::string input = readInput("bench/data/rigid_2000_lines.inp");
+  runJob(state, input);
+}
+BENCHMARK(BM_FitRigid2000Lines)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2);
+
+void BM_PredictionJ60(benchmark::State& state) {
+  static const std::string input = readInput("bench/data/predict_j60.inp");
+  runJob(state, input);
+}
+BENCHMARK(BM_PredictionJ60)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2);
+
 } // namespace

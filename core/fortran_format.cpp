@@ -1,17 +1,22 @@
 // Fortran-style layouts for the listing.
 //
 // A layout is parsed into a small tree of descriptors and then walked with
-// the list of items.  Numbers are converted with the C library's correctly
-// rounded decimal conversion (%.*f, %.*e), so the digits written are those
-// of the exact binary value rounded to nearest, as a Fortran run-time
-// library writes them.
+// the list of items.  Numbers are converted with the standard library's
+// correctly rounded decimal conversion (std::to_chars with a precision, the
+// digits of the exact binary value rounded to nearest, ties to even, as the
+// C library's %.*f and %.*e write them), so the digits written are those a
+// Fortran run-time library writes.  Every field is appended in place to the
+// record being built: a listing of 100,000 lines writes a million fields.
 #include "core/fortran_format.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -25,42 +30,201 @@ namespace {
 // Widths and digit counts beyond this are treated as a broken layout; they
 // keep the conversions within their fixed buffers.
 constexpr int MAX_FIELD = 400;
+// Room for any field: about 310 digits before the point of the largest
+// double, MAX_FIELD decimals, sign, point and exponent.
+constexpr int FIELD_BUF = MAX_FIELD + 340;
 
-std::string stars(int w) { return std::string(static_cast<std::size_t>(std::max(w, 0)), '*'); }
+void appendStars(std::string& out, int w) {
+  out.append(static_cast<std::size_t>(std::max(w, 0)), '*');
+}
 
-std::string rightJustify(std::string s, int w) {
-  if (w <= 0) return s;
-  if (static_cast<int>(s.size()) > w) return stars(w);
-  return std::string(static_cast<std::size_t>(w) - s.size(), ' ') + s;
+// The text s[0..n) right-justified in w columns (its own width when w <= 0;
+// stars when it does not fit).
+void appendRight(std::string& out, const char* s, int n, int w) {
+  if (w <= 0) {
+    out.append(s, static_cast<std::size_t>(n));
+  } else if (n > w) {
+    appendStars(out, w);
+  } else {
+    out.append(static_cast<std::size_t>(w - n), ' ');
+    out.append(s, static_cast<std::size_t>(n));
+  }
 }
 
 // Infinity and not-a-number, written right-justified as the Fortran
 // run-time library does ("Infinity" when there is room, else "Inf").
-std::string nonFinite(double x, int w) {
-  std::string s;
-  if (std::isnan(x)) {
-    s = "NaN";
-  } else {
-    const bool neg = std::signbit(x);
-    const int room = w <= 0 ? 9 : w - (neg ? 1 : 0);
-    s = room >= 8 ? "Infinity" : "Inf";
-    if (neg) s = "-" + s;
-  }
-  return rightJustify(s, w);
+void appendNonFinite(std::string& out, double x, int w) {
+  if (std::isnan(x)) return appendRight(out, "NaN", 3, w);
+  const bool neg = std::signbit(x);
+  const int room = w <= 0 ? 9 : w - (neg ? 1 : 0);
+  const char* s = room >= 8 ? (neg ? "-Infinity" : "Infinity") : (neg ? "-Inf" : "Inf");
+  appendRight(out, s, static_cast<int>(std::strlen(s)), w);
 }
 
-// Decimal digits and exponent of x rounded to `ndig` significant digits:
-// x = 0.d1 d2 ... dn * 10^exp10 (the Fortran 0.ddd form).  x must be finite
-// and nonzero.
-void decimalDigits(double x, int ndig, std::string& digits, int& exp10) {
-  char buf[MAX_FIELD + 32];
-  std::snprintf(buf, sizeof buf, "%.*e", ndig - 1, std::fabs(x));
+// Decimal digits and exponent of x rounded to `ndig` significant digits
+// (1 <= ndig <= MAX_FIELD): x = 0.d1 d2 ... dn * 10^exp10 (the Fortran 0.ddd
+// form).  x must be finite and nonzero; `digits` gets ndig characters.
+void decimalDigits(double x, int ndig, char* digits, int& exp10) {
+  char buf[FIELD_BUF];
+  const auto r =
+      std::to_chars(buf, buf + sizeof buf, std::fabs(x), std::chars_format::scientific, ndig - 1);
   // buf: d.ddde+XX  (or "de+XX" when ndig == 1)
-  digits.clear();
+  int n = 0;
   const char* p = buf;
-  for (; *p && *p != 'e'; ++p)
-    if (std::isdigit(static_cast<unsigned char>(*p))) digits += *p;
-  exp10 = (*p == 'e') ? std::atoi(p + 1) + 1 : 1;
+  for (; p < r.ptr && *p != 'e'; ++p)
+    if (*p != '.') digits[n++] = *p;
+  int e = 0;
+  if (p < r.ptr) std::from_chars(p + (p[1] == '+' ? 2 : 1), r.ptr, e);
+  exp10 = e + 1;
+}
+
+// x with d decimals as %.*f writes it, for the numbers of a listing: when
+// |x| 10^d rounded is below 2^64, it is found exactly in 128-bit integers
+// from the binary value m 2^e of x (half-way cases to even, as the correctly
+// rounded conversion does), in a fraction of the time of the general
+// conversion.  Returns the end of the text, or nullptr when x is not such a
+// number.
+char* fixedDigitsFast(double x, int d, char* buf) {
+  using u128 = unsigned __int128;
+  static constexpr std::uint64_t POW10[20] = {1ULL,
+                                              10ULL,
+                                              100ULL,
+                                              1000ULL,
+                                              10000ULL,
+                                              100000ULL,
+                                              1000000ULL,
+                                              10000000ULL,
+                                              100000000ULL,
+                                              1000000000ULL,
+                                              10000000000ULL,
+                                              100000000000ULL,
+                                              1000000000000ULL,
+                                              10000000000000ULL,
+                                              100000000000000ULL,
+                                              1000000000000000ULL,
+                                              10000000000000000ULL,
+                                              100000000000000000ULL,
+                                              1000000000000000000ULL,
+                                              10000000000000000000ULL};
+  const double ax = std::fabs(x);
+  if (d > 19 || !(ax < 1.0e18)) return nullptr;
+  // ax = m 2^e exactly, m < 2^53, from the bits of the double
+  const auto bits = std::bit_cast<std::uint64_t>(ax);
+  const int biased = static_cast<int>(bits >> 52);
+  const std::uint64_t fraction = bits & ((1ULL << 52) - 1);
+  const std::uint64_t m = biased == 0 ? fraction : fraction | (1ULL << 52);
+  const int e = (biased == 0 ? 1 : biased) - 1075;
+  const u128 p = static_cast<u128>(m) * POW10[d]; // below 2^117
+  u128 q;
+  if (e >= 0) {
+    q = p << e; // ax < 1e18 < 2^60: e <= 7
+  } else if (e <= -120) {
+    q = 0; // below 2^-3: rounds to zero
+  } else {
+    const int sh = -e;
+    q = p >> sh;
+    const u128 rest = p - (q << sh), half = static_cast<u128>(1) << (sh - 1);
+    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+  }
+  if (q > UINT64_MAX) return nullptr;
+  // the digits of q with the point before the last d of them (zeros in
+  // front when q has no more than d)
+  char digits[24];
+  const int n = static_cast<int>(
+      std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(q)).ptr - digits);
+  char* p0 = buf;
+  if (std::signbit(x)) *p0++ = '-';
+  const int lead = n > d ? n - d : 0; // digits before the point
+  if (lead == 0) *p0++ = '0';
+  std::memcpy(p0, digits, static_cast<std::size_t>(lead));
+  p0 += lead;
+  if (d > 0) {
+    *p0++ = '.';
+    // the last d digits of q, with the zeros in front when q has fewer
+    const int frac = n - lead;
+    for (int z = frac; z < d; ++z) *p0++ = '0';
+    std::memcpy(p0, digits + lead, static_cast<std::size_t>(frac));
+    p0 += frac;
+  }
+  return p0;
+}
+
+void appendInteger(std::string& out, long long x, int w) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, x);
+  appendRight(out, buf, static_cast<int>(r.ptr - buf), w);
+}
+
+void appendFixed(std::string& out, double x, int w, int d) {
+  if (d < 0 || d > MAX_FIELD || w > MAX_FIELD) return appendStars(out, w);
+  if (!std::isfinite(x)) return appendNonFinite(out, x, w);
+  char buf[FIELD_BUF];
+  char* end = fixedDigitsFast(x, d, buf);
+  if (end == nullptr)
+    end = std::to_chars(buf, buf + sizeof buf - 1, x, std::chars_format::fixed, d).ptr;
+  if (d == 0) *end++ = '.'; // Fortran always writes the decimal point
+  char* s = buf;
+  int n = static_cast<int>(end - buf);
+  if (w > 0 && d > 0 && n > w) {
+    // The zero before the point of |x| < 1 is optional: drop it when only
+    // that makes the number fit ("0.500" -> ".500", "-0.500" -> "-.500").
+    // Without decimals it is the only digit and stays.
+    const int z = buf[0] == '-' ? 1 : 0;
+    if (n > z + 1 && buf[z] == '0' && buf[z + 1] == '.') {
+      if (z == 1) buf[1] = '-';
+      ++s;
+      --n;
+    }
+  }
+  appendRight(out, s, n, w);
+}
+
+void appendExponent(std::string& out, double x, int w, int d, char letter) {
+  if (d <= 0 || d > MAX_FIELD || w > MAX_FIELD) return appendStars(out, w);
+  if (!std::isfinite(x)) return appendNonFinite(out, x, w);
+  // sign, "0.", the digits, then the exponent part
+  char buf[FIELD_BUF];
+  char* p = buf;
+  if (std::signbit(x)) *p++ = '-';
+  char* zero = p;
+  *p++ = '0';
+  *p++ = '.';
+  int exp10 = 0;
+  if (x == 0.0) {
+    std::memset(p, '0', static_cast<std::size_t>(d));
+  } else {
+    decimalDigits(x, d, p, exp10);
+  }
+  p += d;
+  // exponent part: letter, sign and two digits; a three-digit exponent
+  // takes the place of the letter
+  const int ae = std::abs(exp10);
+  if (ae > 999) return appendStars(out, w);
+  if (ae <= 99) *p++ = letter;
+  *p++ = exp10 < 0 ? '-' : '+';
+  if (ae > 99) *p++ = static_cast<char>('0' + ae / 100);
+  *p++ = static_cast<char>('0' + ae / 10 % 10);
+  *p++ = static_cast<char>('0' + ae % 10);
+  char* s = buf;
+  int n = static_cast<int>(p - buf);
+  // the leading zero is dropped when the field is short by just that one
+  if (w > 0 && n > w) {
+    if (zero != buf) *zero = '-';
+    ++s;
+    --n;
+  }
+  appendRight(out, s, n, w);
+}
+
+void appendText(std::string& out, std::string_view s, int w) {
+  if (w <= 0) {
+    out.append(s);
+  } else if (static_cast<int>(s.size()) >= w) {
+    out.append(s.substr(0, static_cast<std::size_t>(w)));
+  } else {
+    out.append(static_cast<std::size_t>(w) - s.size(), ' ');
+    out.append(s);
+  }
 }
 
 } // namespace
@@ -68,64 +232,27 @@ void decimalDigits(double x, int ndig, std::string& digits, int& exp10) {
 // ------------------------------------------------------ single descriptors
 
 std::string fmtI(long long x, int w) {
-  std::string s = std::to_string(x);
-  return rightJustify(s, w);
+  std::string s;
+  appendInteger(s, x, w);
+  return s;
 }
 
 std::string fmtF(double x, int w, int d) {
-  if (d < 0 || d > MAX_FIELD || w > MAX_FIELD) return stars(w);
-  if (!std::isfinite(x)) return nonFinite(x, w);
-  // the number itself can need about 310 digits before the point
-  char buf[MAX_FIELD + 340];
-  std::snprintf(buf, sizeof buf, "%.*f", d, x);
-  std::string s = buf;
-  if (d == 0) s += '.'; // Fortran always writes the decimal point
-  if (w > 0 && d > 0 && static_cast<int>(s.size()) > w) {
-    // The zero before the point of |x| < 1 is optional: drop it when only
-    // that makes the number fit ("0.500" -> ".500", "-0.500" -> "-.500").
-    // Without decimals it is the only digit and stays.
-    const std::size_t z = (s[0] == '-') ? 1 : 0;
-    if (s.size() > z + 1 && s[z] == '0' && s[z + 1] == '.') s.erase(z, 1);
-  }
-  return rightJustify(s, w);
+  std::string s;
+  appendFixed(s, x, w, d);
+  return s;
 }
 
 std::string fmtE(double x, int w, int d, char letter) {
-  if (d <= 0 || d > MAX_FIELD || w > MAX_FIELD) return stars(w);
-  if (!std::isfinite(x)) return nonFinite(x, w);
-  std::string digits;
-  int exp10 = 0;
-  if (x == 0.0) {
-    digits.assign(static_cast<std::size_t>(d), '0');
-  } else {
-    decimalDigits(x, d, digits, exp10);
-  }
-  // exponent part: letter, sign and two digits; a three-digit exponent
-  // takes the place of the letter
-  const int ae = std::abs(exp10);
-  if (ae > 999) return stars(w);
-  std::string ex;
-  ex += (exp10 < 0) ? '-' : '+';
-  if (ae <= 99) {
-    ex.insert(ex.begin(), letter);
-    ex += static_cast<char>('0' + ae / 10);
-    ex += static_cast<char>('0' + ae % 10);
-  } else {
-    ex += static_cast<char>('0' + ae / 100);
-    ex += static_cast<char>('0' + ae / 10 % 10);
-    ex += static_cast<char>('0' + ae % 10);
-  }
-  const std::string sign = std::signbit(x) ? "-" : "";
-  std::string s = sign + "0." + digits + ex;
-  // the leading zero is dropped when the field is short by just that one
-  if (w > 0 && static_cast<int>(s.size()) > w) s = sign + "." + digits + ex;
-  return rightJustify(s, w);
+  std::string s;
+  appendExponent(s, x, w, d, letter);
+  return s;
 }
 
 std::string fmtA(std::string_view s, int w) {
-  if (w <= 0) return std::string(s);
-  if (static_cast<int>(s.size()) >= w) return std::string(s.substr(0, static_cast<std::size_t>(w)));
-  return std::string(static_cast<std::size_t>(w) - s.size(), ' ') + std::string(s);
+  std::string t;
+  appendText(t, s, w);
+  return t;
 }
 
 // ------------------------------------------------------------ free format
@@ -135,44 +262,59 @@ namespace {
 // A double in the 25 columns of a free-format record: 17 significant digits,
 // fixed form (right-justified in 20 columns, then 5 blanks) for
 // 0.1 <= |x| < 1e17 and for zero, else d.ddddE+eee.
-std::string freeDouble(double x) {
+void appendFreeDouble(std::string& out, double x) {
   constexpr int W = 25;
-  if (!std::isfinite(x)) return nonFinite(x, W);
-  const std::string sign = std::signbit(x) ? "-" : "";
-  std::string digits;
-  int exp10 = 0; // x = 0.d1d2... * 10^exp10
+  if (!std::isfinite(x)) return appendNonFinite(out, x, W);
   if (x == 0.0) {
     // zero: one zero before the point and 16 after it
-    return rightJustify(sign + "0.0000000000000000", 20) + "     ";
+    appendRight(out, std::signbit(x) ? "-0.0000000000000000" : "0.0000000000000000",
+                std::signbit(x) ? 19 : 18, 20);
+    out.append(5, ' ');
+    return;
   }
+  char digits[17];
+  int exp10 = 0; // x = 0.d1d2... * 10^exp10
   decimalDigits(x, 17, digits, exp10);
+  char buf[32];
+  char* p = buf;
+  if (std::signbit(x)) *p++ = '-';
   // the form is chosen on the rounded value
   if (exp10 >= 0 && exp10 <= 17) {
-    std::string s;
-    if (exp10 == 0) {
-      s = "0." + digits;
-    } else {
-      s = digits.substr(0, static_cast<std::size_t>(exp10)) + "." +
-          digits.substr(static_cast<std::size_t>(exp10));
-    }
-    return rightJustify(sign + s, 20) + "     ";
+    if (exp10 == 0) *p++ = '0';
+    std::memcpy(p, digits, static_cast<std::size_t>(exp10));
+    p += exp10;
+    *p++ = '.';
+    std::memcpy(p, digits + exp10, static_cast<std::size_t>(17 - exp10));
+    p += 17 - exp10;
+    appendRight(out, buf, static_cast<int>(p - buf), 20);
+    out.append(5, ' ');
+    return;
   }
   const int e = exp10 - 1; // exponent of the d.ddd form
   const int ae = std::abs(e);
-  char ex[16];
-  std::snprintf(ex, sizeof ex, "E%c%03d", e < 0 ? '-' : '+', ae);
-  const std::string s = sign + digits.substr(0, 1) + "." + digits.substr(1) + ex;
-  return rightJustify(s, W);
+  *p++ = digits[0];
+  *p++ = '.';
+  std::memcpy(p, digits + 1, 16);
+  p += 16;
+  *p++ = 'E';
+  *p++ = e < 0 ? '-' : '+';
+  *p++ = static_cast<char>('0' + ae / 100);
+  *p++ = static_cast<char>('0' + ae / 10 % 10);
+  *p++ = static_cast<char>('0' + ae % 10);
+  appendRight(out, buf, static_cast<int>(p - buf), W);
 }
 
-std::string freeItem(const FItem& it) {
+void appendFreeItem(std::string& out, const FItem& it) {
   if (const auto* i = std::get_if<long long>(&it.v)) {
     // integers in 11 columns (wider only when the number needs it)
-    const std::string s = std::to_string(*i);
-    return s.size() >= 11 ? s : std::string(11 - s.size(), ' ') + s;
+    char buf[24];
+    const int n = static_cast<int>(std::to_chars(buf, buf + sizeof buf, *i).ptr - buf);
+    appendRight(out, buf, n, std::max(n, 11));
+  } else if (const auto* x = std::get_if<double>(&it.v)) {
+    appendFreeDouble(out, *x);
+  } else {
+    out.append(std::get<std::string_view>(it.v));
   }
-  if (const auto* x = std::get_if<double>(&it.v)) return freeDouble(*x);
-  return std::string(std::get<std::string_view>(it.v));
 }
 
 } // namespace
@@ -183,7 +325,7 @@ std::string freeFmt(std::initializer_list<FItem> items) {
   for (const FItem& it : items) {
     const bool text = std::holds_alternative<std::string_view>(it.v);
     if (!first && !(text && prevText)) s += ' ';
-    s += freeItem(it);
+    appendFreeItem(s, it);
     first = false;
     prevText = text;
   }
@@ -357,9 +499,11 @@ private:
 
 class LayoutWriter {
 public:
-  explicit LayoutWriter(std::span<const FItem> items) : items_(items.data()), n_(items.size()) {}
+  // the record is appended to `out`
+  LayoutWriter(std::span<const FItem> items, std::string& out)
+      : items_(items.data()), n_(items.size()), out_(out) {}
 
-  std::string run(const std::vector<Desc>& layout) {
+  void run(const std::vector<Desc>& layout) {
     while (true) {
       const std::size_t before = next_;
       walk(layout);
@@ -368,7 +512,6 @@ public:
       out_ += '\n';               // items remain: the layout again, on a new record
     }
     if (!dollar_) out_ += '\n';
-    return std::move(out_);
   }
 
 private:
@@ -376,7 +519,7 @@ private:
   std::size_t n_;
   std::size_t next_ = 0;
   bool stopped_ = false, dollar_ = false;
-  std::string out_;
+  std::string& out_;
 
   void walk(const std::vector<Desc>& list) {
     for (const Desc& d : list) {
@@ -402,53 +545,61 @@ private:
             stopped_ = true; // output ends at the first data descriptor without an item
             return;
           }
-          out_ += field(d, items_[next_++]);
+          field(d, items_[next_++]);
         }
         if (stopped_) return;
       }
     }
   }
 
-  static std::string field(const Desc& d, const FItem& it) {
+  void field(const Desc& d, const FItem& it) {
     const auto* i = std::get_if<long long>(&it.v);
     const auto* x = std::get_if<double>(&it.v);
     const auto* t = std::get_if<std::string_view>(&it.v);
     switch (d.kind) {
     case 'I':
-      if (i) return fmtIm(*i, d);
+      if (i) return integerField(*i, d);
       if (x) {
         // a real number under an integer descriptor: the nearest integer
-        if (!std::isfinite(*x) || std::fabs(*x) > 9.0e18) return stars(d.w);
-        return fmtIm(std::llround(*x), d);
+        if (!std::isfinite(*x) || std::fabs(*x) > 9.0e18) return appendStars(out_, d.w);
+        return integerField(std::llround(*x), d);
       }
-      return fmtA(*t, d.w);
+      return appendText(out_, *t, d.w);
     case 'F':
-      if (t) return fmtA(*t, d.w);
-      return fmtF(x ? *x : static_cast<double>(*i), d.w, d.d);
+      if (t) return appendText(out_, *t, d.w);
+      return appendFixed(out_, x ? *x : static_cast<double>(*i), d.w, d.d);
     case 'E':
     case 'D':
-      if (t) return fmtA(*t, d.w);
-      return fmtE(x ? *x : static_cast<double>(*i), d.w, d.d, d.kind);
+      if (t) return appendText(out_, *t, d.w);
+      return appendExponent(out_, x ? *x : static_cast<double>(*i), d.w, d.d, d.kind);
     default: { // A
-      if (t) return d.hasW ? fmtA(*t, d.w) : std::string(*t);
+      if (t) return appendText(out_, *t, d.hasW ? d.w : 0);
       // a number under a text descriptor: its free-format text
-      std::string s = freeItem(it);
+      std::string s;
+      appendFreeItem(s, it);
       const auto b = s.find_first_not_of(' ');
       const auto e = s.find_last_not_of(' ');
       s = (b == std::string::npos) ? std::string() : s.substr(b, e - b + 1);
-      return d.hasW ? fmtA(s, d.w) : s;
+      return appendText(out_, s, d.hasW ? d.w : 0);
     }
     }
   }
 
   // Iw.m: at least m digits
-  static std::string fmtIm(long long v, const Desc& d) {
-    if (d.d <= 0) return fmtI(v, d.hasW ? d.w : 0);
-    std::string digits =
-        std::to_string(v < 0 ? -(v + 1) + 1ULL : static_cast<unsigned long long>(v));
-    if (static_cast<int>(digits.size()) < d.d)
-      digits.insert(0, static_cast<std::size_t>(d.d) - digits.size(), '0');
-    return rightJustify((v < 0 ? "-" : "") + digits, d.w);
+  void integerField(long long v, const Desc& d) {
+    if (d.d <= 0) return appendInteger(out_, v, d.hasW ? d.w : 0);
+    char buf[MAX_FIELD + 24];
+    char* p = buf;
+    if (v < 0) *p++ = '-';
+    const unsigned long long m = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : v;
+    char digits[24];
+    const int n = static_cast<int>(std::to_chars(digits, digits + sizeof digits, m).ptr - digits);
+    const int zeros = std::min(std::max(d.d - n, 0), MAX_FIELD);
+    std::memset(p, '0', static_cast<std::size_t>(zeros));
+    p += zeros;
+    std::memcpy(p, digits, static_cast<std::size_t>(n));
+    p += n;
+    appendRight(out_, buf, static_cast<int>(p - buf), d.w);
   }
 };
 
@@ -472,12 +623,23 @@ const std::vector<Desc>& parsedLayout(std::string_view layout) {
   return parsed.emplace(std::string(layout), p.parse()).first->second;
 }
 
+// The records of one layout and its items, written to a stream through a
+// buffer this thread keeps for it.
+void writeRecords(std::ostream& os, std::string_view layout, std::span<const FItem> items) {
+  thread_local std::string record;
+  record.clear();
+  LayoutWriter w(items, record);
+  w.run(parsedLayout(layout));
+  os.write(record.data(), static_cast<std::streamsize>(record.size()));
+}
+
 } // namespace
 
 std::string fmt(std::string_view layout, std::span<const FItem> items) {
-  const std::vector<Desc>& desc = parsedLayout(layout);
-  LayoutWriter w(items);
-  return w.run(desc);
+  std::string s;
+  LayoutWriter w(items, s);
+  w.run(parsedLayout(layout));
+  return s;
 }
 
 std::string fmt(std::string_view layout, std::initializer_list<FItem> items) {
@@ -485,16 +647,16 @@ std::string fmt(std::string_view layout, std::initializer_list<FItem> items) {
 }
 
 void put(std::ostream& os, std::string_view layout, std::initializer_list<FItem> items) {
-  os << fmt(layout, items);
+  writeRecords(os, layout, std::span<const FItem>(items.begin(), items.size()));
 }
 
 void put(std::ostream& os, std::string_view layout, std::span<const FItem> items) {
-  os << fmt(layout, items);
+  writeRecords(os, layout, items);
 }
 
 void putValues(std::ostream& os, std::string_view layout, std::span<const double> values) {
   std::vector<FItem> items(values.begin(), values.end());
-  os << fmt(layout, std::span<const FItem>(items));
+  writeRecords(os, layout, items);
 }
 
 int decimalWidth(long long n) {

@@ -8,7 +8,7 @@ std::atomic<int> g_interrupted{0};
 std::atomic<int> g_terminateSignal{0};
 
 void Transitions::allocate() {
-  const std::size_t n = DIMDATA + 1;
+  const std::size_t n = INITIAL_LINES + 1;
   qn = ZeroedVector<std::array<Slots, 2>>(n);
   freq = ZeroedVector<double>(n);
   err.assign(n, NODATA);
@@ -32,9 +32,26 @@ void Transitions::markPartnersOfData() {
   }
 }
 
+// The list doubles when it is full, so that a run of 100,000 lines copies it
+// a few times and a run of a hundred lines never pays for the limit.
+void Transitions::ensureLines(int n) {
+  const std::size_t need = static_cast<std::size_t>(std::clamp(n, 0, DIMDATA)) + 1;
+  if (qn.size() >= need) return;
+  const std::size_t size =
+      std::max(need, std::min(2 * qn.size(), static_cast<std::size_t>(DIMDATA) + 1));
+  qn.resize(size);
+  freq.resize(size);
+  err.resize(size, NODATA);
+  psi.resize(size);
+  inten.resize(size);
+  levelIndex.resize(size, {-1000, -1000});
+  eUp.resize(size);
+  eLo.resize(size);
+}
+
 void RunState::allocate() {
   tr.allocate();
-  trInputLine.assign(DIMDATA + 1, 0);
+  trInputLine.assign(tr.qn.size(), 0); // grows with the list
   todo.e.assign(DIMTDO + 1, {});
   for (auto& a : use.u)
     for (auto& b : a) b.fill(-1);
@@ -98,6 +115,7 @@ void SweepWork::allocate() {
   labels.assign(DIMTOT + 1, {});
   need.assign(DIMTOT + 1, 0);
   blockEnds = ZeroedVector<int>(2 * (static_cast<std::size_t>(DIMDATA) + 1));
+  levelEnds = ZeroedVector<int>(2 * (static_cast<std::size_t>(DIMDATA) + 1));
   tors.allocate();
   torsMat = ZeroedVector<double>(mat);
   for (int t = 1; t <= DIMTOP; ++t) {

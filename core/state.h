@@ -78,7 +78,6 @@ inline constexpr int DIMSYM = 14;     // lines of the species section
 inline constexpr int DIMFIT = 60;     // fit variables
 inline constexpr int DIMPLC = 15;     // (parameter, set) terms of one fit variable
 inline constexpr int DIMTDO = 3000;   // todo-list entries (blocks)
-inline constexpr int DIMDATA = 10000; // transition lines
 inline constexpr int NPAR = 77;       // places of one parameter set
 inline constexpr int NSLOT = 14;      // quantum-number slots of a level
 inline constexpr int NCOL = 61;       // energy + 60 derivatives per level
@@ -87,6 +86,10 @@ inline constexpr int NINTCTL = 20;    // integer controls
 inline constexpr int NREALCTL = 10;   // real controls
 inline constexpr int KOFF = DIMJ;     // K is stored at K + KOFF
 inline constexpr int NBLOCKREC = 39;  // integers of the block-state record
+// transition lines, and the room the list starts with: it grows to the
+// run's number of lines as they are read
+inline constexpr int DIMDATA = 100000;
+inline constexpr int INITIAL_LINES = 10000;
 
 inline constexpr double NODATA = 1.0e12; // error of a line that is no data point
 
@@ -173,7 +176,8 @@ using LevelArray = std::array<double, NCOL>; // energy, d/d(fit var 1..60)
 
 struct Transitions {
   int ndata = 0;
-  // lines 1..ndata; vectors are sized once to DIMDATA+1
+  // lines 1..ndata; the vectors hold INITIAL_LINES + 1 lines at first and
+  // grow (ensureLines) as the reader needs more, up to DIMDATA + 1
   ZeroedVector<std::array<Slots, 2>> qn;      // qn[i][UP|LO][slot]
   ZeroedVector<double> freq;                  // measured frequency, GHz (0 = none)
   std::vector<double> err;                    // error, GHz (NODATA = no data point)
@@ -188,6 +192,11 @@ struct Transitions {
   int nDataPoints = 0, nSplit = 0;
   double effData = 0.0, sumAbsSplit = 0.0, sumSqSplit = 0.0;
   void allocate();
+  void ensureLines(int n); // room for lines 1..n (n <= DIMDATA)
+  // During a sweep: the transition ends (2 k + end) by the J of their level,
+  // in list order, those of J at endsOfJ[endsOfJStart[J] .. endsOfJStart[J +
+  // 1]); empty outside a sweep
+  std::vector<int> endsOfJ, endsOfJStart;
   LevelArray& level(int i, int end) { return end == UP ? eUp[i] : eLo[i]; }
   const LevelArray& level(int i, int end) const { return end == UP ? eUp[i] : eLo[i]; }
   double calc(int i) const { return eUp[i][0] - eLo[i][0]; }
@@ -409,12 +418,21 @@ struct SweepWork {
   // rotorOpsStart[p + 1])
   std::vector<OperatorElement> rotorOps;
   std::array<int, 34> rotorOpsStart{};
+  // where the elements of p between rows of odd K begin, when p keeps the
+  // parity of K (those of even K come first); -1 otherwise
+  std::array<int, 34> rotorOpsOddK{};
+  std::vector<OperatorElement> rotorOpsScratch; // the two runs being made
   // the transition ends (2 k + end) that name the block (J, S, 2F, B) last
   // stored into the transitions, so that the derivatives of its levels need
   // not search the whole list again
   ZeroedVector<int> blockEnds; // 2 * (DIMDATA + 1)
   int nBlockEnds = 0;
   std::array<int, 4> blockEndsKey{-1, -1, -1, -1}; // J, S, 2F, B
+  // the same ends by the rank T of the level they name once the energies are
+  // stored, in list order: those of level T are levelEnds[levelEndsStart[T]
+  // .. levelEndsStart[T + 1])
+  ZeroedVector<int> levelEnds; // 2 * (DIMDATA + 1)
+  std::array<int, DIMTOT + 2> levelEndsStart{};
   // torsional problem of the current B set
   TorsionTables tors;
   ZeroedVector<double> torsMat; // DIMTOT*DIMTOT work matrix of the one-top problems

@@ -95,7 +95,9 @@ void deviationSummary(RunState& rs, const FitState& fs, int nfit) {
         // weighted rms deviation in MHz, and the same scaled to the lines
         // that remain free after nfit parameters were fitted
         const double rms = w > 0.0 ? 1000.0 * std::sqrt(fs.stats.devSum[kind][v][b] / w) : 0.0;
-        put(out, "(2I3,I4,2F18.6)", {b, v, n, rms, rms * static_cast<double>(n + nfit) / n});
+        // (the count widens beyond four columns for 10000 lines and more)
+        put(out, "(2I3,I" + std::to_string(std::max(4, decimalWidth(n))) + ",2F18.6)",
+            {b, v, n, rms, rms * static_cast<double>(n + nfit) / n});
       }
   }
 }

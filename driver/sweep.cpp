@@ -40,17 +40,23 @@ constexpr int MAXROUND = MAXTHREADS * BLOCKS_PER_THREAD;
 // thread would cost more than it saves.
 constexpr int MIN_SHARED_ORDER = 32;
 
-// Whether a block is worth handing to another thread: its order is the
-// number of basis states.
+// A rigid-rotor block: no tops in effect and one torsional state, mostly
+// solved as four Wang blocks of order J + 1 at most.
+bool rigidRotorBlock(const TodoEntry& te, int nvv, int ntop) {
+  const int states = te.Sym == 0 && te.predicted ? 1 : nvv;
+  return (te.Sym == 0 || ntop == 0) && states == 1;
+}
+
+// Whether a block is worth handing to another thread for its
+// diagonalisation alone: its order is the number of basis states.
 bool worthSharing(const TodoEntry& te, int nvv, int ntop) {
   const int states = te.Sym == 0 && te.predicted ? 1 : nvv;
   const double n = double(states) * (2 * te.J + 1);
-  const bool wang = (te.Sym == 0 || ntop == 0) && states == 1;
-  // A rigid-rotor block (no tops in effect, one torsional state) is mostly
-  // solved as four Wang blocks of order J + 1 at most: even at J = 70 too
-  // little work to hand over (measured: a sweep of the blocks J = 0 .. 60
-  // took 30 % longer on two threads when they were shared).
-  if (wang) return false;
+  // A rigid-rotor block is too little work to hand over for its
+  // diagonalisation alone (measured: a sweep of the blocks J = 0 .. 60 took
+  // 30 % longer on two threads when they were shared that way); runs of
+  // them are handed out whole instead (rigidRound).
+  if (rigidRotorBlock(te, nvv, ntop)) return false;
   return n * n * n >= double(MIN_SHARED_ORDER) * MIN_SHARED_ORDER * MIN_SHARED_ORDER;
 }
 
@@ -88,6 +94,33 @@ void copySetTables(const TorsionTables& from, TorsionTables& to, int ntop, int m
     }
 }
 
+// The transition ends by the J of their level (core/state.h), made when a
+// sweep starts and dropped when it ends, however it ends.
+class EndsOfJIndex {
+public:
+  explicit EndsOfJIndex(Transitions& tr) : tr_(tr) {
+    std::vector<int>& start = tr.endsOfJStart;
+    start.assign(DIMJ + 2, 0);
+    const auto jOf = [&](int k, int end) { return tr.qn[k][end][slot::J]; };
+    for (int k = 1; k <= tr.ndata; ++k)
+      for (int end : {UP, LO})
+        if (const int J = jOf(k, end); J >= 0 && J <= DIMJ) ++start[J + 1];
+    for (int J = 0; J <= DIMJ; ++J) start[J + 1] += start[J];
+    tr.endsOfJ.resize(static_cast<std::size_t>(start[DIMJ + 1]));
+    std::vector<int> fill(start.begin(), start.end());
+    for (int k = 1; k <= tr.ndata; ++k)
+      for (int end : {UP, LO})
+        if (const int J = jOf(k, end); J >= 0 && J <= DIMJ)
+          tr.endsOfJ[static_cast<std::size_t>(fill[J]++)] = 2 * k + end;
+  }
+  ~EndsOfJIndex() { tr_.endsOfJStart.clear(); }
+  EndsOfJIndex(const EndsOfJIndex&) = delete;
+  EndsOfJIndex& operator=(const EndsOfJIndex&) = delete;
+
+private:
+  Transitions& tr_;
+};
+
 // One block of a round: its todo entry, the work store that computes it and
 // the stop (or other exception) its computation ended with.
 struct BlockJob {
@@ -99,7 +132,7 @@ struct BlockJob {
 // Consecutive blocks of one set, computed side by side and then finished
 // in todo order on the calling thread.
 struct Round {
-  const RunState* rs = nullptr;
+  RunState* rs = nullptr;
   SweepWork* main = nullptr; // the sweep's own store, which holds the set's tables
   ConstParamView par{nullptr};
   int pass = 0, ntop = 0, maxJ = 0;
@@ -107,6 +140,11 @@ struct Round {
   std::array<BlockJob, MAXROUND> jobs{};
   int n = 0;
   std::atomic<int> next{0}; // the next block of the round not yet taken
+  // a run of rigid-rotor blocks: besides being computed, their labelled
+  // levels are stored into the transitions side by side
+  bool rigidRound = false;
+  ConstFlagView flags{nullptr};
+  const FitModel* fm = nullptr;
 };
 
 // The compute half of block i of the round, on whichever thread runs it:
@@ -140,6 +178,24 @@ void computeJob(Round& r, int i) {
 void computeJobsTask(void* round, int) {
   Round& r = *static_cast<Round*>(round);
   for (int i = r.next.fetch_add(1); i < r.n; i = r.next.fetch_add(1)) computeJob(r, i);
+}
+
+// The store half of rigid-rotor block i of the round, once every block of
+// the round is labelled: energies and derivatives of its levels into the
+// transition ends that name it, which no other block of the round names.
+void storeJob(Round& r, int i) {
+  BlockJob& job = r.jobs[i];
+  const TodoEntry& te = *job.te;
+  try {
+    storeBlockLevels(*r.rs, *job.work, te.J, te.Sym, te.F, te.B, r.flags, *r.fm);
+  } catch (...) {
+    job.error = std::current_exception();
+  }
+}
+
+void storeJobsTask(void* round, int) {
+  Round& r = *static_cast<Round*>(round);
+  for (int i = r.next.fetch_add(1); i < r.n; i = r.next.fetch_add(1)) storeJob(r, i);
 }
 
 // Threads this sweep may compute its blocks on.
@@ -321,6 +377,9 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       tr.levelIndex[k][end] = -1000;
     }
   }
+  // the ends by the J of their level, so that a block looks only at its own
+  // J's ends (kept for this sweep only)
+  const EndsOfJIndex endsOfJ(tr);
 
   // 2. no B set prepared yet
   sw.lastB = -1;
@@ -420,13 +479,19 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
     round.par = setView;
     round.setBlk = sw.blk;
     round.n = 0;
+    // a run of rigid-rotor blocks goes to the threads whole: computed,
+    // labelled in todo order, then stored side by side
+    round.rigidRound = threads > 1 && rigidRotorBlock(te, nvv, ntop);
+    round.flags = flags.set(B);
+    round.fm = &fm;
     int next = e + 1;
     const int roundSize = threads > 1 ? threads * BLOCKS_PER_THREAD : 1;
     for (int f = e; f <= nTodo && round.n < roundSize; ++f) {
       const TodoEntry& tf = rs.todo.e[f];
       next = f + 1;
       if (!takesPart(tf)) continue;
-      const bool shared = worthSharing(tf, nvv, ntop);
+      const bool shared =
+          round.rigidRound ? rigidRotorBlock(tf, nvv, ntop) : worthSharing(tf, nvv, ntop);
       if (tf.B != B || (round.n > 0 && !shared)) {
         next = f;
         break;
@@ -439,6 +504,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       if (f == nTodo || rs.todo.e[f + 1].B != B) break; // the set's last block
       if (!shared) break;
     }
+    round.rigidRound = round.rigidRound && round.n > 1;
     if (round.n == 1) {
       computeJob(round, 0);
     } else {
@@ -447,6 +513,19 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       round.next = 0;
       sw.pool->run(std::min(threads, round.n), computeJobsTask, &round);
     }
+    if (round.rigidRound) {
+      // labels in todo order (they may print), then the stores side by side
+      int labelled = 0;
+      for (; labelled < round.n && !round.jobs[labelled].error; ++labelled) {
+        const TodoEntry& tb = *round.jobs[labelled].te;
+        labelBlockLevels(rs, *round.jobs[labelled].work, tb.J, tb.Sym, tb.F, B, pass);
+      }
+      const int computed = round.n;
+      round.n = labelled; // a block that failed and those after it are not stored
+      round.next = 0;
+      if (labelled > 0) sw.pool->run(std::min(threads, labelled), storeJobsTask, &round);
+      round.n = computed;
+    }
 
     // finish the round's blocks in todo order
     for (int i = 0; i < round.n; ++i) {
@@ -454,7 +533,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       if (job.error) std::rethrow_exception(job.error);
       SweepWork& w = *job.work;
       const TodoEntry& tb = *job.te;
-      finishBlock(rs, w, tb.J, tb.Sym, tb.F, B, flags.set(B), fm, pass);
+      if (!round.rigidRound) finishBlock(rs, w, tb.J, tb.Sym, tb.F, B, flags.set(B), fm, pass);
       // the block's eigenvectors go to its scratch file for the line strengths
       if (intensityMode(ctl.ints) > 0 && pass == 0)
         writeBlockEigenvectors(rs, w, tb.J, tb.Sym, tb.F, B);

@@ -52,7 +52,7 @@ void buildWorking(FitState& fs, int n, const double* sc, double damping) {
 
 void checkDimensions(int ndata, int npar, int nsets, int nfit, const FitModel& fm) {
   if (nfit > DIMFIT) stop("Dimension Error in LMFIT: nfit > 60");
-  if (ndata > DIMDATA) stop("Dimension Error in LMFIT: ndata > 10000");
+  if (ndata > DIMDATA) stop("Dimension Error in LMFIT: ndata > 100000");
   if (npar > NPAR) stop("Dimension Error in LMFIT: npar > 77");
   if (nsets > DIMB) stop("Dimension Error in LMFIT: nsets > 5");
   for (int j = 1; j <= nfit; ++j) {

@@ -189,13 +189,20 @@ void computeBlock(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B
   if (hasBit(ctl.aprint, aprintbit::BLOCK_EIGENVECTORS)) printBlockEigenpairs(rs, sw);
 }
 
+void labelBlockLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass) {
+  labelLevels(rs, sw, J, S, F2, B, pass); // 13. labels
+}
+
+void storeBlockLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstFlagView flags,
+                      const FitModel& fm) {
+  storeLevelEnergies(rs, sw, J, S, F2, B);          // 13. energies into the transitions
+  levelDerivatives(rs, sw, J, S, F2, B, flags, fm); // 14.
+}
+
 void finishBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstFlagView flags,
                  const FitModel& fm, int pass) {
-  // 13. labels, energies into the transitions
-  labelLevels(rs, sw, J, S, F2, B, pass);
-  storeLevelEnergies(rs, sw, J, S, F2, B);
-
-  levelDerivatives(rs, sw, J, S, F2, B, flags, fm); // 14.
+  labelBlockLevels(rs, sw, J, S, F2, B, pass);
+  storeBlockLevels(rs, sw, J, S, F2, B, flags, fm);
 }
 
 void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstParamView par,

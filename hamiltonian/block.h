@@ -27,4 +27,15 @@ void computeBlock(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B
 void finishBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstFlagView flags,
                  const FitModel& fm, int pass);
 
+// finishBlock in its two halves.  labelBlockLevels labels the levels; it
+// may write the evaluation file and messages, so blocks are labelled one at
+// a time, in todo order.  storeBlockLevels stores the energies, labels and
+// analytic derivatives of the labelled levels into the transition ends that
+// name the block (J, S, 2F, B), and reads no other end's labels: blocks of
+// one set that differ in J, S or 2F are stored side by side, each from its
+// own SweepWork.
+void labelBlockLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass);
+void storeBlockLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstFlagView flags,
+                      const FitModel& fm);
+
 } // namespace ruvo

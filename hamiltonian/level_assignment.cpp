@@ -175,35 +175,54 @@ void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B
   Transitions& tr = rs.tr;
   sw.nBlockEnds = 0;
   sw.blockEndsKey = {J, S, F2, B};
-  for (int k = 1; k <= tr.ndata; ++k) {
-    for (int end : {UP, LO}) {
-      Slots& q = tr.qn[k][end];
-      if (q[slot::J] != J || q[slot::F] != F2 || q[slot::B] != B || q[slot::S] != S) continue;
-      sw.blockEnds[static_cast<std::size_t>(sw.nBlockEnds++)] = 2 * k + end;
-      for (int l = 1; l <= N; ++l) {
-        const auto& lab = sw.labels[l];
-        const int kind = q[slot::KIND];
-        bool match;
-        if (hasBit(kind, kindbit::BY_T))
-          match = q[slot::T] == lab[8];
-        else if (hasBit(kind, kindbit::BY_t))
-          match = q[slot::t] == lab[9];
-        else
-          match = q[slot::K] == lab[2];
-        if (!match || hasBit(kind, kindbit::FOUND)) continue;
-        if (!(ignoreV || q[slot::V1] == lab[3] || hasBit(kind, kindbit::BY_T))) continue;
-        tr.level(k, end)[0] = sw.E[l - 1];
-        q[slot::KIND] = myor(kind, kindbit::FOUND);
-        q[slot::t] = lab[9];
-        q[slot::T] = lab[8];
-        q[slot::K] = lab[2];
-        q[slot::K2] = lab[11];
-        q[slot::Q] = lab[12];
-        q[slot::V1] = lab[3];
-        tr.levelIndex[k][end] = l;
-        if (tr.entersData(k)) sw.need[l] = myor(sw.need[l], 1);
-      }
+  // the ends whose level has this J (during a sweep from its index by J,
+  // else from the whole list), in list order
+  const bool indexed = J >= 0 && static_cast<std::size_t>(J) + 1 < tr.endsOfJStart.size();
+  const int nCandidates = indexed ? tr.endsOfJStart[J + 1] - tr.endsOfJStart[J] : 2 * tr.ndata;
+  for (int i = 0; i < nCandidates; ++i) {
+    const int code = indexed ? tr.endsOfJ[static_cast<std::size_t>(tr.endsOfJStart[J] + i)] : i + 2;
+    const int k = code / 2, end = code % 2;
+    Slots& q = tr.qn[k][end];
+    if (q[slot::J] != J || q[slot::F] != F2 || q[slot::B] != B || q[slot::S] != S) continue;
+    sw.blockEnds[static_cast<std::size_t>(sw.nBlockEnds++)] = 2 * k + end;
+    for (int l = 1; l <= N; ++l) {
+      const auto& lab = sw.labels[l];
+      const int kind = q[slot::KIND];
+      bool match;
+      if (hasBit(kind, kindbit::BY_T))
+        match = q[slot::T] == lab[8];
+      else if (hasBit(kind, kindbit::BY_t))
+        match = q[slot::t] == lab[9];
+      else
+        match = q[slot::K] == lab[2];
+      if (!match || hasBit(kind, kindbit::FOUND)) continue;
+      if (!(ignoreV || q[slot::V1] == lab[3] || hasBit(kind, kindbit::BY_T))) continue;
+      tr.level(k, end)[0] = sw.E[l - 1];
+      q[slot::KIND] = myor(kind, kindbit::FOUND);
+      q[slot::t] = lab[9];
+      q[slot::T] = lab[8];
+      q[slot::K] = lab[2];
+      q[slot::K2] = lab[11];
+      q[slot::Q] = lab[12];
+      q[slot::V1] = lab[3];
+      tr.levelIndex[k][end] = l;
+      if (tr.entersData(k)) sw.need[l] = myor(sw.need[l], 1);
     }
+  }
+  // the block's ends by the rank T of the level they name (ends whose T is
+  // no level of the block are in no list)
+  auto& start = sw.levelEndsStart;
+  std::fill(start.begin(), start.begin() + N + 2, 0);
+  const auto rankOf = [&](int code) { return tr.qn[code / 2][code % 2][slot::T]; };
+  for (int e = 0; e < sw.nBlockEnds; ++e) {
+    const int T = rankOf(sw.blockEnds[static_cast<std::size_t>(e)]);
+    if (T >= 1 && T <= N) ++start[T + 1];
+  }
+  for (int T = 1; T <= N; ++T) start[T + 1] += start[T];
+  std::array<int, DIMTOT + 2> fill = start;
+  for (int e = 0; e < sw.nBlockEnds; ++e) {
+    const int code = sw.blockEnds[static_cast<std::size_t>(e)], T = rankOf(code);
+    if (T >= 1 && T <= N) sw.levelEnds[static_cast<std::size_t>(fill[T]++)] = code;
   }
 }
 
@@ -234,8 +253,10 @@ void storeLevelDerivatives(RunState& rs, const SweepWork& sw, int J, int S, int 
   // the ends of the block as its energies were stored, in list order; the
   // whole list when they were stored for another block
   if (sw.blockEndsKey == std::array<int, 4>{J, S, F2, B}) {
-    for (int e = 0; e < sw.nBlockEnds; ++e) {
-      const int code = sw.blockEnds[static_cast<std::size_t>(e)];
+    // only the ends that name level T: the others would not match
+    if (T < 1 || T > sw.blk.N) return;
+    for (int e = sw.levelEndsStart[T]; e < sw.levelEndsStart[T + 1]; ++e) {
+      const int code = sw.levelEnds[static_cast<std::size_t>(e)];
       add(code / 2, code % 2);
     }
     return;

@@ -340,6 +340,28 @@ void recordRotorParameterOperators(const RunState& rs, SweepWork& sw, int J, int
     unit[p - 1] = 0.0;
   }
   sw.rotorOpsStart[33] = static_cast<int>(sw.rotorOps.size());
+
+  // Operators that keep the parity of K (every term of a rigid rotor but the
+  // linear and hyperfine ones) are held in two runs, the elements between
+  // rows of even K first and then those of odd K, each in the order they
+  // were recorded.  A row of y = (dH/dp) v receives its contributions in the
+  // same order as before, so the sums are the same, and a level whose
+  // eigenvector is zero on one parity (a Wang-block level) skips that run.
+  const auto oddK = [&sw](int r) { return sw.basis[static_cast<std::size_t>(r) + 1].K % 2 != 0; };
+  for (int p = 1; p <= 32; ++p) {
+    const int b = sw.rotorOpsStart[p], e = sw.rotorOpsStart[p + 1];
+    bool keeps = true;
+    for (int i = b; i < e && keeps; ++i) keeps = oddK(sw.rotorOps[i].r) == oddK(sw.rotorOps[i].c);
+    sw.rotorOpsOddK[p] = -1;
+    if (!keeps || b == e) continue;
+    sw.rotorOpsScratch.clear();
+    for (int i = b; i < e; ++i)
+      if (!oddK(sw.rotorOps[i].r)) sw.rotorOpsScratch.push_back(sw.rotorOps[i]);
+    sw.rotorOpsOddK[p] = b + static_cast<int>(sw.rotorOpsScratch.size());
+    for (int i = b; i < e; ++i)
+      if (oddK(sw.rotorOps[i].r)) sw.rotorOpsScratch.push_back(sw.rotorOps[i]);
+    std::copy(sw.rotorOpsScratch.begin(), sw.rotorOpsScratch.end(), sw.rotorOps.begin() + b);
+  }
 }
 
 void recordRotorElements(const RunState& rs, const SweepWork& sw, int J, int S, int F2,
@@ -357,14 +379,9 @@ namespace {
 // real part of <v|y>.  For a real v (Complex false) the imaginary parts of y
 // stay zero and are left out: the real parts are the same sums either way.
 template <bool Complex>
-double expectation(const SweepWork& sw, int p, const double* vr, const double* vi, double* yr,
-                   double* yi) {
-  const int N = sw.blk.N;
-  for (int c = 0; c < N; ++c) yr[c] = 0.0;
-  if constexpr (Complex)
-    for (int c = 0; c < N; ++c) yi[c] = 0.0;
-  const OperatorElement* el = sw.rotorOps.data();
-  for (int i = sw.rotorOpsStart[p]; i < sw.rotorOpsStart[p + 1]; ++i) {
+void applyRecordedElements(const OperatorElement* el, int begin, int end, const double* vr,
+                           const double* vi, double* yr, double* yi) {
+  for (int i = begin; i < end; ++i) {
     const int r = el[i].r, c = el[i].c;
     const double g = el[i].g;
     switch (el[i].kind) {
@@ -390,6 +407,25 @@ double expectation(const SweepWork& sw, int p, const double* vr, const double* v
       break;
     }
   }
+}
+
+// A row of y that is skipped stays +0: in the full sum it would only get
+// products with the zero components of v, and +0 plus a zero is +0.
+template <bool Complex>
+double expectation(const SweepWork& sw, int p, const double* vr, const double* vi, double* yr,
+                   double* yi, const bool zeroOnK[2]) {
+  const int N = sw.blk.N;
+  for (int c = 0; c < N; ++c) yr[c] = 0.0;
+  if constexpr (Complex)
+    for (int c = 0; c < N; ++c) yi[c] = 0.0;
+  const OperatorElement* el = sw.rotorOps.data();
+  const int first = sw.rotorOpsStart[p], last = sw.rotorOpsStart[p + 1], odd = sw.rotorOpsOddK[p];
+  if (odd < 0) {
+    applyRecordedElements<Complex>(el, first, last, vr, vi, yr, yi);
+  } else {
+    if (!zeroOnK[0]) applyRecordedElements<Complex>(el, first, odd, vr, vi, yr, yi);
+    if (!zeroOnK[1]) applyRecordedElements<Complex>(el, odd, last, vr, vi, yr, yi);
+  }
   double e = 0.0;
   for (int c = 0; c < N; ++c) {
     if constexpr (Complex)
@@ -407,11 +443,16 @@ void rotorParameterDerivatives(SweepWork& sw, const double* vr, const double* vi
   const int N = sw.blk.N;
   bool real = true;
   for (int c = 0; c < N && real; ++c) real = vi[c] == 0.0;
+  // whether v is zero on every row of even K, of odd K
+  bool zeroOnK[2] = {true, true};
+  for (int c = 0; c < N; ++c)
+    if (vr[c] != 0.0 || vi[c] != 0.0)
+      zeroOnK[sw.basis[static_cast<std::size_t>(c) + 1].K % 2 != 0] = false;
   for (int p = 1; p <= 32; ++p) {
     // Hellmann-Feynman: dE/dp = Re <v| dH/dp |v>
     result[p] = flags(p) == 0 ? 0.0
-                : real        ? expectation<false>(sw, p, vr, vi, sw.w3.data(), sw.w4.data())
-                              : expectation<true>(sw, p, vr, vi, sw.w3.data(), sw.w4.data());
+                : real ? expectation<false>(sw, p, vr, vi, sw.w3.data(), sw.w4.data(), zeroOnK)
+                       : expectation<true>(sw, p, vr, vi, sw.w3.data(), sw.w4.data(), zeroOnK);
   }
 }
 

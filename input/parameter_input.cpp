@@ -260,8 +260,8 @@ void checkControls(RunState& rs) {
   if (2LL * c.maxm + 1 > DIMM) stop("ERROR: 2maxm+1 > DIMM" + controlGivenAt(rs, "maxm"));
   // the free-rotor basis -maxm..maxm needs at least the state m = 0
   if (c.ntop > 0 && c.maxm < 0) stop("ERROR: maxm < 0" + controlGivenAt(rs, "maxm"));
-  // the transition list holds at most 10000 lines
-  if (c.ndata > DIMDATA) stop("ERROR: ndata > 10000" + controlGivenAt(rs, "ndata"));
+  // the transition list holds at most 100000 lines
+  if (c.ndata > DIMDATA) stop("ERROR: ndata > 100000" + controlGivenAt(rs, "ndata"));
   // values that have no meaning: they would overflow the free-rotor labels
   // m = sigma + nfold*k, select no spectrum or reduction, or give
   // Boltzmann factors and weights that are not numbers
@@ -713,7 +713,7 @@ void dropUnusedSets(RunState& rs, FitState& fs) {
 } // namespace
 
 bool readInputFile(RunState& rs, FitState& fs, Reader& rd) {
-  if (rs.tr.qn.size() < static_cast<std::size_t>(DIMDATA + 1)) rs.allocate();
+  if (rs.tr.qn.empty()) rs.allocate();
   for (int k = 1; k <= NTRFIXED; ++k) rs.trKey[k] = kTransitionKeys[k];
   rs.ctl = Controls{};
   initParamNames(rs);

@@ -84,7 +84,7 @@ constexpr double MAX_FREQ_GHZ = 1.0e6;
 constexpr double MIN_ERR_GHZ = 1.0e-12;
 
 // The transition list ends at an empty line (a line holding only a comment
-// is empty too), at ndata lines or at 10000 lines.  Whatever non-empty input
+// is empty too), at ndata lines or at 100000 lines.  Whatever non-empty input
 // follows is not read; say so, as a line commented out inside the list ends
 // it there.  Typed input is not read on: the run starts at the empty line.
 void reportLinesNotRead(RunState& rs, Reader& rd, bool endedByEmptyLine, int nmax) {
@@ -111,13 +111,16 @@ void reportLinesNotRead(RunState& rs, Reader& rd, bool endedByEmptyLine, int nma
 
 // The line errors of the list: each is written to standard error with the
 // line number and counted; the run stops after the whole list was read.
+// A line number in four columns, more when it needs them.
+std::string lineField(long long n) { return "I" + std::to_string(std::max(4, decimalWidth(n))); }
+
 struct LineErrors {
   std::ostream& err;
   const std::vector<long>& inputLine; // input line of each transition
   int count = 0;
   void operator()(const char* text, int n) {
     const long line = inputLine[static_cast<std::size_t>(n)];
-    put(err, "(A,i4,A)", {text, n, " (input line " + std::to_string(line) + ")"});
+    put(err, "(A," + lineField(n) + ",A)", {text, n, " (input line " + std::to_string(line) + ")"});
     ++count;
   }
 };
@@ -202,9 +205,12 @@ void checkQuantumNumbers(const Slots& u, const Slots& l, const bool givenK[2], i
 // The input summary of the list: lines, data points, splittings and the
 // effective number of data points; the mean splitting (GHz).
 void printListSummary(std::ostream& out, const Transitions& tr, int n) {
-  // the counts take a fifth column only for a list of 10000 lines
+  // the counts take more than four columns only for a list of 10000 lines or more
   const std::string w = std::to_string(std::max(4, decimalWidth(n)));
-  put(out, "(3(3X,A,I" + w + "),/,3X,A,F6.1)",
+  // the effective number of data points in F6.1, wider when it needs it
+  const double eff = std::fabs(tr.effData) < 1.0e15 ? tr.effData : 0.0;
+  const std::string we = std::to_string(std::max(6, decimalWidth(std::llround(eff)) + 2));
+  put(out, "(3(3X,A,I" + w + "),/,3X,A,F" + we + ".1)",
       {"ndata ", n, "Data Points", tr.nDataPoints, "Splittings", tr.nSplit, "Effective Data Points",
        tr.effData});
   if (tr.nSplit > 0)
@@ -234,8 +240,8 @@ void readTransitions(RunState& rs, Reader& rd) {
 
   // each line's contribution to the splitting statistics, so that it can be
   // taken back when the line becomes part of an average
-  std::vector<double> splitOf(nmax + 1, 0.0);
-  std::vector<char> splitCounted(nmax + 1, 0);
+  std::vector<double> splitOf;
+  std::vector<char> splitCounted;
 
   LineErrors lineError{err, rs.trInputLine};
   // checks that name the input line as well, so that the line can be found
@@ -255,6 +261,12 @@ void readTransitions(RunState& rs, Reader& rd) {
       break;
     }
     ++n;
+    tr.ensureLines(n);
+    if (splitOf.size() <= static_cast<std::size_t>(n)) {
+      splitOf.resize(tr.qn.size(), 0.0);
+      splitCounted.resize(tr.qn.size(), 0);
+    }
+    if (rs.trInputLine.size() < tr.qn.size()) rs.trInputLine.resize(tr.qn.size(), 0);
     rs.trInputLine[static_cast<std::size_t>(n)] = rd.lineNumber();
     // partners are given per line
     v[kSplit - 1] = v[kAvg - 1] = v[kDiff - 1] = 0.0;
@@ -277,7 +289,7 @@ void readTransitions(RunState& rs, Reader& rd) {
 
     // J beyond the block storage
     if (truncInt(val(kJup)) > DIMJ || truncInt(val(kJlo)) > DIMJ) {
-      put(out, "(A,I4,A)", {" Warning Max. J exceeded. Line", n, " error"});
+      put(out, "(A," + lineField(n) + ",A)", {" Warning Max. J exceeded. Line", n, " error"});
       inputError("J > 70 (largest J is 70)", n);
     }
 
@@ -370,7 +382,8 @@ void readTransitions(RunState& rs, Reader& rd) {
         if (tr.freq[n] != 0.0 && fm != 0.0)
           tr.freq[n] += fm;
         else
-          put(err, "(A,2I4)", {"WARNING: diff frequency zero at", n, m});
+          put(err, "(A," + lineField(n) + "," + lineField(m) + ")",
+              {"WARNING: diff frequency zero at", n, m});
       }
     }
 
@@ -396,7 +409,8 @@ void readTransitions(RunState& rs, Reader& rd) {
     q[UP][slot::AVG] = q[LO][slot::AVG] = clampToInt(avg);
     if (R != 0 && avg >= 1 && avg < n && tr.err[avg] != NODATA) {
       const int m = static_cast<int>(avg);
-      put(out, "(A,I4,A,I4,A)", {"Warning: average freq. in", n, ": line", m, " not used"});
+      put(out, "(A," + lineField(n) + ",A," + lineField(m) + ",A)",
+          {"Warning: average freq. in", n, ": line", m, " not used"});
       if (tr.qn[m][UP][slot::SPLIT] != m && splitCounted[m]) {
         tr.sumAbsSplit -= std::fabs(splitOf[m]);
         tr.sumSqSplit -= splitOf[m] * splitOf[m];

@@ -153,7 +153,7 @@ void reflectPair(int len, const double* wr, const double* wi, const double* vr, 
 
 // Plane rotation of two columns of length len (what drot does with unit
 // increments): x := c x + s y, y := c y - s x.
-void rotateTopAxes(int len, double* x, double* y, double c, double s) {
+void rotateColumns(int len, double* x, double* y, double c, double s) {
   const vec2 vc = splat2(c), vs = splat2(s);
   int k = 0;
   for (; k + 4 <= len; k += 4) {
@@ -329,9 +329,12 @@ void qlImplicitShift(int nm, int n, double* z, double* d, double* e, int& ierr) 
         d[i + 1] = d[i] + pv - u;
         g = cs * ss + sn * rr;
         pv = u;
-        // column i+1 := cs col(i+1) + sn col(i); column i := cs col(i) - sn col(i+1)
-        blas::drot(n, z + static_cast<long>(i + 1) * nm, 1, z + static_cast<long>(i) * nm, 1, cs,
-                   sn);
+        // column i+1 := cs col(i+1) + sn col(i); column i := cs col(i) - sn col(i+1),
+        // here rather than by the BLAS: a Wang block of a rigid rotor has at
+        // most J/2 + 1 rows, and for them the call into the library cost
+        // more than the rotation (the arithmetic is that of drot, element by
+        // element, so the digits are the same)
+        rotateColumns(n, z + static_cast<long>(i + 1) * nm, z + static_cast<long>(i) * nm, cs, sn);
       }
       d[l] = pv;
       e[l] = g;
@@ -594,7 +597,7 @@ void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
         const double newCoupling = cs * diff + (c - s) * (c + s) * coupling;
         d[i + 1] = lower + transfer;
         // eigenvector columns: z_i := c z_i - s z_{i+1}, z_{i+1} := s z_i + c z_{i+1}
-        rotateTopAxes(n, z + static_cast<long>(i + 1) * nm, z + static_cast<long>(i) * nm, c, s);
+        rotateColumns(n, z + static_cast<long>(i + 1) * nm, z + static_cast<long>(i) * nm, c, s);
         if (i > l) {
           coupling = c * e[i - 1];
           bulge = s * e[i - 1];

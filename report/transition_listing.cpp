@@ -63,15 +63,17 @@ Column quantumNumberColumn(const RunState& rs, const Slots& up, const Slots& lo)
     qField += rec("(A,I2)", {" B", up[slot::B]});
     qWidth = 23;
   }
-  return {field(qField, qWidth),
-          field(rec("(3A3,3A3,A,A2)", {"J", "K-", "K+", "J", "K-", "K+", "  ", " B"}), qWidth)};
+  // the header is the same for every line: made once
+  static const std::string head =
+      rec("(3A3,3A3,A,A2)", {"J", "K-", "K+", "J", "K-", "K+", "  ", " B"});
+  return {field(qField, qWidth), field(head, qWidth)};
 }
 
 // 7. hyperfine quantum numbers (2F)
 Column hyperfineColumn(const Controls& ctl, const Slots& up, const Slots& lo) {
   if (ctl.spin == 0) return {" ", " "};
-  return {field(rec("(A,2I3)", {" F", up[slot::F], lo[slot::F]}), 8),
-          field(rec("(A,2A3)", {"  ", "F", "F"}), 8)};
+  static const std::string head = field(rec("(A,2A3)", {"  ", "F", "F"}), 8);
+  return {field(rec("(A,2I3)", {" F", up[slot::F], lo[slot::F]}), 8), head};
 }
 
 // 8. torsional states
@@ -170,8 +172,9 @@ Column frequencyColumn(const Comparison& c, int i) {
     freqField = rec(high ? "(F12.7,A10,A12)" : "(F12.4,A10,A12)",
                     {c.calc, "      ---  ", c.Z == i ? "      ---   " : "      --&   "});
   }
-  return {field(freqField, 36),
-          field(rec("(A,A11,A10,A12)", {" ", " calc/GHz ", " diff/MHz ", " obs/GHz "}), 36)};
+  static const std::string head =
+      field(rec("(A,A11,A10,A12)", {" ", " calc/GHz ", " diff/MHz ", " obs/GHz "}), 36);
+  return {field(freqField, 36), head};
 }
 
 // 12. measurement error (and robust weight) of the line
@@ -284,7 +287,7 @@ void printTransitionListing(RunState& rs, FitStats& stats) {
                 : std::string(splitWidth + 1, ' ');
     const std::string kField = rec("(2(1X,2I3,1X,I3))", {up[slot::K], up[slot::K2], up[slot::Q],
                                                          lo[slot::K], lo[slot::K2], lo[slot::Q]});
-    const std::string kHead = rec("(2A11)", {" 1.K 2.K % ", " 1.K 2.K % "});
+    static const std::string kHead = rec("(2A11)", {" 1.K 2.K % ", " 1.K 2.K % "});
     std::string intField = " ";
     // strengths exist only where they were asked for (bit 16 alone keeps
     // files and computes nothing)

@@ -158,6 +158,21 @@ TEST(FitCycles, TwoTopMoleculeRecoversBothBarriers) {
   EXPECT_NE(r.out.find(" V1n_2      1.79"), std::string::npos);
 }
 
+// A fit of 12,000 lines (the same two lines over and over, enough to fit
+// BJ): the counts of the input summary and of the deviations by set and
+// state take the columns their numbers need instead of asterisks.
+TEST(FitCycles, CountsOfLargeFitsWidenTheirFields) {
+  std::string input = "many lines\n\nnzyk 3\n\nBJ 3.0001 BK 6.0 B- 0.2\n\nfit BJ\n\n";
+  for (int i = 0; i < 6000; ++i)
+    input += "Jup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 = 6.0\n"
+             "Jup 2 K-up 0 K+up 2 Jlo 1 K-lo 0 K+lo 1 = 12.0\n";
+  const RunResult r = runText(input + "\n");
+  EXPECT_NE(r.out.find("   ndata 12000   Data Points12000"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("   Effective Data Points12000.0\n"), std::string::npos);
+  EXPECT_NE(r.out.find("\n  1  112000"), std::string::npos);
+  EXPECT_EQ(r.out.find("****"), std::string::npos);
+}
+
 TEST(FitCycles, PureCalculationPrintsListingAndDeviationsOnly) {
   const RunResult r = runText(replaceLine(rigidInput(), kControlLine, "nzyk 1 defer 2.0e-5"));
   EXPECT_EQ(r.out.find(" Sigma:"), std::string::npos);

@@ -54,7 +54,11 @@ std::string withCentralDifferences(std::string input) {
 TEST(Threads, RunsAreTheSameOnOneTwoAndThreeThreads) {
   for (const char* path :
        {"examples/rigid_rotor.inp", "tests/data/fit/one_top_fit.inp", "central differences",
-        "tests/data/fit/one_top_high_j_fit.inp", "tests/data/intensity/one_top_ints2.inp"}) {
+        "tests/data/fit/one_top_high_j_fit.inp", "tests/data/intensity/one_top_ints2.inp",
+        // runs of rigid-rotor blocks: a fit with analytic derivatives, blocks
+        // of several 2F, and a predicted spectrum
+        "tests/data/fit/rigid_distortion_fit.inp", "tests/data/rigid/quadrupole.inp",
+        "tests/data/intensity/rigid_ints2.inp"}) {
     test::ScopedWorkDir here("threads");
     const bool central = std::string(path) == "central differences";
     const std::string input = central ? withCentralDifferences(test::readFile(

@@ -364,7 +364,7 @@ TEST(ParameterInput, StopMessages) {
       {rigid("ntop -1", "BJ 3"), "ERROR: ntop < 0 (input line 3)"},
       {rigid("maxm 36", "BJ 3"), "ERROR: 2maxm+1 > DIMM (input line 3)"},
       {oneTop("maxm -1", topParams), "ERROR: maxm < 0 (input line 3)"},
-      {rigid("ndata 10001", "BJ 3"), "ERROR: ndata > 10000 (input line 3)"},
+      {rigid("ndata 100001", "BJ 3"), "ERROR: ndata > 100000 (input line 3)"},
       {rigid("ints 1", "BJ 3"), "ERROR: need mu_x mu_y or mu_z for intensities"},
       {rigid("", "BK 3"), "ERROR: BJ can not be zero"},
       {rigid("", "BJ 3 BJ(2) 0 BK(2) 1"), "ERROR: BJ can not be zero"},

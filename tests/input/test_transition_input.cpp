@@ -192,14 +192,22 @@ TEST(TransitionInput, LimitOfTheLineCount) {
   EXPECT_EQ(p.rs->problems, 1);
   Parsed q = lines("Jup 70 tup 1 Jlo 70 tlo 2 = 1\n");
   EXPECT_FALSE(q.ended) << q.err;
-  // the list holds 10000 lines; line 10001 is not lost silently
+  // the list holds 100000 lines, growing as they are read (the lines keep
+  // their values across each growth); line 100001 is not lost silently
   std::string many;
-  for (int i = 0; i < DIMDATA + 1; ++i) many += "1 0 1 0 0 0 = 1\n";
+  for (int i = 0; i < DIMDATA + 1; ++i)
+    many += i + 1 == 12345 ? "1 0 1 0 0 0 = 1 & -2345\n" : "1 0 1 0 0 0 = 1\n";
   Parsed r = lines(many);
   ASSERT_FALSE(r.ended) << r.err;
   EXPECT_EQ(r.rs->tr.ndata, DIMDATA);
+  EXPECT_EQ(r.rs->tr.qn[1][UP][slot::J], 1);
+  EXPECT_EQ(r.rs->tr.qn[DIMDATA][UP][slot::J], 1);
+  EXPECT_EQ(r.rs->tr.freq[INITIAL_LINES + 1], 1.0);
+  EXPECT_EQ(r.rs->tr.err[DIMDATA], r.rs->ctl.defer);
+  // line numbers of five digits widen the fields of a message
+  EXPECT_NE(r.out.find("Warning: average freq. in12345: line10000 not used\n"), std::string::npos);
   EXPECT_EQ(r.err, "1 non-empty input line after the end of the transition list was not read"
-                   " (first at input line 10007): the list holds at most 10000 lines\n");
+                   " (first at input line 100007): the list holds at most 100000 lines\n");
 }
 
 // Every message of a bad line; each counts as an input error and the run
