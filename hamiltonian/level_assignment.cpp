@@ -2,7 +2,9 @@
 // energies, labels and derivatives to the transitions that name them.
 #include "hamiltonian/level_assignment.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 #include <cstdlib>
 
 #include "core/fortran_format.h"
@@ -14,7 +16,6 @@ namespace ruvo {
 namespace {
 constexpr int UNSET = -12345;
 constexpr int LDW = DIM2J1; // leading dimension of the K weights
-constexpr int LDV = DIMVV;  // leading dimension of the torsional weights
 } // namespace
 
 // Labels of every level of the block from the composition of its eigenvector
@@ -25,7 +26,8 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
   const int d = blk.d, nvv = blk.nvv, N = blk.N;
   if (d > DIM2J1) stop(" ERROR: DIM 2J1 exceeded");
   const double* V = sw.V.data();
-  auto comp = [&](int r, int l) { return V[(r - 1) + (l - 1) * DIMTOT]; }; // 1-based
+  const int ld = sw.ld;
+  auto comp = [&](int r, int l) { return V[(r - 1) + std::size_t(l - 1) * ld]; }; // 1-based
 
   // 2. labels unset, ranks and counters cleared
   for (int l = 1; l <= N; ++l) {
@@ -33,12 +35,15 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
     lab[2] = lab[8] = lab[11] = UNSET;
     lab[12] = -200;
   }
-  std::array<int, DIMVV + 1> rank{}, count{};
+  // leading dimension of the torsional weights: the product states of the
+  // state section, or the kept states of vkeep
+  const int LDV = std::max(nvv, DIMVV);
+  std::array<int, DIMVKEEP + 1> rank{}, count{};
 
   // 3. weight of each K index, W(k, l) = sum_i V(k,i; l)^2, and of each
   // product torsional state, Vw(i, l) = sum_K V(k,i; l)^2
   double* W = sw.H.data();
-  double* Vw = W + LDW * DIMTOT;
+  double* Vw = W + std::size_t(LDW) * ld;
   auto w = [&](int k, int l) -> double& { return W[(k - 1) + (l - 1) * LDW]; };
   auto vw = [&](int i, int l) -> double& { return Vw[(i - 1) + (l - 1) * LDV]; };
   for (int l = 1; l <= N; ++l) {
@@ -81,12 +86,21 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
   }
 
   // 5. best and second-best K index and product state of every level
-  std::array<int, DIMTOT + 1> kBest{}, kSec{}, vBest{}, vSec{};
-  std::array<double, DIMTOT + 1> wBest{}, wSec{}, xBest{}, xSec{};
+  // per level, 1..N (sized to the run; the labels are made on the calling thread)
+  static thread_local std::vector<int> kBest, kSec, vBest, vSec, r1, r2;
+  static thread_local std::vector<double> wBest, wSec, xBest, xSec, c1, c2;
+  for (auto* a : {&kBest, &kSec, &vBest, &vSec, &r1, &r2})
+    if (a->size() < std::size_t(ld) + 1) a->assign(std::size_t(ld) + 1, 0);
+  for (auto* a : {&wBest, &wSec, &xBest, &xSec, &c1, &c2})
+    if (a->size() < std::size_t(ld) + 1) a->assign(std::size_t(ld) + 1, 0.0);
+  std::fill_n(kBest.begin(), N + 1, 0);
+  std::fill_n(kSec.begin(), N + 1, 0);
+  std::fill_n(vBest.begin(), N + 1, 0);
+  std::fill_n(vSec.begin(), N + 1, 0);
   if (N > 0) {
-    largestComponents(W, LDW, DIMTOT, d, 1, N, kBest.data(), kSec.data(), wBest.data(),
+    largestComponents(W, LDW, ld, d, 1, N, kBest.data(), kSec.data(), wBest.data(),
                       wSec.data());
-    largestComponents(Vw, LDV, DIMTOT, nvv, 1, N, vBest.data(), vSec.data(), xBest.data(),
+    largestComponents(Vw, LDV, ld, nvv, 1, N, vBest.data(), vSec.data(), xBest.data(),
                       xSec.data());
   }
 
@@ -112,8 +126,6 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
   auto Kof = [&](int r) { return sw.basis[r].K; };
   auto sqrtVw = [&](int i, int l) { return i >= 1 && i <= nvv ? std::sqrt(vw(i, l)) : 0.0; };
   bool pmPair = false;
-  std::array<int, DIMTOT + 1> r1, r2;
-  std::array<double, DIMTOT + 1> c1, c2;
   for (int l = 1; l <= N; ++l) {
     auto& lab = sw.labels[l];
     lab[1] = J;
@@ -129,7 +141,7 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
       // a +-K pair of equal weights: the combination is told by the relative
       // sign of its two dominant components
       r2[l] = 0;
-      largestComponents(V, DIMTOT, DIMTOT, N, l, 1, r1.data(), r2.data(), c1.data(), c2.data());
+      largestComponents(V, ld, ld, N, l, 1, r1.data(), r2.data(), c1.data(), c2.data());
       const int rowA = r1[l], rowB = r2[l] >= 1 ? r2[l] : r1[l];
       if (std::abs(Kof(rowA)) != std::abs(Kof(rowB)))
         putFree(*rs.io.out, {"ERROR in assgn: K trouble", J, S, l});

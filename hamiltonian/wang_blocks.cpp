@@ -44,7 +44,7 @@ WangFunction wangFunction(int J, int K, int s) {
 void diagonaliseByWangBlocks(SweepWork& sw, int J, double* E, int& ierr) {
   ierr = 0;
   const int N = 2 * J + 1;
-  const int ld = DIMTOT;
+  const int ld = sw.ld;
   // element (r, c) of the symmetric block from its lower triangle, GHz
   auto h = [&](int r, int c) { return r >= c ? sw.H[r + c * ld] : sw.H[c + r * ld]; };
 

@@ -89,7 +89,7 @@ bool readTitle(RunState& rs, Reader& rd) {
 
 // ---------------------------------------------------------- controls
 void readControls(RunState& rs, Reader& rd) {
-  constexpr int NC = NINTCTL + NREALCTL;
+  constexpr int NC = NINTCTL + NREALCTL + NKEPTCTL;
   double value[NC] = {};
   int given[NC] = {};
   const NameTable table{&kControlNames[1], NC, CONTROL_WIDTH};
@@ -110,6 +110,14 @@ void readControls(RunState& rs, Reader& rd) {
   }
   for (int k = 0; k < NREALCTL; ++k)
     if (given[NINTCTL + k] > 0) *reals[k] = value[NINTCTL + k];
+  // vkeep (an integer) and vtol (kHz)
+  const int kKeep = NINTCTL + NREALCTL, kTol = kKeep + 1;
+  if (given[kKeep] > 0) {
+    if (std::fabs(value[kKeep]) >= 2147483648.0)
+      stop("ERROR: vkeep out of range: " + shortNumber(value[kKeep]));
+    c.vkeep = truncInt(value[kKeep]);
+  }
+  if (given[kTol] > 0) c.vtol = value[kTol];
 
   // the print level selects listing bits
   const int p = c.print;
@@ -156,6 +164,11 @@ void readControls(RunState& rs, Reader& rd) {
     }
   }
   if (onLine > 0) out << '\n';
+  // the controls of the kept torsional states, when given
+  if (given[kKeep] > 0 || given[kTol] > 0) {
+    put(out, "(3X,A,3X,I5,$)", {padded(kControlNames[kKeep + 1], CONTROL_WIDTH), c.vkeep});
+    put(out, "(3X,A,3X,D12.7)", {padded(kControlNames[kTol + 1], CONTROL_WIDTH), c.vtol});
+  }
 }
 
 // ---------------------------------------------------- checks and files
@@ -182,6 +195,18 @@ void checkControls(RunState& rs) {
   if (c.reduct < 0 || c.reduct > 2)
     stop("ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)");
   if (c.spin < 0) stop("ERROR: spin (twice the nuclear spin) < 0");
+  // kept torsional states: states 1..vkeep of the one top, or -1 (converged)
+  if (c.vkeep < -1) stop("ERROR: vkeep must be -1 (converge), 0 or a number of states");
+  if (c.vkeep != 0 && c.ntop > 1)
+    stop("ERROR: vkeep needs a molecule with one top (ntop = 1)");
+  if (c.vkeep > 2 * c.maxm && c.ntop == 1)
+    stop("ERROR: vkeep > 2maxm: a top keeps fewer states than its basis 2maxm+1 holds");
+  if (!(c.vtol > 0.0)) stop("ERROR: vtol (kHz) must be positive");
+  if (c.vkeep != 0 && c.ntop == 0) {
+    *rs.io.err << "vkeep " << c.vkeep << " ignored: the molecule has no internal top\n";
+    ++rs.problems;
+    c.vkeep = 0;
+  }
   if (!(c.temp >= 0.0)) stop("ERROR: temp < 0 K");
   if (!(c.limit >= 0.0)) stop("ERROR: limit < 0");
   if (!(c.defer >= MIN_ERR_GHZ)) stop("ERROR: defer below 1e-12 GHz");

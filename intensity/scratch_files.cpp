@@ -224,6 +224,7 @@ void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int
   const int N = sw.blk.N;
   if (N > DIMTOT) {
     *rs.io.err << " wrvec: block dimension " << N << " too large for " << name << '\n';
+    ++rs.problems;
     return;
   }
   RecordWriter w(rs.scratch, name, *rs.io.err);
@@ -246,8 +247,8 @@ void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int
   for (int l = 1; l <= N; ++l) {
     std::int32_t lab[NFILELABEL] = {};
     for (int c = 1; c <= NLABEL; ++c) lab[c - 1] = sw.labels[l][c];
-    const double* zr = sw.Zr.data() + static_cast<std::size_t>(l - 1) * DIMTOT;
-    const double* zi = sw.Zi.data() + static_cast<std::size_t>(l - 1) * DIMTOT;
+    const double* zr = sw.Zr.data() + static_cast<std::size_t>(l - 1) * sw.ld;
+    const double* zi = sw.Zi.data() + static_cast<std::size_t>(l - 1) * sw.ld;
     for (int r = 0; r < N; ++r) {
       pairs[2 * r] = zr[r];
       pairs[2 * r + 1] = zi[r];
