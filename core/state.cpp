@@ -68,7 +68,7 @@ void TorsionTables::allocate(int states, int tops) {
   label.assign(per * states, 0);
   vec = ZeroedVector<double>(static_cast<std::size_t>(NK) * states * DIMM);
   tint = ZeroedVector<double>(per * NK * vv);
-  pint = ZeroedVector<double>(states > DIMV ? per * 3 * vv : 0);
+  pint = ZeroedVector<double>(per * 3 * vv);
 }
 
 void RotationStore::allocate() {

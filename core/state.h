@@ -64,13 +64,13 @@ template <class T> struct ZeroPageAllocator {
 template <class T> using ZeroedVector = std::vector<T, ZeroPageAllocator<T>>;
 
 // ---------------------------------------------------------------- limits
-inline constexpr int DIMTOP = 3;      // internal tops
-inline constexpr int DIMJ = 70;       // largest J of a transition level
-inline constexpr int DIM2J1 = 141;    // 2*DIMJ+1 K values of a block
-inline constexpr int DIMM = 71;       // free-rotor basis 2*maxm+1 of one top
-inline constexpr int DIMV = 3;        // torsional states kept per top (state section)
-inline constexpr int DIMVV = 3;       // product torsional states of a block (state section)
-inline constexpr int DIMTOT = 423;    // matrix order of a block of the state section
+inline constexpr int DIMTOP = 3;   // internal tops
+inline constexpr int DIMJ = 70;    // largest J of a transition level
+inline constexpr int DIM2J1 = 141; // 2*DIMJ+1 K values of a block
+inline constexpr int DIMM = 71;    // free-rotor basis 2*maxm+1 of one top
+inline constexpr int DIMV = 3;     // torsional states kept per top (state section)
+inline constexpr int DIMVV = 3;    // product torsional states of a block (state section)
+inline constexpr int DIMTOT = 423; // matrix order of a block of the state section
 // torsional states a top may keep with vkeep (coupled completely): at most
 // one fewer than the largest free-rotor basis 2*maxm+1
 inline constexpr int DIMVKEEP = DIMM - 1;
@@ -317,7 +317,7 @@ struct TorsionTables {
   ZeroedVector<double> tint; // [t][s][k][k'][v][v']
   // momentum of the top between the states of neighbouring K,
   // P(K, K', v, v') = <v,K| p |v',K'> = sum_m c_K(m, v) m c_K'(m, v'), K' = K-1, K, K+1
-  // (only with vkeep, where the tilt of the top axis couples them)
+  // (filled only with vkeep, where the tilt of the top axis couples them)
   ZeroedVector<double> pint; // [t][s][k][dK+1][v][v']
   // window of one-top states the tables hold per top (v = 1..nV is state
   // firstV+v-1), and the count fixed by the first set computed with woods
@@ -339,9 +339,7 @@ struct TorsionTables {
   int& lab(int v, int sigma, int K, int t) {
     return label[(((t - 1) * NS + ss(sigma)) * NK + ks(K)) * nvs + (v - 1)];
   }
-  double& C(int m, int v, int K) {
-    return vec[((std::size_t)ks(K) * nvs + (v - 1)) * DIMM + m];
-  }
+  double& C(int m, int v, int K) { return vec[((std::size_t)ks(K) * nvs + (v - 1)) * DIMM + m]; }
   double& T(int K, int Kp, int v, int vp, int sigma, int t) {
     return tint[(((((std::size_t)(t - 1) * NS + ss(sigma)) * NK + ks(K)) * NK + ks(Kp)) * nvs +
                  (v - 1)) *
@@ -410,7 +408,8 @@ struct SweepWork {
   std::vector<double> w1, w2, w3, w4, w5, w6; // vectors of ld (solver scratch)
   std::vector<double> tau;                    // 2*ld
   std::vector<BasisRow> basis;                // positions 1..N
-  std::array<std::array<std::array<int, DIMVKEEP + 1>, DIMVKEEP + 1>, DIMTOP + 1> mask{}; // M_t(i,j)
+  std::array<std::array<std::array<int, DIMVKEEP + 1>, DIMVKEEP + 1>, DIMTOP + 1>
+      mask{};                                      // M_t(i,j)
   std::vector<std::array<int, NLABEL + 1>> labels; // levels 1..N, columns 1..12
   std::vector<int> need;                           // levels 1..N
   std::array<double, 33> dEdp{};                   // dE/dp, p = 1..32
@@ -473,7 +472,7 @@ struct FitState {
   ParamSets best, work, change; // change set: steps during the fit, errors after
   FitFlags flags;
   FitModel model;
-  std::array<double, DIMFIT + 1> sing{};       // singular values 1..nfit
+  std::array<double, DIMFIT + 1> sing{};        // singular values 1..nfit
   ZeroedVector<double> evec, cov, alpha, workm; // DIMFIT*DIMFIT each, 0-based
   std::array<double, DIMFIT + 1> beta{}, spare{};
   int nindep = 0;

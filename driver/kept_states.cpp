@@ -87,9 +87,9 @@ void convergeKeptStates(RunState& rs, const FitState& fs, SweepWork& sw) {
   rs.ctl.vkeep = n;
   put(out, "(A,I3)", {" kept torsional states per top:", n});
   if (!converged) {
-    *rs.io.err << "vkeep -1: the frequencies still change by " << fmtF(change, 0, 4)
-               << " kHz at " << n << " kept states, the most a basis of 2maxm+1 = "
-               << 2 * rs.ctl.maxm + 1 << " functions allows; raise maxm\n";
+    *rs.io.err << "vkeep -1: the frequencies still change by " << fmtF(change, 0, 4) << " kHz at "
+               << n << " kept states, the most a basis of 2maxm+1 = " << 2 * rs.ctl.maxm + 1
+               << " functions allows; raise maxm\n";
     ++rs.problems;
   }
 }

@@ -315,8 +315,10 @@ private:
     h.im.resize(static_cast<std::size_t>(N) * N);
     for (int l = 0; l < N; ++l)
       for (int r = 0; r < N; ++r) {
-        h.re[static_cast<std::size_t>(l) * N + r] = sw_.Zr[r + static_cast<std::size_t>(l) * sw_.ld];
-        h.im[static_cast<std::size_t>(l) * N + r] = sw_.Zi[r + static_cast<std::size_t>(l) * sw_.ld];
+        h.re[static_cast<std::size_t>(l) * N + r] =
+            sw_.Zr[r + static_cast<std::size_t>(l) * sw_.ld];
+        h.im[static_cast<std::size_t>(l) * N + r] =
+            sw_.Zi[r + static_cast<std::size_t>(l) * sw_.ld];
       }
   }
 

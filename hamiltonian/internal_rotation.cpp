@@ -336,8 +336,7 @@ void printTable(const RunState& rs, const SweepWork& sw, int J, int t, int op) {
       put(os, "(2I3,$)", {K, v});
       for (int vp = 1; vp <= n; ++vp)
         for (int Kp = -J; Kp <= J; ++Kp)
-          put(os, "(F10.4,$)",
-              {O[rotRow(K, v, J, d) + std::size_t(rotRow(Kp, vp, J, d)) * sw.ld]});
+          put(os, "(F10.4,$)", {O[rotRow(K, v, J, d) + std::size_t(rotRow(Kp, vp, J, d)) * sw.ld]});
       os << '\n';
     }
 }

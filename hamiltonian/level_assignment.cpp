@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 #include <cstdlib>
+#include <vector>
 
 #include "core/fortran_format.h"
 #include "core/stop.h"
@@ -98,10 +98,8 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
   std::fill_n(vBest.begin(), N + 1, 0);
   std::fill_n(vSec.begin(), N + 1, 0);
   if (N > 0) {
-    largestComponents(W, LDW, ld, d, 1, N, kBest.data(), kSec.data(), wBest.data(),
-                      wSec.data());
-    largestComponents(Vw, LDV, ld, nvv, 1, N, vBest.data(), vSec.data(), xBest.data(),
-                      xSec.data());
+    largestComponents(W, LDW, ld, d, 1, N, kBest.data(), kSec.data(), wBest.data(), wSec.data());
+    largestComponents(Vw, LDV, ld, nvv, 1, N, vBest.data(), vSec.data(), xBest.data(), xSec.data());
   }
 
   // 6. product states ranked by their first appearance in energy order
@@ -221,8 +219,8 @@ void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B
 // Derivatives of the level of rank T, combined into the analytic fit
 // variables, added into the derivative columns of the transition ends that
 // use the level.
-void storeLevelDerivatives(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B,
-                           int T, const FitModel& fm, const double* dEdp) {
+void storeLevelDerivatives(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B, int T,
+                           const FitModel& fm, const double* dEdp) {
   Transitions& tr = rs.tr;
   if (tr.ndata <= 0) return;
   const int nfit = fm.nfit < DIMFIT ? fm.nfit : DIMFIT;

@@ -115,7 +115,9 @@ double overlapFactor(const Apply& a, int r, int c) {
     const int sigma = a.rs.species.sigma[a.S][t];
     const int vr = row.v[t] - blk.firstV[t] + 1; // place in the kept window of top t
     const int vc = col.v[t] - blk.firstV[t] + 1;
-    if (vr < 1 || vr > a.sw.tors.nvs || vc < 1 || vc > a.sw.tors.nvs || sigma < -DIMSIG || sigma > DIMSIG) return 0.0;
+    if (vr < 1 || vr > a.sw.tors.nvs || vc < 1 || vc > a.sw.tors.nvs || sigma < -DIMSIG ||
+        sigma > DIMSIG)
+      return 0.0;
     f *= const_cast<TorsionTables&>(a.sw.tors).T(row.K, col.K, vr, vc, sigma, t);
   }
   return f;

@@ -197,8 +197,7 @@ void checkControls(RunState& rs) {
   if (c.spin < 0) stop("ERROR: spin (twice the nuclear spin) < 0");
   // kept torsional states: states 1..vkeep of the one top, or -1 (converged)
   if (c.vkeep < -1) stop("ERROR: vkeep must be -1 (converge), 0 or a number of states");
-  if (c.vkeep != 0 && c.ntop > 1)
-    stop("ERROR: vkeep needs a molecule with one top (ntop = 1)");
+  if (c.vkeep != 0 && c.ntop > 1) stop("ERROR: vkeep needs a molecule with one top (ntop = 1)");
   if (c.vkeep > 2 * c.maxm && c.ntop == 1)
     stop("ERROR: vkeep > 2maxm: a top keeps fewer states than its basis 2maxm+1 holds");
   if (!(c.vtol > 0.0)) stop("ERROR: vtol (kHz) must be positive");

@@ -36,10 +36,9 @@ const std::array<std::string, NPAR + 1> kParamNames = makeParamNames();
 const std::array<int, NPAR + 1> kParamDerivKind = makeDerivKinds();
 
 const std::array<std::string, NINTCTL + NREALCTL + NKEPTCTL + 1> kControlNames = {
-    "",       "nzyk",  "print",  "eval",   "dfreq",  "orger", "ints",  "maxm",
-    "woods",  "ndata", "nfold",  "spin",   "ntop",   "adjf",  "maxvm", "aprint",
-    "xprint", "ncycl", "svderr", "fitscl", "reduct", "rofit", "eps",   "defer",
-    "weigf",  "convg", "lambda", "freq_l", "freq_h", "limit", "temp",
+    "", "nzyk", "print", "eval", "dfreq", "orger", "ints", "maxm", "woods", "ndata", "nfold",
+    "spin", "ntop", "adjf", "maxvm", "aprint", "xprint", "ncycl", "svderr", "fitscl", "reduct",
+    "rofit", "eps", "defer", "weigf", "convg", "lambda", "freq_l", "freq_h", "limit", "temp",
     // the kept torsional states (echoed only when given)
     "vkeep", "vtol"};
 

@@ -59,7 +59,7 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
     RotationStore& rot = sw.rot[t];
     {
       std::ofstream f;
-  openOwnFile(f, inspectionName('t', top, S, J));
+      openOwnFile(f, inspectionName('t', top, S, J));
       putFree(f, {nv * d, 0, 0});
       double row[DIMV * DIM2J1];
       for (int v = 1; v <= nv; ++v)
@@ -73,7 +73,7 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
     }
     {
       std::ofstream f;
-  openOwnFile(f, inspectionName('p', top, S, J));
+      openOwnFile(f, inspectionName('p', top, S, J));
       putFree(f, {nv * d, 0, 0});
       for (int v = 1; v <= nv; ++v)
         for (int K = -J; K <= J; ++K) {
@@ -85,7 +85,7 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
     }
     {
       std::ofstream f;
-  openOwnFile(f, inspectionName('r', top, S, J));
+      openOwnFile(f, inspectionName('r', top, S, J));
       putFree(f, {blk.N, 0, 0});
       double row[DIMTOT];
       // (a block of more kept states than the state section allows has no such file)
@@ -114,13 +114,13 @@ void writeEigenFiles(const SweepWork& sw, int J, int S) {
   const int N = sw.blk.N;
   {
     std::ofstream f;
-  openOwnFile(f, inspectionName('e', "s", S, J));
+    openOwnFile(f, inspectionName('e', "s", S, J));
     putFree(f, {N, J, S});
     for (int l = 0; l < N; ++l) putFree(f, {sw.E[l]});
   }
   {
     std::ofstream f;
-  openOwnFile(f, inspectionName('v', "s", S, J));
+    openOwnFile(f, inspectionName('v', "s", S, J));
     putFree(f, {N, J, S});
     for (int r = 0; r < N; ++r) putFreeRow(f, &sw.H[r], N, sw.ld);
   }
@@ -166,7 +166,8 @@ void printBlockEigenpairs(const RunState& rs, const SweepWork& sw) {
     for (int l = 0; l < N; ++l) {
       const double v = sw.V[r + static_cast<std::size_t>(l) * sw.ld];
       put(out, std::fabs(v) < 1000.0 ? "(2F10.6,A,$)" : "(2F10.2,A,$)",
-          {sw.Zr[r + static_cast<std::size_t>(l) * sw.ld], sw.Zi[r + static_cast<std::size_t>(l) * sw.ld], "; "});
+          {sw.Zr[r + static_cast<std::size_t>(l) * sw.ld],
+           sw.Zi[r + static_cast<std::size_t>(l) * sw.ld], "; "});
     }
     out << '\n';
   }

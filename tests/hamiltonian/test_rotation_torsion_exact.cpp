@@ -433,3 +433,114 @@ TEST(RotationTorsionExact, ProgramBlockIsTheProjectionForATopAlongA) {
       EXPECT_LT(maxDiff(levels, exact, exact.size()), 1e-9) << "sigma=" << sigma << " nV=" << nV;
     }
 }
+
+// ------------------------------ kept states coupled completely (vkeep)
+
+namespace {
+
+// Full H of one top tilted by beta and turned by gamma, in |J,K> |m>
+// (index (K + J) * nm + k), complex: the axis component
+//   N = exp(i dK gamma) (cos b Jz - sin b Jx)
+// and F (m - rho N)^2 = F (m^2 - 2 rho m N + rho^2 N^2), V1n and V2n terms.
+std::vector<cplx> fullTiltedTop(int J, const Rotor& r, const Top& top, int sigma, double beta,
+                                double gamma) {
+  const int d = 2 * J + 1, nm = 2 * top.M + 1, n = d * nm;
+  std::vector<double> jz, jx;
+  angularMomentum(J, jz, jx);
+  std::vector<cplx> axis(std::size_t(d) * d), axis2(std::size_t(d) * d);
+  for (int a = 0; a < d; ++a)
+    for (int b = 0; b < d; ++b)
+      axis[a + b * d] = std::polar(1.0, (a - b) * gamma) *
+                        (std::cos(beta) * jz[a + b * d] - std::sin(beta) * jx[a + b * d]);
+  for (int a = 0; a < d; ++a)
+    for (int b = 0; b < d; ++b)
+      for (int c = 0; c < d; ++c) axis2[a + b * d] += axis[a + c * d] * axis[c + b * d];
+  const auto hr = rotorMatrix(J, r);
+  const auto m = freeRotorLabels(top, sigma);
+  std::vector<cplx> h(std::size_t(n) * n);
+  for (int a = 0; a < d; ++a)
+    for (int b = 0; b < d; ++b)
+      for (int k = 0; k < nm; ++k) {
+        cplx x = hr[a + b * d] + top.F * (-2.0 * m[k] * top.rho * axis[a + b * d] +
+                                          top.rho * top.rho * axis2[a + b * d]);
+        if (a == b) x += top.F * double(m[k]) * m[k] + top.V1n / 2 + top.V2n / 2;
+        h[(a * nm + k) + std::size_t(b * nm + k) * n] += x;
+        if (a != b) continue;
+        for (int q = 1; q <= 2; ++q)
+          if (k + q < nm) {
+            const double v = q == 1 ? -top.V1n / 4 : -top.V2n / 4;
+            h[(a * nm + k) + std::size_t(a * nm + k + q) * n] += v;
+            h[(a * nm + k + q) + std::size_t(a * nm + k) * n] += v;
+          }
+      }
+  return h;
+}
+
+// The block as the program builds it when the top keeps its states 1..nV,
+// coupled completely: its tables (solveTorsionalProblems), its axis rotation,
+// its internal-rotation and rotor terms.
+struct CompleteOneTop : Fixture {
+  CompleteOneTop(int J, const Rotor& r, const Top& top, int sigma, double beta, double gamma,
+                 int nV) {
+    sw->allocate(nV * (2 * J + 1), nV, 1);
+    rs->species.nsym = 1;
+    rs->species.sigma[1][1] = sigma;
+    rs->maxJ = J;
+    rs->maxmTop[1] = top.M;
+    rs->ctl.nfold = 3;
+    p(par::BJ) = r.BJ;
+    p(par::BK) = r.BK;
+    p(par::Bm) = r.Bm;
+    p(par::top(1, par::F)) = top.F;
+    p(par::top(1, par::V1n)) = top.V1n;
+    p(par::top(1, par::V2n)) = top.V2n;
+    p(par::top(1, par::rho)) = top.rho;
+    p(par::top(1, par::beta)) = beta;
+    p(par::top(1, par::gamma)) = gamma;
+    std::vector<std::array<int, 4>> states;
+    for (int v = 1; v <= nV; ++v) states.push_back({0, v, 0, 0});
+    block(J, 1, states, woodsbit::completeCoupling(33));
+    sw->blk.complete = true;
+    sw->blk.maxJ = J;
+    sw->blk.nsym = 1;
+    std::vector<int> flags(NPAR, 0);
+    solveTorsionalProblems(*rs, *sw, 1, par(), ConstFlagView{flags.data()}, 0);
+    rotateTopAxes(sw->rot[1], beta, J);
+    addInternalRotationTerms(*rs, *sw, J, 1, -1, par(), gamma != 0.0);
+    addRotorTerms(*rs, *sw, J, 1, -1, par());
+  }
+};
+
+} // namespace
+
+// Every coupling between the kept states: the levels converge to those of
+// the full rotation-torsion Hamiltonian as states are added, for a high and a
+// low barrier (with V6), a tilted top, gamma 0 and 0.3, A and E.
+TEST(RotationTorsionExact, KeptStatesCoupledCompletelyConvergeToTheExactLevels) {
+  const Rotor r;
+  struct Case {
+    double V3, V6, bound; // GHz
+    int nV;
+  };
+  const Case cases[] = {{12000.0, 0.0, 1e-6, 11}, {1500.0, -30.0, 5e-6, 15}};
+  for (const auto& c : cases)
+    for (auto [gamma, sigma] : {std::pair{0.0, 0}, std::pair{0.3, 1}, std::pair{0.3, 0}}) {
+      Top top = methylTop(c.V3);
+      top.V2n = c.V6;
+      top.M = 8;
+      const int J = 6, d = 2 * J + 1;
+      const auto exact = hermEig(fullTiltedTop(J, r, top, sigma, 0.4, gamma), d * 17);
+      double previous = 1e9;
+      for (int nV : {3, c.nV}) {
+        CompleteOneTop f(J, r, top, sigma, 0.4, gamma, nV);
+        const auto levels = blockLevels(*f.sw);
+        const double diff = maxDiff(levels, exact, d);
+        std::printf("[ measured ] V3=%.0f GHz gamma=%.1f sigma=%d kept %2d: max |E - E_exact| "
+                    "of the lowest %d levels = %.3e GHz\n",
+                    c.V3, gamma, sigma, nV, d, diff);
+        EXPECT_LE(diff, previous + 1e-9); // variational: not worse with more states
+        previous = diff;
+      }
+      EXPECT_LT(previous, c.bound) << "V3=" << c.V3 << " gamma=" << gamma << " sigma=" << sigma;
+    }
+}

@@ -59,9 +59,9 @@ inline std::vector<cplx> unpack(const ruvo::SweepWork& sw) {
   std::vector<cplx> a(std::size_t(N) * N);
   for (int c = 0; c < N; ++c)
     for (int r = c; r < N; ++r) {
-      const double im = r > c ? sw.H[c + r * DIMTOT] : 0.0;
-      a[r + c * N] = cplx(sw.H[r + c * DIMTOT], im);
-      a[c + r * N] = cplx(sw.H[r + c * DIMTOT], -im);
+      const double im = r > c ? sw.H[c + std::size_t(r) * sw.ld] : 0.0;
+      a[r + c * N] = cplx(sw.H[r + std::size_t(c) * sw.ld], im);
+      a[c + r * N] = cplx(sw.H[r + std::size_t(c) * sw.ld], -im);
     }
   return a;
 }
@@ -273,7 +273,7 @@ struct Fixture {
         const int lo = std::min(Kr, Kc);
         if (std::abs(Kr - Kc) == 2)
           x = Bm / 2 * std::sqrt((P - lo * (lo + 1.0)) * (P - (lo + 1.0) * (lo + 2.0))) * f;
-        s.H[(r - 1) + (c - 1) * DIMTOT] += x;
+        s.H[(r - 1) + std::size_t(c - 1) * s.ld] += x;
       }
   }
 };

@@ -1,8 +1,8 @@
 // One-top torsional problem: free-rotor and high-barrier limits, the
 // harmonic limit of the fundamental, the phase rule, the labels, the
 // operator elements and every size stop.
-#include <memory>
 #include <gtest/gtest.h>
+#include <memory>
 
 #include <algorithm>
 #include <cmath>
