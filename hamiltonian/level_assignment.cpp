@@ -135,11 +135,39 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
     const double W1 = w(kb, l), W2 = w(ks, l);
     const double D = d == 1 ? 1.0 : std::fabs(W1 - W2);
     const int vb = vBest[l];
-    if (D < 0.0002) {
+    // With many kept states (vkeep) the K weights of two torsional states
+    // that mix high above the barrier can tie by accident: a tie is a +-K
+    // pair only when the two K indices are K and -K.
+    const bool tie = D < 0.0002;
+    const bool pmK = tie && (!blk.complete || std::abs(kb - J - 1) == std::abs(ks - J - 1));
+    if (pmK) {
       // a +-K pair of equal weights: the combination is told by the relative
       // sign of its two dominant components
       r2[l] = 0;
       largestComponents(V, ld, ld, N, l, 1, r1.data(), r2.data(), c1.data(), c2.data());
+      if (blk.complete) {
+        // many kept states: the sign is told by the two largest components
+        // of the pair itself (K and -K of the best K index, any torsional
+        // state), not by a larger component of another K
+        const int Kpair = std::abs(kb - J - 1);
+        r1[l] = r2[l] = 0;
+        double a1 = -1.0, a2 = -1.0;
+        for (int r = 1; r <= N; ++r) {
+          if (std::abs(Kof(r)) != Kpair) continue;
+          const double a = std::fabs(comp(r, l));
+          if (a >= a1) {
+            a2 = a1;
+            r2[l] = r1[l];
+            a1 = a;
+            r1[l] = r;
+          } else if (a >= a2) {
+            a2 = a;
+            r2[l] = r;
+          }
+        }
+        c1[l] = comp(r1[l], l);
+        c2[l] = r2[l] >= 1 ? comp(r2[l], l) : 0.0;
+      }
       const int rowA = r1[l], rowB = r2[l] >= 1 ? r2[l] : r1[l];
       if (std::abs(Kof(rowA)) != std::abs(Kof(rowB)))
         putFree(*rs.io.out, {"ERROR in assgn: K trouble", J, S, l});
