@@ -164,3 +164,38 @@ TEST(ConvergedTorsion, KeptStatesAreRaisedUntilTheFrequenciesConverge) {
       std::regex("states +" + std::to_string(n) + ": largest change of a frequency +([0-9.]+)")));
   EXPECT_LT(std::stod(m[1].str()), 0.5);
 }
+
+// Every message of the two controls.
+TEST(ConvergedTorsion, ControlsOfTheKeptStatesAreChecked) {
+  auto input = [](const std::string& controls, int ntop) {
+    std::string s = "Kept states\n\nnzyk 0 ntop " + std::to_string(ntop) + " " + controls +
+                    "\n\nBJ 2.7 BK 6.4 B- 0.26\n";
+    if (ntop > 0)
+      s += "F_1 158 V1n_1 12000 rho_1 0.05 beta_1 0.35\n\n\n/A S 0\n\nV 0\n\n";
+    else
+      s += "\n\n";
+    return s + "Jup 1 tup 1 Jlo 0 tlo 1 = 5.4\n\n";
+  };
+  struct Case {
+    std::string controls;
+    int ntop;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"vkeep -2", 1, "STOP ERROR: vkeep must be -1 (converge), 0 or a number of states\n"},
+      {"vkeep 17", 1,
+       "STOP ERROR: vkeep > 2maxm: a top keeps fewer states than its basis 2maxm+1 holds\n"},
+      {"vkeep 16", 1, ""},
+      {"vkeep 3 vtol 0", 1, "STOP ERROR: vtol (kHz) must be positive\n"},
+      {"vkeep 3", 2, "STOP ERROR: vkeep needs a molecule with one top (ntop = 1)\n"},
+      {"vkeep 3", 0, "vkeep 3 ignored: the molecule has no internal top\n"},
+      {"vkeep 3 woods 37", 1,
+       "vkeep: woods 37 of set 1 is used as 33 (the states are coupled completely: overlaps from "
+       "the eigenvectors, unscaled, in the rotor terms; bits 2, 4, 16, 64 do not apply)\n"},
+  };
+  for (const Case& c : cases) {
+    const auto r = ruvo::test::runText(input(c.controls, c.ntop));
+    EXPECT_EQ(r.err, c.err) << c.controls;
+    EXPECT_EQ(r.status, c.err.empty() ? 0 : 1) << c.controls;
+  }
+}
