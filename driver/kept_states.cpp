@@ -40,6 +40,8 @@ void convergeKeptStates(RunState& rs, const FitState& fs, SweepWork& sw) {
   Controls saved = rs.ctl;
   std::ostream* savedOut = rs.io.out;
   const int savedCycle = rs.cyclePrint;
+  const auto savedPmK = rs.pmKSign;
+  const bool savedWarned = rs.assignWarned;
   std::ostringstream sink;
   rs.ctl.eval = 0;
   rs.ctl.ints = 0;
@@ -81,6 +83,8 @@ void convergeKeptStates(RunState& rs, const FitState& fs, SweepWork& sw) {
 
   rs.io.out = savedOut;
   rs.cyclePrint = savedCycle;
+  rs.pmKSign = savedPmK; // flags of the listings: the fit's sweeps set them again
+  rs.assignWarned = savedWarned;
   const int problems = rs.problems;
   rs.ctl = saved;
   rs.problems = problems;
