@@ -15,7 +15,9 @@
 #include <cstdio>
 
 #include "hamiltonian/axis_rotation.h"
+#include "hamiltonian/block.h"
 #include "hamiltonian/internal_rotation.h"
+#include "hamiltonian/level_assignment.h"
 #include "hamiltonian/rotor_terms.h"
 #include "hamiltonian/top_model.h"
 #include "torsion/torsion.h"
@@ -481,7 +483,7 @@ std::vector<cplx> fullTiltedTop(int J, const Rotor& r, const Top& top, int sigma
 // its internal-rotation and rotor terms.
 struct CompleteOneTop : Fixture {
   CompleteOneTop(int J, const Rotor& r, const Top& top, int sigma, double beta, double gamma,
-                 int nV) {
+                 int nV, bool terms = true) {
     sw->allocate(nV * (2 * J + 1), nV, 1);
     rs->species.nsym = 1;
     rs->species.sigma[1][1] = sigma;
@@ -506,6 +508,7 @@ struct CompleteOneTop : Fixture {
     std::vector<int> flags(NPAR, 0);
     solveTorsionalProblems(*rs, *sw, 1, par(), ConstFlagView{flags.data()}, 0);
     rotateTopAxes(sw->rot[1], beta, J);
+    if (!terms) return;
     addInternalRotationTerms(*rs, *sw, J, 1, -1, par(), gamma != 0.0);
     addRotorTerms(*rs, *sw, J, 1, -1, par());
   }
@@ -543,4 +546,37 @@ TEST(RotationTorsionExact, KeptStatesCoupledCompletelyConvergeToTheExactLevels) 
       }
       EXPECT_LT(previous, c.bound) << "V3=" << c.V3 << " gamma=" << gamma << " sigma=" << sigma;
     }
+}
+
+// The labels of the torsional ground-state levels with many kept states: the
+// lowest 2J+1 levels of the block (the ground state, below the first excited
+// torsional state) are labelled V 1 and t 1 .. 2J+1 in energy order, as the
+// exact levels are ranked, with no "K trouble" anywhere in the block.
+TEST(RotationTorsionExact, GroundStateLabelsWithManyKeptStatesFollowTheExactEnergyRanks) {
+  const Rotor r;
+  for (double V3 : {12000.0, 1500.0})
+    for (auto [gamma, sigma] : {std::pair{0.0, 0}, std::pair{0.3, 1}}) {
+      Top top = methylTop(V3);
+      top.V2n = V3 < 2000.0 ? -30.0 : 0.0;
+      top.M = 8;
+      const int J = 6, d = 2 * J + 1;
+      const auto exact = hermEig(fullTiltedTop(J, r, top, sigma, 0.4, gamma), d * 17);
+      CompleteOneTop f(J, r, top, sigma, 0.4, gamma, 13, false);
+      computeBlock(*f.rs, *f.sw, J, 1, -1, 1, f.par(), 0);
+      labelLevels(*f.rs, *f.sw, J, 1, -1, 1, 0);
+      for (int l = 1; l <= d; ++l) {
+        EXPECT_EQ(f.sw->labels[l][3], 1) << "V3=" << V3 << " sigma=" << sigma << " level " << l;
+        EXPECT_EQ(f.sw->labels[l][9], l) << "V3=" << V3 << " sigma=" << sigma << " level " << l;
+        EXPECT_NEAR(f.sw->E[l - 1], exact[l - 1], 5e-6);
+      }
+      EXPECT_EQ(f.out.str().find("K trouble"), std::string::npos) << f.out.str();
+    }
+  // High above the barrier the K weights of two mixing torsional states tie
+  // by accident (K 0 and 1 here, J = 4, levels 54, 55, 72, 73): not a +-K pair.
+  Top top = methylTop(11500.0);
+  top.rho = 0.051;
+  CompleteOneTop f(4, Rotor{2.69, 6.45, 0.255}, top, 0, 0.34, 0.0, 11, false);
+  computeBlock(*f.rs, *f.sw, 4, 1, -1, 1, f.par(), 0);
+  labelLevels(*f.rs, *f.sw, 4, 1, -1, 1, 0);
+  EXPECT_EQ(f.out.str().find("K trouble"), std::string::npos) << f.out.str();
 }
