@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "hamiltonian/top_model.h"
 #include "support/test_support.h"
 
-extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
-                       double* w, double* work, const int* lwork, int* info);
-
 namespace {
+
+using namespace ruvo;
 
 struct Molecule {
   double BJ = 2.70, BK = 6.40, Bm = 0.26;                  // GHz
@@ -28,48 +28,15 @@ struct Molecule {
 // The lowest 2J+1 levels (the torsional ground state, high barrier) of the
 // full H of J and sigma, ascending, GHz.
 std::vector<double> exactGroundLevels(const Molecule& mol, int J, int sigma) {
-  const int d = 2 * J + 1, nm = 2 * mol.M + 1, n = d * nm;
-  const double P = double(J) * (J + 1), cb = std::cos(mol.beta), sb = std::sin(mol.beta);
-  // n.J = cos b Jz - sin b Jx and its square, in |J,K>
-  std::vector<double> a1(std::size_t(d) * d, 0.0), a2(std::size_t(d) * d, 0.0);
-  for (int K = -J; K <= J; ++K) {
-    a1[(K + J) * (d + 1)] = cb * K;
-    if (K < J)
-      a1[(K + J + 1) + (K + J) * d] = a1[(K + J) + (K + J + 1) * d] =
-          -sb * 0.5 * std::sqrt(P - K * (K + 1.0));
-  }
-  for (int i = 0; i < d; ++i)
-    for (int j = 0; j < d; ++j)
-      for (int k = 0; k < d; ++k) a2[i + j * d] += a1[i + k * d] * a1[k + j * d];
-  std::vector<double> h(std::size_t(n) * n, 0.0);
-  for (int a = 0; a < d; ++a)
-    for (int b = 0; b < d; ++b) {
-      const int Ka = a - J, Kb = b - J;
-      double rot = 0.0;
-      if (a == b) rot = mol.BJ * P + mol.BK * Ka * Ka;
-      if (std::abs(Ka - Kb) == 2) {
-        const int lo = std::min(Ka, Kb);
-        rot = mol.Bm / 2 * std::sqrt((P - lo * (lo + 1.0)) * (P - (lo + 1.0) * (lo + 2.0)));
-      }
-      for (int k = 0; k < nm; ++k) {
-        const double m = sigma + 3.0 * (k - mol.M);
-        double x =
-            rot + mol.F * (-2.0 * mol.rho * m * a1[a + b * d] + mol.rho * mol.rho * a2[a + b * d]);
-        if (a == b) x += mol.F * m * m + mol.V3 / 2;
-        h[(a * nm + k) + std::size_t(b * nm + k) * n] += x;
-        if (a == b && k + 1 < nm)
-          h[(a * nm + k) + std::size_t(a * nm + k + 1) * n] =
-              h[(a * nm + k + 1) + std::size_t(a * nm + k) * n] = -mol.V3 / 4;
-      }
-    }
-  std::vector<double> w(n);
-  int lwork = -1, info = 0;
-  double q = 0;
-  dsyev_("N", "L", &n, h.data(), &n, w.data(), &q, &lwork, &info);
-  lwork = int(q);
-  std::vector<double> work(lwork);
-  dsyev_("N", "L", &n, h.data(), &n, w.data(), work.data(), &lwork, &info);
-  w.resize(d);
+  toptest::Top top;
+  top.F = mol.F;
+  top.V1n = mol.V3;
+  top.rho = mol.rho;
+  top.M = mol.M;
+  const toptest::Rotor r{mol.BJ, mol.BK, mol.Bm};
+  auto w = toptest::hermEig(toptest::fullTiltedTop(J, r, top, sigma, mol.beta, 0.0),
+                            (2 * J + 1) * (2 * mol.M + 1));
+  w.resize(2 * J + 1);
   return w;
 }
 
