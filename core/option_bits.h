@@ -76,6 +76,14 @@ inline constexpr int OVERLAPS_IN_RIGID_ROTOR = 32; // overlaps in the rigid-roto
                                                    // different product torsional states)
 inline constexpr int ENERGIES_TIMES_OVERLAP = 64;  // rotated energies times their own overlap
 inline constexpr int UNROTATED_VSS_VCC = 1024;     // Vss, Vcc without rotation, diagonal in K
+// The bits of a set whose tops keep their states coupled completely (vkeep):
+// the overlaps come from the eigenvectors, unscaled, and enter the rotor
+// terms; the approximate forms of the couplings (bits 2, 4, 16, 64) give way.
+constexpr int completeCoupling(int woods) {
+  return (woods | OVERLAPS_FROM_EIGENVECTORS | OVERLAPS_IN_RIGID_ROTOR) &
+         ~(NORMALISED_OVERLAPS | OVERLAPS_IN_ENERGIES | OVERLAPS_IN_OPERATORS |
+           ENERGIES_TIMES_OVERLAP);
+}
 } // namespace woodsbit
 
 // ------------------------------------------------------ ints (intensities)

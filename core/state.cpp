@@ -91,12 +91,17 @@ void BlockState::fromRecord(const int rec[NBLOCKREC]) {
   adjf = rec[14];
 }
 
-void TorsionTables::allocate() {
-  energy.assign(static_cast<std::size_t>(DIMTOP) * NS * NK * DIMV, 0.0);
-  ovv = ZeroedVector<double>(static_cast<std::size_t>(DIMTOP) * NS * NK * NOP * DIMV * DIMV);
-  label.assign(static_cast<std::size_t>(DIMTOP) * NS * NK * DIMV, 0);
-  vec = ZeroedVector<double>(static_cast<std::size_t>(NK) * DIMV * DIMM);
-  tint = ZeroedVector<double>(static_cast<std::size_t>(DIMTOP) * NS * NK * NK * DIMV * DIMV);
+void TorsionTables::allocate(int states, int tops) {
+  nvs = states;
+  ntops = tops;
+  const std::size_t per = static_cast<std::size_t>(tops) * NS * NK;
+  const std::size_t vv = static_cast<std::size_t>(states) * states;
+  energy.assign(per * states, 0.0);
+  ovv = ZeroedVector<double>(per * NOP * vv);
+  label.assign(per * states, 0);
+  vec = ZeroedVector<double>(static_cast<std::size_t>(NK) * states * DIMM);
+  tint = ZeroedVector<double>(per * NK * vv);
+  pint = ZeroedVector<double>(per * 3 * vv);
 }
 
 void RotationStore::allocate() {
@@ -105,22 +110,25 @@ void RotationStore::allocate() {
   mark = 0;
 }
 
-void SweepWork::allocate() {
-  const std::size_t mat = static_cast<std::size_t>(DIMTOT) * DIMTOT;
+void SweepWork::allocate(int order, int states, int tops) {
+  ld = order > DIMTOT ? order : DIMTOT;
+  const std::size_t mat = static_cast<std::size_t>(ld) * ld;
   for (auto* m : {&H, &Zr, &Zi, &V}) *m = ZeroedVector<double>(mat);
-  E.assign(DIMTOT, 0.0);
-  for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6}) w->assign(DIMTOT, 0.0);
-  tau.assign(2 * DIMTOT, 0.0);
-  basis.assign(DIMTOT + 1, {});
-  labels.assign(DIMTOT + 1, {});
-  need.assign(DIMTOT + 1, 0);
+  E.assign(ld, 0.0);
+  for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6}) w->assign(ld, 0.0);
+  tau.assign(2 * static_cast<std::size_t>(ld), 0.0);
+  basis.assign(ld + 1, {});
+  labels.assign(ld + 1, {});
+  need.assign(ld + 1, 0);
   blockEnds = ZeroedVector<int>(2 * (static_cast<std::size_t>(DIMDATA) + 1));
   levelEnds = ZeroedVector<int>(2 * (static_cast<std::size_t>(DIMDATA) + 1));
-  tors.allocate();
-  torsMat = ZeroedVector<double>(mat);
+  levelEndsStart.assign(static_cast<std::size_t>(ld) + 2, 0);
+  levelEndsFill.assign(static_cast<std::size_t>(ld) + 2, 0);
+  tors.allocate(states, tops);
+  torsMat = ZeroedVector<double>(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   for (int t = 1; t <= DIMTOP; ++t) {
     rot[t].allocate();
-    rotOp[t] = ZeroedVector<double>(static_cast<std::size_t>(DIM2J1 * DIMV) * (DIM2J1 * DIMV));
+    rotOp[t] = ZeroedVector<double>(t <= tops ? mat : 0);
   }
   for (auto* v : {&baseUp, &baseLo, &fwdUp, &fwdLo}) *v = ZeroedVector<double>(DIMDATA + 1);
 }

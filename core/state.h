@@ -65,13 +65,16 @@ template <class T> struct ZeroPageAllocator {
 template <class T> using ZeroedVector = std::vector<T, ZeroPageAllocator<T>>;
 
 // ---------------------------------------------------------------- limits
-inline constexpr int DIMTOP = 3;      // internal tops
-inline constexpr int DIMJ = 70;       // largest J of a transition level
-inline constexpr int DIM2J1 = 141;    // 2*DIMJ+1 K values of a block
-inline constexpr int DIMM = 71;       // free-rotor basis 2*maxm+1 of one top
-inline constexpr int DIMV = 3;        // torsional states kept per top
-inline constexpr int DIMVV = 3;       // product torsional states of a block
-inline constexpr int DIMTOT = 423;    // leading dimension of all matrices
+inline constexpr int DIMTOP = 3;   // internal tops
+inline constexpr int DIMJ = 70;    // largest J of a transition level
+inline constexpr int DIM2J1 = 141; // 2*DIMJ+1 K values of a block
+inline constexpr int DIMM = 71;    // free-rotor basis 2*maxm+1 of one top
+inline constexpr int DIMV = 3;     // torsional states kept per top (state section)
+inline constexpr int DIMVV = 3;    // product torsional states of a block (state section)
+inline constexpr int DIMTOT = 423; // matrix order of a block of the state section
+// torsional states a top may keep with vkeep (coupled completely): at most
+// one fewer than the largest free-rotor basis 2*maxm+1
+inline constexpr int DIMVKEEP = DIMM - 1;
 inline constexpr int DIMB = 5;        // parameter sets (B sets)
 inline constexpr int DIMSIG = 1;      // largest |sigma| of a top
 inline constexpr int DIMSYM = 14;     // lines of the species section
@@ -84,6 +87,7 @@ inline constexpr int NCOL = 61;       // energy + 60 derivatives per level
 inline constexpr int MARKSTACK = 127; // nested marks of the input reader
 inline constexpr int NINTCTL = 20;    // integer controls
 inline constexpr int NREALCTL = 10;   // real controls
+inline constexpr int NKEPTCTL = 2;    // controls of the kept torsional states: vkeep, vtol
 inline constexpr int KOFF = DIMJ;     // K is stored at K + KOFF
 inline constexpr int NBLOCKREC = 39;  // integers of the block-state record
 // transition lines, and the room the list starts with: it grows to the
@@ -115,9 +119,13 @@ struct Controls {
   int nzyk = 1, print = 3, eval = 0, dfreq = 0, orger = 0, ints = 0, maxm = 8, woods = 33,
       ndata = 0, nfold = 3, spin = 0, ntop = 0, adjf = 0, maxvm = 0, aprint = 0, xprint = 0,
       ncycl = 0, svderr = 0, fitscl = 0, reduct = 0;
+  // kept torsional states per top, coupled completely (0: the states of the
+  // state section; -1: raised until the frequencies converge to vtol)
+  int vkeep = 0;
   // reals
   double rofit = 0.0, eps = 1e-12, defer = 1e-5, weigf = 0.0, convg = 0.999, lambda = 1e-5,
          freq_l = 6.0, freq_h = 40.0, limit = 0.1, temp = 273.0;
+  double vtol = 0.1; // kHz: convergence of the frequencies in the kept states (vkeep = -1)
 };
 
 // --------------------------------------------------------- bit helpers
@@ -289,7 +297,7 @@ struct RunState {
   std::vector<long> trInputLine;
   // input line where control k (1..30, in the order of the control names)
   // was given; 0 for a default
-  std::array<long, NINTCTL + NREALCTL + 1> controlInputLine{};
+  std::array<long, NINTCTL + NREALCTL + NKEPTCTL + 1> controlInputLine{};
   // the private directory of this run's scratch files
   ScratchDir scratch;
   void allocate(); // sizes the vectors once
@@ -314,15 +322,22 @@ struct BlockState {
   int ntop = 0;  // tops in effect for this block (0 for species 0)
   int woods = 0; // option bits of the current B set
   int adjf = 0;
+  // the tops keep states 1..nvv with every coupling of the rotation-torsion
+  // Hamiltonian between them (vkeep); not part of the scratch-file record
+  bool complete = false;
   int toRecord(int rec[NBLOCKREC]) const; // fills 39 ints, returns 39
   void fromRecord(const int rec[NBLOCKREC]);
 };
 
 // Torsional tables of one B set, for every top, symmetry number and K.
+// They hold nvs states per top: DIMV for the states of the state section,
+// the kept count of vkeep when the run keeps more (allocate).
 struct TorsionTables {
   static constexpr int NS = 3;      // sigma -1, 0, +1
   static constexpr int NK = DIM2J1; // K -70..70
   static constexpr int NOP = 8;     // operators 1..8
+  int nvs = DIMV;                   // states stored per top, sigma and K
+  int ntops = DIMTOP;               // tops stored
   // E(v, sigma, K, t): kept torsional energies, GHz
   std::vector<double> energy; // [t][s][k][v]
   // ovv(op, v, v', sigma, K, t)
@@ -333,28 +348,42 @@ struct TorsionTables {
   ZeroedVector<double> vec; // [k][v][m], m = 0..DIMM-1
   // torsional integrals T(K, K', v, v', sigma, t)
   ZeroedVector<double> tint; // [t][s][k][k'][v][v']
+  // momentum of the top between the states of neighbouring K,
+  // P(K, K', v, v') = <v,K| p |v',K'> = sum_m c_K(m, v) m c_K'(m, v'), K' = K-1, K, K+1
+  // (filled only with vkeep, where the tilt of the top axis couples them)
+  ZeroedVector<double> pint; // [t][s][k][dK+1][v][v']
   // window of one-top states the tables hold per top (v = 1..nV is state
   // firstV+v-1), and the count fixed by the first set computed with woods
   // bit 4 (0 until then; kept for the whole run)
   std::array<int, DIMTOP + 1> firstV{}, nV{}, nVfixed{};
-  void allocate();
+  // sizes the tables for `tops` tops of `states` states each
+  void allocate(int states = DIMV, int tops = DIMTOP);
   static int ks(int K) { return K + KOFF; }
   static int ss(int sigma) { return sigma + 1; }
   double& E(int v, int sigma, int K, int t) {
-    return energy[(((t - 1) * NS + ss(sigma)) * NK + ks(K)) * DIMV + (v - 1)];
+    return energy[(((t - 1) * NS + ss(sigma)) * NK + ks(K)) * nvs + (v - 1)];
   }
   double& O(int op, int v, int vp, int sigma, int K, int t) {
-    return ovv[((((t - 1) * NS + ss(sigma)) * NK + ks(K)) * NOP + (op - 1)) * DIMV * DIMV +
-               (v - 1) * DIMV + (vp - 1)];
+    return ovv[(((((std::size_t)(t - 1) * NS + ss(sigma)) * NK + ks(K)) * NOP + (op - 1)) * nvs +
+                (v - 1)) *
+                   nvs +
+               (vp - 1)];
   }
   int& lab(int v, int sigma, int K, int t) {
-    return label[(((t - 1) * NS + ss(sigma)) * NK + ks(K)) * DIMV + (v - 1)];
+    return label[(((t - 1) * NS + ss(sigma)) * NK + ks(K)) * nvs + (v - 1)];
   }
-  double& C(int m, int v, int K) { return vec[(ks(K) * DIMV + (v - 1)) * DIMM + m]; }
+  double& C(int m, int v, int K) { return vec[((std::size_t)ks(K) * nvs + (v - 1)) * DIMM + m]; }
   double& T(int K, int Kp, int v, int vp, int sigma, int t) {
-    return tint[((((std::size_t)(t - 1) * NS + ss(sigma)) * NK + ks(K)) * NK + ks(Kp)) * DIMV *
-                    DIMV +
-                (v - 1) * DIMV + (vp - 1)];
+    return tint[(((((std::size_t)(t - 1) * NS + ss(sigma)) * NK + ks(K)) * NK + ks(Kp)) * nvs +
+                 (v - 1)) *
+                    nvs +
+                (vp - 1)];
+  }
+  double& P(int K, int Kp, int v, int vp, int sigma, int t) {
+    return pint[(((((std::size_t)(t - 1) * NS + ss(sigma)) * NK + ks(K)) * 3 + (Kp - K + 1)) * nvs +
+                 (v - 1)) *
+                    nvs +
+                (vp - 1)];
   }
 };
 
@@ -403,13 +432,17 @@ inline constexpr int NLABEL = 12; // level label columns 1..12
 // sweep: two sweeps with their own SweepWork do not disturb each other.
 struct SweepWork {
   BlockState blk;
-  // block matrices, leading dimension DIMTOT
+  // leading dimension of the block matrices: DIMTOT, or the largest block
+  // order of a run whose tops keep more states (vkeep)
+  int ld = DIMTOT;
+  // block matrices, leading dimension ld
   ZeroedVector<double> H, Zr, Zi, V;          // DIMTOT*DIMTOT each
-  std::vector<double> E;                      // eigenvalues, DIMTOT
-  std::vector<double> w1, w2, w3, w4, w5, w6; // vectors of DIMTOT (solver scratch)
-  std::vector<double> tau;                    // 2*DIMTOT
+  std::vector<double> E;                      // eigenvalues, ld
+  std::vector<double> w1, w2, w3, w4, w5, w6; // vectors of ld (solver scratch)
+  std::vector<double> tau;                    // 2*ld
   std::vector<BasisRow> basis;                // positions 1..N
-  std::array<std::array<std::array<int, DIMVV + 1>, DIMVV + 1>, DIMTOP + 1> mask{}; // M_t(i,j)
+  std::array<std::array<std::array<int, DIMVKEEP + 1>, DIMVKEEP + 1>, DIMTOP + 1>
+      mask{};                                      // M_t(i,j)
   std::vector<std::array<int, NLABEL + 1>> labels; // levels 1..N, columns 1..12
   std::vector<int> need;                           // levels 1..N
   std::array<double, 33> dEdp{};                   // dE/dp, p = 1..32
@@ -431,8 +464,8 @@ struct SweepWork {
   // the same ends by the rank T of the level they name once the energies are
   // stored, in list order: those of level T are levelEnds[levelEndsStart[T]
   // .. levelEndsStart[T + 1])
-  ZeroedVector<int> levelEnds; // 2 * (DIMDATA + 1)
-  std::array<int, DIMTOT + 2> levelEndsStart{};
+  ZeroedVector<int> levelEnds;                    // 2 * (DIMDATA + 1)
+  std::vector<int> levelEndsStart, levelEndsFill; // ld + 2 each
   // torsional problem of the current B set
   TorsionTables tors;
   ZeroedVector<double> torsMat; // DIMTOT*DIMTOT work matrix of the one-top problems
@@ -440,7 +473,7 @@ struct SweepWork {
   std::array<RotationStore, DIMTOP + 1> rot{};
   // the axis rotations of each top for all J of the set being prepared
   std::array<RotationTable, DIMTOP + 1> rotTable{};
-  // rotated one-top operators O_t(K, v; K', v') per top, (DIM2J1*DIMV)^2 each
+  // rotated one-top operators O_t(K, v; K', v') per top, leading dimension ld
   std::array<ZeroedVector<double>, DIMTOP + 1> rotOp{};
   // base energies of the value sweep and of the forward step (lines 1..ndata)
   ZeroedVector<double> baseUp, baseLo, fwdUp, fwdLo;
@@ -463,8 +496,10 @@ struct SweepWork {
     s.fill(1.0);
     return s;
   }();
-  void allocate();
-  double& h(int r, int c) { return H[r + c * DIMTOT]; }
+  // sizes the storage for blocks of order `order` (at least DIMTOT) and
+  // torsional tables of `states` states per top
+  void allocate(int order = DIMTOT, int states = DIMV, int tops = DIMTOP);
+  double& h(int r, int c) { return H[r + static_cast<std::size_t>(c) * ld]; }
 };
 
 // ------------------------------------------------------------ fit state

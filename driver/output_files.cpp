@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "core/stop.h"
+#include "driver/sweep.h"
 #include "fit/adjust.h"
 #include "hamiltonian/axis_rotation.h"
 #include "hamiltonian/block.h"
@@ -363,6 +364,11 @@ public:
         sw_.blk.firstV[t] = lo;
         sw_.blk.nV[t] = hi - lo + 1;
       }
+      sw_.blk.complete = false;
+      if (ctl.vkeep > 0 && ntop >= 1) {
+        keepStatesCompletely(sw_.blk, ctl.vkeep, ntop);
+        nvv = sw_.blk.nvv;
+      }
       for (int t = 1; t <= DIMTOP; ++t) sw_.rot[t].mark = 0;
       // the torsional problems of every K the levels above the J range need
       const int runMaxJ = rs_.maxJ;
@@ -459,10 +465,10 @@ private:
     h.nvv = sw_.blk.nvv;
     h.ntop = sw_.blk.ntop;
     h.level.assign(static_cast<std::size_t>(N) + 1, -1);
-    std::array<int, DIMVV + 2> count{};
+    std::array<int, DIMVKEEP + 2> count{};
     for (int l = 1; l <= N; ++l) {
       const int V = sw_.labels[l][3];
-      const int t = ++count[V >= 1 && V <= DIMVV ? V : DIMVV + 1];
+      const int t = ++count[V >= 1 && V <= DIMVKEEP ? V : DIMVKEEP + 1];
       OutputLevel lv;
       lv.B = B;
       lv.S = S;
@@ -488,8 +494,10 @@ private:
     h.im.resize(static_cast<std::size_t>(N) * N);
     for (int l = 0; l < N; ++l)
       for (int r = 0; r < N; ++r) {
-        h.re[static_cast<std::size_t>(l) * N + r] = sw_.Zr[r + l * DIMTOT];
-        h.im[static_cast<std::size_t>(l) * N + r] = sw_.Zi[r + l * DIMTOT];
+        h.re[static_cast<std::size_t>(l) * N + r] =
+            sw_.Zr[r + static_cast<std::size_t>(l) * sw_.ld];
+        h.im[static_cast<std::size_t>(l) * N + r] =
+            sw_.Zi[r + static_cast<std::size_t>(l) * sw_.ld];
       }
   }
 

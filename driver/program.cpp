@@ -2,6 +2,7 @@
 // summaries, LaTeX table, removal of the scratch files.
 #include "driver/program.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "core/stop.h"
 #include "core/version.h"
 #include "driver/fit_cycles.h"
+#include "driver/kept_states.h"
 #include "driver/todo.h"
 #include "input/parameter_input.h"
 #include "input/reader.h"
@@ -161,6 +163,26 @@ void checkWrittenFiles(RunState& rs) {
   }
 }
 
+// Storage for tops that keep more states than the state section allows
+// (vkeep): blocks of up to vkeep (2maxm when the count is converged) states
+// times 2J+1, torsional tables of that many states.  The woods bits that
+// the complete coupling replaces are reported for each set.
+void keepStatesForRun(RunState& rs, SweepWork& sw) {
+  const int states = rs.ctl.vkeep > 0 ? rs.ctl.vkeep : std::max(2 * rs.ctl.maxm, 1);
+  sw.allocate(states * (2 * rs.maxJ + 1), std::max(states, DIMV), std::max(rs.ctl.ntop, 1));
+  sw.blk.maxJ = rs.maxJ;
+  sw.blk.nB = rs.nB;
+  sw.blk.nsym = rs.species.nsym;
+  for (int b = 1; b <= rs.nB && b <= DIMB; ++b) {
+    const int w = rs.woodsB[b], used = woodsbit::completeCoupling(w);
+    if (w == used) continue;
+    *rs.io.err << "vkeep: woods " << w << " of set " << b << " is used as " << used
+               << " (the states are coupled completely: overlaps from the eigenvectors, "
+                  "unscaled, in the rotor terms; bits 2, 4, 16, 64 do not apply)\n";
+    ++rs.problems;
+  }
+}
+
 int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequests& outputs,
         const RunChannels& channels) {
   std::string outputError;
@@ -210,8 +232,10 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
     sw->blk.maxJ = rs->maxJ;
     sw->blk.nB = rs->nB;
     sw->blk.nsym = rs->species.nsym;
+    if (rs->ctl.vkeep != 0) keepStatesForRun(*rs, *sw);
 
     checkCatalogueDipole(*rs, *fs, outputs);
+    if (rs->ctl.vkeep < 0) convergeKeptStates(*rs, *fs, *sw);
     if (!hooks.replaceFit(*rs, *fs, *sw)) {
       checkDataForFit(*rs, *fs);
       fitCycles(*rs, *fs, *sw);

@@ -79,7 +79,7 @@ void copySetTables(const TorsionTables& from, TorsionTables& to, int ntop, int m
   to.energy = from.energy;
   to.label = from.label;
   const int k0 = TT::ks(-maxJ), nk = 2 * maxJ + 1;
-  const std::size_t vv = static_cast<std::size_t>(DIMV) * DIMV;
+  const std::size_t vv = static_cast<std::size_t>(from.nvs) * from.nvs;
   for (int t = 1; t <= ntop; ++t)
     for (int s = 0; s < TT::NS; ++s) {
       const std::size_t ts = static_cast<std::size_t>(t - 1) * TT::NS + s;
@@ -90,6 +90,11 @@ void copySetTables(const TorsionTables& from, TorsionTables& to, int ntop, int m
       for (int k = k0; k < k0 + nk; ++k) {
         const std::size_t i = ((ts * TT::NK + k) * TT::NK + k0) * vv;
         std::copy_n(from.tint.begin() + i, nk * vv, to.tint.begin() + i);
+      }
+      // P(K, K', v, v') for K' = K-1..K+1 (kept states coupled completely)
+      if (!from.pint.empty()) {
+        const std::size_t o3 = (ts * TT::NK + k0) * 3 * vv;
+        std::copy_n(from.pint.begin() + o3, nk * 3 * vv, to.pint.begin() + o3);
       }
     }
 }
@@ -167,7 +172,7 @@ void computeJob(Round& r, int i) {
     // predicted spectrum holds the rigid rotor of the set with one torsional
     // state, whatever states the set keeps
     if (te.Sym == 0) w.blk.ntop = 0;
-    if (te.Sym == 0 && te.predicted) w.blk.nvv = 1;
+    if (te.Sym == 0 && (te.predicted || w.blk.complete)) w.blk.nvv = 1;
     computeBlock(*r.rs, w, te.J, te.Sym, te.F, te.B, r.par, r.pass);
   } catch (...) {
     job.error = std::current_exception();
@@ -217,7 +222,7 @@ void makeTeam(SweepWork& sw, int threads) {
   for (auto& h : sw.helpers)
     if (!h) {
       h = std::make_shared<SweepWork>();
-      h->allocate();
+      h->allocate(sw.ld, sw.tors.nvs, sw.tors.ntops);
       h->setSerial = -1;
     }
 }
@@ -253,6 +258,21 @@ struct ShiftedRound {
 
 // The part of the run state a sweep reads, and the transition list it
 // writes, copied into the run state of a shifted sweep.
+} // namespace
+
+void keepStatesCompletely(BlockState& blk, int states, int ntop) {
+  blk.complete = true;
+  blk.woods = woodsbit::completeCoupling(blk.woods);
+  blk.nvv = states;
+  blk.ntop = ntop;
+  for (int t = 1; t <= ntop && t <= DIMTOP; ++t) {
+    blk.firstV[t] = 1;
+    blk.nV[t] = states;
+  }
+}
+
+namespace {
+
 void copyForShiftedSweep(const RunState& from, RunState& to) {
   to.ctl = from.ctl;
   to.parName = from.parName;
@@ -421,6 +441,15 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
     int nvv = 0;
     while (nvv < DIMVV && rs.use(nvv + 1, 1, B) != -1) ++nvv;
     if (nvv < 1) nvv = 1;
+    // vkeep: the top keeps its states 1..vkeep, coupled completely; the
+    // options that approximate the couplings between the states give way
+    // to the complete coupling (overlaps from the eigenvectors, unscaled,
+    // in the rotor terms)
+    sw.blk.complete = false;
+    if (rs.ctl.vkeep > 0 && ntop >= 1) {
+      keepStatesCompletely(sw.blk, rs.ctl.vkeep, ntop);
+      nvv = sw.blk.nvv;
+    }
     // the set's own count of product states: the torsional problem and the
     // set's torsional file are made with it (a species-0 block added for the
     // predicted spectrum takes one state below)
@@ -428,7 +457,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
     sw.blk.ntop = ntop;
 
     // window of one-top states kept per top
-    if (ntop >= 1) {
+    if (!sw.blk.complete && ntop >= 1) {
       for (int t = 1; t <= ntop && t <= DIMTOP; ++t) {
         int lo = rs.use(1, t, B), hi = rs.use(1, t, B);
         for (int i = 2; i <= nvv; ++i) {

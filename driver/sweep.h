@@ -5,6 +5,11 @@
 
 namespace ruvo {
 
+// Block settings of a set whose tops keep their one-top states 1..states
+// with every coupling between them (vkeep): one product state per kept
+// state, the woods bits of the complete coupling.
+void keepStatesCompletely(BlockState& blk, int states, int ntop);
+
 // One sweep over the todo list.  pass 0: values (and analytic derivatives);
 // pass n: numerical-derivative sweep of fit variable n.  The dependent
 // parameters of each set are recomputed (adjustDependentParameters) in `par`

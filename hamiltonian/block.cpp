@@ -2,6 +2,7 @@
 // diagonalisation, level labels and analytic energy derivatives.
 #include "hamiltonian/block.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -36,15 +37,17 @@ void setUpBasis(const RunState& rs, SweepWork& sw, int J, int B) {
   blk.d = d;
   blk.N = nvv < 1 ? 0 : nvv * d;
   const int N = blk.N;
-  if (N > DIMTOT) stop("Dimension Error in HMULTHRR");
+  if (N > sw.ld) stop("Dimension Error in HMULTHRR");
   for (int i = 1; i <= nvv; ++i)
     for (int K = -J; K <= J; ++K) {
       BasisRow& row = sw.basis[(i - 1) * d + (K + J + 1)];
       row.K = K;
-      for (int t = 1; t <= DIMTOP; ++t) row.v[t] = rs.use(i, t, B);
+      // with vkeep the top keeps its states 1..nvv, one product state each
+      for (int t = 1; t <= DIMTOP; ++t)
+        row.v[t] = blk.complete ? (t <= blk.ntop ? i : -1) : rs.use(i, t, B);
     }
   for (int c = 0; c < N; ++c)
-    for (int r = 0; r < N; ++r) sw.H[r + c * DIMTOT] = 0.0;
+    for (int r = 0; r < N; ++r) sw.H[r + c * sw.ld] = 0.0;
 }
 
 // 5. Coupling masks: an operator of top t couples product states that
@@ -52,9 +55,11 @@ void setUpBasis(const RunState& rs, SweepWork& sw, int J, int B) {
 void couplingMasks(const RunState& rs, SweepWork& sw, int B) {
   const BlockState& blk = sw.blk;
   const int nvv = blk.nvv;
+  const int n = std::clamp(nvv, DIMVV, DIMVKEEP);
   for (int t = 1; t <= DIMTOP; ++t)
-    for (int i = 1; i <= DIMVV; ++i)
-      for (int j = 1; j <= DIMVV; ++j) sw.mask[t][i][j] = 1;
+    for (int i = 1; i <= n; ++i)
+      for (int j = 1; j <= n; ++j) sw.mask[t][i][j] = 1;
+  if (blk.complete) return; // one top: every pair of its states is coupled
   for (int t = 1; t <= blk.ntop; ++t)
     for (int tp = 1; tp <= blk.ntop; ++tp) {
       if (tp == t) continue;
@@ -70,19 +75,19 @@ void diagonaliseHermitianBlock(SweepWork& sw) {
   const int N = sw.blk.N;
   double* E = sw.E.data();
   for (int c = 0; c < N; ++c)
-    for (int r = 0; r < N; ++r) sw.Zr[r + c * DIMTOT] = (r == c) ? 1.0 : 0.0;
-  htrid3(DIMTOT, N, sw.H.data(), E, sw.w1.data(), sw.w2.data(), sw.tau.data());
+    for (int r = 0; r < N; ++r) sw.Zr[r + c * sw.ld] = (r == c) ? 1.0 : 0.0;
+  htrid3(sw.ld, N, sw.H.data(), E, sw.w1.data(), sw.w2.data(), sw.tau.data());
   int ierr = 0;
-  tql2(DIMTOT, N, E, sw.w1.data(), sw.Zr.data(), ierr);
+  tql2(sw.ld, N, E, sw.w1.data(), sw.Zr.data(), ierr);
   if (ierr != 0) stop("Error in tql2 " + fmtI(ierr, 5));
-  htrib3(DIMTOT, N, sw.H.data(), sw.tau.data(), N, sw.Zr.data(), sw.Zi.data());
-  sortHermitianEigenpairs(E, sw.Zr.data(), sw.Zi.data(), N, DIMTOT);
+  htrib3(sw.ld, N, sw.H.data(), sw.tau.data(), N, sw.Zr.data(), sw.Zi.data());
+  sortHermitianEigenpairs(E, sw.Zr.data(), sw.Zi.data(), N, sw.ld);
   // |z| with the sign of Re z + Im z (a sum of -0 counts as negative)
   for (int l = 0; l < N; ++l)
     for (int r = 0; r < N; ++r) {
-      const double zr = sw.Zr[r + l * DIMTOT], zi = sw.Zi[r + l * DIMTOT];
+      const double zr = sw.Zr[r + l * sw.ld], zi = sw.Zi[r + l * sw.ld];
       const double mod = std::sqrt(zr * zr + zi * zi);
-      sw.V[r + l * DIMTOT] = std::signbit(zr + zi) ? -mod : mod;
+      sw.V[r + l * sw.ld] = std::signbit(zr + zi) ? -mod : mod;
     }
 }
 
@@ -103,21 +108,21 @@ void diagonaliseRealBlock(const RunState& rs, SweepWork& sw, int J, int S, Const
     // its rounding grows with their size: diagonalise H - c and add c back,
     // c being the mean diagonal energy (GHz).  The eigenvectors are the same.
     double centre = 0.0;
-    for (int r = 0; r < N; ++r) centre += sw.H[r + r * DIMTOT];
+    for (int r = 0; r < N; ++r) centre += sw.H[r + r * sw.ld];
     centre = N > 0 ? centre / N : 0.0;
-    for (int r = 0; r < N; ++r) sw.H[r + r * DIMTOT] -= centre;
-    diagonaliseRealSymmetric(DIMTOT, N, sw.H.data(), E, sw.w1.data(), ierr);
+    for (int r = 0; r < N; ++r) sw.H[r + r * sw.ld] -= centre;
+    diagonaliseRealSymmetric(sw.ld, N, sw.H.data(), E, sw.w1.data(), ierr);
     if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
     for (int l = 0; l < N; ++l) E[l] += centre;
-    sortEigenpairs(E, sw.H.data(), N, DIMTOT);
+    sortEigenpairs(E, sw.H.data(), N, sw.ld);
   }
   if (rs.ctl.eval > 3) writeEigenFiles(sw, J, S);
   for (int l = 0; l < N; ++l)
     for (int r = 0; r < N; ++r) {
-      const double z = sw.H[r + l * DIMTOT];
-      sw.Zr[r + l * DIMTOT] = z;
-      sw.Zi[r + l * DIMTOT] = 0.0;
-      sw.V[r + l * DIMTOT] = z;
+      const double z = sw.H[r + l * sw.ld];
+      sw.Zr[r + l * sw.ld] = z;
+      sw.Zi[r + l * sw.ld] = 0.0;
+      sw.V[r + l * sw.ld] = z;
     }
 }
 
@@ -135,8 +140,8 @@ void levelDerivatives(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, 
     double* vr = sw.w1.data();
     double* vi = sw.w2.data();
     for (int r = 0; r < N; ++r) {
-      vr[r] = sw.Zr[r + (l - 1) * DIMTOT];
-      vi[r] = sw.Zi[r + (l - 1) * DIMTOT];
+      vr[r] = sw.Zr[r + (l - 1) * sw.ld];
+      vi[r] = sw.Zi[r + (l - 1) * sw.ld];
     }
     rotorParameterDerivatives(sw, vr, vi, flags, sw.dEdp.data());
     storeLevelDerivatives(rs, sw, J, S, F2, B, l, fm, sw.dEdp.data());

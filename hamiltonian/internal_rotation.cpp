@@ -31,6 +31,7 @@
 // Units: all energies and parameters in GHz; angles in radians.
 #include "hamiltonian/internal_rotation.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <string>
@@ -131,10 +132,10 @@ void addPhased(SweepWork& sw, int p, int q, double re, double im) {
 }
 
 void checkDimension(const SweepWork& sw, const char* message) {
-  if (sw.blk.N > DIMTOT || sw.blk.N < 0) stop(message);
+  if (sw.blk.N > sw.ld || sw.blk.N < 0) stop(message);
 }
 
-// Rotated table of top t: pointer to O_t(., .; ., .) with leading dimension DIMTOT.
+// Rotated table of top t: pointer to O_t(., .; ., .) with leading dimension sw.ld.
 double* table(SweepWork& sw, int t) { return sw.rotOp[t].data(); }
 const double* table(const SweepWork& sw, int t) { return sw.rotOp[t].data(); }
 
@@ -142,7 +143,7 @@ void clearTable(SweepWork& sw, int t, int d) {
   const int n = d * sw.tors.nV[t];
   double* O = table(sw, t);
   for (int c = 0; c < n; ++c)
-    for (int r = 0; r < n; ++r) O[r + c * DIMTOT] = 0.0;
+    for (int r = 0; r < n; ++r) O[r + c * sw.ld] = 0.0;
 }
 
 // The torsional matrix of top t at top-frame K'' between kept states u, u'
@@ -184,7 +185,7 @@ void rotatePlain(SweepWork& sw, int J, const TorsionalOperator& A) {
         for (int Kp = -J; Kp <= J; ++Kp) {
           const double w0 = a0 * dRow0[Kp + J], w1 = a1 * dRow1[Kp + J];
           if (w0 == 0.0 && w1 == 0.0) continue;
-          double* col = O + std::size_t(rotRow(Kp, vp, J, d)) * DIMTOT + (v - 1) * d;
+          double* col = O + std::size_t(rotRow(Kp, vp, J, d)) * sw.ld + (v - 1) * d;
           const int from = v == vp ? Kp + J : 0;
           addScaled2(col + from, dRow0.data() + from, w0, dRow1.data() + from, w1, d - from);
         }
@@ -192,13 +193,14 @@ void rotatePlain(SweepWork& sw, int J, const TorsionalOperator& A) {
   }
   for (int c = 0; c < n * d; ++c)
     for (int r = c + 1; r < n * d; ++r)
-      O[c + std::size_t(r) * DIMTOT] = mirror * O[r + std::size_t(c) * DIMTOT];
+      O[c + std::size_t(r) * sw.ld] = mirror * O[r + std::size_t(c) * sw.ld];
 }
 
 // O_t = d^T A d with the torsional element expanded through the kept states
 // u, u' at K'' by the overlap integrals <v,K|u,K''> and <u',K''|v',K'>.
 void rotateExpanded(SweepWork& sw, int J, const TorsionalOperator& A) {
   const int t = A.t, d = 2 * J + 1, n = sw.tors.nV[t], sigma = A.sigma;
+  if (n > DIMV) stop("ERROR: overlap expansion of more than 3 kept torsional states");
   double* O = table(sw, t);
   // left(K, v; u') = d_{K'',K} sum_u <v,K|u,K''> A_{u u'}(K'')
   std::array<double, DIM2J1 * DIMV * DIMV> left{};
@@ -226,13 +228,76 @@ void rotateExpanded(SweepWork& sw, int J, const TorsionalOperator& A) {
         }
     }
     for (int c = 0; c < n * d; ++c) {
-      double* col = O + std::size_t(c) * DIMTOT;
+      double* col = O + std::size_t(c) * sw.ld;
       const double* rc = &right[c * DIMV];
       for (int r = 0; r < n * d; ++r) {
         const double* lr = &left[r * DIMV];
         double sum = 0.0;
         for (int up = 0; up < n; ++up) sum += lr[up] * rc[up];
         col[r] += sum;
+      }
+    }
+  }
+}
+
+// The one-top Hamiltonian of top t with every coupling between the kept
+// states (vkeep).  In the basis |J,K> |v,K> (torsional states of the top at
+// the principal-axis K) the operator
+//   F (p - rho n.J)^2 + V(alpha) = [F p^2 + V] - 2 F rho p (n.J) + F rho^2 (n.J)^2
+// has, with n.J = d^T K'' d the component of J along the top axis (tridiagonal
+// in K) and (n.J)^2 = d^T K''^2 d (pentadiagonal), the elements
+//   <K v| . |K' v'> = delta_KK' [E_v(K) delta_vv' + 2 F rho K P_vv'(K,K) - F rho^2 K^2 delta_vv']
+//                     - 2 F rho (n.J)_KK' P_vv'(K,K') + F rho^2 (n.J)^2_KK' T_vv'(K,K'),
+// the first bracket being <v,K| F p^2 + V |v',K> written through the states'
+// own Hamiltonian F (p - rho K)^2 + V.  P is the momentum and T the overlap
+// of the states at K and K'.  No truncation enters besides the kept states
+// themselves: the block is the projection of the rotation-torsion
+// Hamiltonian onto them, and it tends to the exact levels as states are added.
+// Each element (K_p, K_q) carries the phase exp(i (K_p - K_q) gamma_t).
+void addCompleteOneTop(const RunState& rs, SweepWork& sw, int J, int S, ConstParamView par,
+                       bool complexBlock) {
+  const int N = sw.blk.N, d = sw.blk.d;
+  TorsionTables& tab = sw.tors;
+  for (int t = 1; t <= sw.blk.ntop; ++t) {
+    const int sigma = sigmaOf(rs, S, t);
+    const double F = par(par::top(t, par::F)), rho = par(par::top(t, par::rho)); // GHz, 1
+    const double gamma = gammaOf(par, t);
+    PhaseTable ph;
+    if (complexBlock) ph.fill(gamma, J);
+    // (n.J)_{K K+dK} and (n.J)^2_{K K+dK} of the top axis, dK = 0..2, from
+    // d^J(beta) of the top: sums over the top-frame K''
+    std::array<std::array<double, 3>, DIM2J1> axis1{}, axis2{};
+    for (int K = -J; K <= J; ++K)
+      for (int dK = 0; dK <= 2 && K + dK <= J; ++dK) {
+        double s1 = 0.0, s2 = 0.0;
+        for (int Kpp = -J; Kpp <= J; ++Kpp) {
+          const double w = sw.rot[t].D(Kpp, K) * sw.rot[t].D(Kpp, K + dK);
+          s1 += w * Kpp;
+          s2 += w * double(Kpp) * Kpp;
+        }
+        axis1[K + J][dK] = s1;
+        axis2[K + J][dK] = s2;
+      }
+    for (int p = 1; p <= N; ++p) {
+      const int Kp = sw.basis[p].K, vp = localState(sw, p, t);
+      // columns q <= p within two K of row p: K_q = K_p - dK, dK = 0..2,
+      // or K_q = K_p + dK in a lower product state
+      for (int q = 1; q <= p; ++q) {
+        const int Kq = sw.basis[q].K, dK = Kp - Kq;
+        if (dK > 2 || dK < -2) continue;
+        if (sw.mask[t][productState(sw, p)][productState(sw, q)] == 0) continue;
+        const int vq = localState(sw, q, t);
+        const int lo = std::min(Kp, Kq), adK = std::abs(dK);
+        double x = F * rho * rho * axis2[lo + J][adK] * tab.T(Kp, Kq, vp, vq, sigma, t); // GHz
+        if (adK <= 1) x -= 2.0 * F * rho * axis1[lo + J][adK] * tab.P(Kp, Kq, vp, vq, sigma, t);
+        if (dK == 0) {
+          x += 2.0 * F * rho * Kp * tab.P(Kp, Kp, vp, vq, sigma, t);
+          if (vp == vq) x += tab.E(vp, sigma, Kp, t) - F * rho * rho * double(Kp) * Kp;
+        }
+        if (complexBlock && dK != 0)
+          addPhased(sw, p, q, x * ph.cosOf(dK), x * ph.sinOf(dK));
+        else
+          sw.h(p - 1, q - 1) += x;
       }
     }
   }
@@ -250,9 +315,9 @@ void checkBlock(const RunState& rs, const SweepWork& sw, int J, int S) {
     if (sigma < -DIMSIG || sigma > DIMSIG || sigmaRef < -DIMSIG || sigmaRef > DIMSIG)
       stop("ERROR: symmetry number of a top outside -1..1");
     const auto& tab = sw.tors;
-    if (tab.firstV[t] < 1 || tab.nV[t] < 1 || tab.nV[t] > DIMV) stop("FIRST V < 0 error");
+    if (tab.firstV[t] < 1 || tab.nV[t] < 1 || tab.nV[t] > tab.nvs) stop("FIRST V < 0 error");
   }
-  for (int p = 1; p <= b.N && p <= DIMTOT; ++p)
+  for (int p = 1; p <= b.N && p <= sw.ld; ++p)
     for (int t = 1; t <= b.ntop; ++t) {
       const int v = localState(sw, p, t);
       if (v < 1 || v > sw.tors.nV[t])
@@ -271,8 +336,7 @@ void printTable(const RunState& rs, const SweepWork& sw, int J, int t, int op) {
       put(os, "(2I3,$)", {K, v});
       for (int vp = 1; vp <= n; ++vp)
         for (int Kp = -J; Kp <= J; ++Kp)
-          put(os, "(F10.4,$)",
-              {O[rotRow(K, v, J, d) + std::size_t(rotRow(Kp, vp, J, d)) * DIMTOT]});
+          put(os, "(F10.4,$)", {O[rotRow(K, v, J, d) + std::size_t(rotRow(Kp, vp, J, d)) * sw.ld]});
       os << '\n';
     }
 }
@@ -316,7 +380,7 @@ void addOneTop(const RunState& rs, SweepWork& sw, int J, int S, const ConstParam
         const double x =
             w == 0.0
                 ? 0.0
-                : O[rp + std::size_t(rotRow(Kq, localState(sw, q, t), J, d)) * DIMTOT] * w * factor;
+                : O[rp + std::size_t(rotRow(Kq, localState(sw, q, t), J, d)) * sw.ld] * w * factor;
         if (phased)
           addPhased(sw, p, q, x * ph.cosOf(Kp - Kq), Kp != Kq ? x * ph.sinOf(Kp - Kq) : 0.0);
         else
@@ -386,14 +450,14 @@ void addTwoTopPrinted(const RunState& rs, SweepWork& sw, int J, const ConstParam
             // <p| O1 O2 |q>: top 1 goes v1p -> v1q while top 2 waits in v2p,
             // then top 2 goes v2p -> v2q (and the other order).
             for (int Kpp = -J; Kpp <= J; ++Kpp) {
-              const std::size_t cpp1 = std::size_t(rotRow(Kpp, v1q, J, d)) * DIMTOT;
-              const std::size_t cpp2 = std::size_t(rotRow(Kpp, v2q, J, d)) * DIMTOT;
+              const std::size_t cpp1 = std::size_t(rotRow(Kpp, v1q, J, d)) * sw.ld;
+              const std::size_t cpp2 = std::size_t(rotRow(Kpp, v2q, J, d)) * sw.ld;
               const double a =
                   O1[rotRow(Kp, v1p, J, d) + cpp1] *
-                  O2[rotRow(Kpp, v2p, J, d) + std::size_t(rotRow(Kq, v2q, J, d)) * DIMTOT];
+                  O2[rotRow(Kpp, v2p, J, d) + std::size_t(rotRow(Kq, v2q, J, d)) * sw.ld];
               const double b =
                   O2[rotRow(Kp, v2p, J, d) + cpp2] *
-                  O1[rotRow(Kpp, v1p, J, d) + std::size_t(rotRow(Kq, v1q, J, d)) * DIMTOT];
+                  O1[rotRow(Kpp, v1p, J, d) + std::size_t(rotRow(Kq, v1q, J, d)) * sw.ld];
               if (phased) {
                 // phase of each factor from its own top: dK1 gamma1 + dK2 gamma2
                 const double ca = ph1.cosOf(Kp - Kpp), sa = ph1.sinOf(Kp - Kpp);
@@ -462,10 +526,10 @@ void addTwoTopByBlocks(SweepWork& sw, int J, const ConstParamView* par, double f
             // O2(K'', v2p; K_q, v2q), and the same for the other order
             auto factors = [&](int Kpp) {
               Factors f;
-              f.col1 = O1 + std::size_t(rotRow(Kpp, v1q, J, d)) * DIMTOT + (v1p - 1) * d;
-              f.col2 = O2 + std::size_t(rotRow(Kpp, v2q, J, d)) * DIMTOT + (v2p - 1) * d;
-              f.wa = O2[rotRow(Kpp, v2p, J, d) + std::size_t(rotRow(Kq, v2q, J, d)) * DIMTOT];
-              f.wb = O1[rotRow(Kpp, v1p, J, d) + std::size_t(rotRow(Kq, v1q, J, d)) * DIMTOT];
+              f.col1 = O1 + std::size_t(rotRow(Kpp, v1q, J, d)) * sw.ld + (v1p - 1) * d;
+              f.col2 = O2 + std::size_t(rotRow(Kpp, v2q, J, d)) * sw.ld + (v2p - 1) * d;
+              f.wa = O2[rotRow(Kpp, v2p, J, d) + std::size_t(rotRow(Kq, v2q, J, d)) * sw.ld];
+              f.wb = O1[rotRow(Kpp, v1p, J, d) + std::size_t(rotRow(Kq, v1q, J, d)) * sw.ld];
               return f;
             };
             for (int k = 0; k < d; ++k) aRe[k] = aIm[k] = bRe[k] = bIm[k] = 0.0;
@@ -556,7 +620,7 @@ void rotateTorsionalEnergies(const RunState& rs, SweepWork& sw, int J, int S) {
         for (int Kp = -J; Kp <= J; ++Kp)
           for (int v = 1; v <= n; ++v)
             for (int K = -J; K <= J; ++K)
-              O[rotRow(K, v, J, d) + std::size_t(rotRow(Kp, vp, J, d)) * DIMTOT] *=
+              O[rotRow(K, v, J, d) + std::size_t(rotRow(Kp, vp, J, d)) * sw.ld] *=
                   sw.tors.T(K, Kp, v, vp, A.sigma, t);
     }
   }
@@ -614,7 +678,7 @@ void addTorsionRotationDistortionJ(const RunState& rs, SweepWork& sw, int J, Con
                   const double* O = table(sw, t);
                   return 2.0 * P *
                          O[rotRow(sw.basis[p].K, localState(sw, p, t), J, d) +
-                           std::size_t(rotRow(sw.basis[q].K, localState(sw, q, t), J, d)) * DIMTOT];
+                           std::size_t(rotRow(sw.basis[q].K, localState(sw, q, t), J, d)) * sw.ld];
                 });
 }
 
@@ -627,7 +691,7 @@ void addTorsionRotationDistortionK(const RunState& rs, SweepWork& sw, int J, Con
                   const int Kp = sw.basis[p].K, Kq = sw.basis[q].K;
                   return double(Kp * Kp + Kq * Kq) *
                          O[rotRow(Kp, localState(sw, p, t), J, d) +
-                           std::size_t(rotRow(Kq, localState(sw, q, t), J, d)) * DIMTOT];
+                           std::size_t(rotRow(Kq, localState(sw, q, t), J, d)) * sw.ld];
                 });
 }
 
@@ -640,7 +704,7 @@ void addTorsionRotationDistortionMinus(const RunState& rs, SweepWork& sw, int J,
                   const int Kp = sw.basis[p].K, Kq = sw.basis[q].K;
                   const int vp = localState(sw, p, t), vq = localState(sw, q, t);
                   auto o = [&](int K, int Kp2) {
-                    return O[rotRow(K, vp, J, d) + std::size_t(rotRow(Kp2, vq, J, d)) * DIMTOT];
+                    return O[rotRow(K, vp, J, d) + std::size_t(rotRow(Kp2, vq, J, d)) * sw.ld];
                   };
                   // (J+^2 + J-^2) O: row K_p reached from K_p -+ 2
                   double left = 0.0, right = 0.0;
@@ -717,7 +781,13 @@ void addInternalRotationTerms(const RunState& rs, SweepWork& sw, int J, int S, i
     if (dc3M) addTorsionRotationDistortionMinus(rs, sw, J, par, 9);
   }
 
-  // 4./5. the one-top Hamiltonians, rotated torsional energies
+  // 4./5. the one-top Hamiltonians: with every coupling between the kept
+  // states, or the rotated torsional energies
+  if (sw.blk.complete) {
+    checkDimension(sw, "Dimension Error in addo1");
+    addCompleteOneTop(rs, sw, J, S, par, complexBlock);
+    return;
+  }
   rotateTorsionalEnergies(rs, sw, J, S);
   if (complexBlock)
     addOneTopTermsHermitian(rs, sw, J, S, par, 1.0);

@@ -8,8 +8,8 @@
 // the block matrix sw.H (packed Hermitian layout: real parts in and below the
 // diagonal, the imaginary part of element (r, c), r > c, at (c, r)).
 //
-// Work table of top t (sw.rotOp[t], leading dimension DIMTOT):
-//   O_t(K, v; K', v') = sw.rotOp[t][rotRow(K, v) + rotRow(K', v') * DIMTOT]
+// Work table of top t (sw.rotOp[t], leading dimension sw.ld):
+//   O_t(K, v; K', v') = sw.rotOp[t][rotRow(K, v) + rotRow(K', v') * sw.ld]
 // with rotRow(K, v) = (v - 1) * d + (K + J), d = 2J + 1, K = -J..J and v the
 // number of the torsional state within the kept window of the top
 // (1..sw.tors.nV[t]; one-top state sw.tors.firstV[t] + v - 1, the window the

@@ -2,8 +2,10 @@
 // energies, labels and derivatives to the transitions that name them.
 #include "hamiltonian/level_assignment.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "core/fortran_format.h"
 #include "core/stop.h"
@@ -14,7 +16,6 @@ namespace ruvo {
 namespace {
 constexpr int UNSET = -12345;
 constexpr int LDW = DIM2J1; // leading dimension of the K weights
-constexpr int LDV = DIMVV;  // leading dimension of the torsional weights
 } // namespace
 
 // Labels of every level of the block from the composition of its eigenvector
@@ -25,7 +26,8 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
   const int d = blk.d, nvv = blk.nvv, N = blk.N;
   if (d > DIM2J1) stop(" ERROR: DIM 2J1 exceeded");
   const double* V = sw.V.data();
-  auto comp = [&](int r, int l) { return V[(r - 1) + (l - 1) * DIMTOT]; }; // 1-based
+  const int ld = sw.ld;
+  auto comp = [&](int r, int l) { return V[(r - 1) + std::size_t(l - 1) * ld]; }; // 1-based
 
   // 2. labels unset, ranks and counters cleared
   for (int l = 1; l <= N; ++l) {
@@ -33,12 +35,15 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
     lab[2] = lab[8] = lab[11] = UNSET;
     lab[12] = -200;
   }
-  std::array<int, DIMVV + 1> rank{}, count{};
+  // leading dimension of the torsional weights: the product states of the
+  // state section, or the kept states of vkeep
+  const int LDV = std::max(nvv, DIMVV);
+  std::array<int, DIMVKEEP + 1> rank{}, count{};
 
   // 3. weight of each K index, W(k, l) = sum_i V(k,i; l)^2, and of each
   // product torsional state, Vw(i, l) = sum_K V(k,i; l)^2
   double* W = sw.H.data();
-  double* Vw = W + LDW * DIMTOT;
+  double* Vw = W + std::size_t(LDW) * ld;
   auto w = [&](int k, int l) -> double& { return W[(k - 1) + (l - 1) * LDW]; };
   auto vw = [&](int i, int l) -> double& { return Vw[(i - 1) + (l - 1) * LDV]; };
   for (int l = 1; l <= N; ++l) {
@@ -81,13 +86,20 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
   }
 
   // 5. best and second-best K index and product state of every level
-  std::array<int, DIMTOT + 1> kBest{}, kSec{}, vBest{}, vSec{};
-  std::array<double, DIMTOT + 1> wBest{}, wSec{}, xBest{}, xSec{};
+  // per level, 1..N (sized to the run; the labels are made on the calling thread)
+  static thread_local std::vector<int> kBest, kSec, vBest, vSec, r1, r2;
+  static thread_local std::vector<double> wBest, wSec, xBest, xSec, c1, c2;
+  for (auto* a : {&kBest, &kSec, &vBest, &vSec, &r1, &r2})
+    if (a->size() < std::size_t(ld) + 1) a->assign(std::size_t(ld) + 1, 0);
+  for (auto* a : {&wBest, &wSec, &xBest, &xSec, &c1, &c2})
+    if (a->size() < std::size_t(ld) + 1) a->assign(std::size_t(ld) + 1, 0.0);
+  std::fill_n(kBest.begin(), N + 1, 0);
+  std::fill_n(kSec.begin(), N + 1, 0);
+  std::fill_n(vBest.begin(), N + 1, 0);
+  std::fill_n(vSec.begin(), N + 1, 0);
   if (N > 0) {
-    largestComponents(W, LDW, DIMTOT, d, 1, N, kBest.data(), kSec.data(), wBest.data(),
-                      wSec.data());
-    largestComponents(Vw, LDV, DIMTOT, nvv, 1, N, vBest.data(), vSec.data(), xBest.data(),
-                      xSec.data());
+    largestComponents(W, LDW, ld, d, 1, N, kBest.data(), kSec.data(), wBest.data(), wSec.data());
+    largestComponents(Vw, LDV, ld, nvv, 1, N, vBest.data(), vSec.data(), xBest.data(), xSec.data());
   }
 
   // 6. product states ranked by their first appearance in energy order
@@ -112,8 +124,6 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
   auto Kof = [&](int r) { return sw.basis[r].K; };
   auto sqrtVw = [&](int i, int l) { return i >= 1 && i <= nvv ? std::sqrt(vw(i, l)) : 0.0; };
   bool pmPair = false;
-  std::array<int, DIMTOT + 1> r1, r2;
-  std::array<double, DIMTOT + 1> c1, c2;
   for (int l = 1; l <= N; ++l) {
     auto& lab = sw.labels[l];
     lab[1] = J;
@@ -125,11 +135,39 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
     const double W1 = w(kb, l), W2 = w(ks, l);
     const double D = d == 1 ? 1.0 : std::fabs(W1 - W2);
     const int vb = vBest[l];
-    if (D < 0.0002) {
+    // With many kept states (vkeep) the K weights of two torsional states
+    // that mix high above the barrier can tie by accident: a tie is a +-K
+    // pair only when the two K indices are K and -K.
+    const bool tie = D < 0.0002;
+    const bool pmK = tie && (!blk.complete || std::abs(kb - J - 1) == std::abs(ks - J - 1));
+    if (pmK) {
       // a +-K pair of equal weights: the combination is told by the relative
       // sign of its two dominant components
       r2[l] = 0;
-      largestComponents(V, DIMTOT, DIMTOT, N, l, 1, r1.data(), r2.data(), c1.data(), c2.data());
+      largestComponents(V, ld, ld, N, l, 1, r1.data(), r2.data(), c1.data(), c2.data());
+      if (blk.complete) {
+        // many kept states: the sign is told by the two largest components
+        // of the pair itself (K and -K of the best K index, any torsional
+        // state), not by a larger component of another K
+        const int Kpair = std::abs(kb - J - 1);
+        r1[l] = r2[l] = 0;
+        double a1 = -1.0, a2 = -1.0;
+        for (int r = 1; r <= N; ++r) {
+          if (std::abs(Kof(r)) != Kpair) continue;
+          const double a = std::fabs(comp(r, l));
+          if (a >= a1) {
+            a2 = a1;
+            r2[l] = r1[l];
+            a1 = a;
+            r1[l] = r;
+          } else if (a >= a2) {
+            a2 = a;
+            r2[l] = r;
+          }
+        }
+        c1[l] = comp(r1[l], l);
+        c2[l] = r2[l] >= 1 ? comp(r2[l], l) : 0.0;
+      }
       const int rowA = r1[l], rowB = r2[l] >= 1 ? r2[l] : r1[l];
       if (std::abs(Kof(rowA)) != std::abs(Kof(rowB)))
         putFree(*rs.io.out, {"ERROR in assgn: K trouble", J, S, l});
@@ -219,7 +257,8 @@ void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B
     if (T >= 1 && T <= N) ++start[T + 1];
   }
   for (int T = 1; T <= N; ++T) start[T + 1] += start[T];
-  std::array<int, DIMTOT + 2> fill = start;
+  auto& fill = sw.levelEndsFill;
+  std::copy(start.begin(), start.begin() + N + 2, fill.begin());
   for (int e = 0; e < sw.nBlockEnds; ++e) {
     const int code = sw.blockEnds[static_cast<std::size_t>(e)], T = rankOf(code);
     if (T >= 1 && T <= N) sw.levelEnds[static_cast<std::size_t>(fill[T]++)] = code;

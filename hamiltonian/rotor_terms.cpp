@@ -75,7 +75,7 @@ enum class Kind { Real, Imaginary };
 
 // The vectors and block description shared by the element routines.  With
 // `acc` set the elements are not applied to a vector but added into the
-// packed Hermitian matrix acc (leading dimension DIMTOT): Re H(r, c), r >= c,
+// packed Hermitian matrix acc (leading dimension sw.ld): Re H(r, c), r >= c,
 // at (r, c) and Im H(r, c), r > c, at (c, r).  With `record` set they are
 // appended to that list, in the order they come.
 struct Apply {
@@ -97,7 +97,7 @@ inline void addDiagonal(const Apply& a, int p, double f) {
     return;
   }
   if (a.acc != nullptr) {
-    a.acc[p + p * DIMTOT] += f;
+    a.acc[p + p * a.sw.ld] += f;
     return;
   }
   a.yr[p] += f * a.xr[p];
@@ -115,7 +115,9 @@ double overlapFactor(const Apply& a, int r, int c) {
     const int sigma = a.rs.species.sigma[a.S][t];
     const int vr = row.v[t] - blk.firstV[t] + 1; // place in the kept window of top t
     const int vc = col.v[t] - blk.firstV[t] + 1;
-    if (vr < 1 || vr > DIMV || vc < 1 || vc > DIMV || sigma < -DIMSIG || sigma > DIMSIG) return 0.0;
+    if (vr < 1 || vr > a.sw.tors.nvs || vc < 1 || vc > a.sw.tors.nvs || sigma < -DIMSIG ||
+        sigma > DIMSIG)
+      return 0.0;
     f *= const_cast<TorsionTables&>(a.sw.tors).T(row.K, col.K, vr, vc, sigma, t);
   }
   return f;
@@ -149,9 +151,9 @@ void addOffDiagonalRotorTerm(const Apply& a, int k, int dK, double g, Kind kind)
         // real: H(r, c) = H(c, r) = gg; imaginary: H(r, c) = -i gg, H(c, r) = +i gg
         const int lo = std::min(r, c), hi = std::max(r, c);
         if (kind == Kind::Real)
-          a.acc[hi + lo * DIMTOT] += gg;
+          a.acc[hi + lo * a.sw.ld] += gg;
         else
-          a.acc[lo + hi * DIMTOT] += r < c ? gg : -gg;
+          a.acc[lo + hi * a.sw.ld] += r < c ? gg : -gg;
       } else if (kind == Kind::Real) {
         a.yr[r] += gg * a.xr[c];
         a.yr[c] += gg * a.xr[r];
@@ -181,8 +183,8 @@ void rotorTerms(const Apply& a, int J, int F2, ConstParamView par) {
   const RunState& rs = a.rs;
   const SweepWork& sw = a.sw;
   const BlockState& blk = sw.blk;
-  // a list of elements has no dimension; a matrix or a vector has DIMTOT
-  if (blk.N > DIMTOT && a.record == nullptr) stop("Dimension Error in HMULTHRR");
+  // a list of elements has no dimension; a matrix or a vector has sw.ld
+  if (blk.N > sw.ld && a.record == nullptr) stop("Dimension Error in HMULTHRR");
   const RotorConstants c = rotorConstants(rs, J, F2, par);
   const double P = c.P;
   const int N = blk.N;
@@ -310,22 +312,22 @@ void applyRotorHamiltonian(const RunState& rs, const SweepWork& sw, int J, int S
 
 void addRotorTerms(const RunState& rs, SweepWork& sw, int J, int S, int F2, ConstParamView par) {
   const int N = sw.blk.N;
-  if (N > DIMTOT) stop("Dimension Error in HMULTHRR");
+  if (N > sw.ld) stop("Dimension Error in HMULTHRR");
   // The elements are summed in sw.Zr (free until the diagonalisation), each
   // from zero in the order the terms come, and then added to sw.H: the same
   // sums as applying the operator to every unit vector, in one pass over the
   // bands of the block instead of N.
   double* acc = sw.Zr.data();
   for (int c = 0; c < N; ++c)
-    for (int r = 0; r < N; ++r) acc[r + c * DIMTOT] = 0.0;
+    for (int r = 0; r < N; ++r) acc[r + c * sw.ld] = 0.0;
   rotorTerms(Apply{rs, sw, S, nullptr, nullptr, nullptr, nullptr, acc}, J, F2, par);
   for (int c = 0; c < N; ++c)
-    for (int r = 0; r < N; ++r) sw.H[r + c * DIMTOT] += acc[r + c * DIMTOT];
+    for (int r = 0; r < N; ++r) sw.H[r + c * sw.ld] += acc[r + c * sw.ld];
 }
 
 void recordRotorParameterOperators(const RunState& rs, SweepWork& sw, int J, int S, int F2,
                                    ConstFlagView flags) {
-  if (sw.blk.N > DIMTOT) stop("Dimension Error in HMULTHRR");
+  if (sw.blk.N > sw.ld) stop("Dimension Error in HMULTHRR");
   sw.rotorOps.clear();
   // The operator of one parameter: the parameter vector that is 1 at place p.
   std::array<double, NPAR + 1> unit{};

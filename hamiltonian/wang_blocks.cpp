@@ -48,7 +48,7 @@ WangFunction wangFunction(int J, int K, int s) {
 void diagonaliseByWangBlocks(SweepWork& sw, int J, double* E, int& ierr) {
   ierr = 0;
   const int N = 2 * J + 1;
-  const int ld = DIMTOT;
+  const int ld = sw.ld;
   // element (r, c) of the symmetric block from its lower triangle, GHz
   auto h = [&](int r, int c) { return r >= c ? sw.H[r + c * ld] : sw.H[c + r * ld]; };
 
@@ -139,7 +139,7 @@ std::array<int, 3> twofoldCharacters(const double* v, int J) {
 
 void orderDoubletsBySymmetry(SweepWork& sw, int J, const double* E, ConstParamView par) {
   const int N = 2 * J + 1;
-  const int ld = DIMTOT;
+  const int ld = sw.ld;
   // rotational constants about z, x, y (GHz): H = BJ J^2 + BK Jz^2 + B-(Jx^2 - Jy^2)
   const double BJ = par(par::BJ);
   const std::array<double, 3> rot = {BJ + par(par::BK), BJ + par(par::Bm), BJ - par(par::Bm)};

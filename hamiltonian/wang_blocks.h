@@ -22,7 +22,7 @@ namespace ruvo {
 bool hasWangSymmetry(const SweepWork& sw, ConstParamView par);
 
 // Diagonalise the real block of J (basis K = -J..J, lower triangle of sw.H,
-// leading dimension DIMTOT) through its four Wang blocks.  On return E holds
+// leading dimension sw.ld) through its four Wang blocks.  On return E holds
 // the 2J+1 energies ascending and the columns of sw.H the orthonormal
 // eigenvectors in the |K> basis, as the whole-block solver leaves them; sw.V
 // and sw.w1, sw.w2 are used as work storage.  ierr is nonzero when the

@@ -158,7 +158,7 @@ void checkFitControls(const Controls& c, const RunState& rs) {
 }
 
 void readControls(RunState& rs, Reader& rd) {
-  constexpr int NC = NINTCTL + NREALCTL;
+  constexpr int NC = NINTCTL + NREALCTL + NKEPTCTL;
   double value[NC] = {};
   int given[NC] = {};
   const NameTable table{&kControlNames[1], NC, CONTROL_WIDTH};
@@ -190,6 +190,14 @@ void readControls(RunState& rs, Reader& rd) {
   }
   for (int k = 0; k < NREALCTL; ++k)
     if (given[NINTCTL + k] > 0) *reals[k] = value[NINTCTL + k];
+  // vkeep (an integer) and vtol (kHz)
+  const int kKeep = NINTCTL + NREALCTL, kTol = kKeep + 1;
+  if (given[kKeep] > 0) {
+    if (std::fabs(value[kKeep]) >= 2147483648.0)
+      stop("ERROR: vkeep out of range: " + shortNumber(value[kKeep]));
+    c.vkeep = truncInt(value[kKeep]);
+  }
+  if (given[kTol] > 0) c.vtol = value[kTol];
 
   // the print level selects listing bits
   const int p = c.print;
@@ -237,6 +245,11 @@ void readControls(RunState& rs, Reader& rd) {
     }
   }
   if (onLine > 0) out << '\n';
+  // the controls of the kept torsional states, when given
+  if (given[kKeep] > 0 || given[kTol] > 0) {
+    put(out, "(3X,A,3X,I5,$)", {padded(kControlNames[kKeep + 1], CONTROL_WIDTH), c.vkeep});
+    put(out, "(3X,A,3X,D12.7)", {padded(kControlNames[kTol + 1], CONTROL_WIDTH), c.vtol});
+  }
 }
 
 // ---------------------------------------------------- checks and files
@@ -275,6 +288,22 @@ void checkControls(RunState& rs) {
     stop("ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)" +
          controlGivenAt(rs, "reduct"));
   if (c.spin < 0) stop("ERROR: spin (twice the nuclear spin) < 0" + controlGivenAt(rs, "spin"));
+  // kept torsional states: states 1..vkeep of the one top, or -1 (converged)
+  if (c.vkeep < -1)
+    stop("ERROR: vkeep must be -1 (converge), 0 or a number of states" +
+         controlGivenAt(rs, "vkeep"));
+  if (c.vkeep != 0 && c.ntop > 1)
+    stop("ERROR: vkeep needs a molecule with one top (ntop = 1)" + controlGivenAt(rs, "vkeep"));
+  if (c.vkeep > 2 * c.maxm && c.ntop == 1)
+    stop("ERROR: vkeep > 2maxm: a top keeps fewer states than its basis 2maxm+1 holds" +
+         controlGivenAt(rs, "vkeep"));
+  if (!(c.vtol > 0.0)) stop("ERROR: vtol (kHz) must be positive" + controlGivenAt(rs, "vtol"));
+  if (c.vkeep != 0 && c.ntop == 0) {
+    *rs.io.err << "vkeep " << c.vkeep << " ignored: the molecule has no internal top"
+               << controlGivenAt(rs, "vkeep") << '\n';
+    ++rs.problems;
+    c.vkeep = 0;
+  }
   if (!(c.temp >= 0.0)) stop("ERROR: temp < 0 K" + controlGivenAt(rs, "temp"));
   if (!(c.limit >= 0.0)) stop("ERROR: limit < 0" + controlGivenAt(rs, "limit"));
   if (!(c.defer >= MIN_ERR_GHZ)) stop("ERROR: defer below 1e-12 GHz" + controlGivenAt(rs, "defer"));

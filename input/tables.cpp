@@ -35,11 +35,12 @@ std::array<int, NPAR + 1> makeDerivKinds() {
 const std::array<std::string, NPAR + 1> kParamNames = makeParamNames();
 const std::array<int, NPAR + 1> kParamDerivKind = makeDerivKinds();
 
-const std::array<std::string, NINTCTL + NREALCTL + 1> kControlNames = {
-    "",       "nzyk",  "print",  "eval",   "dfreq",  "orger", "ints",  "maxm",
-    "woods",  "ndata", "nfold",  "spin",   "ntop",   "adjf",  "maxvm", "aprint",
-    "xprint", "ncycl", "svderr", "fitscl", "reduct", "rofit", "eps",   "defer",
-    "weigf",  "convg", "lambda", "freq_l", "freq_h", "limit", "temp"};
+const std::array<std::string, NINTCTL + NREALCTL + NKEPTCTL + 1> kControlNames = {
+    "", "nzyk", "print", "eval", "dfreq", "orger", "ints", "maxm", "woods", "ndata", "nfold",
+    "spin", "ntop", "adjf", "maxvm", "aprint", "xprint", "ncycl", "svderr", "fitscl", "reduct",
+    "rofit", "eps", "defer", "weigf", "convg", "lambda", "freq_l", "freq_h", "limit", "temp",
+    // the kept torsional states (echoed only when given)
+    "vkeep", "vtol"};
 
 const std::array<std::string, 31> kTransitionKeys = {
     "",     "Jup",  "K-up", "K+up", "Jlo", "K-lo", "K+lo", "=",   "Err", "Sup", "Slo",

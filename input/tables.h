@@ -14,7 +14,7 @@ extern const std::array<std::string, NPAR + 1> kParamNames;
 // Derivative kind of each parameter: 0 analytic, 1 numerical, 9 dipole.
 extern const std::array<int, NPAR + 1> kParamDerivKind;
 // The 30 control keywords (index 1..30): 20 integers, then 10 reals.
-extern const std::array<std::string, NINTCTL + NREALCTL + 1> kControlNames;
+extern const std::array<std::string, NINTCTL + NREALCTL + NKEPTCTL + 1> kControlNames;
 // The 30 fixed transition keywords (index 1..30); slots 31..44 are the
 // species labels, kept in the run state (RunState::trKey).
 inline constexpr int NTRKEY = 44;

@@ -82,10 +82,10 @@ private:
       return false;
     }
     // running number of each level among the levels of its V label
-    std::array<int, DIMVV + 2> count{};
+    std::array<int, DIMVKEEP + 2> count{};
     for (int l = 1; l <= h.blk.N; ++l) {
       const int V = h.blk.labels[l][3];
-      const int c = V >= 1 && V <= DIMVV ? V : DIMVV + 1;
+      const int c = V >= 1 && V <= DIMVKEEP ? V : DIMVKEEP + 1;
       h.t[l] = ++count[c];
     }
     h.J = J;

@@ -67,7 +67,7 @@ public:
       for (const LevelRef* l : {&u_, &w_})
         for (int p = 0; p < l->N; ++p) {
           const int v = local(*l, p, t);
-          if (v < 1 || v > tors_.nV[t] || v > DIMV) return false;
+          if (v < 1 || v > tors_.nV[t] || v > tors_.nvs) return false;
           if (std::abs(l->basis[p].K) > DIMJ) return false;
         }
     }

@@ -155,7 +155,7 @@ bool plausibleBlock(const int* rec, int J, int& N, int& d, int& nvv, int& ntop) 
   nvv = rec[2];
   ntop = rec[12];
   if (N < 0 || N > DIMTOT) return false;
-  if (d != 2 * J + 1 || d > DIM2J1 || nvv < 1 || nvv > DIMVV || ntop < 0 || ntop > DIMTOP)
+  if (d != 2 * J + 1 || d > DIM2J1 || nvv < 1 || nvv > DIMVKEEP || ntop < 0 || ntop > DIMTOP)
     return false;
   return N == 0 || N == d * nvv;
 }
@@ -222,6 +222,7 @@ void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int
   const int N = sw.blk.N;
   if (N > DIMTOT) {
     *rs.io.err << " wrvec: block dimension " << N << " too large for " << name << '\n';
+    ++rs.problems;
     return;
   }
   RecordWriter w(rs.scratch, name, *rs.io.err);
@@ -244,8 +245,8 @@ void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int
   for (int l = 1; l <= N; ++l) {
     std::int32_t lab[NFILELABEL] = {};
     for (int c = 1; c <= NLABEL; ++c) lab[c - 1] = sw.labels[l][c];
-    const double* zr = sw.Zr.data() + static_cast<std::size_t>(l - 1) * DIMTOT;
-    const double* zi = sw.Zi.data() + static_cast<std::size_t>(l - 1) * DIMTOT;
+    const double* zr = sw.Zr.data() + static_cast<std::size_t>(l - 1) * sw.ld;
+    const double* zi = sw.Zi.data() + static_cast<std::size_t>(l - 1) * sw.ld;
     for (int r = 0; r < N; ++r) {
       pairs[2 * r] = zr[r];
       pairs[2 * r + 1] = zi[r];
@@ -295,7 +296,7 @@ void writeTorsionalIntegrals(RunState& rs, const SweepWork& sw, int B) {
   // the torsional integrals, one per record
   TorsionTables& tors = const_cast<TorsionTables&>(sw.tors);
   for (int t = 1; t <= ntop; ++t) {
-    const int nV = blk.nV[t] < 0 ? 0 : (blk.nV[t] > DIMV ? DIMV : blk.nV[t]);
+    const int nV = blk.nV[t] < 0 ? 0 : (blk.nV[t] > tors.nvs ? tors.nvs : blk.nV[t]);
     for (int s = 1; s <= nsym; ++s) {
       const int sigma = rs.species.sigma[s][t];
       if (sigma < -DIMSIG || sigma > DIMSIG) continue;
@@ -440,10 +441,10 @@ ScratchRead readTorsionalIntegrals(RunState& rs, SweepWork& sw, int B) {
   BlockState st;
   st.fromRecord(rec);
   if (st.maxJ < 0 || st.maxJ > DIMJ || st.nsym < 0 || st.nsym > DIMSYM || st.ntop < 0 ||
-      st.ntop > DIMTOP || st.nvv < 1 || st.nvv > DIMVV)
+      st.ntop > DIMTOP || st.nvv < 1 || st.nvv > DIMVKEEP)
     return fail();
   for (int t = 1; t <= st.ntop; ++t)
-    if (st.nV[t] < 1 || st.nV[t] > DIMV || st.firstV[t] < 1) return fail();
+    if (st.nV[t] < 1 || st.nV[t] > sw.tors.nvs || st.firstV[t] < 1) return fail();
   // the symmetry numbers of every species and top
   std::int32_t sig[DIMSYM * DIMTOP];
   if (!in.read(sig, INT * static_cast<std::size_t>(st.nsym * st.ntop))) return fail();

@@ -41,7 +41,7 @@ void writeMatrixFile(const SweepWork& sw, const std::string& name, int J, int S)
   openOwnFile(f, name);
   const int N = sw.blk.N;
   putFree(f, {N, J, S});
-  for (int r = 0; r < N; ++r) putFreeRow(f, &sw.H[r], N, DIMTOT);
+  for (int r = 0; r < N; ++r) putFreeRow(f, &sw.H[r], N, sw.ld);
 }
 
 // The per-top inspection files of an internal-rotation block: the rotation
@@ -59,7 +59,7 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
     RotationStore& rot = sw.rot[t];
     {
       std::ofstream f;
-  openOwnFile(f, inspectionName('t', top, S, J));
+      openOwnFile(f, inspectionName('t', top, S, J));
       putFree(f, {nv * d, 0, 0});
       double row[DIMV * DIM2J1];
       for (int v = 1; v <= nv; ++v)
@@ -73,7 +73,7 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
     }
     {
       std::ofstream f;
-  openOwnFile(f, inspectionName('p', top, S, J));
+      openOwnFile(f, inspectionName('p', top, S, J));
       putFree(f, {nv * d, 0, 0});
       for (int v = 1; v <= nv; ++v)
         for (int K = -J; K <= J; ++K) {
@@ -85,10 +85,11 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
     }
     {
       std::ofstream f;
-  openOwnFile(f, inspectionName('r', top, S, J));
+      openOwnFile(f, inspectionName('r', top, S, J));
       putFree(f, {blk.N, 0, 0});
       double row[DIMTOT];
-      for (int p = 1; p <= blk.N; ++p) {
+      // (a block of more kept states than the state section allows has no such file)
+      for (int p = 1; p <= blk.N && blk.N <= DIMTOT; ++p) {
         for (int q = 1; q <= blk.N; ++q) {
           const BasisRow& a = sw.basis[p];
           const BasisRow& b = sw.basis[q];
@@ -113,15 +114,15 @@ void writeEigenFiles(const SweepWork& sw, int J, int S) {
   const int N = sw.blk.N;
   {
     std::ofstream f;
-  openOwnFile(f, inspectionName('e', "s", S, J));
+    openOwnFile(f, inspectionName('e', "s", S, J));
     putFree(f, {N, J, S});
     for (int l = 0; l < N; ++l) putFree(f, {sw.E[l]});
   }
   {
     std::ofstream f;
-  openOwnFile(f, inspectionName('v', "s", S, J));
+    openOwnFile(f, inspectionName('v', "s", S, J));
     putFree(f, {N, J, S});
-    for (int r = 0; r < N; ++r) putFreeRow(f, &sw.H[r], N, DIMTOT);
+    for (int r = 0; r < N; ++r) putFreeRow(f, &sw.H[r], N, sw.ld);
   }
 }
 
@@ -149,7 +150,7 @@ void printBlockMatrix(const RunState& rs, const SweepWork& sw) {
   out << " H_tot \n";
   for (int r = 0; r < N; ++r) {
     for (int c = 0; c < N; ++c) {
-      const double h = sw.H[r + c * DIMTOT];
+      const double h = sw.H[r + static_cast<std::size_t>(c) * sw.ld];
       put(out, std::fabs(h) < 1000.0 ? "(F10.5,$)" : "(F10.2,$)", {h});
     }
     out << '\n';
@@ -163,9 +164,10 @@ void printBlockEigenpairs(const RunState& rs, const SweepWork& sw) {
   out << " Eigenvectors\n";
   for (int r = 0; r < N; ++r) {
     for (int l = 0; l < N; ++l) {
-      const double v = sw.V[r + l * DIMTOT];
+      const double v = sw.V[r + static_cast<std::size_t>(l) * sw.ld];
       put(out, std::fabs(v) < 1000.0 ? "(2F10.6,A,$)" : "(2F10.2,A,$)",
-          {sw.Zr[r + l * DIMTOT], sw.Zi[r + l * DIMTOT], "; "});
+          {sw.Zr[r + static_cast<std::size_t>(l) * sw.ld],
+           sw.Zi[r + static_cast<std::size_t>(l) * sw.ld], "; "});
     }
     out << '\n';
   }

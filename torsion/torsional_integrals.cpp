@@ -7,6 +7,7 @@
 // of the torsional states at the two K values.
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <ostream>
 
 #include "core/fortran_format.h"
@@ -137,7 +138,23 @@ void torsionalOverlapIntegrals(RunState& rs, SweepWork& sw, int sigma, int t, in
           for (int vp = 1; vp <= n; ++vp) tors.T(K, Kp, v, vp, sigma, t) = v == vp ? 1.0 : 0.0;
   }
 
+  if (sw.blk.complete && !tors.pint.empty()) {
+    // momentum of the top between the states at K and at K' = K-1, K, K+1:
+    // P(K, K', v, v') = sum_k c_K(k, v) m_k c_K'(k, v'), m_k = sigma + nfold (k - M)
+    for (int K = -maxJ; K <= maxJ; ++K)
+      for (int Kp = std::max(K - 1, -maxJ); Kp <= std::min(K + 1, maxJ); ++Kp)
+        for (int v = 1; v <= n; ++v)
+          for (int vp = 1; vp <= n; ++vp) {
+            const double* a = &tors.C(0, v, K);
+            const double* b = &tors.C(0, vp, Kp);
+            double sum = 0.0;
+            for (int k = 0; k < size; ++k) sum += a[k] * b[k] * (sigma + rs.ctl.nfold * (k - M));
+            tors.P(K, Kp, v, vp, sigma, t) = sum;
+          }
+  }
+
   if (hasBit(woods, woodsbit::NORMALISED_OVERLAPS)) {
+    if (n > DIMV) stop("ERROR: rescaled overlaps of more than 3 kept torsional states");
     double block[DIMV][DIMV];
     for (int K = -maxJ; K <= maxJ; ++K)
       for (int Kp = -maxJ; Kp <= maxJ; ++Kp) {
@@ -169,7 +186,8 @@ void solveTorsionalProblems(RunState& rs, SweepWork& sw, int B, ConstParamView p
 
   // a (top, sigma) pair shared by several species is solved once
   bool done[DIMTOP + 1][TorsionTables::NS] = {};
-  TorsResult res;
+  auto result = std::make_unique<TorsResult>(); // up to DIMVKEEP states: too large for the stack
+  TorsResult& res = *result;
 
   for (int s = 1; s <= nsym; ++s) {
     for (int t = 1; t <= ntop; ++t) {

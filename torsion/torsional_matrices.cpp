@@ -7,6 +7,7 @@
 // Everything is real: the Hamiltonian is a real symmetric band matrix.
 #include "torsion/torsional_matrices.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ostream>
 #include <string>
@@ -127,11 +128,12 @@ void labelTorsionalStates(int /*sigma*/, const double* z, const int* m, int size
 }
 
 void torsionalOperatorElements(const TorsParams& p, const int* m, int size, int nV, int firstV,
-                               const double* z, double (*ovv)[DIMV][DIMV], int K) {
+                               const double* z, double (*ovv)[DIMVKEEP][DIMVKEEP], int K) {
   if (size > DIMTOT) stop("Dimension Error in CALOVV");
+  const int nClear = std::min(std::max(nV, DIMV), DIMVKEEP);
   for (int op = 0; op < NTOROP; ++op)
-    for (int i = 0; i < DIMV; ++i)
-      for (int j = 0; j < DIMV; ++j) ovv[op][i][j] = 0.0;
+    for (int i = 0; i < nClear; ++i)
+      for (int j = 0; j < nClear; ++j) ovv[op][i][j] = 0.0;
   double w[DIMTOT];
   // operators 1..7 are the single coefficients c0..c6
   for (int op = 0; op < 7; ++op) {
@@ -158,7 +160,7 @@ void solveOneTopTorsion(int nfold, int sigma, double* z, TorsResult& res, const 
                         int K, int M, int firstV, int nV) {
   const int size = 2 * M + 1;
   if (size < nV + firstV) stop("ERROR: size m < size v");
-  if (nV > DIMV) stop("ERROR: sizev > DIMV in calcm");
+  if (nV > DIMVKEEP) stop("ERROR: sizev > DIMV in calcm");
   if (size > DIMM) stop("ERROR: sizem > DIMM in calcm");
   if (size > DIMTOT) stop("ERROR: sizem > DIMTOT in calcm");
   res.size = size;
@@ -182,7 +184,7 @@ void solveOneTopTorsion(int nfold, int sigma, double* z, TorsResult& res, const 
          " not converged within " + std::to_string(QL_MAX_ITERATIONS) + " QL iterations");
   sortEigenpairs(d, z, size, DIMTOT);
   fixTorsionalPhases(sigma, z, m, size, nV, firstV, K);
-  int label[DIMV] = {};
+  int label[DIMVKEEP] = {};
   labelTorsionalStates(sigma, z, m, size, nV, firstV, label, K);
   torsionalOperatorElements(p, m, size, nV, firstV, z, res.ovv, K);
 

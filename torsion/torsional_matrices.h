@@ -33,13 +33,14 @@ struct OpCoef {
 // c0..c6 and, as operator 8, the square of the element of operator 5.
 inline constexpr int NTOROP = 8;
 
-// Results of one torsional problem for the kept window of nV states.
+// Results of one torsional problem for the kept window of nV states (at
+// most DIMVKEEP).
 struct TorsResult {
-  std::array<double, DIMV> E{};        // energies, GHz
-  double ovv[NTOROP][DIMV][DIMV] = {}; // ovv[op-1][i][j]
-  double vec[DIMV][DIMM] = {};         // vec[v][k]
-  std::array<int, DIMV> label{};       // free-rotor label m
-  int size = 0;                        // 2M+1
+  std::array<double, DIMVKEEP> E{};            // energies, GHz
+  double ovv[NTOROP][DIMVKEEP][DIMVKEEP] = {}; // ovv[op-1][i][j]
+  double vec[DIMVKEEP][DIMM] = {};             // vec[v][k]
+  std::array<int, DIMVKEEP> label{};           // free-rotor label m
+  int size = 0;                                // 2M+1
 };
 
 // Solve the problem of (sigma, K) with basis half-width M and keep the nV
@@ -67,6 +68,6 @@ void labelTorsionalStates(int sigma, const double* z, const int* m, int size, in
 
 // Matrix elements ovv[op-1][i][j] = <i|O_op|j> between the kept states.
 void torsionalOperatorElements(const TorsParams& p, const int* m, int size, int nV, int firstV,
-                               const double* z, double (*ovv)[DIMV][DIMV], int K);
+                               const double* z, double (*ovv)[DIMVKEEP][DIMVKEEP], int K);
 
 } // namespace ruvo

@@ -15,7 +15,9 @@
 #include <cstdio>
 
 #include "hamiltonian/axis_rotation.h"
+#include "hamiltonian/block.h"
 #include "hamiltonian/internal_rotation.h"
+#include "hamiltonian/level_assignment.h"
 #include "hamiltonian/rotor_terms.h"
 #include "hamiltonian/top_model.h"
 #include "torsion/torsion.h"
@@ -24,48 +26,6 @@ using namespace ruvo;
 using namespace ruvo::toptest;
 
 namespace {
-
-struct Rotor {
-  double BJ = 3.0, BK = 6.0, Bm = 0.4; // GHz
-};
-
-// Jz and Jx of |J,K>, K = -J..J (dense d x d).
-void angularMomentum(int J, std::vector<double>& jz, std::vector<double>& jx) {
-  const int d = 2 * J + 1;
-  const double P = double(J) * (J + 1);
-  jz.assign(std::size_t(d) * d, 0.0);
-  jx.assign(std::size_t(d) * d, 0.0);
-  for (int K = -J; K <= J; ++K) {
-    jz[(K + J) * (d + 1)] = K;
-    if (K < J) {
-      const double e = 0.5 * std::sqrt(P - K * (K + 1.0)); // <K+1|Jx|K>
-      jx[(K + J + 1) + (K + J) * d] = jx[(K + J) + (K + J + 1) * d] = e;
-    }
-  }
-}
-
-std::vector<double> matmul(const std::vector<double>& a, const std::vector<double>& b, int n) {
-  std::vector<double> c(std::size_t(n) * n, 0.0);
-  for (int j = 0; j < n; ++j)
-    for (int k = 0; k < n; ++k)
-      for (int i = 0; i < n; ++i) c[i + j * n] += a[i + k * n] * b[k + j * n];
-  return c;
-}
-
-// Rotor part in |J,K>: BJ P + BK K^2 diagonal, B-/2 <K+2|J+^2|K> off it.
-std::vector<double> rotorMatrix(int J, const Rotor& r) {
-  const int d = 2 * J + 1;
-  const double P = double(J) * (J + 1);
-  std::vector<double> h(std::size_t(d) * d, 0.0);
-  for (int K = -J; K <= J; ++K) {
-    h[(K + J) * (d + 1)] = r.BJ * P + r.BK * K * K;
-    if (K + 2 <= J) {
-      const double e = r.Bm / 2 * std::sqrt((P - K * (K + 1.0)) * (P - (K + 1.0) * (K + 2.0)));
-      h[(K + J + 2) + (K + J) * d] = h[(K + J) + (K + J + 2) * d] = e;
-    }
-  }
-  return h;
-}
 
 // Full H of one top, basis index (K + J) * nm + k, top axis n = (-sin b, 0, cos b).
 std::vector<double> fullOneTop(int J, const Rotor& r, const Top& top, int sigma, double beta) {
@@ -432,4 +392,111 @@ TEST(RotationTorsionExact, ProgramBlockIsTheProjectionForATopAlongA) {
       const auto exact = symEig(hp, d * nV);
       EXPECT_LT(maxDiff(levels, exact, exact.size()), 1e-9) << "sigma=" << sigma << " nV=" << nV;
     }
+}
+
+// ------------------------------ kept states coupled completely (vkeep)
+
+namespace {
+
+// The block as the program builds it when the top keeps its states 1..nV,
+// coupled completely: its tables (solveTorsionalProblems), its axis rotation,
+// its internal-rotation and rotor terms.
+struct CompleteOneTop : Fixture {
+  CompleteOneTop(int J, const Rotor& r, const Top& top, int sigma, double beta, double gamma,
+                 int nV, bool terms = true) {
+    sw->allocate(nV * (2 * J + 1), nV, 1);
+    rs->species.nsym = 1;
+    rs->species.sigma[1][1] = sigma;
+    rs->maxJ = J;
+    rs->maxmTop[1] = top.M;
+    rs->ctl.nfold = 3;
+    p(par::BJ) = r.BJ;
+    p(par::BK) = r.BK;
+    p(par::Bm) = r.Bm;
+    p(par::top(1, par::F)) = top.F;
+    p(par::top(1, par::V1n)) = top.V1n;
+    p(par::top(1, par::V2n)) = top.V2n;
+    p(par::top(1, par::rho)) = top.rho;
+    p(par::top(1, par::beta)) = beta;
+    p(par::top(1, par::gamma)) = gamma;
+    std::vector<std::array<int, 4>> states;
+    for (int v = 1; v <= nV; ++v) states.push_back({0, v, 0, 0});
+    block(J, 1, states, woodsbit::completeCoupling(33));
+    sw->blk.complete = true;
+    sw->blk.maxJ = J;
+    sw->blk.nsym = 1;
+    std::vector<int> flags(NPAR, 0);
+    solveTorsionalProblems(*rs, *sw, 1, par(), ConstFlagView{flags.data()}, 0);
+    rotateTopAxes(sw->rot[1], beta, J);
+    if (!terms) return;
+    addInternalRotationTerms(*rs, *sw, J, 1, -1, par(), gamma != 0.0);
+    addRotorTerms(*rs, *sw, J, 1, -1, par());
+  }
+};
+
+} // namespace
+
+// Every coupling between the kept states: the levels converge to those of
+// the full rotation-torsion Hamiltonian as states are added, for a high and a
+// low barrier (with V6), a tilted top, gamma 0 and 0.3, A and E.
+TEST(RotationTorsionExact, KeptStatesCoupledCompletelyConvergeToTheExactLevels) {
+  const Rotor r;
+  struct Case {
+    double V3, V6, bound; // GHz
+    int nV;
+  };
+  const Case cases[] = {{12000.0, 0.0, 1e-6, 11}, {1500.0, -30.0, 5e-6, 15}};
+  for (const auto& c : cases)
+    for (auto [gamma, sigma] : {std::pair{0.0, 0}, std::pair{0.3, 1}, std::pair{0.3, 0}}) {
+      Top top = methylTop(c.V3);
+      top.V2n = c.V6;
+      top.M = 8;
+      const int J = 6, d = 2 * J + 1;
+      const auto exact = hermEig(fullTiltedTop(J, r, top, sigma, 0.4, gamma), d * 17);
+      double previous = 1e9;
+      for (int nV : {3, c.nV}) {
+        CompleteOneTop f(J, r, top, sigma, 0.4, gamma, nV);
+        const auto levels = blockLevels(*f.sw);
+        const double diff = maxDiff(levels, exact, d);
+        std::printf("[ measured ] V3=%.0f GHz gamma=%.1f sigma=%d kept %2d: max |E - E_exact| "
+                    "of the lowest %d levels = %.3e GHz\n",
+                    c.V3, gamma, sigma, nV, d, diff);
+        EXPECT_LE(diff, previous + 1e-9); // variational: not worse with more states
+        previous = diff;
+      }
+      EXPECT_LT(previous, c.bound) << "V3=" << c.V3 << " gamma=" << gamma << " sigma=" << sigma;
+    }
+}
+
+// The labels of the torsional ground-state levels with many kept states: the
+// lowest 2J+1 levels of the block (the ground state, below the first excited
+// torsional state) are labelled V 1 and t 1 .. 2J+1 in energy order, as the
+// exact levels are ranked, with no "K trouble" anywhere in the block.
+TEST(RotationTorsionExact, GroundStateLabelsWithManyKeptStatesFollowTheExactEnergyRanks) {
+  const Rotor r;
+  for (double V3 : {12000.0, 1500.0})
+    for (auto [gamma, sigma] : {std::pair{0.0, 0}, std::pair{0.3, 1}}) {
+      Top top = methylTop(V3);
+      top.V2n = V3 < 2000.0 ? -30.0 : 0.0;
+      top.M = 8;
+      const int J = 6, d = 2 * J + 1;
+      const auto exact = hermEig(fullTiltedTop(J, r, top, sigma, 0.4, gamma), d * 17);
+      CompleteOneTop f(J, r, top, sigma, 0.4, gamma, 13, false);
+      computeBlock(*f.rs, *f.sw, J, 1, -1, 1, f.par(), 0);
+      labelLevels(*f.rs, *f.sw, J, 1, -1, 1, 0);
+      for (int l = 1; l <= d; ++l) {
+        EXPECT_EQ(f.sw->labels[l][3], 1) << "V3=" << V3 << " sigma=" << sigma << " level " << l;
+        EXPECT_EQ(f.sw->labels[l][9], l) << "V3=" << V3 << " sigma=" << sigma << " level " << l;
+        EXPECT_NEAR(f.sw->E[l - 1], exact[l - 1], 5e-6);
+      }
+      EXPECT_EQ(f.out.str().find("K trouble"), std::string::npos) << f.out.str();
+    }
+  // High above the barrier the K weights of two mixing torsional states tie
+  // by accident (K 0 and 1 here, J = 4, levels 54, 55, 72, 73): not a +-K pair.
+  Top top = methylTop(11500.0);
+  top.rho = 0.051;
+  CompleteOneTop f(4, Rotor{2.69, 6.45, 0.255}, top, 0, 0.34, 0.0, 11, false);
+  computeBlock(*f.rs, *f.sw, 4, 1, -1, 1, f.par(), 0);
+  labelLevels(*f.rs, *f.sw, 4, 1, -1, 1, 0);
+  EXPECT_EQ(f.out.str().find("K trouble"), std::string::npos) << f.out.str();
 }

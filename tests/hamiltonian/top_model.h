@@ -59,9 +59,9 @@ inline std::vector<cplx> unpack(const ruvo::SweepWork& sw) {
   std::vector<cplx> a(std::size_t(N) * N);
   for (int c = 0; c < N; ++c)
     for (int r = c; r < N; ++r) {
-      const double im = r > c ? sw.H[c + r * DIMTOT] : 0.0;
-      a[r + c * N] = cplx(sw.H[r + c * DIMTOT], im);
-      a[c + r * N] = cplx(sw.H[r + c * DIMTOT], -im);
+      const double im = r > c ? sw.H[c + std::size_t(r) * sw.ld] : 0.0;
+      a[r + c * N] = cplx(sw.H[r + std::size_t(c) * sw.ld], im);
+      a[c + r * N] = cplx(sw.H[r + std::size_t(c) * sw.ld], -im);
     }
   return a;
 }
@@ -273,9 +273,92 @@ struct Fixture {
         const int lo = std::min(Kr, Kc);
         if (std::abs(Kr - Kc) == 2)
           x = Bm / 2 * std::sqrt((P - lo * (lo + 1.0)) * (P - (lo + 1.0) * (lo + 2.0))) * f;
-        s.H[(r - 1) + (c - 1) * DIMTOT] += x;
+        s.H[(r - 1) + std::size_t(c - 1) * s.ld] += x;
       }
   }
 };
+
+// ------------------------------------- the rotor and a tilted top in |J,K> |m>
+
+struct Rotor {
+  double BJ = 3.0, BK = 6.0, Bm = 0.4; // GHz
+};
+
+// Jz and Jx of |J,K>, K = -J..J (dense d x d).
+inline void angularMomentum(int J, std::vector<double>& jz, std::vector<double>& jx) {
+  const int d = 2 * J + 1;
+  const double P = double(J) * (J + 1);
+  jz.assign(std::size_t(d) * d, 0.0);
+  jx.assign(std::size_t(d) * d, 0.0);
+  for (int K = -J; K <= J; ++K) {
+    jz[(K + J) * (d + 1)] = K;
+    if (K < J) {
+      const double e = 0.5 * std::sqrt(P - K * (K + 1.0)); // <K+1|Jx|K>
+      jx[(K + J + 1) + (K + J) * d] = jx[(K + J) + (K + J + 1) * d] = e;
+    }
+  }
+}
+
+inline std::vector<double> matmul(const std::vector<double>& a, const std::vector<double>& b,
+                                  int n) {
+  std::vector<double> c(std::size_t(n) * n, 0.0);
+  for (int j = 0; j < n; ++j)
+    for (int k = 0; k < n; ++k)
+      for (int i = 0; i < n; ++i) c[i + j * n] += a[i + k * n] * b[k + j * n];
+  return c;
+}
+
+// Rotor part in |J,K>: BJ P + BK K^2 diagonal, B-/2 <K+2|J+^2|K> off it.
+inline std::vector<double> rotorMatrix(int J, const Rotor& r) {
+  const int d = 2 * J + 1;
+  const double P = double(J) * (J + 1);
+  std::vector<double> h(std::size_t(d) * d, 0.0);
+  for (int K = -J; K <= J; ++K) {
+    h[(K + J) * (d + 1)] = r.BJ * P + r.BK * K * K;
+    if (K + 2 <= J) {
+      const double e = r.Bm / 2 * std::sqrt((P - K * (K + 1.0)) * (P - (K + 1.0) * (K + 2.0)));
+      h[(K + J + 2) + (K + J) * d] = h[(K + J) + (K + J + 2) * d] = e;
+    }
+  }
+  return h;
+}
+
+// Full H of one top tilted by beta and turned by gamma, in |J,K> |m>
+// (index (K + J) * nm + k), complex: the axis component
+//   N = exp(i dK gamma) (cos b Jz - sin b Jx)
+// and F (m - rho N)^2 = F (m^2 - 2 rho m N + rho^2 N^2), V1n and V2n terms.
+inline std::vector<cplx> fullTiltedTop(int J, const Rotor& r, const Top& top, int sigma,
+                                       double beta, double gamma) {
+  const int d = 2 * J + 1, nm = 2 * top.M + 1, n = d * nm;
+  std::vector<double> jz, jx;
+  angularMomentum(J, jz, jx);
+  std::vector<cplx> axis(std::size_t(d) * d), axis2(std::size_t(d) * d);
+  for (int a = 0; a < d; ++a)
+    for (int b = 0; b < d; ++b)
+      axis[a + b * d] = std::polar(1.0, (a - b) * gamma) *
+                        (std::cos(beta) * jz[a + b * d] - std::sin(beta) * jx[a + b * d]);
+  for (int a = 0; a < d; ++a)
+    for (int b = 0; b < d; ++b)
+      for (int c = 0; c < d; ++c) axis2[a + b * d] += axis[a + c * d] * axis[c + b * d];
+  const auto hr = rotorMatrix(J, r);
+  const auto m = freeRotorLabels(top, sigma);
+  std::vector<cplx> h(std::size_t(n) * n);
+  for (int a = 0; a < d; ++a)
+    for (int b = 0; b < d; ++b)
+      for (int k = 0; k < nm; ++k) {
+        cplx x = hr[a + b * d] + top.F * (-2.0 * m[k] * top.rho * axis[a + b * d] +
+                                          top.rho * top.rho * axis2[a + b * d]);
+        if (a == b) x += top.F * double(m[k]) * m[k] + top.V1n / 2 + top.V2n / 2;
+        h[(a * nm + k) + std::size_t(b * nm + k) * n] += x;
+        if (a != b) continue;
+        for (int q = 1; q <= 2; ++q)
+          if (k + q < nm) {
+            const double v = q == 1 ? -top.V1n / 4 : -top.V2n / 4;
+            h[(a * nm + k) + std::size_t(a * nm + k + q) * n] += v;
+            h[(a * nm + k + q) + std::size_t(a * nm + k) * n] += v;
+          }
+      }
+  return h;
+}
 
 } // namespace ruvo::toptest

@@ -2,6 +2,7 @@
 // harmonic limit of the fundamental, the phase rule, the labels, the
 // operator elements and every size stop.
 #include <gtest/gtest.h>
+#include <memory>
 
 #include <algorithm>
 #include <cmath>
@@ -29,7 +30,8 @@ void expectStop(const std::function<void()>& f, const std::string& message) {
 struct Problem {
   std::vector<double> z = std::vector<double>(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   std::ostringstream err;
-  TorsResult res;
+  std::unique_ptr<TorsResult> resp = std::make_unique<TorsResult>();
+  TorsResult& res = *resp;
   void solve(int sigma, const TorsParams& p, int K, int M, int firstV, int nV, int nfold = 3) {
     solveOneTopTorsion(nfold, sigma, z.data(), res, p, K, M, firstV, nV);
   }
@@ -306,7 +308,10 @@ TEST(TorsionalMatrices, SizeStops) {
   expectStop([&] { pr.solve(0, p, 0, 1, 1, 3); }, "ERROR: size m < size v");
   expectStop([&] { pr.solve(0, p, 0, 2, 4, 2); }, "ERROR: size m < size v");
   pr.solve(0, p, 0, 2, 3, 2); // states 3 and 4 of a basis of 5
-  expectStop([&] { pr.solve(0, p, 0, 10, 1, 4); }, "ERROR: sizev > DIMV in calcm");
+  // a top keeps at most DIMVKEEP states (vkeep), one fewer than the largest basis
+  pr.solve(0, p, 0, 10, 1, 4);
+  pr.solve(0, p, 0, 35, 1, DIMVKEEP);
+  expectStop([&] { pr.solve(0, p, 0, 36, 1, DIMVKEEP + 1); }, "ERROR: sizev > DIMV in calcm");
   // the order of the checks: the basis test comes first
   expectStop([&] { pr.solve(0, p, 0, 1, 1, 4); }, "ERROR: size m < size v");
   pr.solve(0, p, 0, 35, 1, 3); // 2M+1 = 71 is accepted
@@ -323,7 +328,7 @@ TEST(TorsionalMatrices, SizeStops) {
   std::vector<double> x(DIMTOT + 1), y(DIMTOT + 1), z(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   int m[DIMTOT + 1] = {};
   int label[DIMV];
-  double ovv[NTOROP][DIMV][DIMV];
+  static double ovv[NTOROP][DIMVKEEP][DIMVKEEP];
   OpCoef c;
   expectStop([&] { applyTorsionalOperator(x.data(), DIMTOT + 1, p, c, m, y.data(), 0); },
              "Dimension Error in MULTM");

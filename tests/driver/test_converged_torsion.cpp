@@ -1,0 +1,168 @@
+// Whole runs with the top keeping its torsional states coupled completely
+// (vkeep): frequencies computed here by exact diagonalisation of the full
+// rotation-torsion Hamiltonian in |J,K> |m>,
+//   H = BJ J^2 + BK Jz^2 + B- (J+^2 + J-^2)/2 + F (p - rho n.J)^2 + V3/2 (1 - cos 3 alpha),
+// n the top axis tilted by beta from a, are fitted back.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "hamiltonian/top_model.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace ruvo;
+
+struct Molecule {
+  double BJ = 2.70, BK = 6.40, Bm = 0.26;                  // GHz
+  double F = 158.0, V3 = 12000.0, rho = 0.05, beta = 0.35; // GHz, 1, rad
+  int M = 8; // free-rotor basis m = sigma + 3k, |k| <= M
+};
+
+// The lowest 2J+1 levels (the torsional ground state, high barrier) of the
+// full H of J and sigma, ascending, GHz.
+std::vector<double> exactGroundLevels(const Molecule& mol, int J, int sigma) {
+  toptest::Top top;
+  top.F = mol.F;
+  top.V1n = mol.V3;
+  top.rho = mol.rho;
+  top.M = mol.M;
+  const toptest::Rotor r{mol.BJ, mol.BK, mol.Bm};
+  auto w = toptest::hermEig(toptest::fullTiltedTop(J, r, top, sigma, mol.beta, 0.0),
+                            (2 * J + 1) * (2 * mol.M + 1));
+  w.resize(2 * J + 1);
+  return w;
+}
+
+double listedValue(const std::string& out, const std::string& name) {
+  std::smatch m;
+  const std::regex re("\\n " + name + " +(-?[0-9.]+)(E-?[0-9]+)? \\{");
+  std::string::const_iterator from = out.begin();
+  double v = std::nan("");
+  for (; std::regex_search(from, out.end(), m, re); from = m.suffix().first)
+    v = std::stod(m[1].str() + m[2].str()); // the last listing: the fit's result
+  return v;
+}
+
+} // namespace
+
+// 300 exact A and E lines of J <= 8, named by their energy rank t among the
+// ground-state levels, fitted from V3 4 % and rho, beta 2 % off with the
+// top keeping 9 states: the fit reproduces them to the kHz and finds the
+// true top parameters.  (The same with J <= 15 and the count converged,
+// vkeep -1: 11 states, V3 to 1e-5, rho and beta to 1e-7; it takes 30 s.)
+TEST(ConvergedTorsion, FitOfExactFrequenciesFindsTheTrueTopParameters) {
+  const Molecule mol;
+  std::vector<std::vector<double>> lev[2];
+  for (int s = 0; s < 2; ++s)
+    for (int J = 0; J <= 8; ++J) lev[s].push_back(exactGroundLevels(mol, J, s));
+  // lines J+1, t' <- J, t with t' - t = 0, 1, 2 (the first 150 of each species)
+  std::ostringstream lines;
+  int count = 0;
+  for (int s = 0; s < 2; ++s) {
+    int taken = 0;
+    for (int J = 0; J <= 7 && taken < 150; ++J)
+      for (int t = 1; t <= 2 * J + 1 && taken < 150; ++t)
+        for (int dt = 0; dt <= 2 && taken < 150; ++dt) {
+          const double f = lev[s][J + 1][t + dt - 1] - lev[s][J][t - 1];
+          char buf[160];
+          std::snprintf(buf, sizeof buf, "Jup %d tup %d Jlo %d tlo %d %s = %.9f\n", J + 1, t + dt,
+                        J, t, s == 0 ? "/A" : "/E", f);
+          lines << buf;
+          ++taken;
+          ++count;
+        }
+  }
+  ASSERT_EQ(count, 300);
+  std::ostringstream in;
+  in << "Exact frequencies of a tilted high-barrier top\n\n"
+     << "nzyk 20 ntop 1 defer 2.0e-6 vkeep 9\n\n"
+     << "BJ 2.70 BK 6.40 B- 0.26 DJ 0 DJK 0\n"
+     << "F_1 158 V1n_1 " << mol.V3 * 1.04 << " rho_1 " << mol.rho * 1.02 << " beta_1 "
+     << mol.beta * 0.98 << "\n\n"
+     << "fit BJ\nfit BK\nfit B-\nfit DJ\nfit DJK\n"
+     << "dqu 0.1 1 V1n_1\ndqu 0.1 1 rho_1\ndqu 0.1 1 beta_1\n\n"
+     << "/A S 0\n/E S 1\n\nV 0\n\n"
+     << lines.str() << "\n";
+  const auto r = ruvo::test::runText(in.str());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("K trouble"), std::string::npos);
+  EXPECT_EQ(r.out.find("Assign error"), std::string::npos);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Standard Deviation +([0-9.]+) MHz")));
+  const double sd = std::stod(m[1].str()) * 1000.0; // kHz
+  const double V3 = listedValue(r.out, "V1n"), rho = listedValue(r.out, "rho"),
+               beta = listedValue(r.out, "beta");
+  std::printf("[ measured ] standard deviation %.4f kHz, V3 %.4f rho %.8f beta %.8f\n", sd, V3, rho,
+              beta);
+  EXPECT_LE(sd, 2.0);
+  EXPECT_NEAR(V3, mol.V3, 1e-3 * mol.V3);
+  EXPECT_NEAR(rho, mol.rho, 1e-3 * mol.rho);
+  EXPECT_NEAR(beta, mol.beta, 1e-3 * mol.beta);
+}
+
+// vkeep -1: the counts tried and the largest change of a frequency are
+// listed; the count whose change falls below vtol is kept.
+TEST(ConvergedTorsion, KeptStatesAreRaisedUntilTheFrequenciesConverge) {
+  const Molecule mol;
+  std::ostringstream in;
+  in << "Converged kept states\n\nnzyk 0 ntop 1 vkeep -1 vtol 0.5\n\n"
+     << "BJ 2.70 BK 6.40 B- 0.26\nF_1 158 V1n_1 12000 rho_1 0.05 beta_1 0.35\n\n\n"
+     << "/A S 0\n/E S 1\n\nV 0\n\n"
+     << "Jup 3 tup 2 Jlo 2 tlo 1 /A = 16.1\nJup 3 tup 2 Jlo 2 tlo 1 /E = 16.1\n\n";
+  const auto r = ruvo::test::runText(in.str());
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m,
+                                std::regex("states  3\n   states  5: largest change of a "
+                                           "frequency +([0-9.]+) kHz\n")));
+  EXPECT_GT(std::stod(m[1].str()), 0.5);
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("kept torsional states per top: *([0-9]+)")));
+  const int n = std::stoi(m[1].str());
+  EXPECT_TRUE(n >= 7 && n <= 11) << n;
+  ASSERT_TRUE(std::regex_search(
+      r.out, m,
+      std::regex("states +" + std::to_string(n) + ": largest change of a frequency +([0-9.]+)")));
+  EXPECT_LT(std::stod(m[1].str()), 0.5);
+}
+
+// Every message of the two controls.
+TEST(ConvergedTorsion, ControlsOfTheKeptStatesAreChecked) {
+  auto input = [](const std::string& controls, int ntop) {
+    std::string s = "Kept states\n\nnzyk 0 ntop " + std::to_string(ntop) + " " + controls +
+                    "\n\nBJ 2.7 BK 6.4 B- 0.26\n";
+    if (ntop > 0)
+      s += "F_1 158 V1n_1 12000 rho_1 0.05 beta_1 0.35\n\n\n/A S 0\n\nV 0\n\n";
+    else
+      s += "\n\n";
+    return s + "Jup 1 tup 1 Jlo 0 tlo 1 = 5.4\n\n";
+  };
+  struct Case {
+    std::string controls;
+    int ntop;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"vkeep -2", 1, "STOP ERROR: vkeep must be -1 (converge), 0 or a number of states\n"},
+      {"vkeep 17", 1,
+       "STOP ERROR: vkeep > 2maxm: a top keeps fewer states than its basis 2maxm+1 holds\n"},
+      {"vkeep 16", 1, ""},
+      {"vkeep 3 vtol 0", 1, "STOP ERROR: vtol (kHz) must be positive\n"},
+      {"vkeep 3", 2, "STOP ERROR: vkeep needs a molecule with one top (ntop = 1)\n"},
+      {"vkeep 3", 0, "vkeep 3 ignored: the molecule has no internal top\n"},
+      {"vkeep 3 woods 37", 1,
+       "vkeep: woods 37 of set 1 is used as 33 (the states are coupled completely: overlaps from "
+       "the eigenvectors, unscaled, in the rotor terms; bits 2, 4, 16, 64 do not apply)\n"},
+  };
+  for (const Case& c : cases) {
+    const auto r = ruvo::test::runText(input(c.controls, c.ntop));
+    EXPECT_EQ(r.err, c.err) << c.controls;
+    EXPECT_EQ(r.status, c.err.empty() ? 0 : 1) << c.controls;
+  }
+}
