@@ -334,7 +334,7 @@ TEST(FitCycles, FitLeftWithTooFewDataPointsStops) {
                               "Jup 1 Tup 5 Jlo 0 Tlo 1 = 7.5\n\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("STOP ERROR: a fit of 1 variable needs at least 3 data points (lines with"
-                       " \"=\", a blend counted once); there are 2 left in cycle 1"),
+                       " \"=\", a blend counted once); there are 2"),
             std::string::npos)
       << r.err;
   EXPECT_EQ(r.out.find(" Sigma:"), std::string::npos);

@@ -26,9 +26,14 @@ def program(binary, source, name, *options):
 
 @pytest.mark.parametrize("name", EXAMPLES)
 def test_fit_equals_the_programs_listing_and_json(binary, source, name):
-    run = program(binary, source, name, "--json", "run.json", "--catalog", "run.cat",
-                  "--levels", "run.csv")
-    assert run.returncode == 0, run.stderr
+    # a catalogue needs a dipole: only the intensity example has one
+    catalogue = ("--catalog", "run.cat") if name == "intensity" else ()
+    run = program(binary, source, name, "--json", "run.json", *catalogue, "--levels", "run.csv")
+    # the one-top molecule's levels up to J 70 do not converge Q(300 K): the
+    # program says so and exits 1, and that is its only message
+    unconverged = "Warning: the partition function at 300 K is not converged"
+    assert run.returncode == 0 or (run.returncode == 1 and run.stderr.startswith(unconverged)
+                                   and run.stderr.count("\n") == 1), run.stderr
     doc = json.load(open("run.json"))
     fit = ruvo.read(source / "examples" / (name + ".inp")).fit()
     assert without_date(fit.listing) == without_date(open(source / "examples" / (name + ".out")).read())
@@ -59,6 +64,7 @@ def test_fit_equals_the_programs_listing_and_json(binary, source, name):
     if name == "intensity":
         cat = ruvo.read(source / "examples" / (name + ".inp")).catalogue()
         assert cat.cards == open("run.cat").read()
+        assert cat.Q_converged == (run.returncode == 0)
         assert len(cat.lines) == cat.cards.count("\n")
         np.testing.assert_allclose(cat.lines["freq_MHz"], [float(c[:13]) for c in cat.cards.splitlines()], atol=5e-5)
 
