@@ -23,8 +23,11 @@ import numpy as np
 
 from ._ruvo import Calculation, Catalogue, Error, FitResult, Levels, Model, _scan
 
+from .triples import SearchTable, search, synthetic_spectrum  # noqa: E402
+
 __all__ = ["Model", "FitResult", "Calculation", "Levels", "Catalogue", "Error",
-           "ScanTable", "read", "parse", "scan", "grid"]
+           "ScanTable", "read", "parse", "scan", "grid", "search", "SearchTable",
+           "synthetic_spectrum"]
 
 
 def read(path):
