@@ -67,10 +67,10 @@ CatalogueOptions range() {
 }
 
 // The truth's spectrum, and the model with BJ, BK, B- 2 % off.
-Synthetic makeSpectrum(const char* text, std::uint64_t seed) {
+Synthetic makeSpectrum(const char* text, std::uint64_t seed, double minLgint) {
   const Model truth = Model::parse(text, "truth");
   SyntheticSpectrumOptions so;
-  so.min_lgint = -5.0;
+  so.min_lgint = minLgint;
   so.seed = seed;
   const Catalogue cat = truth.catalogue(range());
   Synthetic s{truth,          syntheticSpectrum(cat, so), cat, truth.get("BJ"), truth.get("BK"),
@@ -118,7 +118,7 @@ void expectTruthFirst(const Synthetic& s, const SearchResult& r) {
 }
 
 TEST(Search, RigidRotorRanksTheTrueConstantsFirst) {
-  const Synthetic s = makeSpectrum(kRigid, 7);
+  const Synthetic s = makeSpectrum(kRigid, 7, -5.0);
   SearchOptions o = options();
   o.threads = 1;
   const SearchResult one = search(s.guess, s.peaks, o);
@@ -155,7 +155,7 @@ TEST(Search, RigidRotorRanksTheTrueConstantsFirst) {
 }
 
 TEST(Search, OneTopRanksTheTrueConstantsFirstByItsDoublets) {
-  const Synthetic s = makeSpectrum(kOneTop, 11);
+  const Synthetic s = makeSpectrum(kOneTop, 11, -4.5);
   SearchOptions o = options();
   o.threads = 2;
   const SearchResult r = search(s.guess, s.peaks, o);
