@@ -4,6 +4,7 @@
 // the scaling), and the set-up of a search (the model's prediction and the
 // evaluator) alone.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include "ruvo/search.h"
 
@@ -53,6 +54,13 @@ struct Case {
   }
 };
 
+// CPU seconds of the process, every thread
+double processCpu() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + 1e-6 * (u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
 Case& theCase() {
   static Case c;
   return c;
@@ -63,6 +71,7 @@ void BM_SearchRigidRotor(benchmark::State& state) {
   SearchOptions o = c.opt;
   o.threads = static_cast<int>(state.range(0));
   std::uint64_t done = 0;
+  const double cpu0 = processCpu();
   for (auto _ : state) {
     const SearchResult r = search(c.guess, c.peaks, o);
     done += r.searched;
@@ -70,6 +79,8 @@ void BM_SearchRigidRotor(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(done));
   state.counters["combinations"] = static_cast<double>(done) / state.iterations();
+  // combinations per CPU second of all threads: a core's rate on a busy machine
+  state.counters["per_cpu_second"] = static_cast<double>(done) / (processCpu() - cpu0);
 }
 BENCHMARK(BM_SearchRigidRotor)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
