@@ -57,6 +57,7 @@ constexpr int SET = 1;                 // the search works on parameter set 1
 constexpr double LAST_STEP_GHZ = 2e-3; // triple residuals below which one more step converges
 constexpr int MAX_NEWTON = 8;          // Newton steps after the shared first one
 constexpr std::uint64_t BATCH = 512;   // combinations a thread takes at a time
+constexpr int MAXTHREADS = 64;         // threads of a search at most
 
 // A predicted line of the catalogue with its levels.
 struct Candidate {
@@ -119,8 +120,9 @@ struct Evaluator {
   int nSlots = 0;
 };
 
-// What one thread works in.
-struct Worker {
+// What one thread works in (a cache line of its own: the counters are
+// written all the time).
+struct alignas(64) Worker {
   std::unique_ptr<SweepWork> sw;
   ParamSets par;
   std::vector<std::vector<OperatorElement>> ops; // the blocks' records, this thread's copy
@@ -761,8 +763,8 @@ struct SearchRun : RunHooks {
     int threads = o.threads > 0
                       ? o.threads
                       : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    threads = static_cast<int>(
-        std::clamp<std::uint64_t>(batches, 1, static_cast<std::uint64_t>(threads)));
+    threads = static_cast<int>(std::clamp<std::uint64_t>(
+        batches, 1, static_cast<std::uint64_t>(std::clamp(threads, 1, MAXTHREADS))));
     workers.resize(static_cast<std::size_t>(threads));
     for (std::size_t i = 1; i < workers.size(); ++i) makeWorker(ev, workers[i], o.keep);
     s.workers = &workers;

@@ -58,6 +58,9 @@ def main():
     print(f"LocalCluster 2 x 1:      {cluster_time:8.2f} s  CPU {cluster_cpu:8.2f} s  "
           f"overhead: wall {100 * (cluster_time / threads - 1):+.1f} %, "
           f"CPU {100 * (cluster_cpu / local_cpu - 1):+.1f} %  (same table: yes)")
+    print(f"  of which the parts' own searches: CPU {spread.cpu_s:8.2f} s "
+          f"({100 * (spread.cpu_s / local_cpu - 1):+.1f} % over the threads' search); "
+          f"Dask and the workers' processes: {cluster_cpu - spread.cpu_s:.2f} s")
 
 
 if __name__ == "__main__":

@@ -55,6 +55,7 @@ class SearchTable:
     interrupted: bool
     guess: tuple
     failed: List[str] = field(default_factory=list)
+    cpu_s: float = 0.0  # CPU seconds of the parts on a cluster (0 on one machine)
 
     def __len__(self):
         return len(self.hits)
@@ -96,7 +97,7 @@ def _merge(parts, keep, failed=(), expected=None):
     return SearchTable(hits[order], matched[order], first["triple"], first["checks"],
                        first["candidates"], first["combinations"], searched,
                        sum(p["solved"] for p in parts), interrupted, first["guess"],
-                       list(failed))
+                       list(failed), sum(p.get("cpu_s", 0.0) for p in parts))
 
 
 def _peaks(peaks):
@@ -111,8 +112,12 @@ def _peaks(peaks):
 
 
 def _run_part(model, freq, intensity, options, first, count):
+    import time
     o = dict(options, first=int(first), count=int(count), threads=1)
-    return _search(model, freq, intensity, o)
+    t = time.thread_time()
+    part = _search(model, freq, intensity, o)
+    part["cpu_s"] = time.thread_time() - t  # the part's own CPU time on its worker
+    return part
 
 
 def _progress_bar(done, total):

@@ -166,6 +166,19 @@ TEST(Search, OneTopRanksTheTrueConstantsFirstByItsDoublets) {
   expectTruthFirst(s, r);
 }
 
+TEST(Search, AnInterruptedSearchKeepsWhatItHasSearched) {
+  const Synthetic s = makeSpectrum(kRigid, 7, -5.0);
+  SearchOptions o = options();
+  o.threads = 1;
+  o.progress = [](std::uint64_t, std::uint64_t) { requestInterrupt(); }; // after one batch
+  const SearchResult r = search(s.guess, s.peaks, o);
+  clearInterrupt();
+  EXPECT_TRUE(r.interrupted);
+  EXPECT_GT(r.searched, 0u);
+  EXPECT_LT(r.searched, r.combinations);
+  EXPECT_FALSE(r.hits.empty());
+}
+
 TEST(Search, BadInputsSayWhatIsWrong) {
   const Model m = Model::parse(kRigid, "rigid");
   PeakList p;
