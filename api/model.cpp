@@ -250,6 +250,14 @@ struct ModelRun : RunHooks {
   int ntop = 0, spin = 0;
 
   void afterInput(RunState& rs, FitState& fs) override {
+    try {
+      applySettings(rs, fs);
+    } catch (const Error& e) {
+      stop(e.what()); // settings are checked when made: only a changed input gets here
+    }
+  }
+
+  void applySettings(RunState& rs, FitState& fs) {
     for (const Model::Setting& s : *settings) {
       if (s.set == 0) {
         const ControlRef* c = findControl(s.name);
@@ -383,6 +391,56 @@ Model Model::parse(const std::string& text, const std::string& name) {
   Calculation ignored;
   runModel(*in, reading, RunOptions{}, ignored);
   return Model(std::move(in));
+}
+
+std::string InputSections::text() const {
+  // every section ends with an empty line; a line of its own must not end
+  // one early, nor may a title open a comment
+  auto check = [](const std::string& what, const std::string& line) {
+    if (line.find_first_not_of(" \t") == std::string::npos || line.find('\n') != std::string::npos)
+      throw Error("ERROR: " + what + " \"" + line + "\" is empty or holds a line end");
+  };
+  check("the title", title);
+  if (title.find_first_of("{}!\\") != std::string::npos)
+    throw Error("ERROR: the title \"" + title + "\" holds a comment or continuation character");
+  auto number = [](double v) {
+    if (!std::isfinite(v)) throw Error("ERROR: a value of the input must be a finite number");
+    std::ostringstream os;
+    os.precision(17);
+    os << v;
+    return os.str();
+  };
+  std::string t = title + "\n\n";
+  bool tops = false;
+  for (const auto& [name, value] : controls) {
+    check("the control", name);
+    t += name + " " + number(value) + "\n";
+    if (name == "ntop" && value > 0) tops = true;
+  }
+  t += "\n";
+  for (const auto& [name, value] : parameters) {
+    check("the parameter", name);
+    t += name + " " + number(value) + "\n";
+  }
+  t += "\n";
+  auto lines = [&](const char* what, const std::vector<std::string>& ls) {
+    for (const std::string& l : ls) {
+      check(what, l);
+      t += l + "\n";
+    }
+    t += "\n";
+  };
+  lines("the fit variable", fit);
+  if (tops) {
+    lines("the species line", species);
+    lines("the torsional-state line", states);
+  }
+  lines("the transition", transitions);
+  return t;
+}
+
+Model Model::build(const InputSections& sections, const std::string& name) {
+  return parse(sections.text(), name);
 }
 
 Model Model::read(const std::string& path) {

@@ -92,13 +92,72 @@ void ScratchDir::publish() {
   g_dirFd = dirFd_;
 }
 
+std::size_t ScratchDir::defaultMemoryBudget() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || size <= 0) return std::size_t{256} << 20;
+  return static_cast<std::size_t>(pages) / 8 * static_cast<std::size_t>(size);
+}
+
+void ScratchDir::note(const std::string& name) {
+  if (std::find(names_.begin(), names_.end(), name) == names_.end()) names_.push_back(name);
+  if (workFd_ < 0) workFd_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+int ScratchDir::put(const std::string& name, std::string&& bytes, std::ostream& err) {
+  if (!plainName(name)) return EINVAL;
+  note(name);
+  drop(name);
+  if (memoryBytes_ + bytes.size() <= budget_) {
+    memoryBytes_ += bytes.size();
+    memory_[name] = std::move(bytes);
+    return 0;
+  }
+  // beyond the budget: a file of the directory
+  const int fd = create(name, err);
+  if (fd < 0) return errno != 0 ? errno : EIO;
+  const char* p = bytes.data();
+  std::size_t n = bytes.size();
+  int status = 0;
+  while (n > 0) {
+    const ssize_t k = ::write(fd, p, n);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) {
+      status = k < 0 ? errno : EIO;
+      break;
+    }
+    p += k;
+    n -= static_cast<std::size_t>(k);
+  }
+  if (::close(fd) != 0 && status == 0) status = errno;
+  if (status == 0 && !commit(name)) status = errno != 0 ? errno : EIO;
+  if (status != 0) discard(name);
+  return status;
+}
+
+const std::string* ScratchDir::inMemory(const std::string& name) const {
+  const auto it = memory_.find(name);
+  return it == memory_.end() ? nullptr : &it->second;
+}
+
+void ScratchDir::drop(const std::string& name) {
+  const auto it = memory_.find(name);
+  if (it != memory_.end()) {
+    memoryBytes_ -= it->second.size();
+    memory_.erase(it);
+  }
+  if (dirFd_ >= 0 && plainName(name)) {
+    ::unlinkat(dirFd_, name.c_str(), 0);
+    ::unlinkat(dirFd_, partName(name).c_str(), 0);
+  }
+}
+
 int ScratchDir::create(const std::string& name, std::ostream& err) {
   if (!plainName(name)) {
     errno = EINVAL;
     return -1;
   }
   if (!ensure(err)) return -1;
-  if (std::find(names_.begin(), names_.end(), name) == names_.end()) names_.push_back(name);
+  note(name);
   if (announced_) remember(name);
   // the earlier version (of an earlier sweep) and any partial file go first
   ::unlinkat(dirFd_, name.c_str(), 0);
@@ -129,11 +188,49 @@ int ScratchDir::open(const std::string& name) const {
   return fd;
 }
 
+namespace {
+// Write `bytes` into directory `dirFd` as `name`: under name + ".part",
+// created exclusively, then renamed over the name.  0 or the errno.
+int writeInto(int dirFd, const std::string& name, const std::string& bytes) {
+  const std::string part = partName(name);
+  ::unlinkat(dirFd, part.c_str(), 0);
+  const int fd =
+      ::openat(dirFd, part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  const char* p = bytes.data();
+  std::size_t n = bytes.size();
+  int status = 0;
+  while (n > 0) {
+    const ssize_t k = ::write(fd, p, n);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) {
+      status = k < 0 ? errno : EIO;
+      break;
+    }
+    p += k;
+    n -= static_cast<std::size_t>(k);
+  }
+  if (::close(fd) != 0 && status == 0) status = errno;
+  if (status == 0 && ::renameat(dirFd, part.c_str(), dirFd, name.c_str()) != 0) status = errno;
+  if (status != 0) ::unlinkat(dirFd, part.c_str(), 0);
+  return status;
+}
+} // namespace
+
 int ScratchDir::keepInWorkingDirectory(std::ostream& err) {
-  if (dirFd_ < 0) return 0;
   int failures = 0;
   for (const std::string& kept : names_) {
     const char* name = kept.c_str();
+    if (const std::string* bytes = inMemory(kept)) {
+      const int status = workFd_ >= 0 ? writeInto(workFd_, kept, *bytes) : ENOENT;
+      if (status != 0) {
+        err << " scratch files: " << name << " cannot be kept in the working directory ("
+            << std::strerror(status) << ")\n";
+        ++failures;
+      }
+      continue;
+    }
+    if (dirFd_ < 0) continue;
     struct stat st {};
     if (::fstatat(dirFd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue; // never completed
     // rename(2) replaces a file or link of that name; it never follows one
@@ -147,7 +244,14 @@ int ScratchDir::keepInWorkingDirectory(std::ostream& err) {
 }
 
 void ScratchDir::remove() {
-  if (dirFd_ < 0) return;
+  memory_.clear();
+  memoryBytes_ = 0;
+  if (dirFd_ < 0) {
+    names_.clear();
+    if (workFd_ >= 0) ::close(workFd_);
+    workFd_ = -1;
+    return;
+  }
   // the handler must not act on a directory that is going away
   if (g_dirFd == dirFd_) {
     g_dirFd = -1;

@@ -20,9 +20,17 @@
 // in it, by remove() and by the destructor; keepInWorkingDirectory() first
 // moves the complete files into the working directory under their names,
 // replacing whatever is there (a link is replaced, never written through).
+//
+// Files stored whole with put() stay in memory while the store's budget
+// allows (an eighth of the machine's memory) and go to the directory only
+// beyond it; a run that fits in memory makes no directory at all.  Kept
+// files are written from memory into the working directory the same way:
+// under name + ".part", then renamed over the name.
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -48,6 +56,18 @@ public:
   // A descriptor for reading the complete file `name`; -1 when this run has
   // not written it completely.
   int open(const std::string& name) const;
+  // Keep `bytes` as the complete file `name`, in memory while the budget
+  // allows, else written to the directory.  Returns 0, or the errno of the
+  // failed write (the file is then not stored).
+  int put(const std::string& name, std::string&& bytes, std::ostream& err);
+  // The file `name` when it is held in memory, else null (it may still be a
+  // file of the directory: open()).  Valid until the name is stored again.
+  const std::string* inMemory(const std::string& name) const;
+  // Forget any complete version of `name` (one is being written anew).
+  void drop(const std::string& name);
+  // Bytes of files held in memory at most (tests set 0: every file to disk).
+  void setMemoryBudget(std::size_t bytes) { budget_ = bytes; }
+
   // Path of the directory ("" before it exists).
   const std::string& path() const { return path_; }
 
@@ -71,7 +91,12 @@ private:
   std::string path_;
   bool failed_ = false;
   bool announced_ = false;
-  std::vector<std::string> names_; // every name handed out (keepInWorkingDirectory)
+  std::vector<std::string> names_;            // every name handed out (keepInWorkingDirectory)
+  std::map<std::string, std::string> memory_; // complete files held in memory
+  std::size_t memoryBytes_ = 0, budget_ = defaultMemoryBudget();
+  int workFd_ = -1; // the working directory at the first file
+  static std::size_t defaultMemoryBudget();
+  void note(const std::string& name);
 };
 
 // Remove the directory of the program's run in progress (the one announced

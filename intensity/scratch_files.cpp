@@ -19,31 +19,14 @@ namespace ruvo {
 namespace {
 
 // ----------------------------------------------------------- record writer
+// Records are gathered in memory and the file is stored whole when close()
+// finds everything written: in the store's memory, or in its directory.
 class RecordWriter {
 public:
-  // The file is made afresh in the run's scratch directory and takes its
-  // name only when close() finds everything written.
+  // Any complete earlier version of the file goes now.
   RecordWriter(ScratchDir& dir, const std::string& name, std::ostream& err)
-      : dir_(dir), name_(name) {
-    const int fd = dir.create(name, err);
-    if (fd < 0) {
-      status_ = errno != 0 ? errno : -1;
-      return;
-    }
-    f_ = ::fdopen(fd, "wb");
-    if (!f_) {
-      status_ = errno != 0 ? errno : -1;
-      ::close(fd);
-      dir_.discard(name_);
-      return;
-    }
-    std::setvbuf(f_, buffer_, _IOFBF, sizeof buffer_);
-  }
-  ~RecordWriter() {
-    if (f_) {
-      std::fclose(f_);
-      dir_.discard(name_);
-    }
+      : dir_(dir), name_(name), err_(err) {
+    dir_.drop(name_);
   }
   RecordWriter(const RecordWriter&) = delete;
   RecordWriter& operator=(const RecordWriter&) = delete;
@@ -57,37 +40,35 @@ public:
     raw(&length_, sizeof length_);
   }
   void end() { raw(&length_, sizeof length_); }
-  void raw(const void* p, std::size_t bytes) {
-    if (!ok()) return;
-    if (std::fwrite(p, 1, bytes, f_) != bytes) status_ = errno != 0 ? errno : -1;
-  }
-  // Flush and close; the file takes its name when everything was written,
-  // else it is removed.  False when anything failed.
+  void raw(const void* p, std::size_t bytes) { bytes_.append(static_cast<const char*>(p), bytes); }
+  // Store the file; false when that failed.
   bool close() {
-    if (f_) {
-      if (std::fclose(f_) != 0 && ok()) status_ = errno != 0 ? errno : -1;
-      f_ = nullptr;
-      if (ok() && !dir_.commit(name_)) status_ = errno != 0 ? errno : -1;
-      if (!ok()) dir_.discard(name_);
-    }
+    status_ = dir_.put(name_, std::move(bytes_), err_);
     return ok();
   }
 
 private:
   ScratchDir& dir_;
   std::string name_;
-  std::FILE* f_ = nullptr;
+  std::ostream& err_;
+  std::string bytes_;
   int status_ = 0;
   std::uint32_t length_ = 0;
-  char buffer_[1 << 16];
 };
 
 // ----------------------------------------------------------- record reader
 class RecordReader {
 public:
-  // Only a file this run wrote completely is opened.
+  // Only a file this run stored completely is read: from memory, or from
+  // the store's directory.
   RecordReader(const ScratchDir& dir, const std::string& name) {
-    const int fd = name.empty() ? -1 : dir.open(name);
+    if (name.empty()) return;
+    memory_ = dir.inMemory(name);
+    if (memory_) {
+      ok_ = true;
+      return;
+    }
+    const int fd = dir.open(name);
     f_ = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
     if (fd >= 0 && !f_) ::close(fd);
     ok_ = f_ != nullptr;
@@ -128,15 +109,32 @@ public:
   // Skip the next record, which must hold exactly `bytes` bytes.
   bool skip(std::size_t bytes) {
     std::uint32_t head = 0, tail = 0;
-    if (!ok_ || !get(&head, sizeof head) || head != bytes ||
-        std::fseek(f_, static_cast<long>(bytes), SEEK_CUR) != 0 || !get(&tail, sizeof tail) ||
-        tail != head)
+    if (!ok_ || !get(&head, sizeof head) || head != bytes || !forward(bytes) ||
+        !get(&tail, sizeof tail) || tail != head)
       ok_ = false;
     return ok_;
   }
 
 private:
-  bool get(void* p, std::size_t bytes) { return std::fread(p, 1, bytes, f_) == bytes; }
+  bool get(void* p, std::size_t bytes) {
+    if (memory_) {
+      if (memory_->size() - at_ < bytes) return false;
+      std::memcpy(p, memory_->data() + at_, bytes);
+      at_ += bytes;
+      return true;
+    }
+    return std::fread(p, 1, bytes, f_) == bytes;
+  }
+  bool forward(std::size_t bytes) {
+    if (memory_) {
+      if (memory_->size() - at_ < bytes) return false;
+      at_ += bytes;
+      return true;
+    }
+    return std::fseek(f_, static_cast<long>(bytes), SEEK_CUR) == 0;
+  }
+  const std::string* memory_ = nullptr;
+  std::size_t at_ = 0;
   std::FILE* f_ = nullptr;
   bool ok_ = false;
   std::uint32_t length_ = 0;

@@ -1,5 +1,7 @@
 // Scratch files of eigenvectors (one per block) and torsional integrals (one
-// per B set) in the working directory.
+// per B set), held by the run's scratch store (in memory, or in its private
+// directory beyond the memory budget; kept in the working directory with
+// ints bit 16).
 //
 // The files hold records written one after another.  Every record is framed
 // by its length in bytes (a 32-bit integer) before and after its contents,

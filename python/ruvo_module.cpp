@@ -171,7 +171,12 @@ PYBIND11_MODULE(_ruvo, m) {
       .def_readonly("converged", &ruvo::FitResult::converged)
       .def_readonly("cycles", &ruvo::FitResult::cycles)
       .def_readonly("independent", &ruvo::FitResult::independent)
-      .def_readonly("interrupted", &ruvo::FitResult::interrupted);
+      .def_readonly("interrupted", &ruvo::FitResult::interrupted)
+      .def("__repr__", [](const ruvo::FitResult& f) {
+        return "<ruvo.FitResult sd " + std::to_string(f.sd_MHz) + " MHz, " +
+               std::to_string(f.cycles) + " cycles, " +
+               (f.converged ? "converged" : "not converged") + ">";
+      });
 
   py::class_<ruvo::Levels>(m, "Levels", "Every level up to a largest J.")
       .def_property_readonly(
@@ -235,24 +240,27 @@ PYBIND11_MODULE(_ruvo, m) {
       .def(
           "calculate",
           [](const ruvo::Model& md, int threads) {
+            const ruvo::Model own = md; // another thread may change md meanwhile
             InterruptWhileComputing ctrlC;
             py::gil_scoped_release free;
-            return md.calculate(options(threads));
+            return own.calculate(options(threads));
           },
           "threads"_a = 1, "One calculation of every line (nzyk 1).")
       .def(
           "fit",
           [](const ruvo::Model& md, int threads) {
+            const ruvo::Model own = md;
             InterruptWhileComputing ctrlC;
             py::gil_scoped_release free;
-            return md.fit(options(threads));
+            return own.fit(options(threads));
           },
           "threads"_a = 1, "The fit as the input asks for it: same cycles as the program.")
       .def(
           "levels",
           [](const ruvo::Model& md, int jmax, int threads) {
+            const ruvo::Model own = md;
             py::gil_scoped_release free;
-            return md.levels(jmax, options(threads));
+            return own.levels(jmax, options(threads));
           },
           "jmax"_a = -1, "threads"_a = 1,
           "Every level up to jmax (-1: the transitions' largest J).")
@@ -268,16 +276,48 @@ PYBIND11_MODULE(_ruvo, m) {
             w.jmax = jmax;
             w.tag = tag;
             w.fit = fit;
+            const ruvo::Model own = md;
             InterruptWhileComputing ctrlC;
             py::gil_scoped_release free;
-            return md.catalogue(w, options(threads));
+            return own.catalogue(w, options(threads));
           },
           "fmin_MHz"_a = -1.0, "fmax_MHz"_a = -1.0, "T"_a = 300.0, "limit"_a = -1.0, "jmax"_a = -1,
           "tag"_a = 0, "fit"_a = true, "threads"_a = 1,
           "Predicted lines between fmin and fmax (negative: the input's freq_l, freq_h), "
           "intensities at T; after the input's fit unless fit=False.")
       .def("with_parameters", &ruvo::Model::withParameters, "fit"_a,
-           "The same input with the final parameters of a fit.");
+           "The same input with the final parameters of a fit.")
+      .def(
+          "copy", [](const ruvo::Model& md) { return md; },
+          "A copy with the same settings (the text is shared).")
+      .def("__copy__", [](const ruvo::Model& md) { return md; })
+      .def("__deepcopy__", [](const ruvo::Model& md, py::dict) { return md; })
+      .def("__repr__", [](const ruvo::Model& md) {
+        return "<ruvo.Model " + (md.name().empty() ? std::string("(text)") : md.name()) + ", " +
+               std::to_string(md.settings().size()) + " values set>";
+      });
+
+  m.def(
+      "build",
+      [](const std::string& title, const std::vector<std::pair<std::string, double>>& controls,
+         const std::vector<std::pair<std::string, double>>& parameters,
+         const std::vector<std::string>& fit, const std::vector<std::string>& species,
+         const std::vector<std::string>& states, const std::vector<std::string>& transitions,
+         const std::string& name) {
+        ruvo::InputSections in;
+        in.title = title;
+        in.controls = controls;
+        in.parameters = parameters;
+        in.fit = fit;
+        in.species = species;
+        in.states = states;
+        in.transitions = transitions;
+        return ruvo::Model::build(in, name);
+      },
+      "title"_a, "controls"_a, "parameters"_a, "fit"_a, "species"_a, "states"_a, "transitions"_a,
+      "name"_a = "",
+      "A model made in code from the sections of an input file: controls and parameters as "
+      "(name, value) pairs, the other sections as lines in the input's syntax.");
 
   m.def(
       "_scan",
@@ -289,9 +329,10 @@ PYBIND11_MODULE(_ruvo, m) {
         g.points.assign(points.data(), points.data() + points.size());
         ruvo::ScanTable t;
         {
+          const ruvo::Model own = md;
           InterruptWhileComputing ctrlC;
           py::gil_scoped_release free;
-          t = ruvo::scan(md, g, fit ? ruvo::ScanMode::fit : ruvo::ScanMode::calculate, threads);
+          t = ruvo::scan(own, g, fit ? ruvo::ScanMode::fit : ruvo::ScanMode::calculate, threads);
         }
         const std::size_t n = t.size(), nc = t.columns.size();
         py::dict d;

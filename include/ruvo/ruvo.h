@@ -169,9 +169,26 @@ struct Catalogue {
   std::string listing, messages;
 };
 
+// The sections of an input file, for a model made in code.  Controls and
+// parameters are (name, value) pairs in the input's names ("nzyk", "BJ",
+// "V1n_1", "BJ(2)"); fit variables, species, torsional states and
+// transitions are lines in the input's own syntax ("fit BJ",
+// "dqu 0.1 1 V1n_1", "/A S 0", "V 0", "Jup 1 K-up 0 K+up 1 Jlo 0 K-lo 0
+// K+lo 0 = 6.699994").  Species and states are written only with tops
+// (a control ntop > 0).
+struct InputSections {
+  std::string title = "model made in code";
+  std::vector<std::pair<std::string, double>> controls, parameters;
+  std::vector<std::string> fit, species, states, transitions;
+  // the input file's text
+  std::string text() const;
+};
+
 // An input file with the values set on it.
 class Model {
 public:
+  // A model from sections made in code (its text: InputSections::text()).
+  static Model build(const InputSections& sections, const std::string& name = "");
   // The input file as text (`name` is what listings and errors call it) or
   // read from a file.  The input is read once here: its errors are thrown.
   static Model parse(const std::string& text, const std::string& name = "");
@@ -223,8 +240,9 @@ private:
 // ------------------------------------------------------------ interrupts
 // The one flag of the process that a console interrupt sets: a fit in
 // progress finishes its cycle, makes its final error analysis and returns
-// (FitResult::interrupted); a scan leaves its remaining points out.  Safe
-// to call from a signal handler.
+// (FitResult::interrupted); a scan leaves its remaining points out.  The
+// flag stays set, for every model of the process, until clearInterrupt().
+// Safe to call from a signal handler.
 void requestInterrupt() noexcept;
 void clearInterrupt() noexcept;
 bool interruptRequested() noexcept;

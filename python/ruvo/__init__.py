@@ -22,11 +22,11 @@ from typing import List
 import numpy as np
 
 from ._ruvo import Calculation, Catalogue, Error, FitResult, Levels, Model, _scan
-
-from .triples import SearchTable, search, synthetic_spectrum  # noqa: E402
+from ._ruvo import build as _build
+from .triples import SearchTable, search, synthetic_spectrum
 
 __all__ = ["Model", "FitResult", "Calculation", "Levels", "Catalogue", "Error",
-           "ScanTable", "read", "parse", "scan", "grid", "search", "SearchTable",
+           "ScanTable", "read", "parse", "build", "scan", "grid", "search", "SearchTable",
            "synthetic_spectrum"]
 
 
@@ -38,6 +38,17 @@ def read(path):
 def parse(text, name=""):
     """A model from the text of an input file."""
     return Model.parse(text, name)
+
+
+def build(title="model made in code", controls=None, parameters=None, fit=(), species=(),
+          states=(), transitions=(), name=""):
+    """A model made in code: controls and parameters as {name: value} (in the
+    input's names), fit variables, species, torsional states and transitions
+    as lines in the input's syntax ("fit BJ", "/A S 0", "V 0", "Jup 1 K-up 0
+    K+up 1 Jlo 0 K-lo 0 K+lo 0 = 6.699994").  The model's text is the input
+    file these make."""
+    return _build(title, list((controls or {}).items()), list((parameters or {}).items()),
+                  list(fit), list(species), list(states), list(transitions), name)
 
 
 def _rebuild(text, name, settings):

@@ -101,5 +101,32 @@ TEST(ScratchDir, KeptFilesReplaceLinksAndTheDirectoryGoes) {
   EXPECT_EQ(err.str(), "");
 }
 
+// Files stored whole stay in memory up to the budget, beyond it they go to
+// the directory; kept files reach the working directory either way.
+TEST(ScratchDir, MemoryUpToTheBudgetThenTheDirectory) {
+  test::ScopedWorkDir here("scratchdir_memory");
+  std::ostringstream err;
+  {
+    ScratchDir d;
+    d.setMemoryBudget(10);
+    EXPECT_EQ(d.put("j00b1.s00", std::string("eight b."), err), 0);
+    EXPECT_EQ(d.path(), ""); // no directory for what memory holds
+    EXPECT_EQ(d.put("j01b1.s00", std::string("beyond budget"), err), 0);
+    ASSERT_NE(d.inMemory("j00b1.s00"), nullptr);
+    EXPECT_EQ(*d.inMemory("j00b1.s00"), "eight b.");
+    EXPECT_EQ(d.inMemory("j01b1.s00"), nullptr);
+    const int fd = d.open("j01b1.s00");
+    EXPECT_GE(fd, 0);
+    if (fd >= 0) ::close(fd);
+    d.drop("j00b1.s00");
+    EXPECT_EQ(d.inMemory("j00b1.s00"), nullptr);
+    EXPECT_EQ(d.put("j00b1.s00", std::string("again"), err), 0);
+    EXPECT_EQ(d.keepInWorkingDirectory(err), 0);
+  }
+  EXPECT_EQ(test::readFile("j00b1.s00"), "again");
+  EXPECT_EQ(test::readFile("j01b1.s00"), "beyond budget");
+  EXPECT_EQ(err.str(), "");
+}
+
 } // namespace
 } // namespace ruvo

@@ -29,6 +29,7 @@ struct Fixture {
     rs->io.in = &in;
     rs->io.out = &out;
     rs->io.err = &err;
+    rs->scratch.setMemoryBudget(0); // files in the directory, to look at and to damage
   }
 };
 

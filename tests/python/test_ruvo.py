@@ -26,7 +26,8 @@ def program(binary, source, name, *options):
 
 @pytest.mark.parametrize("name", EXAMPLES)
 def test_fit_equals_the_programs_listing_and_json(binary, source, name):
-    run = program(binary, source, name, "--json", "run.json", "--catalog", "run.cat")
+    run = program(binary, source, name, "--json", "run.json", "--catalog", "run.cat",
+                  "--levels", "run.csv")
     assert run.returncode == 0, run.stderr
     doc = json.load(open("run.json"))
     fit = ruvo.read(source / "examples" / (name + ".inp")).fit()
@@ -47,6 +48,14 @@ def test_fit_equals_the_programs_listing_and_json(binary, source, name):
     np.testing.assert_array_equal(lines["calc_GHz"], [l["calc_GHz"] for l in doc["lines"]])
     oc = [l["obs_minus_calc_MHz"] or 0.0 for l in doc["lines"]]
     np.testing.assert_allclose(lines["oc_MHz"], oc, rtol=0, atol=1e-9)
+    # the levels of the fitted parameters, as the program's level table
+    csv = np.genfromtxt("run.csv", delimiter=",", names=True, dtype=None, encoding=None)
+    levels = ruvo.read(source / "examples" / (name + ".inp")).with_parameters(fit).levels().levels
+    assert len(levels) == len(csv)
+    for ours, theirs in (("J", "J"), ("Ka", "Ka"), ("Kc", "Kc"), ("v", "v"),
+                         ("species", "species"), ("set", "set"), ("degeneracy", "degeneracy")):
+        np.testing.assert_array_equal(levels[ours], csv[theirs])
+    np.testing.assert_allclose(levels["E_cm"], csv["energy_cm1"], rtol=0, atol=1e-6)
     if name == "intensity":
         cat = ruvo.read(source / "examples" / (name + ".inp")).catalogue()
         assert cat.cards == open("run.cat").read()
@@ -64,11 +73,29 @@ def test_parameters_by_name_levels_and_partition_function(source):
     assert not np.array_equal(a.lines["calc_GHz"], b.lines["calc_GHz"])
     with pytest.raises(ruvo.Error):
         m["nosuch"] = 1.0
+    import copy
+    kept = copy.copy(shifted)
+    shifted["V1n_1"] = 13000.0
+    assert kept["V1n_1"] == 12000.0 and kept.settings == [("V1n_1", 1, 12000.0)]
     levels = m.levels(jmax=30)
     table = levels.levels
     assert table["J"].max() == 30 and levels.jmax == 30
     assert table["E_cm"].min() == 0.0
     assert levels.Q(300) > levels.Q(150) > 0
+
+
+def test_a_model_made_in_code_fits_as_its_input_file(source):
+    text = open(source / "examples" / "one_top.inp").read()
+    made = ruvo.build("one top made in code", {"nzyk": 30, "ntop": 1, "defer": 1.0e-5},
+                      {"BJ": 2.69, "BK": 6.45, "B-": 0.255, "DJ": 0.9e-6, "DJK": -4.5e-6,
+                       "F_1": 158, "V1n_1": 11500, "rho_1": 0.051, "beta_1": 0.34},
+                      ["fit BJ", "fit BK", "fit B-", "fit DJ", "fit DJK", "dqu 0.1 1 V1n_1",
+                       "dqu 0.1 1 rho_1", "dqu 0.1 1 beta_1"], ["/A S 0", "/E S 1"], ["V 0"],
+                      [l for l in text.splitlines() if l.startswith("Jup")])
+    a, b = made.fit(), ruvo.parse(text).fit()
+    assert a.sd_MHz == b.sd_MHz and a.parameters == b.parameters
+    with pytest.raises(ruvo.Error):
+        ruvo.build("title { opens a comment")
 
 
 def test_two_models_fitted_on_threads_equal_serial_fits(source):
