@@ -87,10 +87,11 @@ void registerSearch(py::module_& m) {
           if (report && !bar.is_none()) bar(done, total);
         };
         ruvo::SearchResult r;
+        const ruvo::Model own = model; // another thread may change the model meanwhile
         {
           py::gil_scoped_release free;
           ruvo::clearInterrupt();
-          r = ruvo::search(model, peaks, opt);
+          r = ruvo::search(own, peaks, opt);
           ruvo::clearInterrupt();
         }
         const std::size_t n = r.hits.size(), nc = r.checks.size();
