@@ -385,6 +385,7 @@ void searchTask(void* context, int index) {
   Search& s = *static_cast<Search*>(context);
   Worker& w = (*s.workers)[static_cast<std::size_t>(index)];
   try {
+    if (!w.sw) makeWorker(*s.ev, w, s.opt->keep);
     SearchHit hit;
     while (!s.stopped.load(std::memory_order_relaxed)) {
       if (interruptRequested()) {
@@ -765,8 +766,8 @@ struct SearchRun : RunHooks {
                       : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     threads = static_cast<int>(std::clamp<std::uint64_t>(
         batches, 1, static_cast<std::uint64_t>(std::clamp(threads, 1, MAXTHREADS))));
+    // the other threads make their stores themselves, in memory of their own
     workers.resize(static_cast<std::size_t>(threads));
-    for (std::size_t i = 1; i < workers.size(); ++i) makeWorker(ev, workers[i], o.keep);
     s.workers = &workers;
     if (s.end > s.begin) {
       const int n = static_cast<int>(workers.size());
