@@ -4,6 +4,8 @@
 // and frequencies in GHz, line deviations and errors in MHz.
 #include "ruvo/ruvo.h"
 
+#include "api/model_run.h"
+
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -614,6 +616,26 @@ Catalogue Model::catalogue(const CatalogueOptions& what, const RunOptions& optio
   c.listing = std::move(run.fit.listing);
   c.messages = std::move(run.fit.messages);
   return c;
+}
+
+void runModelWithHooks(const Model& model, RunHooks& hooks, const RunOptions& options) {
+  // the model's values first, then the caller's look at the run state, and
+  // the caller's calculation in place of the fit
+  struct Chained : ModelRun {
+    RunHooks* next = nullptr;
+    void afterInput(RunState& rs, FitState& fs) override {
+      ModelRun::afterInput(rs, fs);
+      next->afterInput(rs, fs);
+    }
+    bool replaceFit(RunState& rs, FitState& fs, SweepWork& sw) override {
+      return next->replaceFit(rs, fs, sw);
+    }
+    void atEnd(RunState&, FitState&, SweepWork&) override { finished = true; }
+  } run;
+  run.input = model.input_.get();
+  run.settings = &model.settings_;
+  run.next = &hooks;
+  runModel(*model.input_, run, options, run.fit);
 }
 
 } // namespace ruvo

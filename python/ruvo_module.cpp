@@ -108,6 +108,8 @@ struct PyCalculation {
 
 } // namespace
 
+void registerSearch(py::module_& m); // search_module.cpp
+
 PYBIND11_MODULE(_ruvo, m) {
   m.doc() = "Rotational spectra of asymmetric tops with up to three internal rotors";
   PYBIND11_NUMPY_DTYPE(ruvo::Quanta, J, Ka, Kc, K, v, species, set, F2);
@@ -349,4 +351,5 @@ PYBIND11_MODULE(_ruvo, m) {
         return d;
       },
       "model"_a, "names"_a, "points"_a, "fit"_a, "threads"_a);
+  registerSearch(m);
 }

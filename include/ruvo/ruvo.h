@@ -32,6 +32,8 @@
 
 namespace ruvo {
 
+struct RunHooks; // the run sequence's additions (inside the library)
+
 // A run that could not be completed: an input error, a stop, a request for
 // the parameter list ("help") or an operator pause that cannot be answered.
 class Error : public std::runtime_error {
@@ -234,6 +236,7 @@ public:
   struct Input; // the text and what its reading found
 
 private:
+  friend void runModelWithHooks(const Model&, RunHooks&, const RunOptions&);
   explicit Model(std::shared_ptr<const Input> input) : input_(std::move(input)) {}
   std::shared_ptr<const Input> input_;
   std::vector<Setting> settings_;

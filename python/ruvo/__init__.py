@@ -23,9 +23,11 @@ import numpy as np
 
 from ._ruvo import Calculation, Catalogue, Error, FitResult, Levels, Model, _scan
 from ._ruvo import build as _build
+from .triples import SearchTable, search, synthetic_spectrum
 
 __all__ = ["Model", "FitResult", "Calculation", "Levels", "Catalogue", "Error",
-           "ScanTable", "read", "parse", "build", "scan", "grid"]
+           "ScanTable", "read", "parse", "build", "scan", "grid", "search", "SearchTable",
+           "synthetic_spectrum"]
 
 
 def read(path):

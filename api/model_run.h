@@ -1,0 +1,15 @@
+// Runs a model's input through the program's sequence with a caller's
+// additions: the model's values are set after the input is read, then the
+// caller's hooks take over (a calculation of their own in place of the fit).
+#pragma once
+
+#include "driver/program.h"
+#include "ruvo/ruvo.h"
+
+namespace ruvo {
+
+// The run's failures come back as ruvo::Error, as from the model's own
+// calculations; `hooks.replaceFit` must return true.
+void runModelWithHooks(const Model& model, RunHooks& hooks, const RunOptions& options = {});
+
+} // namespace ruvo
