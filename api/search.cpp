@@ -106,7 +106,8 @@ struct EvalBlock {
   std::vector<std::pair<int, int>> levels; // (rank in the block, level slot)
   std::vector<char> solved;                // per level: a level of the triple (derivatives)
   std::vector<OperatorElement> ops;        // dH/dBJ, dH/dBK, dH/dB- of the block
-  std::array<int, 34> opsStart{};
+  std::array<int, 34> opsStart{};          // where the elements of p begin
+  std::array<int, 34> opsOddK{};           // where those of p between odd K begin (-1: none)
 };
 
 struct Evaluator {
@@ -175,6 +176,7 @@ void evaluate(const Evaluator& ev, Worker& w, const double x[3], int which, bool
     if (derivatives) {
       std::swap(sw.rotorOps, w.ops[b]);
       sw.rotorOpsStart = blk.opsStart;
+      sw.rotorOpsOddK = blk.opsOddK;
     }
     for (const auto& lv : blk.levels) {
       const auto [rank, slot] = lv;
@@ -490,6 +492,7 @@ struct SearchRun : RunHooks {
       recordRotorParameterOperators(rs, w, b.J, b.S, b.F2, std::as_const(ev.flags).set(SET));
       b.ops = w.rotorOps;
       b.opsStart = w.rotorOpsStart;
+      b.opsOddK = w.rotorOpsOddK;
     }
     (void)fs;
   }
@@ -831,7 +834,6 @@ SearchResult search(const Model& model, const PeakList& peaks, const SearchOptio
   CatalogueOptions co;
   co.fmin_MHz = *lo;
   co.fmax_MHz = *hi;
-  co.limit = 1e-4;
   co.jmax = options.jmax;
   co.T = options.T;
   co.fit = false;

@@ -118,7 +118,7 @@ void expectTruthFirst(const Synthetic& s, const SearchResult& r) {
 }
 
 TEST(Search, RigidRotorRanksTheTrueConstantsFirst) {
-  const Synthetic s = makeSpectrum(kRigid, 7, -5.0);
+  const Synthetic s = makeSpectrum(kRigid, 1, -5.0);
   SearchOptions o = options();
   o.threads = 1;
   const SearchResult one = search(s.guess, s.peaks, o);
@@ -155,7 +155,7 @@ TEST(Search, RigidRotorRanksTheTrueConstantsFirst) {
 }
 
 TEST(Search, OneTopRanksTheTrueConstantsFirstByItsDoublets) {
-  const Synthetic s = makeSpectrum(kOneTop, 11, -4.5);
+  const Synthetic s = makeSpectrum(kOneTop, 6, -4.5);
   SearchOptions o = options();
   o.threads = 2;
   const SearchResult r = search(s.guess, s.peaks, o);

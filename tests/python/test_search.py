@@ -37,7 +37,7 @@ def flaky_part(model, freq, intensity, options, first, count):
 def spectrum():
     truth = ruvo.parse(MODEL, "truth")
     cat = truth.catalogue(fmin_MHz=6000, fmax_MHz=26000, jmax=10, T=10, fit=False)
-    peaks = ruvo.synthetic_spectrum(cat, min_lgint=-5.0, seed=7)
+    peaks = ruvo.synthetic_spectrum(cat, min_lgint=-5.0, seed=1)
     guess = ruvo.parse(MODEL, "guess")
     guess["BJ"], guess["BK"], guess["B-"] = 1.60 * 1.02, 3.40 * 0.98, 0.21 * 1.02
     return guess, peaks
