@@ -44,6 +44,21 @@ void remember(const std::string& name) {
 
 std::string partName(const std::string& name) { return name + kPart; }
 
+// Write all of `bytes` to `fd` (write may be cut short or interrupted);
+// 0, or the errno of the failure.
+int writeAllBytes(int fd, const std::string& bytes) {
+  const char* p = bytes.data();
+  std::size_t n = bytes.size();
+  while (n > 0) {
+    const ssize_t k = ::write(fd, p, n);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) return k < 0 ? errno : EIO;
+    p += k;
+    n -= static_cast<std::size_t>(k);
+  }
+  return 0;
+}
+
 bool plainName(const std::string& name) {
   return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
 }
@@ -115,19 +130,7 @@ int ScratchDir::put(const std::string& name, std::string&& bytes, std::ostream& 
   // beyond the budget: a file of the directory
   const int fd = create(name, err);
   if (fd < 0) return errno != 0 ? errno : EIO;
-  const char* p = bytes.data();
-  std::size_t n = bytes.size();
-  int status = 0;
-  while (n > 0) {
-    const ssize_t k = ::write(fd, p, n);
-    if (k < 0 && errno == EINTR) continue;
-    if (k <= 0) {
-      status = k < 0 ? errno : EIO;
-      break;
-    }
-    p += k;
-    n -= static_cast<std::size_t>(k);
-  }
+  int status = writeAllBytes(fd, bytes);
   if (::close(fd) != 0 && status == 0) status = errno;
   if (status == 0 && !commit(name)) status = errno != 0 ? errno : EIO;
   if (status != 0) discard(name);
@@ -197,19 +200,7 @@ int writeInto(int dirFd, const std::string& name, const std::string& bytes) {
   const int fd =
       ::openat(dirFd, part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return errno;
-  const char* p = bytes.data();
-  std::size_t n = bytes.size();
-  int status = 0;
-  while (n > 0) {
-    const ssize_t k = ::write(fd, p, n);
-    if (k < 0 && errno == EINTR) continue;
-    if (k <= 0) {
-      status = k < 0 ? errno : EIO;
-      break;
-    }
-    p += k;
-    n -= static_cast<std::size_t>(k);
-  }
+  int status = writeAllBytes(fd, bytes);
   if (::close(fd) != 0 && status == 0) status = errno;
   if (status == 0 && ::renameat(dirFd, part.c_str(), dirFd, name.c_str()) != 0) status = errno;
   if (status != 0) ::unlinkat(dirFd, part.c_str(), 0);
