@@ -82,7 +82,7 @@ TEST(ConvergedTorsion, FitOfExactFrequenciesFindsTheTrueTopParameters) {
   ASSERT_EQ(count, 300);
   std::ostringstream in;
   in << "Exact frequencies of a tilted high-barrier top\n\n"
-     << "nzyk 20 ntop 1 defer 2.0e-6 vkeep 9\n\n"
+     << "nzyk 20 ntop 1 defer 2.0e-6 vkeep 9 convg 0.95\n\n"
      << "BJ 2.70 BK 6.40 B- 0.26 DJ 0 DJK 0\n"
      << "F_1 158 V1n_1 " << mol.V3 * 1.04 << " rho_1 " << mol.rho * 1.02 << " beta_1 "
      << mol.beta * 0.98 << "\n\n"
@@ -90,6 +90,10 @@ TEST(ConvergedTorsion, FitOfExactFrequenciesFindsTheTrueTopParameters) {
      << "dqu 0.1 1 V1n_1\ndqu 0.1 1 rho_1\ndqu 0.1 1 beta_1\n\n"
      << "/A S 0\n/E S 1\n\nV 0\n\n"
      << lines.str() << "\n";
+  // the frequencies are exact to 1 Hz: the fit ends at a standard deviation
+  // of 0.3 Hz, where the numerical derivatives of V3, rho and beta move the
+  // variance by a few per cent from cycle to cycle; convg 0.95 takes that
+  // as converged
   const auto r = ruvo::test::runText(in.str());
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.find("K trouble"), std::string::npos);
@@ -112,7 +116,7 @@ TEST(ConvergedTorsion, FitOfExactFrequenciesFindsTheTrueTopParameters) {
 TEST(ConvergedTorsion, KeptStatesAreRaisedUntilTheFrequenciesConverge) {
   const Molecule mol;
   std::ostringstream in;
-  in << "Converged kept states\n\nnzyk 0 ntop 1 vkeep -1 vtol 0.5\n\n"
+  in << "Converged kept states\n\nnzyk 1 ntop 1 vkeep -1 vtol 0.5\n\n"
      << "BJ 2.70 BK 6.40 B- 0.26\nF_1 158 V1n_1 12000 rho_1 0.05 beta_1 0.35\n\n\n"
      << "/A S 0\n/E S 1\n\nV 0\n\n"
      << "Jup 3 tup 2 Jlo 2 tlo 1 /A = 16.1\nJup 3 tup 2 Jlo 2 tlo 1 /E = 16.1\n\n";
@@ -135,7 +139,7 @@ TEST(ConvergedTorsion, KeptStatesAreRaisedUntilTheFrequenciesConverge) {
 // Every message of the two controls.
 TEST(ConvergedTorsion, ControlsOfTheKeptStatesAreChecked) {
   auto input = [](const std::string& controls, int ntop) {
-    std::string s = "Kept states\n\nnzyk 0 ntop " + std::to_string(ntop) + " " + controls +
+    std::string s = "Kept states\n\nnzyk 1 ntop " + std::to_string(ntop) + " " + controls +
                     "\n\nBJ 2.7 BK 6.4 B- 0.26\n";
     if (ntop > 0)
       s += "F_1 158 V1n_1 12000 rho_1 0.05 beta_1 0.35\n\n\n/A S 0\n\nV 0\n\n";
@@ -149,13 +153,15 @@ TEST(ConvergedTorsion, ControlsOfTheKeptStatesAreChecked) {
     std::string err;
   };
   const Case cases[] = {
-      {"vkeep -2", 1, "STOP ERROR: vkeep must be -1 (converge), 0 or a number of states\n"},
+      {"vkeep -2", 1,
+       "STOP ERROR: vkeep must be -1 (converge), 0 or a number of states (input line 3)\n"},
       {"vkeep 17", 1,
-       "STOP ERROR: vkeep > 2maxm: a top keeps fewer states than its basis 2maxm+1 holds\n"},
+       "STOP ERROR: vkeep > 2maxm: a top keeps fewer states than its basis 2maxm+1 holds (input "
+       "line 3)\n"},
       {"vkeep 16", 1, ""},
-      {"vkeep 3 vtol 0", 1, "STOP ERROR: vtol (kHz) must be positive\n"},
-      {"vkeep 3", 2, "STOP ERROR: vkeep needs a molecule with one top (ntop = 1)\n"},
-      {"vkeep 3", 0, "vkeep 3 ignored: the molecule has no internal top\n"},
+      {"vkeep 3 vtol 0", 1, "STOP ERROR: vtol (kHz) must be positive (input line 3)\n"},
+      {"vkeep 3", 2, "STOP ERROR: vkeep needs a molecule with one top (ntop = 1) (input line 3)\n"},
+      {"vkeep 3", 0, "vkeep 3 ignored: the molecule has no internal top (input line 3)\n"},
       {"vkeep 3 woods 37", 1,
        "vkeep: woods 37 of set 1 is used as 33 (the states are coupled completely: overlaps from "
        "the eigenvectors, unscaled, in the rotor terms; bits 2, 4, 16, 64 do not apply)\n"},

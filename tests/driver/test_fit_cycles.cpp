@@ -171,7 +171,11 @@ TEST(FitCycles, CountsOfLargeFitsWidenTheirFields) {
   EXPECT_NE(r.out.find("   ndata 12000   Data Points12000"), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("   Effective Data Points12000.0\n"), std::string::npos);
   EXPECT_NE(r.out.find("\n  1  112000"), std::string::npos);
-  EXPECT_EQ(r.out.find("****"), std::string::npos);
+  // no field overflows (the fit's closing warning of its cycle limit aside)
+  std::string out = r.out;
+  const auto w = out.find(" **** Warning **** : the fit did not converge");
+  if (w != std::string::npos) out.erase(w, out.find('\n', w) - w);
+  EXPECT_EQ(out.find("****"), std::string::npos);
 }
 
 TEST(FitCycles, PureCalculationPrintsListingAndDeviationsOnly) {
