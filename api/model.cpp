@@ -174,7 +174,9 @@ void takeLines(const RunState& rs, Calculation& c) {
 
 void takeFit(const RunState& rs, const FitState& fs, FitResult& f) {
   const int nfit = std::clamp(fs.model.nfit, 0, DIMFIT);
-  const bool fitted = rs.ctl.nzyk > 1 && fs.cycles >= 1;
+  // a fit ended in its first cycle has made no step, but its errors and
+  // standard deviation (at the input parameters) exist all the same
+  const bool fitted = rs.ctl.nzyk > 1 && fs.errorsComputed;
   const int npar = std::clamp(fs.model.npar, 0, NPAR);
   for (int b = 1; b <= std::clamp(rs.nB, 1, DIMB); ++b)
     for (int p = 1; p <= npar; ++p) {

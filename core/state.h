@@ -536,6 +536,10 @@ struct FitState {
   // and the data points it rests on
   int cycles = 0;
   bool converged = false;
+  // the fit's final pass ran: errors, correlations and the standard
+  // deviation exist (also for a fit ended in its first cycle, where they
+  // are those of the input parameters)
+  bool errorsComputed = false;
   FitEnd end = FitEnd::NoFit;
   double standardDeviation = 0.0;
   int dataPoints = 0;

@@ -292,15 +292,21 @@ std::string whyNotConverged(const FitState& fs, int nzyk) {
 void reportNotConverged(RunState& rs, const FitState& fs) {
   const std::string why = whyNotConverged(fs, rs.ctl.nzyk);
   if (why.empty()) return;
+  // a fit ended in its first cycle has made no step: what it reports was
+  // computed at the input parameters
+  const bool noStep = fs.cycles == 0;
   put(*rs.io.out, "(/,A,A,/,20X,A)",
       {" **** Warning **** : the fit did not converge: ", why,
-       "Parameters, errors and deviations are those of the best cycle."});
+       noStep ? "No step was made: parameters, errors and deviations are those of the input."
+              : "Parameters, errors and deviations are those of the best cycle."});
   std::string hint;
   if (fs.end == FitEnd::CycleLimit) hint = "; give a larger nzyk or better start values";
   if (fs.end == FitEnd::DampingLimit)
     hint = "; check the assignments and the start values (convg sets the convergence test)";
   *rs.io.err << "Warning: the fit did not converge: " << why << hint
-             << ". The results are those of the best cycle (exit status 2).\n";
+             << (noStep ? ". No step was made: the results are those of the input parameters"
+                        : ". The results are those of the best cycle")
+             << " (exit status 2).\n";
 }
 
 // 5. The fit summary: independence warning, parameters with errors, the
@@ -349,6 +355,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
   // 1. Preparation: the cycles start from the input parameters; no
   // intensities are computed while the parameters still move.
   fs.end = FitEnd::NoFit;
+  fs.errorsComputed = false;
   fs.work = fs.best;
   double bestVar = 1.0e30;
   double variance = 0.0;
@@ -458,6 +465,7 @@ void fitCycles(RunState& rs, FitState& fs, SweepWork& sw) {
   // a fit that met the convergence test in its last cycle (or as it was
   // interrupted) has converged all the same
   fs.converged = finished && conv > 2;
+  fs.errorsComputed = finished;
   if (fs.converged)
     fs.end = FitEnd::Converged;
   else if (finished && g_interrupted == 1)

@@ -602,7 +602,7 @@ EndLevels endLevels(const RunState& rs, const std::vector<OutputLevel>& levels) 
 void frequencyErrors(LevelSweep& sweep, const RunState& rs, const FitState& fs,
                      std::vector<CatalogueLine>& lines, const std::vector<OutputLevel>& levels) {
   const int nfit = std::clamp(fs.model.nfit, 0, DIMFIT);
-  if (nfit == 0 || rs.ctl.nzyk <= 1 || fs.cycles < 1) return;
+  if (nfit == 0 || rs.ctl.nzyk <= 1 || !fs.errorsComputed) return;
   // scaled derivatives e_j dnu/dx_j of every line, fit variable by variable
   std::vector<std::vector<double>> ge(static_cast<std::size_t>(nfit));
   std::vector<OutputLevel> plus, minus;

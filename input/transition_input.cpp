@@ -411,6 +411,17 @@ void readTransitions(RunState& rs, Reader& rd) {
       const int m = static_cast<int>(avg);
       put(out, "(A," + lineField(n) + ",A," + lineField(m) + ",A)",
           {"Warning: average freq. in", n, ": line", m, " not used"});
+      // The blend is compared with the frequency of the line that carries
+      // "&".  Without one there, the frequency measured on the partner
+      // would be lost with only the listing's note: say so and count it.
+      if (tr.err[n] == NODATA) {
+        err << "Warning: the frequency of line " << m << " (input line "
+            << rs.trInputLine[static_cast<std::size_t>(m)] << ") is not used: line " << n
+            << " (input line " << rd.lineNumber() << ") averages it with \"&\" but has no"
+            << " frequency of its own, so the blend is no data point; write the blend's"
+            << " frequency with \"=\" on the line with \"&\"\n";
+        ++rs.problems;
+      }
       if (tr.qn[m][UP][slot::SPLIT] != m && splitCounted[m]) {
         tr.sumAbsSplit -= std::fabs(splitOf[m]);
         tr.sumSqSplit -= splitOf[m] * splitOf[m];

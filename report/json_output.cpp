@@ -87,7 +87,9 @@ void writeRunJson(std::ostream& os, const RunState& rs, const FitState& fs,
   using nlohmann::json;
   const Transitions& tr = rs.tr;
   const int nfit = std::clamp(fs.model.nfit, 0, DIMFIT);
-  const bool fitted = rs.ctl.nzyk > 1 && fs.cycles >= 1;
+  // a fit ended in its first cycle has made no step, but its errors and
+  // standard deviation (at the input parameters) exist all the same
+  const bool fitted = rs.ctl.nzyk > 1 && fs.errorsComputed;
   const bool tops = rs.ctl.ntop > 0;
 
   json doc;

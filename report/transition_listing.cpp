@@ -199,6 +199,17 @@ std::string lineMark(const Slots& up, const Slots& lo) {
   return mark;
 }
 
+// A line from a level to itself without a measured frequency.
+bool isDivider(const Transitions& tr, int i) {
+  if (tr.err[i] != NODATA || tr.freq[i] != 0.0 || tr.calc(i) != 0.0) return false;
+  const Slots& up = tr.qn[i][UP];
+  const Slots& lo = tr.qn[i][LO];
+  for (const int s :
+       {slot::J, slot::K, slot::V1, slot::V2, slot::B, slot::S, slot::F, slot::T, slot::t})
+    if (up[s] != lo[s]) return false;
+  return true;
+}
+
 } // namespace
 
 void printTransitionListing(RunState& rs, FitStats& stats) {
@@ -248,10 +259,15 @@ void printTransitionListing(RunState& rs, FitStats& stats) {
     const Slots& up = tr.qn[i][UP];
     const Slots& lo = tr.qn[i][LO];
 
-    // 4. a line with neither calculated nor measured frequency ends the table
-    if (tr.calc(i) == 0.0 && tr.freq[i] == 0.0) {
+    // 4. A line that names the same level twice and has no frequency is a
+    // divider the user wrote into the list: it is shown as one, and the
+    // table goes on.  Any other line is listed, whatever its frequency: a
+    // prediction between the two levels of a degenerate K doublet is 0 GHz
+    // exactly, and a line whose levels were not found has no energies; the
+    // lines after either are fitted and must be listed and counted.
+    if (isDivider(tr, i)) {
       put(out, "(A)", {" - - - - -"});
-      return;
+      continue;
     }
 
     const Column q = quantumNumberColumn(rs, up, lo);        // 6.

@@ -48,6 +48,44 @@ TEST(Model, ParametersByNameChangeOnlyTheCopy) {
   EXPECT_NEAR(again.lines[0].calc_GHz, f.lines[0].calc_GHz, 1e-9);
 }
 
+// Interrupted before its first cycle is done, a fit has made no step: it
+// did not converge, and its errors, correlations and standard deviation are
+// those computed at the input parameters, as the listing prints them.
+TEST(Model, FitInterruptedInItsFirstCycleKeepsItsStatistics) {
+  test::ScopedWorkDir here("api_interrupt_first_cycle");
+  const Model m = Model::parse(example("rigid_rotor"), "rigid_rotor");
+  requestInterrupt();
+  const FitResult f = m.fit();
+  clearInterrupt();
+  EXPECT_TRUE(f.interrupted);
+  EXPECT_FALSE(f.converged);
+  EXPECT_EQ(f.cycles, 0);
+  EXPECT_EQ(f.status, 2) << f.messages;
+  EXPECT_NE(f.messages.find("interrupted (Ctrl-C) in cycle 1. No step was made: the results are"
+                            " those of the input parameters (exit status 2)"),
+            std::string::npos)
+      << f.messages;
+  EXPECT_NE(f.listing.find("  End at Cycle   0\n"), std::string::npos);
+  EXPECT_NE(f.listing.find("No step was made: parameters, errors and deviations are those of the"
+                           " input."),
+            std::string::npos);
+  ASSERT_FALSE(f.parameters.empty());
+  EXPECT_EQ(f.parameters[0].name, "BJ");
+  EXPECT_EQ(f.parameters[0].value, 3.36); // the input value
+  for (const Parameter& p : f.parameters)
+    if (p.fitted) EXPECT_GT(p.error, 0.0) << p.name;
+  ASSERT_EQ(f.fit_errors.size(), 9u);
+  for (double e : f.fit_errors) EXPECT_GT(e, 0.0);
+  const auto sd = f.listing.find(" Standard Deviation");
+  ASSERT_NE(sd, std::string::npos);
+  EXPECT_NEAR(std::stod(f.listing.substr(sd + 19, 15)), f.sd_MHz, 1e-6 * f.sd_MHz + 1e-6);
+  EXPECT_GT(f.sd_MHz, 1.0);
+  double offDiagonal = 0.0;
+  for (std::size_t k = 1; k < f.correlations.size(); ++k)
+    if (k % 10 != 0) offDiagonal = std::max(offDiagonal, std::fabs(f.correlations[k]));
+  EXPECT_GT(offDiagonal, 0.0);
+}
+
 TEST(Model, ConcurrentFitsEqualSerialOnes) {
   test::ScopedWorkDir here("api_threads");
   const Model a = Model::parse(example("one_top"), "one_top");

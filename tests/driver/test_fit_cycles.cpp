@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <poll.h>
 #include <regex>
 #include <sstream>
@@ -435,6 +436,101 @@ TEST(FitCycles, ConsoleInterruptFinishesWithTheCompleteSummary) {
                            " Freedom Cofreedom Matrix of linear comb.",
                            " Eigenvalues and Eigenvector Matrix of SVD-FIT "})
     EXPECT_NE(out.find(part, end), std::string::npos) << part;
+}
+
+// Ctrl-C while the input is still read: the flag is set before cycle 1,
+// which is then the last.  The fit made no step: it did not converge (exit
+// status 2, "interrupted" in the JSON document), and it reports the errors
+// and the standard deviation it has, those at the input parameters.
+TEST(FitCycles, ConsoleInterruptInTheFirstCycleReportsTheInputPointsStatistics) {
+  const std::string in = rigidInput();
+  const std::string dir = "/tmp/ruvo_sigint1_" + std::to_string(getpid());
+  ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+  std::string out, err;
+  int status = 0;
+  bool handled = false;
+  // the handler is installed as the program starts; a signal that comes
+  // before it ends the process, and the run is tried again a little later
+  for (int attempt = 1; attempt <= 4 && !handled; ++attempt) {
+    int toChild[2], toParent[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(toParent), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      dup2(toChild[0], 0);
+      dup2(toParent[1], 1);
+      const int errFd = open((dir + "/err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(errFd, 2);
+      close(toChild[1]);
+      close(toParent[0]);
+      if (chdir(dir.c_str()) != 0) _exit(127);
+      execl(RUVO_BINARY, RUVO_BINARY, "--json", "run.json", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(toChild[0]);
+    close(toParent[1]);
+    // the whole input but its end: the program waits for more
+    ASSERT_EQ(write(toChild[1], in.data(), in.size()), static_cast<ssize_t>(in.size()));
+    usleep(200000u * static_cast<unsigned>(attempt));
+    kill(pid, SIGINT);
+    out.clear();
+    char buf[4096];
+    bool closed = false;
+    for (;;) {
+      pollfd p{toParent[0], POLLIN, 0};
+      if (poll(&p, 1, 60000) <= 0) break;
+      const ssize_t n = read(toParent[0], buf, sizeof buf);
+      if (n <= 0) break;
+      out.append(buf, static_cast<size_t>(n));
+      // the handler has run: now the input ends and the run goes on
+      if (!closed && out.find("Control-C: premature termiation") != std::string::npos) {
+        close(toChild[1]);
+        closed = true;
+      }
+    }
+    if (!closed) close(toChild[1]);
+    close(toParent[0]);
+    waitpid(pid, &status, 0);
+    handled = WIFEXITED(status);
+  }
+  err = readFile(dir + "/err.txt");
+  const std::string json = readFile(dir + "/run.json");
+  std::system(("rm -rf " + dir).c_str());
+  ASSERT_TRUE(handled) << "no attempt ended normally";
+  EXPECT_EQ(WEXITSTATUS(status), 2) << err;
+  EXPECT_NE(err.find("Warning: the fit did not converge: it was interrupted (Ctrl-C) in cycle 1."
+                     " No step was made: the results are those of the input parameters"
+                     " (exit status 2).\n"),
+            std::string::npos)
+      << err;
+  // one evaluation, no iteration after it
+  EXPECT_EQ(out.find(" Iteration :"), std::string::npos);
+  const auto end = out.find("  End at Cycle   0\n");
+  ASSERT_NE(end, std::string::npos) << out;
+  EXPECT_NE(out.find(" **** Warning **** : the fit did not converge: it was interrupted (Ctrl-C)"
+                     " in cycle 1\n                    No step was made: parameters, errors and"
+                     " deviations are those of the input.\n",
+                     end),
+            std::string::npos)
+      << out.substr(end);
+  // the statistics of the input point: its standard deviation and errors
+  const std::string sigma = out.substr(out.find(" Sigma:") + 7, 12);
+  const double sdMHz = 1000.0 * std::stod(sigma.substr(0, sigma.find('D')) + "E" +
+                                          sigma.substr(sigma.find('D') + 1));
+  const auto sd = out.find(" Standard Deviation", end);
+  ASSERT_NE(sd, std::string::npos);
+  EXPECT_NEAR(std::stod(out.substr(sd + 19, 15)), sdMHz, 1e-5 * sdMHz);
+  ASSERT_FALSE(json.empty());
+  const auto doc = nlohmann::json::parse(json);
+  const auto& fit = doc.at("fit");
+  EXPECT_EQ(fit.at("end"), "interrupted");
+  EXPECT_FALSE(fit.at("converged").get<bool>());
+  EXPECT_EQ(fit.at("cycles"), 0);
+  EXPECT_NEAR(fit.at("standard_deviation_MHz").get<double>(), sdMHz, 1e-5 * sdMHz);
+  for (const auto& p : doc.at("parameters"))
+    if (p.at("fitted").get<bool>()) EXPECT_GT(p.at("error").get<double>(), 0.0) << p;
+  EXPECT_NE(doc.at("correlation").at("matrix").at(0).at(1).get<double>(), 0.0);
 }
 
 } // namespace

@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <map>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <poll.h>
 #include <sstream>
@@ -472,6 +472,50 @@ TEST(Catalogue, UncertaintiesFollowTheCovarianceOfTheFit) {
 }
 
 // The JSON document of a fit holds the keys and types the guide's schema names.
+// A symmetric top (B- 0): the predicted line between the two levels of the
+// K = 1 doublet of J = 2 is exactly 0 GHz.  It and every line after it are
+// listed and counted in the deviation summary, as they are in the JSON
+// document and the line list; a line from a level to itself is a divider.
+TEST(WholeRunListing, ZeroFrequencyLineEndsNothing) {
+  test::ScopedWorkDir here("zero_frequency");
+  OutputRequests req;
+  req.json = "run.json";
+  req.lines = "run.lin";
+  const auto r = runWith("Symmetric top\n\nnzyk 1 defer 1e-5\n\nBJ 3.0 BK 5.0 B- 0.0\n\n"
+                         "fit BJ\nfit BK\n\n"
+                         "Jup 1 K-up 0 K+up 1 Jlo 0 K-lo 0 K+lo 0 = 6.0001\n"
+                         "Jup 2 K-up 1 K+up 1 Jlo 2 K-lo 1 K+lo 2\n"
+                         "Jup 2 K-up 0 K+up 2 Jlo 1 K-lo 0 K+lo 1 = 12.0002\n"
+                         "Jup 2 K-up 1 K+up 1 Jlo 1 K-lo 1 K+lo 0 = 12.0\n"
+                         "Jup 2 K-up 1 K+up 1 Jlo 2 K-lo 1 K+lo 1\n"
+                         "Jup 3 K-up 0 K+up 3 Jlo 2 K-lo 0 K+lo 2 = 17.9997\n",
+                         req);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("   2:  2  1  1  2  1  2         0.0000000      ---       ---   "),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("   4:  2  1  1  1  1  0        12.0000000    0.0000  12.0000000"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\n - - - - -\n   6:  3  0  3  2  0  2        18.0000000   -0.3000"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find(" Maximum (obs-calc)/err in line   6   0.0003000\n"), std::string::npos);
+  // all four measured lines in the deviation summary: rms sqrt((0.01+0.04+0+0.09)/4) MHz
+  EXPECT_NE(
+      r.out.find("  B  V   n abs. freq. MHz\n  1  1   4          0.187083          0.280624\n"),
+      std::string::npos)
+      << r.out;
+  const auto doc = nlohmann::json::parse(test::readFile("run.json"));
+  ASSERT_EQ(doc.at("lines").size(), 6u);
+  EXPECT_EQ(doc.at("lines").at(1).at("calc_GHz"), 0.0);
+  EXPECT_EQ(doc.at("fit").at("n_lines"), 4);
+  const std::string lin = test::readFile("run.lin");
+  EXPECT_EQ(std::count(lin.begin(), lin.end(), '\n'), 4);
+  EXPECT_NE(lin.find("17999.7000"), std::string::npos) << lin;
+}
+
 TEST(JsonOutput, FitDocumentFollowsTheSchema) {
   test::ScopedWorkDir here("json_fit");
   OutputRequests req;

@@ -235,16 +235,17 @@ std::string withoutDate(const std::string& listing) {
   return out;
 }
 
-void wholeRun(const std::string& name) {
+test::RunResult wholeRun(const std::string& name, int status = 0) {
   test::ScopedWorkDir here("rigid_" + name);
   const std::string input = test::readFile(test::sourcePath("tests/data/rigid/" + name + ".inp"));
   const std::string expected =
       test::readFile(test::sourcePath("tests/data/rigid/" + name + ".out"));
-  ASSERT_FALSE(input.empty());
-  ASSERT_FALSE(expected.empty());
+  EXPECT_FALSE(input.empty());
+  EXPECT_FALSE(expected.empty());
   const auto r = test::runText(input);
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, status) << r.err;
   EXPECT_EQ(test::compareListings(withoutDate(expected), withoutDate(r.out)), "") << name;
+  return r;
 }
 
 } // namespace
@@ -253,7 +254,34 @@ TEST(RigidWholeRuns, WatsonAReductionWithSexticTerms) { wholeRun("watson_a"); }
 TEST(RigidWholeRuns, WatsonSReductionWithSexticTerms) { wholeRun("watson_s"); }
 TEST(RigidWholeRuns, VanEijckTypkeReduction) { wholeRun("eijck_typke"); }
 TEST(RigidWholeRuns, QuadrupoleAndSpinRotationWithDoubledF) { wholeRun("quadrupole"); }
-TEST(RigidWholeRuns, LinearTermsBSetsAndPartners) { wholeRun("linear_terms"); }
+// Line 6 (input line 15) averages line 5 with "&" but has no "=": the
+// frequency measured on line 5 is not used, and the run says so on standard
+// error and ends with status 1.  Written on the line with "&", the same
+// blend is one data point and the run is clean.
+TEST(RigidWholeRuns, LinearTermsBSetsAndPartners) {
+  const auto r = wholeRun("linear_terms", 1);
+  EXPECT_EQ(r.err, "Warning: the frequency of line 5 (input line 14) is not used: line 6 (input"
+                   " line 15) averages it with \"&\" but has no frequency of its own, so the"
+                   " blend is no data point; write the blend's frequency with \"=\" on the line"
+                   " with \"&\"\n");
+
+  test::ScopedWorkDir here("rigid_blend");
+  std::string input = test::readFile(test::sourcePath("tests/data/rigid/linear_terms.inp"));
+  const std::string measured = " Bup 1 Blo 1 = 25.3900016\n", blended = " Bup 1 Blo 1 & -1\n";
+  ASSERT_NE(input.find(measured), std::string::npos);
+  input.replace(input.find(measured), measured.size(), " Bup 1 Blo 1\n");
+  input.replace(input.find(blended), blended.size(), " Bup 1 Blo 1 = 25.6373375 & -1\n");
+  const auto b = test::runText(input);
+  EXPECT_EQ(b.status, 0) << b.err;
+  EXPECT_EQ(b.err, "");
+  EXPECT_EQ(b.out.find("average freq."), std::string::npos);
+  EXPECT_NE(b.out.find("   ndata    9   Data Points   7   Splittings   2\n"), std::string::npos)
+      << b.out;
+  // the blend: the mean of both calculated frequencies against its frequency
+  EXPECT_NE(b.out.find("   6:  3  1  2  2  1  2 B 1        25.6373275    0.010&  25.6373375   Err"),
+            std::string::npos)
+      << b.out;
+}
 
 } // namespace ruvo
 

@@ -156,6 +156,8 @@ TEST(TransitionInput, SplittingsAveragesAndDifferences) {
   // and its splitting is taken off the statistics
   EXPECT_NE(a.out.find("Warning: average freq. in   3: line   2 not used\n"), std::string::npos);
   EXPECT_EQ(tr.err[2], NODATA);
+  // the blend carries its own frequency: nothing measured is lost
+  EXPECT_EQ(a.err.find("is not used"), std::string::npos) << a.err;
   EXPECT_EQ(up(a, 3)[slot::AVG], 2);
   EXPECT_EQ(tr.nSplit, 0);
   EXPECT_NEAR(tr.effData, 4.0, 1e-12);

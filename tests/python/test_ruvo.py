@@ -158,6 +158,8 @@ def test_interrupt_ends_the_fit_cleanly(source):
     assert "End at Cycle" in fit.listing
     if fit.interrupted:
         assert not fit.converged
+        # also when no step was made: the standard deviation of the final pass
+        assert fit.sd_MHz > 0
 
 
 def test_dask_scan_equals_the_threaded_scan(source):

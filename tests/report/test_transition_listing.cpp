@@ -1,6 +1,6 @@
 // The observed-minus-calculated table: every field and header, marks,
-// statistics, the Maximum line and the early end.  The expected lines are
-// written piece by piece, one piece per field, from the layout rules.
+// statistics, the Maximum line, zero frequencies and dividers.  The expected
+// lines are written piece by piece, one piece per field, from the layout rules.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -146,15 +146,37 @@ TEST(TransitionListing, SpeciesNumbersWithoutLabels) {
   EXPECT_EQ(L.run(), expected);
 }
 
-TEST(TransitionListing, EarlyEndAndEmptyList) {
+// A line of calculated frequency 0 (a degenerate K doublet, levels not
+// found) is listed like any other; only a line from a level to itself
+// without a frequency is a divider.  Neither ends the table.
+TEST(TransitionListing, ZeroFrequencyLinesAndDividersEndNothing) {
   Listing L;
   L.line(1, 1, 1, 0, 1, 5.0, 0.0, 5.0001, 0.001);
-  L.line(2, 1, 1, 0, 1, 0.0, 0.0, 0.0, NODATA);
+  L.line(2, 1, 1, 1, 2, 7.0, 7.0, 0.0, NODATA); // 1(1,1) - 1(1,0), degenerate
   L.line(3, 1, 1, 0, 1, 5.0, 0.0, 5.0001, 0.001);
+  L.line(4, 1, 1, 1, 1, 0.0, 0.0, 0.0, NODATA); // the same level twice
+  L.up(4)[slot::KIND] = L.lo(4)[slot::KIND] = 0;
+  L.line(5, 1, 2, 0, 1, 0.0, 0.0, 0.0, NODATA); // levels not found
+  L.up(5)[slot::KIND] = L.lo(5)[slot::KIND] = 0;
+  L.line(6, 1, 1, 0, 1, 5.0, 0.0, 5.0003, 0.001);
   const std::string out = L.run();
-  EXPECT_EQ(out.substr(out.size() - 11), " - - - - -\n");
-  EXPECT_EQ(out.find("Maximum"), std::string::npos);
-  EXPECT_EQ(L.stats.count[2][1][1], 1);
+  EXPECT_NE(out.find("\n   2:  1  0  1  1  1  1         0.0000000      ---       ---   "),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\n - - - - -\n*  5:"), std::string::npos) << out;
+  EXPECT_NE(out.find("\n*  5:  1  1  1  0  0  0         0.0000000      ---"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\n   6:"), std::string::npos) << out;
+  EXPECT_EQ(out.find("   4:"), std::string::npos) << out;
+  EXPECT_NE(out.find(" Maximum (obs-calc)/err in line   6   0.0003000\n"), std::string::npos)
+      << out;
+  EXPECT_EQ(L.stats.count[2][1][1], 3);
+  // a measured line between the same level is no divider
+  Listing M;
+  M.line(1, 1, 1, 1, 1, 0.0, 0.0, 0.0001, 0.001);
+  EXPECT_NE(M.run().find("   1:  1  0  1  1  0  1         0.0000000    0.1000   0.0001000"),
+            std::string::npos)
+      << M.out.str();
   Listing E;
   E.rs->tr.ndata = 0;
   EXPECT_EQ(E.run(), "");

@@ -252,6 +252,8 @@ int main() {
     lines.push_back({2, 3, 1, 2});
     lines.push_back({2, 3, 1, 2, -1, -1, 2, 2, true, 0.0157, " # -1"});
     lines.push_back({3, 2, 2, 1});
+    // averages line 5 without a frequency of its own: the run reports the
+    // frequency of line 5 as not used (exit status 1)
     lines.push_back({3, 3, 2, 2, -1, -1, 1, 1, false, 0.0, " & -1"});
     lines.push_back({4, 5, 4, 4});
     lines.push_back({4, 5, 4, 4, -1, -1, 2, 2, false, 0.0, " # -1"});
