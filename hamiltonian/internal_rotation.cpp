@@ -308,7 +308,8 @@ void addCompleteOneTop(const RunState& rs, SweepWork& sw, int J, int S, ConstPar
 void checkBlock(const RunState& rs, const SweepWork& sw, int J, int S) {
   const BlockState& b = sw.blk;
   if (b.ntop > DIMTOP) stop("ERROR: ntop > DIMTOP");
-  if (J < 0 || J > DIMJ || b.d != 2 * J + 1) stop(" ERROR: DIM 2J1 exceeded");
+  if (J < 0 || J > DIMJ || J > sw.tors.maxJ || b.d != 2 * J + 1)
+    stop(" ERROR: DIM 2J1 exceeded");
   if (S < 1 || S > DIMSYM) stop("ERROR: species outside the species table");
   for (int t = 1; t <= b.ntop; ++t) {
     const int sigma = sigmaOf(rs, S, t), sigmaRef = sigmaOf(rs, 1, t);

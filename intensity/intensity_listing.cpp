@@ -32,7 +32,7 @@ constexpr int MAXENTRIES = 1269; // lines (and species end marks) of one block p
 // every level among the levels of its V label.
 struct HeldBlock {
   StoredBlock blk;
-  std::array<int, DIMTOT + 1> t{};
+  std::array<int, DIMBLOCK + 1> t{};
   int J = -1, S = -1, B = -1; // key of the block held; J = -1: none
 };
 
