@@ -152,8 +152,7 @@ void SweepWork::growForJ(int maxJ, int states) {
     need.assign(ld + 1, 0);
     levelEndsStart.assign(static_cast<std::size_t>(ld) + 2, 0);
     levelEndsFill.assign(static_cast<std::size_t>(ld) + 2, 0);
-    for (int t = 1; t <= DIMTOP; ++t)
-      rotOp[t] = ZeroedVector<double>(t <= tors.ntops ? mat : 0);
+    for (int t = 1; t <= DIMTOP; ++t) rotOp[t] = ZeroedVector<double>(t <= tors.ntops ? mat : 0);
   }
   if (maxJ > tors.maxJ) {
     // the tables of a set no longer describe the one prepared last

@@ -364,7 +364,7 @@ struct TorsionTables {
   // bit 4 (0 until then; kept for the whole run)
   std::array<int, DIMTOP + 1> firstV{}, nV{}, nVfixed{};
   // sizes the tables for `tops` tops of `states` states each, K = -maxJ..maxJ
-  void allocate(int states = DIMV, int tops = DIMTOP, int maxJ = 0);
+  void allocate(int states = DIMV, int tops = DIMTOP, int maxJ = DIMJ);
   int ks(int K) const { return K + maxJ; }
   static int ss(int sigma) { return sigma + 1; }
   double& E(int v, int sigma, int K, int t) {
@@ -400,7 +400,7 @@ struct RotationStore {
   ZeroedVector<double> d, dd, dPrev, ddPrev; // (2maxJ+1)^2 each
   int mark = 0;                              // J held now (rotation mark)
   int maxJ = 0;                              // largest J it holds
-  void allocate(int maxJ = 0);
+  void allocate(int maxJ = DIMJ);
   int at(int K, int Kp) const { return (K + maxJ) + (Kp + maxJ) * (2 * maxJ + 1); }
   double& D(int K, int Kp) { return d[at(K, Kp)]; }
   double& dD(int K, int Kp) { return dd[at(K, Kp)]; }
@@ -506,7 +506,7 @@ struct SweepWork {
   }();
   // sizes the storage for blocks of order `order` (at least DIMTOT) and
   // torsional tables of `states` states per top and of J up to maxJ
-  void allocate(int order = DIMTOT, int states = DIMV, int tops = DIMTOP, int maxJ = 0);
+  void allocate(int order = DIMTOT, int states = DIMV, int tops = DIMTOP, int maxJ = DIMJ);
   // makes room for blocks of J up to maxJ of `states` product states each
   // (the levels above the run's J range for the partition function); what
   // the storage holds for the blocks computed so far is kept only when

@@ -197,7 +197,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   auto sw = std::make_unique<SweepWork>();
   rs->allocate();
   fs->allocate();
-  sw->allocate();
+  sw->allocate(DIMTOT, DIMV, DIMTOP, 0); // sized to the run's J once the blocks are known
   rs->io.in = channels.answers != nullptr ? channels.answers : &in;
   rs->io.interactive = channels.interactive;
   rs->threads = channels.threads;

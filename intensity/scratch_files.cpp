@@ -443,9 +443,8 @@ ScratchRead readTorsionalIntegrals(RunState& rs, SweepWork& sw, int B) {
   BlockState st;
   st.fromRecord(rec);
   // the integrals must fit the tables they are read into
-  if (st.maxJ < 0 || st.maxJ > DIMJ || st.maxJ > sw.tors.maxJ || st.nsym < 0 ||
-      st.nsym > DIMSYM || st.ntop < 0 || st.ntop > DIMTOP || st.ntop > sw.tors.ntops ||
-      st.nvv < 1 || st.nvv > DIMVKEEP)
+  if (st.maxJ < 0 || st.maxJ > DIMJ || st.maxJ > sw.tors.maxJ || st.nsym < 0 || st.nsym > DIMSYM ||
+      st.ntop < 0 || st.ntop > DIMTOP || st.ntop > sw.tors.ntops || st.nvv < 1 || st.nvv > DIMVKEEP)
     return fail();
   for (int t = 1; t <= st.ntop; ++t)
     if (st.nV[t] < 1 || st.nV[t] > sw.tors.nvs || st.firstV[t] < 1) return fail();

@@ -65,7 +65,7 @@ struct StoredBlock {
   std::array<int, NBLOCKREC> rec{};
   int N = 0, d = 0, nvv = 0, ntop = 0;
   std::vector<BasisRow> basis;                         // positions 0..N-1
-  ZeroedVector<double> re, im; // DIMBLOCK*DIMBLOCK, level l in column l-1
+  ZeroedVector<double> re, im;                         // DIMBLOCK*DIMBLOCK, level l in column l-1
   std::vector<double> energy;                          // levels 0..N-1
   std::vector<std::array<int, NFILELABEL + 1>> labels; // levels 1..N, columns 1..14
   void allocate();
