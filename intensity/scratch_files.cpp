@@ -189,12 +189,15 @@ static std::string bare(std::string s) {
 }
 
 std::string blockFileName(int J, int S, int F2, int B) {
-  // the name has two digits for J, S and F and one for B
-  if (J < 0 || J > 99 || S < 0 || S > 99 || B < 0 || B > 9 || F2 > 99) return {};
-  if (F2 >= 0)
-    return bare(fmt("(A,2I1,A,2I1,A,I1,A,2I1)",
-                    {"j", J / 10, J % 10, "f", F2 / 10, F2 % 10, "b", B, ".s", S / 10, S % 10}));
-  return bare(fmt("(A,2I1,A,I1,A,2I1)", {"j", J / 10, J % 10, "b", B, ".s", S / 10, S % 10}));
+  // the name has two digits for J, S and F (three for a J or 2F of 100 or
+  // more) and one for B
+  if (J < 0 || J > 999 || S < 0 || S > 99 || B < 0 || B > 9 || F2 > 999) return {};
+  const auto digits = [](int n) {
+    return n < 100 ? fmtI(n / 10, 1) + fmtI(n % 10, 1) : fmtI(n, 3);
+  };
+  std::string name = "j" + digits(J);
+  if (F2 >= 0) name += "f" + digits(F2);
+  return name + "b" + fmtI(B, 1) + ".s" + digits(S);
 }
 
 std::string torsionalFileName(int B) {
@@ -214,7 +217,7 @@ void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int
   std::ostream& out = *rs.io.out;
   if (name.empty()) {
     *rs.io.err << " wrvec: no scratch-file name for J, S, 2F, B = " << J << ' ' << S << ' ' << F2
-               << ' ' << B << " (J, S, 2F must lie in 0..99, B in 0..9)\n";
+               << ' ' << B << " (J, 2F must lie in 0..999, S in 0..99, B in 0..9)\n";
     return;
   }
   if (hasBit(rs.ctl.aprint, aprintbit::BLOCK_LIST)) putFree(out, {" Writing ", name});

@@ -59,5 +59,27 @@ TEST(HighJ, TorsionalTablesAreSizedToTheRun) {
   EXPECT_EQ(&rot.D(10, 10), &rot.d.back());
 }
 
+// A line of J 120: the transition listing and the predicted spectrum give J
+// and K four columns (and their headers move with them); no field overflows.
+TEST(HighJ, ListingsOfJ120WidenTheirQuantumNumbers) {
+  test::ScopedWorkDir here("high_j_listing");
+  const auto r =
+      test::runText("High J\n\nnzyk 1 ints 2 freq_l 808.0 freq_h 809.0 limit 0.0 aprint 32\n\n"
+                    "BJ 3.36 BK 6.10 B- 0.02\nmu_x 1.0 mu_z 1.0\n\n\n"
+                    "Jup 120 K-up 0 K+up 120 Jlo 119 K-lo 0 K+lo 119\n\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("***"), std::string::npos);
+  EXPECT_NE(r.out.find("\n       J  K-  K+   J  K-  K+          calc/GHz"), std::string::npos);
+  EXPECT_NE(r.out.find("\n   1: 120   0 120 119   0 119       802.09"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1.K  2.K %   1.K  2.K %"), std::string::npos);
+  // the header of the predicted lines: Freq over the frequency column
+  const std::size_t head = r.out.find("\n-- B 1");
+  ASSERT_NE(head, std::string::npos);
+  const std::size_t line = r.out.find('\n', head + 1) + 1;
+  const std::size_t freqEnd = r.out.find("Freq", head) + 4 - (head + 1);
+  EXPECT_EQ(r.out.substr(line, 32), "  25  11  15   24   4  21   S 0 ");
+  EXPECT_EQ(r.out.substr(line + freqEnd - 6, 6), "332389"); // Freq ends with the number
+}
+
 } // namespace
 } // namespace ruvo

@@ -29,10 +29,12 @@ TEST(ScratchFiles, NamesFromTheBlockKey) {
   EXPECT_EQ(blockFileName(99, 99, 99, 9), "j99f99b9.s99");
   EXPECT_EQ(blockFileName(0, 0, 0, 0), "j00f00b0.s00");
   // numbers that do not fit the name give no name (never a wrong file)
-  EXPECT_EQ(blockFileName(100, 0, -1, 1), "");
+  EXPECT_EQ(blockFileName(100, 0, -1, 1), "j100b1.s00"); // J above 99: three digits
+  EXPECT_EQ(blockFileName(150, 1, 301, 1), "j150f301b1.s01");
+  EXPECT_EQ(blockFileName(1000, 0, -1, 1), "");
   EXPECT_EQ(blockFileName(-1, 0, -1, 1), "");
   EXPECT_EQ(blockFileName(3, 100, -1, 1), "");
-  EXPECT_EQ(blockFileName(3, 0, 100, 1), "");
+  EXPECT_EQ(blockFileName(3, 0, 1000, 1), "");
   EXPECT_EQ(blockFileName(3, 0, -1, 10), "");
   EXPECT_EQ(torsionalFileName(1), "tori.b1");
   EXPECT_EQ(torsionalFileName(10), "");
