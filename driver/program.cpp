@@ -197,7 +197,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   auto sw = std::make_unique<SweepWork>();
   rs->allocate();
   fs->allocate();
-  sw->allocate(DIMTOT, DIMV, DIMTOP, 0); // sized to the run's J once the blocks are known
+  // the sweep storage (sw) is sized once the blocks, and with them the J range, are known
   rs->io.in = channels.answers != nullptr ? channels.answers : &in;
   rs->io.interactive = channels.interactive;
   rs->threads = channels.threads;
@@ -231,7 +231,8 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
     sortTodo(rs->todo);
     reportTodo(*rs);
     // the blocks and torsional tables of the run's J range
-    sw->allocate(DIMVV * (2 * std::clamp(rs->maxJ, 0, DIMJ) + 1), DIMV, DIMTOP, rs->maxJ);
+    if (rs->ctl.vkeep == 0)
+      sw->allocate(DIMVV * (2 * std::clamp(rs->maxJ, 0, DIMJ) + 1), DIMV, DIMTOP, rs->maxJ);
     sw->blk.maxJ = rs->maxJ;
     sw->blk.nB = rs->nB;
     sw->blk.nsym = rs->species.nsym;
