@@ -19,6 +19,10 @@ using namespace ruvo;
 
 namespace {
 
+// the J range of the blocks measured: the largest of the blocks of three
+// states that fit the default leading dimension DIMTOT
+constexpr int BENCH_MAXJ = 70;
+
 struct Setup {
   std::unique_ptr<RunState> rs = std::make_unique<RunState>();
   std::unique_ptr<SweepWork> sw = std::make_unique<SweepWork>();
@@ -41,8 +45,8 @@ struct Setup {
     sw->tors.nV[1] = 3;
     std::mt19937 gen(5);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
-    for (int K = -DIMJ; K <= DIMJ; ++K)
-      for (int Kp = -DIMJ; Kp <= DIMJ; ++Kp)
+    for (int K = -BENCH_MAXJ; K <= BENCH_MAXJ; ++K)
+      for (int Kp = -BENCH_MAXJ; Kp <= BENCH_MAXJ; ++Kp)
         for (int v = 1; v <= 3; ++v)
           for (int vp = 1; vp <= 3; ++vp) sw->tors.T(K, Kp, v, vp, 1, 1) = u(gen);
   }
@@ -54,7 +58,7 @@ struct Setup {
   void block(int J) {
     const int d = 2 * J + 1, N = 3 * d;
     BlockState& b = sw->blk;
-    b.N = N, b.d = d, b.nvv = 3, b.maxJ = DIMJ, b.nsym = 1, b.ntop = 1;
+    b.N = N, b.d = d, b.nvv = 3, b.maxJ = BENCH_MAXJ, b.nsym = 1, b.ntop = 1;
     b.firstV[1] = 1, b.nV[1] = 3;
     std::mt19937 gen(J);
     std::uniform_real_distribution<double> u(-1.0, 1.0);

@@ -91,9 +91,11 @@ void BlockState::fromRecord(const int rec[NBLOCKREC]) {
   adjf = rec[14];
 }
 
-void TorsionTables::allocate(int states, int tops) {
+void TorsionTables::allocate(int states, int tops, int largestJ) {
   nvs = states;
   ntops = tops;
+  maxJ = std::clamp(largestJ, 0, DIMJ);
+  NK = 2 * maxJ + 1;
   const std::size_t per = static_cast<std::size_t>(tops) * NS * NK;
   const std::size_t vv = static_cast<std::size_t>(states) * states;
   energy.assign(per * states, 0.0);
@@ -104,13 +106,14 @@ void TorsionTables::allocate(int states, int tops) {
   pint = ZeroedVector<double>(per * 3 * vv);
 }
 
-void RotationStore::allocate() {
-  const std::size_t n = static_cast<std::size_t>(DIM2J1) * DIM2J1;
+void RotationStore::allocate(int largestJ) {
+  maxJ = std::clamp(largestJ, 0, DIMJ);
+  const std::size_t n = static_cast<std::size_t>(2 * maxJ + 1) * (2 * maxJ + 1);
   for (auto* m : {&d, &dd, &dPrev, &ddPrev}) *m = ZeroedVector<double>(n);
   mark = 0;
 }
 
-void SweepWork::allocate(int order, int states, int tops) {
+void SweepWork::allocate(int order, int states, int tops, int maxJ) {
   ld = order > DIMTOT ? order : DIMTOT;
   const std::size_t mat = static_cast<std::size_t>(ld) * ld;
   for (auto* m : {&H, &Zr, &Zi, &V}) *m = ZeroedVector<double>(mat);
@@ -124,13 +127,40 @@ void SweepWork::allocate(int order, int states, int tops) {
   levelEnds = ZeroedVector<int>(2 * (static_cast<std::size_t>(DIMDATA) + 1));
   levelEndsStart.assign(static_cast<std::size_t>(ld) + 2, 0);
   levelEndsFill.assign(static_cast<std::size_t>(ld) + 2, 0);
-  tors.allocate(states, tops);
+  tors.allocate(states, tops, maxJ);
   torsMat = ZeroedVector<double>(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   for (int t = 1; t <= DIMTOP; ++t) {
-    rot[t].allocate();
+    rot[t].allocate(maxJ);
     rotOp[t] = ZeroedVector<double>(t <= tops ? mat : 0);
   }
   for (auto* v : {&baseUp, &baseLo, &fwdUp, &fwdLo}) *v = ZeroedVector<double>(DIMDATA + 1);
+}
+
+void SweepWork::growForJ(int maxJ, int states) {
+  maxJ = std::clamp(maxJ, 0, DIMJ);
+  const int order = std::max(states, 1) * (2 * maxJ + 1);
+  if (order > ld) {
+    // the block matrices and everything of their order, for the larger blocks
+    ld = order;
+    const std::size_t mat = static_cast<std::size_t>(ld) * ld;
+    for (auto* m : {&H, &Zr, &Zi, &V}) *m = ZeroedVector<double>(mat);
+    E.assign(ld, 0.0);
+    for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6}) w->assign(ld, 0.0);
+    tau.assign(2 * static_cast<std::size_t>(ld), 0.0);
+    basis.assign(ld + 1, {});
+    labels.assign(ld + 1, {});
+    need.assign(ld + 1, 0);
+    levelEndsStart.assign(static_cast<std::size_t>(ld) + 2, 0);
+    levelEndsFill.assign(static_cast<std::size_t>(ld) + 2, 0);
+    for (int t = 1; t <= DIMTOP; ++t) rotOp[t] = ZeroedVector<double>(t <= tors.ntops ? mat : 0);
+  }
+  if (maxJ > tors.maxJ) {
+    // the tables of a set no longer describe the one prepared last
+    tors.allocate(tors.nvs, tors.ntops, maxJ);
+    lastB = -1;
+  }
+  for (int t = 1; t <= DIMTOP; ++t)
+    if (maxJ > rot[t].maxJ) rot[t].allocate(maxJ);
 }
 
 void FitState::allocate() {

@@ -14,8 +14,9 @@
 //  * Matrices are column-major, 0-based: element (r, c) of a matrix with
 //    leading dimension ld is a[r + c*ld], r, c = 0..n-1.  Matrix positions
 //    that the physics numbers from 1 (basis position p = 1..N) are p-1 there.
-//  * K runs from -70 to +70 and is stored at K + KOFF; the torsional symmetry
-//    number sigma (-1, 0, +1) at sigma + 1.
+//  * K runs from -maxJ to +maxJ of the run (at most -150..150) and is stored
+//    at K + maxJ of the table that holds it; the torsional symmetry number
+//    sigma (-1, 0, +1) at sigma + 1.
 #pragma once
 
 #include <array>
@@ -66,12 +67,16 @@ template <class T> using ZeroedVector = std::vector<T, ZeroPageAllocator<T>>;
 
 // ---------------------------------------------------------------- limits
 inline constexpr int DIMTOP = 3;   // internal tops
-inline constexpr int DIMJ = 70;    // largest J of a transition level
-inline constexpr int DIM2J1 = 141; // 2*DIMJ+1 K values of a block
+inline constexpr int DIMJ = 150;   // largest J of a level
+inline constexpr int DIM2J1 = 301; // 2*DIMJ+1 K values of a block
 inline constexpr int DIMM = 71;    // free-rotor basis 2*maxm+1 of one top
 inline constexpr int DIMV = 3;     // torsional states kept per top (state section)
 inline constexpr int DIMVV = 3;    // product torsional states of a block (state section)
-inline constexpr int DIMTOT = 423; // matrix order of a block of the state section
+// smallest leading dimension of the block matrices (the state section at
+// J 70); a run of larger blocks has its own (SweepWork::allocate)
+inline constexpr int DIMTOT = 423;
+// largest block of the state section: DIMVV product states times 2*DIMJ+1
+inline constexpr int DIMBLOCK = DIMVV * DIM2J1;
 // torsional states a top may keep with vkeep (coupled completely): at most
 // one fewer than the largest free-rotor basis 2*maxm+1
 inline constexpr int DIMVKEEP = DIMM - 1;
@@ -88,7 +93,6 @@ inline constexpr int MARKSTACK = 127; // nested marks of the input reader
 inline constexpr int NINTCTL = 20;    // integer controls
 inline constexpr int NREALCTL = 10;   // real controls
 inline constexpr int NKEPTCTL = 2;    // controls of the kept torsional states: vkeep, vtol
-inline constexpr int KOFF = DIMJ;     // K is stored at K + KOFF
 inline constexpr int NBLOCKREC = 39;  // integers of the block-state record
 // transition lines, and the room the list starts with: it grows to the
 // run's number of lines as they are read
@@ -331,13 +335,16 @@ struct BlockState {
 
 // Torsional tables of one B set, for every top, symmetry number and K.
 // They hold nvs states per top: DIMV for the states of the state section,
-// the kept count of vkeep when the run keeps more (allocate).
+// the kept count of vkeep when the run keeps more (allocate), and the K of
+// the run's J range, -maxJ..maxJ, so that a run of small J copies small
+// tables to its threads.
 struct TorsionTables {
-  static constexpr int NS = 3;      // sigma -1, 0, +1
-  static constexpr int NK = DIM2J1; // K -70..70
-  static constexpr int NOP = 8;     // operators 1..8
-  int nvs = DIMV;                   // states stored per top, sigma and K
-  int ntops = DIMTOP;               // tops stored
+  static constexpr int NS = 3;  // sigma -1, 0, +1
+  static constexpr int NOP = 8; // operators 1..8
+  int nvs = DIMV;               // states stored per top, sigma and K
+  int ntops = DIMTOP;           // tops stored
+  int maxJ = 0;                 // largest |K| stored
+  int NK = 1;                   // K values stored, 2*maxJ+1
   // E(v, sigma, K, t): kept torsional energies, GHz
   std::vector<double> energy; // [t][s][k][v]
   // ovv(op, v, v', sigma, K, t)
@@ -356,9 +363,9 @@ struct TorsionTables {
   // firstV+v-1), and the count fixed by the first set computed with woods
   // bit 4 (0 until then; kept for the whole run)
   std::array<int, DIMTOP + 1> firstV{}, nV{}, nVfixed{};
-  // sizes the tables for `tops` tops of `states` states each
-  void allocate(int states = DIMV, int tops = DIMTOP);
-  static int ks(int K) { return K + KOFF; }
+  // sizes the tables for `tops` tops of `states` states each, K = -maxJ..maxJ
+  void allocate(int states = DIMV, int tops = DIMTOP, int maxJ = DIMJ);
+  int ks(int K) const { return K + maxJ; }
   static int ss(int sigma) { return sigma + 1; }
   double& E(int v, int sigma, int K, int t) {
     return energy[(((t - 1) * NS + ss(sigma)) * NK + ks(K)) * nvs + (v - 1)];
@@ -388,12 +395,13 @@ struct TorsionTables {
 };
 
 // Wigner rotation matrix d^J(beta) of one top and its derivative by beta,
-// indexed d(K, K') with K, K' = -70..70 (K the top-frame index).
+// indexed d(K, K') with K, K' = -maxJ..maxJ of the run (K the top-frame index).
 struct RotationStore {
-  ZeroedVector<double> d, dd, dPrev, ddPrev; // 141*141 each
+  ZeroedVector<double> d, dd, dPrev, ddPrev; // (2maxJ+1)^2 each
   int mark = 0;                              // J held now (rotation mark)
-  void allocate();
-  static int at(int K, int Kp) { return (K + KOFF) + (Kp + KOFF) * DIM2J1; }
+  int maxJ = 0;                              // largest J it holds
+  void allocate(int maxJ = DIMJ);
+  int at(int K, int Kp) const { return (K + maxJ) + (Kp + maxJ) * (2 * maxJ + 1); }
   double& D(int K, int Kp) { return d[at(K, Kp)]; }
   double& dD(int K, int Kp) { return dd[at(K, Kp)]; }
 };
@@ -497,8 +505,13 @@ struct SweepWork {
     return s;
   }();
   // sizes the storage for blocks of order `order` (at least DIMTOT) and
-  // torsional tables of `states` states per top
-  void allocate(int order = DIMTOT, int states = DIMV, int tops = DIMTOP);
+  // torsional tables of `states` states per top and of J up to maxJ
+  void allocate(int order = DIMTOT, int states = DIMV, int tops = DIMTOP, int maxJ = DIMJ);
+  // makes room for blocks of J up to maxJ of `states` product states each
+  // (the levels above the run's J range for the partition function); what
+  // the storage holds for the blocks computed so far is kept only when
+  // nothing needs to grow
+  void growForJ(int maxJ, int states);
   double& h(int r, int c) { return H[r + static_cast<std::size_t>(c) * ld]; }
 };
 

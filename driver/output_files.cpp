@@ -342,6 +342,10 @@ public:
     const ConstParamView setView{setB.data()};
     std::vector<HeldVectors> prev, cur;
 
+    // room for the blocks and torsional tables of every J computed here: the
+    // run's, or J up to DIMJ for the partition function of a molecule with tops
+    rs_.maxJ = std::clamp(rs_.maxJ, 0, DIMJ);
+    sw_.growForJ(extra != nullptr && ntop > 0 ? DIMJ : rs_.maxJ, std::max(sw_.tors.nvs, DIMVV));
     sw_.blk.maxJ = rs_.maxJ;
     sw_.blk.nB = rs_.nB;
     sw_.blk.nsym = rs_.species.nsym;

@@ -169,7 +169,8 @@ void checkWrittenFiles(RunState& rs) {
 // the complete coupling replaces are reported for each set.
 void keepStatesForRun(RunState& rs, SweepWork& sw) {
   const int states = rs.ctl.vkeep > 0 ? rs.ctl.vkeep : std::max(2 * rs.ctl.maxm, 1);
-  sw.allocate(states * (2 * rs.maxJ + 1), std::max(states, DIMV), std::max(rs.ctl.ntop, 1));
+  sw.allocate(states * (2 * rs.maxJ + 1), std::max(states, DIMV), std::max(rs.ctl.ntop, 1),
+              rs.maxJ);
   sw.blk.maxJ = rs.maxJ;
   sw.blk.nB = rs.nB;
   sw.blk.nsym = rs.species.nsym;
@@ -196,7 +197,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
   auto sw = std::make_unique<SweepWork>();
   rs->allocate();
   fs->allocate();
-  sw->allocate();
+  // the sweep storage (sw) is sized once the blocks, and with them the J range, are known
   rs->io.in = channels.answers != nullptr ? channels.answers : &in;
   rs->io.interactive = channels.interactive;
   rs->threads = channels.threads;
@@ -229,6 +230,9 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
     extendTodoForIntensities(*rs);
     sortTodo(rs->todo);
     reportTodo(*rs);
+    // the blocks and torsional tables of the run's J range
+    if (rs->ctl.vkeep == 0)
+      sw->allocate(DIMVV * (2 * std::clamp(rs->maxJ, 0, DIMJ) + 1), DIMV, DIMTOP, rs->maxJ);
     sw->blk.maxJ = rs->maxJ;
     sw->blk.nB = rs->nB;
     sw->blk.nsym = rs->species.nsym;

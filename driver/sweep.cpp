@@ -73,27 +73,31 @@ bool printsInsideBlocks(const RunState& rs) {
 // blocks read them (tops 1..ntop, K and K' within -maxJ..maxJ).
 void copySetTables(const TorsionTables& from, TorsionTables& to, int ntop, int maxJ) {
   using TT = TorsionTables;
+  // a store made before the run's tables grew takes their shape first
+  if (to.nvs != from.nvs || to.ntops != from.ntops || to.maxJ != from.maxJ)
+    to.allocate(from.nvs, from.ntops, from.maxJ);
+  maxJ = std::clamp(maxJ, 0, from.maxJ);
   to.firstV = from.firstV;
   to.nV = from.nV;
   to.nVfixed = from.nVfixed;
   to.energy = from.energy;
   to.label = from.label;
-  const int k0 = TT::ks(-maxJ), nk = 2 * maxJ + 1;
+  const int k0 = from.ks(-maxJ), nk = 2 * maxJ + 1;
   const std::size_t vv = static_cast<std::size_t>(from.nvs) * from.nvs;
   for (int t = 1; t <= ntop; ++t)
     for (int s = 0; s < TT::NS; ++s) {
       const std::size_t ts = static_cast<std::size_t>(t - 1) * TT::NS + s;
       // O(op, v, v') for K = -maxJ..maxJ, one run of memory
-      const std::size_t o = (ts * TT::NK + k0) * TT::NOP * vv;
+      const std::size_t o = (ts * from.NK + k0) * TT::NOP * vv;
       std::copy_n(from.ovv.begin() + o, nk * TT::NOP * vv, to.ovv.begin() + o);
       // T(K, K', v, v') for K' = -maxJ..maxJ, one run per K
       for (int k = k0; k < k0 + nk; ++k) {
-        const std::size_t i = ((ts * TT::NK + k) * TT::NK + k0) * vv;
+        const std::size_t i = ((ts * from.NK + k) * from.NK + k0) * vv;
         std::copy_n(from.tint.begin() + i, nk * vv, to.tint.begin() + i);
       }
       // P(K, K', v, v') for K' = K-1..K+1 (kept states coupled completely)
       if (!from.pint.empty()) {
-        const std::size_t o3 = (ts * TT::NK + k0) * 3 * vv;
+        const std::size_t o3 = (ts * from.NK + k0) * 3 * vv;
         std::copy_n(from.pint.begin() + o3, nk * 3 * vv, to.pint.begin() + o3);
       }
     }
@@ -215,14 +219,22 @@ int sweepThreads(const RunState& rs, SweepWork& sw) {
 // beyond the first, made at the first round that shares its blocks and kept
 // for the run.
 void makeTeam(SweepWork& sw, int threads) {
-  if (sw.pool && sw.pool->size() == threads) return;
+  if (sw.pool && sw.pool->size() == threads) {
+    // stores made before the blocks grew (the levels of the partition function)
+    for (auto& h : sw.helpers)
+      if (h->ld < sw.ld || h->tors.maxJ < sw.tors.maxJ) {
+        h->allocate(sw.ld, sw.tors.nvs, sw.tors.ntops, sw.tors.maxJ);
+        h->setSerial = -1;
+      }
+    return;
+  }
   sw.pool.reset();
   sw.pool = std::make_shared<WorkerPool>(threads);
   sw.helpers.resize(static_cast<std::size_t>(threads * BLOCKS_PER_THREAD - 1));
   for (auto& h : sw.helpers)
     if (!h) {
       h = std::make_shared<SweepWork>();
-      h->allocate(sw.ld, sw.tors.nvs, sw.tors.ntops);
+      h->allocate(sw.ld, sw.tors.nvs, sw.tors.ntops, sw.tors.maxJ);
       h->setSerial = -1;
     }
 }

@@ -65,7 +65,8 @@ void clearStore(RotationStore& s) {
 } // namespace
 
 void rotationMatricesNextJ(RotationStore& store, double beta, int Jp) {
-  if (Jp < 0 || Jp > DIMJ) return; // nothing meaningful to compute
+  if (Jp < 0) return; // nothing meaningful to compute
+  if (Jp > store.maxJ) stop(" ERROR: DIM 2J1 exceeded");
   const RankOne r1 = rankOne(beta);
   if (Jp == 0) {
     clearStore(store);
@@ -86,7 +87,7 @@ void rotationMatricesNextJ(RotationStore& store, double beta, int Jp) {
   // keep d^{J'-1} and its derivative as the scratch copy (only |K|,|K'| <= J'-1)
   const int Jm = Jp - 1;
   for (int kp = -Jm; kp <= Jm; ++kp) {
-    const int first = RotationStore::at(-Jm, kp);
+    const int first = store.at(-Jm, kp);
     std::copy(store.d.begin() + first, store.d.begin() + first + 2 * Jm + 1,
               store.dPrev.begin() + first);
     std::copy(store.dd.begin() + first, store.dd.begin() + first + 2 * Jm + 1,
@@ -97,8 +98,8 @@ void rotationMatricesNextJ(RotationStore& store, double beta, int Jp) {
   for (int m = -Jp; m <= Jp; ++m)
     for (int i = 0; i < 3; ++i) cg[m + Jp][i] = stretchedCG(Jp, m, 1 - i);
 
-  const auto prev = [&](int m, int mp) { return store.dPrev[RotationStore::at(m, mp)]; };
-  const auto dprev = [&](int m, int mp) { return store.ddPrev[RotationStore::at(m, mp)]; };
+  const auto prev = [&](int m, int mp) { return store.dPrev[store.at(m, mp)]; };
+  const auto dprev = [&](int m, int mp) { return store.ddPrev[store.at(m, mp)]; };
 
   for (int mp = -Jp; mp <= Jp; ++mp) {
     for (int m = -Jp; m <= Jp; ++m) {
@@ -122,7 +123,7 @@ void rotationMatricesNextJ(RotationStore& store, double beta, int Jp) {
 
 void rotateTopAxes(RotationStore& store, double beta, int J) {
   if (J < 0) return;
-  if (J > DIMJ) stop(" ERROR: DIM 2J1 exceeded");
+  if (J > store.maxJ) stop(" ERROR: DIM 2J1 exceeded");
   if (J <= 1) {
     rotationMatricesNextJ(store, beta, J);
   } else if (J == store.mark) {
@@ -137,7 +138,8 @@ void rotateTopAxes(RotationStore& store, double beta, int J) {
 }
 
 void tabulateTopRotations(RotationTable& table, RotationStore& scratch, double beta, int maxJ) {
-  maxJ = std::clamp(maxJ, 0, DIMJ);
+  maxJ = std::max(maxJ, 0);
+  if (maxJ > scratch.maxJ) stop(" ERROR: DIM 2J1 exceeded");
   if (table.maxJ >= maxJ && table.beta == beta) return;
   const std::size_t size = RotationTable::offset(maxJ + 1);
   table.d.resize(size);
@@ -159,7 +161,7 @@ void tabulateTopRotations(RotationTable& table, RotationStore& scratch, double b
 }
 
 void loadTopRotation(RotationStore& store, const RotationTable& table, int J) {
-  if (J < 0 || J > table.maxJ) stop(" ERROR: DIM 2J1 exceeded");
+  if (J < 0 || J > table.maxJ || J > store.maxJ) stop(" ERROR: DIM 2J1 exceeded");
   std::size_t at = RotationTable::offset(J);
   for (int Kp = -J; Kp <= J; ++Kp)
     for (int K = -J; K <= J; ++K, ++at) {

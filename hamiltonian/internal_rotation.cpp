@@ -308,7 +308,7 @@ void addCompleteOneTop(const RunState& rs, SweepWork& sw, int J, int S, ConstPar
 void checkBlock(const RunState& rs, const SweepWork& sw, int J, int S) {
   const BlockState& b = sw.blk;
   if (b.ntop > DIMTOP) stop("ERROR: ntop > DIMTOP");
-  if (J < 0 || J > DIMJ || b.d != 2 * J + 1) stop(" ERROR: DIM 2J1 exceeded");
+  if (J < 0 || J > DIMJ || J > sw.tors.maxJ || b.d != 2 * J + 1) stop(" ERROR: DIM 2J1 exceeded");
   if (S < 1 || S > DIMSYM) stop("ERROR: species outside the species table");
   for (int t = 1; t <= b.ntop; ++t) {
     const int sigma = sigmaOf(rs, S, t), sigmaRef = sigmaOf(rs, 1, t);
@@ -333,7 +333,7 @@ void printTable(const RunState& rs, const SweepWork& sw, int J, int t, int op) {
   put(os, "(2(A,I2))", {"  K  V | Operator No.", op, "    Top No.", t});
   for (int v = 1; v <= n; ++v)
     for (int K = -J; K <= J; ++K) {
-      put(os, "(2I3,$)", {K, v});
+      put(os, J < 100 ? "(2I3,$)" : "(I4,I3,$)", {K, v}); // K down to -J
       for (int vp = 1; vp <= n; ++vp)
         for (int Kp = -J; Kp <= J; ++Kp)
           put(os, "(F10.4,$)", {O[rotRow(K, v, J, d) + std::size_t(rotRow(Kp, vp, J, d)) * sw.ld]});

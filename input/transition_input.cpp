@@ -290,7 +290,7 @@ void readTransitions(RunState& rs, Reader& rd) {
     // J beyond the block storage
     if (truncInt(val(kJup)) > DIMJ || truncInt(val(kJlo)) > DIMJ) {
       put(out, "(A," + lineField(n) + ",A)", {" Warning Max. J exceeded. Line", n, " error"});
-      inputError("J > 70 (largest J is 70)", n);
+      inputError("J > 150 (largest J is 150)", n);
     }
 
     // a level is named by T, by t, by K, or by K- and K+ (in this order)

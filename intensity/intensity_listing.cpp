@@ -26,13 +26,38 @@ namespace {
 // Boltzmann constant in GHz per kelvin, held in single precision.
 const double GHZ_PER_KELVIN = static_cast<double>(20.8364f);
 
+// The layouts of the predicted lines: J, K-, K+ (and K, signed) in three
+// columns, four when the run's J range reaches 100; the headers move with them.
+struct QuantumLayouts {
+  std::string spectrumHead, asymLine, symLine, splitHead, rigidLine, splitLine, topLine;
+  explicit QuantumLayouts(int maxJ) {
+    if (maxJ < 100) {
+      spectrumHead = "(A,I2,25X,A12,A9,4A9)";
+      asymLine = "(2(3I3,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I3))";
+      symLine = "(2(I3,A3,I3,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I3))";
+      splitHead = "(A,I2,28X,2A12,A9,4A9)";
+      rigidLine = "(2(3I3,1X),A15    ,F13.6,10X,5F9.4,2(A,2I3))";
+      splitLine = "(20X,(A,I2),10X,F13.6,F10.4,5F9.4,2(A,2I3))";
+      topLine = "(2(3I3,1X),3(A,I2),F13.6,10X,5F9.4,2(A,2I3))";
+    } else {
+      spectrumHead = "(A,I2,31X,A12,A9,4A9)";
+      asymLine = "(2(3I4,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I4))";
+      symLine = "(2(I4,A3,I5,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I4))";
+      splitHead = "(A,I2,34X,2A12,A9,4A9)";
+      rigidLine = "(2(3I4,1X),A15    ,F13.6,10X,5F9.4,2(A,2I4))";
+      splitLine = "(26X,(A,I2),10X,F13.6,F10.4,5F9.4,2(A,2I4))";
+      topLine = "(2(3I4,1X),3(A,I2),F13.6,10X,5F9.4,2(A,2I4))";
+    }
+  }
+};
+
 constexpr int MAXENTRIES = 1269; // lines (and species end marks) of one block pair
 
 // A block read back from its scratch file, with the running count t of
 // every level among the levels of its V label.
 struct HeldBlock {
   StoredBlock blk;
-  std::array<int, DIMTOT + 1> t{};
+  std::array<int, DIMBLOCK + 1> t{};
   int J = -1, S = -1, B = -1; // key of the block held; J = -1: none
 };
 
@@ -210,8 +235,10 @@ void printPredictedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy,
   const int nsym = rs.species.nsym < DIMSYM ? rs.species.nsym : DIMSYM;
   BlockCache cache;
 
+  // J and K in three columns, four when the J range reaches 100
+  const QuantumLayouts L(rs.maxJ);
   for (int B = 1; B <= rs.nB && B <= DIMB; ++B) {
-    put(out, "(A,I2,25X,A12,A9,4A9)",
+    put(out, L.spectrumHead,
         {"-- B", B, "Freq", "Linestr.", "total", "stat.w.", "popul.", "hv-ener."});
     cache.forget();
     if (!loadSet(rs, sw, B)) continue;
@@ -225,12 +252,12 @@ void printPredictedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy,
             scanPair(
                 rs, sw, cache, J2, J1, s, B, V, mux, muy, muz, kT, [&](const PredictedLine& p) {
                   if (asymLabels)
-                    put(out, "(2(3I3,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I3))",
+                    put(out, L.asymLine,
                         {p.Jup, p.Kmup, p.Kpup, p.Jlo,      p.Kmlo,  p.Kplo,  "  S",   s,
                          "  V", V,      p.freq, p.strength, p.total, p.statw, p.popul, p.hv,
                          "  B", B,      "  K",  p.Kup,      p.Klo,   "  t",   p.posUp, p.posLo});
                   else
-                    put(out, "(2(I3,A3,I3,1X),2(A,I2),F13.6,5F9.4,A,I2,2(A,2I3))",
+                    put(out, L.symLine,
                         {p.Jup, " K ", p.Kup,  p.Jlo,      " K ",   p.Klo,   "  S",   s,
                          "  V", V,     p.freq, p.strength, p.total, p.statw, p.popul, p.hv,
                          "  B", B,     "  K",  p.Kup,      p.Klo,   "  t",   p.posUp, p.posLo});
@@ -254,9 +281,10 @@ void printGroupedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, d
   std::vector<char> printed;
   printed.reserve(MAXENTRIES);
 
+  const QuantumLayouts L(rs.maxJ);
   for (int B = 1; B <= rs.nB && B <= DIMB; ++B) {
     out << '\n';
-    put(out, "(A,I2,28X,2A12,A9,4A9)",
+    put(out, L.splitHead,
         {"-- B", B, "Freq", "Split", "Linestr.", "total", "stat.w.", "popul.", "hv-ener."});
     cache.forget();
     if (!loadSet(rs, sw, B)) continue;
@@ -291,15 +319,15 @@ void printGroupedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy, d
           auto print = [&](const PredictedLine& p) {
             const int s = p.S;
             if (s == 0) {
-              put(out, "(2(3I3,1X),A15    ,F13.6,10X,5F9.4,2(A,2I3))",
+              put(out, L.rigidLine,
                   {p.Jup, p.Kmup, p.Kpup, p.Jlo, p.Kmlo, p.Kplo, "  rigid  ", p.freq, p.strength,
                    p.total, p.statw, p.popul, p.hv, "  K", p.Kup, p.Klo, "  t", p.posUp, p.posLo});
             } else if (s > 1 && haveRef && p.posUp == refUp && p.posLo == refLo) {
-              put(out, "(20X,(A,I2),10X,F13.6,F10.4,5F9.4,2(A,2I3))",
+              put(out, L.splitLine,
                   {"  S", s, p.freq, (p.freq - refFreq) * 1000.0, p.strength, p.total, p.statw,
                    p.popul, p.hv, "  K", p.Kup, p.Klo, "  t", p.posUp, p.posLo});
             } else {
-              put(out, "(2(3I3,1X),3(A,I2),F13.6,10X,5F9.4,2(A,2I3))",
+              put(out, L.topLine,
                   {p.Jup,   p.Kmup, p.Kpup, p.Jlo, p.Kmlo, p.Kplo,     "  S",   s,
                    "  V",   p.V,    "  B",  B,     p.freq, p.strength, p.total, p.statw,
                    p.popul, p.hv,   "  K",  p.Kup, p.Klo,  "  t",      p.posUp, p.posLo});

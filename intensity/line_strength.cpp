@@ -23,7 +23,7 @@ LevelRef levelRef(const StoredLevel& lv) {
 }
 
 LevelRef levelRef(const StoredBlock& blk, int level) {
-  const std::size_t col = static_cast<std::size_t>(level - 1) * DIMTOT;
+  const std::size_t col = static_cast<std::size_t>(level - 1) * DIMBLOCK;
   return {
       blk.N, blk.d, blk.nvv, blk.ntop, blk.basis.data(), blk.re.data() + col, blk.im.data() + col};
 }
@@ -98,7 +98,7 @@ bool isReal(const LevelRef& l) {
 }
 
 bool sizesFit(const LevelRef& l, int J) {
-  return l.d == 2 * J + 1 && l.nvv >= 1 && l.N == l.d * l.nvv && l.N <= DIMTOT;
+  return l.d == 2 * J + 1 && l.nvv >= 1 && l.N == l.d * l.nvv && l.N <= DIMBLOCK;
 }
 
 double notComputable(RunState& rs, const char* who) {

@@ -4,6 +4,7 @@
 // missing, short or foreign file is reported and never read past its end.
 #include "intensity/scratch_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -154,7 +155,7 @@ bool plausibleBlock(const int* rec, int J, int& N, int& d, int& nvv, int& ntop) 
   d = rec[1];
   nvv = rec[2];
   ntop = rec[12];
-  if (N < 0 || N > DIMTOT) return false;
+  if (N < 0 || N > DIMBLOCK) return false;
   if (d != 2 * J + 1 || d > DIM2J1 || nvv < 1 || nvv > DIMVKEEP || ntop < 0 || ntop > DIMTOP)
     return false;
   return N == 0 || N == d * nvv;
@@ -188,12 +189,15 @@ static std::string bare(std::string s) {
 }
 
 std::string blockFileName(int J, int S, int F2, int B) {
-  // the name has two digits for J, S and F and one for B
-  if (J < 0 || J > 99 || S < 0 || S > 99 || B < 0 || B > 9 || F2 > 99) return {};
-  if (F2 >= 0)
-    return bare(fmt("(A,2I1,A,2I1,A,I1,A,2I1)",
-                    {"j", J / 10, J % 10, "f", F2 / 10, F2 % 10, "b", B, ".s", S / 10, S % 10}));
-  return bare(fmt("(A,2I1,A,I1,A,2I1)", {"j", J / 10, J % 10, "b", B, ".s", S / 10, S % 10}));
+  // the name has two digits for J, S and F (three for a J or 2F of 100 or
+  // more) and one for B
+  if (J < 0 || J > 999 || S < 0 || S > 99 || B < 0 || B > 9 || F2 > 999) return {};
+  const auto digits = [](int n) {
+    return n < 100 ? fmtI(n / 10, 1) + fmtI(n % 10, 1) : fmtI(n, 3);
+  };
+  std::string name = "j" + digits(J);
+  if (F2 >= 0) name += "f" + digits(F2);
+  return name + "b" + fmtI(B, 1) + ".s" + digits(S);
 }
 
 std::string torsionalFileName(int B) {
@@ -213,14 +217,14 @@ void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int
   std::ostream& out = *rs.io.out;
   if (name.empty()) {
     *rs.io.err << " wrvec: no scratch-file name for J, S, 2F, B = " << J << ' ' << S << ' ' << F2
-               << ' ' << B << " (J, S, 2F must lie in 0..99, B in 0..9)\n";
+               << ' ' << B << " (J, 2F must lie in 0..999, S in 0..99, B in 0..9)\n";
     return;
   }
   if (hasBit(rs.ctl.aprint, aprintbit::BLOCK_LIST)) putFree(out, {" Writing ", name});
   nextScratchUnit(rs.fileUnit);
 
   const int N = sw.blk.N;
-  if (N > DIMTOT) {
+  if (N > DIMBLOCK) {
     *rs.io.err << " wrvec: block dimension " << N << " too large for " << name << '\n';
     ++rs.problems;
     return;
@@ -241,7 +245,7 @@ void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int
   }
   w.end();
   // records 2 + l: energy, labels and eigenvector of level l
-  double pairs[2 * DIMTOT];
+  double pairs[2 * DIMBLOCK];
   for (int l = 1; l <= N; ++l) {
     std::int32_t lab[NFILELABEL] = {};
     for (int c = 1; c <= NLABEL; ++c) lab[c - 1] = sw.labels[l][c];
@@ -278,7 +282,7 @@ void writeTorsionalIntegrals(RunState& rs, const SweepWork& sw, int B) {
   const BlockState& blk = sw.blk;
   const int ntop = blk.ntop < 0 ? 0 : (blk.ntop > DIMTOP ? DIMTOP : blk.ntop);
   const int nsym = rs.species.nsym < 0 ? 0 : (rs.species.nsym > DIMSYM ? DIMSYM : rs.species.nsym);
-  const int maxJ = blk.maxJ < 0 ? 0 : (blk.maxJ > DIMJ ? DIMJ : blk.maxJ);
+  const int maxJ = std::clamp(blk.maxJ, 0, sw.tors.maxJ);
   RecordWriter w(rs.scratch, name, *rs.io.err);
   int rec[NBLOCKREC];
   blk.toRecord(rec);
@@ -322,11 +326,12 @@ void writeTorsionalIntegrals(RunState& rs, const SweepWork& sw, int B) {
 // ----------------------------------------------------------------- reading
 
 void StoredBlock::allocate() {
-  basis.assign(DIMTOT, {});
-  re.assign(static_cast<std::size_t>(DIMTOT) * DIMTOT, 0.0);
-  im.assign(static_cast<std::size_t>(DIMTOT) * DIMTOT, 0.0);
-  energy.assign(DIMTOT, 0.0);
-  labels.assign(DIMTOT + 1, {});
+  // the eigenvectors take memory only where a block is read into them
+  basis.assign(DIMBLOCK, {});
+  re = ZeroedVector<double>(static_cast<std::size_t>(DIMBLOCK) * DIMBLOCK);
+  im = ZeroedVector<double>(static_cast<std::size_t>(DIMBLOCK) * DIMBLOCK);
+  energy.assign(DIMBLOCK, 0.0);
+  labels.assign(DIMBLOCK + 1, {});
 }
 
 // Records 1 and 2 of a block file into rec/basis; false when they do not
@@ -338,7 +343,7 @@ static bool readHead(RecordReader& in, int J, std::array<int, NBLOCKREC>& rec, i
   if (!in.read(raw, sizeof raw)) return false;
   for (int i = 0; i < NBLOCKREC; ++i) rec[i] = raw[i];
   if (!plausibleBlock(rec.data(), J, N, d, nvv, ntop)) return false;
-  std::int32_t rows[4 * DIMTOT];
+  std::int32_t rows[4 * DIMBLOCK];
   if (!in.read(rows, 4 * INT * static_cast<std::size_t>(N))) return false;
   if (!plausibleBasis(rows, N, J)) return false;
   for (int p = 0; p < N; ++p) {
@@ -370,11 +375,11 @@ ScratchRead readLevelEigenvector(RunState& rs, int J, int T, int S, int F2, int 
     if (!in.piece(&energy, REAL) || !in.piece(lab, sizeof lab)) break;
     if (lab[7] != T) {
       // rest of the record: the eigenvector
-      double skipBuf[2 * DIMTOT];
+      double skipBuf[2 * DIMBLOCK];
       if (!in.piece(skipBuf, 2 * REAL * N) || !in.end()) break;
       continue;
     }
-    double pairs[2 * DIMTOT];
+    double pairs[2 * DIMBLOCK];
     if (!in.piece(pairs, 2 * REAL * N) || !in.end()) break;
     lv.energy = energy;
     lv.labels[0] = 0;
@@ -403,7 +408,7 @@ ScratchRead readBlockEigenvectors(RunState& rs, int J, int S, int F2, int B, Sto
     return ScratchRead::unreadable;
   }
   const int N = blk.N;
-  double pairs[2 * DIMTOT];
+  double pairs[2 * DIMBLOCK];
   for (int l = 1; l <= N; ++l) {
     std::int32_t lab[NFILELABEL];
     double energy = 0.0;
@@ -415,8 +420,8 @@ ScratchRead readBlockEigenvectors(RunState& rs, int J, int S, int F2, int B, Sto
     blk.energy[l - 1] = energy;
     blk.labels[l][0] = 0;
     for (int c = 1; c <= NFILELABEL; ++c) blk.labels[l][c] = lab[c - 1];
-    double* zr = blk.re.data() + static_cast<std::size_t>(l - 1) * DIMTOT;
-    double* zi = blk.im.data() + static_cast<std::size_t>(l - 1) * DIMTOT;
+    double* zr = blk.re.data() + static_cast<std::size_t>(l - 1) * DIMBLOCK;
+    double* zi = blk.im.data() + static_cast<std::size_t>(l - 1) * DIMBLOCK;
     for (int r = 0; r < N; ++r) {
       zr[r] = pairs[2 * r];
       zi[r] = pairs[2 * r + 1];
@@ -440,8 +445,9 @@ ScratchRead readTorsionalIntegrals(RunState& rs, SweepWork& sw, int B) {
   for (int i = 0; i < NBLOCKREC; ++i) rec[i] = raw[i];
   BlockState st;
   st.fromRecord(rec);
-  if (st.maxJ < 0 || st.maxJ > DIMJ || st.nsym < 0 || st.nsym > DIMSYM || st.ntop < 0 ||
-      st.ntop > DIMTOP || st.nvv < 1 || st.nvv > DIMVKEEP)
+  // the integrals must fit the tables they are read into
+  if (st.maxJ < 0 || st.maxJ > DIMJ || st.maxJ > sw.tors.maxJ || st.nsym < 0 || st.nsym > DIMSYM ||
+      st.ntop < 0 || st.ntop > DIMTOP || st.ntop > sw.tors.ntops || st.nvv < 1 || st.nvv > DIMVKEEP)
     return fail();
   for (int t = 1; t <= st.ntop; ++t)
     if (st.nV[t] < 1 || st.nV[t] > sw.tors.nvs || st.firstV[t] < 1) return fail();

@@ -54,8 +54,8 @@ void writeTorsionalIntegrals(RunState& rs, const SweepWork& sw, int B);
 struct StoredLevel {
   std::array<int, NBLOCKREC> rec{};
   int N = 0, d = 0, nvv = 0, ntop = 0;
-  std::array<BasisRow, DIMTOT> basis{}; // positions 0..N-1
-  std::array<double, DIMTOT> re{}, im{};
+  std::array<BasisRow, DIMBLOCK> basis{}; // positions 0..N-1
+  std::array<double, DIMBLOCK> re{}, im{};
   double energy = 0.0;
   std::array<int, NFILELABEL + 1> labels{}; // columns 1..14
 };
@@ -65,7 +65,7 @@ struct StoredBlock {
   std::array<int, NBLOCKREC> rec{};
   int N = 0, d = 0, nvv = 0, ntop = 0;
   std::vector<BasisRow> basis;                         // positions 0..N-1
-  std::vector<double> re, im;                          // DIMTOT*DIMTOT, level l in column l-1
+  ZeroedVector<double> re, im;                         // DIMBLOCK*DIMBLOCK, level l in column l-1
   std::vector<double> energy;                          // levels 0..N-1
   std::vector<std::array<int, NFILELABEL + 1>> labels; // levels 1..N, columns 1..14
   void allocate();

@@ -87,9 +87,9 @@ void writeTopFiles(const RunState& rs, SweepWork& sw, int J, int S) {
       std::ofstream f;
       openOwnFile(f, inspectionName('r', top, S, J));
       putFree(f, {blk.N, 0, 0});
-      double row[DIMTOT];
+      double row[DIMBLOCK];
       // (a block of more kept states than the state section allows has no such file)
-      for (int p = 1; p <= blk.N && blk.N <= DIMTOT; ++p) {
+      for (int p = 1; p <= blk.N && blk.N <= DIMBLOCK; ++p) {
         for (int q = 1; q <= blk.N; ++q) {
           const BasisRow& a = sw.basis[p];
           const BasisRow& b = sw.basis[q];

@@ -48,24 +48,25 @@ struct Column {
 
 // 6. quantum numbers: K of a species whose +-K pairs are not sign-labelled,
 // else K- and K+ from the running number t; the B set when there are several.
-Column quantumNumberColumn(const RunState& rs, const Slots& up, const Slots& lo) {
+Column quantumNumberColumn(const RunState& rs, const Slots& up, const Slots& lo, int qw) {
+  const std::string I = "I" + std::to_string(qw);
   auto kPart = [&](const Slots& q) {
     const int S = q[slot::S];
     // (species numbers below 1 are rigid-rotor levels, labelled like species 0)
     const bool plainK = S >= 1 && S <= DIMSYM && rs.pmKSign[S] == 0;
-    if (plainK) return " K " + fmtI(q[slot::K], 3);
+    if (plainK) return " K " + fmtI(q[slot::K], 2 * qw - 3);
     const int t = q[slot::t], J = q[slot::J];
-    return rec("(2I3)", {t / 2, (2 * J - t + 2) / 2});
+    return rec("(2" + I + ")", {t / 2, (2 * J - t + 2) / 2});
   };
-  std::string qField = ":" + fmtI(up[slot::J], 3) + kPart(up) + fmtI(lo[slot::J], 3) + kPart(lo);
-  std::size_t qWidth = 19;
+  std::string qField = ":" + fmtI(up[slot::J], qw) + kPart(up) + fmtI(lo[slot::J], qw) + kPart(lo);
+  std::size_t qWidth = 1 + 6 * static_cast<std::size_t>(qw);
   if (rs.nB > 1) {
     qField += rec("(A,I2)", {" B", up[slot::B]});
-    qWidth = 23;
+    qWidth += 4;
   }
-  // the header is the same for every line: made once
-  static const std::string head =
-      rec("(3A3,3A3,A,A2)", {"J", "K-", "K+", "J", "K-", "K+", "  ", " B"});
+  const std::string A = "A" + std::to_string(qw);
+  const std::string head =
+      rec("(3" + A + ",3" + A + ",A,A2)", {"J", "K-", "K+", "J", "K-", "K+", "  ", " B"});
   return {field(qField, qWidth), field(head, qWidth)};
 }
 
@@ -254,6 +255,12 @@ void printTransitionListing(RunState& rs, FitStats& stats) {
   }
   const std::string numI = "I" + std::to_string(numWidth);
   const std::string numX = std::to_string(numWidth) + "X";
+  // J and K in three columns, four when a line's J needs them (J >= 100,
+  // K down to -J)
+  int qw = 3;
+  for (int i = 1; i <= ndata; ++i)
+    if (tr.qn[i][UP][slot::J] >= 100 || tr.qn[i][LO][slot::J] >= 100) qw = 4;
+  const std::string kI = "I" + std::to_string(qw);
 
   for (int i = 1; i <= ndata; ++i) {
     const Slots& up = tr.qn[i][UP];
@@ -270,7 +277,7 @@ void printTransitionListing(RunState& rs, FitStats& stats) {
       continue;
     }
 
-    const Column q = quantumNumberColumn(rs, up, lo);        // 6.
+    const Column q = quantumNumberColumn(rs, up, lo, qw);    // 6.
     const Column f = hyperfineColumn(ctl, up, lo);           // 7.
     const Column v = torsionalStateColumn(ctl, nvv, up, lo); // 8.
     std::string upText, loText;                              // 9.
@@ -301,9 +308,11 @@ void printTransitionListing(RunState& rs, FitStats& stats) {
     const std::string splitField =
         c.split ? rec("(A1,I" + std::to_string(splitWidth) + ")", {"#", c.P - i})
                 : std::string(splitWidth + 1, ' ');
-    const std::string kField = rec("(2(1X,2I3,1X,I3))", {up[slot::K], up[slot::K2], up[slot::Q],
-                                                         lo[slot::K], lo[slot::K2], lo[slot::Q]});
-    static const std::string kHead = rec("(2A11)", {" 1.K 2.K % ", " 1.K 2.K % "});
+    const std::string kField =
+        rec("(2(1X,2" + kI + ",1X,I3))",
+            {up[slot::K], up[slot::K2], up[slot::Q], lo[slot::K], lo[slot::K2], lo[slot::Q]});
+    const std::string kHead = qw == 3 ? rec("(2A11)", {" 1.K 2.K % ", " 1.K 2.K % "})
+                                      : rec("(2A13)", {"  1.K  2.K % ", "  1.K  2.K % "});
     std::string intField = " ";
     // strengths exist only where they were asked for (bit 16 alone keeps
     // files and computes nothing)

@@ -104,6 +104,7 @@ void torsionalOverlapIntegrals(RunState& rs, SweepWork& sw, int sigma, int t, in
                                int /*firstV*/, int nV) {
   TorsionTables& tors = sw.tors;
   const int maxJ = rs.maxJ;
+  if (maxJ < 0 || maxJ > tors.maxJ) stop(" ERROR: DIM 2J1 exceeded");
   const int n = nV;
   const int size = 2 * M + 1;
   const int woods = sw.blk.woods;
@@ -181,7 +182,7 @@ void solveTorsionalProblems(RunState& rs, SweepWork& sw, int B, ConstParamView p
   const bool detail = rs.detailPrint != 0;
   std::ostream& out = *rs.io.out;
   if (ntop > DIMTOP) stop("ERROR: ntop > DIMTOP");
-  if (maxJ > DIMJ) stop(" ERROR: DIM 2J1 exceeded");
+  if (maxJ > DIMJ || maxJ > tors.maxJ) stop(" ERROR: DIM 2J1 exceeded");
   if (nsym > DIMSYM) stop(" to many lines reading S! ");
 
   // a (top, sigma) pair shared by several species is solved once

@@ -78,7 +78,7 @@ TEST(Program, BannerAndHelpEndWithStatusZero) {
                                           "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")))
       << lineOf(r.out, 6);
   EXPECT_NE(r.out.find(" possible parameters:\n"), std::string::npos);
-  EXPECT_NE(r.out.find(" DIMJ    70\n"), std::string::npos);
+  EXPECT_NE(r.out.find(" DIMJ   150\n"), std::string::npos);
 }
 
 TEST(Program, NormalEndReportsTheBlocksAndEndsWithStatusZero) {
@@ -199,8 +199,8 @@ TEST(Program, EveryMistakeIsReportedAndMakesTheRunUnclean) {
        " fit-variable section and is not read\n",
        true},
       {rigidWith("Jup 2 K-up 0 K+up 2 Jlo 1 K-lo 0 K+lo 1",
-                 "Jup 71 K-up 0 K+up 71 Jlo 70 K-lo 0 K+lo 70"),
-       "J > 70 (largest J is 70) at line 2 (input line 9)\n"
+                 "Jup 151 K-up 0 K+up 151 Jlo 150 K-lo 0 K+lo 150"),
+       "J > 150 (largest J is 150) at line 2 (input line 9)\n"
        " INPUT ERROR(S)\n",
        false},
   };

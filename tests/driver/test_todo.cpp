@@ -116,7 +116,7 @@ TEST(TodoList, TheBlockLimitIsThreeThousand) {
 }
 
 TEST(TodoList, LevelsOutsideTheStorageEndTheRunClearly) {
-  for (auto bad : {std::tuple<int, int, int, int>{71, 0, 1, -1},
+  for (auto bad : {std::tuple<int, int, int, int>{151, 0, 1, -1},
                    {-1, 0, 1, -1},
                    {1, 15, 1, -1},
                    {1, -1, 1, -1},

@@ -401,9 +401,9 @@ TEST(BlockStops, RigidBlockWithSeveralTorsionalStates) {
 TEST(BlockStops, TooLargeBlocks) {
   BlockRun run;
   Molecule m;
-  // 2J+1 = 143 K values do not fit the K tables
+  // 2J+1 = 303 K values do not fit the K tables
   try {
-    run.levels(m, 71);
+    run.levels(m, 151);
     FAIL() << "no stop";
   } catch (const RunEnd& e) {
     EXPECT_EQ(e.message, " ERROR: DIM 2J1 exceeded");

@@ -86,7 +86,7 @@ TEST(ParameterInput, HelpListsTheNamesAndTheLimits) {
     std::string expected = std::string(word) + "\n possible parameters:\n";
     for (int k = 1; k <= NPAR; ++k)
       expected += " " + kParamNames[k] + std::string(7 - kParamNames[k].size(), ' ') + "\n";
-    expected += "\n DIMTOP   3\n DIMJ    70\n\n See \"man ruvo\" and the user guide"
+    expected += "\n DIMTOP   3\n DIMJ   150\n\n See \"man ruvo\" and the user guide"
                 " (share/doc/ruvo/user-guide.md) for more information\n";
     EXPECT_EQ(p.out, expected);
   }

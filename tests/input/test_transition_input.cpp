@@ -221,7 +221,7 @@ TEST(TransitionInput, BadLines) {
     const char* message;
     bool toListing;
   } cases[] = {
-      {"", "Jup 71 tup 1 Jlo 70 tlo 1 = 1", " Warning Max. J exceeded. Line   1 error", true},
+      {"", "Jup 151 tup 1 Jlo 150 tlo 1 = 1", " Warning Max. J exceeded. Line   1 error", true},
       {"", "Jup 1 Kup 0 Jlo 0 Klo 0 = 1\n= 2", "No tau or K (up) in line   2 (input line 8)",
        false},
       {"", "Jup 1 Kup 0 Jlo 0 Klo 0 = 1\nJup 1 tup 1 = 2",

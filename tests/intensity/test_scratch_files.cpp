@@ -29,10 +29,12 @@ TEST(ScratchFiles, NamesFromTheBlockKey) {
   EXPECT_EQ(blockFileName(99, 99, 99, 9), "j99f99b9.s99");
   EXPECT_EQ(blockFileName(0, 0, 0, 0), "j00f00b0.s00");
   // numbers that do not fit the name give no name (never a wrong file)
-  EXPECT_EQ(blockFileName(100, 0, -1, 1), "");
+  EXPECT_EQ(blockFileName(100, 0, -1, 1), "j100b1.s00"); // J above 99: three digits
+  EXPECT_EQ(blockFileName(150, 1, 301, 1), "j150f301b1.s01");
+  EXPECT_EQ(blockFileName(1000, 0, -1, 1), "");
   EXPECT_EQ(blockFileName(-1, 0, -1, 1), "");
   EXPECT_EQ(blockFileName(3, 100, -1, 1), "");
-  EXPECT_EQ(blockFileName(3, 0, 100, 1), "");
+  EXPECT_EQ(blockFileName(3, 0, 1000, 1), "");
   EXPECT_EQ(blockFileName(3, 0, -1, 10), "");
   EXPECT_EQ(torsionalFileName(1), "tori.b1");
   EXPECT_EQ(torsionalFileName(10), "");
@@ -93,8 +95,8 @@ TEST(ScratchFiles, BlockRoundTrip) {
     EXPECT_EQ(blk.energy[l - 1], sw.E[l - 1]);
     for (int c = 1; c <= NLABEL; ++c) EXPECT_EQ(blk.labels[l][c], sw.labels[l][c]);
     for (int r = 0; r < N; ++r) {
-      EXPECT_EQ(blk.re[r + (l - 1) * DIMTOT], sw.Zr[r + (l - 1) * DIMTOT]);
-      EXPECT_EQ(blk.im[r + (l - 1) * DIMTOT], sw.Zi[r + (l - 1) * DIMTOT]);
+      EXPECT_EQ(blk.re[r + (l - 1) * DIMBLOCK], sw.Zr[r + (l - 1) * DIMTOT]);
+      EXPECT_EQ(blk.im[r + (l - 1) * DIMBLOCK], sw.Zi[r + (l - 1) * DIMTOT]);
     }
   }
   // one level by its rank T
