@@ -550,6 +550,15 @@ struct SearchRun : RunHooks {
       c.line.a_species = aSpecies(rs, c.up.species);
       maxJ = std::max({maxJ, c.up.J, c.lo.J});
     }
+    // the sweep storage holds the J range of the transition list; the lines
+    // of the search may reach higher
+    if (maxJ > rs.maxJ) {
+      rs.maxJ = std::min(maxJ, DIMJ);
+      sw.allocate(DIMVV * (2 * rs.maxJ + 1), DIMV, DIMTOP, rs.maxJ);
+      sw.blk.maxJ = rs.maxJ;
+      sw.blk.nB = rs.nB;
+      sw.blk.nsym = rs.species.nsym;
+    }
     Evaluator ev;
     prepareSet(rs, fs, sw, ev, maxJ);
     R.guess_BJ = ev.par(par::BJ, SET);
