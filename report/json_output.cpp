@@ -25,15 +25,15 @@ namespace {
 
 // Places of a set that the adjustment bits make dependent on others.
 bool isDerived(int p, int adjf, int ntop) {
-  if (p == par::F12) return ntop > 0 && (adjf & 2) != 0;
+  if (p == par::F12) return ntop > 0 && hasBit(adjf, adjfbit::DERIVE_F12);
   for (int t = 1; t <= ntop; ++t) {
     const int off = p - par::top(t, 0);
     if (off < 0 || off >= 15) continue;
-    if (off == par::F) return (adjf & 1) != 0;
-    if (off == par::F0) return (adjf & 8) == 0;
-    if (off == par::rho) return (adjf & 8) != 0;
-    if (off == par::beta || off == par::gamma) return (adjf & 16) != 0;
-    if (off == par::epsil || off == par::delta) return (adjf & 16) == 0;
+    if (off == par::F) return hasBit(adjf, adjfbit::DERIVE_F);
+    if (off == par::F0) return !hasBit(adjf, adjfbit::DERIVE_RHO);
+    if (off == par::rho) return hasBit(adjf, adjfbit::DERIVE_RHO);
+    if (off == par::beta || off == par::gamma) return hasBit(adjf, adjfbit::DERIVE_BETA_GAMMA);
+    if (off == par::epsil || off == par::delta) return !hasBit(adjf, adjfbit::DERIVE_BETA_GAMMA);
   }
   return false;
 }
