@@ -113,21 +113,6 @@ std::pair<int, int> resolve(const Model::Input& in, const std::string& given, in
   return {p, set};
 }
 
-// obs - calc of line i as the fit forms it (average partner, splitting
-// partner), GHz.
-double residual(const Transitions& tr, int i) {
-  auto valid = [&](int k) { return k >= 1 && k <= tr.ndata; };
-  const auto& up = tr.qn[static_cast<std::size_t>(i)][UP];
-  int P = up[slot::AVG];
-  if (P == 0 || !valid(P)) P = i;
-  const double calc = 0.5 * (tr.calc(P) + tr.calc(i));
-  const int Q = up[slot::SPLIT];
-  const bool split = Q != 0 && Q != i && valid(Q);
-  return (tr.freq[static_cast<std::size_t>(i)] -
-          (split ? tr.freq[static_cast<std::size_t>(Q)] : 0.0)) -
-         (calc - (split ? tr.calc(Q) : 0.0));
-}
-
 Quanta quantaOf(const Slots& q) {
   Quanta r;
   r.J = q[slot::J];
@@ -160,7 +145,7 @@ void takeLines(const RunState& rs, Calculation& c) {
     l.calc_GHz = tr.calc(i);
     l.measured = tr.err[k] != NODATA;
     l.error_MHz = l.measured ? 1000.0 * tr.err[k] : 0.0;
-    l.oc_MHz = tr.freq[k] != 0.0 ? 1000.0 * residual(tr, i) : 0.0;
+    l.oc_MHz = tr.freq[k] != 0.0 ? 1000.0 * tr.residual(i) : 0.0;
     l.found = hasBit(tr.qn[k][UP][slot::KIND], kindbit::FOUND) &&
               hasBit(tr.qn[k][LO][slot::KIND], kindbit::FOUND);
     if (l.measured && tr.freq[k] != 0.0) {

@@ -20,6 +20,18 @@ void Transitions::allocate() {
   partnerOfData.assign(n, 0);
 }
 
+double Transitions::residual(int i) const {
+  auto valid = [&](int k) { return k >= 1 && k <= ndata; };
+  const auto& up = qn[static_cast<std::size_t>(i)][UP];
+  int P = up[slot::AVG];
+  if (P == 0 || !valid(P)) P = i;
+  const double c = 0.5 * (calc(P) + calc(i));
+  const int Q = up[slot::SPLIT];
+  const bool split = Q != 0 && Q != i && valid(Q);
+  return (freq[static_cast<std::size_t>(i)] - (split ? freq[static_cast<std::size_t>(Q)] : 0.0)) -
+         (c - (split ? calc(Q) : 0.0));
+}
+
 void Transitions::markPartnersOfData() {
   partnerOfData.assign(err.size(), 0);
   const int last = std::min(ndata, static_cast<int>(err.size()) - 1);

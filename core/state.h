@@ -212,6 +212,9 @@ struct Transitions {
   LevelArray& level(int i, int end) { return end == UP ? eUp[i] : eLo[i]; }
   const LevelArray& level(int i, int end) const { return end == UP ? eUp[i] : eLo[i]; }
   double calc(int i) const { return eUp[i][0] - eLo[i][0]; }
+  // observed minus calculated of line i as the fit forms it (with its
+  // average partner and splitting partner), GHz
+  double residual(int i) const;
   // The energies of both levels of line i enter a data point of the fit:
   // their derivatives are needed.
   bool entersData(int i) const {

@@ -48,21 +48,6 @@ nlohmann::json quanta(const OutputLevel& lv, bool tops) {
   return q;
 }
 
-// obs - calc of line i as the fit forms it (average partner, splitting
-// partner), GHz.
-double residual(const Transitions& tr, int i) {
-  auto valid = [&](int k) { return k >= 1 && k <= tr.ndata; };
-  const auto& up = tr.qn[static_cast<std::size_t>(i)][UP];
-  int P = up[slot::AVG];
-  if (P == 0 || !valid(P)) P = i;
-  const double calc = 0.5 * (tr.calc(P) + tr.calc(i));
-  const int Q = up[slot::SPLIT];
-  const bool split = Q != 0 && Q != i && valid(Q);
-  return (tr.freq[static_cast<std::size_t>(i)] -
-          (split ? tr.freq[static_cast<std::size_t>(Q)] : 0.0)) -
-         (calc - (split ? tr.calc(Q) : 0.0));
-}
-
 // How the fit ended, as the JSON document names it.
 const char* fitEndName(FitEnd end) {
   switch (end) {
@@ -112,7 +97,7 @@ void writeRunJson(std::ostream& os, const RunState& rs, const FitState& fs,
         S >= 1 && S <= DIMSYM ? rs.species.label[static_cast<std::size_t>(S)] : std::string();
     l["obs_GHz"] = tr.freq[k] != 0.0 ? json(tr.freq[k]) : json(nullptr);
     l["calc_GHz"] = tr.calc(i);
-    const double r = residual(tr, i);
+    const double r = tr.residual(i);
     l["obs_minus_calc_MHz"] = tr.freq[k] != 0.0 ? json(1000.0 * r) : json(nullptr);
     l["error_MHz"] = data ? json(1000.0 * tr.err[k]) : json(nullptr);
     l["weight"] = data && tr.err[k] > 0.0 ? 1.0 / std::pow(1000.0 * tr.err[k], 2) : 0.0;
