@@ -192,10 +192,18 @@ bool writeIntoStream(const std::string& path, const std::string& text, std::stri
     }
   } held;
   int fd = -1;
+  // a FIFO without a reader: wait for one without blocking in open, so that a
+  // termination signal that arrives at any moment ends the wait
   for (;;) {
-    fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd >= 0 || errno != EINTR) break;
     stopIfTerminated();
+    fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+      const int flags = ::fcntl(fd, F_GETFL);
+      if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+      break;
+    }
+    if (errno != ENXIO && errno != EINTR) break;
+    ::usleep(20000); // 20 ms
   }
   if (fd < 0) {
     error = std::strerror(errno);
