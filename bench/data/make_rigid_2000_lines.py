@@ -18,9 +18,14 @@ B- = (B-C)/2):
 
 With a line count N as well it writes only rigid_N_lines.inp, the same fit
 with N lines (for the scaling of large fits; not kept in the tree): beyond
-what the 816 GHz window holds, lines changing K- by up to 5 at any frequency.
+what the 816 GHz window holds, lines changing K- by up to 5 below 999 GHz.
 
     make_rigid_2000_lines.py RUVO_BINARY 50000
+
+and with a largest J as well, lines up to that J (the 2,000-line job and the
+predictions keep J <= 60):
+
+    make_rigid_2000_lines.py RUVO_BINARY 50000 100
 """
 import random
 import re
@@ -35,7 +40,7 @@ NAMES = ["BJ", "BK", "B-", "DJ", "DJK", "DK", "dj", "dk",
 TRUE = [3.65, 5.85, 0.45, 1.5e-6, -5.0e-6, 4.0e-5, 3.0e-7, 2.0e-6,
         1.0e-12, 1.0e-11, -5.0e-11, 5.0e-10, 5.0e-13, 5.0e-12, 1.0e-10]
 FMAX = 816.0
-JMAX = 60
+JMAX = int(sys.argv[3]) if len(sys.argv) > 3 else 60
 
 
 def params(values):
@@ -102,14 +107,16 @@ def main():
         part = calculate(texts[start:start + 8000])
         calc.update({start + k: v for k, v in part.items()})
         start += len(part) + (1 if len(part) < min(8000, len(texts) - start) else 0)
-    fmax = FMAX if nlines <= 2000 else 1.0e5
+    # above 1000 GHz the listing prints frequencies to 0.1 MHz: the calculated
+    # values would carry a rounding error larger than the noise
+    fmax = FMAX if nlines <= 2000 else 999.0
     inside = [i for i in range(len(texts)) if i + 1 in calc and 0 < calc[i + 1] <= fmax]
     chosen = sorted(rnd.sample(inside, nlines), key=lambda i: pairs[i])
     start = [v * (1 + rnd.choice((-1, 1)) * rnd.uniform(0.002, 0.01)) if k >= 3 else
              v * (1 + rnd.choice((-1, 1)) * 2e-5) for k, v in enumerate(TRUE)]
     with open("rigid_%d_lines.inp" % nlines, "w") as f:
-        f.write("Watson A asymmetric top: %d a, b and c lines J <= 60 up to %g GHz, "
-                "noise 0.020 MHz\n\n" % (nlines, fmax))
+        f.write("Watson A asymmetric top: %d a, b and c lines J <= %d up to %g GHz, "
+                "noise 0.020 MHz\n\n" % (nlines, JMAX, fmax))
         f.write("nzyk 20 reduct 0 defer 2.0e-5\n\n")
         f.write(params(start) + "\n")
         f.write("".join("fit %s\n" % n for n in NAMES) + "\n")
