@@ -53,11 +53,12 @@ std::vector<SearchHit> mergeSearchHits(const std::vector<std::vector<SearchHit>>
 
 namespace {
 
-constexpr int SET = 1;                 // the search works on parameter set 1
-constexpr double LAST_STEP_GHZ = 2e-3; // triple residuals below which one more step converges
-constexpr int MAX_NEWTON = 8;          // Newton steps after the shared first one
-constexpr std::uint64_t BATCH = 512;   // combinations a thread takes at a time
-constexpr int MAXTHREADS = 64;         // threads of a search at most
+constexpr int SET = 1;                   // the search works on parameter set 1
+constexpr double LAST_STEP_GHZ = 2e-3;   // triple residuals below which one more step converges
+constexpr int MAX_NEWTON = 8;            // Newton steps after the shared first one
+constexpr std::uint64_t BATCH = 512;     // combinations a thread takes at a time
+constexpr std::uint64_t PART_RUN = 4096; // longest run of combinations of an interleaved part
+constexpr int MAXTHREADS = 64;           // threads of a search at most
 
 // A predicted line of the catalogue with its levels.
 struct Candidate {
@@ -244,6 +245,9 @@ struct Search {
   double H[27]{};     // H[k*9 + i*3 + j]: d2 nu_k / dx_i dx_j at the guess
   double Bguess[3]{}; // Bx, By, Bz of the guess
   std::uint64_t begin = 0, end = 0;
+  std::uint64_t parts = 1, part = 0; // the runs of `run` combinations this part takes
+  std::uint64_t run = PART_RUN;
+  std::uint64_t size = 0; // combinations of this part
   std::atomic<std::uint64_t> next{0}, done{0};
   std::atomic<bool> stopped{false};
   std::vector<Worker>* workers = nullptr;
@@ -383,6 +387,33 @@ void keepHit(std::vector<SearchHit>& best, const SearchHit& h, int keep) {
   if (static_cast<int>(best.size()) > keep) best.pop_back();
 }
 
+// The run length of the interleaved parts of a range of `total`
+// combinations: at least eight runs a part, at most PART_RUN long.
+std::uint64_t partRun(std::uint64_t total, std::uint64_t parts) {
+  return std::clamp<std::uint64_t>(total / (8 * parts), 1, PART_RUN);
+}
+
+// The combination of the i-th combination of this part (0-based): run
+// i / run of the part is run part + parts (i / run) of the range.
+std::uint64_t combinationOfPart(const Search& s, std::uint64_t i) {
+  if (s.parts == 1) return s.begin + i;
+  return s.begin + (s.part + s.parts * (i / s.run)) * s.run + i % s.run;
+}
+
+// Combinations of the range begin .. end - 1 that part `part` of `parts`
+// takes, in runs of `run`.
+std::uint64_t combinationsOfPart(std::uint64_t begin, std::uint64_t end, std::uint64_t parts,
+                                 std::uint64_t part, std::uint64_t run) {
+  const std::uint64_t total = end - begin;
+  if (parts == 1) return total;
+  const std::uint64_t runs = (total + run - 1) / run;
+  if (part >= runs) return 0;
+  const std::uint64_t mine = (runs - part + parts - 1) / parts; // runs part, part + parts, ...
+  const std::uint64_t lastRun = part + parts * (mine - 1);
+  const std::uint64_t lastSize = lastRun == runs - 1 ? total - (runs - 1) * run : run;
+  return (mine - 1) * run + lastSize;
+}
+
 void searchTask(void* context, int index) {
   Search& s = *static_cast<Search*>(context);
   Worker& w = (*s.workers)[static_cast<std::size_t>(index)];
@@ -395,15 +426,15 @@ void searchTask(void* context, int index) {
         break;
       }
       const std::uint64_t from = s.next.fetch_add(BATCH);
-      if (from >= s.end - s.begin) break;
-      const std::uint64_t to = std::min(from + BATCH, s.end - s.begin);
+      if (from >= s.size) break;
+      const std::uint64_t to = std::min(from + BATCH, s.size);
       for (std::uint64_t i = from; i < to; ++i)
-        if (evaluateCombination(s, w, s.begin + i, hit, nullptr)) {
+        if (evaluateCombination(s, w, combinationOfPart(s, i), hit, nullptr)) {
           ++w.solved;
           keepHit(w.best, hit, s.opt->keep);
         }
       const std::uint64_t d = s.done.fetch_add(to - from) + (to - from);
-      if (index == 0 && s.opt->progress) s.opt->progress(d, s.end - s.begin);
+      if (index == 0 && s.opt->progress) s.opt->progress(d, s.size);
     }
   } catch (...) {
     w.error = std::current_exception();
@@ -771,8 +802,12 @@ struct SearchRun : RunHooks {
         static_cast<std::uint64_t>(s.win[0].size()) * s.win[1].size() * s.win[2].size();
     s.begin = std::min(o.first, R.combinations);
     s.end = R.combinations - s.begin <= o.count ? R.combinations : s.begin + o.count;
+    s.parts = o.parts;
+    s.part = o.part;
+    s.run = partRun(s.end - s.begin, s.parts);
+    s.size = combinationsOfPart(s.begin, s.end, s.parts, s.part, s.run);
     // threads: as asked, no more than there are batches of combinations
-    const std::uint64_t batches = (s.end - s.begin + BATCH - 1) / BATCH;
+    const std::uint64_t batches = (s.size + BATCH - 1) / BATCH;
     int threads = o.threads > 0
                       ? o.threads
                       : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -781,7 +816,7 @@ struct SearchRun : RunHooks {
     // the other threads make their stores themselves, in memory of their own
     workers.resize(static_cast<std::size_t>(threads));
     s.workers = &workers;
-    if (s.end > s.begin) {
+    if (s.size > 0) {
       const int n = static_cast<int>(workers.size());
       if (n == 1) {
         searchTask(&s, 0);
@@ -797,7 +832,7 @@ struct SearchRun : RunHooks {
       R.solved += w.solved;
     }
     R.searched = s.done.load();
-    R.interrupted = R.searched < s.end - s.begin;
+    R.interrupted = R.searched < s.size;
     R.hits = mergeSearchHits(parts, o.keep);
     // where the check lines of each hit landed
     const std::size_t nc = R.checks.size();
@@ -831,6 +866,9 @@ void checkInputs(const PeakList& peaks, const SearchOptions& o) {
     throw Error("ERROR: the intensity weight must be 0 or more");
   if (o.keep < 1) throw Error("ERROR: a search keeps at least one combination");
   if (o.checks < 0 || o.checks > 200) throw Error("ERROR: checks must lie in 0 .. 200");
+  if (o.parts < 1 || o.part >= o.parts)
+    throw Error("ERROR: a search part must lie in 0 .. parts - 1 (parts " +
+                std::to_string(o.parts) + ", part " + std::to_string(o.part) + ")");
   if (!(o.T > 0.0)) throw Error("ERROR: the temperature must be positive");
 }
 

@@ -76,6 +76,10 @@ void registerSearch(py::module_& m) {
         opt.threads = o["threads"].cast<int>();
         opt.first = o["first"].cast<std::uint64_t>();
         opt.count = o["count"].cast<std::uint64_t>();
+        if (o.contains("parts")) {
+          opt.parts = o["parts"].cast<std::uint64_t>();
+          opt.part = o["part"].cast<std::uint64_t>();
+        }
         py::object bar = o.contains("progress") ? o["progress"] : py::none();
         opt.progress = [&bar, report](std::uint64_t done, std::uint64_t total) {
           py::gil_scoped_acquire hold;

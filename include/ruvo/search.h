@@ -18,7 +18,7 @@
 //
 // The same inputs give the same ranked list for any number of threads, and
 // for any split of the combinations into parts (SearchOptions::first,
-// count) merged by mergeSearchHits.
+// count, or parts and part) merged by mergeSearchHits.
 //
 // Units: peak and line frequencies, windows and tolerances in MHz; the
 // rotational constants in GHz, as in the input; intensities as log10 of the
@@ -75,6 +75,12 @@ struct SearchOptions {
   // the part of the combination space searched: combinations first ..
   // first + count - 1 (numbered with the third window's peak fastest)
   std::uint64_t first = 0, count = UINT64_MAX;
+  // of those, the share of part `part` (0 .. parts - 1) of `parts`: the
+  // range is cut into runs (of up to 4096 combinations, at least eight runs
+  // a part) and the part takes the runs part, part + parts, part + 2 parts, ...  Interleaved this
+  // way the parts cost about the same, whichever corner of the space holds the costly combinations
+  // (more Newton steps, more check lines).
+  std::uint64_t parts = 1, part = 0;
   // called on the calling thread now and then with (combinations done, total)
   std::function<void(std::uint64_t, std::uint64_t)> progress;
 };

@@ -111,9 +111,12 @@ def _peaks(peaks):
     raise ValueError("peaks: frequencies (MHz), or pairs of frequency and intensity")
 
 
-def _run_part(model, freq, intensity, options, first, count):
+def _run_part(model, freq, intensity, options, part, parts, count=2**64 - 1):
+    """Part `part` of `parts` of the combination space: its runs (of up to
+    4096 combinations) part, part + parts, ... (interleaved, so that the
+    parts cost about the same); count=0 searches nothing (the plan)."""
     import time
-    o = dict(options, first=int(first), count=int(count), threads=1)
+    o = dict(options, first=0, count=int(count), parts=int(parts), part=int(part), threads=1)
     t = time.thread_time()
     part = _search(model, freq, intensity, o)
     part["cpu_s"] = time.thread_time() - t  # the part's own CPU time on its worker
@@ -178,16 +181,14 @@ def search(model, peaks, *, triple=None, windows_MHz=(0.0, 0.0, 0.0), check_line
     from distributed import as_completed
 
     # the size of the combination space: a search of none of it
-    plan = _run_part(model, freq, intensity, options, 0, 0)
+    plan = _run_part(model, freq, intensity, options, 0, 1, count=0)
     total = plan["combinations"]
     if chunks is None:
         chunks = 4 * max(1, sum(client.nthreads().values()))
     chunks = max(1, min(int(chunks), total)) if total else 1
-    size = -(-total // chunks) if total else 0
-    starts = list(range(0, total, size)) if total else [0]
     [m, f, i] = client.scatter([model, freq, intensity], broadcast=True)
-    futures = client.map(_run_part, [m] * len(starts), [f] * len(starts), [i] * len(starts),
-                         [options] * len(starts), starts, [size] * len(starts),
+    futures = client.map(_run_part, [m] * chunks, [f] * chunks, [i] * chunks,
+                         [options] * chunks, list(range(chunks)), [chunks] * chunks,
                          retries=int(retries), pure=False)
     parts, failed, done = [], [], 0
     try:

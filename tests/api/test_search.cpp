@@ -142,10 +142,24 @@ TEST(Search, RigidRotorRanksTheTrueConstantsFirst) {
     parts.push_back(search(s.guess, s.peaks, part).hits);
   }
   const std::vector<SearchHit> merged = mergeSearchHits(parts, o.keep);
+  // interleaved parts (runs of the range dealt out in turn) cover it once
+  parts.clear();
+  part.first = 0;
+  part.count = UINT64_MAX;
+  part.parts = 5;
+  std::uint64_t searched = 0;
+  for (part.part = 0; part.part < 5; ++part.part) {
+    const SearchResult r = search(s.guess, s.peaks, part);
+    searched += r.searched;
+    parts.push_back(r.hits);
+  }
+  EXPECT_EQ(searched, one.combinations);
+  const std::vector<SearchHit> dealt = mergeSearchHits(parts, o.keep);
   ASSERT_EQ(two.hits.size(), one.hits.size());
   ASSERT_EQ(merged.size(), one.hits.size());
+  ASSERT_EQ(dealt.size(), one.hits.size());
   for (std::size_t i = 0; i < one.hits.size(); ++i) {
-    for (const SearchHit* h : {&two.hits[i], &merged[i]}) {
+    for (const SearchHit* h : {&two.hits[i], &merged[i], &dealt[i]}) {
       EXPECT_EQ(h->combination, one.hits[i].combination);
       EXPECT_EQ(h->BJ, one.hits[i].BJ);
       EXPECT_EQ(h->score, one.hits[i].score);
@@ -194,6 +208,15 @@ TEST(Search, BadInputsSayWhatIsWrong) {
   p.intensity = {1.0};
   EXPECT_THROW(search(m, p), Error);
   p.intensity.clear();
+  SearchOptions bad;
+  bad.parts = 3;
+  bad.part = 3;
+  try {
+    search(m, p, bad);
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "ERROR: a search part must lie in 0 .. parts - 1 (parts 3, part 3)");
+  }
   SearchOptions o = options();
   o.triple = {{{1, 0, 1}, {0, 0, 0}}};
   try {

@@ -25,12 +25,12 @@ SEARCH_PART = rs._run_part
 CALLS = []
 
 
-def flaky_part(model, freq, intensity, options, first, count):
+def flaky_part(model, freq, intensity, options, part, parts, count=2**64 - 1):
     """The third part handed out fails once, as on a worker that is lost."""
-    CALLS.append(first)
+    CALLS.append(part)
     if len(CALLS) == 3:
         raise RuntimeError("a worker lost its part")
-    return SEARCH_PART(model, freq, intensity, options, first, count)
+    return SEARCH_PART(model, freq, intensity, options, part, parts, count)
 
 
 @pytest.fixture(scope="module")
