@@ -152,6 +152,8 @@ struct Round {
   // a run of rigid-rotor blocks: besides being computed, their labelled
   // levels are stored into the transitions side by side
   bool rigidRound = false;
+  // ... and labelled on the thread that computed them (no level table printed)
+  bool labelAside = false;
   ConstFlagView flags{nullptr};
   const FitModel* fm = nullptr;
 };
@@ -178,6 +180,7 @@ void computeJob(Round& r, int i) {
     if (te.Sym == 0) w.blk.ntop = 0;
     if (te.Sym == 0 && (te.predicted || w.blk.complete)) w.blk.nvv = 1;
     computeBlock(*r.rs, w, te.J, te.Sym, te.F, te.B, r.par, r.pass);
+    if (r.labelAside) labelBlockLevelsAside(*r.rs, w, te.J, te.Sym, te.F, te.B);
   } catch (...) {
     job.error = std::current_exception();
   }
@@ -546,6 +549,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       if (!shared) break;
     }
     round.rigidRound = round.rigidRound && round.n > 1;
+    round.labelAside = round.rigidRound && !blockLabelsPrinted(ctl, pass);
     if (round.n == 1) {
       computeJob(round, 0);
     } else {
@@ -555,11 +559,17 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       sw.pool->run(std::min(threads, round.n), computeJobsTask, &round);
     }
     if (round.rigidRound) {
-      // labels in todo order (they may print), then the stores side by side
+      // labels in todo order (made beside the blocks unless they print the
+      // level table; what they found for the run in todo order), then the
+      // stores side by side
       int labelled = 0;
       for (; labelled < round.n && !round.jobs[labelled].error; ++labelled) {
         const TodoEntry& tb = *round.jobs[labelled].te;
-        labelBlockLevels(rs, *round.jobs[labelled].work, tb.J, tb.Sym, tb.F, B, pass);
+        SweepWork& w = *round.jobs[labelled].work;
+        if (round.labelAside)
+          reportBlockLabels(rs, w, tb.J, tb.Sym);
+        else
+          labelBlockLevels(rs, w, tb.J, tb.Sym, tb.F, B, pass);
       }
       const int computed = round.n;
       round.n = labelled; // a block that failed and those after it are not stored
