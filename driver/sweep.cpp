@@ -619,9 +619,11 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
     if (Blast >= 1 && Blast <= DIMB) {
       const double mux = par(par::mu_x, Blast), muy = par(par::mu_y, Blast),
                    muz = par(par::mu_z, Blast);
-      if (intensityMode(ctl.ints) == intsbit::SPECTRUM_BY_SPECIES)
+      if (intensityMode(ctl.ints) == intsbit::SPECTRUM_BY_SPECIES) {
+        // the lines of ranges of J are made on the sweep's threads
+        if (threads > 1) makeTeam(sw, threads);
         printPredictedSpectrum(rs, sw, mux, muy, muz, ctl.temp);
-      else if (intensityMode(ctl.ints) == intsbit::SPECTRUM_GROUPED)
+      } else if (intensityMode(ctl.ints) == intsbit::SPECTRUM_GROUPED)
         printGroupedSpectrum(rs, sw, mux, muy, muz, ctl.temp);
     }
   }
