@@ -42,6 +42,8 @@ public:
   }
   void end() { raw(&length_, sizeof length_); }
   void raw(const void* p, std::size_t bytes) { bytes_.append(static_cast<const char*>(p), bytes); }
+  // Room for a file of `bytes` bytes, made at once.
+  void reserve(std::size_t bytes) { bytes_.reserve(bytes); }
   // Store the file; false when that failed.
   bool close() {
     status_ = dir_.put(name_, std::move(bytes_), err_);
@@ -230,6 +232,12 @@ void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int
     return;
   }
   RecordWriter w(rs.scratch, name, *rs.io.err);
+  // the records with their two length words each: block state, basis rows,
+  // one per level
+  const std::size_t mark = 2 * sizeof(std::uint32_t);
+  const std::size_t levels = static_cast<std::size_t>(N > 0 ? N : 0);
+  w.reserve(mark + NBLOCKREC * INT + mark + 4 * INT * levels +
+            levels * (mark + levelRecordBytes(N)));
   // record 1: block state
   int rec[NBLOCKREC];
   sw.blk.toRecord(rec);
