@@ -12,10 +12,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <exception>
 #include <memory>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -239,6 +237,51 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
   }
 }
 
+// Text gathered in blocks of fixed size that are kept from one use to the
+// next: growing it copies nothing, and its memory is met once.
+class BlockText : public std::streambuf {
+public:
+  void restart() {
+    used_ = 0;
+    open(0);
+  }
+  void writeTo(std::ostream& out) {
+    for (std::size_t b = 0; b < used_; ++b) out.write(blocks_[b].get(), BLOCK);
+    if (pbase()) out.write(pbase(), pptr() - pbase());
+  }
+
+protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    open(++used_);
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::streamsize done = 0;
+    while (done < n) {
+      if (pptr() == epptr()) open(++used_);
+      const std::streamsize room = epptr() - pptr(), take = std::min(room, n - done);
+      std::copy_n(s + done, take, pptr());
+      pbump(static_cast<int>(take));
+      done += take;
+    }
+    return n;
+  }
+
+private:
+  static constexpr std::size_t BLOCK = 1 << 16;
+  // the put area on block b (blocks before it are full)
+  void open(std::size_t b) {
+    if (blocks_.size() <= b) blocks_.push_back(std::make_unique<char[]>(BLOCK));
+    char* p = blocks_[b].get();
+    setp(p, p + BLOCK);
+  }
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t used_ = 0; // full blocks
+};
+
 // The lines of one species and V of the listing by species, J2 = 0 .. maxJ
 // in parts of consecutive J2 that the threads of the sweep take in turn:
 // each part's text is made into its own buffer and the buffers are written
@@ -258,28 +301,28 @@ public:
     const int wanted = std::min(maxJ + 1, PARTS_PER_THREAD * pool_.size());
     double total = 0.0;
     for (int J = 0; J <= maxJ; ++J) total += cost(J);
-    parts_.resize(static_cast<std::size_t>(wanted));
+    while (parts_.size() < static_cast<std::size_t>(wanted))
+      parts_.push_back(std::make_unique<Part>());
     int n = 0;
     double sum = 0.0;
     for (int J = 0; J <= maxJ; ++J) {
       if (n == 0 || (sum >= total * n / wanted && n < wanted)) {
-        Part& p = parts_[static_cast<std::size_t>(n++)];
+        Part& p = *parts_[static_cast<std::size_t>(n++)];
         p.from = J;
-        p.text.str(std::string());
+        p.buffer.restart();
         p.text.clear();
-        p.error = nullptr;
         p.irregular = false;
       }
       sum += cost(J);
-      parts_[static_cast<std::size_t>(n - 1)].to = J;
+      parts_[static_cast<std::size_t>(n - 1)]->to = J;
     }
     count_ = n;
     next_ = 0;
     Context ctx{this, &scan};
     pool_.run(std::min(pool_.size(), n), &runParts<Scan>, &ctx);
     for (int i = 0; i < n; ++i)
-      if (parts_[static_cast<std::size_t>(i)].irregular) return false;
-    for (int i = 0; i < n; ++i) out << parts_[static_cast<std::size_t>(i)].text.view();
+      if (parts_[static_cast<std::size_t>(i)]->irregular) return false;
+    for (int i = 0; i < n; ++i) parts_[static_cast<std::size_t>(i)]->buffer.writeTo(out);
     return true;
   }
 
@@ -288,8 +331,8 @@ private:
   static double cost(int J) { return double(J + 1) * (J + 1) * (J + 1); }
   struct Part {
     int from = 0, to = -1;
-    std::ostringstream text;
-    std::exception_ptr error;
+    BlockText buffer;
+    std::ostream text{&buffer};
     bool irregular = false;
   };
   struct Context {
@@ -302,7 +345,7 @@ private:
     const Scan& scan = *static_cast<const Scan*>(c.scan);
     BlockCache& cache = *self.caches_[static_cast<std::size_t>(thread)];
     for (int i = self.next_.fetch_add(1); i < self.count_; i = self.next_.fetch_add(1)) {
-      Part& p = self.parts_[static_cast<std::size_t>(i)];
+      Part& p = *self.parts_[static_cast<std::size_t>(i)];
       cache.irregular = false;
       try {
         for (int J2 = p.from; J2 <= p.to && !cache.irregular; ++J2) scan(cache, p.text, J2);
@@ -316,7 +359,7 @@ private:
 
   WorkerPool& pool_;
   std::vector<std::unique_ptr<BlockCache>> caches_;
-  std::vector<Part> parts_;
+  std::vector<std::unique_ptr<Part>> parts_;
   int count_ = 0;
   std::atomic<int> next_{0};
 };
