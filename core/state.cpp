@@ -126,7 +126,8 @@ void RotationStore::allocate(int largestJ) {
   mark = 0;
 }
 
-void SweepWork::allocate(int order, int states, int tops, int maxJ) {
+void SweepWork::allocate(int order, int states, int tops, int maxJ, int rotatedTops) {
+  if (rotatedTops < 0 || rotatedTops > tops) rotatedTops = tops;
   ld = order > DIMTOT ? order : DIMTOT;
   const std::size_t mat = static_cast<std::size_t>(ld) * ld;
   for (auto* m : {&H, &Zr, &Zi, &V}) *m = ZeroedVector<double>(mat);
@@ -144,8 +145,8 @@ void SweepWork::allocate(int order, int states, int tops, int maxJ) {
   torsMat = ZeroedVector<double>(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   // axis rotations and rotated operators of the run's tops only
   for (int t = 1; t <= DIMTOP; ++t) {
-    rot[t].allocate(t <= tops ? maxJ : -1);
-    rotOp[t] = ZeroedVector<double>(t <= tops ? mat : 0);
+    rot[t].allocate(t <= rotatedTops ? maxJ : -1);
+    rotOp[t] = ZeroedVector<double>(t <= rotatedTops ? mat : 0);
   }
   for (auto* v : {&baseUp, &baseLo, &fwdUp, &fwdLo}) *v = ZeroedVector<double>(DIMDATA + 1);
 }

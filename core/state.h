@@ -516,7 +516,10 @@ struct SweepWork {
   }();
   // sizes the storage for blocks of order `order` (at least DIMTOT) and
   // torsional tables of `states` states per top and of J up to maxJ
-  void allocate(int order = DIMTOT, int states = DIMV, int tops = DIMTOP, int maxJ = DIMJ);
+  // (axis rotations and rotated operators for the first rotatedTops tops
+  // only, all `tops` when negative: a helper of a run without tops needs none)
+  void allocate(int order = DIMTOT, int states = DIMV, int tops = DIMTOP, int maxJ = DIMJ,
+                int rotatedTops = -1);
   // makes room for blocks of J up to maxJ of `states` product states each
   // (the levels above the run's J range for the partition function); what
   // the storage holds for the blocks computed so far is kept only when

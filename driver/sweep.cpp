@@ -221,12 +221,12 @@ int sweepThreads(const RunState& rs, SweepWork& sw) {
 // The pool of `threads` threads and the work stores of a round's blocks
 // beyond the first, made at the first round that shares its blocks and kept
 // for the run.
-void makeTeam(SweepWork& sw, int threads) {
+void makeTeam(SweepWork& sw, int threads, int ntop) {
   if (sw.pool && sw.pool->size() == threads) {
     // stores made before the blocks grew (the levels of the partition function)
     for (auto& h : sw.helpers)
       if (h->ld < sw.ld || h->tors.maxJ < sw.tors.maxJ) {
-        h->allocate(sw.ld, sw.tors.nvs, sw.tors.ntops, sw.tors.maxJ);
+        h->allocate(sw.ld, sw.tors.nvs, sw.tors.ntops, sw.tors.maxJ, std::max(ntop, 0));
         h->setSerial = -1;
       }
     return;
@@ -237,7 +237,7 @@ void makeTeam(SweepWork& sw, int threads) {
   for (auto& h : sw.helpers)
     if (!h) {
       h = std::make_shared<SweepWork>();
-      h->allocate(sw.ld, sw.tors.nvs, sw.tors.ntops, sw.tors.maxJ);
+      h->allocate(sw.ld, sw.tors.nvs, sw.tors.ntops, sw.tors.maxJ, std::max(ntop, 0));
       h->setSerial = -1;
     }
 }
@@ -553,7 +553,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
     if (round.n == 1) {
       computeJob(round, 0);
     } else {
-      makeTeam(sw, threads);
+      makeTeam(sw, threads, ntop);
       for (int i = 1; i < round.n; ++i) round.jobs[i].work = sw.helpers[i - 1].get();
       round.next = 0;
       sw.pool->run(std::min(threads, round.n), computeJobsTask, &round);
@@ -621,7 +621,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
                    muz = par(par::mu_z, Blast);
       if (intensityMode(ctl.ints) == intsbit::SPECTRUM_BY_SPECIES) {
         // the lines of ranges of J are made on the sweep's threads
-        if (threads > 1) makeTeam(sw, threads);
+        if (threads > 1) makeTeam(sw, threads, ntop);
         printPredictedSpectrum(rs, sw, mux, muy, muz, ctl.temp);
       } else if (intensityMode(ctl.ints) == intsbit::SPECTRUM_GROUPED)
         printGroupedSpectrum(rs, sw, mux, muy, muz, ctl.temp);
@@ -697,7 +697,7 @@ void sweepWithDerivatives(RunState& rs, SweepWork& sw, ParamSets& par, const Fit
   const int threads = std::min(rs.threads, MAXTHREADS);
   const bool sideBySide = threads > 1 && !printsInsideBlocks(rs) && rs.detailPrint == 0 &&
                           rs.ctl.eval <= 1 && jobs.size() > 1;
-  if (sideBySide) makeTeam(sw, threads);
+  if (sideBySide) makeTeam(sw, threads, rs.ctl.ntop);
   while (static_cast<int>(sw.lanes.size()) < (sideBySide ? threads : 1)) {
     auto lane = std::make_shared<RunState>();
     lane->todo.e.assign(static_cast<std::size_t>(DIMTDO) + 1, {});
