@@ -119,13 +119,15 @@ void TorsionTables::allocate(int states, int tops, int largestJ) {
 }
 
 void RotationStore::allocate(int largestJ) {
-  maxJ = std::clamp(largestJ, 0, DIMJ);
+  // largestJ < 0: no storage (a top the run does not have)
+  maxJ = std::clamp(largestJ, -1, DIMJ);
   const std::size_t n = static_cast<std::size_t>(2 * maxJ + 1) * (2 * maxJ + 1);
   for (auto* m : {&d, &dd, &dPrev, &ddPrev}) *m = ZeroedVector<double>(n);
   mark = 0;
 }
 
-void SweepWork::allocate(int order, int states, int tops, int maxJ) {
+void SweepWork::allocate(int order, int states, int tops, int maxJ, int rotatedTops) {
+  if (rotatedTops < 0 || rotatedTops > tops) rotatedTops = tops;
   ld = order > DIMTOT ? order : DIMTOT;
   const std::size_t mat = static_cast<std::size_t>(ld) * ld;
   for (auto* m : {&H, &Zr, &Zi, &V}) *m = ZeroedVector<double>(mat);
@@ -141,9 +143,10 @@ void SweepWork::allocate(int order, int states, int tops, int maxJ) {
   levelEndsFill.assign(static_cast<std::size_t>(ld) + 2, 0);
   tors.allocate(states, tops, maxJ);
   torsMat = ZeroedVector<double>(static_cast<std::size_t>(DIMTOT) * DIMTOT);
+  // axis rotations and rotated operators of the run's tops only
   for (int t = 1; t <= DIMTOP; ++t) {
-    rot[t].allocate(maxJ);
-    rotOp[t] = ZeroedVector<double>(t <= tops ? mat : 0);
+    rot[t].allocate(t <= rotatedTops ? maxJ : -1);
+    rotOp[t] = ZeroedVector<double>(t <= rotatedTops ? mat : 0);
   }
   for (auto* v : {&baseUp, &baseLo, &fwdUp, &fwdLo}) *v = ZeroedVector<double>(DIMDATA + 1);
 }
@@ -171,7 +174,7 @@ void SweepWork::growForJ(int maxJ, int states) {
     tors.allocate(tors.nvs, tors.ntops, maxJ);
     lastB = -1;
   }
-  for (int t = 1; t <= DIMTOP; ++t)
+  for (int t = 1; t <= tors.ntops && t <= DIMTOP; ++t)
     if (maxJ > rot[t].maxJ) rot[t].allocate(maxJ);
 }
 

@@ -456,7 +456,14 @@ struct SweepWork {
       mask{};                                      // M_t(i,j)
   std::vector<std::array<int, NLABEL + 1>> labels; // levels 1..N, columns 1..12
   std::vector<int> need;                           // levels 1..N
-  std::array<double, 33> dEdp{};                   // dE/dp, p = 1..32
+  // what labelling a block on a helper thread found for the run: the levels
+  // whose +-K pair had dominant rows of different |K|, and whether a pair was
+  // told by the sign of its components
+  struct LabelNotes {
+    std::vector<int> kTrouble;
+    bool pmPair = false;
+  } labelNotes;
+  std::array<double, 33> dEdp{}; // dE/dp, p = 1..32
   // the elements of dH/dp of the fitted rotor parameters of the block being
   // finished, p after p: those of p are rotorOps[rotorOpsStart[p] ..
   // rotorOpsStart[p + 1])
@@ -509,7 +516,10 @@ struct SweepWork {
   }();
   // sizes the storage for blocks of order `order` (at least DIMTOT) and
   // torsional tables of `states` states per top and of J up to maxJ
-  void allocate(int order = DIMTOT, int states = DIMV, int tops = DIMTOP, int maxJ = DIMJ);
+  // (axis rotations and rotated operators for the first rotatedTops tops
+  // only, all `tops` when negative: a helper of a run without tops needs none)
+  void allocate(int order = DIMTOT, int states = DIMV, int tops = DIMTOP, int maxJ = DIMJ,
+                int rotatedTops = -1);
   // makes room for blocks of J up to maxJ of `states` product states each
   // (the levels above the run's J range for the partition function); what
   // the storage holds for the blocks computed so far is kept only when

@@ -152,6 +152,8 @@ struct Round {
   // a run of rigid-rotor blocks: besides being computed, their labelled
   // levels are stored into the transitions side by side
   bool rigidRound = false;
+  // ... and labelled on the thread that computed them (no level table printed)
+  bool labelAside = false;
   ConstFlagView flags{nullptr};
   const FitModel* fm = nullptr;
 };
@@ -178,6 +180,7 @@ void computeJob(Round& r, int i) {
     if (te.Sym == 0) w.blk.ntop = 0;
     if (te.Sym == 0 && (te.predicted || w.blk.complete)) w.blk.nvv = 1;
     computeBlock(*r.rs, w, te.J, te.Sym, te.F, te.B, r.par, r.pass);
+    if (r.labelAside) labelBlockLevelsAside(*r.rs, w, te.J, te.Sym, te.F, te.B);
   } catch (...) {
     job.error = std::current_exception();
   }
@@ -218,12 +221,12 @@ int sweepThreads(const RunState& rs, SweepWork& sw) {
 // The pool of `threads` threads and the work stores of a round's blocks
 // beyond the first, made at the first round that shares its blocks and kept
 // for the run.
-void makeTeam(SweepWork& sw, int threads) {
+void makeTeam(SweepWork& sw, int threads, int ntop) {
   if (sw.pool && sw.pool->size() == threads) {
     // stores made before the blocks grew (the levels of the partition function)
     for (auto& h : sw.helpers)
       if (h->ld < sw.ld || h->tors.maxJ < sw.tors.maxJ) {
-        h->allocate(sw.ld, sw.tors.nvs, sw.tors.ntops, sw.tors.maxJ);
+        h->allocate(sw.ld, sw.tors.nvs, sw.tors.ntops, sw.tors.maxJ, std::max(ntop, 0));
         h->setSerial = -1;
       }
     return;
@@ -234,7 +237,7 @@ void makeTeam(SweepWork& sw, int threads) {
   for (auto& h : sw.helpers)
     if (!h) {
       h = std::make_shared<SweepWork>();
-      h->allocate(sw.ld, sw.tors.nvs, sw.tors.ntops, sw.tors.maxJ);
+      h->allocate(sw.ld, sw.tors.nvs, sw.tors.ntops, sw.tors.maxJ, std::max(ntop, 0));
       h->setSerial = -1;
     }
 }
@@ -546,20 +549,27 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       if (!shared) break;
     }
     round.rigidRound = round.rigidRound && round.n > 1;
+    round.labelAside = round.rigidRound && !blockLabelsPrinted(ctl, pass);
     if (round.n == 1) {
       computeJob(round, 0);
     } else {
-      makeTeam(sw, threads);
+      makeTeam(sw, threads, ntop);
       for (int i = 1; i < round.n; ++i) round.jobs[i].work = sw.helpers[i - 1].get();
       round.next = 0;
       sw.pool->run(std::min(threads, round.n), computeJobsTask, &round);
     }
     if (round.rigidRound) {
-      // labels in todo order (they may print), then the stores side by side
+      // labels in todo order (made beside the blocks unless they print the
+      // level table; what they found for the run in todo order), then the
+      // stores side by side
       int labelled = 0;
       for (; labelled < round.n && !round.jobs[labelled].error; ++labelled) {
         const TodoEntry& tb = *round.jobs[labelled].te;
-        labelBlockLevels(rs, *round.jobs[labelled].work, tb.J, tb.Sym, tb.F, B, pass);
+        SweepWork& w = *round.jobs[labelled].work;
+        if (round.labelAside)
+          reportBlockLabels(rs, w, tb.J, tb.Sym);
+        else
+          labelBlockLevels(rs, w, tb.J, tb.Sym, tb.F, B, pass);
       }
       const int computed = round.n;
       round.n = labelled; // a block that failed and those after it are not stored
@@ -609,9 +619,11 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
     if (Blast >= 1 && Blast <= DIMB) {
       const double mux = par(par::mu_x, Blast), muy = par(par::mu_y, Blast),
                    muz = par(par::mu_z, Blast);
-      if (intensityMode(ctl.ints) == intsbit::SPECTRUM_BY_SPECIES)
+      if (intensityMode(ctl.ints) == intsbit::SPECTRUM_BY_SPECIES) {
+        // the lines of ranges of J are made on the sweep's threads
+        if (threads > 1) makeTeam(sw, threads, ntop);
         printPredictedSpectrum(rs, sw, mux, muy, muz, ctl.temp);
-      else if (intensityMode(ctl.ints) == intsbit::SPECTRUM_GROUPED)
+      } else if (intensityMode(ctl.ints) == intsbit::SPECTRUM_GROUPED)
         printGroupedSpectrum(rs, sw, mux, muy, muz, ctl.temp);
     }
   }
@@ -685,7 +697,7 @@ void sweepWithDerivatives(RunState& rs, SweepWork& sw, ParamSets& par, const Fit
   const int threads = std::min(rs.threads, MAXTHREADS);
   const bool sideBySide = threads > 1 && !printsInsideBlocks(rs) && rs.detailPrint == 0 &&
                           rs.ctl.eval <= 1 && jobs.size() > 1;
-  if (sideBySide) makeTeam(sw, threads);
+  if (sideBySide) makeTeam(sw, threads, rs.ctl.ntop);
   while (static_cast<int>(sw.lanes.size()) < (sideBySide ? threads : 1)) {
     auto lane = std::make_shared<RunState>();
     lane->todo.e.assign(static_cast<std::size_t>(DIMTDO) + 1, {});

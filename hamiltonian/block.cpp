@@ -198,6 +198,16 @@ void labelBlockLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, 
   labelLevels(rs, sw, J, S, F2, B, pass); // 13. labels
 }
 
+bool blockLabelsPrinted(const Controls& ctl, int pass) { return levelTablePrinted(ctl, pass); }
+
+void labelBlockLevelsAside(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B) {
+  labelLevelsAside(rs, sw, J, S, F2, B);
+}
+
+void reportBlockLabels(RunState& rs, const SweepWork& sw, int J, int S) {
+  reportLabelNotes(rs, sw, J, S);
+}
+
 void storeBlockLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstFlagView flags,
                       const FitModel& fm) {
   storeLevelEnergies(rs, sw, J, S, F2, B);          // 13. energies into the transitions

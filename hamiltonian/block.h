@@ -35,6 +35,13 @@ void finishBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, Const
 // one set that differ in J, S or 2F are stored side by side, each from its
 // own SweepWork.
 void labelBlockLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass);
+// labelBlockLevels on the thread that computed the block, when the sweep
+// prints no level table (blockLabelsPrinted false): the K trouble found and
+// the species' +-K flag wait in sw for reportBlockLabels, called in todo
+// order on the calling thread.
+bool blockLabelsPrinted(const Controls& ctl, int pass);
+void labelBlockLevelsAside(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B);
+void reportBlockLabels(RunState& rs, const SweepWork& sw, int J, int S);
 void storeBlockLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstFlagView flags,
                       const FitModel& fm);
 

@@ -18,10 +18,17 @@ constexpr int UNSET = -12345;
 constexpr int LDW = DIM2J1; // leading dimension of the K weights
 } // namespace
 
+namespace {
+
 // Labels of every level of the block from the composition of its eigenvector
 // (sw.V, signed moduli) and its energy (sw.E).  After the diagonalisation
 // sw.H is free; it holds the K weights and the torsional weights here.
-void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass) {
+// With `run` the level table is printed as the controls ask and what the
+// labels tell the run (K trouble, a +-K pair told by sign) goes to it at
+// once; without (a block labelled on a helper thread, no table asked for)
+// it is left in sw.labelNotes for reportLabelNotes.
+void assignLabels(const RunState& rs, RunState* run, SweepWork& sw, int J, int S, int F2, int B,
+                  int pass) {
   const BlockState& blk = sw.blk;
   const int d = blk.d, nvv = blk.nvv, N = blk.N;
   if (d > DIM2J1) stop(" ERROR: DIM 2J1 exceeded");
@@ -86,7 +93,7 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
   }
 
   // 5. best and second-best K index and product state of every level
-  // per level, 1..N (sized to the run; the labels are made on the calling thread)
+  // per level, 1..N (sized to the run, one set per thread that labels blocks)
   static thread_local std::vector<int> kBest, kSec, vBest, vSec, r1, r2;
   static thread_local std::vector<double> wBest, wSec, xBest, xSec, c1, c2;
   for (auto* a : {&kBest, &kSec, &vBest, &vSec, &r1, &r2})
@@ -108,12 +115,14 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
     if (vBest[l] != vBest[l - 1] && rank[vBest[l]] == 0) rank[vBest[l]] = rank[vBest[l - 1]] + 1;
 
   // 7. level table header
-  const bool print = (rs.ctl.eval > 0 && pass == 0) || rs.ctl.eval > 1;
-  std::ostream& ev = rs.io.evalFile;
+  const bool print = run && levelTablePrinted(rs.ctl, pass);
+  sw.labelNotes.kTrouble.clear();
+  sw.labelNotes.pmPair = false;
   if (print) {
-    if (pass != rs.lastPrintedPass) {
+    std::ostream& ev = run->io.evalFile;
+    if (pass != run->lastPrintedPass) {
       put(ev, "(A,I3)", {" *********** FISTAT =", pass});
-      rs.lastPrintedPass = pass;
+      run->lastPrintedPass = pass;
     }
     put(ev, "(/,4A3,2X,4A3,A15,4A)",
         {"J", "S", "B", "F", "T", "t", "K", "V", " Energy/GHz ", "   best K(s)      vec ",
@@ -169,8 +178,12 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
         c2[l] = r2[l] >= 1 ? comp(r2[l], l) : 0.0;
       }
       const int rowA = r1[l], rowB = r2[l] >= 1 ? r2[l] : r1[l];
-      if (std::abs(Kof(rowA)) != std::abs(Kof(rowB)))
-        putFree(*rs.io.out, {"ERROR in assgn: K trouble", J, S, l});
+      if (std::abs(Kof(rowA)) != std::abs(Kof(rowB))) {
+        if (run)
+          putFree(*run->io.out, {"ERROR in assgn: K trouble", J, S, l});
+        else
+          sw.labelNotes.kTrouble.push_back(l);
+      }
       const double cA = c1[l], cB = r2[l] >= 1 ? c2[l] : 0.0;
       const long s = static_cast<long>(10000.0 * cA * cB); // truncated toward zero
       const int K = s < 0 ? -std::abs(Kof(rowA)) : std::abs(Kof(rowA));
@@ -182,7 +195,8 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
       pmPair = true;
       if (print) {
         const char* sign = s > 0 ? "+" : (s < 0 ? "-" : " ");
-        put(ev, "(4i3,2X,2i3,i2,A,i3,F15.8,1X,2I3,2F7.3,I4,F6.3,10X,I4,             F6.3)",
+        put(run->io.evalFile,
+            "(4i3,2X,2i3,i2,A,i3,F15.8,1X,2I3,2F7.3,I4,F6.3,10X,I4,             F6.3)",
             {J, S, B, F2, l, lab[9], std::abs(K), sign, lab[3], sw.E[l - 1], Kof(rowA), Kof(rowB),
              cA, cB, vb, sqrtVw(vb, l), vSec[l], sqrtVw(vSec[l], l)});
       }
@@ -194,13 +208,38 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
       lab[3] = rank[vb];
       lab[8] = l;
       if (print)
-        put(ev, "(4i3,2X,4i3,F15.8,1X,I6,F14.3,I4,F6.3,I4,F6.3,I4,F6.3)",
+        put(run->io.evalFile, "(4i3,2X,4i3,F15.8,1X,I6,F14.3,I4,F6.3,I4,F6.3,I4,F6.3)",
             {J, S, B, F2, l, lab[9], lab[2], lab[3], sw.E[l - 1], lab[2], std::sqrt(W1), vb,
              sqrtVw(vb, l), lab[11], std::sqrt(W2), vSec[l], sqrtVw(vSec[l], l)});
     }
   }
   // 9. species whose levels come in sign-labelled +-K pairs
-  if (pmPair && S > 0 && S <= DIMSYM) rs.pmKSign[S] = 1;
+  if (pmPair && S > 0 && S <= DIMSYM) {
+    if (run)
+      run->pmKSign[S] = 1;
+    else
+      sw.labelNotes.pmPair = true;
+  }
+}
+
+} // namespace
+
+bool levelTablePrinted(const Controls& ctl, int pass) {
+  return (ctl.eval > 0 && pass == 0) || ctl.eval > 1;
+}
+
+void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass) {
+  assignLabels(rs, &rs, sw, J, S, F2, B, pass);
+}
+
+void labelLevelsAside(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B) {
+  assignLabels(rs, nullptr, sw, J, S, F2, B, 0);
+}
+
+void reportLabelNotes(RunState& rs, const SweepWork& sw, int J, int S) {
+  for (const int l : sw.labelNotes.kTrouble)
+    putFree(*rs.io.out, {"ERROR in assgn: K trouble", J, S, l});
+  if (sw.labelNotes.pmPair && S > 0 && S <= DIMSYM) rs.pmKSign[S] = 1;
 }
 
 // Energies and labels of the block into every transition end that names one

@@ -10,6 +10,14 @@ namespace ruvo {
 // into sw.labels; the level tables go to the energy-level file.  Uses sw.H
 // (free after the diagonalisation) as work storage for the weights.
 void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass);
+// Whether the labels of a block in sweep `pass` print the level table.
+bool levelTablePrinted(const Controls& ctl, int pass);
+// labelLevels for a block labelled beside others on a helper thread, when
+// no level table is printed: reads the run state only and leaves the K
+// trouble it meets and a +-K pair told by sign in sw.labelNotes, which
+// reportLabelNotes then hands to the run (blocks in todo order).
+void labelLevelsAside(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B);
+void reportLabelNotes(RunState& rs, const SweepWork& sw, int J, int S);
 // Energies and labels into the transition ends that name a level of the
 // block; sw.need[l] = 1 for the levels used by fitted lines.
 void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B);

@@ -413,15 +413,41 @@ void applyRecordedElements(const OperatorElement* el, int begin, int end, const 
 
 // A row of y that is skipped stays +0: in the full sum it would only get
 // products with the zero components of v, and +0 plus a zero is +0.
+// A sum of products that skips terms of exactly zero (a zero component of v)
+// is the same sum: it starts at +0, and a sum of nonzero terms that cancels
+// is +0 too, so a skipped +-0 would have changed nothing.
 template <bool Complex>
 double expectation(const SweepWork& sw, int p, const double* vr, const double* vi, double* yr,
                    double* yi, const bool zeroOnK[2]) {
   const int N = sw.blk.N;
+  const int first = sw.rotorOpsStart[p], last = sw.rotorOpsStart[p + 1], odd = sw.rotorOpsOddK[p];
+  const OperatorElement* el = sw.rotorOps.data();
+  // One torsional state (rows K = -J..J) and v on rows of one parity of K, as
+  // the levels of a rigid rotor are: dH/dp keeps the parity of K, so y and
+  // the sum need only the rows of that parity, every second row.
+  if (odd >= 0 && N == sw.blk.d && zeroOnK[0] != zeroOnK[1]) {
+    const int J = (N - 1) / 2;
+    const int parity = zeroOnK[0] ? 1 : 0; // of the rows where v lives
+    const int c0 = (J + parity) % 2;       // K = c - J of that parity
+    for (int c = c0; c < N; c += 2) yr[c] = 0.0;
+    if constexpr (Complex)
+      for (int c = c0; c < N; c += 2) yi[c] = 0.0;
+    if (parity == 0)
+      applyRecordedElements<Complex>(el, first, odd, vr, vi, yr, yi);
+    else
+      applyRecordedElements<Complex>(el, odd, last, vr, vi, yr, yi);
+    double e = 0.0;
+    for (int c = c0; c < N; c += 2) {
+      if constexpr (Complex)
+        e += yr[c] * vr[c] + yi[c] * vi[c];
+      else
+        e += yr[c] * vr[c];
+    }
+    return e;
+  }
   for (int c = 0; c < N; ++c) yr[c] = 0.0;
   if constexpr (Complex)
     for (int c = 0; c < N; ++c) yi[c] = 0.0;
-  const OperatorElement* el = sw.rotorOps.data();
-  const int first = sw.rotorOpsStart[p], last = sw.rotorOpsStart[p + 1], odd = sw.rotorOpsOddK[p];
   if (odd < 0) {
     applyRecordedElements<Complex>(el, first, last, vr, vi, yr, yi);
   } else {

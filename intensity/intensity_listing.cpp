@@ -8,14 +8,18 @@
 // torsional splittings of a rigid-rotor line can be read off directly.
 #include "intensity/intensity_listing.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "core/fortran_format.h"
 #include "core/stop.h"
+#include "core/worker_pool.h"
 #include "intensity/line_strength.h"
 #include "intensity/scratch_files.h"
 
@@ -68,6 +72,10 @@ public:
   BlockCache() {
     for (HeldBlock& h : slot_) h.blk.allocate();
   }
+  // A cache of a helper thread reads without a word: a block it cannot read
+  // ends its part of the listing, which is then made again on the calling
+  // thread with the messages.
+  explicit BlockCache(bool quiet) : BlockCache() { quiet_ = quiet; }
   // The blocks (J1, S, B) and (J2, S, B); false when one cannot be read.
   bool fetch(RunState& rs, int J1, int J2, int S, int B, const HeldBlock*& b1,
              const HeldBlock*& b2) {
@@ -102,7 +110,13 @@ private:
     const int key = (B * (DIMSYM + 1) + S) * (DIMJ + 1) + J;
     for (int k : failed_)
       if (k == key) return false;
-    if (J < 0 || J > DIMJ || readBlockEigenvectors(rs, J, S, -1, B, h.blk) != ScratchRead::ok) {
+    if (quiet_) {
+      if (J < 0 || J > DIMJ || !readBlockEigenvectorsQuietly(rs.scratch, J, S, -1, B, h.blk)) {
+        irregular = true;
+        return false;
+      }
+    } else if (J < 0 || J > DIMJ ||
+               readBlockEigenvectors(rs, J, S, -1, B, h.blk) != ScratchRead::ok) {
       failed_.push_back(key);
       return false;
     }
@@ -120,10 +134,15 @@ private:
   }
   HeldBlock slot_[2];
   std::vector<int> failed_;
+  bool quiet_ = false;
 
 public:
   // the couplings of the pair of blocks being scanned (storage kept)
   DipoleCouplings couplings;
+  // a quiet cache met a block it could not read or a pair of blocks whose
+  // strengths it could not compute
+  bool irregular = false;
+  bool quiet() const { return quiet_; }
 };
 
 // Boltzmann factor exp(-E / kT) of an energy E above the lowest level (GHz);
@@ -173,6 +192,13 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
         else
           sameJCouplings(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2, couplings);
         made = true;
+        // levels that do not fit the tables are reported by the strength
+        // routine: not on a helper thread
+        if (cache.quiet() && couplings.status != DipoleCouplings::READY &&
+            couplings.status != DipoleCouplings::FORBIDDEN) {
+          cache.irregular = true;
+          return;
+        }
       }
       const double strength = lineStrengthFromCouplings(rs, couplings, r1, r2);
       // a pair without a valid strength (marked negative) is never listed
@@ -211,6 +237,133 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
   }
 }
 
+// Text gathered in blocks of fixed size that are kept from one use to the
+// next: growing it copies nothing, and its memory is met once.
+class BlockText : public std::streambuf {
+public:
+  void restart() {
+    used_ = 0;
+    open(0);
+  }
+  void writeTo(std::ostream& out) {
+    for (std::size_t b = 0; b < used_; ++b) out.write(blocks_[b].get(), BLOCK);
+    if (pbase()) out.write(pbase(), pptr() - pbase());
+  }
+
+protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    open(++used_);
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::streamsize done = 0;
+    while (done < n) {
+      if (pptr() == epptr()) open(++used_);
+      const std::streamsize room = epptr() - pptr(), take = std::min(room, n - done);
+      std::copy_n(s + done, take, pptr());
+      pbump(static_cast<int>(take));
+      done += take;
+    }
+    return n;
+  }
+
+private:
+  static constexpr std::size_t BLOCK = 1 << 16;
+  // the put area on block b (blocks before it are full)
+  void open(std::size_t b) {
+    if (blocks_.size() <= b) blocks_.push_back(std::make_unique<char[]>(BLOCK));
+    char* p = blocks_[b].get();
+    setp(p, p + BLOCK);
+  }
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t used_ = 0; // full blocks
+};
+
+// The lines of one species and V of the listing by species, J2 = 0 .. maxJ
+// in parts of consecutive J2 that the threads of the sweep take in turn:
+// each part's text is made into its own buffer and the buffers are written
+// in J2 order, so the listing is the same for any thread count.
+class SpectrumParts {
+public:
+  SpectrumParts(WorkerPool& pool) : pool_(pool) {
+    caches_.resize(static_cast<std::size_t>(pool.size()));
+    for (auto& c : caches_) c = std::make_unique<BlockCache>(true);
+  }
+
+  // The lines of J2 = 0 .. maxJ into `out`; false (nothing written) when a
+  // part met a block or a pair of blocks that only the calling thread can
+  // report on.
+  template <class Scan> bool write(std::ostream& out, int maxJ, const Scan& scan) {
+    // parts of about equal work: a pair of blocks of J2 costs about (J2 + 1)^3
+    const int wanted = std::min(maxJ + 1, PARTS_PER_THREAD * pool_.size());
+    double total = 0.0;
+    for (int J = 0; J <= maxJ; ++J) total += cost(J);
+    while (parts_.size() < static_cast<std::size_t>(wanted))
+      parts_.push_back(std::make_unique<Part>());
+    int n = 0;
+    double sum = 0.0;
+    for (int J = 0; J <= maxJ; ++J) {
+      if (n == 0 || (sum >= total * n / wanted && n < wanted)) {
+        Part& p = *parts_[static_cast<std::size_t>(n++)];
+        p.from = J;
+        p.buffer.restart();
+        p.text.clear();
+        p.irregular = false;
+      }
+      sum += cost(J);
+      parts_[static_cast<std::size_t>(n - 1)]->to = J;
+    }
+    count_ = n;
+    next_ = 0;
+    Context ctx{this, &scan};
+    pool_.run(std::min(pool_.size(), n), &runParts<Scan>, &ctx);
+    for (int i = 0; i < n; ++i)
+      if (parts_[static_cast<std::size_t>(i)]->irregular) return false;
+    for (int i = 0; i < n; ++i) parts_[static_cast<std::size_t>(i)]->buffer.writeTo(out);
+    return true;
+  }
+
+private:
+  static constexpr int PARTS_PER_THREAD = 4;
+  static double cost(int J) { return double(J + 1) * (J + 1) * (J + 1); }
+  struct Part {
+    int from = 0, to = -1;
+    BlockText buffer;
+    std::ostream text{&buffer};
+    bool irregular = false;
+  };
+  struct Context {
+    SpectrumParts* self;
+    const void* scan;
+  };
+  template <class Scan> static void runParts(void* context, int thread) {
+    Context& c = *static_cast<Context*>(context);
+    SpectrumParts& self = *c.self;
+    const Scan& scan = *static_cast<const Scan*>(c.scan);
+    BlockCache& cache = *self.caches_[static_cast<std::size_t>(thread)];
+    for (int i = self.next_.fetch_add(1); i < self.count_; i = self.next_.fetch_add(1)) {
+      Part& p = *self.parts_[static_cast<std::size_t>(i)];
+      cache.irregular = false;
+      try {
+        for (int J2 = p.from; J2 <= p.to && !cache.irregular; ++J2) scan(cache, p.text, J2);
+      } catch (...) {
+        // a stop (or a termination) is met again on the calling thread
+        cache.irregular = true;
+      }
+      p.irregular = cache.irregular;
+    }
+  }
+
+  WorkerPool& pool_;
+  std::vector<std::unique_ptr<BlockCache>> caches_;
+  std::vector<std::unique_ptr<Part>> parts_;
+  int count_ = 0;
+  std::atomic<int> next_{0};
+};
+
 // The two closing lines.
 void closeListing(RunState& rs) {
   std::ostream& out = *rs.io.out;
@@ -234,6 +387,10 @@ void printPredictedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy,
   const int s0 = rs.ctl.ntop > 0 ? 1 : 0;
   const int nsym = rs.species.nsym < DIMSYM ? rs.species.nsym : DIMSYM;
   BlockCache cache;
+  // the sweep's threads make the lines of ranges of J side by side
+  std::unique_ptr<SpectrumParts> parts;
+  if (sw.pool && sw.pool->size() > 1 && rs.threads > 1)
+    parts = std::make_unique<SpectrumParts>(*sw.pool);
 
   // J and K in three columns, four when the J range reaches 100
   const QuantumLayouts L(rs.maxJ);
@@ -247,21 +404,26 @@ void printPredictedSpectrum(RunState& rs, SweepWork& sw, double mux, double muy,
       for (int s = s0; s <= nsym; ++s) {
         // the rigid rotor (species 0) is always labelled by K- K+
         const bool asymLabels = s == 0 || rs.pmKSign[s] != 0;
-        for (int J2 = 0; J2 <= maxJ; ++J2)
+        // the lines of the block pairs (J2, J2) and (J2 + 1, J2) into `text`
+        const auto linesOfJ = [&](BlockCache& from, std::ostream& text, int J2) {
           for (int J1 = J2; J1 <= J2 + 1 && J1 <= maxJ; ++J1)
-            scanPair(
-                rs, sw, cache, J2, J1, s, B, V, mux, muy, muz, kT, [&](const PredictedLine& p) {
-                  if (asymLabels)
-                    put(out, L.asymLine,
-                        {p.Jup, p.Kmup, p.Kpup, p.Jlo,      p.Kmlo,  p.Kplo,  "  S",   s,
-                         "  V", V,      p.freq, p.strength, p.total, p.statw, p.popul, p.hv,
-                         "  B", B,      "  K",  p.Kup,      p.Klo,   "  t",   p.posUp, p.posLo});
-                  else
-                    put(out, L.symLine,
-                        {p.Jup, " K ", p.Kup,  p.Jlo,      " K ",   p.Klo,   "  S",   s,
-                         "  V", V,     p.freq, p.strength, p.total, p.statw, p.popul, p.hv,
-                         "  B", B,     "  K",  p.Kup,      p.Klo,   "  t",   p.posUp, p.posLo});
-                });
+            scanPair(rs, sw, from, J2, J1, s, B, V, mux, muy, muz, kT, [&](const PredictedLine& p) {
+              if (asymLabels)
+                put(text, L.asymLine,
+                    {p.Jup, p.Kmup, p.Kpup, p.Jlo,      p.Kmlo,  p.Kplo,  "  S",   s,
+                     "  V", V,      p.freq, p.strength, p.total, p.statw, p.popul, p.hv,
+                     "  B", B,      "  K",  p.Kup,      p.Klo,   "  t",   p.posUp, p.posLo});
+              else
+                put(text, L.symLine,
+                    {p.Jup, " K ", p.Kup,  p.Jlo,      " K ",   p.Klo,   "  S",   s,
+                     "  V", V,     p.freq, p.strength, p.total, p.statw, p.popul, p.hv,
+                     "  B", B,     "  K",  p.Kup,      p.Klo,   "  t",   p.posUp, p.posLo});
+            });
+        };
+        // a part that met a block it could not read, or levels that do not
+        // fit, is made again here, where its messages are written
+        if (!parts || !parts->write(out, maxJ, linesOfJ))
+          for (int J2 = 0; J2 <= maxJ; ++J2) linesOfJ(cache, out, J2);
         out << '\n';
       }
       out << '\n';

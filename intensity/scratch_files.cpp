@@ -42,6 +42,8 @@ public:
   }
   void end() { raw(&length_, sizeof length_); }
   void raw(const void* p, std::size_t bytes) { bytes_.append(static_cast<const char*>(p), bytes); }
+  // Room for a file of `bytes` bytes, made at once.
+  void reserve(std::size_t bytes) { bytes_.reserve(bytes); }
   // Store the file; false when that failed.
   bool close() {
     status_ = dir_.put(name_, std::move(bytes_), err_);
@@ -230,6 +232,12 @@ void writeBlockEigenvectors(RunState& rs, const SweepWork& sw, int J, int S, int
     return;
   }
   RecordWriter w(rs.scratch, name, *rs.io.err);
+  // the records with their two length words each: block state, basis rows,
+  // one per level
+  const std::size_t mark = 2 * sizeof(std::uint32_t);
+  const std::size_t levels = static_cast<std::size_t>(N > 0 ? N : 0);
+  w.reserve(mark + NBLOCKREC * INT + mark + 4 * INT * levels +
+            levels * (mark + levelRecordBytes(N)));
   // record 1: block state
   int rec[NBLOCKREC];
   sw.blk.toRecord(rec);
@@ -398,25 +406,22 @@ ScratchRead readLevelEigenvector(RunState& rs, int J, int T, int S, int F2, int 
   return ScratchRead::notFound;
 }
 
-ScratchRead readBlockEigenvectors(RunState& rs, int J, int S, int F2, int B, StoredBlock& blk) {
+bool readBlockEigenvectorsQuietly(const ScratchDir& dir, int J, int S, int F2, int B,
+                                  StoredBlock& blk, std::string* nameRead) {
   const std::string name = bare(blockFileName(J, S, F2, B));
-  nextScratchUnit(rs.fileUnit);
-  RecordReader in(rs.scratch, name);
+  if (nameRead) *nameRead = name;
+  RecordReader in(dir, name);
   if (!readHead(in, J, blk.rec, blk.N, blk.d, blk.nvv, blk.ntop,
-                [&](int p) -> BasisRow& { return blk.basis[p]; })) {
-    unreadable(rs, "rdmat", name.empty() ? std::string("(no name)") : name);
-    return ScratchRead::unreadable;
-  }
+                [&](int p) -> BasisRow& { return blk.basis[p]; }))
+    return false;
   const int N = blk.N;
   double pairs[2 * DIMBLOCK];
   for (int l = 1; l <= N; ++l) {
     std::int32_t lab[NFILELABEL];
     double energy = 0.0;
     if (!in.begin(levelRecordBytes(N)) || !in.piece(&energy, REAL) || !in.piece(lab, sizeof lab) ||
-        !in.piece(pairs, 2 * REAL * N) || !in.end()) {
-      unreadable(rs, "rdmat", name);
-      return ScratchRead::unreadable;
-    }
+        !in.piece(pairs, 2 * REAL * N) || !in.end())
+      return false;
     blk.energy[l - 1] = energy;
     blk.labels[l][0] = 0;
     for (int c = 1; c <= NFILELABEL; ++c) blk.labels[l][c] = lab[c - 1];
@@ -427,7 +432,15 @@ ScratchRead readBlockEigenvectors(RunState& rs, int J, int S, int F2, int B, Sto
       zi[r] = pairs[2 * r + 1];
     }
   }
-  return ScratchRead::ok;
+  return true;
+}
+
+ScratchRead readBlockEigenvectors(RunState& rs, int J, int S, int F2, int B, StoredBlock& blk) {
+  nextScratchUnit(rs.fileUnit);
+  std::string name;
+  if (readBlockEigenvectorsQuietly(rs.scratch, J, S, F2, B, blk, &name)) return ScratchRead::ok;
+  unreadable(rs, "rdmat", name.empty() ? std::string("(no name)") : name);
+  return ScratchRead::unreadable;
 }
 
 ScratchRead readTorsionalIntegrals(RunState& rs, SweepWork& sw, int B) {

@@ -84,6 +84,10 @@ enum class ScratchRead {
 ScratchRead readLevelEigenvector(RunState& rs, int J, int T, int S, int F2, int B, StoredLevel& lv);
 // Read the whole block (J, S, 2F, B); failures as for readLevelEigenvector.
 ScratchRead readBlockEigenvectors(RunState& rs, int J, int S, int F2, int B, StoredBlock& blk);
+// The same without a word, for readers on several threads: true when the
+// block was read (its file name in *nameRead when asked for).
+bool readBlockEigenvectorsQuietly(const ScratchDir& dir, int J, int S, int F2, int B,
+                                  StoredBlock& blk, std::string* nameRead = nullptr);
 // Read the torsional integrals of set B into sw.tors, the block-state record
 // into sw.blk and the symmetry numbers into rs.species; failures as for
 // readLevelEigenvector (the tables are then not to be used).

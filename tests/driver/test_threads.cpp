@@ -1,8 +1,8 @@
 // Blocks computed on several threads give the same run: listing, messages
 // and exit status byte for byte, for a rigid-rotor fit, one-top fits with
 // numerical derivatives (whose shifted sweeps run side by side; the second
-// with blocks large enough to be shared out, J 16 and 17) and a predicted
-// spectrum with line strengths.
+// with blocks large enough to be shared out, J 16 and 17) and predicted
+// spectra with line strengths.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -58,7 +58,10 @@ TEST(Threads, RunsAreTheSameOnOneTwoAndThreeThreads) {
         // runs of rigid-rotor blocks: a fit with analytic derivatives, blocks
         // of several 2F, and a predicted spectrum
         "tests/data/fit/rigid_distortion_fit.inp", "tests/data/rigid/quadrupole.inp",
-        "tests/data/intensity/rigid_ints2.inp"}) {
+        "tests/data/intensity/rigid_ints2.inp",
+        // rigid-rotor blocks labelled on their threads and the predicted
+        // lines of ranges of J made side by side: J <= 20, 0 .. 300 GHz
+        "bench/data/predict_j20.inp"}) {
     test::ScopedWorkDir here("threads");
     const bool central = std::string(path) == "central differences";
     const std::string input = central ? withCentralDifferences(test::readFile(

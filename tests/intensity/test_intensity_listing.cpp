@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "core/worker_pool.h"
 #include "intensity/intensity_listing.h"
 #include "rigid_blocks.h"
 #include "support/test_support.h"
@@ -237,4 +238,42 @@ TEST(IntensityListing, RigidRotorBlocksOfASetWithTwoTorsionalStates) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err.find("size vv"), std::string::npos);
   EXPECT_NE(spectrum(r.out).find("rigid"), std::string::npos);
+}
+
+// The lines of ranges of J made on two threads are the lines made on one,
+// also when a block cannot be read back: its pair of blocks is left out with
+// one message, as on one thread.
+TEST(IntensityListing, LinesMadeOnThreadsAreTheLinesOfOneThread) {
+  test::ScopedWorkDir dir("intrun_threads");
+  const int maxJ = 9;
+  const auto listing = [&](int threads, int unreadableJ) {
+    inttest::Fixture f;
+    RunState& rs = *f.rs;
+    SweepWork& sw = *f.sw;
+    rs.nB = 1;
+    rs.maxJ = maxJ;
+    rs.threads = threads;
+    rs.ctl.freq_l = 0.0;
+    rs.ctl.freq_h = 300.0;
+    rs.ctl.limit = 1e-4;
+    if (threads > 1) sw.pool = std::make_shared<WorkerPool>(threads);
+    inttest::setBlock(sw, 0, maxJ, 0, 0);
+    writeTorsionalIntegrals(rs, sw, 1);
+    for (int J = 0; J <= maxJ; ++J) {
+      inttest::rigidBlock(sw, J, maxJ, 3.0, 2.5, 6.0);
+      writeBlockEigenvectors(rs, sw, J, 0, -1, 1);
+    }
+    std::string name = blockFileName(unreadableJ, 0, -1, 1);
+    while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) name.pop_back();
+    if (unreadableJ >= 0) rs.scratch.drop(name);
+    printPredictedSpectrum(rs, sw, 0.3, 0.4, 0.5, 300.0);
+    return std::pair{f.out.str(), f.err.str()};
+  };
+  for (const int lost : {-1, 6}) {
+    const auto one = listing(1, lost), two = listing(2, lost);
+    EXPECT_EQ(one.first, two.first) << lost;
+    EXPECT_EQ(one.second, two.second) << lost;
+    EXPECT_GT(one.first.size(), 20000u) << lost;
+    EXPECT_EQ(one.second.empty(), lost < 0) << one.second;
+  }
 }
