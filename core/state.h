@@ -247,8 +247,8 @@ struct StateTable {
 // whose torsional excitation energy lies within the cut-off, lowest first
 // (driver/kept_states).
 struct KeptProducts {
-  int states = 0; // states kept per top (the vkeep the list was made for)
-  int n = 0;      // product states, at most DIMVKEEP
+  int states = 0;         // states kept per top (the vkeep the list was made for)
+  int n = 0;              // product states, at most DIMVKEEP
   bool truncated = false; // more products lay within the cut-off than a block holds
   std::array<std::array<int, DIMTOP + 1>, DIMVKEEP + 1> v{}; // v[i][t], i = 1..n
 };

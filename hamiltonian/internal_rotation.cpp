@@ -333,7 +333,8 @@ struct TopAxis {
       for (int dK = -1; dK <= 1; ++dK) {
         double s = 0.0;
         if (K + dK >= -J && K + dK <= J)
-          for (int Kpp = -J; Kpp <= J; ++Kpp) s += sw.rot[t].D(Kpp, K) * sw.rot[t].D(Kpp, K + dK) * Kpp;
+          for (int Kpp = -J; Kpp <= J; ++Kpp)
+            s += sw.rot[t].D(Kpp, K) * sw.rot[t].D(Kpp, K + dK) * Kpp;
         n[K + J][dK + 1] = s;
       }
   }

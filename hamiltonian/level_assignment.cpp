@@ -64,7 +64,9 @@ void labelLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int p
   // tops' states, when they separate the level better than the states do
   // (the states of each product state as the block's basis holds them: those
   // of the torsional-state section, or the product states kept with vkeep)
-  auto stateOf = [&](int i, int t) { return sw.basis[(i - 1) * d + 1].v[t]; };
+  auto stateOf = [&](int i, int t) {
+    return blk.complete ? sw.basis[(i - 1) * d + 1].v[t] : rs.use(i, t, B);
+  };
   if (blk.ntop == 2) {
     for (int i = 1; i <= nvv; ++i) {
       const int v1 = stateOf(i, 1), v2 = stateOf(i, 2);

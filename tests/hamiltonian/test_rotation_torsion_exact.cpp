@@ -569,8 +569,8 @@ TiltedPair acetoneLike(int s1, int s2, double gamma2) {
 // Two tilted tops with every coupling between their kept product states:
 // the torsional ground-state levels of the AA, AE, EE and EE' species tend
 // to the exact ones as states are added (20-60 kHz at 7 states per top, 28
-// products; 0.3 kHz at 10 states, 55 products), and they are labelled V 1, t 1 .. 2J+1 in energy order without
-// "K trouble".
+// products; 0.3 kHz at 10 states, 55 products), and they are labelled V 1, t 1 .. 2J+1 in energy
+// order without "K trouble".
 TEST(RotationTorsionExact, TwoTopsKeepingProductStatesConvergeToTheExactLevels) {
   const Rotor r{6.7, 3.5, 0.9};
   const int J = 3, d = 2 * J + 1;
@@ -578,8 +578,8 @@ TEST(RotationTorsionExact, TwoTopsKeepingProductStatesConvergeToTheExactLevels) 
     int s1, s2;
     double gamma2;
   };
-  for (const Case& k : {Case{0, 0, 0.0}, Case{0, 1, 0.0}, Case{1, 1, 0.0}, Case{1, -1, 0.0},
-                        Case{0, 1, 0.3}}) {
+  for (const Case& k :
+       {Case{0, 0, 0.0}, Case{0, 1, 0.0}, Case{1, 1, 0.0}, Case{1, -1, 0.0}, Case{0, 1, 0.3}}) {
     const TiltedPair c = acetoneLike(k.s1, k.s2, k.gamma2);
     const int n = 11 * 11;
     const auto exact = hermEig(fullTiltedTwoTops(J, r, c), d * n);

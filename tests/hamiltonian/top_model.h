@@ -382,8 +382,9 @@ inline std::vector<cplx> fullTiltedTwoTops(int J, const Rotor& r, const TiltedPa
     NN[t].assign(std::size_t(d) * d, 0.0);
     for (int a = 0; a < d; ++a)
       for (int b = 0; b < d; ++b)
-        N[t][a + b * d] = std::polar(1.0, (a - b) * c.gamma[t]) *
-                          (std::cos(c.beta[t]) * jz[a + b * d] - std::sin(c.beta[t]) * jx[a + b * d]);
+        N[t][a + b * d] =
+            std::polar(1.0, (a - b) * c.gamma[t]) *
+            (std::cos(c.beta[t]) * jz[a + b * d] - std::sin(c.beta[t]) * jx[a + b * d]);
   }
   for (int a = 0; a < d; ++a)
     for (int b = 0; b < d; ++b)
