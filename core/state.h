@@ -242,6 +242,17 @@ struct StateTable {
   int operator()(int i, int t, int b) const { return u[i][t][b]; }
 };
 
+// The product torsional states of a set whose two or three tops keep their
+// states 1..states coupled completely (vkeep): the products |v1>|v2>(|v3>)
+// whose torsional excitation energy lies within the cut-off, lowest first
+// (driver/kept_states).
+struct KeptProducts {
+  int states = 0;         // states kept per top (the vkeep the list was made for)
+  int n = 0;              // product states, at most DIMVKEEP
+  bool truncated = false; // more products lay within the cut-off than a block holds
+  std::array<std::array<int, DIMTOP + 1>, DIMVKEEP + 1> v{}; // v[i][t], i = 1..n
+};
+
 // ------------------------------------------------------------ todo list
 struct TodoEntry {
   int J = 0, Sym = 0, B = 0, F = -1, Stat = 0;
@@ -292,6 +303,9 @@ struct RunState {
   // per species: a block of it held a +-K pair labelled by the sign of its
   // two dominant components (set by the level assignment, read by listings)
   std::array<int, DIMSYM + 1> pmKSign{};
+  // per set: the product states of two or three tops keeping their states
+  // coupled completely (vkeep)
+  std::array<KeptProducts, DIMB + 1> kept{};
   // problems that let the run finish but make it unclean (input that was
   // ignored or reinterpreted, results that could not be computed): each one
   // is reported on standard error where it is found; any makes the exit
@@ -332,6 +346,9 @@ struct BlockState {
   // the tops keep states 1..nvv with every coupling of the rotation-torsion
   // Hamiltonian between them (vkeep); not part of the scratch-file record
   bool complete = false;
+  // with two or three tops coupled completely: the one-top states of each
+  // top in product state i = 1..nvv (product[i][t]); one top takes state i
+  std::array<std::array<int, DIMTOP + 1>, DIMVKEEP + 1> product{};
   int toRecord(int rec[NBLOCKREC]) const; // fills 39 ints, returns 39
   void fromRecord(const int rec[NBLOCKREC]);
 };

@@ -4,11 +4,13 @@
 #include "driver/kept_states.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <sstream>
 #include <vector>
 
 #include "core/fortran_format.h"
+#include "core/stop.h"
 #include "driver/sweep.h"
 
 namespace ruvo {
@@ -28,6 +30,53 @@ void frequencies(const RunState& rs, std::vector<double>& f) {
 }
 
 } // namespace
+
+void chooseKeptProducts(RunState& rs, TorsionTables& tors, int states, int ntop, int B,
+                        KeptProducts& kept) {
+  ntop = std::clamp(ntop, 1, DIMTOP);
+  if (states < 1 || states > tors.nvs || rs.species.nsym < 1)
+    stop("ERROR: vkeep: the product torsional states of the tops do not fit the kept states");
+  // excitation energies of each top's kept states at K = 0, GHz
+  std::array<std::vector<double>, DIMTOP + 1> excitation;
+  double cut = 0.0;
+  for (int t = 1; t <= ntop; ++t) {
+    const int sigma = rs.species.sigma[1][t];
+    excitation[t].assign(static_cast<std::size_t>(states) + 1, 0.0);
+    for (int v = 1; v <= states; ++v)
+      excitation[t][v] = tors.E(v, sigma, 0, t) - tors.E(1, sigma, 0, t);
+    cut = t == 1 ? excitation[t][states] : std::min(cut, excitation[t][states]);
+  }
+  const double within = cut + 1e-9 * std::max(1.0, std::fabs(cut)); // ties count as inside
+  struct Product {
+    double energy;
+    std::array<int, DIMTOP + 1> v;
+  };
+  std::vector<Product> all;
+  std::array<int, DIMTOP + 1> v{};
+  for (int t = 1; t <= ntop; ++t) v[t] = 1;
+  for (;;) {
+    double e = 0.0;
+    for (int t = 1; t <= ntop; ++t) e += excitation[t][v[t]];
+    if (e <= within) all.push_back({e, v});
+    int t = ntop; // the next tuple, the last top fastest
+    while (t >= 1 && v[t] == states) v[t--] = 1;
+    if (t < 1) break;
+    ++v[t];
+  }
+  std::stable_sort(all.begin(), all.end(),
+                   [](const Product& a, const Product& b) { return a.energy < b.energy; });
+  kept = KeptProducts{};
+  kept.states = states;
+  kept.truncated = static_cast<int>(all.size()) > DIMVKEEP;
+  kept.n = std::min(static_cast<int>(all.size()), DIMVKEEP);
+  for (int i = 1; i <= kept.n; ++i) kept.v[i] = all[static_cast<std::size_t>(i - 1)].v;
+  if (kept.truncated) {
+    *rs.io.err << "vkeep " << states << ": set " << B << " keeps the lowest " << DIMVKEEP
+               << " of the " << all.size()
+               << " product torsional states within the cut-off (the most a block holds)\n";
+    ++rs.problems;
+  }
+}
 
 void convergeKeptStates(RunState& rs, const FitState& fs, SweepWork& sw) {
   std::ostream& out = *rs.io.out;
@@ -76,7 +125,10 @@ void convergeKeptStates(RunState& rs, const FitState& fs, SweepWork& sw) {
     } else {
       put(out, "(A,I3)", {"   states", n});
     }
-    if (n >= largest) break;
+    // two or three tops: a block holds no more product states
+    bool full = false;
+    for (int b = 1; b <= rs.nB && b <= DIMB; ++b) full = full || rs.kept[b].truncated;
+    if (n >= largest || full) break;
     before.swap(now);
     n = std::min(n + 2, largest);
   }

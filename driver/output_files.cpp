@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "core/stop.h"
+#include "driver/kept_states.h"
 #include "driver/sweep.h"
 #include "fit/adjust.h"
 #include "hamiltonian/axis_rotation.h"
@@ -353,7 +354,11 @@ public:
     // room for the blocks and torsional tables of every J computed here: the
     // run's, or J up to DIMJ for the partition function of a molecule with tops
     rs_.maxJ = std::clamp(rs_.maxJ, 0, DIMJ);
-    sw_.growForJ(extra != nullptr && ntop > 0 ? DIMJ : rs_.maxJ, std::max(sw_.tors.nvs, DIMVV));
+    // (two or three tops keeping their states: the product states of each set)
+    int blockStates = std::max(sw_.tors.nvs, DIMVV);
+    if (ctl.vkeep > 0 && ntop >= 2)
+      for (int B = 1; B <= nB; ++B) blockStates = std::max(blockStates, rs_.kept[B].n);
+    sw_.growForJ(extra != nullptr && ntop > 0 ? DIMJ : rs_.maxJ, blockStates);
     sw_.blk.maxJ = rs_.maxJ;
     sw_.blk.nB = rs_.nB;
     sw_.blk.nsym = rs_.species.nsym;
@@ -378,7 +383,8 @@ public:
       }
       sw_.blk.complete = false;
       if (ctl.vkeep > 0 && ntop >= 1) {
-        keepStatesCompletely(sw_.blk, ctl.vkeep, ntop);
+        const bool chosen = ntop < 2 || rs_.kept[B].states == ctl.vkeep;
+        keepStatesCompletely(sw_.blk, ctl.vkeep, ntop, chosen ? &rs_.kept[B] : nullptr);
         nvv = sw_.blk.nvv;
       }
       for (int t = 1; t <= DIMTOP; ++t) sw_.rot[t].mark = 0;
@@ -388,6 +394,13 @@ public:
       rs_.maxJ = lastJ;
       solveTorsionalProblems(rs_, sw_, B, setView, noFlags.set(B), 0);
       rs_.maxJ = runMaxJ;
+      if (sw_.blk.complete && ntop >= 2) {
+        if (rs_.kept[B].states != ctl.vkeep)
+          chooseKeptProducts(rs_, sw_.tors, ctl.vkeep, ntop, B, rs_.kept[B]);
+        keepStatesCompletely(sw_.blk, ctl.vkeep, ntop, &rs_.kept[B]);
+        nvv = sw_.blk.nvv;
+        sw_.growForJ(lastJ, nvv);
+      }
       for (int t = 1; t <= ntop && t <= DIMTOP; ++t) {
         sw_.blk.firstV[t] = sw_.tors.firstV[t];
         sw_.blk.nV[t] = sw_.tors.nV[t];

@@ -15,6 +15,7 @@
 #include "core/fortran_format.h"
 #include "core/stop.h"
 #include "core/worker_pool.h"
+#include "driver/kept_states.h"
 #include "fit/adjust.h"
 #include "hamiltonian/axis_rotation.h"
 #include "hamiltonian/block.h"
@@ -275,7 +276,7 @@ struct ShiftedRound {
 // writes, copied into the run state of a shifted sweep.
 } // namespace
 
-void keepStatesCompletely(BlockState& blk, int states, int ntop) {
+void keepStatesCompletely(BlockState& blk, int states, int ntop, const KeptProducts* products) {
   blk.complete = true;
   blk.woods = woodsbit::completeCoupling(blk.woods);
   blk.nvv = states;
@@ -284,6 +285,12 @@ void keepStatesCompletely(BlockState& blk, int states, int ntop) {
     blk.firstV[t] = 1;
     blk.nV[t] = states;
   }
+  if (ntop < 2 || products == nullptr) return;
+  // two or three tops: the product states chosen for the run
+  if (products->states != states || products->n < 1 || products->n > DIMVKEEP)
+    stop("ERROR: vkeep: the product torsional states of the tops do not fit the kept states");
+  blk.nvv = products->n;
+  blk.product = products->v;
 }
 
 namespace {
@@ -308,6 +315,7 @@ void copyForShiftedSweep(const RunState& from, RunState& to) {
   to.lastPrintedPass = from.lastPrintedPass;
   to.fileUnit = from.fileUnit;
   to.pmKSign = from.pmKSign;
+  to.kept = from.kept;
   to.problems = 0;
   to.threads = from.threads;
   const Transitions& a = from.tr;
@@ -462,7 +470,9 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
     // in the rotor terms)
     sw.blk.complete = false;
     if (rs.ctl.vkeep > 0 && ntop >= 1) {
-      keepStatesCompletely(sw.blk, rs.ctl.vkeep, ntop);
+      // (products not chosen yet: the set's first tables choose them below)
+      const bool chosen = ntop < 2 || rs.kept[B].states == rs.ctl.vkeep;
+      keepStatesCompletely(sw.blk, rs.ctl.vkeep, ntop, chosen ? &rs.kept[B] : nullptr);
       nvv = sw.blk.nvv;
     }
     // the set's own count of product states: the torsional problem and the
@@ -503,6 +513,16 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
                setView(par::top(t, par::beta))});
       }
       solveTorsionalProblems(rs, sw, B, setView, flags.set(B), pass);
+      // two or three tops keeping their states: the product states of the
+      // set, chosen from its first torsional tables and kept for the run
+      if (sw.blk.complete && ntop >= 2) {
+        if (rs.kept[B].states != rs.ctl.vkeep)
+          chooseKeptProducts(rs, sw.tors, rs.ctl.vkeep, ntop, B, rs.kept[B]);
+        keepStatesCompletely(sw.blk, rs.ctl.vkeep, ntop, &rs.kept[B]);
+        nvv = sw.blk.nvv;
+        // blocks of that many product states (the helpers follow in makeTeam)
+        if (nvv * (2 * rs.maxJ + 1) > sw.ld) sw.growForJ(rs.maxJ, nvv);
+      }
       // the axis rotations of the set's tops for every J (kept while beta stays)
       for (int t = 1; t <= ntop && t <= DIMTOP; ++t)
         tabulateTopRotations(sw.rotTable[t], sw.rot[t], setView(par::top(t, par::beta)), rs.maxJ);

@@ -6,9 +6,13 @@
 namespace ruvo {
 
 // Block settings of a set whose tops keep their one-top states 1..states
-// with every coupling between them (vkeep): one product state per kept
-// state, the woods bits of the complete coupling.
-void keepStatesCompletely(BlockState& blk, int states, int ntop);
+// with every coupling between them (vkeep), with the woods bits of the
+// complete coupling: one top has one product state per kept state; two or
+// three tops have the product states `products` chosen for the set
+// (chooseKeptProducts); without them (not chosen yet) the per-top windows
+// only.
+void keepStatesCompletely(BlockState& blk, int states, int ntop,
+                          const KeptProducts* products = nullptr);
 
 // One sweep over the todo list.  pass 0: values (and analytic derivatives);
 // pass n: numerical-derivative sweep of fit variable n.  The dependent

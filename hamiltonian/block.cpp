@@ -38,13 +38,21 @@ void setUpBasis(const RunState& rs, SweepWork& sw, int J, int B) {
   blk.N = nvv < 1 ? 0 : nvv * d;
   const int N = blk.N;
   if (N > sw.ld) stop("Dimension Error in HMULTHRR");
+  if (blk.complete && nvv > DIMVKEEP) stop("Dimension Error in HMULTHRR");
   for (int i = 1; i <= nvv; ++i)
     for (int K = -J; K <= J; ++K) {
       BasisRow& row = sw.basis[(i - 1) * d + (K + J + 1)];
       row.K = K;
-      // with vkeep the top keeps its states 1..nvv, one product state each
-      for (int t = 1; t <= DIMTOP; ++t)
-        row.v[t] = blk.complete ? (t <= blk.ntop ? i : -1) : rs.use(i, t, B);
+      // with vkeep one top keeps its states 1..nvv, one product state each;
+      // two or three tops keep the product states chosen for the set
+      for (int t = 1; t <= DIMTOP; ++t) {
+        if (!blk.complete)
+          row.v[t] = rs.use(i, t, B);
+        else if (t > blk.ntop)
+          row.v[t] = -1;
+        else
+          row.v[t] = blk.ntop == 1 ? i : blk.product[i][t];
+      }
     }
   for (int c = 0; c < N; ++c)
     for (int r = 0; r < N; ++r) sw.H[r + c * sw.ld] = 0.0;
@@ -59,7 +67,17 @@ void couplingMasks(const RunState& rs, SweepWork& sw, int B) {
   for (int t = 1; t <= DIMTOP; ++t)
     for (int i = 1; i <= n; ++i)
       for (int j = 1; j <= n; ++j) sw.mask[t][i][j] = 1;
-  if (blk.complete) return; // one top: every pair of its states is coupled
+  if (blk.complete) {
+    // one top: every pair of its states is coupled; several tops: the
+    // product states that agree in every other top
+    if (blk.ntop < 2) return;
+    for (int t = 1; t <= blk.ntop; ++t)
+      for (int i = 1; i <= nvv && i <= DIMVKEEP; ++i)
+        for (int j = 1; j <= nvv && j <= DIMVKEEP; ++j)
+          for (int tp = 1; tp <= blk.ntop; ++tp)
+            if (tp != t && blk.product[i][tp] != blk.product[j][tp]) sw.mask[t][i][j] = 0;
+    return;
+  }
   for (int t = 1; t <= blk.ntop; ++t)
     for (int tp = 1; tp <= blk.ntop; ++tp) {
       if (tp == t) continue;

@@ -34,6 +34,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <complex>
 #include <string>
 
 #include "core/fortran_format.h"
@@ -52,6 +53,17 @@ int localState(const SweepWork& sw, int p, int t) {
 
 // Product torsional state (1..nvv) of basis position p.
 int productState(const SweepWork& sw, int p) { return (p - 1) / sw.blk.d + 1; }
+
+// Product over the tops other than t and t2 of the overlaps of their states
+// at basis positions p and q, <v_u, K_p | v_u', K_q>.
+double otherTopsOverlap(const RunState& rs, SweepWork& sw, int S, int p, int q, int t, int t2) {
+  double w = 1.0;
+  for (int u = 1; u <= sw.blk.ntop; ++u)
+    if (u != t && u != t2)
+      w *= sw.tors.T(sw.basis[p].K, sw.basis[q].K, localState(sw, p, u), localState(sw, q, u),
+                     rs.species.sigma[S][u], u);
+  return w;
+}
 
 // The third top of pair (t1, t2) must be in the same state in p and q:
 // a two-top operator acts as the unit operator on the remaining top.
@@ -254,6 +266,10 @@ void rotateExpanded(SweepWork& sw, int J, const TorsionalOperator& A) {
 // themselves: the block is the projection of the rotation-torsion
 // Hamiltonian onto them, and it tends to the exact levels as states are added.
 // Each element (K_p, K_q) carries the phase exp(i (K_p - K_q) gamma_t).
+// With two or three tops the operator of top t acts as the unit operator on
+// the others, whose states at K_p and K_q overlap: each element is
+// multiplied by the product of the other tops' overlaps <v_u,K_p|v_u',K_q>
+// (the unit matrix for K_p = K_q).
 void addCompleteOneTop(const RunState& rs, SweepWork& sw, int J, int S, ConstParamView par,
                        bool complexBlock) {
   const int N = sw.blk.N, d = sw.blk.d;
@@ -285,7 +301,9 @@ void addCompleteOneTop(const RunState& rs, SweepWork& sw, int J, int S, ConstPar
       for (int q = 1; q <= p; ++q) {
         const int Kq = sw.basis[q].K, dK = Kp - Kq;
         if (dK > 2 || dK < -2) continue;
-        if (sw.mask[t][productState(sw, p)][productState(sw, q)] == 0) continue;
+        if (sw.mask[t][productState(sw, p)][productState(sw, q)] == 0 && dK == 0) continue;
+        const double others = sw.blk.ntop > 1 ? otherTopsOverlap(rs, sw, S, p, q, t, 0) : 1.0;
+        if (others == 0.0) continue;
         const int vq = localState(sw, q, t);
         const int lo = std::min(Kp, Kq), adK = std::abs(dK);
         double x = F * rho * rho * axis2[lo + J][adK] * tab.T(Kp, Kq, vp, vq, sigma, t); // GHz
@@ -294,6 +312,7 @@ void addCompleteOneTop(const RunState& rs, SweepWork& sw, int J, int S, ConstPar
           x += 2.0 * F * rho * Kp * tab.P(Kp, Kp, vp, vq, sigma, t);
           if (vp == vq) x += tab.E(vp, sigma, Kp, t) - F * rho * rho * double(Kp) * Kp;
         }
+        if (sw.blk.ntop > 1) x *= others;
         if (complexBlock && dK != 0)
           addPhased(sw, p, q, x * ph.cosOf(dK), x * ph.sinOf(dK));
         else
@@ -301,6 +320,100 @@ void addCompleteOneTop(const RunState& rs, SweepWork& sw, int J, int S, ConstPar
       }
     }
   }
+}
+
+// Component of the axis of top t along J, n_t.J = d^T K'' d (real, tridiagonal
+// in K), between K and K + dK, dK = -1..1.
+struct TopAxis {
+  std::array<std::array<double, 3>, DIM2J1> n{}; // n[K + J][dK + 1]
+  int J = 0;
+  void fill(SweepWork& sw, int t, int Jb) {
+    J = Jb;
+    for (int K = -J; K <= J; ++K)
+      for (int dK = -1; dK <= 1; ++dK) {
+        double s = 0.0;
+        if (K + dK >= -J && K + dK <= J)
+          for (int Kpp = -J; Kpp <= J; ++Kpp)
+            s += sw.rot[t].D(Kpp, K) * sw.rot[t].D(Kpp, K + dK) * Kpp;
+        n[K + J][dK + 1] = s;
+      }
+  }
+  double at(int K, int Kp) const {
+    const int dK = Kp - K;
+    if (dK < -1 || dK > 1 || K < -J || K > J || Kp < -J || Kp > J) return 0.0;
+    return n[K + J][dK + 1];
+  }
+};
+
+// The top-top terms with every coupling between the kept product states.
+// With a_t = p_t - rho_t n_t.J the kinetic coupling is F12 (a_1 a_2 + a_2 a_1)
+//   = F12 [2 p_1 p_2 - 2 rho_2 p_1 (n_2.J) - 2 rho_1 (n_1.J) p_2
+//          + rho_1 rho_2 {n_1.J, n_2.J}],
+// and in the basis |J,K> |v_1,K> |v_2,K> each part is a rotational element
+// times the momentum P or the overlap T of each top between its states at
+// K_p and K_q; n_t.J carries the phase exp(i dK gamma_t) of its top.  The
+// potential couplings Vss sin(n a_1) sin(n a_2) = -Vss S_1 S_2 (S the sine
+// operator as a real antisymmetric matrix) and Vcc cos(n a_1) cos(n a_2) do
+// not act on the rotation: they couple equal K through the operator elements
+// of the kept states at K.  A third top is a spectator: its overlap.
+void addCompleteTopTop(const RunState& rs, SweepWork& sw, int J, int S, ConstParamView par,
+                       bool complexBlock) {
+  const int N = sw.blk.N;
+  TorsionTables& tab = sw.tors;
+  const double F12 = par(par::F12), Vss = par(par::Vss), Vcc = par(par::Vcc); // GHz
+  if (F12 == 0.0 && Vss == 0.0 && Vcc == 0.0) return;
+  std::array<TopAxis, DIMTOP + 1> axis;
+  for (int t = 1; t <= sw.blk.ntop; ++t) axis[t].fill(sw, t, J);
+  using cplx = std::complex<double>;
+  for (int t1 = 1; t1 <= sw.blk.ntop; ++t1)
+    for (int t2 = t1 + 1; t2 <= sw.blk.ntop; ++t2) {
+      const int s1 = sigmaOf(rs, S, t1), s2 = sigmaOf(rs, S, t2);
+      const double r1 = par(par::top(t1, par::rho)), r2 = par(par::top(t2, par::rho));
+      const double g1 = complexBlock ? gammaOf(par, t1) : 0.0;
+      const double g2 = complexBlock ? gammaOf(par, t2) : 0.0;
+      // n_t.J between K and K' with its phase
+      auto nJ = [&](int t, int K, int Kp) {
+        return std::polar(axis[t].at(K, Kp), (K - Kp) * (t == t1 ? g1 : g2));
+      };
+      for (int p = 1; p <= N; ++p) {
+        const int Kp = sw.basis[p].K;
+        const int a = localState(sw, p, t1), b = localState(sw, p, t2);
+        for (int q = 1; q <= p; ++q) {
+          const int Kq = sw.basis[q].K, dK = Kp - Kq;
+          if (dK > 2 || dK < -2) continue;
+          const double spectator = otherTopsOverlap(rs, sw, S, p, q, t1, t2);
+          if (spectator == 0.0) continue;
+          const int ap = localState(sw, q, t1), bp = localState(sw, q, t2);
+          const double T1 = tab.T(Kp, Kq, a, ap, s1, t1), T2 = tab.T(Kp, Kq, b, bp, s2, t2);
+          cplx x = 0.0;
+          if (F12 != 0.0) {
+            cplx k = 0.0;
+            if (dK >= -1 && dK <= 1) {
+              const double P1 = tab.P(Kp, Kq, a, ap, s1, t1), P2 = tab.P(Kp, Kq, b, bp, s2, t2);
+              if (dK == 0) k += 2.0 * P1 * P2;
+              k -= 2.0 * r2 * nJ(t2, Kp, Kq) * P1 * T2 + 2.0 * r1 * nJ(t1, Kp, Kq) * T1 * P2;
+            }
+            // {n_1.J, n_2.J} through the K'' between K_p and K_q
+            cplx anti = 0.0;
+            for (int Kpp = std::max(Kp, Kq) - 1; Kpp <= std::min(Kp, Kq) + 1; ++Kpp) {
+              if (Kpp < -J || Kpp > J) continue;
+              anti += nJ(t1, Kp, Kpp) * nJ(t2, Kpp, Kq) + nJ(t2, Kp, Kpp) * nJ(t1, Kpp, Kq);
+            }
+            k += r1 * r2 * anti * T1 * T2;
+            x += F12 * k;
+          }
+          if (dK == 0) {
+            if (Vss != 0.0) x -= Vss * tab.O(7, a, ap, s1, Kp, t1) * tab.O(7, b, bp, s2, Kp, t2);
+            if (Vcc != 0.0) x += Vcc * tab.O(6, a, ap, s1, Kp, t1) * tab.O(6, b, bp, s2, Kp, t2);
+          }
+          x *= spectator;
+          if (complexBlock)
+            addPhased(sw, p, q, x.real(), p > q ? x.imag() : 0.0);
+          else
+            sw.h(p - 1, q - 1) += x.real();
+        }
+      }
+    }
 }
 
 // Checks the block's description before any table is read: indices that come
@@ -738,7 +851,10 @@ void addInternalRotationTerms(const RunState& rs, SweepWork& sw, int J, int S, i
   };
 
   // 1. top-top coupling: F12 (p1 - rho1 J)(p2 - rho2 J), Vss sin sin, Vcc cos cos
-  if (ntop > 1) {
+  if (ntop > 1 && sw.blk.complete) {
+    checkDimension(sw, "Dimension Error in addovv");
+    addCompleteTopTop(rs, sw, J, S, par, complexBlock);
+  } else if (ntop > 1) {
     const double F12 = par(par::F12), Vss = par(par::Vss), Vcc = par(par::Vcc);
     if (F12 != 0.0) {
       rotateTorsionalOperators(rs, sw, J, S, 5, 5, false);

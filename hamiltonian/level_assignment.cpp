@@ -69,13 +69,18 @@ void assignLabels(const RunState& rs, RunState* run, SweepWork& sw, int J, int S
   // 4. two equivalent tops: weigh the symmetric and antisymmetric
   // combinations of the product states that differ by exchanging the two
   // tops' states, when they separate the level better than the states do
+  // (the states of each product state as the block's basis holds them: those
+  // of the torsional-state section, or the product states kept with vkeep)
+  auto stateOf = [&](int i, int t) {
+    return blk.complete ? sw.basis[(i - 1) * d + 1].v[t] : rs.use(i, t, B);
+  };
   if (blk.ntop == 2) {
     for (int i = 1; i <= nvv; ++i) {
-      const int v1 = rs.use(i, 1, B), v2 = rs.use(i, 2, B);
+      const int v1 = stateOf(i, 1), v2 = stateOf(i, 2);
       if (!(v2 < v1)) continue;
       int j = 0;
       for (int jj = 1; jj <= nvv; ++jj)
-        if (rs.use(jj, 1, B) == v2 && rs.use(jj, 2, B) == v1) j = jj;
+        if (stateOf(jj, 1) == v2 && stateOf(jj, 2) == v1) j = jj;
       if (j == 0) continue;
       for (int l = 1; l <= N; ++l) {
         double vsi = 0.0, vsj = 0.0;

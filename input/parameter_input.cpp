@@ -292,9 +292,10 @@ void checkControls(RunState& rs) {
   if (c.vkeep < -1)
     stop("ERROR: vkeep must be -1 (converge), 0 or a number of states" +
          controlGivenAt(rs, "vkeep"));
-  if (c.vkeep != 0 && c.ntop > 1)
-    stop("ERROR: vkeep needs a molecule with one top (ntop = 1)" + controlGivenAt(rs, "vkeep"));
-  if (c.vkeep > 2 * c.maxm && c.ntop == 1)
+  if (c.vkeep != 0 && c.ntop > 2)
+    stop("ERROR: vkeep needs a molecule with one or two tops (ntop = 1 or 2)" +
+         controlGivenAt(rs, "vkeep"));
+  if (c.vkeep > 2 * c.maxm && c.ntop >= 1)
     stop("ERROR: vkeep > 2maxm: a top keeps fewer states than its basis 2maxm+1 holds" +
          controlGivenAt(rs, "vkeep"));
   if (!(c.vtol > 0.0)) stop("ERROR: vtol (kHz) must be positive" + controlGivenAt(rs, "vtol"));

@@ -5,6 +5,7 @@
 // n the top axis tilted by beta from a, are fitted back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <regex>
@@ -160,7 +161,8 @@ TEST(ConvergedTorsion, ControlsOfTheKeptStatesAreChecked) {
        "line 3)\n"},
       {"vkeep 16", 1, ""},
       {"vkeep 3 vtol 0", 1, "STOP ERROR: vtol (kHz) must be positive (input line 3)\n"},
-      {"vkeep 3", 2, "STOP ERROR: vkeep needs a molecule with one top (ntop = 1) (input line 3)\n"},
+      {"vkeep 3", 3,
+       "STOP ERROR: vkeep needs a molecule with one or two tops (ntop = 1 or 2) (input line 3)\n"},
       {"vkeep 3", 0, "vkeep 3 ignored: the molecule has no internal top (input line 3)\n"},
       {"vkeep 3 woods 37", 1,
        "vkeep: woods 37 of set 1 is used as 33 (the states are coupled completely: overlaps from "
@@ -171,4 +173,84 @@ TEST(ConvergedTorsion, ControlsOfTheKeptStatesAreChecked) {
     EXPECT_EQ(r.err, c.err) << c.controls;
     EXPECT_EQ(r.status, c.err.empty() ? 0 : 1) << c.controls;
   }
+}
+
+namespace {
+
+// Exact frequencies of an acetone-like pair of tilted tops (maxm 5) and the
+// input that lists them: lines J+1, t' <- J, t of the torsional ground state
+// of the AA, AE, EE and EE' species, J <= 2.
+std::string twoTopInput(const std::string& controls) {
+  toptest::TiltedPair c;
+  for (auto& top : c.top) {
+    top.F = 165.0;
+    top.V1n = 7500.0;
+    top.rho = 0.062;
+    top.M = 5;
+  }
+  c.beta[0] = 0.5;
+  c.beta[1] = -0.5;
+  c.F12 = -5.0;
+  c.Vcc = -20.0;
+  const toptest::Rotor r{6.7, 3.5, 0.9};
+  const std::pair<int, int> species[] = {{0, 0}, {0, 1}, {1, 1}, {1, -1}};
+  const char* names[] = {"/AA", "/AE", "/EE", "/EF"};
+  std::ostringstream lines;
+  for (int s = 0; s < 4; ++s) {
+    c.sigma[0] = species[s].first;
+    c.sigma[1] = species[s].second;
+    std::vector<std::vector<double>> lev;
+    for (int J = 0; J <= 2; ++J)
+      lev.push_back(toptest::hermEig(toptest::fullTiltedTwoTops(J, r, c), (2 * J + 1) * 121));
+    for (int J = 0; J <= 1; ++J)
+      for (int t = 1; t <= 2 * J + 1; ++t)
+        for (int tp = 1; tp <= 2 * J + 3; ++tp) {
+          char buf[160];
+          std::snprintf(buf, sizeof buf, "Jup %d tup %d Jlo %d tlo %d %s = %.9f\n", J + 1, tp, J, t,
+                        names[s], lev[J + 1][tp - 1] - lev[J][t - 1]);
+          lines << buf;
+        }
+  }
+  std::ostringstream in;
+  in << "Exact frequencies of two tilted tops\n\nnzyk 1 ntop 2 maxm 5 defer 1.0e-6 " << controls
+     << "\n\nBJ 6.7 BK 3.5 B- 0.9 F12 -5 Vcc -20\n"
+     << "F_1 165 V1n_1 7500 rho_1 0.062 beta_1 0.5\n"
+     << "F_2 165 V1n_2 7500 rho_2 0.062 beta_2 -0.5\n\n\n"
+     << "/AA S 0 0\n/AE S 0 1\n/EE S 1 1\n/EF S 1 -1\n\nV 0 0\n\n"
+     << lines.str() << "\n";
+  return in.str();
+}
+
+// Largest |obs - calc| of the transition listing (MHz, four decimals), kHz;
+// 1e9 when no line is listed.
+double largestDeviationKHz(const std::string& out) {
+  const std::regex row("/[A-Z]+ +[0-9.]+ +(-?[0-9.]+) +[0-9.]+ +Err");
+  double worst = -1.0;
+  for (std::sregex_iterator it(out.begin(), out.end(), row), end; it != end; ++it)
+    worst = std::max(worst, std::fabs(std::stod((*it)[1].str())) * 1000.0);
+  return worst < 0.0 ? 1e9 : worst;
+}
+
+} // namespace
+
+// Two tops keeping 9 states each reproduce the exact frequencies of all four
+// species to the kHz with levels named by their energy rank t; vkeep -1
+// raises the count until they settle.
+TEST(ConvergedTorsion, TwoTopsReproduceTheExactFrequencies) {
+  const auto r = ruvo::test::runText(twoTopInput("vkeep 9"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("K trouble"), std::string::npos);
+  EXPECT_EQ(r.out.find("Assign error"), std::string::npos);
+  const double sd = largestDeviationKHz(r.out);
+  std::printf("[ measured ] two tops, vkeep 9: largest |obs - calc| %.4f kHz\n", sd);
+  EXPECT_LT(sd, 1.0); // 0.1 kHz is the listing's last digit
+  const auto c = ruvo::test::runText(twoTopInput("vkeep -1 vtol 20"));
+  ASSERT_EQ(c.status, 0) << c.err;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(c.out, m, std::regex("kept torsional states per top: *([0-9]+)")));
+  const int n = std::stoi(m[1].str());
+  std::printf("[ measured ] two tops, vkeep -1 vtol 20: %d states, largest |obs - calc| %.4f kHz\n",
+              n, largestDeviationKHz(c.out));
+  EXPECT_EQ(n, 9); // 10 kHz from 7 to 9 states
+  EXPECT_LT(largestDeviationKHz(c.out), 10.0);
 }

@@ -361,4 +361,70 @@ inline std::vector<cplx> fullTiltedTop(int J, const Rotor& r, const Top& top, in
   return h;
 }
 
+// Full H of two tops, top t tilted by beta[t] and turned by gamma[t], in
+// |J,K> |m_1> |m_2> (index ((K + J) n1 + k1) n2 + k2), complex: with
+// N_t = exp(i dK gamma_t) (cos b_t Jz - sin b_t Jx) and a_t = m_t - rho_t N_t,
+//   H = rotor + sum_t [F_t a_t^2 + V_t/2 (1 - cos 3 alpha_t)]
+//       + F12 (a_1 a_2 + a_2 a_1) + Vss sin 3a_1 sin 3a_2 + Vcc cos 3a_1 cos 3a_2.
+struct TiltedPair {
+  Top top[2];
+  int sigma[2] = {0, 0};
+  double beta[2] = {0.0, 0.0}, gamma[2] = {0.0, 0.0};
+  double F12 = 0.0, Vss = 0.0, Vcc = 0.0; // GHz
+};
+inline std::vector<cplx> fullTiltedTwoTops(int J, const Rotor& r, const TiltedPair& c) {
+  const int d = 2 * J + 1, n1 = 2 * c.top[0].M + 1, n2 = 2 * c.top[1].M + 1, n = d * n1 * n2;
+  std::vector<double> jz, jx;
+  angularMomentum(J, jz, jx);
+  std::vector<cplx> N[2], NN[2], anti(std::size_t(d) * d);
+  for (int t = 0; t < 2; ++t) {
+    N[t].assign(std::size_t(d) * d, 0.0);
+    NN[t].assign(std::size_t(d) * d, 0.0);
+    for (int a = 0; a < d; ++a)
+      for (int b = 0; b < d; ++b)
+        N[t][a + b * d] =
+            std::polar(1.0, (a - b) * c.gamma[t]) *
+            (std::cos(c.beta[t]) * jz[a + b * d] - std::sin(c.beta[t]) * jx[a + b * d]);
+  }
+  for (int a = 0; a < d; ++a)
+    for (int b = 0; b < d; ++b)
+      for (int k = 0; k < d; ++k) {
+        for (int t = 0; t < 2; ++t) NN[t][a + b * d] += N[t][a + k * d] * N[t][k + b * d];
+        anti[a + b * d] += N[0][a + k * d] * N[1][k + b * d] + N[1][a + k * d] * N[0][k + b * d];
+      }
+  const auto hr = rotorMatrix(J, r);
+  const auto m1 = freeRotorLabels(c.top[0], c.sigma[0]), m2 = freeRotorLabels(c.top[1], c.sigma[1]);
+  std::vector<cplx> h(std::size_t(n) * n);
+  auto at = [&](int a, int k1, int k2, int b, int l1, int l2) -> cplx& {
+    return h[((a * n1 + k1) * n2 + k2) + std::size_t((b * n1 + l1) * n2 + l2) * n];
+  };
+  const Top &t1 = c.top[0], &t2 = c.top[1];
+  for (int a = 0; a < d; ++a)
+    for (int k1 = 0; k1 < n1; ++k1)
+      for (int k2 = 0; k2 < n2; ++k2) {
+        const double x1 = m1[k1], x2 = m2[k2];
+        for (int b = 0; b < d; ++b) {
+          const std::size_t e = a + std::size_t(b) * d;
+          cplx x = hr[e];
+          x += t1.F * (-2.0 * t1.rho * x1 * N[0][e] + t1.rho * t1.rho * NN[0][e]);
+          x += t2.F * (-2.0 * t2.rho * x2 * N[1][e] + t2.rho * t2.rho * NN[1][e]);
+          x += c.F12 * (-2.0 * t2.rho * x1 * N[1][e] - 2.0 * t1.rho * x2 * N[0][e] +
+                        t1.rho * t2.rho * anti[e]);
+          if (a == b)
+            x += t1.F * x1 * x1 + t2.F * x2 * x2 + 2.0 * c.F12 * x1 * x2 + t1.V1n / 2 + t2.V1n / 2;
+          at(a, k1, k2, b, k1, k2) += x;
+        }
+        for (int q = -1; q <= 1; q += 2) {
+          if (k1 + q >= 0 && k1 + q < n1) at(a, k1, k2, a, k1 + q, k2) += -t1.V1n / 4;
+          if (k2 + q >= 0 && k2 + q < n2) at(a, k1, k2, a, k1, k2 + q) += -t2.V1n / 4;
+          for (int q2 = -1; q2 <= 1; q2 += 2) {
+            if (k1 + q < 0 || k1 + q >= n1 || k2 + q2 < 0 || k2 + q2 >= n2) continue;
+            // sin 3a = -i S with S(k, k+1) = -1/2: Vss sin sin = -Vss S x S
+            at(a, k1, k2, a, k1 + q, k2 + q2) += -c.Vss * (-0.5 * q) * (-0.5 * q2) + c.Vcc * 0.25;
+          }
+        }
+      }
+  return h;
+}
+
 } // namespace ruvo::toptest
