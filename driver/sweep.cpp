@@ -18,6 +18,7 @@
 #include "fit/adjust.h"
 #include "hamiltonian/axis_rotation.h"
 #include "hamiltonian/block.h"
+#include "hamiltonian/level_assignment.h"
 #include "intensity/intensity_listing.h"
 #include "intensity/line_strength.h"
 #include "intensity/scratch_files.h"
@@ -152,9 +153,62 @@ struct Round {
   // a run of rigid-rotor blocks: besides being computed, their labelled
   // levels are stored into the transitions side by side
   bool rigidRound = false;
+  // the blocks compute their lowest levels alone (kept states, nothing
+  // that reads the other levels)
+  bool lowestOnly = false;
   ConstFlagView flags{nullptr};
   const FitModel* fm = nullptr;
 };
+
+// Whether a sweep may compute the lowest levels of its blocks alone: the
+// tops keep their states coupled completely, and no level table, derivative
+// table, line strength, eigenvector print or inspection file reads the
+// levels above those the transitions name.
+bool lowestLevelsSuffice(const RunState& rs) {
+  return rs.ctl.vkeep > 0 && rs.ctl.eval == 0 && rs.ctl.dfreq == 0 &&
+         intensityMode(rs.ctl.ints) == 0 && !printsInsideBlocks(rs);
+}
+
+// Levels of a block of N rows to compute, the lowest first: twice the 2J+1
+// of the torsional ground state, and at least the highest energy rank T a
+// transition end names.  Should an end find no level among them, the block
+// is computed again whole (completeIfLevelsMissing).
+int lowestLevelsOfBlock(const RunState& rs, const TodoEntry& te, int N) {
+  const Transitions& tr = rs.tr;
+  int wanted = 2 * (2 * te.J + 1);
+  const int J = te.J;
+  if (J >= 0 && static_cast<std::size_t>(J) + 1 < tr.endsOfJStart.size())
+    for (int i = tr.endsOfJStart[J]; i < tr.endsOfJStart[J + 1]; ++i) {
+      const int code = tr.endsOfJ[static_cast<std::size_t>(i)];
+      const Slots& q = tr.qn[code / 2][code % 2];
+      if (q[slot::F] == te.F && q[slot::B] == te.B && q[slot::S] == te.Sym &&
+          hasBit(q[slot::KIND], kindbit::BY_T))
+        wanted = std::max(wanted, q[slot::T]);
+    }
+  return wanted < N ? wanted : 0;
+}
+
+// A block of which only the lowest levels were computed: labelled once
+// without a word, it is computed again whole when a transition end finds
+// none of them (its level lies higher), so that the ends take the same
+// levels as from the whole block.
+void completeIfLevelsMissing(RunState& rs, SweepWork& w, const TodoEntry& te, ConstParamView par,
+                             int pass) {
+  if (w.blk.levels <= 0) return;
+  std::ostringstream sink;
+  std::ostream* out = rs.io.out;
+  rs.io.out = &sink;
+  try {
+    labelBlockLevels(rs, w, te.J, te.Sym, te.F, te.B, pass);
+  } catch (...) {
+    rs.io.out = out;
+    throw;
+  }
+  rs.io.out = out;
+  if (everyEndFindsALevel(rs, w, te.J, te.Sym, te.F, te.B)) return;
+  w.lowestLevelsWanted = 0;
+  computeBlock(rs, w, te.J, te.Sym, te.F, te.B, par, pass);
+}
 
 // The compute half of block i of the round, on whichever thread runs it:
 // reads the run state, the parameters and (for a helper's first block of a
@@ -177,6 +231,8 @@ void computeJob(Round& r, int i) {
     // state, whatever states the set keeps
     if (te.Sym == 0) w.blk.ntop = 0;
     if (te.Sym == 0 && (te.predicted || w.blk.complete)) w.blk.nvv = 1;
+    w.lowestLevelsWanted =
+        r.lowestOnly ? lowestLevelsOfBlock(*r.rs, te, w.blk.nvv * (2 * te.J + 1)) : 0;
     computeBlock(*r.rs, w, te.J, te.Sym, te.F, te.B, r.par, r.pass);
   } catch (...) {
     job.error = std::current_exception();
@@ -524,6 +580,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
     // labelled in todo order, then stored side by side
     round.rigidRound = threads > 1 && rigidRotorBlock(te, nvv, ntop);
     round.flags = flags.set(B);
+    round.lowestOnly = sw.blk.complete && lowestLevelsSuffice(rs);
     round.fm = &fm;
     int next = e + 1;
     const int roundSize = threads > 1 ? threads * BLOCKS_PER_THREAD : 1;
@@ -574,6 +631,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       if (job.error) std::rethrow_exception(job.error);
       SweepWork& w = *job.work;
       const TodoEntry& tb = *job.te;
+      if (!round.rigidRound) completeIfLevelsMissing(rs, w, tb, round.par, pass);
       if (!round.rigidRound) finishBlock(rs, w, tb.J, tb.Sym, tb.F, B, flags.set(B), fm, pass);
       // the block's eigenvectors go to its scratch file for the line strengths
       if (intensityMode(ctl.ints) > 0 && pass == 0)
