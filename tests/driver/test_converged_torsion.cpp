@@ -191,7 +191,7 @@ TEST(ConvergedTorsion, LowestLevelsAloneGiveTheListingOfTheWholeBlocks) {
         in += line;
       }
   // an excited torsional state, and a level named by its rank in the block
-  in += "Jup 2 tup 1 V1up 3 Jlo 1 tlo 1 V1lo 3 /A\nJup 3 Tup 20 Jlo 2 Tlo 9 /E\n\n";
+  in += "Jup 10 tup 1 V1up 3 Jlo 9 tlo 1 V1lo 3 /A\nJup 11 Tup 60 Jlo 10 Tlo 50 /E\n\n";
   std::string full = in;
   full.replace(full.find("vkeep 11"), 8, "vkeep 11 eval 1");
   test::ScopedWorkDir here("lowest_levels");
