@@ -48,6 +48,9 @@ constexpr int MIN_SHARED_ORDER = 32;
 // rows, took 25 % longer with the lowest levels alone; at 200 rows the two
 // cost the same).
 constexpr int MIN_ORDER_FOR_LOWEST_LEVELS = 200;
+// Two levels closer than this (GHz) count as degenerate: their eigenvectors
+// are any two orthogonal combinations of the pair.
+constexpr double DEGENERATE_LEVELS_GHZ = 1e-7;
 // A rigid-rotor block: no tops in effect and one torsional state, mostly
 // solved as four Wang blocks of order J + 1 at most.
 bool rigidRotorBlock(const TodoEntry& te, int nvv, int ntop) {
@@ -163,6 +166,9 @@ struct Round {
   // the blocks compute their lowest levels alone (kept states, nothing
   // that reads the other levels)
   bool lowestOnly = false;
+  // species whose blocks were found with degenerate levels in this sweep:
+  // their later blocks are computed whole at once
+  std::array<bool, DIMSYM + 1> wholeSpecies{};
   ConstFlagView flags{nullptr};
   const FitModel* fm = nullptr;
 };
@@ -199,10 +205,10 @@ int lowestLevelsOfBlock(const RunState& rs, const TodoEntry& te, int N) {
 
 // A block of which only the lowest levels were computed: labelled once
 // without a word, it is computed again whole when a transition end finds
-// none of them (its level lies higher), so that the ends take the same
-// levels as from the whole block.
+// none of them (its level lies higher) or two of them are degenerate, so
+// that the ends take the same levels and labels as from the whole block.
 void completeIfLevelsMissing(RunState& rs, SweepWork& w, const TodoEntry& te, ConstParamView par,
-                             int pass) {
+                             int pass, std::array<bool, DIMSYM + 1>& wholeSpecies) {
   if (w.blk.levels <= 0) return;
   std::ostringstream sink;
   std::ostream* out = rs.io.out;
@@ -214,7 +220,14 @@ void completeIfLevelsMissing(RunState& rs, SweepWork& w, const TodoEntry& te, Co
     throw;
   }
   rs.io.out = out;
-  if (everyEndFindsALevel(rs, w, te.J, te.Sym, te.F, te.B)) return;
+  // two levels degenerate to within the rounding of the solvers: which
+  // combination of the pair each solver returns is set by its rounding, and
+  // the K labels with it, so the block takes the whole solution's
+  bool degenerate = false;
+  for (int l = 1; l < w.blk.levels && !degenerate; ++l)
+    degenerate = w.E[l] - w.E[l - 1] < DEGENERATE_LEVELS_GHZ;
+  if (!degenerate && everyEndFindsALevel(rs, w, te.J, te.Sym, te.F, te.B)) return;
+  if (degenerate && te.Sym >= 0 && te.Sym <= DIMSYM) wholeSpecies[te.Sym] = true;
   w.lowestLevelsWanted = 0;
   computeBlock(rs, w, te.J, te.Sym, te.F, te.B, par, pass);
 }
@@ -240,8 +253,9 @@ void computeJob(Round& r, int i) {
     // state, whatever states the set keeps
     if (te.Sym == 0) w.blk.ntop = 0;
     if (te.Sym == 0 && (te.predicted || w.blk.complete)) w.blk.nvv = 1;
+    const bool whole = te.Sym >= 0 && te.Sym <= DIMSYM && r.wholeSpecies[te.Sym];
     w.lowestLevelsWanted =
-        r.lowestOnly ? lowestLevelsOfBlock(*r.rs, te, w.blk.nvv * (2 * te.J + 1)) : 0;
+        r.lowestOnly && !whole ? lowestLevelsOfBlock(*r.rs, te, w.blk.nvv * (2 * te.J + 1)) : 0;
     computeBlock(*r.rs, w, te.J, te.Sym, te.F, te.B, r.par, r.pass);
   } catch (...) {
     job.error = std::current_exception();
@@ -640,7 +654,8 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       if (job.error) std::rethrow_exception(job.error);
       SweepWork& w = *job.work;
       const TodoEntry& tb = *job.te;
-      if (!round.rigidRound) completeIfLevelsMissing(rs, w, tb, round.par, pass);
+      if (!round.rigidRound)
+        completeIfLevelsMissing(rs, w, tb, round.par, pass, round.wholeSpecies);
       if (!round.rigidRound) finishBlock(rs, w, tb.J, tb.Sym, tb.F, B, flags.set(B), fm, pass);
       // the block's eigenvectors go to its scratch file for the line strengths
       if (intensityMode(ctl.ints) > 0 && pass == 0)
