@@ -134,6 +134,8 @@ void SweepWork::allocate(int order, int states, int tops, int maxJ, int rotatedT
   E.assign(ld, 0.0);
   for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6}) w->assign(ld, 0.0);
   tau.assign(2 * static_cast<std::size_t>(ld), 0.0);
+  solverWork.assign(40 * static_cast<std::size_t>(ld), 0.0);
+  solverIwork.assign(12 * static_cast<std::size_t>(ld), 0);
   basis.assign(ld + 1, {});
   labels.assign(ld + 1, {});
   need.assign(ld + 1, 0);
@@ -162,6 +164,8 @@ void SweepWork::growForJ(int maxJ, int states) {
     E.assign(ld, 0.0);
     for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6}) w->assign(ld, 0.0);
     tau.assign(2 * static_cast<std::size_t>(ld), 0.0);
+    solverWork.assign(40 * static_cast<std::size_t>(ld), 0.0);
+    solverIwork.assign(12 * static_cast<std::size_t>(ld), 0);
     basis.assign(ld + 1, {});
     labels.assign(ld + 1, {});
     need.assign(ld + 1, 0);

@@ -349,6 +349,10 @@ struct BlockState {
   // with two or three tops coupled completely: the one-top states of each
   // top in product state i = 1..nvv (product[i][t]); one top takes state i
   std::array<std::array<int, DIMTOP + 1>, DIMVKEEP + 1> product{};
+  // levels the diagonalisation gave, the lowest first: 0 for all N (the
+  // lowest ones alone are computed for a sweep that reads no others)
+  int levels = 0;
+  int levelCount() const { return levels > 0 && levels < N ? levels : N; }
   int toRecord(int rec[NBLOCKREC]) const; // fills 39 ints, returns 39
   void fromRecord(const int rec[NBLOCKREC]);
 };
@@ -468,7 +472,13 @@ struct SweepWork {
   std::vector<double> E;                      // eigenvalues, ld
   std::vector<double> w1, w2, w3, w4, w5, w6; // vectors of ld (solver scratch)
   std::vector<double> tau;                    // 2*ld
-  std::vector<BasisRow> basis;                // positions 1..N
+  // LAPACK work space of the solver of the lowest levels: 40*ld and 12*ld
+  std::vector<double> solverWork;
+  std::vector<int> solverIwork;
+  // levels the next block is to compute, the lowest first (0: all); read
+  // and cleared by the block, so that it asks for one block only
+  int lowestLevelsWanted = 0;
+  std::vector<BasisRow> basis; // positions 1..N
   std::array<std::array<std::array<int, DIMVKEEP + 1>, DIMVKEEP + 1>, DIMTOP + 1>
       mask{};                                      // M_t(i,j)
   std::vector<std::array<int, NLABEL + 1>> labels; // levels 1..N, columns 1..12

@@ -19,6 +19,7 @@
 #include "fit/adjust.h"
 #include "hamiltonian/axis_rotation.h"
 #include "hamiltonian/block.h"
+#include "hamiltonian/level_assignment.h"
 #include "intensity/intensity_listing.h"
 #include "intensity/line_strength.h"
 #include "intensity/scratch_files.h"
@@ -41,6 +42,16 @@ constexpr int MAXROUND = MAXTHREADS * BLOCKS_PER_THREAD;
 // thread would cost more than it saves.
 constexpr int MIN_SHARED_ORDER = 32;
 
+// Blocks of fewer rows are diagonalised whole even when only their lowest
+// levels are read: below this order the bisection and inverse iteration of
+// the lowest levels cost more than the rotations of all eigenvectors they
+// save (measured: a sweep of J <= 15 with 5 kept states, blocks up to 155
+// rows, took 25 % longer with the lowest levels alone; at 200 rows the two
+// cost the same).
+constexpr int MIN_ORDER_FOR_LOWEST_LEVELS = 200;
+// Two levels closer than this (GHz) count as degenerate: their eigenvectors
+// are any two orthogonal combinations of the pair.
+constexpr double DEGENERATE_LEVELS_GHZ = 1e-7;
 // A rigid-rotor block: no tops in effect and one torsional state, mostly
 // solved as four Wang blocks of order J + 1 at most.
 bool rigidRotorBlock(const TodoEntry& te, int nvv, int ntop) {
@@ -155,9 +166,74 @@ struct Round {
   bool rigidRound = false;
   // ... and labelled on the thread that computed them (no level table printed)
   bool labelAside = false;
+  // the blocks compute their lowest levels alone (kept states, nothing
+  // that reads the other levels)
+  bool lowestOnly = false;
+  // species whose blocks were found with degenerate levels in this sweep:
+  // their later blocks are computed whole at once
+  std::array<bool, DIMSYM + 1> wholeSpecies{};
   ConstFlagView flags{nullptr};
   const FitModel* fm = nullptr;
 };
+
+// Whether a sweep may compute the lowest levels of its blocks alone: the
+// tops keep their states coupled completely, and no level table, derivative
+// table, line strength, eigenvector print or inspection file reads the
+// levels above those the transitions name.
+bool lowestLevelsSuffice(const RunState& rs) {
+  return rs.ctl.vkeep > 0 && rs.ctl.eval == 0 && rs.ctl.dfreq == 0 &&
+         intensityMode(rs.ctl.ints) == 0 && !printsInsideBlocks(rs);
+}
+
+// Levels of a block of N rows to compute, the lowest first (0: all of a
+// block below MIN_ORDER_FOR_LOWEST_LEVELS rows): twice the 2J+1
+// of the torsional ground state, and at least the highest energy rank T a
+// transition end names.  Should an end find no level among them, the block
+// is computed again whole (completeIfLevelsMissing).
+int lowestLevelsOfBlock(const RunState& rs, const TodoEntry& te, int N) {
+  if (N < MIN_ORDER_FOR_LOWEST_LEVELS) return 0;
+  const Transitions& tr = rs.tr;
+  int wanted = 2 * (2 * te.J + 1);
+  const int J = te.J;
+  if (J >= 0 && static_cast<std::size_t>(J) + 1 < tr.endsOfJStart.size())
+    for (int i = tr.endsOfJStart[J]; i < tr.endsOfJStart[J + 1]; ++i) {
+      const int code = tr.endsOfJ[static_cast<std::size_t>(i)];
+      const Slots& q = tr.qn[code / 2][code % 2];
+      if (q[slot::F] == te.F && q[slot::B] == te.B && q[slot::S] == te.Sym &&
+          hasBit(q[slot::KIND], kindbit::BY_T))
+        wanted = std::max(wanted, q[slot::T]);
+    }
+  return wanted < N ? wanted : 0;
+}
+
+// A block of which only the lowest levels were computed: labelled once
+// without a word, it is computed again whole when a transition end finds
+// none of them (its level lies higher) or two of them are degenerate, so
+// that the ends take the same levels and labels as from the whole block.
+void completeIfLevelsMissing(RunState& rs, SweepWork& w, const TodoEntry& te, ConstParamView par,
+                             int pass, std::array<bool, DIMSYM + 1>& wholeSpecies) {
+  if (w.blk.levels <= 0) return;
+  std::ostringstream sink;
+  std::ostream* out = rs.io.out;
+  rs.io.out = &sink;
+  try {
+    labelBlockLevels(rs, w, te.J, te.Sym, te.F, te.B, pass);
+  } catch (...) {
+    rs.io.out = out;
+    throw;
+  }
+  rs.io.out = out;
+  // two levels degenerate to within the rounding of the solvers: which
+  // combination of the pair each solver returns is set by its rounding, and
+  // the K labels with it, so the block takes the whole solution's
+  bool degenerate = false;
+  for (int l = 1; l < w.blk.levels && !degenerate; ++l)
+    degenerate = w.E[l] - w.E[l - 1] < DEGENERATE_LEVELS_GHZ;
+  if (!degenerate && everyEndFindsALevel(rs, w, te.J, te.Sym, te.F, te.B)) return;
+  if (degenerate && te.Sym >= 0 && te.Sym <= DIMSYM) wholeSpecies[te.Sym] = true;
+  w.lowestLevelsWanted = 0;
+  computeBlock(rs, w, te.J, te.Sym, te.F, te.B, par, pass);
+}
 
 // The compute half of block i of the round, on whichever thread runs it:
 // reads the run state, the parameters and (for a helper's first block of a
@@ -180,6 +256,9 @@ void computeJob(Round& r, int i) {
     // state, whatever states the set keeps
     if (te.Sym == 0) w.blk.ntop = 0;
     if (te.Sym == 0 && (te.predicted || w.blk.complete)) w.blk.nvv = 1;
+    const bool whole = te.Sym >= 0 && te.Sym <= DIMSYM && r.wholeSpecies[te.Sym];
+    w.lowestLevelsWanted =
+        r.lowestOnly && !whole ? lowestLevelsOfBlock(*r.rs, te, w.blk.nvv * (2 * te.J + 1)) : 0;
     computeBlock(*r.rs, w, te.J, te.Sym, te.F, te.B, r.par, r.pass);
     if (r.labelAside) labelBlockLevelsAside(*r.rs, w, te.J, te.Sym, te.F, te.B);
   } catch (...) {
@@ -547,6 +626,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
     // labelled in todo order, then stored side by side
     round.rigidRound = threads > 1 && rigidRotorBlock(te, nvv, ntop);
     round.flags = flags.set(B);
+    round.lowestOnly = sw.blk.complete && lowestLevelsSuffice(rs);
     round.fm = &fm;
     int next = e + 1;
     const int roundSize = threads > 1 ? threads * BLOCKS_PER_THREAD : 1;
@@ -604,6 +684,8 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
       if (job.error) std::rethrow_exception(job.error);
       SweepWork& w = *job.work;
       const TodoEntry& tb = *job.te;
+      if (!round.rigidRound)
+        completeIfLevelsMissing(rs, w, tb, round.par, pass, round.wholeSpecies);
       if (!round.rigidRound) finishBlock(rs, w, tb.J, tb.Sym, tb.F, B, flags.set(B), fm, pass);
       // the block's eigenvectors go to its scratch file for the line strengths
       if (intensityMode(ctl.ints) > 0 && pass == 0)

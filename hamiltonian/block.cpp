@@ -36,6 +36,7 @@ void setUpBasis(const RunState& rs, SweepWork& sw, int J, int B) {
   const int nvv = blk.nvv;
   blk.d = d;
   blk.N = nvv < 1 ? 0 : nvv * d;
+  blk.levels = 0;
   const int N = blk.N;
   if (N > sw.ld) stop("Dimension Error in HMULTHRR");
   if (blk.complete && nvv > DIMVKEEP) stop("Dimension Error in HMULTHRR");
@@ -111,8 +112,10 @@ void diagonaliseHermitianBlock(SweepWork& sw) {
 
 // 11. Real symmetric block: as above with Zi = 0 and V = Zr; with eval > 3
 // the matrix and its eigenpairs go to inspection files.
-void diagonaliseRealBlock(const RunState& rs, SweepWork& sw, int J, int S, ConstParamView par) {
+void diagonaliseRealBlock(const RunState& rs, SweepWork& sw, int J, int S, ConstParamView par,
+                          int lowest) {
   const int N = sw.blk.N;
+  if (lowest >= N || rs.ctl.eval > 3) lowest = 0; // the inspection files hold every level
   double* E = sw.E.data();
   if (rs.ctl.eval > 3) writeMatrixFile(sw, inspectionName('h', "s", S, J), J, S);
   int ierr = 0;
@@ -129,15 +132,27 @@ void diagonaliseRealBlock(const RunState& rs, SweepWork& sw, int J, int S, Const
     for (int r = 0; r < N; ++r) centre += sw.H[r + r * sw.ld];
     centre = N > 0 ? centre / N : 0.0;
     for (int r = 0; r < N; ++r) sw.H[r + r * sw.ld] -= centre;
-    diagonaliseRealSymmetric(sw.ld, N, sw.H.data(), E, sw.w1.data(), ierr);
-    if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
-    for (int l = 0; l < N; ++l) E[l] += centre;
-    sortEigenpairs(E, sw.H.data(), N, sw.ld);
+    if (lowest > 0) {
+      // only the lowest levels are read: their eigenvectors alone, in Zr
+      const int info = lowestEigenpairsRealSymmetric(
+          sw.ld, N, lowest, sw.H.data(), E, sw.Zr.data(), sw.solverWork.data(),
+          static_cast<int>(sw.solverWork.size()), sw.solverIwork.data(),
+          static_cast<int>(sw.solverIwork.size()));
+      if (info != 0) stop("Error in hdiag " + fmtI(info, 5));
+      sw.blk.levels = lowest;
+      for (int l = 0; l < lowest; ++l) E[l] += centre;
+    } else {
+      diagonaliseRealSymmetric(sw.ld, N, sw.H.data(), E, sw.w1.data(), ierr);
+      if (ierr != 0) stop("Error in hdiag " + fmtI(ierr, 5));
+      for (int l = 0; l < N; ++l) E[l] += centre;
+      sortEigenpairs(E, sw.H.data(), N, sw.ld);
+    }
   }
   if (rs.ctl.eval > 3) writeEigenFiles(sw, J, S);
-  for (int l = 0; l < N; ++l)
+  const double* Z = sw.blk.levels > 0 ? sw.Zr.data() : sw.H.data();
+  for (int l = 0; l < sw.blk.levelCount(); ++l)
     for (int r = 0; r < N; ++r) {
-      const double z = sw.H[r + l * sw.ld];
+      const double z = Z[r + l * sw.ld];
       sw.Zr[r + l * sw.ld] = z;
       sw.Zi[r + l * sw.ld] = 0.0;
       sw.V[r + l * sw.ld] = z;
@@ -150,10 +165,11 @@ void levelDerivatives(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, 
                       const FitModel& fm) {
   const int N = sw.blk.N;
   bool any = rs.ctl.dfreq != 0;
-  for (int l = 1; l <= N && !any; ++l) any = sw.need[l] != 0;
+  const int levels = sw.blk.levelCount();
+  for (int l = 1; l <= levels && !any; ++l) any = sw.need[l] != 0;
   if (!any) return;
   recordRotorParameterOperators(rs, sw, J, S, F2, flags);
-  for (int l = 1; l <= N; ++l) {
+  for (int l = 1; l <= levels; ++l) {
     if (sw.need[l] == 0 && rs.ctl.dfreq == 0) continue;
     double* vr = sw.w1.data();
     double* vi = sw.w2.data();
@@ -182,6 +198,9 @@ void computeBlock(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B
   if (B < 1 || B > DIMB) stop("B > DIM B");
   if (J < 0 || 2 * J + 1 > DIM2J1) stop(" ERROR: DIM 2J1 exceeded");
 
+  // the lowest levels alone, when the sweep reads no others (kept states)
+  const int lowest = blk.complete ? sw.lowestLevelsWanted : 0;
+  sw.lowestLevelsWanted = 0;
   const bool complexBlock = needsHermitianSolver(blk, par); // 3.
   setUpBasis(rs, sw, J, B);                                 // 4.
   couplingMasks(rs, sw, B);                                 // 5.
@@ -206,7 +225,7 @@ void computeBlock(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B
   if (complexBlock)
     diagonaliseHermitianBlock(sw);
   else
-    diagonaliseRealBlock(rs, sw, J, S, par);
+    diagonaliseRealBlock(rs, sw, J, S, par, lowest);
 
   // 12. eigenvectors and eigenvalues
   if (hasBit(ctl.aprint, aprintbit::BLOCK_EIGENVECTORS)) printBlockEigenpairs(rs, sw);

@@ -30,14 +30,15 @@ namespace {
 void assignLabels(const RunState& rs, RunState* run, SweepWork& sw, int J, int S, int F2, int B,
                   int pass) {
   const BlockState& blk = sw.blk;
-  const int d = blk.d, nvv = blk.nvv, N = blk.N;
+  // N rows, of which the lowest `levels` eigenvectors were computed
+  const int d = blk.d, nvv = blk.nvv, N = blk.N, levels = blk.levelCount();
   if (d > DIM2J1) stop(" ERROR: DIM 2J1 exceeded");
   const double* V = sw.V.data();
   const int ld = sw.ld;
   auto comp = [&](int r, int l) { return V[(r - 1) + std::size_t(l - 1) * ld]; }; // 1-based
 
   // 2. labels unset, ranks and counters cleared
-  for (int l = 1; l <= N; ++l) {
+  for (int l = 1; l <= levels; ++l) {
     auto& lab = sw.labels[l];
     lab[2] = lab[8] = lab[11] = UNSET;
     lab[12] = -200;
@@ -53,7 +54,7 @@ void assignLabels(const RunState& rs, RunState* run, SweepWork& sw, int J, int S
   double* Vw = W + std::size_t(LDW) * ld;
   auto w = [&](int k, int l) -> double& { return W[(k - 1) + (l - 1) * LDW]; };
   auto vw = [&](int i, int l) -> double& { return Vw[(i - 1) + (l - 1) * LDV]; };
-  for (int l = 1; l <= N; ++l) {
+  for (int l = 1; l <= levels; ++l) {
     for (int k = 1; k <= d; ++k) w(k, l) = 0.0;
     for (int i = 1; i <= nvv; ++i) {
       double s = 0.0;
@@ -82,7 +83,7 @@ void assignLabels(const RunState& rs, RunState* run, SweepWork& sw, int J, int S
       for (int jj = 1; jj <= nvv; ++jj)
         if (stateOf(jj, 1) == v2 && stateOf(jj, 2) == v1) j = jj;
       if (j == 0) continue;
-      for (int l = 1; l <= N; ++l) {
+      for (int l = 1; l <= levels; ++l) {
         double vsi = 0.0, vsj = 0.0;
         for (int k = 1; k <= d; ++k) {
           const double G = comp((i - 1) * d + k, l), H = comp((j - 1) * d + k, l);
@@ -109,14 +110,16 @@ void assignLabels(const RunState& rs, RunState* run, SweepWork& sw, int J, int S
   std::fill_n(kSec.begin(), N + 1, 0);
   std::fill_n(vBest.begin(), N + 1, 0);
   std::fill_n(vSec.begin(), N + 1, 0);
-  if (N > 0) {
-    largestComponents(W, LDW, ld, d, 1, N, kBest.data(), kSec.data(), wBest.data(), wSec.data());
-    largestComponents(Vw, LDV, ld, nvv, 1, N, vBest.data(), vSec.data(), xBest.data(), xSec.data());
+  if (levels > 0) {
+    largestComponents(W, LDW, ld, d, 1, levels, kBest.data(), kSec.data(), wBest.data(),
+                      wSec.data());
+    largestComponents(Vw, LDV, ld, nvv, 1, levels, vBest.data(), vSec.data(), xBest.data(),
+                      xSec.data());
   }
 
   // 6. product states ranked by their first appearance in energy order
-  if (N > 0) rank[vBest[1]] = 1;
-  for (int l = 2; l <= N; ++l)
+  if (levels > 0) rank[vBest[1]] = 1;
+  for (int l = 2; l <= levels; ++l)
     if (vBest[l] != vBest[l - 1] && rank[vBest[l]] == 0) rank[vBest[l]] = rank[vBest[l - 1]] + 1;
 
   // 7. level table header
@@ -138,7 +141,7 @@ void assignLabels(const RunState& rs, RunState* run, SweepWork& sw, int J, int S
   auto Kof = [&](int r) { return sw.basis[r].K; };
   auto sqrtVw = [&](int i, int l) { return i >= 1 && i <= nvv ? std::sqrt(vw(i, l)) : 0.0; };
   bool pmPair = false;
-  for (int l = 1; l <= N; ++l) {
+  for (int l = 1; l <= levels; ++l) {
     auto& lab = sw.labels[l];
     lab[1] = J;
     lab[5] = B;
@@ -247,11 +250,37 @@ void reportLabelNotes(RunState& rs, const SweepWork& sw, int J, int S) {
   if (sw.labelNotes.pmPair && S > 0 && S <= DIMSYM) rs.pmKSign[S] = 1;
 }
 
+bool everyEndFindsALevel(const RunState& rs, const SweepWork& sw, int J, int S, int F2, int B) {
+  const Transitions& tr = rs.tr;
+  const int levels = sw.blk.levelCount();
+  const bool ignoreV = sw.blk.ntop == 0;
+  const bool indexed = J >= 0 && static_cast<std::size_t>(J) + 1 < tr.endsOfJStart.size();
+  const int nCandidates = indexed ? tr.endsOfJStart[J + 1] - tr.endsOfJStart[J] : 2 * tr.ndata;
+  for (int i = 0; i < nCandidates; ++i) {
+    const int code = indexed ? tr.endsOfJ[static_cast<std::size_t>(tr.endsOfJStart[J] + i)] : i + 2;
+    const Slots& q = tr.qn[code / 2][code % 2];
+    if (q[slot::J] != J || q[slot::F] != F2 || q[slot::B] != B || q[slot::S] != S) continue;
+    const int kind = q[slot::KIND];
+    bool found = false;
+    for (int l = 1; l <= levels && !found; ++l) {
+      const auto& lab = sw.labels[l];
+      if (hasBit(kind, kindbit::BY_T))
+        found = q[slot::T] == lab[8];
+      else if (hasBit(kind, kindbit::BY_t))
+        found = q[slot::t] == lab[9] && (ignoreV || q[slot::V1] == lab[3]);
+      else
+        found = q[slot::K] == lab[2] && (ignoreV || q[slot::V1] == lab[3]);
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
 // Energies and labels of the block into every transition end that names one
 // of its levels; need flags of the levels whose energies enter a data point
 // (measured lines and their blend and splitting partners).
 void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B) {
-  const int N = sw.blk.N;
+  const int N = sw.blk.levelCount();
   const bool ignoreV = sw.blk.ntop == 0;
   for (int l = 1; l <= N; ++l) sw.need[l] = 0;
   Transitions& tr = rs.tr;
@@ -337,7 +366,7 @@ void storeLevelDerivatives(RunState& rs, const SweepWork& sw, int J, int S, int 
   // whole list when they were stored for another block
   if (sw.blockEndsKey == std::array<int, 4>{J, S, F2, B}) {
     // only the ends that name level T: the others would not match
-    if (T < 1 || T > sw.blk.N) return;
+    if (T < 1 || T > sw.blk.levelCount()) return;
     for (int e = sw.levelEndsStart[T]; e < sw.levelEndsStart[T + 1]; ++e) {
       const int code = sw.levelEnds[static_cast<std::size_t>(e)];
       add(code / 2, code % 2);

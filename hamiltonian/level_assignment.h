@@ -21,6 +21,11 @@ void reportLabelNotes(RunState& rs, const SweepWork& sw, int J, int S);
 // Energies and labels into the transition ends that name a level of the
 // block; sw.need[l] = 1 for the levels used by fitted lines.
 void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B);
+// Whether every transition end that names the block (J, S, 2F, B) finds a
+// level among the labelled ones: when only the lowest levels were computed,
+// the ends then name the levels the full block would give them, since the
+// labels of the lowest levels do not depend on the levels above.
+bool everyEndFindsALevel(const RunState& rs, const SweepWork& sw, int J, int S, int F2, int B);
 // Add dE/dp (p = 1..32, dEdp[p]) of the level of rank T, combined into the
 // analytic fit variables, into the derivative columns of its transition ends.
 void storeLevelDerivatives(RunState& rs, const SweepWork& sw, int J, int S, int F2, int B, int T,

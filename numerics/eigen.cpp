@@ -17,6 +17,11 @@
 extern "C" void dsbev_(const char* jobz, const char* uplo, const int* n, const int* kd, double* ab,
                        const int* ldab, double* w, double* z, const int* ldz, double* work,
                        int* info);
+extern "C" void dsyevr_(const char* jobz, const char* range, const char* uplo, const int* n,
+                        double* a, const int* lda, const double* vl, const double* vu,
+                        const int* il, const int* iu, const double* abstol, int* m, double* w,
+                        double* z, const int* ldz, int* isuppz, double* work, const int* lwork,
+                        int* iwork, const int* liwork, int* info);
 
 namespace ruvo {
 
@@ -711,6 +716,24 @@ int symmetricBandEigenvalues(int n, int kd, double* ab, int ldab, double* w, dou
   int ldz = 1;
   double z = 0.0;
   dsbev_(&jobz, &uplo, &n, &kd, ab, &ldab, w, &z, &ldz, work, &info);
+  return info;
+}
+
+int lowestEigenpairsRealSymmetric(int nm, int n, int m, double* a, double* w, double* z,
+                                  double* work, int lwork, int* iwork, int liwork) {
+  if (n <= 0 || m <= 0) return 0;
+  m = m < n ? m : n;
+  const char jobz = 'V', range = 'I', uplo = 'L';
+  const double none = 0.0, abstol = 0.0; // abstol 0: the default of full accuracy
+  const int il = 1;
+  int found = 0, info = 0;
+  // isuppz takes the first 2m integers of iwork
+  int* isuppz = iwork;
+  const int rest = liwork - 2 * m;
+  if (rest < 10 * n || lwork < 26 * n) return -1;
+  dsyevr_(&jobz, &range, &uplo, &n, a, &nm, &none, &none, &il, &m, &abstol, &found, w, z, &nm,
+          isuppz, work, &lwork, iwork + 2 * m, &rest, &info);
+  if (info == 0 && found != m) info = -2;
   return info;
 }
 

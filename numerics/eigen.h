@@ -73,6 +73,15 @@ void sortHermitianEigenpairs(double* d, double* zr, double* zi, int n, int nm);
 // ab is destroyed; work holds at least max(1, 3n - 2) values.  Returns 0,
 // or LAPACK's info when the iteration failed (LAPACK dsbev).
 int symmetricBandEigenvalues(int n, int kd, double* ab, int ldab, double* w, double* work);
+// The m lowest eigenvalues (ascending, in w) and their orthonormal
+// eigenvectors (the first m columns of z, leading dimension nm) of the real
+// symmetric matrix whose lower triangle is in a (destroyed), by LAPACK
+// dsyevr: one reduction to tridiagonal form and only the eigenvectors
+// asked for, where the full solution would rotate all n.  work holds lwork
+// >= 26 n values, iwork liwork >= 10 n + 2 m integers.  Returns 0, LAPACK's
+// info, -1 for too little work space or -2 when fewer than m were found.
+int lowestEigenpairsRealSymmetric(int nm, int n, int m, double* a, double* w, double* z,
+                                  double* work, int lwork, int* iwork, int liwork);
 // sqrt(a^2 + b^2) without destructive overflow or underflow
 double pythag(double a, double b);
 

@@ -147,3 +147,37 @@ TEST(Scan, AnyThreadCountGivesTheSameTable) {
 
 } // namespace
 } // namespace ruvo
+
+namespace ruvo {
+namespace {
+
+// The lowest levels of the blocks alone (kept states, nothing reads the
+// others) give the frequencies of the whole blocks (the level table of
+// eval 1 asks for them) to 1e-9 GHz, with the same levels found.
+TEST(Model, LowestLevelsAloneGiveTheFrequenciesOfTheWholeBlocks) {
+  std::string in = "Lowest levels\n\nnzyk 1 ntop 1 maxm 10 vkeep 11\n\n"
+                   "BJ 2.70 BK 6.40 B- 0.26 DJ 1e-6 DJK -5e-6\n"
+                   "F_1 158 V1n_1 1500 V2n_1 -30 rho_1 0.05 beta_1 0.4\n\n\n/A S 0\n/E S 1\n\n"
+                   "V 0\n\n";
+  for (int J = 9; J <= 15; ++J)
+    for (const char* sp : {"/A", "/E"})
+      for (int t = 1; t <= 2 * J - 1; t += 2)
+        in += "Jup " + std::to_string(J) + " tup " + std::to_string(t) + " Jlo " +
+              std::to_string(J - 1) + " tlo " + std::to_string(t) + " " + sp + "\n";
+  in += "Jup 12 tup 2 V1up 2 Jlo 11 tlo 2 V1lo 2 /E\n\n";
+  test::ScopedWorkDir here("api_lowest_levels");
+  std::string full = in;
+  full.replace(full.find("vkeep 11"), 8, "vkeep 11 eval 1");
+  const Model lowest = Model::parse(in, "lowest"), whole = Model::parse(full, "whole");
+  const Calculation a = lowest.calculate(), b = whole.calculate();
+  ASSERT_EQ(a.lines.size(), b.lines.size());
+  for (std::size_t i = 0; i < a.lines.size(); ++i) {
+    EXPECT_EQ(a.lines[i].found, b.lines[i].found) << i;
+    EXPECT_NEAR(a.lines[i].calc_GHz, b.lines[i].calc_GHz, 1e-9) << i;
+    EXPECT_EQ(a.lines[i].upper.K, b.lines[i].upper.K) << i;
+    EXPECT_EQ(a.lines[i].lower.K, b.lines[i].lower.K) << i;
+  }
+}
+
+} // namespace
+} // namespace ruvo

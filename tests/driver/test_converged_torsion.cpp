@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/program.h"
 #include "hamiltonian/top_model.h"
 #include "support/test_support.h"
 
@@ -253,4 +254,46 @@ TEST(ConvergedTorsion, TwoTopsReproduceTheExactFrequencies) {
               n, largestDeviationKHz(c.out));
   EXPECT_EQ(n, 9); // 10 kHz from 7 to 9 states
   EXPECT_LT(largestDeviationKHz(c.out), 10.0);
+}
+
+// A sweep that reads only the levels its lines name computes the lowest
+// levels of each block alone; a level table (eval 1) needs them all.  The
+// two give the same listing byte for byte (energies, labels, the lines of
+// excited torsional states, whose levels lie above the lowest ones and make
+// their blocks be computed whole), on one thread and on two.
+TEST(ConvergedTorsion, LowestLevelsAloneGiveTheListingOfTheWholeBlocks) {
+  std::string in = "Lowest levels\n\nnzyk 1 ntop 1 maxm 10 vkeep 11\n\n"
+                   "BJ 2.70 BK 6.40 B- 0.26 DJ 1e-6 DJK -5e-6\n"
+                   "F_1 158 V1n_1 12000 rho_1 0.05 beta_1 0.35\n\n\n/A S 0\n/E S 1\n\nV 0\n\n";
+  char line[120];
+  for (int J = 1; J <= 15; ++J)
+    for (const char* sp : {"/A", "/E"})
+      for (int t = 1; t <= 2 * J - 1; t += 3) {
+        std::snprintf(line, sizeof line, "Jup %d tup %d Jlo %d tlo %d %s\n", J, t, J - 1, t, sp);
+        in += line;
+      }
+  // an excited torsional state, and a level named by its rank in the block
+  in += "Jup 10 tup 1 V1up 3 Jlo 9 tlo 1 V1lo 3 /A\nJup 11 Tup 60 Jlo 10 Tlo 50 /E\n\n";
+  std::string full = in;
+  full.replace(full.find("vkeep 11"), 8, "vkeep 11 eval 1");
+  test::ScopedWorkDir here("lowest_levels");
+  const auto lowest = test::runText(in), whole = test::runText(full);
+  ASSERT_EQ(lowest.status, 0) << lowest.err;
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  auto body = [](std::string s) { // without the date, the control echo and the eval notice
+    s = std::regex_replace(s, std::regex(" Calculation date and time:[^\n]*\n"), "");
+    s = std::regex_replace(s, std::regex("   nzyk [^\n]*\n"), "");
+    return std::regex_replace(s, std::regex("[^\n]*eval\\.out\n"), "");
+  };
+  EXPECT_EQ(lowest.out.find("Assign error"), std::string::npos);
+  EXPECT_EQ(body(lowest.out), body(whole.out));
+  EXPECT_EQ(lowest.err, whole.err);
+  for (const int threads : {2, 3}) {
+    std::istringstream input(in);
+    std::ostringstream out, err;
+    RunChannels channels;
+    channels.threads = threads;
+    EXPECT_EQ(runProgram(input, out, err, OutputRequests{}, channels), 0) << threads;
+    EXPECT_EQ(body(out.str()), body(lowest.out)) << threads;
+  }
 }
