@@ -523,6 +523,12 @@ struct SweepWork {
   // base energies of the value sweep and of the forward step (lines 1..ndata)
   ZeroedVector<double> baseUp, baseLo, fwdUp, fwdLo;
   int lastB = -1;
+  // the parameters of each set (dependent ones adjusted) that the block files
+  // of the last value sweep with line strengths were written from: the
+  // catalogue reads those blocks back instead of solving them again when its
+  // parameters are the same to the last bit
+  std::array<bool, DIMB + 1> filesValid{};
+  std::array<std::array<double, NPAR>, DIMB + 1> filesPar{};
   // the threads of the sweep and the work storage of each thread beyond the
   // first, made by the first sweep on several threads and kept for the run
   std::shared_ptr<WorkerPool> pool;

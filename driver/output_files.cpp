@@ -31,6 +31,7 @@
 #include "hamiltonian/block.h"
 #include "hamiltonian/wang_blocks.h"
 #include "intensity/line_strength.h"
+#include "intensity/scratch_files.h"
 #include "report/catalogue.h"
 #include "report/json_output.h"
 #include "report/line_list.h"
@@ -319,6 +320,7 @@ struct HeldVectors {
   std::vector<BasisRow> basis;
   std::vector<double> re, im; // level l (1-based) in column l - 1, length N each
   std::vector<int> level;     // level index in the list, per position 1..N
+  LevelSupports support;      // real levels and their nonzero components
   LevelRef ref(int l) const {
     const std::size_t col = static_cast<std::size_t>(l - 1) * static_cast<std::size_t>(N);
     return {N, d, nvv, ntop, basis.data(), re.data() + col, im.data() + col};
@@ -367,6 +369,10 @@ public:
       sw_.blk.woods = rs_.woodsB[B];
       sw_.blk.adjf = rs_.adjfB[B];
       adjustDependentParameters(rs_, ParamView{setB.data()}, fs_.model.npar, sw_.blk.adjf);
+      // the last value sweep with line strengths had these parameters: its
+      // block files hold the levels and eigenvectors computed here
+      const bool fromFiles = sw_.filesValid[B] && std::memcmp(setB.data(), sw_.filesPar[B].data(),
+                                                              sizeof(double) * NPAR) == 0;
       int nvv = 0;
       while (nvv < DIMVV && rs_.use(nvv + 1, 1, B) != -1) ++nvv;
       nvv = std::max(nvv, 1);
@@ -423,9 +429,13 @@ public:
             stopIfTerminated();
             sw_.blk.nvv = S == 0 ? 1 : nvv;
             sw_.blk.ntop = S == 0 ? 0 : ntop;
-            solveBlock(rs_, sw_, J, S, F2, B, setView, noFlags.set(B), fs_.model, 0);
             HeldVectors& h = cur.emplace_back();
-            keepBlock(h, levels, J, S, F2, B, lines != nullptr);
+            if (fromFiles && readStoredBlock(J, S, F2, B)) {
+              keepStoredBlock(h, levels, J, S, F2, B, lines != nullptr);
+            } else {
+              solveBlock(rs_, sw_, J, S, F2, B, setView, noFlags.set(B), fs_.model, 0);
+              keepBlock(h, levels, J, S, F2, B, lines != nullptr);
+            }
             sw_.blk.ntop = ntop;
             if (!lines) continue;
             // pairs inside this J (this block with itself and with the
@@ -477,22 +487,59 @@ private:
     return added < PARTITION_STEP * qSoFar_;
   }
 
+  // The block file of (J, S, 2F, B) from the last value sweep, when it holds
+  // the block as it would be solved here (its size, torsional states and
+  // window of one-top states).
+  bool readStoredBlock(int J, int S, int F2, int B) {
+    if (!hasBlockFile(rs_, J, S, F2, B)) return false;
+    if (stored_.basis.empty()) stored_.allocate();
+    if (readBlockEigenvectors(rs_, J, S, F2, B, stored_) != ScratchRead::ok) return false;
+    const BlockState& blk = sw_.blk;
+    if (stored_.nvv != blk.nvv || stored_.ntop != blk.ntop || stored_.d != 2 * J + 1 ||
+        stored_.N != blk.nvv * stored_.d)
+      return false;
+    BlockState st;
+    st.fromRecord(stored_.rec.data());
+    for (int t = 1; t <= blk.ntop && t <= DIMTOP; ++t)
+      if (st.firstV[t] != blk.firstV[t] || st.nV[t] != blk.nV[t]) return false;
+    return true;
+  }
+
   // Levels of the block just solved, labelled K- K+ from their running count
   // among the levels of their torsional state, as the predicted spectrum
   // labels them.
   void keepBlock(HeldVectors& h, std::vector<OutputLevel>& levels, int J, int S, int F2, int B,
                  bool vectors) {
-    const int N = sw_.blk.N;
+    const BlockState& blk = sw_.blk;
+    keepLevels(
+        h, levels, J, S, F2, B, blk.N, blk.d, blk.nvv, blk.ntop,
+        [&](int l) { return sw_.E[l - 1]; }, [&](int l) { return sw_.labels[l][3]; });
+    if (vectors) keepVectors(h, &sw_.basis[1], sw_.Zr.data(), sw_.Zi.data(), sw_.ld);
+  }
+  // The same from the block read back from its file.
+  void keepStoredBlock(HeldVectors& h, std::vector<OutputLevel>& levels, int J, int S, int F2,
+                       int B, bool vectors) {
+    const StoredBlock& st = stored_;
+    keepLevels(
+        h, levels, J, S, F2, B, st.N, st.d, st.nvv, st.ntop,
+        [&](int l) { return st.energy[static_cast<std::size_t>(l - 1)]; },
+        [&](int l) { return st.labels[static_cast<std::size_t>(l)][3]; });
+    if (vectors) keepVectors(h, st.basis.data(), st.re.data(), st.im.data(), DIMBLOCK);
+  }
+
+  template <class EnergyOf, class StateOf>
+  void keepLevels(HeldVectors& h, std::vector<OutputLevel>& levels, int J, int S, int F2, int B,
+                  int N, int d, int nvv, int ntop, EnergyOf energy, StateOf state) {
     h.S = S;
     h.F2 = F2;
     h.N = N;
-    h.d = sw_.blk.d;
-    h.nvv = sw_.blk.nvv;
-    h.ntop = sw_.blk.ntop;
+    h.d = d;
+    h.nvv = nvv;
+    h.ntop = ntop;
     h.level.assign(static_cast<std::size_t>(N) + 1, -1);
     std::array<int, DIMVKEEP + 2> count{};
     for (int l = 1; l <= N; ++l) {
-      const int V = sw_.labels[l][3];
+      const int V = state(l);
       const int t = ++count[V >= 1 && V <= DIMVKEEP ? V : DIMVKEEP + 1];
       OutputLevel lv;
       lv.B = B;
@@ -503,7 +550,7 @@ private:
       lv.Kc = (2 * J - t + 2) / 2;
       lv.F2 = F2;
       lv.pos = l;
-      lv.E = sw_.E[l - 1];
+      lv.E = energy(l);
       if (!haveRef_) {
         qRef_ = lv.E;
         haveRef_ = true;
@@ -513,17 +560,23 @@ private:
       h.level[l] = static_cast<int>(levels.size());
       levels.push_back(lv);
     }
-    if (!vectors) return;
-    h.basis.assign(sw_.basis.begin() + 1, sw_.basis.begin() + 1 + N);
+  }
+
+  // The eigenvectors of the block (level l in column l - 1 of zr, zi with
+  // leading dimension ld, basis rows from position 0), with what the strength
+  // sums need of them.
+  static void keepVectors(HeldVectors& h, const BasisRow* basis, const double* zr, const double* zi,
+                          std::size_t ld) {
+    const int N = h.N;
+    h.basis.assign(basis, basis + N);
     h.re.resize(static_cast<std::size_t>(N) * N);
     h.im.resize(static_cast<std::size_t>(N) * N);
     for (int l = 0; l < N; ++l)
       for (int r = 0; r < N; ++r) {
-        h.re[static_cast<std::size_t>(l) * N + r] =
-            sw_.Zr[r + static_cast<std::size_t>(l) * sw_.ld];
-        h.im[static_cast<std::size_t>(l) * N + r] =
-            sw_.Zi[r + static_cast<std::size_t>(l) * sw_.ld];
+        h.re[static_cast<std::size_t>(l) * N + r] = zr[r + static_cast<std::size_t>(l) * ld];
+        h.im[static_cast<std::size_t>(l) * N + r] = zi[r + static_cast<std::size_t>(l) * ld];
       }
+    h.support.describe(N, N, h.re.data(), h.im.data(), static_cast<std::size_t>(N));
   }
 
   // Lines between block a (J1) and block b (J2 = J1 or J1 - 1) of one
@@ -537,6 +590,9 @@ private:
                   const std::vector<OutputLevel>& levels, std::vector<CatalogueLine>& lines,
                   double mux, double muy, double muz, bool same) {
     const Controls& ctl = rs_.ctl;
+    // the amplitude's terms are the same for every pair of levels of the two
+    // blocks: made at the first pair in the window
+    bool made = false;
     for (int l2 = 1; l2 <= b.N; ++l2) {
       const OutputLevel& L2 = levels[static_cast<std::size_t>(b.level[l2])];
       if (L2.V < 1 || L2.V > a.nvv) continue;
@@ -551,10 +607,16 @@ private:
           ++cuts_.outsideWindow;
           continue;
         }
-        double strength = J2 < J1 ? lineStrengthJPlusOne(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy,
-                                                         a.ref(l1), b.ref(l2))
-                                  : lineStrengthSameJ(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy,
-                                                      a.ref(l1), b.ref(l2));
+        const LevelRef u = a.ref(l1), w = b.ref(l2);
+        if (!made) {
+          if (J2 < J1)
+            jPlusOneCouplings(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy, u, w, couplings_);
+          else
+            sameJCouplings(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy, u, w, couplings_);
+          pairStrengths_.prepare(couplings_, a.support, b.support);
+          made = true;
+        }
+        double strength = pairStrengths_(rs_, u, l1 - 1, w, l2 - 1);
         if (a.F2 >= 0 && strength > 0.0) {
           const bool oneUp = dE > 0.0;
           strength *= hyperfineShare(2 * (oneUp ? J1 : J2), oneUp ? a.F2 : b.F2,
@@ -590,6 +652,9 @@ private:
   double qRef_ = 0.0;   // energy (GHz) the running partition function is referred to
   double qSoFar_ = 0.0; // partition function at 300 K of the levels computed so far
   bool haveRef_ = false;
+  StoredBlock stored_;        // a block read back from the last value sweep's files
+  DipoleCouplings couplings_; // of the pair of blocks being scanned
+  PairStrengths pairStrengths_;
 
   RunState& rs_;
   FitState& fs_;

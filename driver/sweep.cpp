@@ -503,8 +503,10 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
   // J's ends (kept for this sweep only)
   const EndsOfJIndex endsOfJ(tr);
 
-  // 2. no B set prepared yet
+  // 2. no B set prepared yet; the block files this sweep writes are those of
+  // its parameters
   sw.lastB = -1;
+  if (pass == 0 && intensityMode(ctl.ints) > 0) sw.filesValid.fill(false);
   sw.blk.maxJ = rs.maxJ;
   sw.blk.nB = rs.nB;
   sw.blk.nsym = rs.species.nsym;
@@ -607,6 +609,10 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
         tabulateTopRotations(sw.rotTable[t], sw.rot[t], setView(par::top(t, par::beta)), rs.maxJ);
       if (intensityMode(ctl.ints) >= intsbit::SPECTRUM_BY_SPECIES && pass == 0)
         writeTorsionalIntegrals(rs, sw, B);
+      if (intensityMode(ctl.ints) > 0 && pass == 0) {
+        for (int p = 1; p <= NPAR; ++p) sw.filesPar[B][p - 1] = setView(p);
+        sw.filesValid[B] = true;
+      }
     }
 
     // the tables of set B hold the window solveTorsionalProblems settled on (with woods bit 4

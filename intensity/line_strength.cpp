@@ -44,6 +44,14 @@ struct Amplitude {
   double norm2() const { return re * re + im * im; }
 };
 
+// One term with real eigenvectors: the product of the two components is
+// real (the same sums as Amplitude::add without the terms that are zero).
+inline void addRealTerm(Amplitude& A, const DipoleTerm& t, const LevelRef& u, const LevelRef& w) {
+  const double p = u.re[t.f] * w.re[t.g];
+  A.re += t.x * (t.cre * p);
+  A.im += t.x * (t.cim * p);
+}
+
 // Torsional overlap m between function f of the first level and function g
 // of the second.  Without internal rotation (species 0): 1 for the same
 // product torsional state, 0 otherwise.  With tops: the product over the
@@ -231,15 +239,81 @@ double lineStrengthFromCouplings(RunState& rs, const DipoleCouplings& c, const L
   // the amplitude, term after term in the order the couplings were written
   Amplitude A;
   if (isReal(u) && isReal(w)) {
-    // real eigenvectors: the product of two components is real, the same
-    // sums without the terms that are zero
-    for (const DipoleTerm& t : c.terms) {
-      const double p = u.re[t.f] * w.re[t.g];
-      A.re += t.x * (t.cre * p);
-      A.im += t.x * (t.cim * p);
-    }
+    for (const DipoleTerm& t : c.terms) addRealTerm(A, t, u, w);
   } else {
     for (const DipoleTerm& t : c.terms) A.add(t.cre, t.cim, t.x, u, t.f, w, t.g);
+  }
+  return A.norm2() * c.numer / c.denom;
+}
+
+void LevelSupports::describe(int n0, int n, const double* re, const double* im,
+                             std::size_t stride) {
+  N = n0;
+  real.assign(static_cast<std::size_t>(n), 1);
+  pattern.assign(static_cast<std::size_t>(n), -1);
+  masks.clear();
+  std::vector<char> mask(static_cast<std::size_t>(N));
+  for (int l = 0; l < n; ++l) {
+    const double* zr = re + static_cast<std::size_t>(l) * stride;
+    const double* zi = im + static_cast<std::size_t>(l) * stride;
+    for (int p = 0; p < N; ++p) {
+      mask[static_cast<std::size_t>(p)] = zr[p] != 0.0 || zi[p] != 0.0;
+      if (zi[p] != 0.0) real[static_cast<std::size_t>(l)] = 0;
+    }
+    int k = 0;
+    while (k < static_cast<int>(masks.size()) && masks[static_cast<std::size_t>(k)] != mask) ++k;
+    if (k == static_cast<int>(masks.size())) {
+      if (k == MAXPATTERNS) continue; // dense: every term is summed
+      masks.push_back(mask);
+    }
+    pattern[static_cast<std::size_t>(l)] = k;
+  }
+}
+
+void PairStrengths::prepare(const DipoleCouplings& c, const LevelSupports& first,
+                            const LevelSupports& second) {
+  c_ = &c;
+  a_ = &first;
+  b_ = &second;
+  nb_ = static_cast<int>(second.masks.size()) + 1;
+  const std::size_t n = static_cast<std::size_t>(first.masks.size() + 1) * nb_;
+  lists_.resize(n);
+  made_.assign(n, 0);
+}
+
+double PairStrengths::operator()(RunState& rs, const LevelRef& u, int lu, const LevelRef& w,
+                                 int lw) {
+  const DipoleCouplings& c = *c_;
+  if (c.status != DipoleCouplings::READY) return lineStrengthFromCouplings(rs, c, u, w);
+  const int pa = a_->pattern[static_cast<std::size_t>(lu)],
+            pb = b_->pattern[static_cast<std::size_t>(lw)];
+  // a dense level takes the last pattern, which keeps every position
+  const int ka = pa < 0 ? static_cast<int>(a_->masks.size()) : pa;
+  const int kb = pb < 0 ? nb_ - 1 : pb;
+  const std::size_t at = static_cast<std::size_t>(ka) * nb_ + kb;
+  std::vector<int>& list = lists_[at];
+  if (!made_[at]) {
+    list.clear();
+    const std::vector<char>* ma = pa < 0 ? nullptr : &a_->masks[static_cast<std::size_t>(pa)];
+    const std::vector<char>* mb = pb < 0 ? nullptr : &b_->masks[static_cast<std::size_t>(pb)];
+    for (std::size_t i = 0; i < c.terms.size(); ++i) {
+      const DipoleTerm& t = c.terms[i];
+      if (t.x == 0.0 || (t.cre == 0.0 && t.cim == 0.0)) continue;
+      if (ma && !(*ma)[static_cast<std::size_t>(t.f)]) continue;
+      if (mb && !(*mb)[static_cast<std::size_t>(t.g)]) continue;
+      list.push_back(static_cast<int>(i));
+    }
+    made_[at] = 1;
+  }
+  Amplitude A;
+  const DipoleTerm* terms = c.terms.data();
+  if (a_->real[static_cast<std::size_t>(lu)] && b_->real[static_cast<std::size_t>(lw)]) {
+    for (int i : list) addRealTerm(A, terms[i], u, w);
+  } else {
+    for (int i : list) {
+      const DipoleTerm& t = terms[i];
+      A.add(t.cre, t.cim, t.x, u, t.f, w, t.g);
+    }
   }
   return A.norm2() * c.numer / c.denom;
 }

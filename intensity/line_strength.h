@@ -61,6 +61,40 @@ bool jPlusOneCouplings(RunState& rs, TorsionTables& tors, int Jfirst, int Jsecon
 double lineStrengthFromCouplings(RunState& rs, const DipoleCouplings& couplings,
                                  const LevelRef& first, const LevelRef& second);
 
+// What the amplitude sums need of the levels of one block: whether each
+// level's components are all real, and the pattern of its nonzero
+// components.  A rigid-rotor level solved in its Wang block has components
+// at K of one parity only; a term of the amplitude with a zero component (or
+// a zero coefficient) adds an exact zero, so leaving it out gives the same
+// sum to the last bit.
+struct LevelSupports {
+  static constexpr int MAXPATTERNS = 8; // more: the level counts as dense
+  int N = 0;
+  std::vector<char> real;               // per level 0..n-1
+  std::vector<int> pattern;             // per level: its pattern, or -1 (dense)
+  std::vector<std::vector<char>> masks; // per pattern: N flags, nonzero component
+  // levels l = 0..n-1 with components re/im + l * stride
+  void describe(int N, int n, const double* re, const double* im, std::size_t stride);
+};
+
+// The strengths of every pair of levels of two blocks from the couplings made
+// once for them: the sums of lineStrengthFromCouplings, term for term in the
+// same order, without the terms that are exactly zero for the pair of levels.
+class PairStrengths {
+public:
+  void prepare(const DipoleCouplings& c, const LevelSupports& first, const LevelSupports& second);
+  // level lu of the first block (u), lw of the second (w), 0-based
+  double operator()(RunState& rs, const LevelRef& u, int lu, const LevelRef& w, int lw);
+
+private:
+  const DipoleCouplings* c_ = nullptr;
+  const LevelSupports* a_ = nullptr;
+  const LevelSupports* b_ = nullptr;
+  int nb_ = 1;
+  std::vector<std::vector<int>> lists_; // terms per pair of patterns
+  std::vector<char> made_;
+};
+
 // Delta J = 0: strength between two levels of the same J (first, second).
 // Returns STRENGTH_UNREADABLE when the operator resumed an inconsistency
 // pause.

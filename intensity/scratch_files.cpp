@@ -406,6 +406,16 @@ ScratchRead readLevelEigenvector(RunState& rs, int J, int T, int S, int F2, int 
   return ScratchRead::notFound;
 }
 
+bool hasBlockFile(const RunState& rs, int J, int S, int F2, int B) {
+  const std::string name = bare(blockFileName(J, S, F2, B));
+  if (name.empty()) return false;
+  if (rs.scratch.inMemory(name)) return true;
+  const int fd = rs.scratch.open(name);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
 bool readBlockEigenvectorsQuietly(const ScratchDir& dir, int J, int S, int F2, int B,
                                   StoredBlock& blk, std::string* nameRead) {
   const std::string name = bare(blockFileName(J, S, F2, B));

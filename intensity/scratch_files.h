@@ -82,6 +82,8 @@ enum class ScratchRead {
 // that is not in the file pauses the run with "eigenvector not found".  A file
 // that is missing, short or inconsistent is reported on standard error.
 ScratchRead readLevelEigenvector(RunState& rs, int J, int T, int S, int F2, int B, StoredLevel& lv);
+// Whether this run has stored the block file of (J, S, 2F, B) completely.
+bool hasBlockFile(const RunState& rs, int J, int S, int F2, int B);
 // Read the whole block (J, S, 2F, B); failures as for readLevelEigenvector.
 ScratchRead readBlockEigenvectors(RunState& rs, int J, int S, int F2, int B, StoredBlock& blk);
 // The same without a word, for readers on several threads: true when the
