@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ostream>
+#include <string_view>
 
 #include "core/fortran_format.h"
 
@@ -97,13 +98,22 @@ std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLev
       std::max(logIntensity(line.freq, line.strength, Elo, Eup, 300.0, Q300), -99.9999);
   // an uncertainty beyond the field is written as the largest value it holds
   const double err = std::min(line.err * 1000.0, 999.9999);
-  std::string card = fmtF(line.freq * 1000.0, 13, 4) + fmtF(err, 8, 4) + fmtF(lgint, 8, 4) +
-                     fmtI(3, 2) + fmtF(Elo, 10, 4) + catalogueInteger(levelDegeneracy(up), 3) +
-                     fmtI(line.measured ? -tag : tag, 7) + fmtI(q.qnfmt(), 4);
-  std::string qu = catalogueQuanta(up, q), ql = catalogueQuanta(lo, q);
-  qu.resize(12, ' ');
-  ql.resize(12, ' ');
-  card += qu + ql;
+  std::string card;
+  card.reserve(80);
+  card += fmtF(line.freq * 1000.0, 13, 4);
+  card += fmtF(err, 8, 4);
+  card += fmtF(lgint, 8, 4);
+  card += fmtI(3, 2);
+  card += fmtF(Elo, 10, 4);
+  card += catalogueInteger(levelDegeneracy(up), 3);
+  card += fmtI(line.measured ? -tag : tag, 7);
+  card += fmtI(q.qnfmt(), 4);
+  // the quanta of the upper and the lower level, 12 columns each
+  const std::size_t upAt = card.size();
+  card += catalogueQuanta(up, q);
+  card.resize(upAt + 12, ' ');
+  card += catalogueQuanta(lo, q);
+  card.resize(upAt + 24, ' ');
   card.resize(80, ' ');
   return card;
 }
@@ -115,15 +125,29 @@ void writeCatalogue(std::ostream& os, std::vector<CatalogueLine>& lines,
   const double Q300 = pt.Q[0];
   // frequencies as written (MHz to 4 decimals) decide the order; equal
   // ones are ordered by their quanta
-  std::vector<std::pair<std::string, std::string>> cards;
+  std::vector<std::string> cards;
   cards.reserve(lines.size());
-  for (const CatalogueLine& l : lines) {
-    std::string card = catalogueCard(l, levels, q, Emin, Q300, tag);
-    cards.emplace_back(card.substr(0, 13) + card.substr(55), std::move(card));
+  for (const CatalogueLine& l : lines)
+    cards.push_back(catalogueCard(l, levels, q, Emin, Q300, tag));
+  // the key of a card: its frequency field (columns 1-13), then its quanta
+  // and what follows them (from column 56)
+  auto before = [&](std::size_t a, std::size_t b) {
+    const std::string_view x(cards[a]), y(cards[b]);
+    const int c = x.substr(0, 13).compare(y.substr(0, 13));
+    if (c != 0) return c < 0;
+    return x.substr(std::min<std::size_t>(55, x.size())) <
+           y.substr(std::min<std::size_t>(55, y.size()));
+  };
+  std::vector<std::size_t> order(cards.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), before);
+  std::string text;
+  text.reserve(cards.size() * 81);
+  for (std::size_t i : order) {
+    text += cards[i];
+    text += '\n';
   }
-  std::stable_sort(cards.begin(), cards.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (const auto& c : cards) os << c.second << '\n';
+  os << text;
 }
 
 namespace {

@@ -819,3 +819,38 @@ TEST(OutputOptions, AFullDiskFailsTheRun) {
 
 } // namespace
 } // namespace ruvo
+
+namespace ruvo {
+namespace {
+
+// The catalogue, levels and line list of a predicted spectrum are made from
+// the blocks its sweep wrote (the same parameters); they are those of the
+// same run without line strengths, whose blocks are all solved again, byte
+// for byte: a rigid rotor and a one-top molecule (A and E).
+TEST(Catalogue, BlocksOfTheFinalSweepGiveTheSameFiles) {
+  for (const char* name : {"rigid_ints2", "one_top_ints2"}) {
+    const std::string input =
+        test::readFile(test::sourcePath("tests/data/intensity/" + std::string(name) + ".inp"));
+    const auto at = input.find("ints 2");
+    ASSERT_NE(at, std::string::npos) << name;
+    std::string files[2];
+    for (int k = 0; k < 2; ++k) {
+      test::ScopedWorkDir here(std::string("final_blocks_") + name + std::to_string(k));
+      OutputRequests req;
+      req.catalog = "c.cat";
+      req.levels = "c.csv";
+      req.lines = "c.lin";
+      std::string text = input;
+      if (k == 1) text.replace(at, 6, "ints 0");
+      const auto r = runWith(text, req);
+      files[k] = test::readFile("c.cat") + test::readFile("c.cat.q") + test::readFile("c.csv") +
+                 test::readFile("c.lin");
+      EXPECT_NE(r.out.find(" Catalogue: "), std::string::npos) << name << r.err;
+    }
+    EXPECT_GT(files[0].size(), 1000u) << name;
+    EXPECT_EQ(files[0], files[1]) << name;
+  }
+}
+
+} // namespace
+} // namespace ruvo

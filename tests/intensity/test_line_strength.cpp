@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 
 #include "core/stop.h"
 #include "intensity/line_strength.h"
@@ -267,5 +268,56 @@ TEST(LineStrength, InternalInconsistenciesPauseOrStop) {
     ADD_FAILURE() << "no stop";
   } catch (const RunEnd& e) {
     EXPECT_EQ(e.message, "Error in CALIR : K numbers");
+  }
+}
+
+// The strengths of all pairs of two blocks from couplings made once, without
+// the terms that are zero for a pair, are those of the direct routines to
+// the last bit: real and complex levels, components zeroed in patterns (as
+// those of a Wang block at K of one parity) and in single places, each
+// dipole component alone and all together.
+TEST(LineStrength, PairsOfTwoBlocksAreTheDirectStrengthsToTheBit) {
+  const int maxJ = 5;
+  for (double phase : {0.0, 1.91}) {
+    RigidSet set(phase == 0.0 ? "pairs_real" : "pairs_complex", maxJ, 3.9, 3.4, 6.15, phase);
+    for (int J = 0; J <= maxJ; ++J) {
+      StoredBlock& b = *set.blocks[J];
+      for (int l = 1; l <= b.N; ++l)
+        for (int p = 0; p < b.N; ++p) {
+          double& re = b.re[p + (l - 1) * DIMBLOCK];
+          double& im = b.im[p + (l - 1) * DIMBLOCK];
+          if ((l % 3 == 0 && p % 2 == l % 2) || (l % 3 == 1 && p == l % b.N)) re = im = 0.0;
+        }
+    }
+    for (const Dipole& mu : kDipoles)
+      for (int J = 1; J <= maxJ; ++J)
+        for (int Jp : {J, J - 1}) {
+          const StoredBlock &u = set.b(J), &w = set.b(Jp);
+          LevelSupports su, sv;
+          su.describe(u.N, u.N, u.re.data(), u.im.data(), DIMBLOCK);
+          sv.describe(w.N, w.N, w.re.data(), w.im.data(), DIMBLOCK);
+          ASSERT_GE(su.masks.size(), 2u);
+          DipoleCouplings c;
+          RunState& rs = *set.f.rs;
+          if (Jp == J)
+            sameJCouplings(rs, set.f.sw->tors, J, J, 0, mu.z, mu.x, mu.y, levelRef(u, 1),
+                           levelRef(w, 1), c);
+          else
+            jPlusOneCouplings(rs, set.f.sw->tors, J, Jp, 0, mu.z, mu.x, mu.y, levelRef(u, 1),
+                              levelRef(w, 1), c);
+          PairStrengths pairs;
+          pairs.prepare(c, su, sv);
+          for (int l = 1; l <= u.N; ++l)
+            for (int lp = 1; lp <= w.N; ++lp) {
+              const double direct =
+                  Jp == J ? lineStrengthSameJ(rs, set.f.sw->tors, J, J, 0, mu.z, mu.x, mu.y,
+                                              levelRef(u, l), levelRef(w, lp))
+                          : lineStrengthJPlusOne(rs, set.f.sw->tors, J, Jp, 0, mu.z, mu.x, mu.y,
+                                                 levelRef(u, l), levelRef(w, lp));
+              const double fast = pairs(rs, levelRef(u, l), l - 1, levelRef(w, lp), lp - 1);
+              EXPECT_EQ(std::memcmp(&direct, &fast, sizeof direct), 0)
+                  << J << ' ' << l << ' ' << Jp << ' ' << lp << ' ' << direct << ' ' << fast;
+            }
+        }
   }
 }
