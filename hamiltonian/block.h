@@ -1,6 +1,8 @@
 // One J block of the rotation-torsion problem: build, diagonalise, label.
 #pragma once
 
+#include <vector>
+
 #include "core/state.h"
 
 namespace ruvo {
@@ -37,5 +39,13 @@ void finishBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, Const
 void labelBlockLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, int pass);
 void storeBlockLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstFlagView flags,
                       const FitModel& fm);
+
+// The energies alone of block (J, S, 2F, B), into sw.E (ascending, sw.blk.N
+// of them): the matrix of computeBlock, diagonalised without eigenvectors,
+// for sums over levels that need no labels (the partition function).  sw.H
+// is destroyed; `work` is the real solver's storage.  False when the
+// iteration failed.
+bool blockEnergies(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B,
+                   ConstParamView par, std::vector<double>& work);
 
 } // namespace ruvo
