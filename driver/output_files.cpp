@@ -25,6 +25,7 @@
 
 #include "core/stop.h"
 #include "driver/kept_states.h"
+#include "driver/partition_function.h"
 #include "driver/sweep.h"
 #include "fit/adjust.h"
 #include "hamiltonian/axis_rotation.h"
@@ -332,15 +333,10 @@ class LevelSweep {
 public:
   LevelSweep(RunState& rs, FitState& fs, SweepWork& sw) : rs_(rs), fs_(fs), sw_(sw) {}
 
-  // With `extra`, for a molecule with tops: the energies and degeneracies of
-  // the levels of J = maxJ + 1 ... DIMJ, for the partition function alone,
-  // J by J (extra[J]) until a J adds less than PARTITION_STEP of it.
   void run(const ParamSets& par, std::vector<OutputLevel>& levels,
-           std::vector<CatalogueLine>* lines,
-           std::vector<std::vector<std::pair<double, int>>>* extra = nullptr) {
+           std::vector<CatalogueLine>* lines) {
     levels.clear();
     if (lines) lines->clear();
-    if (extra) extra->assign(DIMJ + 1, {});
     haveRef_ = false;
     qSoFar_ = 0.0;
     const Controls& ctl = rs_.ctl;
@@ -353,14 +349,13 @@ public:
     const ConstParamView setView{setB.data()};
     std::vector<HeldVectors> prev, cur;
 
-    // room for the blocks and torsional tables of every J computed here: the
-    // run's, or J up to DIMJ for the partition function of a molecule with tops
+    // room for the blocks and torsional tables of every J computed here
     rs_.maxJ = std::clamp(rs_.maxJ, 0, DIMJ);
     // (two or three tops keeping their states: the product states of each set)
     int blockStates = std::max(sw_.tors.nvs, DIMVV);
     if (ctl.vkeep > 0 && ntop >= 2)
       for (int B = 1; B <= nB; ++B) blockStates = std::max(blockStates, rs_.kept[B].n);
-    sw_.growForJ(extra != nullptr && ntop > 0 ? DIMJ : rs_.maxJ, blockStates);
+    sw_.growForJ(rs_.maxJ, blockStates);
     sw_.blk.maxJ = rs_.maxJ;
     sw_.blk.nB = rs_.nB;
     sw_.blk.nsym = rs_.species.nsym;
@@ -394,18 +389,13 @@ public:
         nvv = sw_.blk.nvv;
       }
       for (int t = 1; t <= DIMTOP; ++t) sw_.rot[t].mark = 0;
-      // the torsional problems of every K the levels above the J range need
-      const int runMaxJ = rs_.maxJ;
-      const int lastJ = extra != nullptr && ntop > 0 ? DIMJ : runMaxJ;
-      rs_.maxJ = lastJ;
       solveTorsionalProblems(rs_, sw_, B, setView, noFlags.set(B), 0);
-      rs_.maxJ = runMaxJ;
       if (sw_.blk.complete && ntop >= 2) {
         if (rs_.kept[B].states != ctl.vkeep)
           chooseKeptProducts(rs_, sw_.tors, ctl.vkeep, ntop, B, rs_.kept[B]);
         keepStatesCompletely(sw_.blk, ctl.vkeep, ntop, &rs_.kept[B]);
         nvv = sw_.blk.nvv;
-        sw_.growForJ(lastJ, nvv);
+        sw_.growForJ(rs_.maxJ, nvv);
       }
       for (int t = 1; t <= ntop && t <= DIMTOP; ++t) {
         sw_.blk.firstV[t] = sw_.tors.firstV[t];
@@ -413,13 +403,9 @@ public:
       }
       const double mux = setView(par::mu_x), muy = setView(par::mu_y), muz = setView(par::mu_z);
       prev.clear();
-      for (int J = 0; J <= lastJ; ++J) {
+      for (int J = 0; J <= rs_.maxJ; ++J) {
         for (int t = 1; t <= ntop && t <= DIMTOP; ++t)
           rotateTopAxes(sw_.rot[t], setView(par::top(t, par::beta)), J);
-        if (J > runMaxJ) {
-          if (extendPartition(*extra, J, B, s0, nsym, nvv, setView, noFlags.set(B))) break;
-          continue;
-        }
         cur.clear();
         for (int S = s0; S <= nsym; ++S) {
           const int spin = ctl.spin;
@@ -452,41 +438,6 @@ public:
   }
 
 private:
-  // Energies only of the blocks of J of every species, into extra[J]; true
-  // when they add less than PARTITION_STEP of the partition function at 300 K
-  // of the levels computed so far.
-  bool extendPartition(std::vector<std::vector<std::pair<double, int>>>& extra, int J, int B,
-                       int s0, int nsym, int nvv, ConstParamView setView, ConstFlagView flags) {
-    const int spin = rs_.ctl.spin, ntop = rs_.ctl.ntop;
-    double added = 0.0;
-    // their labels are not used: what the labelling says of them stays out
-    // of the listing
-    std::ostream discard(nullptr);
-    struct Redirect {
-      std::ostream*& to;
-      std::ostream* saved;
-      ~Redirect() { to = saved; }
-    } redirect{rs_.io.out, rs_.io.out};
-    rs_.io.out = &discard;
-    for (int S = s0; S <= nsym; ++S) {
-      const int F2lo = spin > 0 ? std::abs(2 * J - spin) : -1;
-      const int F2hi = spin > 0 ? 2 * J + spin : -1;
-      for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
-        sw_.blk.nvv = S == 0 ? 1 : nvv;
-        sw_.blk.ntop = S == 0 ? 0 : ntop;
-        solveBlock(rs_, sw_, J, S, F2, B, setView, flags, fs_.model, 0);
-        sw_.blk.ntop = ntop;
-        const int g = F2 >= 0 ? F2 + 1 : 2 * J + 1;
-        for (int l = 0; l < sw_.blk.N; ++l) {
-          extra[static_cast<std::size_t>(J)].emplace_back(sw_.E[l], g);
-          added += g * std::exp(-C2_CM_K * (sw_.E[l] - qRef_) / GHZ_PER_WAVENUMBER / 300.0);
-        }
-      }
-    }
-    qSoFar_ += added;
-    return added < PARTITION_STEP * qSoFar_;
-  }
-
   // The block file of (J, S, 2F, B) from the last value sweep, when it holds
   // the block as it would be solved here (its size, torsional states and
   // window of one-top states).
@@ -735,67 +686,6 @@ void frequencyErrors(LevelSweep& sweep, const RunState& rs, const FitState& fs,
   }
 }
 
-// The partition function: the output levels (J <= maxJ), then J by J until
-// a J adds less than PARTITION_STEP of Q(300 K): for a molecule with tops
-// the energies `extra` that the level sweep computed up to DIMJ, for a
-// rigid rotor its levels of every set and F (energies only, at most up to
-// J = PARTITION_LARGEST_J).
-constexpr int PARTITION_LARGEST_J = 1000;
-
-PartitionTable partitionOfTheMolecule(const RunState& rs, const ParamSets& par,
-                                      const std::vector<OutputLevel>& levels,
-                                      const std::vector<std::vector<std::pair<double, int>>>& extra,
-                                      double T) {
-  PartitionTable pt = partitionTable(levels, T);
-  std::vector<double> E, EJ;
-  std::vector<int> g;
-  // adds the levels EJ, g of J; false when the sum is to end
-  auto addJ = [&](int J) {
-    // a level below the lowest output level: a model whose energies fall
-    // with J has no partition function; the sum stops there
-    for (double e : EJ)
-      if (!(e >= pt.Emin)) return false;
-    pt.lastShare = addLevelsOfOneJ(pt, EJ.data(), g.data(), EJ.size());
-    pt.lastJ = J;
-    return pt.lastShare >= PARTITION_STEP;
-  };
-  if (rs.ctl.ntop != 0) {
-    for (int J = pt.lastJ + 1; J < static_cast<int>(extra.size()); ++J) {
-      if (extra[static_cast<std::size_t>(J)].empty()) break;
-      EJ.clear();
-      g.clear();
-      for (const auto& [e, gl] : extra[static_cast<std::size_t>(J)]) {
-        EJ.push_back(e);
-        g.push_back(gl);
-      }
-      if (!addJ(J)) break;
-    }
-    return pt;
-  }
-  const int nB = std::clamp(rs.nB, 1, DIMB);
-  const int spin = rs.ctl.spin;
-  std::vector<std::array<double, NPAR>> sets(static_cast<std::size_t>(nB));
-  for (int B = 1; B <= nB; ++B)
-    for (int p = 1; p <= NPAR; ++p) sets[static_cast<std::size_t>(B - 1)][p - 1] = par(p, B);
-  RigidEnergyWork work;
-  for (int J = pt.lastJ + 1; J <= PARTITION_LARGEST_J && pt.lastShare >= PARTITION_STEP; ++J) {
-    EJ.clear();
-    g.clear();
-    for (int B = 1; B <= nB; ++B) {
-      const ConstParamView setView{sets[static_cast<std::size_t>(B - 1)].data()};
-      const int F2lo = spin > 0 ? std::abs(2 * J - spin) : -1;
-      const int F2hi = spin > 0 ? 2 * J + spin : -1;
-      for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
-        if (!rigidRotorEnergies(rs, J, F2, setView, work, E)) return pt;
-        EJ.insert(EJ.end(), E.begin(), E.end());
-        g.insert(g.end(), E.size(), F2 >= 0 ? F2 + 1 : 2 * J + 1);
-      }
-    }
-    if (!addJ(J)) break;
-  }
-  return pt;
-}
-
 void writeOne(RunState& rs, const std::string& option, const std::string& path,
               const std::string& text) {
   std::string error;
@@ -849,10 +739,18 @@ void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputReq
                << "\n left out: " << cut.belowLgint << " lines below the LGINT cut-off, "
                << cut.zeroFrequency << " at 0.0000 MHz; " << cut.outsideWindow
                << " pairs of levels outside the window\n";
-    if (!pt.converged()) {
+    if (pt.lastShare >= PARTITION_CONVERGENCE) {
       *rs.io.err << "Warning: the partition function at 300 K is not converged: levels of J = "
                  << pt.lastJ << " add " << pt.lastShare
                  << " of it; the catalogue intensities are too large\n";
+      ++rs.problems;
+    }
+    if (pt.edgeShare >= PARTITION_CONVERGENCE) {
+      *rs.io.err << "Warning: the partition function at 300 K is not converged: the highest "
+                    "torsional state of the free-rotor basis (2*maxm) lies below the energy of "
+                    "the excited states it takes and adds "
+                 << pt.edgeShare
+                 << " of it; the catalogue intensities are too large (raise maxm)\n";
       ++rs.problems;
     }
     writeOne(rs, "--catalog", req.catalog, cat.str());
@@ -893,10 +791,9 @@ void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw, RunCatalogue
   if (cuts) sweep.cuts_ = *cuts;
   std::vector<OutputLevel>& levels = result.levels;
   std::vector<CatalogueLine>& lines = result.lines;
-  std::vector<std::vector<std::pair<double, int>>> extra;
-  sweep.run(fs.best, levels, cuts ? &lines : nullptr, cuts ? &extra : nullptr);
+  sweep.run(fs.best, levels, cuts ? &lines : nullptr);
   if (cuts) {
-    result.pt = partitionOfTheMolecule(rs, fs.best, levels, extra, result.pt.T);
+    result.pt = partitionOfTheMolecule(rs, fs.model, fs.best, levels, result.pt.T);
     const PartitionTable& pt = result.pt;
     // the cut-off on the intensity, now with the whole partition function
     const std::size_t before = lines.size();

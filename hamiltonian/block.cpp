@@ -13,6 +13,7 @@
 #include "hamiltonian/rotor_terms.h"
 #include "hamiltonian/wang_blocks.h"
 #include "numerics/eigen.h"
+#include "numerics/eigenvalues_only.h"
 #include "report/block_prints.h"
 
 namespace ruvo {
@@ -261,6 +262,35 @@ void solveBlock(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstP
                 ConstFlagView flags, const FitModel& fm, int pass) {
   computeBlock(rs, sw, J, S, F2, B, par, pass);
   finishBlock(rs, sw, J, S, F2, B, flags, fm, pass);
+}
+
+bool blockEnergies(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B,
+                   ConstParamView par, std::vector<double>& work) {
+  BlockState& blk = sw.blk;
+  if (S == 0) blk.ntop = 0;
+  if (B < 1 || B > DIMB) stop("B > DIM B");
+  if (J < 0 || 2 * J + 1 > DIM2J1) stop(" ERROR: DIM 2J1 exceeded");
+  const bool complexBlock = needsHermitianSolver(blk, par);
+  setUpBasis(rs, sw, J, B);
+  couplingMasks(rs, sw, B);
+  if (S != 0)
+    addInternalRotationTerms(rs, sw, J, S, F2, par, complexBlock);
+  else if (blk.nvv > 1)
+    stop(" size vv > 1 for rigid rotor!");
+  addRotorTerms(rs, sw, J, S, F2, par);
+  const int N = blk.N;
+  // energies in GHz about the mean diagonal energy, so that the rounding of
+  // the iteration does not grow with the size of the levels
+  double centre = 0.0;
+  for (int r = 0; r < N; ++r) centre += sw.H[r + r * sw.ld];
+  centre = N > 0 ? centre / N : 0.0;
+  for (int r = 0; r < N; ++r) sw.H[r + r * sw.ld] -= centre;
+  const int info =
+      complexBlock
+          ? hermitianEigenvalues(sw.ld, N, sw.H.data(), sw.E.data(), sw.w1.data(), sw.tau.data())
+          : realSymmetricEigenvalues(sw.ld, N, sw.H.data(), sw.E.data(), work);
+  for (int l = 0; l < N; ++l) sw.E[l] += centre;
+  return info == 0;
 }
 
 } // namespace ruvo

@@ -1,6 +1,8 @@
 // One J block of the rotation-torsion problem: build, diagonalise, label.
 #pragma once
 
+#include <vector>
+
 #include "core/state.h"
 
 namespace ruvo {
@@ -44,5 +46,13 @@ void labelBlockLevelsAside(const RunState& rs, SweepWork& sw, int J, int S, int 
 void reportBlockLabels(RunState& rs, const SweepWork& sw, int J, int S);
 void storeBlockLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, ConstFlagView flags,
                       const FitModel& fm);
+
+// The energies alone of block (J, S, 2F, B), into sw.E (ascending, sw.blk.N
+// of them): the matrix of computeBlock, diagonalised without eigenvectors,
+// for sums over levels that need no labels (the partition function).  sw.H
+// is destroyed; `work` is the real solver's storage.  False when the
+// iteration failed.
+bool blockEnergies(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B,
+                   ConstParamView par, std::vector<double>& work);
 
 } // namespace ruvo

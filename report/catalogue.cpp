@@ -161,6 +161,12 @@ void printPartitionFunction(std::ostream& listing, const PartitionTable& pt, int
   if (pt.lastJ > maxJ)
     listing << " (levels of J = " << maxJ + 1 << " .. " << pt.lastJ
             << ": energies only, for the partition function)\n";
+  if (pt.torsionalCut > 0.0) {
+    char cut[32];
+    std::snprintf(cut, sizeof cut, "%.1f", pt.torsionalCut);
+    listing << " (torsional states of the model and " << pt.excitedStates << " excited ones below "
+            << cut << " cm-1: energies only, for the partition function)\n";
+  }
   listing << "      T/K              Q    log10 Q\n";
   char buf[64];
   for (std::size_t k = 0; k < pt.Q.size(); ++k) {

@@ -92,7 +92,16 @@ struct PartitionTable {
   int lastJ = 0;              // largest J summed
   double lastShare = 1.0;     // share of Q(300 K) of the levels of lastJ
   double T = 300.0, QT = 0.0; // Q at one more temperature a caller asks for (K)
-  bool converged() const { return lastShare < PARTITION_CONVERGENCE; }
+  // with tops: the excited torsional states added (over all sets), the
+  // energy below which they are taken (cm^-1 above the torsional ground
+  // state; 0 without tops), and the share of Q(300 K) of the highest
+  // state a free-rotor basis holds when its states end below that energy
+  int excitedStates = 0;
+  double torsionalCut = 0.0;
+  double edgeShare = 0.0;
+  bool converged() const {
+    return lastShare < PARTITION_CONVERGENCE && edgeShare < PARTITION_CONVERGENCE;
+  }
 };
 double lowestEnergy(const std::vector<OutputLevel>& levels); // GHz
 // Add the levels of one J (energies GHz, degeneracy g each) to the table;

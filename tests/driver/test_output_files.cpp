@@ -243,6 +243,21 @@ TEST(Catalogue, HyperfineAndOneTopRuns) {
         test::readFile(test::sourcePath("tests/data/output/" + std::string(name) + ".cat"));
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(test::compareListings(expected, test::readFile("c.cat")), "") << name;
+    if (!top) continue;
+    // with its excited torsional states Q grew: every LGINT lies log10 of
+    // the ratio below the cards of the torsional ground state alone (Q(300
+    // K) 2.157714e5, three of its cards)
+    std::istringstream qf(test::readFile("c.cat.q"));
+    double T = 0, Q = 0;
+    ASSERT_TRUE(qf >> T >> Q);
+    const std::string cat = test::readFile("c.cat");
+    for (const auto& [freq, lgint] : {std::pair{"    5380.5507", -8.7031},
+                                      {"   10780.5155", -7.7921},
+                                      {"   16036.8043", -7.2788}}) {
+      const std::size_t at = cat.find(freq);
+      ASSERT_NE(at, std::string::npos) << freq;
+      EXPECT_NEAR(std::stod(cat.substr(at + 21, 8)), lgint - std::log10(Q / 2.157714e5), 1.5e-4);
+    }
   }
 }
 

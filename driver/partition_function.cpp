@@ -1,0 +1,346 @@
+// The partition function Q(T) = sum of g exp(-E/kT) over the levels of the
+// molecule, for the catalogue intensities.  Energies in GHz inside, summed
+// relative to the lowest output level.
+//
+// Above the J range of the lines Q needs levels that no line names: they
+// are computed here, J by J, energies only, until a J adds less than
+// PARTITION_STEP of Q(300 K) and the shares of J have begun to fall.  With
+// tops the levels of the torsional states of the model are followed by
+// those of the excited torsional states the model leaves out, each product
+// state in one-state blocks of its own, from J = 0 on.  The work storage is
+// this routine's own and grows with the J that the sums reach.
+#include "driver/partition_function.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "core/stop.h"
+#include "driver/sweep.h"
+#include "fit/adjust.h"
+#include "hamiltonian/axis_rotation.h"
+#include "hamiltonian/block.h"
+#include "hamiltonian/wang_blocks.h"
+#include "torsion/torsion.h"
+#include "torsion/torsional_matrices.h"
+
+namespace ruvo {
+
+namespace {
+
+// kT at 300 K in GHz (208.5 cm^-1)
+constexpr double KT300_GHZ = 300.0 / C2_CM_K * GHZ_PER_WAVENUMBER;
+
+// A torsional product state: the one-top state (1-based) of each top.
+using ProductState = std::array<int, DIMTOP + 1>;
+
+// Q of a molecule with tops, set by set.
+class PartitionWithTops {
+public:
+  PartitionWithTops(RunState& rs, const FitModel& fm, PartitionTable& pt)
+      : rs_(rs), fm_(fm), pt_(pt), savedUse_(rs.use), savedMaxJ_(rs.maxJ) {
+    ntop_ = std::clamp(rs.ctl.ntop, 1, DIMTOP);
+    nsym_ = std::clamp(rs.species.nsym, 0, DIMSYM);
+    spin_ = rs.ctl.spin;
+    states_ = std::max(DIMV, rs.ctl.vkeep);
+    blockStates_ = std::max(DIMVV, rs.ctl.vkeep);
+    tableJ_ = std::clamp(rs.maxJ + 16, 0, DIMJ);
+    sw_ = std::make_unique<SweepWork>();
+    sw_->allocate(blockStates_ * (2 * tableJ_ + 1), states_, ntop_, tableJ_);
+    pt_.torsionalCut = TORSIONAL_STATES_KT * KT300_GHZ / GHZ_PER_WAVENUMBER;
+  }
+  ~PartitionWithTops() {
+    rs_.use = savedUse_;
+    rs_.maxJ = savedMaxJ_;
+  }
+
+  void addSet(int B, const ParamSets& par) {
+    std::array<double, NPAR> set{};
+    for (int p = 1; p <= NPAR; ++p) set[static_cast<std::size_t>(p - 1)] = par(p, B);
+    adjustDependentParameters(rs_, ParamView{set.data()}, fm_.npar, rs_.adjfB[B]);
+    const ConstParamView view{set.data()};
+    BlockState& blk = sw_->blk;
+    blk.maxJ = savedMaxJ_;
+    blk.nB = rs_.nB;
+    blk.nsym = rs_.species.nsym;
+    blk.adjf = rs_.adjfB[B];
+
+    // the model's torsional states above the J range of the output levels,
+    // in the blocks the level calculation makes (every F)
+    modelSettings(B);
+    sumStates(B, view, savedMaxJ_ + 1, true);
+
+    // the excited states below the cut, one product state per block
+    const std::vector<ProductState> extra = excitedStates(B, view);
+    for (const ProductState& v : extra) {
+      rs_.use = savedUse_;
+      for (int i = 1; i <= DIMVV; ++i)
+        for (int t = 1; t <= DIMTOP; ++t) rs_.use(i, t, B) = i == 1 && t <= ntop_ ? v[t] : -1;
+      blk.complete = false;
+      blk.woods = rs_.woodsB[B] & ~woodsbit::OVERLAPS_IN_ENERGIES; // the window is the state
+      blk.nvv = 1;
+      for (int t = 1; t <= ntop_; ++t) {
+        blk.firstV[t] = v[t];
+        blk.nV[t] = 1;
+      }
+      bool edge = false;
+      for (int t = 1; t <= ntop_; ++t) edge = edge || v[t] == 2 * rs_.maxmTop[t];
+      const double added = sumStates(B, view, 0, false);
+      if (edge) edgeSum_ = std::max(edgeSum_, added);
+      ++pt_.excitedStates;
+    }
+    rs_.use = savedUse_;
+  }
+
+  void finish() {
+    if (anyRun_) pt_.lastShare = worstEnd_;
+    pt_.edgeShare = pt_.Q[0] > 0.0 ? edgeSum_ / pt_.Q[0] : 0.0;
+  }
+
+private:
+  // Block settings of the set's own torsional states, as the sweep makes
+  // them: the product states of its torsional-state line and the window of
+  // one-top states each top keeps, or the kept states of vkeep.
+  void modelSettings(int B) {
+    BlockState& blk = sw_->blk;
+    blk.woods = rs_.woodsB[B];
+    int nvv = 0;
+    while (nvv < DIMVV && rs_.use(nvv + 1, 1, B) != -1) ++nvv;
+    nvv = std::max(nvv, 1);
+    blk.nvv = nvv;
+    blk.ntop = ntop_;
+    for (int t = 1; t <= ntop_; ++t) {
+      int lo = rs_.use(1, t, B), hi = lo;
+      for (int i = 2; i <= nvv; ++i) {
+        lo = std::min(lo, rs_.use(i, t, B));
+        hi = std::max(hi, rs_.use(i, t, B));
+      }
+      blk.firstV[t] = lo;
+      blk.nV[t] = hi - lo + 1;
+    }
+    blk.complete = false;
+    if (rs_.ctl.vkeep > 0) keepStatesCompletely(blk, rs_.ctl.vkeep, ntop_);
+  }
+
+  // The product states the model of some set computes already: those of
+  // the torsional-state lines, or with vkeep the kept states of the top.
+  bool inSomeModel(const ProductState& v) const {
+    if (rs_.ctl.vkeep > 0) {
+      for (int t = 1; t <= ntop_; ++t)
+        if (v[t] != v[1]) return false;
+      return v[1] <= rs_.ctl.vkeep;
+    }
+    for (int b = 1; b <= std::clamp(rs_.nB, 1, DIMB); ++b)
+      for (int i = 1; i <= DIMVV && savedUse_(i, 1, b) != -1; ++i) {
+        bool same = true;
+        for (int t = 1; t <= ntop_; ++t) same = same && savedUse_(i, t, b) == v[t];
+        if (same) return true;
+      }
+    return false;
+  }
+
+  // The product states of set B whose lowest level (J = 0: the torsional
+  // energies at K = 0 of every top, lowest over the species) lies below the
+  // cut above the torsional ground state and not below the lowest state of
+  // the set's model, except those that a model computes.  A top offers the
+  // states 1 .. 2 maxm of its free-rotor basis.
+  std::vector<ProductState> excitedStates(int B, ConstParamView view) {
+    // energies at K = 0 of every state of each top and symmetry number, GHz
+    std::array<std::array<std::vector<double>, TorsionTables::NS>, DIMTOP + 1> e{};
+    auto res = std::make_unique<TorsResult>();
+    std::array<int, DIMTOP + 1> count{};
+    for (int t = 1; t <= ntop_; ++t) {
+      const int M = rs_.maxmTop[t];
+      count[t] = std::clamp(2 * M, 1, DIMVKEEP);
+      TorsParams p;
+      p.F = view(par::top(t, par::F));
+      p.V1n = view(par::top(t, par::V1n));
+      p.V2n = view(par::top(t, par::V2n));
+      p.rho = view(par::top(t, par::rho));
+      for (int s = 1; s <= nsym_; ++s) {
+        const int sigma = rs_.species.sigma[s][t];
+        std::vector<double>& es = e[t][static_cast<std::size_t>(TorsionTables::ss(sigma))];
+        if (!es.empty()) continue;
+        solveOneTopTorsion(rs_.ctl.nfold, sigma, sw_->torsMat.data(), *res, p, 0, M, 1, count[t]);
+        es.assign(res->E.begin(), res->E.begin() + count[t]);
+      }
+    }
+    // torsional energy of product state v, lowest over the species
+    auto energy = [&](const ProductState& v) {
+      double lowest = std::numeric_limits<double>::infinity();
+      for (int s = 1; s <= nsym_; ++s) {
+        double sum = 0.0;
+        for (int t = 1; t <= ntop_; ++t)
+          sum += e[t][static_cast<std::size_t>(TorsionTables::ss(rs_.species.sigma[s][t]))]
+                  [static_cast<std::size_t>(v[t] - 1)];
+        lowest = std::min(lowest, sum);
+      }
+      return lowest;
+    };
+    ProductState ground{};
+    for (int t = 1; t <= ntop_; ++t) ground[t] = 1;
+    const double e0 = energy(ground);
+    const double cut = e0 + TORSIONAL_STATES_KT * KT300_GHZ;
+    double modelLowest = std::numeric_limits<double>::infinity();
+    for (int i = 1; i <= DIMVV && savedUse_(i, 1, B) != -1; ++i) {
+      ProductState v{};
+      for (int t = 1; t <= ntop_; ++t) v[t] = savedUse_(i, t, B);
+      if (rs_.ctl.vkeep > 0) v = ground;
+      modelLowest = std::min(modelLowest, energy(v));
+    }
+    std::vector<std::pair<double, ProductState>> found;
+    ProductState v = ground;
+    for (;;) {
+      const double ev = energy(v);
+      if (ev < cut && ev >= modelLowest && !inSomeModel(v)) found.emplace_back(ev, v);
+      int t = 1; // next product state, top 1 fastest
+      while (t <= ntop_ && ++v[t] > count[t]) v[t++] = 1;
+      if (t > ntop_) break;
+    }
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<ProductState> states;
+    for (const auto& f : found) states.push_back(f.second);
+    return states;
+  }
+
+  // The torsional problems and integrals of the current block settings for
+  // K up to the J the tables hold.
+  void prepareTables(int B, ConstParamView view) {
+    SweepWork& sw = *sw_;
+    sw.blk.ntop = ntop_;
+    rs_.maxJ = tableJ_;
+    const FitFlags noFlags{};
+    solveTorsionalProblems(rs_, sw, B, view, noFlags.set(B), 0);
+    rs_.maxJ = savedMaxJ_;
+    for (int t = 1; t <= ntop_; ++t) {
+      sw.blk.firstV[t] = sw.tors.firstV[t];
+      sw.blk.nV[t] = sw.tors.nV[t];
+      sw.rot[t].mark = 0; // the axis rotations start again from J = 1
+    }
+  }
+
+  // Levels of J = J0, J0 + 1, ... of every species of the current block
+  // settings, into Q, until a J adds less than PARTITION_STEP of it with
+  // its share falling, or up to DIMJ.  `hyperfine`: the blocks of every F
+  // (degeneracy 2F+1), as the output levels; otherwise the blocks without
+  // hyperfine structure with degeneracy (2J+1)(2I+1), whose Boltzmann sum
+  // the hyperfine splittings (MHz against kT of THz) do not change.
+  // Returns what the levels add to Q(300 K).
+  double sumStates(int B, ConstParamView view, int J0, bool hyperfine) {
+    if (J0 > DIMJ) return 0.0;
+    SweepWork& sw = *sw_;
+    BlockState& blk = sw.blk;
+    const int nvv = blk.nvv;
+    anyRun_ = true;
+    prepareTables(B, view);
+    double added = 0.0, previous = 0.0, share = 1.0;
+    for (int J = J0; J <= DIMJ; ++J) {
+      if (J > tableJ_) {
+        // the tables and blocks grow by half at a time, so that the
+        // torsional problems are solved a few times, not once per J
+        tableJ_ = std::min(DIMJ, J + std::max(16, J / 2));
+        sw.growForJ(tableJ_, std::max(nvv, 1));
+        prepareTables(B, view);
+      }
+      for (int t = 1; t <= ntop_; ++t) rotateTopAxes(sw.rot[t], view(par::top(t, par::beta)), J);
+      E_.clear();
+      g_.clear();
+      for (int S = 1; S <= nsym_; ++S) {
+        const bool split = hyperfine && spin_ > 0;
+        const int F2lo = split ? std::abs(2 * J - spin_) : -1;
+        const int F2hi = split ? 2 * J + spin_ : -1;
+        for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
+          stopIfTerminated();
+          blk.nvv = nvv;
+          blk.ntop = ntop_;
+          if (!blockEnergies(rs_, sw, J, S, F2, B, view, work_))
+            stop("ERROR: the energies of block J " + std::to_string(J) + " species " +
+                 std::to_string(S) + " for the partition function did not converge");
+          const int g = F2 >= 0 ? F2 + 1 : (2 * J + 1) * (spin_ + 1);
+          E_.insert(E_.end(), sw.E.begin(), sw.E.begin() + blk.N);
+          g_.insert(g_.end(), static_cast<std::size_t>(blk.N), g);
+        }
+      }
+      blk.ntop = ntop_;
+      // a level below the lowest output level: a model whose energies fall
+      // with J has no partition function; the sum stops there
+      for (double x : E_)
+        if (!(x >= pt_.Emin)) {
+          worstEnd_ = std::max(worstEnd_, previous);
+          return added;
+        }
+      const double before = pt_.Q[0];
+      share = addLevelsOfOneJ(pt_, E_.data(), g_.data(), E_.size());
+      added += pt_.Q[0] - before;
+      pt_.lastJ = std::max(pt_.lastJ, J);
+      if (share < PARTITION_STEP && share <= previous) break;
+      previous = share;
+    }
+    worstEnd_ = std::max(worstEnd_, share);
+    return added;
+  }
+
+  RunState& rs_;
+  const FitModel& fm_;
+  PartitionTable& pt_;
+  const StateTable savedUse_;
+  const int savedMaxJ_;
+  int ntop_ = 1, nsym_ = 0, spin_ = 0, states_ = DIMV, blockStates_ = DIMVV;
+  int tableJ_ = 0; // largest J of the torsional tables and blocks
+  std::unique_ptr<SweepWork> sw_;
+  std::vector<double> E_, work_;
+  std::vector<int> g_;
+  bool anyRun_ = false;
+  double worstEnd_ = 0.0; // largest share of the last J of a sum
+  double edgeSum_ = 0.0;  // largest Q(300 K) of a state at the end of a basis
+};
+
+// Largest J of the rigid-rotor levels summed for Q.
+constexpr int PARTITION_LARGEST_J = 1000;
+
+} // namespace
+
+PartitionTable partitionOfTheMolecule(RunState& rs, const FitModel& fm, const ParamSets& par,
+                                      const std::vector<OutputLevel>& levels, double T) {
+  PartitionTable pt = partitionTable(levels, T);
+  const int nB = std::clamp(rs.nB, 1, DIMB);
+  if (rs.ctl.ntop != 0) {
+    PartitionWithTops tops(rs, fm, pt);
+    for (int B = 1; B <= nB; ++B) tops.addSet(B, par);
+    tops.finish();
+    return pt;
+  }
+  std::vector<double> E, EJ;
+  std::vector<int> g;
+  const int spin = rs.ctl.spin;
+  std::vector<std::array<double, NPAR>> sets(static_cast<std::size_t>(nB));
+  for (int B = 1; B <= nB; ++B)
+    for (int p = 1; p <= NPAR; ++p) sets[static_cast<std::size_t>(B - 1)][p - 1] = par(p, B);
+  RigidEnergyWork work;
+  for (int J = pt.lastJ + 1; J <= PARTITION_LARGEST_J && pt.lastShare >= PARTITION_STEP; ++J) {
+    EJ.clear();
+    g.clear();
+    for (int B = 1; B <= nB; ++B) {
+      const ConstParamView setView{sets[static_cast<std::size_t>(B - 1)].data()};
+      const int F2lo = spin > 0 ? std::abs(2 * J - spin) : -1;
+      const int F2hi = spin > 0 ? 2 * J + spin : -1;
+      for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
+        if (!rigidRotorEnergies(rs, J, F2, setView, work, E)) return pt;
+        EJ.insert(EJ.end(), E.begin(), E.end());
+        g.insert(g.end(), E.size(), F2 >= 0 ? F2 + 1 : 2 * J + 1);
+      }
+    }
+    // a level below the lowest output level: a model whose energies fall
+    // with J has no partition function; the sum stops there
+    for (double e : EJ)
+      if (!(e >= pt.Emin)) return pt;
+    pt.lastShare = addLevelsOfOneJ(pt, EJ.data(), g.data(), EJ.size());
+    pt.lastJ = J;
+  }
+  return pt;
+}
+
+} // namespace ruvo
