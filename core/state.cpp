@@ -61,6 +61,53 @@ void Transitions::ensureLines(int n) {
   eLo.resize(size);
 }
 
+Transitions Transitions::listedLines() const {
+  Transitions t;
+  const std::size_t n = std::min(static_cast<std::size_t>(std::max(ndata, 0)) + 1, qn.size());
+  auto prefix = [n](auto& to, const auto& from) { to.assign(from.begin(), from.begin() + n); };
+  t.ndata = ndata;
+  prefix(t.qn, qn);
+  prefix(t.freq, freq);
+  prefix(t.err, err);
+  prefix(t.psi, psi);
+  prefix(t.inten, inten);
+  prefix(t.levelIndex, levelIndex);
+  prefix(t.eUp, eUp);
+  prefix(t.eLo, eLo);
+  t.partnerOfData = partnerOfData;
+  t.nDataPoints = nDataPoints;
+  t.nSplit = nSplit;
+  t.effData = effData;
+  t.sumAbsSplit = sumAbsSplit;
+  t.sumSqSplit = sumSqSplit;
+  t.endsOfJ = endsOfJ;
+  t.endsOfJStart = endsOfJStart;
+  return t;
+}
+
+void Transitions::restoreListedLines(const Transitions& saved) {
+  const std::size_t n = saved.qn.size();
+  ensureLines(static_cast<int>(n) - 1);
+  auto back = [n](auto& to, const auto& from) { std::copy(from.begin(), from.begin() + n, to.begin()); };
+  ndata = saved.ndata;
+  back(qn, saved.qn);
+  back(freq, saved.freq);
+  back(err, saved.err);
+  back(psi, saved.psi);
+  back(inten, saved.inten);
+  back(levelIndex, saved.levelIndex);
+  back(eUp, saved.eUp);
+  back(eLo, saved.eLo);
+  partnerOfData = saved.partnerOfData;
+  nDataPoints = saved.nDataPoints;
+  nSplit = saved.nSplit;
+  effData = saved.effData;
+  sumAbsSplit = saved.sumAbsSplit;
+  sumSqSplit = saved.sumSqSplit;
+  endsOfJ = saved.endsOfJ;
+  endsOfJStart = saved.endsOfJStart;
+}
+
 void RunState::allocate() {
   tr.allocate();
   trInputLine.assign(tr.qn.size(), 0); // grows with the list

@@ -225,6 +225,12 @@ struct Transitions {
   // whose frequency is averaged with a measured one (&), and the line a
   // measured splitting is taken against (#).
   void markPartnersOfData();
+  // Lines 0..ndata and the input summary, in vectors of ndata + 1 lines, to
+  // be put back with restoreListedLines after a calculation that may change
+  // them: copying the whole store would touch every page of its room for
+  // INITIAL_LINES lines and more.
+  Transitions listedLines() const;
+  void restoreListedLines(const Transitions& saved);
 };
 
 // ----------------------------------------------------- species, states

@@ -778,7 +778,7 @@ void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw, RunCatalogue
   // the extra level calculations print nothing and leave the transitions
   // (energies, labels, derivatives) as the fit left them
   const Controls savedCtl = rs.ctl;
-  const Transitions savedTr = rs.tr;
+  const Transitions savedTr = rs.tr.listedLines();
   const int savedDetail = rs.detailPrint;
   rs.ctl.aprint &=
       ~(aprintbit::BLOCK_LIST | aprintbit::TORSIONAL_INTEGRALS | aprintbit::TORSIONAL_OPERATORS |
@@ -793,7 +793,8 @@ void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw, RunCatalogue
   std::vector<CatalogueLine>& lines = result.lines;
   sweep.run(fs.best, levels, cuts ? &lines : nullptr);
   if (cuts) {
-    result.pt = partitionOfTheMolecule(rs, fs.model, fs.best, levels, result.pt.T);
+    result.pt = partitionOfTheMolecule(rs, fs.model, fs.best, levels, result.pt.T,
+                                       cuts->partitionOnlyAtT);
     const PartitionTable& pt = result.pt;
     // the cut-off on the intensity, now with the whole partition function
     const std::size_t before = lines.size();
@@ -809,7 +810,7 @@ void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw, RunCatalogue
   }
   result.cuts = sweep.cuts_;
   rs.ctl = savedCtl;
-  rs.tr = savedTr;
+  rs.tr.restoreListedLines(savedTr);
   rs.detailPrint = savedDetail;
   if (!cuts) return;
   // lines measured in the transition list carry a negative tag
