@@ -228,6 +228,7 @@ struct ModelRun : RunHooks {
   bool catalogueAfterFit = false;
   int jmax = -1;
   CatalogueOptions cat;
+  bool partitionOnlyAtT = false; // Q converged at cat.T alone (PartitionTable::onlyAtT)
 
   bool finished = false;
   FitResult fit;
@@ -283,6 +284,7 @@ struct ModelRun : RunHooks {
     window.fromGHz = cat.fmin_MHz / 1000.0;
     window.toGHz = cat.fmax_MHz / 1000.0;
     window.minLgint = cat.min_lgint;
+    window.partitionOnlyAtT = partitionOnlyAtT;
     result.pt.T = cat.T;
     computeOutputLevels(rs, fs, sw, result, withLines ? &window : nullptr);
     rs.ctl = saved;
@@ -535,20 +537,26 @@ double Levels::partitionFunction(double T) const {
 }
 
 Catalogue Model::catalogue(const CatalogueOptions& what, const RunOptions& options) const {
+  return modelCatalogue(*this, what, options, false);
+}
+
+Catalogue modelCatalogue(const Model& model, const CatalogueOptions& what,
+                         const RunOptions& options, bool partitionOnlyAtT) {
   if (what.jmax > DIMJ)
     throw Error("ERROR: jmax " + std::to_string(what.jmax) + " > " + std::to_string(DIMJ));
   if (!(what.T > 0.0)) throw Error("ERROR: the temperature must be positive");
   if (what.tag < 0 || what.tag > 999999) throw Error("ERROR: the tag must lie in 0 .. 999999");
   ModelRun run;
-  run.input = input_.get();
-  run.settings = &settings_;
+  run.input = model.input_.get();
+  run.settings = &model.settings_;
   run.cat = what;
-  const bool fits = what.fit && control("nzyk") > 1 && input_->nfit > 0;
+  run.partitionOnlyAtT = partitionOnlyAtT;
+  const bool fits = what.fit && model.control("nzyk") > 1 && model.input_->nfit > 0;
   if (fits)
     run.catalogueAfterFit = true;
   else
     run.instead = ModelRun::Instead::catalogue;
-  runModel(*input_, run, options, run.fit);
+  runModel(*model.input_, run, options, run.fit);
 
   Catalogue c;
   QuantaCoding q;

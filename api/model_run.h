@@ -12,4 +12,11 @@ namespace ruvo {
 // calculations; `hooks.replaceFit` must return true.
 void runModelWithHooks(const Model& model, RunHooks& hooks, const RunOptions& options = {});
 
+// The model's catalogue (Model::catalogue); with `partitionOnlyAtT` its
+// partition function is converged at what.T alone, for a caller that reads
+// the intensities at what.T and nothing at the catalogue temperatures (the
+// LGINT cut-off, at 300 K, is then taken with a partial Q(300 K)).
+Catalogue modelCatalogue(const Model& model, const CatalogueOptions& what,
+                         const RunOptions& options, bool partitionOnlyAtT);
+
 } // namespace ruvo

@@ -884,7 +884,10 @@ SearchResult search(const Model& model, const PeakList& peaks, const SearchOptio
   co.jmax = options.jmax;
   co.T = options.T;
   co.fit = false;
-  const Catalogue cat = model.catalogue(co);
+  // the search reads intensities at T alone: Q converged at T (the LGINT
+  // cut-off at 300 K, with a partial Q(300 K), then keeps every line it kept
+  // with the whole Q and more, and still leaves out strengths zero to rounding)
+  const Catalogue cat = modelCatalogue(model, co, RunOptions{}, true);
   SearchRun run;
   run.peaks = &peaks;
   run.opt = &options;

@@ -49,7 +49,8 @@ public:
     tableJ_ = std::clamp(rs.maxJ + 16, 0, DIMJ);
     sw_ = std::make_unique<SweepWork>();
     sw_->allocate(blockStates_ * (2 * tableJ_ + 1), states_, ntop_, tableJ_);
-    pt_.torsionalCut = TORSIONAL_STATES_KT * KT300_GHZ / GHZ_PER_WAVENUMBER;
+    kT_ = pt_.onlyAtT ? KT300_GHZ * pt_.T / 300.0 : KT300_GHZ;
+    pt_.torsionalCut = TORSIONAL_STATES_KT * kT_ / GHZ_PER_WAVENUMBER;
   }
   ~PartitionWithTops() {
     rs_.use = savedUse_;
@@ -96,7 +97,8 @@ public:
 
   void finish() {
     if (anyRun_) pt_.lastShare = worstEnd_;
-    pt_.edgeShare = pt_.Q[0] > 0.0 ? edgeSum_ / pt_.Q[0] : 0.0;
+    const double Q = pt_.onlyAtT ? pt_.QT : pt_.Q[0];
+    pt_.edgeShare = Q > 0.0 ? edgeSum_ / Q : 0.0;
   }
 
 private:
@@ -182,7 +184,7 @@ private:
     ProductState ground{};
     for (int t = 1; t <= ntop_; ++t) ground[t] = 1;
     const double e0 = energy(ground);
-    const double cut = e0 + TORSIONAL_STATES_KT * KT300_GHZ;
+    const double cut = e0 + TORSIONAL_STATES_KT * kT_;
     double modelLowest = std::numeric_limits<double>::infinity();
     for (int i = 1; i <= DIMVV && savedUse_(i, 1, B) != -1; ++i) {
       ProductState v{};
@@ -272,9 +274,9 @@ private:
           worstEnd_ = std::max(worstEnd_, previous);
           return added;
         }
-      const double before = pt_.Q[0];
+      const double before = judged();
       share = addLevelsOfOneJ(pt_, E_.data(), g_.data(), E_.size());
-      added += pt_.Q[0] - before;
+      added += judged() - before;
       pt_.lastJ = std::max(pt_.lastJ, J);
       if (share < PARTITION_STEP && share <= previous) break;
       previous = share;
@@ -283,6 +285,9 @@ private:
     return added;
   }
 
+  // Q at the temperature whose convergence the sums are judged by
+  double judged() const { return pt_.onlyAtT ? pt_.QT : pt_.Q[0]; }
+
   RunState& rs_;
   const FitModel& fm_;
   PartitionTable& pt_;
@@ -290,6 +295,7 @@ private:
   const int savedMaxJ_;
   int ntop_ = 1, nsym_ = 0, spin_ = 0, states_ = DIMV, blockStates_ = DIMVV;
   int tableJ_ = 0; // largest J of the torsional tables and blocks
+  double kT_ = KT300_GHZ; // kT of the torsional-state cut, GHz
   std::unique_ptr<SweepWork> sw_;
   std::vector<double> E_, work_;
   std::vector<int> g_;
@@ -304,8 +310,9 @@ constexpr int PARTITION_LARGEST_J = 1000;
 } // namespace
 
 PartitionTable partitionOfTheMolecule(RunState& rs, const FitModel& fm, const ParamSets& par,
-                                      const std::vector<OutputLevel>& levels, double T) {
-  PartitionTable pt = partitionTable(levels, T);
+                                      const std::vector<OutputLevel>& levels, double T,
+                                      bool onlyAtT) {
+  PartitionTable pt = partitionTable(levels, T, onlyAtT);
   const int nB = std::clamp(rs.nB, 1, DIMB);
   if (rs.ctl.ntop != 0) {
     PartitionWithTops tops(rs, fm, pt);

@@ -25,7 +25,9 @@ inline constexpr double TORSIONAL_STATES_KT = 10.0;
 // to J = DIMJ, then the excited torsional states below
 // TORSIONAL_STATES_KT, each from J = 0 on in blocks of its own.  The
 // listing prints, the transitions and `levels` are left as they are.
+// With `onlyAtT` Q is converged at T alone (PartitionTable::onlyAtT).
 PartitionTable partitionOfTheMolecule(RunState& rs, const FitModel& fm, const ParamSets& par,
-                                      const std::vector<OutputLevel>& levels, double T);
+                                      const std::vector<OutputLevel>& levels, double T,
+                                      bool onlyAtT = false);
 
 } // namespace ruvo

@@ -56,14 +56,18 @@ double addLevelsOfOneJ(PartitionTable& pt, const double* E, const int* g, std::s
       pt.Q[k] += term;
       if (k == 0) added300 += term;
     }
+  double addedT = 0.0;
   for (std::size_t l = 0; l < n; ++l)
-    pt.QT += g[l] * std::exp(-C2_CM_K * (E[l] - pt.Emin) / GHZ_PER_WAVENUMBER / pt.T);
+    addedT += g[l] * std::exp(-C2_CM_K * (E[l] - pt.Emin) / GHZ_PER_WAVENUMBER / pt.T);
+  pt.QT += addedT;
+  if (pt.onlyAtT) return pt.QT > 0.0 ? addedT / pt.QT : 1.0;
   return pt.Q[0] > 0.0 ? added300 / pt.Q[0] : 1.0;
 }
 
-PartitionTable partitionTable(const std::vector<OutputLevel>& levels, double T) {
+PartitionTable partitionTable(const std::vector<OutputLevel>& levels, double T, bool onlyAtT) {
   PartitionTable pt;
   pt.T = T;
+  pt.onlyAtT = onlyAtT;
   pt.Emin = lowestEnergy(levels);
   int maxJ = 0;
   for (const OutputLevel& lv : levels) maxJ = std::max(maxJ, lv.J);

@@ -38,6 +38,7 @@ struct CatalogueCuts {
   double minLgint = CATALOGUE_DEFAULT_MIN_LGINT; // log10 intensity at 300 K, nm^2 MHz
   long belowLgint = 0, zeroFrequency = 0;        // lines left out
   long outsideWindow = 0; // pairs of levels left out (their strength is not computed)
+  bool partitionOnlyAtT = false; // Q converged at the caller's temperature alone
 };
 
 // One catalogue line between two levels of `levels`.
@@ -99,16 +100,23 @@ struct PartitionTable {
   int excitedStates = 0;
   double torsionalCut = 0.0;
   double edgeShare = 0.0;
+  // Q converged at T alone, for a caller that reads intensities at T only
+  // (the triples search): the sums stop when a J adds less than
+  // PARTITION_STEP of Q(T), the excited torsional states are taken below
+  // 10 kT at T, and the shares and Q at the catalogue temperatures above T
+  // are partial
+  bool onlyAtT = false;
   bool converged() const {
     return lastShare < PARTITION_CONVERGENCE && edgeShare < PARTITION_CONVERGENCE;
   }
 };
 double lowestEnergy(const std::vector<OutputLevel>& levels); // GHz
 // Add the levels of one J (energies GHz, degeneracy g each) to the table;
-// returns their share at 300 K.
+// returns their share at 300 K (with onlyAtT, at T).
 double addLevelsOfOneJ(PartitionTable& pt, const double* E, const int* g, std::size_t n);
 // The table of the output levels alone, J by J.
-PartitionTable partitionTable(const std::vector<OutputLevel>& levels, double T = 300.0);
+PartitionTable partitionTable(const std::vector<OutputLevel>& levels, double T = 300.0,
+                              bool onlyAtT = false);
 
 // log10 of the integrated intensity (nm^2 MHz) at temperature T of a line of
 // frequency nu (GHz) and strength S mu^2 (D^2) between levels with energies

@@ -237,6 +237,8 @@ public:
 
 private:
   friend void runModelWithHooks(const Model&, RunHooks&, const RunOptions&);
+  friend Catalogue modelCatalogue(const Model&, const CatalogueOptions&, const RunOptions&,
+                                  bool);
   explicit Model(std::shared_ptr<const Input> input) : input_(std::move(input)) {}
   std::shared_ptr<const Input> input_;
   std::vector<Setting> settings_;

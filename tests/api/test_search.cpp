@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 
+#include "api/model_run.h"
 #include "ruvo/search.h"
 #include "support/test_support.h"
 
@@ -178,6 +180,30 @@ TEST(Search, OneTopRanksTheTrueConstantsFirstByItsDoublets) {
   for (const SearchLine& l : r.checks) partners += l.a_species ? 0 : 1;
   EXPECT_GE(partners, 3); // the E partners of the triple are checked
   expectTruthFirst(s, r);
+}
+
+// The search reads intensities at its own temperature alone: its catalogue
+// sums Q until it converges there (a few J above the lines at 10 K, not the
+// hundreds of J and the excited torsional states that 300 K needs) and gives
+// the same lines with the same intensities at T.
+TEST(Search, ItsCatalogueConvergesQAtTheSearchTemperatureAlone) {
+  for (const char* text : {kRigid, kOneTop}) {
+    const Model m = Model::parse(text, "q");
+    const Catalogue whole = m.catalogue(range());
+    const Catalogue atT = modelCatalogue(m, range(), RunOptions{}, true);
+    EXPECT_NEAR(atT.Q / whole.Q, 1.0, 1e-6);
+    EXPECT_LT(atT.Q_lastJ, whole.Q_lastJ / 2);
+    // the LGINT cut-off at 300 K, taken with the partial Q(300 K), keeps
+    // every line of the whole catalogue (and a few more)
+    std::map<std::pair<int, int>, const CatalogueEntry*> kept;
+    for (const CatalogueEntry& e : atT.entries) kept[{e.upper, e.lower}] = &e;
+    for (const CatalogueEntry& e : whole.entries) {
+      const auto k = kept.find({e.upper, e.lower});
+      ASSERT_NE(k, kept.end());
+      EXPECT_EQ(k->second->freq_MHz, e.freq_MHz);
+      EXPECT_NEAR(k->second->lgint, e.lgint, 1e-6);
+    }
+  }
 }
 
 TEST(Search, AnInterruptedSearchKeepsWhatItHasSearched) {
