@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <pthread.h>
 #include <sstream>
@@ -791,10 +792,17 @@ void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw, RunCatalogue
   if (cuts) sweep.cuts_ = *cuts;
   std::vector<OutputLevel>& levels = result.levels;
   std::vector<CatalogueLine>& lines = result.lines;
+  // on more than one thread the rigid-rotor levels above the J range that
+  // Q needs are made meanwhile
+  std::unique_ptr<RigidLevelsAhead> ahead;
+  if (cuts && rs.ctl.ntop == 0 && rs.threads > 1)
+    ahead = std::make_unique<RigidLevelsAhead>(rs, fs.best, rs.maxJ + 1, result.pt.T,
+                                               cuts->partitionOnlyAtT, true);
   sweep.run(fs.best, levels, cuts ? &lines : nullptr);
   if (cuts) {
     result.pt = partitionOfTheMolecule(rs, fs.model, fs.best, levels, result.pt.T,
-                                       cuts->partitionOnlyAtT);
+                                       cuts->partitionOnlyAtT, ahead.get());
+    ahead.reset();
     const PartitionTable& pt = result.pt;
     // the cut-off on the intensity, now with the whole partition function
     const std::size_t before = lines.size();

@@ -304,14 +304,116 @@ private:
   double edgeSum_ = 0.0;  // largest Q(300 K) of a state at the end of a basis
 };
 
-// Largest J of the rigid-rotor levels summed for Q.
-constexpr int PARTITION_LARGEST_J = 1000;
-
 } // namespace
+
+// ------------------------------------------- rigid-rotor levels ahead
+
+// The energies (GHz) and degeneracies of the rigid-rotor levels of one J,
+// every set and (with hyperfine structure) every F; false where the energies
+// can not be had (Wang symmetry broken, iteration failed).
+bool RigidLevelsAhead::levelsOfOneJ(int J, RigidEnergyWork& work, std::vector<double>& E,
+                                    std::vector<double>& EJ, std::vector<int>& g) const {
+  EJ.clear();
+  g.clear();
+  for (const std::array<double, NPAR>& set : sets_) {
+    const ConstParamView view{set.data()};
+    const int F2lo = spin_ > 0 ? std::abs(2 * J - spin_) : -1;
+    const int F2hi = spin_ > 0 ? 2 * J + spin_ : -1;
+    for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
+      if (!rigidRotorEnergies(rs_, J, F2, view, work, E)) return false;
+      EJ.insert(EJ.end(), E.begin(), E.end());
+      g.insert(g.end(), E.size(), F2 >= 0 ? F2 + 1 : 2 * J + 1);
+    }
+  }
+  return true;
+}
+
+RigidLevelsAhead::RigidLevelsAhead(const RunState& rs, const ParamSets& par, int firstJ,
+                                   double T, bool onlyAtT, bool onThread)
+    : rs_(rs), firstJ_(firstJ), spin_(rs.ctl.spin),
+      kT_(onlyAtT ? T / C2_CM_K * GHZ_PER_WAVENUMBER : 300.0 / C2_CM_K * GHZ_PER_WAVENUMBER) {
+  const int nB = std::clamp(rs.nB, 1, DIMB);
+  sets_.resize(static_cast<std::size_t>(nB));
+  for (int B = 1; B <= nB; ++B)
+    for (int p = 1; p <= NPAR; ++p) sets_[static_cast<std::size_t>(B - 1)][p - 1] = par(p, B);
+  if (onThread && rs.ctl.ntop == 0 && firstJ_ <= PARTITION_LARGEST_J)
+    producer_ = std::thread([this] { produce(); });
+}
+
+RigidLevelsAhead::~RigidLevelsAhead() {
+  if (!producer_.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    enough_ = true;
+  }
+  changed_.notify_all();
+  producer_.join();
+}
+
+// On the producer's thread: J = firstJ, firstJ + 1, ... until a J adds less
+// than PARTITION_STEP of the levels made here, which are part of Q: by then
+// it adds less than that of the whole Q too, where the sum stops.  Two J
+// more are made against rounding.
+void RigidLevelsAhead::produce() {
+  try {
+    produceLevels();
+  } catch (...) {
+    // what failed here is met again where the caller makes the J itself
+  }
+  const std::lock_guard<std::mutex> lock(mutex_);
+  done_ = true;
+  changed_.notify_all();
+}
+
+void RigidLevelsAhead::produceLevels() {
+  RigidEnergyWork work;
+  std::vector<double> E;
+  double partial = 0.0, reference = 0.0;
+  int after = -1;
+  for (int J = firstJ_; J <= PARTITION_LARGEST_J; ++J) {
+    Made m;
+    m.ok = levelsOfOneJ(J, work, E, m.E, m.g);
+    if (m.ok && J == firstJ_ && !m.E.empty())
+      reference = *std::min_element(m.E.begin(), m.E.end());
+    // Boltzmann sum of the J at the judged temperature, relative to the
+    // lowest level of the first J made here
+    double added = 0.0;
+    for (std::size_t l = 0; l < m.E.size(); ++l)
+      added += m.g[l] * std::exp(-(m.E[l] - reference) / kT_);
+    partial += added;
+    const bool last = !m.ok || !std::isfinite(partial) || (after >= 0 && J >= after + 2);
+    if (after < 0 && partial > 0.0 && added < PARTITION_STEP * partial) after = J;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      made_.push_back(std::move(m));
+    }
+    changed_.notify_all();
+    if (last) return;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (enough_) return;
+  }
+}
+
+bool RigidLevelsAhead::levels(int J, std::vector<double>& EJ, std::vector<int>& g) {
+  const std::size_t k = static_cast<std::size_t>(J - firstJ_);
+  if (producer_.joinable()) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return made_.size() > k || done_; });
+    if (made_.size() > k) {
+      Made& m = made_[k];
+      EJ.swap(m.E);
+      g.swap(m.g);
+      return m.ok;
+    }
+  }
+  // not made ahead: on this thread
+  std::vector<double> E;
+  return levelsOfOneJ(J, inlineWork_, E, EJ, g);
+}
 
 PartitionTable partitionOfTheMolecule(RunState& rs, const FitModel& fm, const ParamSets& par,
                                       const std::vector<OutputLevel>& levels, double T,
-                                      bool onlyAtT) {
+                                      bool onlyAtT, RigidLevelsAhead* ahead) {
   PartitionTable pt = partitionTable(levels, T, onlyAtT);
   const int nB = std::clamp(rs.nB, 1, DIMB);
   if (rs.ctl.ntop != 0) {
@@ -320,26 +422,15 @@ PartitionTable partitionOfTheMolecule(RunState& rs, const FitModel& fm, const Pa
     tops.finish();
     return pt;
   }
-  std::vector<double> E, EJ;
+  std::unique_ptr<RigidLevelsAhead> own;
+  if (ahead == nullptr || ahead->firstJ() != pt.lastJ + 1) {
+    own = std::make_unique<RigidLevelsAhead>(rs, par, pt.lastJ + 1, T, onlyAtT, false);
+    ahead = own.get();
+  }
+  std::vector<double> EJ;
   std::vector<int> g;
-  const int spin = rs.ctl.spin;
-  std::vector<std::array<double, NPAR>> sets(static_cast<std::size_t>(nB));
-  for (int B = 1; B <= nB; ++B)
-    for (int p = 1; p <= NPAR; ++p) sets[static_cast<std::size_t>(B - 1)][p - 1] = par(p, B);
-  RigidEnergyWork work;
   for (int J = pt.lastJ + 1; J <= PARTITION_LARGEST_J && pt.lastShare >= PARTITION_STEP; ++J) {
-    EJ.clear();
-    g.clear();
-    for (int B = 1; B <= nB; ++B) {
-      const ConstParamView setView{sets[static_cast<std::size_t>(B - 1)].data()};
-      const int F2lo = spin > 0 ? std::abs(2 * J - spin) : -1;
-      const int F2hi = spin > 0 ? 2 * J + spin : -1;
-      for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
-        if (!rigidRotorEnergies(rs, J, F2, setView, work, E)) return pt;
-        EJ.insert(EJ.end(), E.begin(), E.end());
-        g.insert(g.end(), E.size(), F2 >= 0 ? F2 + 1 : 2 * J + 1);
-      }
-    }
+    if (!ahead->levels(J, EJ, g)) return pt;
     // a level below the lowest output level: a model whose energies fall
     // with J has no partition function; the sum stops there
     for (double e : EJ)

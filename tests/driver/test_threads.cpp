@@ -2,7 +2,9 @@
 // and exit status byte for byte, for a rigid-rotor fit, one-top fits with
 // numerical derivatives (whose shifted sweeps run side by side; the second
 // with blocks large enough to be shared out, J 16 and 17) and predicted
-// spectra with line strengths.
+// spectra with line strengths; the catalogues of rigid rotors, whose levels
+// above the J range for the partition function are made meanwhile on a
+// thread of their own.
 #include <gtest/gtest.h>
 
 #include <sstream>
