@@ -567,9 +567,9 @@ Catalogue modelCatalogue(const Model& model, const CatalogueOptions& what,
   const PartitionTable& pt = run.result.pt;
   std::vector<CatalogueLine>& lines = run.result.lines;
   const std::vector<OutputLevel>& outLevels = run.result.levels;
-  std::ostringstream cards;
-  writeCatalogue(cards, lines, outLevels, q, what.tag, pt); // sorts the lines as the cards
-  c.cards = cards.str();
+  // the cards, and the entries in their order: by frequency as written, then quanta
+  std::vector<std::size_t> order;
+  c.cards = catalogueCards(lines, outLevels, q, what.tag, pt, nullptr, &order);
   c.levels = takeLevels(run.result.levels);
   c.T = what.T;
   c.Q = pt.QT;
@@ -578,18 +578,8 @@ Catalogue modelCatalogue(const Model& model, const CatalogueOptions& what,
   for (std::size_t k = 0; k < pt.Q.size(); ++k)
     c.partition.emplace_back(CATALOGUE_TEMPERATURES[k], pt.Q[k]);
   const double Q300 = pt.Q[0];
-  // the entries in the order of the cards: by frequency as written, then quanta
-  const double Emin = pt.Emin;
-  std::vector<std::pair<std::string, std::size_t>> order;
-  order.reserve(lines.size());
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string card = catalogueCard(lines[i], outLevels, q, Emin, Q300, what.tag);
-    order.emplace_back(card.substr(0, 13) + card.substr(55), i);
-  }
-  std::stable_sort(order.begin(), order.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
   c.entries.reserve(lines.size());
-  for (const auto& [sortKey, i] : order) {
+  for (const std::size_t i : order) {
     const CatalogueLine& l = lines[i];
     CatalogueEntry e;
     const Level& up = c.levels[static_cast<std::size_t>(l.up)];

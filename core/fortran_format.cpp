@@ -155,15 +155,14 @@ void appendInteger(std::string& out, long long x, int w) {
   appendRight(out, buf, static_cast<int>(r.ptr - buf), w);
 }
 
-void appendFixed(std::string& out, double x, int w, int d) {
-  if (d < 0 || d > MAX_FIELD || w > MAX_FIELD) return appendStars(out, w);
-  if (!std::isfinite(x)) return appendNonFinite(out, x, w);
-  char buf[FIELD_BUF];
+// The text of x in F w.d before it is right-justified (finite x, d and w
+// within MAX_FIELD): its length, the text from *s on, inside buf.
+int fixedText(double x, int w, int d, char* buf, char*& s) {
   char* end = fixedDigitsFast(x, d, buf);
   if (end == nullptr)
-    end = std::to_chars(buf, buf + sizeof buf - 1, x, std::chars_format::fixed, d).ptr;
+    end = std::to_chars(buf, buf + FIELD_BUF - 1, x, std::chars_format::fixed, d).ptr;
   if (d == 0) *end++ = '.'; // Fortran always writes the decimal point
-  char* s = buf;
+  s = buf;
   int n = static_cast<int>(end - buf);
   if (w > 0 && d > 0 && n > w) {
     // The zero before the point of |x| < 1 is optional: drop it when only
@@ -176,9 +175,26 @@ void appendFixed(std::string& out, double x, int w, int d) {
       --n;
     }
   }
+  return n;
+}
+
+void appendFixed(std::string& out, double x, int w, int d) {
+  if (d < 0 || d > MAX_FIELD || w > MAX_FIELD) return appendStars(out, w);
+  if (!std::isfinite(x)) return appendNonFinite(out, x, w);
+  char buf[FIELD_BUF];
+  char* s = nullptr;
+  const int n = fixedText(x, w, d, buf, s);
   appendRight(out, s, n, w);
 }
 
+// The text s[0..n) right-justified in w > 0 columns at p (stars when it
+// does not fit); returns the end.
+char* putRight(char* p, const char* s, int n, int w) {
+  if (n > w) return static_cast<char*>(std::memset(p, '*', static_cast<std::size_t>(w))) + w;
+  std::memset(p, ' ', static_cast<std::size_t>(w - n));
+  std::memcpy(p + (w - n), s, static_cast<std::size_t>(n));
+  return p + w;
+}
 void appendExponent(std::string& out, double x, int w, int d, char letter) {
   if (d <= 0 || d > MAX_FIELD || w > MAX_FIELD) return appendStars(out, w);
   if (!std::isfinite(x)) return appendNonFinite(out, x, w);
@@ -235,6 +251,33 @@ std::string fmtI(long long x, int w) {
   std::string s;
   appendInteger(s, x, w);
   return s;
+}
+
+void appendI(std::string& out, long long x, int w) { appendInteger(out, x, w); }
+
+void appendF(std::string& out, double x, int w, int d) { appendFixed(out, x, w, d); }
+
+char* putI(char* p, long long x, int w) {
+  if (w <= 0 || w > MAX_FIELD) {
+    std::string t;
+    appendInteger(t, x, w);
+    return static_cast<char*>(std::memcpy(p, t.data(), t.size())) + t.size();
+  }
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, x);
+  return putRight(p, buf, static_cast<int>(r.ptr - buf), w);
+}
+
+char* putF(char* p, double x, int w, int d) {
+  if (w <= 0 || w > MAX_FIELD || d < 0 || d > MAX_FIELD || !std::isfinite(x)) {
+    std::string t;
+    appendFixed(t, x, w, d);
+    return static_cast<char*>(std::memcpy(p, t.data(), t.size())) + t.size();
+  }
+  char buf[FIELD_BUF];
+  char* s = nullptr;
+  const int n = fixedText(x, w, d, buf, s);
+  return putRight(p, s, n, w);
 }
 
 std::string fmtF(double x, int w, int d) {

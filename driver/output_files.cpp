@@ -729,7 +729,7 @@ void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputReq
 
   if (!req.catalog.empty()) {
     std::ostringstream cat, qfile;
-    writeCatalogue(cat, lines, levels, q, req.tag, pt);
+    writeCatalogue(cat, lines, levels, q, req.tag, pt, rs.threads > 1 ? sw.pool.get() : nullptr);
     writePartitionFunction(qfile, pt);
     printPartitionFunction(*rs.io.out, pt, rs.maxJ);
     const CatalogueCuts& cut = result.cuts;

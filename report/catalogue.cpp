@@ -5,38 +5,66 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <ostream>
 #include <string_view>
 
 #include "core/fortran_format.h"
+#include "core/worker_pool.h"
 
 namespace ruvo {
 
+char* putCatalogueInteger(char* p, int value, int w) {
+  const long long v = value;
+  const long long plain = w == 2 ? 100 : 1000; // first value that needs a letter
+  if (v < plain && v > -(plain / 10)) return putI(p, v, w);
+  const long long unit = plain / 10; // 10 for I2, 100 for I3
+  const long long magnitude = v < 0 ? -v : v;
+  const long long letter = v > 0 ? v / unit - 10 : magnitude / unit - 1; // 100 -> A, -10 -> a
+  if (letter >= 26) return static_cast<char*>(std::memset(p, '*', static_cast<std::size_t>(w))) + w;
+  *p++ = static_cast<char>((v > 0 ? 'A' : 'a') + letter);
+  // the units after the letter, w - 1 digits with leading zeros
+  const long long rest = magnitude % unit;
+  if (w == 3) *p++ = static_cast<char>('0' + rest / 10);
+  *p++ = static_cast<char>('0' + rest % 10);
+  return p;
+}
+
+void appendCatalogueInteger(std::string& out, int value, int w) {
+  char buf[8];
+  out.append(buf, static_cast<std::size_t>(putCatalogueInteger(buf, value, w) - buf));
+}
+
 std::string catalogueInteger(int value, int w) {
-  const int plain = w == 2 ? 100 : 1000; // first value that needs a letter
-  if (value < plain && value > -(plain / 10)) return fmtI(value, w);
-  const int unit = plain / 10; // 10 for I2, 100 for I3
-  std::string digits = fmtI((value < 0 ? -value : value) % unit, w - 1);
-  for (char& c : digits)
-    if (c == ' ') c = '0';
-  if (value > 0) {
-    const int letter = value / unit - 10; // 100 -> A
-    if (letter < 26) return std::string(1, static_cast<char>('A' + letter)) + digits;
-  } else {
-    const int letter = -value / unit - 1; // -10 -> a
-    if (letter < 26) return std::string(1, static_cast<char>('a' + letter)) + digits;
-  }
-  return std::string(static_cast<std::size_t>(w), '*');
+  std::string s;
+  appendCatalogueInteger(s, value, w);
+  return s;
 }
 
 int levelDegeneracy(const OutputLevel& lv) { return lv.F2 >= 0 ? lv.F2 + 1 : 2 * lv.J + 1; }
 
-std::string catalogueQuanta(const OutputLevel& lv, const QuantaCoding& q) {
-  std::string s =
-      catalogueInteger(lv.J, 2) + catalogueInteger(lv.Ka, 2) + catalogueInteger(lv.Kc, 2);
-  if (q.tops) s += catalogueInteger(lv.V - 1, 2) + catalogueInteger(lv.S, 2);
+char* putCatalogueQuanta(char* p, const OutputLevel& lv, const QuantaCoding& q) {
+  p = putCatalogueInteger(p, lv.J, 2);
+  p = putCatalogueInteger(p, lv.Ka, 2);
+  p = putCatalogueInteger(p, lv.Kc, 2);
+  if (q.tops) {
+    p = putCatalogueInteger(p, lv.V - 1, 2);
+    p = putCatalogueInteger(p, lv.S, 2);
+  }
   // a half-integer F is written as F + 1/2
-  if (q.hyperfine) s += catalogueInteger((lv.F2 + 1) / 2, 2);
+  if (q.hyperfine) p = putCatalogueInteger(p, (lv.F2 + 1) / 2, 2);
+  return p;
+}
+
+void appendCatalogueQuanta(std::string& out, const OutputLevel& lv, const QuantaCoding& q) {
+  char buf[16];
+  out.append(buf, static_cast<std::size_t>(putCatalogueQuanta(buf, lv, q) - buf));
+}
+
+std::string catalogueQuanta(const OutputLevel& lv, const QuantaCoding& q) {
+  std::string s;
+  appendCatalogueQuanta(s, lv, q);
   return s;
 }
 
@@ -93,8 +121,8 @@ double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, d
   return I > 0.0 ? std::log10(I) : -99.9999;
 }
 
-std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLevel>& levels,
-                          const QuantaCoding& q, double Emin, double Q300, int tag) {
+void putCatalogueCard(char* card, const CatalogueLine& line, const std::vector<OutputLevel>& levels,
+                      const QuantaCoding& q, double Emin, double Q300, int tag) {
   const OutputLevel& up = levels[static_cast<std::size_t>(line.up)];
   const OutputLevel& lo = levels[static_cast<std::size_t>(line.lo)];
   const double Elo = (lo.E - Emin) / GHZ_PER_WAVENUMBER, Eup = (up.E - Emin) / GHZ_PER_WAVENUMBER;
@@ -102,56 +130,132 @@ std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLev
       std::max(logIntensity(line.freq, line.strength, Elo, Eup, 300.0, Q300), -99.9999);
   // an uncertainty beyond the field is written as the largest value it holds
   const double err = std::min(line.err * 1000.0, 999.9999);
+  char* p = card;
+  p = putF(p, line.freq * 1000.0, 13, 4);
+  p = putF(p, err, 8, 4);
+  p = putF(p, lgint, 8, 4);
+  p = putI(p, 3, 2);
+  p = putF(p, Elo, 10, 4);
+  p = putCatalogueInteger(p, levelDegeneracy(up), 3);
+  p = putI(p, line.measured ? -tag : tag, 7);
+  p = putI(p, q.qnfmt(), 4);
+  // the quanta of the upper and the lower level, 12 columns each, then
+  // blanks to column 80
+  std::memset(p, ' ', static_cast<std::size_t>(card + CARD_WIDTH - p));
+  putCatalogueQuanta(p, up, q);
+  putCatalogueQuanta(p + 12, lo, q);
+}
+
+void appendCatalogueCard(std::string& out, const CatalogueLine& line,
+                         const std::vector<OutputLevel>& levels, const QuantaCoding& q, double Emin,
+                         double Q300, int tag) {
+  char card[CARD_WIDTH];
+  putCatalogueCard(card, line, levels, q, Emin, Q300, tag);
+  out.append(card, CARD_WIDTH);
+}
+
+std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLevel>& levels,
+                          const QuantaCoding& q, double Emin, double Q300, int tag) {
   std::string card;
-  card.reserve(80);
-  card += fmtF(line.freq * 1000.0, 13, 4);
-  card += fmtF(err, 8, 4);
-  card += fmtF(lgint, 8, 4);
-  card += fmtI(3, 2);
-  card += fmtF(Elo, 10, 4);
-  card += catalogueInteger(levelDegeneracy(up), 3);
-  card += fmtI(line.measured ? -tag : tag, 7);
-  card += fmtI(q.qnfmt(), 4);
-  // the quanta of the upper and the lower level, 12 columns each
-  const std::size_t upAt = card.size();
-  card += catalogueQuanta(up, q);
-  card.resize(upAt + 12, ' ');
-  card += catalogueQuanta(lo, q);
-  card.resize(upAt + 24, ' ');
-  card.resize(80, ' ');
+  card.reserve(CARD_WIDTH);
+  appendCatalogueCard(card, line, levels, q, Emin, Q300, tag);
   return card;
 }
 
-void writeCatalogue(std::ostream& os, std::vector<CatalogueLine>& lines,
-                    const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag,
-                    const PartitionTable& pt) {
-  const double Emin = pt.Emin;
-  const double Q300 = pt.Q[0];
-  // frequencies as written (MHz to 4 decimals) decide the order; equal
-  // ones are ordered by their quanta
-  std::vector<std::string> cards;
-  cards.reserve(lines.size());
-  for (const CatalogueLine& l : lines)
-    cards.push_back(catalogueCard(l, levels, q, Emin, Q300, tag));
-  // the key of a card: its frequency field (columns 1-13), then its quanta
-  // and what follows them (from column 56)
-  auto before = [&](std::size_t a, std::size_t b) {
-    const std::string_view x(cards[a]), y(cards[b]);
-    const int c = x.substr(0, 13).compare(y.substr(0, 13));
-    if (c != 0) return c < 0;
-    return x.substr(std::min<std::size_t>(55, x.size())) <
-           y.substr(std::min<std::size_t>(55, y.size()));
-  };
-  std::vector<std::size_t> order(cards.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), before);
-  std::string text;
-  text.reserve(cards.size() * 81);
-  for (std::size_t i : order) {
-    text += cards[i];
-    text += '\n';
+namespace {
+
+// Cards [first, last) of `lines` into `raw`, CARD_WIDTH columns each at the
+// card's own place.
+struct CardRange {
+  const std::vector<CatalogueLine>* lines;
+  const std::vector<OutputLevel>* levels;
+  const QuantaCoding* q;
+  double Emin, Q300;
+  int tag;
+  char* raw;
+  std::size_t parts;
+  std::exception_ptr failed[64];
+};
+
+void formatCardRange(void* context, int index) {
+  CardRange& c = *static_cast<CardRange*>(context);
+  const std::size_t n = c.lines->size();
+  const std::size_t first = n * static_cast<std::size_t>(index) / c.parts;
+  const std::size_t last = n * (static_cast<std::size_t>(index) + 1) / c.parts;
+  try {
+    for (std::size_t i = first; i < last; ++i)
+      putCatalogueCard(c.raw + i * CARD_WIDTH, (*c.lines)[i], *c.levels, *c.q, c.Emin, c.Q300,
+                       c.tag);
+  } catch (...) {
+    c.failed[index] = std::current_exception();
   }
-  os << text;
+}
+
+// The frequency field (columns 1-13) of a card as an integer in its last
+// printed digit, or -1 when it holds anything but blanks, digits and one
+// point: compared as numbers these fields of one width and one number of
+// decimals are in the order of their texts.
+long long frequencyKey(const char* card) {
+  long long key = 0;
+  int points = 0;
+  for (int i = 0; i < 13; ++i) {
+    const char c = card[i];
+    if (c >= '0' && c <= '9')
+      key = 10 * key + (c - '0');
+    else if (c == '.')
+      ++points;
+    else if (c != ' ' || key != 0 || points != 0)
+      return -1;
+  }
+  return points == 1 ? key : -1;
+}
+
+} // namespace
+
+std::string catalogueCards(const std::vector<CatalogueLine>& lines,
+                           const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag,
+                           const PartitionTable& pt, WorkerPool* pool,
+                           std::vector<std::size_t>* cardOrder) {
+  const std::size_t n = lines.size();
+  std::string raw(n * CARD_WIDTH, ' ');
+  CardRange range{&lines, &levels, &q, pt.Emin, pt.Q[0], tag, raw.data(), 1, {}};
+  const int threads = pool && n >= 4096 ? std::min(pool->size(), 64) : 1;
+  range.parts = static_cast<std::size_t>(threads);
+  if (threads > 1)
+    pool->run(threads, &formatCardRange, &range);
+  else
+    formatCardRange(&range, 0);
+  for (int i = 0; i < threads; ++i)
+    if (range.failed[i]) std::rethrow_exception(range.failed[i]);
+  // frequencies as written (MHz to 4 decimals) decide the order; equal
+  // ones are ordered by their quanta and what follows them (from column 56)
+  std::vector<long long> key(n);
+  for (std::size_t i = 0; i < n; ++i) key[i] = frequencyKey(raw.data() + i * CARD_WIDTH);
+  auto before = [&](std::size_t a, std::size_t b) {
+    const char* x = raw.data() + a * CARD_WIDTH;
+    const char* y = raw.data() + b * CARD_WIDTH;
+    if (key[a] >= 0 && key[b] >= 0) {
+      if (key[a] != key[b]) return key[a] < key[b];
+    } else if (const int c = std::memcmp(x, y, 13); c != 0) {
+      return c < 0;
+    }
+    return std::memcmp(x + 55, y + 55, CARD_WIDTH - 55) < 0;
+  };
+  std::vector<std::size_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), before);
+  std::string text(n * (CARD_WIDTH + 1), '\n');
+  for (std::size_t k = 0; k < n; ++k)
+    std::memcpy(text.data() + k * (CARD_WIDTH + 1), raw.data() + order[k] * CARD_WIDTH,
+                CARD_WIDTH);
+  if (cardOrder) *cardOrder = std::move(order);
+  return text;
+}
+
+void writeCatalogue(std::ostream& os, const std::vector<CatalogueLine>& lines,
+                    const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag,
+                    const PartitionTable& pt, WorkerPool* pool) {
+  os << catalogueCards(lines, levels, q, tag, pt, pool, nullptr);
 }
 
 namespace {

@@ -15,6 +15,8 @@
 
 namespace ruvo {
 
+class WorkerPool;
+
 // One computed level, as the output files list it.
 struct OutputLevel {
   int B = 1; // parameter set
@@ -71,12 +73,16 @@ inline constexpr double CATALOGUE_TEMPERATURES[7] = {300.0, 225.0, 150.0, 75.0, 
 // values that do not fit: I2 100..359 -> A0..Z9, -10..-269 -> a0..z9; I3
 // 1000..3599 -> A00..Z99.  Values beyond the coding are written as '*'.
 std::string catalogueInteger(int value, int w);
+void appendCatalogueInteger(std::string& out, int value, int w);
+char* putCatalogueInteger(char* p, int value, int w); // returns the end
 
 // Degeneracy of a level: 2J+1, or 2F+1 with hyperfine structure.
 int levelDegeneracy(const OutputLevel& lv);
 
 // The quanta of a level on a card (count() fields of I2).
 std::string catalogueQuanta(const OutputLevel& lv, const QuantaCoding& q);
+void appendCatalogueQuanta(std::string& out, const OutputLevel& lv, const QuantaCoding& q);
+char* putCatalogueQuanta(char* p, const OutputLevel& lv, const QuantaCoding& q);
 
 // Partition function Q(T) = sum of g exp(-c2 E / T) over the levels, E in
 // cm^-1 above the lowest level, at the seven catalogue temperatures.
@@ -123,15 +129,28 @@ PartitionTable partitionTable(const std::vector<OutputLevel>& levels, double T =
 // Elo, Eup (cm^-1 above the lowest level), with partition function Q.
 double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T, double Q);
 
-// One 80-column card.
+// One 80-column card, and the same appended to `out`.
+inline constexpr std::size_t CARD_WIDTH = 80;
 std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLevel>& levels,
                           const QuantaCoding& q, double Emin, double Q300, int tag);
+// (exactly CARD_WIDTH columns at `card`)
+void putCatalogueCard(char* card, const CatalogueLine& line, const std::vector<OutputLevel>& levels,
+                      const QuantaCoding& q, double Emin, double Q300, int tag);
+void appendCatalogueCard(std::string& out, const CatalogueLine& line,
+                         const std::vector<OutputLevel>& levels, const QuantaCoding& q, double Emin,
+                         double Q300, int tag);
 
-// Sort the lines by frequency (ties: by the quanta text) and write their
-// cards, with the partition function of `pt`.
-void writeCatalogue(std::ostream& os, std::vector<CatalogueLine>& lines,
+// The cards of `lines` with the partition function of `pt`, sorted by their
+// frequency as written (ties: by the quanta and what follows them), each
+// ending in a newline; with `pool` (and many lines) formatted on its
+// threads, the same text.  `cardOrder`: the index into `lines` of each card.
+std::string catalogueCards(const std::vector<CatalogueLine>& lines,
+                           const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag,
+                           const PartitionTable& pt, WorkerPool* pool = nullptr,
+                           std::vector<std::size_t>* cardOrder = nullptr);
+void writeCatalogue(std::ostream& os, const std::vector<CatalogueLine>& lines,
                     const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag,
-                    const PartitionTable& pt);
+                    const PartitionTable& pt, WorkerPool* pool = nullptr);
 
 // The partition function at the seven catalogue temperatures: in the
 // listing ("(A,F9.3,A,1PE14.6,A,0PF10.4)" per temperature) and as the

@@ -106,6 +106,22 @@ TEST(FortranFormat, FixedPointFieldsRoundAndOverflow) {
   EXPECT_EQ(fmtF(123456789.0, 40, 0), std::string(30, ' ') + "123456789.");
 }
 
+// The fields written into a character buffer (the catalogue cards) are
+// those of the strings, stars, dropped zeros and words included.
+TEST(FortranFormat, FieldsIntoABufferAreThoseOfTheStrings) {
+  char buf[64];
+  auto put = [&](char* end) { return std::string(buf, end); };
+  for (const auto& c : kFixed)
+    for (const auto [w, d] : {std::pair{6, 3}, {4, 3}, {5, 3}, {10, 0}, {13, 4}})
+      EXPECT_EQ(put(ruvo::putF(buf, c.x, w, d)), fmtF(c.x, w, d)) << c.x << ' ' << w << ' ' << d;
+  for (double x : {-0.04, 1e300, -1e300, std::numeric_limits<double>::infinity(),
+                   std::numeric_limits<double>::quiet_NaN(), 99999999.99995, -99.99995})
+    EXPECT_EQ(put(ruvo::putF(buf, x, 13, 4)), fmtF(x, 13, 4)) << x;
+  for (long long x : {0LL, 7LL, -7LL, 123LL, -123LL, 12345LL, -999999LL, 9999999LL, 10000000LL})
+    for (int w : {2, 3, 4, 7})
+      EXPECT_EQ(put(ruvo::putI(buf, x, w)), fmtI(x, w)) << x << ' ' << w;
+}
+
 TEST(FortranFormat, ExponentFieldsDropLeadingZeroThenOverflow) {
   for (const auto& c : kExp) {
     SCOPED_TRACE(c.x);

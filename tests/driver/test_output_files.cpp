@@ -424,6 +424,10 @@ TEST(Catalogue, LetterCodingAndHyperfineSumRule) {
   EXPECT_EQ(catalogueInteger(-27, 2), "b7");
   EXPECT_EQ(catalogueInteger(1000, 3), "A00");
   EXPECT_EQ(catalogueInteger(1234, 3), "C34");
+  EXPECT_EQ(catalogueInteger(3599, 3), "Z99");
+  EXPECT_EQ(catalogueInteger(360, 2), "**");
+  EXPECT_EQ(catalogueInteger(-270, 2), "**");
+  EXPECT_EQ(catalogueInteger(-9, 2), "-9");
   // summed over F and F' the hyperfine components carry 2I+1 times the
   // rotational strength (I = 1 and I = 3/2)
   for (int I2 : {2, 3}) {
