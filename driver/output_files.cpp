@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <map>
 #include <memory>
@@ -25,6 +26,7 @@
 #include <unistd.h>
 
 #include "core/stop.h"
+#include "core/worker_pool.h"
 #include "driver/kept_states.h"
 #include "driver/partition_function.h"
 #include "driver/sweep.h"
@@ -541,34 +543,127 @@ private:
   void pairBlocks(const HeldVectors& a, int J1, const HeldVectors& b, int J2,
                   const std::vector<OutputLevel>& levels, std::vector<CatalogueLine>& lines,
                   double mux, double muy, double muz, bool same) {
-    const Controls& ctl = rs_.ctl;
     // the amplitude's terms are the same for every pair of levels of the two
-    // blocks: made at the first pair in the window
-    bool made = false;
-    for (int l2 = 1; l2 <= b.N; ++l2) {
+    // blocks: made at the first pair of one torsional state in the window
+    bool found = false;
+    for (int l2 = 1; l2 <= b.N && !found; ++l2) {
       const OutputLevel& L2 = levels[static_cast<std::size_t>(b.level[l2])];
       if (L2.V < 1 || L2.V > a.nvv) continue;
       for (int l1 = 1; l1 <= (same ? l2 - 1 : a.N); ++l1) {
+        const OutputLevel& L1 = levels[static_cast<std::size_t>(a.level[l1])];
+        const double nu = std::fabs(L1.E - L2.E);
+        if (L1.V != L2.V || nu < cuts_.fromGHz || nu > cuts_.toGHz) continue;
+        const LevelRef u = a.ref(l1), w = b.ref(l2);
+        if (J2 < J1)
+          jPlusOneCouplings(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy, u, w, couplings_);
+        else
+          sameJCouplings(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy, u, w, couplings_);
+        pairStrengths_.prepare(couplings_, a.support, b.support);
+        found = true;
+        break;
+      }
+    }
+    PairScan scan{this, &a, J1, &b, J2, &levels, same, {}};
+    // on the sweep's threads: ranges of the upper block's levels of about
+    // equal numbers of pairs, each with strengths of its own, the lines
+    // joined in the order of the ranges (the order of one scan)
+    WorkerPool* pool = rs_.threads > 1 ? sw_.pool.get() : nullptr;
+    const int parts = pool ? std::min(pool->size(), static_cast<int>(PairScan::MOST_PARTS)) : 1;
+    if (!found || parts < 2 || couplings_.status != DipoleCouplings::READY ||
+        static_cast<long>(a.N) * b.N < PAIRS_ON_THREADS) {
+      scanPairs(scan, 1, b.N + 1, pairStrengths_, lines, cuts_);
+      return;
+    }
+    helperStrengths_.resize(static_cast<std::size_t>(parts));
+    for (PairStrengths& ps : helperStrengths_) ps.prepare(couplings_, a.support, b.support);
+    // the range ends: pairs up to level l2 grow as l2 (l2^2 / 2 within a block)
+    scan.parts = parts;
+    scan.end[0] = 1;
+    for (int k = 1; k <= parts; ++k) {
+      const double share = static_cast<double>(k) / parts;
+      const int at = same ? 1 + static_cast<int>(std::lround(b.N * std::sqrt(share)))
+                          : 1 + static_cast<int>(std::lround(b.N * share));
+      scan.end[k] = std::clamp(at, scan.end[k - 1], b.N + 1);
+    }
+    scan.end[parts] = b.N + 1;
+    for (int k = 0; k < parts; ++k) {
+      scan.out[k].clear();
+      scan.cuts[k] = CatalogueCuts{};
+      scan.cuts[k].fromGHz = cuts_.fromGHz;
+      scan.cuts[k].toGHz = cuts_.toGHz;
+      scan.cuts[k].minLgint = cuts_.minLgint;
+      scan.failed[k] = nullptr;
+    }
+    pool->run(parts, &scanPart, &scan);
+    for (int k = 0; k < parts; ++k)
+      if (scan.failed[k]) std::rethrow_exception(scan.failed[k]);
+    for (int k = 0; k < parts; ++k) {
+      lines.insert(lines.end(), scan.out[k].begin(), scan.out[k].end());
+      cuts_.outsideWindow += scan.cuts[k].outsideWindow;
+      cuts_.zeroFrequency += scan.cuts[k].zeroFrequency;
+      cuts_.belowLgint += scan.cuts[k].belowLgint;
+    }
+  }
+
+  // Block pairs with at least this many pairs of levels go on the threads.
+  static constexpr long PAIRS_ON_THREADS = 4096;
+
+  // One pair of blocks scanned in ranges of the levels of b.
+  struct PairScan {
+    static constexpr int MOST_PARTS = 16;
+    LevelSweep* sweep;
+    const HeldVectors* a;
+    int J1;
+    const HeldVectors* b;
+    int J2;
+    const std::vector<OutputLevel>* levels;
+    bool same;
+    std::array<int, MOST_PARTS + 1> end{}; // range k: levels end[k] .. end[k + 1] - 1 of b
+    int parts = 1;
+    std::array<std::vector<CatalogueLine>, MOST_PARTS> out;
+    std::array<CatalogueCuts, MOST_PARTS> cuts;
+    std::array<std::exception_ptr, MOST_PARTS> failed;
+  };
+
+  static void scanPart(void* context, int k) {
+    PairScan& s = *static_cast<PairScan*>(context);
+    const std::size_t i = static_cast<std::size_t>(k);
+    try {
+      LevelSweep& self = *s.sweep;
+      PairStrengths& ps = k == 0 ? self.pairStrengths_ : self.helperStrengths_[i];
+      self.scanPairs(s, s.end[i], s.end[i + 1], ps, s.out[i], s.cuts[i]);
+    } catch (...) {
+      s.failed[i] = std::current_exception();
+    }
+  }
+
+  // Levels l2 = from .. to - 1 of block b against the levels of a: same
+  // torsional state, frequency in the catalogue's window (tested first:
+  // outside it no strength is computed), strength (with the hyperfine share)
+  // above zero.  Reads the sweep's state, writes only `lines` and `counts`.
+  void scanPairs(const PairScan& s, int from, int to, PairStrengths& strengths,
+                 std::vector<CatalogueLine>& lines, CatalogueCuts& counts) {
+    const HeldVectors& a = *s.a;
+    const HeldVectors& b = *s.b;
+    const std::vector<OutputLevel>& levels = *s.levels;
+    const int J1 = s.J1, J2 = s.J2;
+    const Controls& ctl = rs_.ctl;
+    for (int l2 = from; l2 < to; ++l2) {
+      const OutputLevel& L2 = levels[static_cast<std::size_t>(b.level[l2])];
+      if (L2.V < 1 || L2.V > a.nvv) continue;
+      for (int l1 = 1; l1 <= (s.same ? l2 - 1 : a.N); ++l1) {
         const OutputLevel& L1 = levels[static_cast<std::size_t>(a.level[l1])];
         if (L1.V != L2.V) continue;
         const double dE = L1.E - L2.E;
         const double nu = std::fabs(dE); // GHz
         // outside the window: the strength is not computed (a pair of
         // levels, which may or may not be a line)
-        if (nu < cuts_.fromGHz || nu > cuts_.toGHz) {
-          ++cuts_.outsideWindow;
+        if (nu < counts.fromGHz || nu > counts.toGHz) {
+          ++counts.outsideWindow;
           continue;
         }
         const LevelRef u = a.ref(l1), w = b.ref(l2);
-        if (!made) {
-          if (J2 < J1)
-            jPlusOneCouplings(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy, u, w, couplings_);
-          else
-            sameJCouplings(rs_, sw_.tors, J1, J2, a.S, muz, mux, muy, u, w, couplings_);
-          pairStrengths_.prepare(couplings_, a.support, b.support);
-          made = true;
-        }
-        double strength = pairStrengths_(rs_, u, l1 - 1, w, l2 - 1);
+        double strength = strengths(rs_, u, l1 - 1, w, l2 - 1);
         if (a.F2 >= 0 && strength > 0.0) {
           const bool oneUp = dE > 0.0;
           strength *= hyperfineShare(2 * (oneUp ? J1 : J2), oneUp ? a.F2 : b.F2,
@@ -578,13 +673,13 @@ private:
         // a frequency that a card would print as 0.0000 MHz (the two levels
         // of a K doublet degenerate to the printed digits)
         if (nu * 1000.0 < 0.5e-4) {
-          ++cuts_.zeroFrequency;
+          ++counts.zeroFrequency;
           continue;
         }
         const double Eup = (dE > 0.0 ? L1.E : L2.E) - qRef_, Elo = (dE > 0.0 ? L2.E : L1.E) - qRef_;
         if (logIntensity(nu, strength, Elo / GHZ_PER_WAVENUMBER, Eup / GHZ_PER_WAVENUMBER, 300.0,
-                         qSoFar_) < cuts_.minLgint) {
-          ++cuts_.belowLgint;
+                         qSoFar_) < counts.minLgint) {
+          ++counts.belowLgint;
           continue;
         }
         CatalogueLine c;
@@ -607,6 +702,7 @@ private:
   StoredBlock stored_;        // a block read back from the last value sweep's files
   DipoleCouplings couplings_; // of the pair of blocks being scanned
   PairStrengths pairStrengths_;
+  std::vector<PairStrengths> helperStrengths_; // of the sweep's other threads
 
   RunState& rs_;
   FitState& fs_;

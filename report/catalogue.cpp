@@ -293,7 +293,12 @@ void writePartitionFunction(std::ostream& os, const PartitionTable& pt) {
 
 namespace {
 // ln n! for the 6j sums (n up to a few hundred)
-double lnFactorial(int n) { return std::lgamma(n + 1.0); }
+// (lgamma_r: lgamma itself sets the global signgam, a race between the
+// threads that scan pairs of levels)
+double lnFactorial(int n) {
+  int sign = 0;
+  return ::lgamma_r(n + 1.0, &sign);
+}
 // ln of the triangle coefficient Delta(a b c), arguments doubled
 bool triangle(int a, int b, int c, double& lnDelta) {
   if ((a + b + c) % 2 != 0 || a + b < c || a + c < b || b + c < a) return false;
