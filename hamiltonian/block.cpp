@@ -200,20 +200,23 @@ inline int rowByK(int p, int d, int nvv) { return (p % d) * nvv + p / d; }
 
 // Bandwidth of the block in the order by K: the largest |r' - c'| of an
 // element that is not zero, or `limit` + 1 as soon as it exceeds `limit`.
-// Real blocks are read in their lower triangle; complex ones hold the
-// imaginary parts above the diagonal.
+// Each column is read from its far end, so that a dense block is told at
+// its first elements.  Real blocks are read in their lower triangle; complex
+// ones hold the imaginary parts above the diagonal.
 int bandwidthByK(const SweepWork& sw, bool complexBlock, int limit) {
   const BlockState& blk = sw.blk;
   const int N = blk.N, d = blk.d, nvv = std::max(blk.nvv, 1);
   int kd = 0;
   for (int c = 0; c < N; ++c) {
     const int qc = rowByK(c, d, nvv);
-    for (int r = c + 1; r < N; ++r) {
+    for (int r = N - 1; r > c; --r) {
       const bool nonzero =
           sw.H[r + c * sw.ld] != 0.0 || (complexBlock && sw.H[c + r * sw.ld] != 0.0);
       if (!nonzero) continue;
-      kd = std::max(kd, std::abs(rowByK(r, d, nvv) - qc));
-      if (kd > limit) return limit + 1;
+      const int distance = std::abs(rowByK(r, d, nvv) - qc);
+      if (distance > limit) return limit + 1;
+      kd = std::max(kd, distance);
+      if (nvv == 1) break; // rows by K already: the farthest element comes first
     }
   }
   return kd;
