@@ -50,7 +50,9 @@ void storeBlockLevels(RunState& rs, SweepWork& sw, int J, int S, int F2, int B, 
 // The energies alone of block (J, S, 2F, B), into sw.E (ascending, sw.blk.N
 // of them): the matrix of computeBlock, diagonalised without eigenvectors,
 // for sums over levels that need no labels (the partition function).  sw.H
-// is destroyed; `work` is the real solver's storage.  False when the
+// is destroyed; `work` is the solvers' storage (the dense real one's, or the
+// bands of a block that couples only nearby K and their solver's scratch),
+// grown to the largest block and then reused.  False when the
 // iteration failed.
 bool blockEnergies(const RunState& rs, SweepWork& sw, int J, int S, int F2, int B,
                    ConstParamView par, std::vector<double>& work);

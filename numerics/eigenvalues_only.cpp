@@ -10,6 +10,10 @@
 extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda,
                        double* w, double* work, const int* lwork, int* info);
 extern "C" void dsterf_(const int* n, double* d, double* e, int* info);
+// complex arrays as (real, imaginary) pairs of doubles
+extern "C" void zhbev_(const char* jobz, const char* uplo, const int* n, const int* kd, double* ab,
+                       const int* ldab, double* w, double* z, const int* ldz, double* work,
+                       double* rwork, int* info);
 
 namespace ruvo {
 
@@ -32,6 +36,17 @@ int hermitianEigenvalues(int nm, int n, double* a, double* d, double* e, double*
   htrid3(nm, n, a, d, e, e, tau);
   int info = 0;
   dsterf_(&n, d, e + 1, &info);
+  return info;
+}
+
+int hermitianBandEigenvalues(int n, int kd, double* ab, int ldab, double* w, double* work,
+                             double* rwork) {
+  if (n <= 0) return 0;
+  const char jobz = 'N', uplo = 'L';
+  const int ldz = 1;
+  double z[2] = {0.0, 0.0};
+  int info = 0;
+  zhbev_(&jobz, &uplo, &n, &kd, ab, &ldab, w, z, &ldz, work, rwork, &info);
   return info;
 }
 

@@ -19,4 +19,13 @@ int realSymmetricEigenvalues(int nm, int n, double* a, double* d, std::vector<do
 // Returns 0, or LAPACK's info.
 int hermitianEigenvalues(int nm, int n, double* a, double* d, double* e, double* tau);
 
+// Eigenvalues, ascending, of the complex Hermitian band matrix of order n
+// with kd bands below the diagonal, in LAPACK's lower band storage with each
+// complex number as its (real, imaginary) pair: element (r, c),
+// c <= r <= c + kd, at ab[2 ((r - c) + c ldab)] and the next double, ldab > kd.
+// ab is destroyed; work holds 2n values, rwork max(1, 3n - 2).  Returns 0,
+// or LAPACK's info when the iteration failed (zhbev without vectors).
+int hermitianBandEigenvalues(int n, int kd, double* ab, int ldab, double* w, double* work,
+                             double* rwork);
+
 } // namespace ruvo

@@ -608,3 +608,91 @@ TEST(RotationTorsionExact, TwoTopsKeepingProductStatesConvergeToTheExactLevels) 
     EXPECT_EQ(f.out.str().find("K trouble"), std::string::npos) << f.out.str();
   }
 }
+
+// ------------------------------ energies alone, by the band structure
+
+namespace {
+
+// A block of one or two tops as the partition function builds it: the
+// product states `states` ({0, v1, v2, 0}) of set 1 in the program's tables
+// and axis rotations, tops with their own rho and tilt.
+struct EnergiesBlock : Fixture {
+  EnergiesBlock(int J, int ntop, const std::vector<std::array<int, 4>>& states,
+                std::array<double, 2> beta, std::array<int, 2> sigma) {
+    rs->species.nsym = 1;
+    rs->maxJ = J;
+    rs->ctl.nfold = 3;
+    p(par::BJ) = 2.7;
+    p(par::BK) = 6.4;
+    p(par::Bm) = 0.26;
+    p(par::F12) = ntop > 1 ? -4.0 : 0.0;
+    for (int t = 1; t <= ntop; ++t) {
+      const Top top = methylTop(t == 1 ? 4000.0 : 7000.0);
+      rs->species.sigma[1][t] = sigma[t - 1];
+      rs->maxmTop[t] = top.M;
+      p(par::top(t, par::F)) = top.F;
+      p(par::top(t, par::V1n)) = top.V1n;
+      p(par::top(t, par::rho)) = t == 1 ? 0.05 : 0.02;
+      p(par::top(t, par::beta)) = beta[t - 1];
+    }
+    for (auto& i : rs->use.u)
+      for (auto& t : i) t.fill(-1);
+    for (std::size_t i = 0; i < states.size(); ++i)
+      for (int t = 1; t <= ntop; ++t) rs->use(int(i) + 1, t, 1) = states[i][t];
+    block(J, ntop, states, 33);
+    sw->blk.maxJ = J;
+    sw->blk.nsym = 1;
+    std::vector<int> flags(NPAR, 0);
+    solveTorsionalProblems(*rs, *sw, 1, par(), ConstFlagView{flags.data()}, 0);
+    for (int t = 1; t <= ntop; ++t) rotateTopAxes(sw->rot[t], beta[t - 1], J);
+  }
+
+  // Largest difference, in units of 1e-9 GHz + 1e-12 |E|, between the
+  // energies alone (blockEnergies) and the levels of the dense solution
+  // with eigenvectors (computeBlock) of the same block.
+  double energiesAgainstDense(int J) {
+    computeBlock(*rs, *sw, J, 1, -1, 1, par(), 0);
+    const int N = sw->blk.N;
+    const std::vector<double> dense(sw->E.begin(), sw->E.begin() + N);
+    std::vector<double> work;
+    EXPECT_TRUE(blockEnergies(*rs, *sw, J, 1, -1, 1, par(), work));
+    double worst = 0;
+    for (int l = 0; l < N; ++l)
+      worst = std::max(worst, std::abs(sw->E[l] - dense[l]) / (1e-9 + 1e-12 * std::abs(dense[l])));
+    return worst;
+  }
+};
+
+} // namespace
+
+// The energies alone come from the band solver when the block couples only
+// nearby K (tops along a: the rotor's Delta K <= 2, the torsion's none, with
+// several torsional states reordered by K) and from the dense one when a
+// tilted top couples every K: either way the levels of the dense solution
+// with eigenvectors, for real blocks and complex ones (the linear term P_y,
+// imaginary with Delta K = 1; the phase gamma of a top), one and two tops.
+TEST(RotationTorsionExact, EnergiesAloneByBandsAreThoseOfTheDenseBlock) {
+  const int J = 14;
+  using States = std::vector<std::array<int, 4>>;
+  const States one{{0, 1, 0, 0}}, three{{0, 1, 0, 0}, {0, 2, 0, 0}, {0, 3, 0, 0}};
+  const States pairs{{0, 1, 1, 0}, {0, 2, 1, 0}, {0, 1, 2, 0}};
+  for (double beta : {0.0, 0.35})
+    for (int sigma : {0, 1})
+      for (const States* states : {&one, &three})
+        for (int complexKind = 0; complexKind < 3; ++complexKind) {
+          EnergiesBlock f(J, 1, *states, {beta, 0.0}, {sigma, 0});
+          if (complexKind == 1) f.p(par::P_y) = 0.05;
+          if (complexKind == 2) f.p(par::top(1, par::gamma)) = 0.3;
+          EXPECT_LT(f.energiesAgainstDense(J), 1.0)
+              << "beta " << beta << " sigma " << sigma << " states " << states->size()
+              << " complex kind " << complexKind;
+        }
+  for (double beta : {0.0, 0.3})
+    for (auto sigma : {std::array{0, 0}, std::array{1, 1}})
+      for (double Py : {0.0, 0.05}) {
+        EnergiesBlock f(J, 2, pairs, {beta, 4 * beta}, sigma);
+        f.p(par::P_y) = Py;
+        EXPECT_LT(f.energiesAgainstDense(J), 1.0)
+            << "two tops beta " << beta << " sigma " << sigma[0] << " P_y " << Py;
+      }
+}
