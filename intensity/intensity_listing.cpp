@@ -61,6 +61,7 @@ constexpr int MAXENTRIES = 1269; // lines (and species end marks) of one block p
 // every level among the levels of its V label.
 struct HeldBlock {
   StoredBlock blk;
+  LevelSupports support; // real levels and their nonzero components
   std::array<int, DIMBLOCK + 1> t{};
   int J = -1, S = -1, B = -1; // key of the block held; J = -1: none
 };
@@ -127,6 +128,7 @@ private:
       const int c = V >= 1 && V <= DIMVKEEP ? V : DIMVKEEP + 1;
       h.t[l] = ++count[c];
     }
+    h.support.describe(h.blk.N, h.blk.N, h.blk.re.data(), h.blk.im.data(), DIMBLOCK);
     h.J = J;
     h.S = S;
     h.B = B;
@@ -137,8 +139,10 @@ private:
   bool quiet_ = false;
 
 public:
-  // the couplings of the pair of blocks being scanned (storage kept)
+  // the couplings of the pair of blocks being scanned, and the strengths of
+  // their pairs of levels from them (storage kept)
   DipoleCouplings couplings;
+  PairStrengths strengths;
   // a quiet cache met a block it could not read or a pair of blocks whose
   // strengths it could not compute
   bool irregular = false;
@@ -191,6 +195,7 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
           jPlusOneCouplings(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2, couplings);
         else
           sameJCouplings(rs, sw.tors, J1, J2, S, muz, mux, muy, r1, r2, couplings);
+        cache.strengths.prepare(couplings, h1->support, h2->support);
         made = true;
         // levels that do not fit the tables are reported by the strength
         // routine: not on a helper thread
@@ -200,7 +205,7 @@ void scanPair(RunState& rs, SweepWork& sw, BlockCache& cache, int J2, int J1, in
           return;
         }
       }
-      const double strength = lineStrengthFromCouplings(rs, couplings, r1, r2);
+      const double strength = cache.strengths(rs, r1, l1 - 1, r2, l2 - 1);
       // a pair without a valid strength (marked negative) is never listed
       if (strength < 0.0 || !(strength >= ctl.limit)) continue;
 
