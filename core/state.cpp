@@ -61,51 +61,46 @@ void Transitions::ensureLines(int n) {
   eLo.resize(size);
 }
 
+namespace {
+
+// f(to, from) for each per-line vector of two lists of transitions, then the
+// number of lines and the input summary copied.
+template <class F> void eachLineVector(Transitions& to, const Transitions& from, F&& f) {
+  f(to.qn, from.qn);
+  f(to.freq, from.freq);
+  f(to.err, from.err);
+  f(to.psi, from.psi);
+  f(to.inten, from.inten);
+  f(to.levelIndex, from.levelIndex);
+  f(to.eUp, from.eUp);
+  f(to.eLo, from.eLo);
+  to.ndata = from.ndata;
+  to.partnerOfData = from.partnerOfData;
+  to.nDataPoints = from.nDataPoints;
+  to.nSplit = from.nSplit;
+  to.effData = from.effData;
+  to.sumAbsSplit = from.sumAbsSplit;
+  to.sumSqSplit = from.sumSqSplit;
+  to.endsOfJ = from.endsOfJ;
+  to.endsOfJStart = from.endsOfJStart;
+}
+
+} // namespace
+
 Transitions Transitions::listedLines() const {
   Transitions t;
   const std::size_t n = std::min(static_cast<std::size_t>(std::max(ndata, 0)) + 1, qn.size());
-  auto prefix = [n](auto& to, const auto& from) { to.assign(from.begin(), from.begin() + n); };
-  t.ndata = ndata;
-  prefix(t.qn, qn);
-  prefix(t.freq, freq);
-  prefix(t.err, err);
-  prefix(t.psi, psi);
-  prefix(t.inten, inten);
-  prefix(t.levelIndex, levelIndex);
-  prefix(t.eUp, eUp);
-  prefix(t.eLo, eLo);
-  t.partnerOfData = partnerOfData;
-  t.nDataPoints = nDataPoints;
-  t.nSplit = nSplit;
-  t.effData = effData;
-  t.sumAbsSplit = sumAbsSplit;
-  t.sumSqSplit = sumSqSplit;
-  t.endsOfJ = endsOfJ;
-  t.endsOfJStart = endsOfJStart;
+  eachLineVector(t, *this,
+                 [n](auto& to, const auto& from) { to.assign(from.begin(), from.begin() + n); });
   return t;
 }
 
 void Transitions::restoreListedLines(const Transitions& saved) {
   const std::size_t n = saved.qn.size();
   ensureLines(static_cast<int>(n) - 1);
-  auto back = [n](auto& to, const auto& from) { std::copy(from.begin(), from.begin() + n, to.begin()); };
-  ndata = saved.ndata;
-  back(qn, saved.qn);
-  back(freq, saved.freq);
-  back(err, saved.err);
-  back(psi, saved.psi);
-  back(inten, saved.inten);
-  back(levelIndex, saved.levelIndex);
-  back(eUp, saved.eUp);
-  back(eLo, saved.eLo);
-  partnerOfData = saved.partnerOfData;
-  nDataPoints = saved.nDataPoints;
-  nSplit = saved.nSplit;
-  effData = saved.effData;
-  sumAbsSplit = saved.sumAbsSplit;
-  sumSqSplit = saved.sumSqSplit;
-  endsOfJ = saved.endsOfJ;
-  endsOfJStart = saved.endsOfJStart;
+  eachLineVector(*this, saved, [n](auto& to, const auto& from) {
+    std::copy(from.begin(), from.begin() + n, to.begin());
+  });
 }
 
 void RunState::allocate() {
