@@ -563,7 +563,14 @@ private:
         break;
       }
     }
-    PairScan scan{this, &a, J1, &b, J2, &levels, same, {}};
+    PairScan& scan = scan_; // its line stores keep their room from pair to pair
+    scan.sweep = this;
+    scan.a = &a;
+    scan.J1 = J1;
+    scan.b = &b;
+    scan.J2 = J2;
+    scan.levels = &levels;
+    scan.same = same;
     // on the sweep's threads: ranges of the upper block's levels of about
     // equal numbers of pairs, each with strengths of its own, the lines
     // joined in the order of the ranges (the order of one scan)
@@ -611,13 +618,13 @@ private:
   // One pair of blocks scanned in ranges of the levels of b.
   struct PairScan {
     static constexpr int MOST_PARTS = 16;
-    LevelSweep* sweep;
-    const HeldVectors* a;
-    int J1;
-    const HeldVectors* b;
-    int J2;
-    const std::vector<OutputLevel>* levels;
-    bool same;
+    LevelSweep* sweep = nullptr;
+    const HeldVectors* a = nullptr;
+    int J1 = 0;
+    const HeldVectors* b = nullptr;
+    int J2 = 0;
+    const std::vector<OutputLevel>* levels = nullptr;
+    bool same = false;
     std::array<int, MOST_PARTS + 1> end{}; // range k: levels end[k] .. end[k + 1] - 1 of b
     int parts = 1;
     std::array<std::vector<CatalogueLine>, MOST_PARTS> out;
@@ -703,6 +710,7 @@ private:
   DipoleCouplings couplings_; // of the pair of blocks being scanned
   PairStrengths pairStrengths_;
   std::vector<PairStrengths> helperStrengths_; // of the sweep's other threads
+  PairScan scan_;
 
   RunState& rs_;
   FitState& fs_;
@@ -824,8 +832,9 @@ void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputReq
   const EndLevels ends = endLevels(rs, levels);
 
   if (!req.catalog.empty()) {
-    std::ostringstream cat, qfile;
-    writeCatalogue(cat, lines, levels, q, req.tag, pt, rs.threads > 1 ? sw.pool.get() : nullptr);
+    const std::string cards =
+        catalogueCards(lines, levels, q, req.tag, pt, rs.threads > 1 ? sw.pool.get() : nullptr);
+    std::ostringstream qfile;
     writePartitionFunction(qfile, pt);
     printPartitionFunction(*rs.io.out, pt, rs.maxJ);
     const CatalogueCuts& cut = result.cuts;
@@ -850,7 +859,7 @@ void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputReq
                  << " of it; the catalogue intensities are too large (raise maxm)\n";
       ++rs.problems;
     }
-    writeOne(rs, "--catalog", req.catalog, cat.str());
+    writeOne(rs, "--catalog", req.catalog, cards);
     writeOne(rs, "--catalog", req.catalog + ".q", qfile.str());
   }
   if (!req.lines.empty()) {

@@ -252,12 +252,6 @@ std::string catalogueCards(const std::vector<CatalogueLine>& lines,
   return text;
 }
 
-void writeCatalogue(std::ostream& os, const std::vector<CatalogueLine>& lines,
-                    const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag,
-                    const PartitionTable& pt, WorkerPool* pool) {
-  os << catalogueCards(lines, levels, q, tag, pt, pool, nullptr);
-}
-
 namespace {
 void partitionLine(char* buf, std::size_t n, double T, double Q) {
   std::snprintf(buf, n, "%9.3f %14.6E %10.4f", T, Q, std::log10(Q));

@@ -148,9 +148,6 @@ std::string catalogueCards(const std::vector<CatalogueLine>& lines,
                            const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag,
                            const PartitionTable& pt, WorkerPool* pool = nullptr,
                            std::vector<std::size_t>* cardOrder = nullptr);
-void writeCatalogue(std::ostream& os, const std::vector<CatalogueLine>& lines,
-                    const std::vector<OutputLevel>& levels, const QuantaCoding& q, int tag,
-                    const PartitionTable& pt, WorkerPool* pool = nullptr);
 
 // The partition function at the seven catalogue temperatures: in the
 // listing ("(A,F9.3,A,1PE14.6,A,0PF10.4)" per temperature) and as the
