@@ -253,10 +253,6 @@ std::string fmtI(long long x, int w) {
   return s;
 }
 
-void appendI(std::string& out, long long x, int w) { appendInteger(out, x, w); }
-
-void appendF(std::string& out, double x, int w, int d) { appendFixed(out, x, w, d); }
-
 char* putI(char* p, long long x, int w) {
   if (w <= 0 || w > MAX_FIELD) {
     std::string t;

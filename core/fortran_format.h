@@ -76,11 +76,8 @@ std::string fmtI(long long x, int w);
 std::string fmtF(double x, int w, int d);
 std::string fmtE(double x, int w, int d, char letter = 'E');
 std::string fmtA(std::string_view s, int w);
-// The same appended to `out`, for texts of many fields.
-void appendI(std::string& out, long long x, int w);
-void appendF(std::string& out, double x, int w, int d);
 // The same written at p, w columns for w > 0 (else the field's own width);
-// returns the end.
+// returns the end: for texts of many fields.
 char* putI(char* p, long long x, int w);
 char* putF(char* p, double x, int w, int d);
 

@@ -146,19 +146,10 @@ void putCatalogueCard(char* card, const CatalogueLine& line, const std::vector<O
   putCatalogueQuanta(p + 12, lo, q);
 }
 
-void appendCatalogueCard(std::string& out, const CatalogueLine& line,
-                         const std::vector<OutputLevel>& levels, const QuantaCoding& q, double Emin,
-                         double Q300, int tag) {
-  char card[CARD_WIDTH];
-  putCatalogueCard(card, line, levels, q, Emin, Q300, tag);
-  out.append(card, CARD_WIDTH);
-}
-
 std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLevel>& levels,
                           const QuantaCoding& q, double Emin, double Q300, int tag) {
-  std::string card;
-  card.reserve(CARD_WIDTH);
-  appendCatalogueCard(card, line, levels, q, Emin, Q300, tag);
+  std::string card(CARD_WIDTH, ' ');
+  putCatalogueCard(card.data(), line, levels, q, Emin, Q300, tag);
   return card;
 }
 

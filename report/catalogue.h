@@ -129,16 +129,13 @@ PartitionTable partitionTable(const std::vector<OutputLevel>& levels, double T =
 // Elo, Eup (cm^-1 above the lowest level), with partition function Q.
 double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T, double Q);
 
-// One 80-column card, and the same appended to `out`.
+// One 80-column card, and the same written at `card`.
 inline constexpr std::size_t CARD_WIDTH = 80;
 std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLevel>& levels,
                           const QuantaCoding& q, double Emin, double Q300, int tag);
 // (exactly CARD_WIDTH columns at `card`)
 void putCatalogueCard(char* card, const CatalogueLine& line, const std::vector<OutputLevel>& levels,
                       const QuantaCoding& q, double Emin, double Q300, int tag);
-void appendCatalogueCard(std::string& out, const CatalogueLine& line,
-                         const std::vector<OutputLevel>& levels, const QuantaCoding& q, double Emin,
-                         double Q300, int tag);
 
 // The cards of `lines` with the partition function of `pt`, sorted by their
 // frequency as written (ties: by the quanta and what follows them), each
