@@ -9,6 +9,15 @@
 // those of the excited torsional states the model leaves out, each product
 // state in one-state blocks of its own, from J = 0 on.  The work storage is
 // this routine's own and grows with the J that the sums reach.
+//
+// The excited states are independent of each other: on more than one
+// thread they are computed side by side, each on a lane with a run state and
+// storage of its own, and their levels are then added to Q one state after
+// the other, J by J, exactly as on one thread.  Where a state's sum stops
+// depends on Q, which the states before it are still adding to; a lane
+// therefore goes on until the J where the sum stops whatever those states
+// add (its share against a smaller Q is the larger), and the sum in state
+// order stops at that J or before it.
 #include "driver/partition_function.h"
 
 #include <algorithm>
@@ -18,6 +27,7 @@
 #include <memory>
 
 #include "core/stop.h"
+#include "core/worker_pool.h"
 #include "driver/sweep.h"
 #include "fit/adjust.h"
 #include "hamiltonian/axis_rotation.h"
@@ -33,8 +43,45 @@ namespace {
 // kT at 300 K in GHz (208.5 cm^-1)
 constexpr double KT300_GHZ = 300.0 / C2_CM_K * GHZ_PER_WAVENUMBER;
 
+// Threads that sum excited states side by side, at most
+constexpr int MOST_LANES = 64;
+
 // A torsional product state: the one-top state (1-based) of each top.
 using ProductState = std::array<int, DIMTOP + 1>;
+
+// The levels of one excited state as a lane made them: for J = J0, J0 + 1,
+// ..., J0 + count - 1 the energies (GHz) and degeneracies of every species
+// (the storage of each J is kept from one state to the next).
+struct StateLevels {
+  int J0 = 0;
+  std::size_t count = 0;
+  std::vector<std::vector<double>> E;
+  std::vector<std::vector<int>> g;
+  bool below = false;  // the last J made holds a level below the lowest output level
+  bool failed = false; // the lane stopped (the state is made again on the calling thread)
+  void clear() {
+    count = 0;
+    below = failed = false;
+  }
+  // room for the next J
+  std::size_t next() {
+    if (E.size() <= count) {
+      E.emplace_back();
+      g.emplace_back();
+    }
+    return count++;
+  }
+};
+
+// What a thread needs to compute the blocks of one excited state: a run
+// state of its own (the block settings name the state), the sweep storage
+// of its blocks and torsional tables, and the largest J they hold.
+struct StateLane {
+  std::unique_ptr<RunState> rs;
+  std::unique_ptr<SweepWork> sw;
+  int tableJ = 0;
+  std::vector<double> work;
+};
 
 // Q of a molecule with tops, set by set.
 class PartitionWithTops {
@@ -51,6 +98,7 @@ public:
     sw_->allocate(blockStates_ * (2 * tableJ_ + 1), states_, ntop_, tableJ_);
     kT_ = pt_.onlyAtT ? KT300_GHZ * pt_.T / 300.0 : KT300_GHZ;
     pt_.torsionalCut = TORSIONAL_STATES_KT * kT_ / GHZ_PER_WAVENUMBER;
+    lanes_.resize(static_cast<std::size_t>(std::clamp(rs.threads, 1, MOST_LANES)));
   }
   ~PartitionWithTops() {
     rs_.use = savedUse_;
@@ -73,26 +121,36 @@ public:
     modelSettings(B);
     sumStates(B, view, savedMaxJ_ + 1, true);
 
-    // the excited states below the cut, one product state per block
+    // the excited states below the cut, one product state per block, made
+    // a batch of one state per lane at a time and added in state order
     const std::vector<ProductState> extra = excitedStates(B, view);
-    for (const ProductState& v : extra) {
-      rs_.use = savedUse_;
-      for (int i = 1; i <= DIMVV; ++i)
-        for (int t = 1; t <= DIMTOP; ++t) rs_.use(i, t, B) = i == 1 && t <= ntop_ ? v[t] : -1;
-      blk.complete = false;
-      blk.woods = rs_.woodsB[B] & ~woodsbit::OVERLAPS_IN_ENERGIES; // the window is the state
-      blk.nvv = 1;
-      for (int t = 1; t <= ntop_; ++t) {
-        blk.firstV[t] = v[t];
-        blk.nV[t] = 1;
-      }
-      bool edge = false;
-      for (int t = 1; t <= ntop_; ++t) edge = edge || v[t] == 2 * rs_.maxmTop[t];
-      const double added = sumStates(B, view, 0, false);
-      if (edge) edgeSum_ = std::max(edgeSum_, added);
-      ++pt_.excitedStates;
-    }
     rs_.use = savedUse_;
+    const std::size_t batch = lanes_.size();
+    if (batch > 1 && extra.size() > 1 && pool_ == nullptr)
+      pool_ = std::make_unique<WorkerPool>(static_cast<int>(batch));
+    made_.resize(batch);
+    for (std::size_t first = 0; first < extra.size(); first += batch) {
+      const std::size_t n = std::min(batch, extra.size() - first);
+      BatchJob job{this, B, view, &extra[first], judged()};
+      if (n > 1 && pool_ != nullptr)
+        pool_->run(static_cast<int>(n), &PartitionWithTops::makeOfBatch, &job);
+      else
+        makeOfBatch(&job, 0);
+      for (std::size_t i = 0; i < n; ++i) {
+        const ProductState& v = extra[first + i];
+        StateLevels& made = made_[i];
+        if (made.failed) {
+          // made again here, where a stop reaches the caller
+          made.clear();
+          makeState(lanes_[0], B, view, v, 0, DIMJ, job.Qref, made);
+        }
+        bool edge = false;
+        for (int t = 1; t <= ntop_; ++t) edge = edge || v[t] == 2 * rs_.maxmTop[t];
+        const double added = addState(lanes_[0], B, view, v, made);
+        if (edge) edgeSum_ = std::max(edgeSum_, added);
+        ++pt_.excitedStates;
+      }
+    }
   }
 
   void finish() {
@@ -208,65 +266,221 @@ private:
     return states;
   }
 
-  // The torsional problems and integrals of the current block settings for
-  // K up to the J the tables hold.
-  void prepareTables(int B, ConstParamView view) {
-    SweepWork& sw = *sw_;
+  // One batch of excited states, state i of it on lane i.
+  struct BatchJob {
+    PartitionWithTops* self;
+    int B;
+    ConstParamView view;
+    const ProductState* states;
+    double Qref; // Q judged before the batch: no state of it makes Q smaller
+  };
+  static void makeOfBatch(void* context, int i) {
+    BatchJob& job = *static_cast<BatchJob*>(context);
+    PartitionWithTops& self = *job.self;
+    StateLevels& made = self.made_[static_cast<std::size_t>(i)];
+    made.clear();
+    try {
+      self.makeState(self.lanes_[static_cast<std::size_t>(i)], job.B, job.view,
+                     job.states[i], 0, DIMJ, job.Qref, made);
+    } catch (...) {
+      // what failed (a stop, a termination) is met again on the calling thread
+      made.failed = true;
+    }
+  }
+
+  // A lane's run state holds the block settings of the run (the state
+  // tables are set per state); its storage is made when first used.
+  void prepareLane(StateLane& lane) const {
+    if (lane.rs == nullptr) {
+      lane.rs = std::make_unique<RunState>();
+      RunState& to = *lane.rs;
+      to.ctl = rs_.ctl;
+      to.parName = rs_.parName;
+      to.nB = rs_.nB;
+      to.woodsB = rs_.woodsB;
+      to.adjfB = rs_.adjfB;
+      to.maxmTop = rs_.maxmTop;
+      to.maxvmTop = rs_.maxvmTop;
+      to.species = rs_.species;
+      to.kept = rs_.kept;
+      to.threads = 1;
+      to.io.out = rs_.io.out;
+      to.io.err = rs_.io.err;
+    }
+    if (lane.sw == nullptr) {
+      lane.tableJ = std::clamp(savedMaxJ_ + 16, 0, DIMJ);
+      lane.sw = std::make_unique<SweepWork>();
+      lane.sw->allocate(2 * lane.tableJ + 1, states_, ntop_, lane.tableJ);
+    }
+    lane.rs->use = savedUse_;
+    lane.rs->maxJ = savedMaxJ_;
+  }
+
+  // The block settings of excited state v of set B on the lane: the state
+  // alone, each top in its one-top state, energies without overlaps.
+  void settleState(StateLane& lane, int B, const ProductState& v) const {
+    prepareLane(lane);
+    RunState& rs = *lane.rs;
+    for (int i = 1; i <= DIMVV; ++i)
+      for (int t = 1; t <= DIMTOP; ++t) rs.use(i, t, B) = i == 1 && t <= ntop_ ? v[t] : -1;
+    BlockState& blk = lane.sw->blk;
+    blk.maxJ = savedMaxJ_;
+    blk.nB = rs_.nB;
+    blk.nsym = rs_.species.nsym;
+    blk.adjf = rs_.adjfB[B];
+    blk.complete = false;
+    blk.woods = rs_.woodsB[B] & ~woodsbit::OVERLAPS_IN_ENERGIES; // the window is the state
+    blk.nvv = 1;
+    blk.ntop = ntop_;
+    for (int t = 1; t <= ntop_; ++t) {
+      blk.firstV[t] = v[t];
+      blk.nV[t] = 1;
+    }
+  }
+
+  // Levels of excited state v, J = J0 ... lastJ on the lane into `made`,
+  // until a J adds less than PARTITION_STEP of Qref plus what the
+  // state has added so far and less than the J before it (the sum in state
+  // order then stops there or earlier: its Q is at least that), a level lies
+  // below the lowest output level, or J reaches lastJ.
+  void makeState(StateLane& lane, int B, ConstParamView view, const ProductState& v, int J0,
+                 int lastJ, double Qref, StateLevels& made) const {
+    settleState(lane, B, v);
+    made.J0 = J0;
+    prepareTables(lane, B, view);
+    // the judged temperature's kT in the units of addLevelsOfOneJ
+    const double T = pt_.onlyAtT ? pt_.T : CATALOGUE_TEMPERATURES[0];
+    double own = 0.0, before = 0.0;
+    for (int J = J0; J <= lastJ; ++J) {
+      const std::size_t k = made.next();
+      levelsOfOneJ(lane, B, view, J, made.E[k], made.g[k]);
+      double a = 0.0; // what J adds to Q at T
+      for (std::size_t l = 0; l < made.E[k].size(); ++l) {
+        const double e = made.E[k][l];
+        if (!(e >= pt_.Emin)) {
+          made.below = true;
+          return;
+        }
+        a += made.g[k][l] *
+             std::exp(-C2_CM_K * (e - pt_.Emin) / GHZ_PER_WAVENUMBER / T);
+      }
+      own += a;
+      // against the rounding of the two ways of summing Q, a margin of 1e-9
+      if (J > J0 && a < (1.0 - 1e-9) * PARTITION_STEP * (Qref + own) && a < before) return;
+      before = a;
+    }
+  }
+
+  // Adds the levels of excited state v, as made, to Q J by J with the rule
+  // of sumStates; J that the rule still needs are made on lane 0.  Returns
+  // what the state adds to Q(300 K).
+  double addState(StateLane& lane0, int B, ConstParamView view, const ProductState& v,
+                  StateLevels& made) {
+    anyRun_ = true;
+    double added = 0.0, previous = 0.0, share = 1.0;
+    for (int J = 0; J <= DIMJ; ++J) {
+      std::size_t k = static_cast<std::size_t>(J - made.J0);
+      if (k >= made.count) {
+        // beyond the J made ahead (the lane's rule makes them all; here
+        // against rounding): the rest on lane 0
+        made.clear();
+        makeState(lane0, B, view, v, J, DIMJ, judged(), made);
+        k = 0;
+      }
+      // a level below the lowest output level: a model whose energies fall
+      // with J has no partition function; the sum stops there
+      if (made.below && k + 1 == made.count) {
+        worstEnd_ = std::max(worstEnd_, previous);
+        return added;
+      }
+      const std::vector<double>& E = made.E[k];
+      const std::vector<int>& g = made.g[k];
+      const double before = judged();
+      share = addLevelsOfOneJ(pt_, E.data(), g.data(), E.size());
+      added += judged() - before;
+      pt_.lastJ = std::max(pt_.lastJ, J);
+      if (share < PARTITION_STEP && share <= previous) break;
+      previous = share;
+    }
+    worstEnd_ = std::max(worstEnd_, share);
+    return added;
+  }
+
+  // The torsional problems and integrals of the block settings in sw for K
+  // up to the J the tables hold.
+  void prepareTables(RunState& rs, SweepWork& sw, int tableJ, int B, ConstParamView view) const {
     sw.blk.ntop = ntop_;
-    rs_.maxJ = tableJ_;
+    rs.maxJ = tableJ;
     const FitFlags noFlags{};
-    solveTorsionalProblems(rs_, sw, B, view, noFlags.set(B), 0);
-    rs_.maxJ = savedMaxJ_;
+    solveTorsionalProblems(rs, sw, B, view, noFlags.set(B), 0);
+    rs.maxJ = savedMaxJ_;
     for (int t = 1; t <= ntop_; ++t) {
       sw.blk.firstV[t] = sw.tors.firstV[t];
       sw.blk.nV[t] = sw.tors.nV[t];
       sw.rot[t].mark = 0; // the axis rotations start again from J = 1
     }
   }
+  void prepareTables(StateLane& lane, int B, ConstParamView view) const {
+    prepareTables(*lane.rs, *lane.sw, lane.tableJ, B, view);
+  }
 
-  // Levels of J = J0, J0 + 1, ... of every species of the current block
+  // Energies (GHz) and degeneracies of the levels of J of every species of
+  // the block settings in sw (nvv product states a block), the J following
+  // the J before it or the first after prepareTables.  `hyperfine`: the
+  // blocks of every F (degeneracy 2F+1), as the output levels; otherwise the
+  // blocks without hyperfine structure with degeneracy (2J+1)(2I+1), whose
+  // Boltzmann sum the hyperfine splittings (MHz against kT of THz) do not
+  // change.
+  void levelsOfOneJ(RunState& rs, SweepWork& sw, int& tableJ, std::vector<double>& work, int B,
+                    ConstParamView view, int nvv, int J, bool hyperfine, std::vector<double>& E,
+                    std::vector<int>& g) const {
+    BlockState& blk = sw.blk;
+    if (J > tableJ) {
+      // the tables and blocks grow by half at a time, so that the
+      // torsional problems are solved a few times, not once per J
+      tableJ = std::min(DIMJ, J + std::max(16, J / 2));
+      sw.growForJ(tableJ, std::max(nvv, 1));
+      prepareTables(rs, sw, tableJ, B, view);
+    }
+    for (int t = 1; t <= ntop_; ++t) rotateTopAxes(sw.rot[t], view(par::top(t, par::beta)), J);
+    E.clear();
+    g.clear();
+    for (int S = 1; S <= nsym_; ++S) {
+      const bool split = hyperfine && spin_ > 0;
+      const int F2lo = split ? std::abs(2 * J - spin_) : -1;
+      const int F2hi = split ? 2 * J + spin_ : -1;
+      for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
+        stopIfTerminated();
+        blk.nvv = nvv;
+        blk.ntop = ntop_;
+        if (!blockEnergies(rs, sw, J, S, F2, B, view, work))
+          stop("ERROR: the energies of block J " + std::to_string(J) + " species " +
+               std::to_string(S) + " for the partition function did not converge");
+        const int degeneracy = F2 >= 0 ? F2 + 1 : (2 * J + 1) * (spin_ + 1);
+        E.insert(E.end(), sw.E.begin(), sw.E.begin() + blk.N);
+        g.insert(g.end(), static_cast<std::size_t>(blk.N), degeneracy);
+      }
+    }
+    blk.ntop = ntop_;
+  }
+  void levelsOfOneJ(StateLane& lane, int B, ConstParamView view, int J, std::vector<double>& E,
+                    std::vector<int>& g) const {
+    levelsOfOneJ(*lane.rs, *lane.sw, lane.tableJ, lane.work, B, view, 1, J, false, E, g);
+  }
+
+  // Levels of J = J0, J0 + 1, ... of every species of the model's block
   // settings, into Q, until a J adds less than PARTITION_STEP of it with
-  // its share falling, or up to DIMJ.  `hyperfine`: the blocks of every F
-  // (degeneracy 2F+1), as the output levels; otherwise the blocks without
-  // hyperfine structure with degeneracy (2J+1)(2I+1), whose Boltzmann sum
-  // the hyperfine splittings (MHz against kT of THz) do not change.
-  // Returns what the levels add to Q(300 K).
+  // its share falling, or up to DIMJ.  Returns what the levels add to
+  // Q(300 K).
   double sumStates(int B, ConstParamView view, int J0, bool hyperfine) {
     if (J0 > DIMJ) return 0.0;
     SweepWork& sw = *sw_;
-    BlockState& blk = sw.blk;
-    const int nvv = blk.nvv;
+    const int nvv = sw.blk.nvv;
     anyRun_ = true;
-    prepareTables(B, view);
+    prepareTables(rs_, sw, tableJ_, B, view);
     double added = 0.0, previous = 0.0, share = 1.0;
     for (int J = J0; J <= DIMJ; ++J) {
-      if (J > tableJ_) {
-        // the tables and blocks grow by half at a time, so that the
-        // torsional problems are solved a few times, not once per J
-        tableJ_ = std::min(DIMJ, J + std::max(16, J / 2));
-        sw.growForJ(tableJ_, std::max(nvv, 1));
-        prepareTables(B, view);
-      }
-      for (int t = 1; t <= ntop_; ++t) rotateTopAxes(sw.rot[t], view(par::top(t, par::beta)), J);
-      E_.clear();
-      g_.clear();
-      for (int S = 1; S <= nsym_; ++S) {
-        const bool split = hyperfine && spin_ > 0;
-        const int F2lo = split ? std::abs(2 * J - spin_) : -1;
-        const int F2hi = split ? 2 * J + spin_ : -1;
-        for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
-          stopIfTerminated();
-          blk.nvv = nvv;
-          blk.ntop = ntop_;
-          if (!blockEnergies(rs_, sw, J, S, F2, B, view, work_))
-            stop("ERROR: the energies of block J " + std::to_string(J) + " species " +
-                 std::to_string(S) + " for the partition function did not converge");
-          const int g = F2 >= 0 ? F2 + 1 : (2 * J + 1) * (spin_ + 1);
-          E_.insert(E_.end(), sw.E.begin(), sw.E.begin() + blk.N);
-          g_.insert(g_.end(), static_cast<std::size_t>(blk.N), g);
-        }
-      }
-      blk.ntop = ntop_;
+      levelsOfOneJ(rs_, sw, tableJ_, work_, B, view, nvv, J, hyperfine, E_, g_);
       // a level below the lowest output level: a model whose energies fall
       // with J has no partition function; the sum stops there
       for (double x : E_)
@@ -297,6 +511,9 @@ private:
   int tableJ_ = 0; // largest J of the torsional tables and blocks
   double kT_ = KT300_GHZ; // kT of the torsional-state cut, GHz
   std::unique_ptr<SweepWork> sw_;
+  std::vector<StateLane> lanes_;        // one a thread for the excited states
+  std::vector<StateLevels> made_;       // the levels of a batch, state i by lane i
+  std::unique_ptr<WorkerPool> pool_;    // threads of the lanes beyond the first
   std::vector<double> E_, work_;
   std::vector<int> g_;
   bool anyRun_ = false;

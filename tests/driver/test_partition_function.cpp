@@ -18,13 +18,15 @@ extern "C" void dsyev_(const char* jobz, const char* uplo, const int* n, double*
 namespace ruvo {
 namespace {
 
-test::RunResult catalogueRun(const std::string& input) {
+test::RunResult catalogueRun(const std::string& input, int threads = 1) {
   OutputRequests req;
   req.catalog = "c.cat";
   std::istringstream in(input);
   std::ostringstream out, err;
+  RunChannels channels;
+  channels.threads = threads;
   test::RunResult r;
-  r.status = runProgram(in, out, err, req);
+  r.status = runProgram(in, out, err, req, channels);
   r.out = out.str();
   r.err = err.str();
   return r;
@@ -67,7 +69,9 @@ std::vector<double> torsionalEnergies(double F, double V3, int sigma) {
 // through rho K (a few 1e-5 for the states that matter: their tunnelling
 // splittings are small against kT), the states above 10 kT (about 3e-5),
 // and the next quantum correction of the rotor ((A/kT)^2, 1e-4): within
-// 5e-4.  The torsional ground state alone misses a factor of two.
+// 5e-4.  The torsional ground state alone misses a factor of two.  On three
+// threads the excited states, whose sums end at different J, are summed
+// side by side: the same catalogue and Q to the last byte.
 TEST(PartitionFunction, MethylTopMeetsRotorTimesTorsion) {
   test::ScopedWorkDir here("partition_methyl_top");
   const std::string head = "acetaldehyde-like top\n\nnzyk 1 ntop 1\n\n"
@@ -95,6 +99,16 @@ TEST(PartitionFunction, MethylTopMeetsRotorTimesTorsion) {
   EXPECT_NEAR(Q / (rotor * torsion), 1.0, 5e-4);
   const double ground = 1.0 + std::exp(-(eE[0] - eA[0]) / kT);
   EXPECT_GT(torsion / ground, 2.0);
+
+  const std::string cat = test::readFile("c.cat"), qfile = test::readFile("c.cat.q");
+  const auto three = catalogueRun(head, 3);
+  EXPECT_EQ(three.status, 0);
+  EXPECT_EQ(test::readFile("c.cat"), cat);
+  EXPECT_EQ(test::readFile("c.cat.q"), qfile);
+  const auto at = r.out.find(" Partition function"), atThree = three.out.find(" Partition function");
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_NE(atThree, std::string::npos);
+  EXPECT_EQ(three.out.substr(atThree), r.out.substr(at));
 }
 
 } // namespace
