@@ -288,12 +288,9 @@ void checkControls(RunState& rs) {
     stop("ERROR: reduct must be 0 (Watson A), 1 (Watson S) or 2 (van Eijck-Typke)" +
          controlGivenAt(rs, "reduct"));
   if (c.spin < 0) stop("ERROR: spin (twice the nuclear spin) < 0" + controlGivenAt(rs, "spin"));
-  // kept torsional states: states 1..vkeep of the one top, or -1 (converged)
+  // kept torsional states: states 1..vkeep of each top, or -1 (converged)
   if (c.vkeep < -1)
     stop("ERROR: vkeep must be -1 (converge), 0 or a number of states" +
-         controlGivenAt(rs, "vkeep"));
-  if (c.vkeep != 0 && c.ntop > 2)
-    stop("ERROR: vkeep needs a molecule with one or two tops (ntop = 1 or 2)" +
          controlGivenAt(rs, "vkeep"));
   if (c.vkeep > 2 * c.maxm && c.ntop >= 1)
     stop("ERROR: vkeep > 2maxm: a top keeps fewer states than its basis 2maxm+1 holds" +

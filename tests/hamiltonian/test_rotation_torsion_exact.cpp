@@ -609,6 +609,99 @@ TEST(RotationTorsionExact, TwoTopsKeepingProductStatesConvergeToTheExactLevels) 
   }
 }
 
+// ------------------------------ three tops keeping product states (vkeep)
+
+namespace {
+
+// Three tops keeping states 1..n: the products with v1 + v2 + v3 <= n + 2,
+// lowest sum first.
+struct CompleteThreeTops : Fixture {
+  CompleteThreeTops(int J, const Rotor& r, const TiltedTriple& c, int n) {
+    std::vector<std::array<int, 4>> states;
+    for (int s = 3; s <= n + 2; ++s)
+      for (int v1 = s - 2; v1 >= 1; --v1)
+        for (int v2 = s - v1 - 1; v2 >= 1; --v2) states.push_back({0, v1, v2, s - v1 - v2});
+    const int nvv = static_cast<int>(states.size());
+    sw->allocate(nvv * (2 * J + 1), n, 3, J);
+    rs->species.nsym = 1;
+    rs->maxJ = J;
+    rs->ctl.nfold = 3;
+    p(par::BJ) = r.BJ;
+    p(par::BK) = r.BK;
+    p(par::Bm) = r.Bm;
+    p(par::F12) = c.F12;
+    p(par::Vss) = c.Vss;
+    p(par::Vcc) = c.Vcc;
+    for (int t = 1; t <= 3; ++t) {
+      rs->species.sigma[1][t] = c.sigma[t - 1];
+      rs->maxmTop[t] = c.top[t - 1].M;
+      p(par::top(t, par::F)) = c.top[t - 1].F;
+      p(par::top(t, par::V1n)) = c.top[t - 1].V1n;
+      p(par::top(t, par::rho)) = c.top[t - 1].rho;
+      p(par::top(t, par::beta)) = c.beta[t - 1];
+      p(par::top(t, par::gamma)) = c.gamma[t - 1];
+    }
+    block(J, 3, states, woodsbit::completeCoupling(33));
+    sw->blk.complete = true;
+    for (int i = 1; i <= nvv; ++i) sw->blk.product[i] = states[i - 1];
+    sw->blk.maxJ = J;
+    sw->blk.nsym = 1;
+    std::vector<int> flags(NPAR, 0);
+    solveTorsionalProblems(*rs, *sw, 1, par(), ConstFlagView{flags.data()}, 0);
+    for (int t = 1; t <= 3; ++t) rotateTopAxes(sw->rot[t], c.beta[t - 1], J);
+  }
+};
+
+} // namespace
+
+// Three tilted methyl tops (a low barrier, so that |m| <= 10 holds them),
+// every pair coupled by F12, Vss and Vcc: the lowest 2J+1 levels of AAA, AAE,
+// EEE and of AAE with the third top turned (gamma 0.3) tend to those of the
+// full Hamiltonian in the same free-rotor basis as product states are added
+// (10, 35 and 56 products of 3, 5 and 6 states per top).
+TEST(RotationTorsionExact, ThreeTopsKeepingProductStatesConvergeToTheExactLevels) {
+  const Rotor r{2.1, 1.3, 0.26};
+  const int J = 1, d = 2 * J + 1;
+  struct Case {
+    int s1, s2, s3;
+    double gamma3;
+  };
+  for (const Case& k : {Case{0, 0, 0, 0.0}, Case{0, 0, 1, 0.0}, Case{1, 1, 1, 0.0},
+                        Case{0, 0, 1, 0.3}}) {
+    TiltedTriple c;
+    const double V[3] = {1100.0, 1300.0, 1500.0}, rho[3] = {0.035, 0.028, 0.031};
+    const double beta[3] = {0.31, 1.22, 2.05};
+    for (int t = 0; t < 3; ++t) {
+      c.top[t] = methylTop(V[t]);
+      c.top[t].F = 160.0;
+      c.top[t].rho = rho[t];
+      c.top[t].M = 3;
+      c.beta[t] = beta[t];
+    }
+    c.sigma[0] = k.s1;
+    c.sigma[1] = k.s2;
+    c.sigma[2] = k.s3;
+    c.gamma[2] = k.gamma3;
+    c.F12 = -1.7;
+    c.Vss = 0.9;
+    c.Vcc = -0.6;
+    const auto exact = hermEig(fullTiltedThreeTops(J, r, c), d * 7 * 7 * 7);
+    double previous = 1e9;
+    for (int kept : {3, 5, 6}) {
+      CompleteThreeTops f(J, r, c, kept);
+      addInternalRotationTerms(*f.rs, *f.sw, J, 1, -1, f.par(), k.gamma3 != 0.0);
+      addRotorTerms(*f.rs, *f.sw, J, 1, -1, f.par());
+      const double diff = maxDiff(blockLevels(*f.sw), exact, d);
+      std::printf("[ measured ] three tops sigma %d,%d,%d gamma3 %.1f kept %d: max |E - E_exact| "
+                  "of the lowest %d levels = %.3e GHz\n",
+                  k.s1, k.s2, k.s3, k.gamma3, kept, d, diff);
+      EXPECT_LE(diff, previous + 1e-9);
+      previous = diff;
+    }
+    EXPECT_LT(previous, 1e-5) << "sigma " << k.s1 << k.s2 << k.s3 << " gamma3 " << k.gamma3;
+  }
+}
+
 // ------------------------------ energies alone, by the band structure
 
 namespace {

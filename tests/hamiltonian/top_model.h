@@ -427,4 +427,90 @@ inline std::vector<cplx> fullTiltedTwoTops(int J, const Rotor& r, const TiltedPa
   return h;
 }
 
+// Full H of three tops in |J,K> |m_1> |m_2> |m_3> (index ((K + J) n1 + k1)
+// n2 + k2) n3 + k3): each top as in fullTiltedTwoTops, and every pair of
+// them coupled by the same F12 (a_s a_t + a_t a_s), Vss and Vcc.
+struct TiltedTriple {
+  Top top[3];
+  int sigma[3] = {0, 0, 0};
+  double beta[3] = {0.0, 0.0, 0.0}, gamma[3] = {0.0, 0.0, 0.0};
+  double F12 = 0.0, Vss = 0.0, Vcc = 0.0; // GHz
+};
+inline std::vector<cplx> fullTiltedThreeTops(int J, const Rotor& r, const TiltedTriple& c) {
+  const int d = 2 * J + 1;
+  const int nt[3] = {2 * c.top[0].M + 1, 2 * c.top[1].M + 1, 2 * c.top[2].M + 1};
+  const int nm = nt[0] * nt[1] * nt[2], n = d * nm;
+  std::vector<double> jz, jx;
+  angularMomentum(J, jz, jx);
+  std::vector<cplx> N[3], NN[3], anti[3]; // anti[s + t - 1]: {N_s, N_t} of the pair s < t
+  for (int t = 0; t < 3; ++t) {
+    N[t].assign(std::size_t(d) * d, 0.0);
+    NN[t].assign(std::size_t(d) * d, 0.0);
+    anti[t].assign(std::size_t(d) * d, 0.0);
+    for (int a = 0; a < d; ++a)
+      for (int b = 0; b < d; ++b)
+        N[t][a + b * d] =
+            std::polar(1.0, (a - b) * c.gamma[t]) *
+            (std::cos(c.beta[t]) * jz[a + b * d] - std::sin(c.beta[t]) * jx[a + b * d]);
+  }
+  for (int a = 0; a < d; ++a)
+    for (int b = 0; b < d; ++b)
+      for (int k = 0; k < d; ++k) {
+        for (int t = 0; t < 3; ++t) NN[t][a + b * d] += N[t][a + k * d] * N[t][k + b * d];
+        for (int s = 0; s < 3; ++s)
+          for (int t = s + 1; t < 3; ++t)
+            anti[s + t - 1][a + b * d] +=
+                N[s][a + k * d] * N[t][k + b * d] + N[t][a + k * d] * N[s][k + b * d];
+      }
+  const auto hr = rotorMatrix(J, r);
+  std::vector<int> m[3];
+  for (int t = 0; t < 3; ++t) m[t] = freeRotorLabels(c.top[t], c.sigma[t]);
+  std::vector<cplx> h(std::size_t(n) * n);
+  auto row = [&](int a, const int* k) { return ((a * nt[0] + k[0]) * nt[1] + k[1]) * nt[2] + k[2]; };
+  auto at = [&](int i, int j) -> cplx& { return h[i + std::size_t(j) * n]; };
+  int k[3];
+  for (int a = 0; a < d; ++a)
+    for (k[0] = 0; k[0] < nt[0]; ++k[0])
+      for (k[1] = 0; k[1] < nt[1]; ++k[1])
+        for (k[2] = 0; k[2] < nt[2]; ++k[2]) {
+          const int i = row(a, k);
+          double x[3];
+          for (int t = 0; t < 3; ++t) x[t] = m[t][k[t]];
+          for (int b = 0; b < d; ++b) {
+            const std::size_t e = a + std::size_t(b) * d;
+            cplx v = hr[e];
+            for (int t = 0; t < 3; ++t) {
+              const Top& tp = c.top[t];
+              v += tp.F * (-2.0 * tp.rho * x[t] * N[t][e] + tp.rho * tp.rho * NN[t][e]);
+              if (a == b) v += tp.F * x[t] * x[t] + tp.V1n / 2;
+            }
+            for (int s = 0; s < 3; ++s)
+              for (int t = s + 1; t < 3; ++t) {
+                const double rs = c.top[s].rho, rt = c.top[t].rho;
+                v += c.F12 * (-2.0 * rt * x[s] * N[t][e] - 2.0 * rs * x[t] * N[s][e] +
+                              rs * rt * anti[s + t - 1][e]);
+                if (a == b) v += 2.0 * c.F12 * x[s] * x[t];
+              }
+            at(i, row(b, k)) += v;
+          }
+          for (int t = 0; t < 3; ++t)
+            for (int q = -1; q <= 1; q += 2) {
+              int kq[3] = {k[0], k[1], k[2]};
+              kq[t] += q;
+              if (kq[t] >= 0 && kq[t] < nt[t]) at(i, row(a, kq)) += -c.top[t].V1n / 4;
+            }
+          for (int s = 0; s < 3; ++s)
+            for (int t = s + 1; t < 3; ++t)
+              for (int q = -1; q <= 1; q += 2)
+                for (int q2 = -1; q2 <= 1; q2 += 2) {
+                  int kq[3] = {k[0], k[1], k[2]};
+                  kq[s] += q;
+                  kq[t] += q2;
+                  if (kq[s] < 0 || kq[s] >= nt[s] || kq[t] < 0 || kq[t] >= nt[t]) continue;
+                  at(i, row(a, kq)) += -c.Vss * (-0.5 * q) * (-0.5 * q2) + c.Vcc * 0.25;
+                }
+        }
+  return h;
+}
+
 } // namespace ruvo::toptest
