@@ -377,7 +377,7 @@ private:
   double addState(StateLane& lane0, int B, ConstParamView view, const ProductState& v,
                   StateLevels& made) {
     anyRun_ = true;
-    double added = 0.0, previous = 0.0, share = 1.0;
+    StateSum sum;
     for (int J = 0; J <= DIMJ; ++J) {
       std::size_t k = static_cast<std::size_t>(J - made.J0);
       if (k >= made.count) {
@@ -387,23 +387,34 @@ private:
         makeState(lane0, B, view, v, J, DIMJ, judged(), made);
         k = 0;
       }
-      // a level below the lowest output level: a model whose energies fall
-      // with J has no partition function; the sum stops there
-      if (made.below && k + 1 == made.count) {
-        worstEnd_ = std::max(worstEnd_, previous);
-        return added;
-      }
-      const std::vector<double>& E = made.E[k];
-      const std::vector<int>& g = made.g[k];
-      const double before = judged();
-      share = addLevelsOfOneJ(pt_, E.data(), g.data(), E.size());
-      added += judged() - before;
-      pt_.lastJ = std::max(pt_.lastJ, J);
-      if (share < PARTITION_STEP && share <= previous) break;
-      previous = share;
+      if (made.below && k + 1 == made.count) return endOf(sum, true);
+      if (addOneJ(sum, J, made.E[k], made.g[k])) break;
     }
-    worstEnd_ = std::max(worstEnd_, share);
-    return added;
+    return endOf(sum, false);
+  }
+
+  // The sum of one state's levels, J by J: what they add to Q(300 K), and
+  // the shares of Q of its last J and of the J before.
+  struct StateSum {
+    double added = 0.0, previous = 0.0, share = 1.0;
+  };
+  // Adds the levels of J to Q; true when the sum stops after them: the J
+  // adds less than PARTITION_STEP of Q, and less than the J before.
+  bool addOneJ(StateSum& sum, int J, const std::vector<double>& E, const std::vector<int>& g) {
+    const double before = judged();
+    sum.share = addLevelsOfOneJ(pt_, E.data(), g.data(), E.size());
+    sum.added += judged() - before;
+    pt_.lastJ = std::max(pt_.lastJ, J);
+    if (sum.share < PARTITION_STEP && sum.share <= sum.previous) return true;
+    sum.previous = sum.share;
+    return false;
+  }
+  // The end of a sum (`below`: at a J with a level below the lowest output
+  // level, a model whose energies fall with J, which has no partition
+  // function); returns what it added to Q(300 K).
+  double endOf(const StateSum& sum, bool below) {
+    worstEnd_ = std::max(worstEnd_, below ? sum.previous : sum.share);
+    return sum.added;
   }
 
   // The torsional problems and integrals of the block settings in sw for K
@@ -478,25 +489,14 @@ private:
     const int nvv = sw.blk.nvv;
     anyRun_ = true;
     prepareTables(rs_, sw, tableJ_, B, view);
-    double added = 0.0, previous = 0.0, share = 1.0;
+    StateSum sum;
     for (int J = J0; J <= DIMJ; ++J) {
       levelsOfOneJ(rs_, sw, tableJ_, work_, B, view, nvv, J, hyperfine, E_, g_);
-      // a level below the lowest output level: a model whose energies fall
-      // with J has no partition function; the sum stops there
       for (double x : E_)
-        if (!(x >= pt_.Emin)) {
-          worstEnd_ = std::max(worstEnd_, previous);
-          return added;
-        }
-      const double before = judged();
-      share = addLevelsOfOneJ(pt_, E_.data(), g_.data(), E_.size());
-      added += judged() - before;
-      pt_.lastJ = std::max(pt_.lastJ, J);
-      if (share < PARTITION_STEP && share <= previous) break;
-      previous = share;
+        if (!(x >= pt_.Emin)) return endOf(sum, true);
+      if (addOneJ(sum, J, E_, g_)) break;
     }
-    worstEnd_ = std::max(worstEnd_, share);
-    return added;
+    return endOf(sum, false);
   }
 
   // Q at the temperature whose convergence the sums are judged by

@@ -505,15 +505,15 @@ TEST(RotationTorsionExact, GroundStateLabelsWithManyKeptStatesFollowTheExactEner
 
 namespace {
 
-// Two alike tops keeping states 1..n: the products with v1 + v2 <= n + 1
-// (those of the lowest torsional excitation), lowest first.
-struct CompleteTwoTops : Fixture {
-  CompleteTwoTops(int J, const Rotor& r, const TiltedPair& c, int n) {
-    std::vector<std::array<int, 4>> states;
-    for (int s = 2; s <= n + 1; ++s)
-      for (int v1 = s - 1; v1 >= 1; --v1) states.push_back({0, v1, s - v1, 0});
+// Tops keeping product states: the block of `states` ({0, v1, v2, v3}) as
+// the program builds it from the tops of `c` (TiltedPair or TiltedTriple),
+// every coupling between the states.
+struct CompleteTops : Fixture {
+  template <class Tops>
+  CompleteTops(int J, const Rotor& r, const Tops& c, int ntop, int n,
+               const std::vector<std::array<int, 4>>& states) {
     const int nvv = static_cast<int>(states.size());
-    sw->allocate(nvv * (2 * J + 1), n, 2, J);
+    sw->allocate(nvv * (2 * J + 1), n, ntop, J);
     rs->species.nsym = 1;
     rs->maxJ = J;
     rs->ctl.nfold = 3;
@@ -523,7 +523,7 @@ struct CompleteTwoTops : Fixture {
     p(par::F12) = c.F12;
     p(par::Vss) = c.Vss;
     p(par::Vcc) = c.Vcc;
-    for (int t = 1; t <= 2; ++t) {
+    for (int t = 1; t <= ntop; ++t) {
       rs->species.sigma[1][t] = c.sigma[t - 1];
       rs->maxmTop[t] = c.top[t - 1].M;
       p(par::top(t, par::F)) = c.top[t - 1].F;
@@ -532,15 +532,28 @@ struct CompleteTwoTops : Fixture {
       p(par::top(t, par::beta)) = c.beta[t - 1];
       p(par::top(t, par::gamma)) = c.gamma[t - 1];
     }
-    block(J, 2, states, woodsbit::completeCoupling(33));
+    block(J, ntop, states, woodsbit::completeCoupling(33));
     sw->blk.complete = true;
-    for (int i = 1; i <= nvv; ++i) sw->blk.product[i] = {0, states[i - 1][1], states[i - 1][2], 0};
+    for (int i = 1; i <= nvv; ++i) sw->blk.product[i] = states[i - 1];
     sw->blk.maxJ = J;
     sw->blk.nsym = 1;
     std::vector<int> flags(NPAR, 0);
     solveTorsionalProblems(*rs, *sw, 1, par(), ConstFlagView{flags.data()}, 0);
-    for (int t = 1; t <= 2; ++t) rotateTopAxes(sw->rot[t], c.beta[t - 1], J);
+    for (int t = 1; t <= ntop; ++t) rotateTopAxes(sw->rot[t], c.beta[t - 1], J);
   }
+};
+
+// Two alike tops keeping states 1..n: the products with v1 + v2 <= n + 1
+// (those of the lowest torsional excitation), lowest first.
+std::vector<std::array<int, 4>> twoTopProducts(int n) {
+  std::vector<std::array<int, 4>> states;
+  for (int s = 2; s <= n + 1; ++s)
+    for (int v1 = s - 1; v1 >= 1; --v1) states.push_back({0, v1, s - v1, 0});
+  return states;
+}
+struct CompleteTwoTops : CompleteTops {
+  CompleteTwoTops(int J, const Rotor& r, const TiltedPair& c, int n)
+      : CompleteTops(J, r, c, 2, n, twoTopProducts(n)) {}
 };
 
 // An acetone-like pair: two methyl tops of 7500 GHz tilted by +-0.5 rad,
@@ -615,41 +628,16 @@ namespace {
 
 // Three tops keeping states 1..n: the products with v1 + v2 + v3 <= n + 2,
 // lowest sum first.
-struct CompleteThreeTops : Fixture {
-  CompleteThreeTops(int J, const Rotor& r, const TiltedTriple& c, int n) {
-    std::vector<std::array<int, 4>> states;
-    for (int s = 3; s <= n + 2; ++s)
-      for (int v1 = s - 2; v1 >= 1; --v1)
-        for (int v2 = s - v1 - 1; v2 >= 1; --v2) states.push_back({0, v1, v2, s - v1 - v2});
-    const int nvv = static_cast<int>(states.size());
-    sw->allocate(nvv * (2 * J + 1), n, 3, J);
-    rs->species.nsym = 1;
-    rs->maxJ = J;
-    rs->ctl.nfold = 3;
-    p(par::BJ) = r.BJ;
-    p(par::BK) = r.BK;
-    p(par::Bm) = r.Bm;
-    p(par::F12) = c.F12;
-    p(par::Vss) = c.Vss;
-    p(par::Vcc) = c.Vcc;
-    for (int t = 1; t <= 3; ++t) {
-      rs->species.sigma[1][t] = c.sigma[t - 1];
-      rs->maxmTop[t] = c.top[t - 1].M;
-      p(par::top(t, par::F)) = c.top[t - 1].F;
-      p(par::top(t, par::V1n)) = c.top[t - 1].V1n;
-      p(par::top(t, par::rho)) = c.top[t - 1].rho;
-      p(par::top(t, par::beta)) = c.beta[t - 1];
-      p(par::top(t, par::gamma)) = c.gamma[t - 1];
-    }
-    block(J, 3, states, woodsbit::completeCoupling(33));
-    sw->blk.complete = true;
-    for (int i = 1; i <= nvv; ++i) sw->blk.product[i] = states[i - 1];
-    sw->blk.maxJ = J;
-    sw->blk.nsym = 1;
-    std::vector<int> flags(NPAR, 0);
-    solveTorsionalProblems(*rs, *sw, 1, par(), ConstFlagView{flags.data()}, 0);
-    for (int t = 1; t <= 3; ++t) rotateTopAxes(sw->rot[t], c.beta[t - 1], J);
-  }
+std::vector<std::array<int, 4>> threeTopProducts(int n) {
+  std::vector<std::array<int, 4>> states;
+  for (int s = 3; s <= n + 2; ++s)
+    for (int v1 = s - 2; v1 >= 1; --v1)
+      for (int v2 = s - v1 - 1; v2 >= 1; --v2) states.push_back({0, v1, v2, s - v1 - v2});
+  return states;
+}
+struct CompleteThreeTops : CompleteTops {
+  CompleteThreeTops(int J, const Rotor& r, const TiltedTriple& c, int n)
+      : CompleteTops(J, r, c, 3, n, threeTopProducts(n)) {}
 };
 
 } // namespace

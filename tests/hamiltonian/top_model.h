@@ -361,6 +361,20 @@ inline std::vector<cplx> fullTiltedTop(int J, const Rotor& r, const Top& top, in
   return h;
 }
 
+// The component N = exp(i dK gamma) (cos b Jz - sin b Jx) of J along the
+// axis of a top tilted by beta and turned by gamma, in |J,K> (dense d x d).
+inline std::vector<cplx> topAxisComponent(int J, double beta, double gamma,
+                                          const std::vector<double>& jz,
+                                          const std::vector<double>& jx) {
+  const int d = 2 * J + 1;
+  std::vector<cplx> N(std::size_t(d) * d);
+  for (int a = 0; a < d; ++a)
+    for (int b = 0; b < d; ++b)
+      N[a + b * d] = std::polar(1.0, (a - b) * gamma) *
+                     (std::cos(beta) * jz[a + b * d] - std::sin(beta) * jx[a + b * d]);
+  return N;
+}
+
 // Full H of two tops, top t tilted by beta[t] and turned by gamma[t], in
 // |J,K> |m_1> |m_2> (index ((K + J) n1 + k1) n2 + k2), complex: with
 // N_t = exp(i dK gamma_t) (cos b_t Jz - sin b_t Jx) and a_t = m_t - rho_t N_t,
@@ -378,13 +392,8 @@ inline std::vector<cplx> fullTiltedTwoTops(int J, const Rotor& r, const TiltedPa
   angularMomentum(J, jz, jx);
   std::vector<cplx> N[2], NN[2], anti(std::size_t(d) * d);
   for (int t = 0; t < 2; ++t) {
-    N[t].assign(std::size_t(d) * d, 0.0);
+    N[t] = topAxisComponent(J, c.beta[t], c.gamma[t], jz, jx);
     NN[t].assign(std::size_t(d) * d, 0.0);
-    for (int a = 0; a < d; ++a)
-      for (int b = 0; b < d; ++b)
-        N[t][a + b * d] =
-            std::polar(1.0, (a - b) * c.gamma[t]) *
-            (std::cos(c.beta[t]) * jz[a + b * d] - std::sin(c.beta[t]) * jx[a + b * d]);
   }
   for (int a = 0; a < d; ++a)
     for (int b = 0; b < d; ++b)
@@ -444,14 +453,9 @@ inline std::vector<cplx> fullTiltedThreeTops(int J, const Rotor& r, const Tilted
   angularMomentum(J, jz, jx);
   std::vector<cplx> N[3], NN[3], anti[3]; // anti[s + t - 1]: {N_s, N_t} of the pair s < t
   for (int t = 0; t < 3; ++t) {
-    N[t].assign(std::size_t(d) * d, 0.0);
+    N[t] = topAxisComponent(J, c.beta[t], c.gamma[t], jz, jx);
     NN[t].assign(std::size_t(d) * d, 0.0);
     anti[t].assign(std::size_t(d) * d, 0.0);
-    for (int a = 0; a < d; ++a)
-      for (int b = 0; b < d; ++b)
-        N[t][a + b * d] =
-            std::polar(1.0, (a - b) * c.gamma[t]) *
-            (std::cos(c.beta[t]) * jz[a + b * d] - std::sin(c.beta[t]) * jx[a + b * d]);
   }
   for (int a = 0; a < d; ++a)
     for (int b = 0; b < d; ++b)
