@@ -117,38 +117,48 @@ public:
     blk.adjf = rs_.adjfB[B];
 
     // the model's torsional states above the J range of the output levels,
-    // in the blocks the level calculation makes (every F)
-    modelSettings(B);
-    sumStates(B, view, savedMaxJ_ + 1, true);
+    // in the blocks the level calculation makes (every F; with vkeep one top
+    // keeps its states coupled, in blocks whose bands the band solver
+    // takes); two or three tops keeping product states: each product state
+    // in one-state blocks of its own, as the excited states, since coupled
+    // blocks of tens of products would grow to ten thousand rows at the J
+    // that Q needs
+    std::vector<StateJob> jobs;
+    if (rs_.ctl.vkeep > 0 && ntop_ > 1) {
+      for (const ProductState& v : keptProducts(B)) jobs.push_back({v, savedMaxJ_ + 1, false});
+    } else {
+      modelSettings(B);
+      sumStates(B, view, savedMaxJ_ + 1, true);
+    }
 
     // the excited states below the cut, one product state per block, made
     // a batch of one state per lane at a time and added in state order
-    const std::vector<ProductState> extra = excitedStates(B, view);
+    for (const ProductState& v : excitedStates(B, view)) jobs.push_back({v, 0, true});
     rs_.use = savedUse_;
     const std::size_t batch = lanes_.size();
-    if (batch > 1 && extra.size() > 1 && pool_ == nullptr)
+    if (batch > 1 && jobs.size() > 1 && pool_ == nullptr)
       pool_ = std::make_unique<WorkerPool>(static_cast<int>(batch));
     made_.resize(batch);
-    for (std::size_t first = 0; first < extra.size(); first += batch) {
-      const std::size_t n = std::min(batch, extra.size() - first);
-      BatchJob job{this, B, view, &extra[first], judged()};
+    for (std::size_t first = 0; first < jobs.size(); first += batch) {
+      const std::size_t n = std::min(batch, jobs.size() - first);
+      BatchJob job{this, B, view, &jobs[first], judged()};
       if (n > 1 && pool_ != nullptr)
         pool_->run(static_cast<int>(n), &PartitionWithTops::makeOfBatch, &job);
       else
         makeOfBatch(&job, 0);
       for (std::size_t i = 0; i < n; ++i) {
-        const ProductState& v = extra[first + i];
+        const StateJob& state = jobs[first + i];
         StateLevels& made = made_[i];
         if (made.failed) {
           // made again here, where a stop reaches the caller
           made.clear();
-          makeState(lanes_[0], B, view, v, 0, DIMJ, job.Qref, made);
+          makeState(lanes_[0], B, view, state.v, state.J0, DIMJ, job.Qref, made);
         }
         bool edge = false;
-        for (int t = 1; t <= ntop_; ++t) edge = edge || v[t] == 2 * rs_.maxmTop[t];
-        const double added = addState(lanes_[0], B, view, v, made);
+        for (int t = 1; t <= ntop_; ++t) edge = edge || state.v[t] == 2 * rs_.maxmTop[t];
+        const double added = addState(lanes_[0], B, view, state, made);
         if (edge) edgeSum_ = std::max(edgeSum_, added);
-        ++pt_.excitedStates;
+        if (state.excited) ++pt_.excitedStates;
       }
     }
   }
@@ -184,13 +194,34 @@ private:
     if (rs_.ctl.vkeep > 0) keepStatesCompletely(blk, rs_.ctl.vkeep, ntop_);
   }
 
+  // The product states chosen for set B when two or three tops keep their
+  // states (vkeep).
+  std::vector<ProductState> keptProducts(int B) const {
+    const KeptProducts& kept = rs_.kept[B];
+    if (kept.states != rs_.ctl.vkeep || kept.n < 1)
+      stop("ERROR: vkeep: the product torsional states of set " + std::to_string(B) +
+           " were not chosen before the partition function");
+    std::vector<ProductState> states;
+    for (int i = 1; i <= kept.n; ++i) {
+      ProductState v{};
+      for (int t = 1; t <= ntop_; ++t) v[t] = kept.v[static_cast<std::size_t>(i)][t];
+      states.push_back(v);
+    }
+    return states;
+  }
+
   // The product states the model of some set computes already: those of
   // the torsional-state lines, or with vkeep the kept states of the top.
   bool inSomeModel(const ProductState& v) const {
     if (rs_.ctl.vkeep > 0) {
-      for (int t = 1; t <= ntop_; ++t)
-        if (v[t] != v[1]) return false;
-      return v[1] <= rs_.ctl.vkeep;
+      if (ntop_ == 1) return v[1] <= rs_.ctl.vkeep;
+      for (int b = 1; b <= std::clamp(rs_.nB, 1, DIMB); ++b)
+        for (int i = 1; i <= rs_.kept[b].n; ++i) {
+          bool same = true;
+          for (int t = 1; t <= ntop_; ++t) same = same && rs_.kept[b].v[i][t] == v[t];
+          if (same) return true;
+        }
+      return false;
     }
     for (int b = 1; b <= std::clamp(rs_.nB, 1, DIMB); ++b)
       for (int i = 1; i <= DIMVV && savedUse_(i, 1, b) != -1; ++i) {
@@ -266,12 +297,19 @@ private:
     return states;
   }
 
-  // One batch of excited states, state i of it on lane i.
+  // A state summed in one-state blocks from J0 on: an excited state (from
+  // J = 0) or, with vkeep, a kept state above the J range of the levels.
+  struct StateJob {
+    ProductState v;
+    int J0;
+    bool excited;
+  };
+  // One batch of states, state i of it on lane i.
   struct BatchJob {
     PartitionWithTops* self;
     int B;
     ConstParamView view;
-    const ProductState* states;
+    const StateJob* states;
     double Qref; // Q judged before the batch: no state of it makes Q smaller
   };
   static void makeOfBatch(void* context, int i) {
@@ -280,8 +318,8 @@ private:
     StateLevels& made = self.made_[static_cast<std::size_t>(i)];
     made.clear();
     try {
-      self.makeState(self.lanes_[static_cast<std::size_t>(i)], job.B, job.view,
-                     job.states[i], 0, DIMJ, job.Qref, made);
+      self.makeState(self.lanes_[static_cast<std::size_t>(i)], job.B, job.view, job.states[i].v,
+                     job.states[i].J0, DIMJ, job.Qref, made);
     } catch (...) {
       // what failed (a stop, a termination) is met again on the calling thread
       made.failed = true;
@@ -338,7 +376,7 @@ private:
     }
   }
 
-  // Levels of excited state v, J = J0 ... lastJ on the lane into `made`,
+  // Levels of state v, J = J0 ... lastJ on the lane into `made`,
   // until a J adds less than PARTITION_STEP of Qref plus what the
   // state has added so far and less than the J before it (the sum in state
   // order then stops there or earlier: its Q is at least that), a level lies
@@ -361,8 +399,7 @@ private:
           made.below = true;
           return;
         }
-        a += made.g[k][l] *
-             std::exp(-C2_CM_K * (e - pt_.Emin) / GHZ_PER_WAVENUMBER / T);
+        a += made.g[k][l] * std::exp(-C2_CM_K * (e - pt_.Emin) / GHZ_PER_WAVENUMBER / T);
       }
       own += a;
       // against the rounding of the two ways of summing Q, a margin of 1e-9
@@ -371,14 +408,16 @@ private:
     }
   }
 
-  // Adds the levels of excited state v, as made, to Q J by J with the rule
+  // Adds the levels of a state, as made, to Q J by J with the rule
   // of sumStates; J that the rule still needs are made on lane 0.  Returns
   // what the state adds to Q(300 K).
-  double addState(StateLane& lane0, int B, ConstParamView view, const ProductState& v,
+  double addState(StateLane& lane0, int B, ConstParamView view, const StateJob& state,
                   StateLevels& made) {
+    if (state.J0 > DIMJ) return 0.0;
     anyRun_ = true;
+    const ProductState& v = state.v;
     StateSum sum;
-    for (int J = 0; J <= DIMJ; ++J) {
+    for (int J = state.J0; J <= DIMJ; ++J) {
       std::size_t k = static_cast<std::size_t>(J - made.J0);
       if (k >= made.count) {
         // beyond the J made ahead (the lane's rule makes them all; here
@@ -508,12 +547,12 @@ private:
   const StateTable savedUse_;
   const int savedMaxJ_;
   int ntop_ = 1, nsym_ = 0, spin_ = 0, states_ = DIMV, blockStates_ = DIMVV;
-  int tableJ_ = 0; // largest J of the torsional tables and blocks
+  int tableJ_ = 0;        // largest J of the torsional tables and blocks
   double kT_ = KT300_GHZ; // kT of the torsional-state cut, GHz
   std::unique_ptr<SweepWork> sw_;
-  std::vector<StateLane> lanes_;        // one a thread for the excited states
-  std::vector<StateLevels> made_;       // the levels of a batch, state i by lane i
-  std::unique_ptr<WorkerPool> pool_;    // threads of the lanes beyond the first
+  std::vector<StateLane> lanes_;     // one a thread for the excited states
+  std::vector<StateLevels> made_;    // the levels of a batch, state i by lane i
+  std::unique_ptr<WorkerPool> pool_; // threads of the lanes beyond the first
   std::vector<double> E_, work_;
   std::vector<int> g_;
   bool anyRun_ = false;
@@ -545,8 +584,8 @@ bool RigidLevelsAhead::levelsOfOneJ(int J, RigidEnergyWork& work, std::vector<do
   return true;
 }
 
-RigidLevelsAhead::RigidLevelsAhead(const RunState& rs, const ParamSets& par, int firstJ,
-                                   double T, bool onlyAtT, bool onThread)
+RigidLevelsAhead::RigidLevelsAhead(const RunState& rs, const ParamSets& par, int firstJ, double T,
+                                   bool onlyAtT, bool onThread)
     : rs_(rs), firstJ_(firstJ), spin_(rs.ctl.spin),
       kT_(onlyAtT ? T / C2_CM_K * GHZ_PER_WAVENUMBER : 300.0 / C2_CM_K * GHZ_PER_WAVENUMBER) {
   const int nB = std::clamp(rs.nB, 1, DIMB);
@@ -590,8 +629,7 @@ void RigidLevelsAhead::produceLevels() {
   for (int J = firstJ_; J <= PARTITION_LARGEST_J; ++J) {
     Made m;
     m.ok = levelsOfOneJ(J, work, E, m.E, m.g);
-    if (m.ok && J == firstJ_ && !m.E.empty())
-      reference = *std::min_element(m.E.begin(), m.E.end());
+    if (m.ok && J == firstJ_ && !m.E.empty()) reference = *std::min_element(m.E.begin(), m.E.end());
     // Boltzmann sum of the J at the judged temperature, relative to the
     // lowest level of the first J made here
     double added = 0.0;

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 #include <thread>
 
+#include "api/model_run.h"
 #include "ruvo/ruvo.h"
 #include "support/test_support.h"
 
@@ -176,6 +178,52 @@ TEST(Model, LowestLevelsAloneGiveTheFrequenciesOfTheWholeBlocks) {
     EXPECT_NEAR(a.lines[i].calc_GHz, b.lines[i].calc_GHz, 1e-9) << i;
     EXPECT_EQ(a.lines[i].upper.K, b.lines[i].upper.K) << i;
     EXPECT_EQ(a.lines[i].lower.K, b.lines[i].lower.K) << i;
+  }
+}
+
+} // namespace
+} // namespace ruvo
+
+namespace ruvo {
+namespace {
+
+// Two and three tilted tops whose states are kept coupled (vkeep 3), with
+// a dipole, in a catalogue whose Q is converged at 40 K: above the J range
+// of the lines each kept product state is summed in blocks of its own, and
+// the excited states are those the kept products leave out, so that Q is
+// that of the same tops without vkeep (the torsional ground state and every
+// other state in blocks of their own) but for the kept levels of J <= 1.
+std::string keptTops(int ntop, const std::string& kept) {
+  std::ostringstream in;
+  in << "Tilted tops, kept\n\nnzyk 1 ntop " << ntop << " maxm 3 " << kept
+     << "\n\nBJ 6.7 BK 3.5 B- 0.9 F12 -5 Vcc -20 mu_z 1.0\n";
+  const char* beta[] = {"0.5", "-0.5", "1.1"};
+  for (int t = 1; t <= ntop; ++t)
+    in << "F_" << t << " 165 V1n_" << t << " 7500 rho_" << t << " 0.062 beta_" << t << " "
+       << beta[t - 1] << "\n";
+  const std::string A(static_cast<std::size_t>(ntop), 'A');
+  in << "\n\n/" << A << " S" << std::string(ntop == 2 ? " 0 0" : " 0 0 0") << "\n/" << A.substr(1)
+     << "E S" << std::string(ntop == 2 ? " 0 1" : " 0 0 1") << "\n\nV"
+     << std::string(ntop == 2 ? " 0 0" : " 0 0 0") << "\n\nJup 1 tup 1 Jlo 0 tlo 1 /" << A
+     << "\n\n";
+  return in.str();
+}
+
+TEST(Model, CatalogueOfTopsKeepingProductStates) {
+  for (int ntop : {2, 3}) {
+    CatalogueOptions co;
+    co.T = 40.0;
+    co.fit = false;
+    const Catalogue kept =
+        modelCatalogue(Model::parse(keptTops(ntop, "vkeep 3"), "kept"), co, RunOptions{}, true);
+    const Catalogue plain =
+        modelCatalogue(Model::parse(keptTops(ntop, ""), "plain"), co, RunOptions{}, true);
+    EXPECT_FALSE(kept.entries.empty()) << ntop;
+    EXPECT_TRUE(kept.Q_converged) << ntop;
+    EXPECT_TRUE(plain.Q_converged) << ntop;
+    std::printf("[ measured ] %d tops, vkeep 3: Q(40 K) %.6e, without vkeep %.6e\n", ntop, kept.Q,
+                plain.Q);
+    EXPECT_NEAR(kept.Q / plain.Q, 1.0, 1e-4) << ntop << " tops";
   }
 }
 

@@ -105,7 +105,8 @@ TEST(PartitionFunction, MethylTopMeetsRotorTimesTorsion) {
   EXPECT_EQ(three.status, 0);
   EXPECT_EQ(test::readFile("c.cat"), cat);
   EXPECT_EQ(test::readFile("c.cat.q"), qfile);
-  const auto at = r.out.find(" Partition function"), atThree = three.out.find(" Partition function");
+  const auto at = r.out.find(" Partition function"),
+             atThree = three.out.find(" Partition function");
   ASSERT_NE(at, std::string::npos);
   ASSERT_NE(atThree, std::string::npos);
   EXPECT_EQ(three.out.substr(atThree), r.out.substr(at));

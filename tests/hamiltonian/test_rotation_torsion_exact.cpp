@@ -654,8 +654,8 @@ TEST(RotationTorsionExact, ThreeTopsKeepingProductStatesConvergeToTheExactLevels
     int s1, s2, s3;
     double gamma3;
   };
-  for (const Case& k : {Case{0, 0, 0, 0.0}, Case{0, 0, 1, 0.0}, Case{1, 1, 1, 0.0},
-                        Case{0, 0, 1, 0.3}}) {
+  for (const Case& k :
+       {Case{0, 0, 0, 0.0}, Case{0, 0, 1, 0.0}, Case{1, 1, 1, 0.0}, Case{0, 0, 1, 0.3}}) {
     TiltedTriple c;
     const double V[3] = {1100.0, 1300.0, 1500.0}, rho[3] = {0.035, 0.028, 0.031};
     const double beta[3] = {0.31, 1.22, 2.05};

@@ -470,7 +470,9 @@ inline std::vector<cplx> fullTiltedThreeTops(int J, const Rotor& r, const Tilted
   std::vector<int> m[3];
   for (int t = 0; t < 3; ++t) m[t] = freeRotorLabels(c.top[t], c.sigma[t]);
   std::vector<cplx> h(std::size_t(n) * n);
-  auto row = [&](int a, const int* k) { return ((a * nt[0] + k[0]) * nt[1] + k[1]) * nt[2] + k[2]; };
+  auto row = [&](int a, const int* k) {
+    return ((a * nt[0] + k[0]) * nt[1] + k[1]) * nt[2] + k[2];
+  };
   auto at = [&](int i, int j) -> cplx& { return h[i + std::size_t(j) * n]; };
   int k[3];
   for (int a = 0; a < d; ++a)
