@@ -813,14 +813,15 @@ void checkCatalogueDipole(const RunState& rs, const FitState& fs, const OutputRe
   stop("ERROR: --catalog needs a dipole moment: mu_x, mu_y and mu_z are 0 in every parameter set");
 }
 
-void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputRequests& req) {
+void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputRequests& req,
+                      RigidLevelsAhead* early) {
   if (!req.any()) return;
   CatalogueCuts window;
   window.fromGHz = req.catFromMHz / 1000.0;
   window.toGHz = req.catToMHz / 1000.0;
   window.minLgint = req.catMinLgint;
   RunCatalogue result;
-  computeOutputLevels(rs, fs, sw, result, req.catalog.empty() ? nullptr : &window);
+  computeOutputLevels(rs, fs, sw, result, req.catalog.empty() ? nullptr : &window, early);
   std::vector<OutputLevel>& levels = result.levels;
   std::vector<CatalogueLine>& lines = result.lines;
   const PartitionTable& pt = result.pt;
@@ -880,7 +881,7 @@ void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputReq
 }
 
 void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw, RunCatalogue& result,
-                         const CatalogueCuts* cuts) {
+                         const CatalogueCuts* cuts, RigidLevelsAhead* early) {
   // the extra level calculations print nothing and leave the transitions
   // (energies, labels, derivatives) as the fit left them
   const Controls savedCtl = rs.ctl;
@@ -899,14 +900,17 @@ void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw, RunCatalogue
   std::vector<CatalogueLine>& lines = result.lines;
   // on more than one thread the rigid-rotor levels above the J range that
   // Q needs are made meanwhile
+  // (or were made since the run began, when its parameters were final then)
   std::unique_ptr<RigidLevelsAhead> ahead;
-  if (cuts && rs.ctl.ntop == 0 && rs.threads > 1)
+  const bool earlyFits =
+      cuts && early && early->madeFor(fs.best, rs.maxJ + 1, result.pt.T, cuts->partitionOnlyAtT);
+  if (cuts && rs.ctl.ntop == 0 && rs.threads > 1 && !earlyFits)
     ahead = std::make_unique<RigidLevelsAhead>(rs, fs.best, rs.maxJ + 1, result.pt.T,
                                                cuts->partitionOnlyAtT, true);
   sweep.run(fs.best, levels, cuts ? &lines : nullptr);
   if (cuts) {
     result.pt = partitionOfTheMolecule(rs, fs.model, fs.best, levels, result.pt.T,
-                                       cuts->partitionOnlyAtT, ahead.get());
+                                       cuts->partitionOnlyAtT, earlyFits ? early : ahead.get());
     ahead.reset();
     const PartitionTable& pt = result.pt;
     // the cut-off on the intensity, now with the whole partition function

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/state.h"
+#include "driver/partition_function.h"
 #include "report/catalogue.h"
 
 namespace ruvo {
@@ -55,7 +56,10 @@ void checkCatalogueDipole(const RunState& rs, const FitState& fs, const OutputRe
 // and print the partition function into the listing when a catalogue is
 // asked for.  A file that cannot be written is reported on standard error
 // and counted in rs.problems.
-void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputRequests& req);
+// `early`: rigid-rotor levels for the partition function started before
+// the run's calculation (taken when they are of fs.best).
+void writeOutputFiles(RunState& rs, FitState& fs, SweepWork& sw, const OutputRequests& req,
+                      RigidLevelsAhead* early = nullptr);
 
 // The levels of a run's final parameters and, when asked, its catalogue:
 // the lines in the catalogue's window and above its LGINT cut-off (with
@@ -72,7 +76,7 @@ struct RunCatalogue {
 // catalogue lines between them, as the output files are made; prints
 // nothing and leaves the transitions as they were.
 void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw, RunCatalogue& result,
-                         const CatalogueCuts* cuts);
+                         const CatalogueCuts* cuts, RigidLevelsAhead* early = nullptr);
 
 // Write `text` to `path` through a temporary file in the same directory
 // (created exclusively under a unique name) that is renamed into place.

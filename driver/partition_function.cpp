@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -42,6 +43,28 @@ namespace {
 
 // kT at 300 K in GHz (208.5 cm^-1)
 constexpr double KT300_GHZ = 300.0 / C2_CM_K * GHZ_PER_WAVENUMBER;
+
+// A run state of its own for a thread that computes energies beside the
+// run: the settings the blocks read (controls, species, sets, state tables),
+// and the run's messages.
+std::unique_ptr<RunState> copyOfBlockSettings(const RunState& from) {
+  auto to = std::make_unique<RunState>();
+  to->ctl = from.ctl;
+  to->parName = from.parName;
+  to->nB = from.nB;
+  to->woodsB = from.woodsB;
+  to->adjfB = from.adjfB;
+  to->maxmTop = from.maxmTop;
+  to->maxvmTop = from.maxvmTop;
+  to->species = from.species;
+  to->use = from.use;
+  to->kept = from.kept;
+  to->maxJ = from.maxJ;
+  to->threads = 1;
+  to->io.out = from.io.out;
+  to->io.err = from.io.err;
+  return to;
+}
 
 // Threads that sum excited states side by side, at most
 constexpr int MOST_LANES = 64;
@@ -329,22 +352,7 @@ private:
   // A lane's run state holds the block settings of the run (the state
   // tables are set per state); its storage is made when first used.
   void prepareLane(StateLane& lane) const {
-    if (lane.rs == nullptr) {
-      lane.rs = std::make_unique<RunState>();
-      RunState& to = *lane.rs;
-      to.ctl = rs_.ctl;
-      to.parName = rs_.parName;
-      to.nB = rs_.nB;
-      to.woodsB = rs_.woodsB;
-      to.adjfB = rs_.adjfB;
-      to.maxmTop = rs_.maxmTop;
-      to.maxvmTop = rs_.maxvmTop;
-      to.species = rs_.species;
-      to.kept = rs_.kept;
-      to.threads = 1;
-      to.io.out = rs_.io.out;
-      to.io.err = rs_.io.err;
-    }
+    if (lane.rs == nullptr) lane.rs = copyOfBlockSettings(rs_);
     if (lane.sw == nullptr) {
       lane.tableJ = std::clamp(savedMaxJ_ + 16, 0, DIMJ);
       lane.sw = std::make_unique<SweepWork>();
@@ -576,7 +584,7 @@ bool RigidLevelsAhead::levelsOfOneJ(int J, RigidEnergyWork& work, std::vector<do
     const int F2lo = spin_ > 0 ? std::abs(2 * J - spin_) : -1;
     const int F2hi = spin_ > 0 ? 2 * J + spin_ : -1;
     for (int F2 = F2lo; F2 <= F2hi; F2 += 2) {
-      if (!rigidRotorEnergies(rs_, J, F2, view, work, E)) return false;
+      if (!rigidRotorEnergies(*rs_, J, F2, view, work, E)) return false;
       EJ.insert(EJ.end(), E.begin(), E.end());
       g.insert(g.end(), E.size(), F2 >= 0 ? F2 + 1 : 2 * J + 1);
     }
@@ -586,7 +594,7 @@ bool RigidLevelsAhead::levelsOfOneJ(int J, RigidEnergyWork& work, std::vector<do
 
 RigidLevelsAhead::RigidLevelsAhead(const RunState& rs, const ParamSets& par, int firstJ, double T,
                                    bool onlyAtT, bool onThread)
-    : rs_(rs), firstJ_(firstJ), spin_(rs.ctl.spin),
+    : rs_(copyOfBlockSettings(rs)), firstJ_(firstJ), spin_(rs.ctl.spin), T_(T), onlyAtT_(onlyAtT),
       kT_(onlyAtT ? T / C2_CM_K * GHZ_PER_WAVENUMBER : 300.0 / C2_CM_K * GHZ_PER_WAVENUMBER) {
   const int nB = std::clamp(rs.nB, 1, DIMB);
   sets_.resize(static_cast<std::size_t>(nB));
@@ -647,6 +655,16 @@ void RigidLevelsAhead::produceLevels() {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (enough_) return;
   }
+}
+
+bool RigidLevelsAhead::madeFor(const ParamSets& par, int firstJ, double T, bool onlyAtT) const {
+  if (firstJ != firstJ_ || T != T_ || onlyAtT != onlyAtT_) return false;
+  const int nB = std::clamp(rs_->nB, 1, DIMB);
+  for (int B = 1; B <= nB; ++B)
+    for (int p = 1; p <= NPAR; ++p)
+      if (std::memcmp(&sets_[static_cast<std::size_t>(B - 1)][p - 1], &par(p, B), sizeof(double)))
+        return false;
+  return true;
 }
 
 bool RigidLevelsAhead::levels(int J, std::vector<double>& EJ, std::vector<int>& g) {

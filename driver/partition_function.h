@@ -4,6 +4,7 @@
 #include <array>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -51,6 +52,9 @@ public:
   RigidLevelsAhead(const RigidLevelsAhead&) = delete;
   RigidLevelsAhead& operator=(const RigidLevelsAhead&) = delete;
   int firstJ() const { return firstJ_; }
+  // whether the levels are those of these parameters (to the bit) from
+  // firstJ on, for a sum judged at T (or at 300 K)
+  bool madeFor(const ParamSets& par, int firstJ, double T, bool onlyAtT) const;
   // energies (GHz) and degeneracies of J >= firstJ, asked for in J order;
   // false where they can not be had
   bool levels(int J, std::vector<double>& EJ, std::vector<int>& g);
@@ -66,9 +70,13 @@ private:
   void produce();
   void produceLevels();
 
-  const RunState& rs_;
+  // the settings the energies read, a copy of the run's: the run goes on
+  // while the levels are made
+  std::unique_ptr<RunState> rs_;
   std::vector<std::array<double, NPAR>> sets_;
   int firstJ_ = 0, spin_ = 0;
+  double T_ = 300.0;
+  bool onlyAtT_ = false;
   double kT_ = 0.0; // GHz, of the temperature the sum is judged at
   RigidEnergyWork inlineWork_;
   std::mutex mutex_;

@@ -22,6 +22,7 @@
 #include "core/version.h"
 #include "driver/fit_cycles.h"
 #include "driver/kept_states.h"
+#include "driver/partition_function.h"
 #include "driver/todo.h"
 #include "input/parameter_input.h"
 #include "input/reader.h"
@@ -240,6 +241,13 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
 
     checkCatalogueDipole(*rs, *fs, outputs);
     if (rs->ctl.vkeep < 0) convergeKeptStates(*rs, *fs, *sw);
+    // a catalogue of a rigid rotor whose parameters no fit changes: on more
+    // than one thread the levels above the J range that its partition
+    // function needs are made from now on, beside the whole calculation
+    std::unique_ptr<RigidLevelsAhead> partitionLevels;
+    if (!outputs.catalog.empty() && rs->ctl.ntop == 0 && rs->threads > 1 && fs->model.nfit == 0)
+      partitionLevels = std::make_unique<RigidLevelsAhead>(*rs, fs->best, rs->maxJ + 1,
+                                                           PartitionTable{}.T, false, true);
     if (!hooks.replaceFit(*rs, *fs, *sw)) {
       checkDataForFit(*rs, *fs);
       fitCycles(*rs, *fs, *sw);
@@ -248,7 +256,8 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const OutputRequ
       if (hasBit(rs->ctl.aprint, aprintbit::LATEX_TABLE)) printLatexTable(*rs);
     }
     out.flush(); // the listing is complete before the files are made
-    writeOutputFiles(*rs, *fs, *sw, outputs);
+    writeOutputFiles(*rs, *fs, *sw, outputs, partitionLevels.get());
+    partitionLevels.reset();
     checkWrittenFiles(*rs);
     hooks.atEnd(*rs, *fs, *sw);
   } catch (const RunEnd&) {
