@@ -183,7 +183,7 @@ void evaluate(const Evaluator& ev, Worker& w, const double x[3], int which, bool
       const auto [rank, slot] = lv;
       w.E[static_cast<std::size_t>(slot)] = sw.E[static_cast<std::size_t>(rank - 1)];
       if (!derivatives || (which != 3 && !blk.solved[&lv - blk.levels.data()])) continue;
-      const std::size_t col = static_cast<std::size_t>(rank - 1) * DIMTOT;
+      const std::size_t col = static_cast<std::size_t>(rank - 1) * static_cast<std::size_t>(sw.ld);
       rotorParameterDerivatives(sw, sw.Zr.data() + col, sw.Zi.data() + col, flags, sw.dEdp.data());
       for (int k = 0; k < 3; ++k)
         w.dE[static_cast<std::size_t>(slot) * 3 + k] = sw.dEdp[static_cast<std::size_t>(1 + k)];
