@@ -1,8 +1,38 @@
 #include "core/state.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
 
 namespace ruvo {
+
+namespace {
+// storage from this size on is mapped, below it taken from the heap
+constexpr std::size_t MAPPED_BYTES = 64 * 1024;
+} // namespace
+
+void* zeroPages(std::size_t n, std::size_t size) {
+  if (size != 0 && n > SIZE_MAX / size) throw std::bad_alloc();
+  const std::size_t bytes = n * size;
+  if (bytes < MAPPED_BYTES) {
+    void* p = std::calloc(n == 0 ? 1 : n, size);
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+  }
+  void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  return p;
+}
+
+void releaseZeroPages(void* p, std::size_t n, std::size_t size) noexcept {
+  if (p == nullptr) return;
+  const std::size_t bytes = n * size;
+  if (bytes < MAPPED_BYTES)
+    std::free(p);
+  else
+    ::munmap(p, bytes);
+}
 
 std::atomic<int> g_interrupted{0};
 std::atomic<int> g_terminateSignal{0};
@@ -173,18 +203,19 @@ void SweepWork::allocate(int order, int states, int tops, int maxJ, int rotatedT
   ld = order > DIMTOT ? order : DIMTOT;
   const std::size_t mat = static_cast<std::size_t>(ld) * ld;
   for (auto* m : {&H, &Zr, &Zi, &V}) *m = ZeroedVector<double>(mat);
-  E.assign(ld, 0.0);
-  for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6}) w->assign(ld, 0.0);
-  tau.assign(2 * static_cast<std::size_t>(ld), 0.0);
-  solverWork.assign(40 * static_cast<std::size_t>(ld), 0.0);
-  solverIwork.assign(12 * static_cast<std::size_t>(ld), 0);
-  basis.assign(ld + 1, {});
-  labels.assign(ld + 1, {});
-  need.assign(ld + 1, 0);
+  E = ZeroedVector<double>(static_cast<std::size_t>(ld));
+  for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6})
+    *w = ZeroedVector<double>(static_cast<std::size_t>(ld));
+  tau = ZeroedVector<double>(2 * static_cast<std::size_t>(ld));
+  solverWork = ZeroedVector<double>(40 * static_cast<std::size_t>(ld));
+  solverIwork = ZeroedVector<int>(12 * static_cast<std::size_t>(ld));
+  basis = ZeroedVector<BasisRow>(static_cast<std::size_t>(ld) + 1);
+  labels = ZeroedVector<std::array<int, NLABEL + 1>>(static_cast<std::size_t>(ld) + 1);
+  need = ZeroedVector<int>(static_cast<std::size_t>(ld) + 1);
   blockEnds = ZeroedVector<int>(2 * (static_cast<std::size_t>(DIMDATA) + 1));
   levelEnds = ZeroedVector<int>(2 * (static_cast<std::size_t>(DIMDATA) + 1));
-  levelEndsStart.assign(static_cast<std::size_t>(ld) + 2, 0);
-  levelEndsFill.assign(static_cast<std::size_t>(ld) + 2, 0);
+  levelEndsStart = ZeroedVector<int>(static_cast<std::size_t>(ld) + 2);
+  levelEndsFill = ZeroedVector<int>(static_cast<std::size_t>(ld) + 2);
   tors.allocate(states, tops, maxJ);
   torsMat = ZeroedVector<double>(static_cast<std::size_t>(DIMTOT) * DIMTOT);
   // axis rotations and rotated operators of the run's tops only
@@ -203,16 +234,17 @@ void SweepWork::growForJ(int maxJ, int states) {
     ld = order;
     const std::size_t mat = static_cast<std::size_t>(ld) * ld;
     for (auto* m : {&H, &Zr, &Zi, &V}) *m = ZeroedVector<double>(mat);
-    E.assign(ld, 0.0);
-    for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6}) w->assign(ld, 0.0);
-    tau.assign(2 * static_cast<std::size_t>(ld), 0.0);
-    solverWork.assign(40 * static_cast<std::size_t>(ld), 0.0);
-    solverIwork.assign(12 * static_cast<std::size_t>(ld), 0);
-    basis.assign(ld + 1, {});
-    labels.assign(ld + 1, {});
-    need.assign(ld + 1, 0);
-    levelEndsStart.assign(static_cast<std::size_t>(ld) + 2, 0);
-    levelEndsFill.assign(static_cast<std::size_t>(ld) + 2, 0);
+    E = ZeroedVector<double>(static_cast<std::size_t>(ld));
+    for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6})
+      *w = ZeroedVector<double>(static_cast<std::size_t>(ld));
+    tau = ZeroedVector<double>(2 * static_cast<std::size_t>(ld));
+    solverWork = ZeroedVector<double>(40 * static_cast<std::size_t>(ld));
+    solverIwork = ZeroedVector<int>(12 * static_cast<std::size_t>(ld));
+    basis = ZeroedVector<BasisRow>(static_cast<std::size_t>(ld) + 1);
+    labels = ZeroedVector<std::array<int, NLABEL + 1>>(static_cast<std::size_t>(ld) + 1);
+    need = ZeroedVector<int>(static_cast<std::size_t>(ld) + 1);
+    levelEndsStart = ZeroedVector<int>(static_cast<std::size_t>(ld) + 2);
+    levelEndsFill = ZeroedVector<int>(static_cast<std::size_t>(ld) + 2);
     for (int t = 1; t <= DIMTOP; ++t) rotOp[t] = ZeroedVector<double>(t <= tors.ntops ? mat : 0);
   }
   if (maxJ > tors.maxJ) {

@@ -42,20 +42,20 @@ class WorkerPool;
 
 // ------------------------------------------------ storage that starts zero
 // The work storage is sized for the largest run the limits allow, but a run
-// pays only for the pages it touches: the blocks come from calloc, whose
-// fresh pages the kernel maps, already zero, on first use, and a vector made
-// with n elements leaves them as calloc gave them instead of writing n zeros.
-// Only for element types whose zero bytes are their value-initialised state.
+// pays only for the pages it touches: storage of 64 KiB or more is mapped
+// from the kernel, whose fresh pages come, already zero, on first use (the
+// heap would write zeros over memory it had handed out before), smaller
+// storage comes from calloc, and a vector made with n elements leaves them
+// as they came instead of writing n zeros.  Only for element types whose
+// zero bytes are their value-initialised state.
+void* zeroPages(std::size_t n, std::size_t size); // throws std::bad_alloc
+void releaseZeroPages(void* p, std::size_t n, std::size_t size) noexcept;
 template <class T> struct ZeroPageAllocator {
   using value_type = T;
   ZeroPageAllocator() = default;
   template <class U> ZeroPageAllocator(const ZeroPageAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) {
-    void* p = std::calloc(n, sizeof(T));
-    if (p == nullptr) throw std::bad_alloc();
-    return static_cast<T*>(p);
-  }
-  void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+  T* allocate(std::size_t n) { return static_cast<T*>(zeroPages(n, sizeof(T))); }
+  void deallocate(T* p, std::size_t n) noexcept { releaseZeroPages(p, n, sizeof(T)); }
   // value-initialisation: the zero bytes are there already
   template <class U> void construct(U*) noexcept { static_assert(std::is_trivially_copyable_v<U>); }
   template <class U, class... A> void construct(U* p, A&&... a) {
@@ -471,24 +471,24 @@ inline constexpr int NLABEL = 12; // level label columns 1..12
 struct SweepWork {
   BlockState blk;
   // leading dimension of the block matrices: DIMTOT, or the largest block
-  // order of a run whose tops keep more states (vkeep)
+  // order of a run whose blocks are larger (vkeep, a partition function's J)
   int ld = DIMTOT;
   // block matrices, leading dimension ld
-  ZeroedVector<double> H, Zr, Zi, V;          // DIMTOT*DIMTOT each
-  std::vector<double> E;                      // eigenvalues, ld
-  std::vector<double> w1, w2, w3, w4, w5, w6; // vectors of ld (solver scratch)
-  std::vector<double> tau;                    // 2*ld
+  ZeroedVector<double> H, Zr, Zi, V;           // ld*ld each
+  ZeroedVector<double> E;                      // eigenvalues, ld
+  ZeroedVector<double> w1, w2, w3, w4, w5, w6; // vectors of ld (solver scratch)
+  ZeroedVector<double> tau;                    // 2*ld
   // LAPACK work space of the solver of the lowest levels: 40*ld and 12*ld
-  std::vector<double> solverWork;
-  std::vector<int> solverIwork;
+  ZeroedVector<double> solverWork;
+  ZeroedVector<int> solverIwork;
   // levels the next block is to compute, the lowest first (0: all); read
   // and cleared by the block, so that it asks for one block only
   int lowestLevelsWanted = 0;
-  std::vector<BasisRow> basis; // positions 1..N
+  ZeroedVector<BasisRow> basis; // positions 1..N
   std::array<std::array<std::array<int, DIMVKEEP + 1>, DIMVKEEP + 1>, DIMTOP + 1>
-      mask{};                                      // M_t(i,j)
-  std::vector<std::array<int, NLABEL + 1>> labels; // levels 1..N, columns 1..12
-  std::vector<int> need;                           // levels 1..N
+      mask{};                                       // M_t(i,j)
+  ZeroedVector<std::array<int, NLABEL + 1>> labels; // levels 1..N, columns 1..12
+  ZeroedVector<int> need;                           // levels 1..N
   // what labelling a block on a helper thread found for the run: the levels
   // whose +-K pair had dominant rows of different |K|, and whether a pair was
   // told by the sign of its components
@@ -515,8 +515,8 @@ struct SweepWork {
   // the same ends by the rank T of the level they name once the energies are
   // stored, in list order: those of level T are levelEnds[levelEndsStart[T]
   // .. levelEndsStart[T + 1])
-  ZeroedVector<int> levelEnds;                    // 2 * (DIMDATA + 1)
-  std::vector<int> levelEndsStart, levelEndsFill; // ld + 2 each
+  ZeroedVector<int> levelEnds;                     // 2 * (DIMDATA + 1)
+  ZeroedVector<int> levelEndsStart, levelEndsFill; // ld + 2 each
   // torsional problem of the current B set
   TorsionTables tors;
   ZeroedVector<double> torsMat; // DIMTOT*DIMTOT work matrix of the one-top problems

@@ -478,7 +478,7 @@ private:
         h, levels, J, S, F2, B, st.N, st.d, st.nvv, st.ntop,
         [&](int l) { return st.energy[static_cast<std::size_t>(l - 1)]; },
         [&](int l) { return st.labels[static_cast<std::size_t>(l)][3]; });
-    if (vectors) keepVectors(h, st.basis.data(), st.re.data(), st.im.data(), DIMBLOCK);
+    if (vectors) keepVectors(h, st.basis.data(), st.re.data(), st.im.data(), st.ld);
   }
 
   template <class EnergyOf, class StateOf>

@@ -81,9 +81,9 @@ private:
   RigidEnergyWork inlineWork_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<Made> made_;   // J = firstJ + index
-  bool done_ = false;       // the thread makes no more
-  bool enough_ = false;     // the caller needs no more
+  std::deque<Made> made_; // J = firstJ + index
+  bool done_ = false;     // the thread makes no more
+  bool enough_ = false;   // the caller needs no more
   std::thread producer_;
 };
 

@@ -128,7 +128,8 @@ private:
       const int c = V >= 1 && V <= DIMVKEEP ? V : DIMVKEEP + 1;
       h.t[l] = ++count[c];
     }
-    h.support.describe(h.blk.N, h.blk.N, h.blk.re.data(), h.blk.im.data(), DIMBLOCK);
+    h.support.describe(h.blk.N, h.blk.N, h.blk.re.data(), h.blk.im.data(),
+                       static_cast<std::size_t>(h.blk.ld));
     h.J = J;
     h.S = S;
     h.B = B;

@@ -23,7 +23,7 @@ LevelRef levelRef(const StoredLevel& lv) {
 }
 
 LevelRef levelRef(const StoredBlock& blk, int level) {
-  const std::size_t col = static_cast<std::size_t>(level - 1) * DIMBLOCK;
+  const std::size_t col = static_cast<std::size_t>(level - 1) * static_cast<std::size_t>(blk.ld);
   return {
       blk.N, blk.d, blk.nvv, blk.ntop, blk.basis.data(), blk.re.data() + col, blk.im.data() + col};
 }

@@ -425,6 +425,7 @@ bool readBlockEigenvectorsQuietly(const ScratchDir& dir, int J, int S, int F2, i
                 [&](int p) -> BasisRow& { return blk.basis[p]; }))
     return false;
   const int N = blk.N;
+  blk.ld = std::max(N, 1);
   double pairs[2 * DIMBLOCK];
   for (int l = 1; l <= N; ++l) {
     std::int32_t lab[NFILELABEL];
@@ -435,8 +436,8 @@ bool readBlockEigenvectorsQuietly(const ScratchDir& dir, int J, int S, int F2, i
     blk.energy[l - 1] = energy;
     blk.labels[l][0] = 0;
     for (int c = 1; c <= NFILELABEL; ++c) blk.labels[l][c] = lab[c - 1];
-    double* zr = blk.re.data() + static_cast<std::size_t>(l - 1) * DIMBLOCK;
-    double* zi = blk.im.data() + static_cast<std::size_t>(l - 1) * DIMBLOCK;
+    double* zr = blk.re.data() + static_cast<std::size_t>(l - 1) * blk.ld;
+    double* zi = blk.im.data() + static_cast<std::size_t>(l - 1) * blk.ld;
     for (int r = 0; r < N; ++r) {
       zr[r] = pairs[2 * r];
       zi[r] = pairs[2 * r + 1];

@@ -64,8 +64,11 @@ struct StoredLevel {
 struct StoredBlock {
   std::array<int, NBLOCKREC> rec{};
   int N = 0, d = 0, nvv = 0, ntop = 0;
-  std::vector<BasisRow> basis;                         // positions 0..N-1
-  ZeroedVector<double> re, im;                         // DIMBLOCK*DIMBLOCK, level l in column l-1
+  std::vector<BasisRow> basis; // positions 0..N-1
+  // eigenvectors, level l in column l-1 of leading dimension ld (the block's
+  // order once read, so that a small block touches little of the room)
+  ZeroedVector<double> re, im; // room for DIMBLOCK*DIMBLOCK
+  int ld = DIMBLOCK;
   std::vector<double> energy;                          // levels 0..N-1
   std::vector<std::array<int, NFILELABEL + 1>> labels; // levels 1..N, columns 1..14
   void allocate();

@@ -284,8 +284,8 @@ TEST(LineStrength, PairsOfTwoBlocksAreTheDirectStrengthsToTheBit) {
       StoredBlock& b = *set.blocks[J];
       for (int l = 1; l <= b.N; ++l)
         for (int p = 0; p < b.N; ++p) {
-          double& re = b.re[p + (l - 1) * DIMBLOCK];
-          double& im = b.im[p + (l - 1) * DIMBLOCK];
+          double& re = b.re[p + (l - 1) * b.ld];
+          double& im = b.im[p + (l - 1) * b.ld];
           if ((l % 3 == 0 && p % 2 == l % 2) || (l % 3 == 1 && p == l % b.N)) re = im = 0.0;
         }
     }
@@ -294,8 +294,8 @@ TEST(LineStrength, PairsOfTwoBlocksAreTheDirectStrengthsToTheBit) {
         for (int Jp : {J, J - 1}) {
           const StoredBlock &u = set.b(J), &w = set.b(Jp);
           LevelSupports su, sv;
-          su.describe(u.N, u.N, u.re.data(), u.im.data(), DIMBLOCK);
-          sv.describe(w.N, w.N, w.re.data(), w.im.data(), DIMBLOCK);
+          su.describe(u.N, u.N, u.re.data(), u.im.data(), static_cast<std::size_t>(u.ld));
+          sv.describe(w.N, w.N, w.re.data(), w.im.data(), static_cast<std::size_t>(w.ld));
           ASSERT_GE(su.masks.size(), 2u);
           DipoleCouplings c;
           RunState& rs = *set.f.rs;

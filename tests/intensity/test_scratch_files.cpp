@@ -95,8 +95,8 @@ TEST(ScratchFiles, BlockRoundTrip) {
     EXPECT_EQ(blk.energy[l - 1], sw.E[l - 1]);
     for (int c = 1; c <= NLABEL; ++c) EXPECT_EQ(blk.labels[l][c], sw.labels[l][c]);
     for (int r = 0; r < N; ++r) {
-      EXPECT_EQ(blk.re[r + (l - 1) * DIMBLOCK], sw.Zr[r + (l - 1) * DIMTOT]);
-      EXPECT_EQ(blk.im[r + (l - 1) * DIMBLOCK], sw.Zi[r + (l - 1) * DIMTOT]);
+      EXPECT_EQ(blk.re[r + (l - 1) * blk.ld], sw.Zr[r + (l - 1) * DIMTOT]);
+      EXPECT_EQ(blk.im[r + (l - 1) * blk.ld], sw.Zi[r + (l - 1) * DIMTOT]);
     }
   }
   // one level by its rank T
