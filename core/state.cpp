@@ -198,31 +198,34 @@ void RotationStore::allocate(int largestJ) {
   mark = 0;
 }
 
+// The block matrices and everything of the order ld, with the rotated
+// operators of the first `rotatedTops` tops.
+void SweepWork::sizeForOrder(int rotatedTops) {
+  const std::size_t n = static_cast<std::size_t>(ld), mat = n * n;
+  for (auto* m : {&H, &Zr, &Zi, &V}) *m = ZeroedVector<double>(mat);
+  E = ZeroedVector<double>(n);
+  for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6}) *w = ZeroedVector<double>(n);
+  tau = ZeroedVector<double>(2 * n);
+  solverWork = ZeroedVector<double>(40 * n);
+  solverIwork = ZeroedVector<int>(12 * n);
+  basis = ZeroedVector<BasisRow>(n + 1);
+  labels = ZeroedVector<std::array<int, NLABEL + 1>>(n + 1);
+  need = ZeroedVector<int>(n + 1);
+  levelEndsStart = ZeroedVector<int>(n + 2);
+  levelEndsFill = ZeroedVector<int>(n + 2);
+  for (int t = 1; t <= DIMTOP; ++t) rotOp[t] = ZeroedVector<double>(t <= rotatedTops ? mat : 0);
+}
+
 void SweepWork::allocate(int order, int states, int tops, int maxJ, int rotatedTops) {
   if (rotatedTops < 0 || rotatedTops > tops) rotatedTops = tops;
   ld = order > DIMTOT ? order : DIMTOT;
-  const std::size_t mat = static_cast<std::size_t>(ld) * ld;
-  for (auto* m : {&H, &Zr, &Zi, &V}) *m = ZeroedVector<double>(mat);
-  E = ZeroedVector<double>(static_cast<std::size_t>(ld));
-  for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6})
-    *w = ZeroedVector<double>(static_cast<std::size_t>(ld));
-  tau = ZeroedVector<double>(2 * static_cast<std::size_t>(ld));
-  solverWork = ZeroedVector<double>(40 * static_cast<std::size_t>(ld));
-  solverIwork = ZeroedVector<int>(12 * static_cast<std::size_t>(ld));
-  basis = ZeroedVector<BasisRow>(static_cast<std::size_t>(ld) + 1);
-  labels = ZeroedVector<std::array<int, NLABEL + 1>>(static_cast<std::size_t>(ld) + 1);
-  need = ZeroedVector<int>(static_cast<std::size_t>(ld) + 1);
+  sizeForOrder(rotatedTops);
   blockEnds = ZeroedVector<int>(2 * (static_cast<std::size_t>(DIMDATA) + 1));
   levelEnds = ZeroedVector<int>(2 * (static_cast<std::size_t>(DIMDATA) + 1));
-  levelEndsStart = ZeroedVector<int>(static_cast<std::size_t>(ld) + 2);
-  levelEndsFill = ZeroedVector<int>(static_cast<std::size_t>(ld) + 2);
   tors.allocate(states, tops, maxJ);
   torsMat = ZeroedVector<double>(static_cast<std::size_t>(DIMTOT) * DIMTOT);
-  // axis rotations and rotated operators of the run's tops only
-  for (int t = 1; t <= DIMTOP; ++t) {
-    rot[t].allocate(t <= rotatedTops ? maxJ : -1);
-    rotOp[t] = ZeroedVector<double>(t <= rotatedTops ? mat : 0);
-  }
+  // axis rotations of the run's tops only
+  for (int t = 1; t <= DIMTOP; ++t) rot[t].allocate(t <= rotatedTops ? maxJ : -1);
   for (auto* v : {&baseUp, &baseLo, &fwdUp, &fwdLo}) *v = ZeroedVector<double>(DIMDATA + 1);
 }
 
@@ -232,20 +235,7 @@ void SweepWork::growForJ(int maxJ, int states) {
   if (order > ld) {
     // the block matrices and everything of their order, for the larger blocks
     ld = order;
-    const std::size_t mat = static_cast<std::size_t>(ld) * ld;
-    for (auto* m : {&H, &Zr, &Zi, &V}) *m = ZeroedVector<double>(mat);
-    E = ZeroedVector<double>(static_cast<std::size_t>(ld));
-    for (auto* w : {&w1, &w2, &w3, &w4, &w5, &w6})
-      *w = ZeroedVector<double>(static_cast<std::size_t>(ld));
-    tau = ZeroedVector<double>(2 * static_cast<std::size_t>(ld));
-    solverWork = ZeroedVector<double>(40 * static_cast<std::size_t>(ld));
-    solverIwork = ZeroedVector<int>(12 * static_cast<std::size_t>(ld));
-    basis = ZeroedVector<BasisRow>(static_cast<std::size_t>(ld) + 1);
-    labels = ZeroedVector<std::array<int, NLABEL + 1>>(static_cast<std::size_t>(ld) + 1);
-    need = ZeroedVector<int>(static_cast<std::size_t>(ld) + 1);
-    levelEndsStart = ZeroedVector<int>(static_cast<std::size_t>(ld) + 2);
-    levelEndsFill = ZeroedVector<int>(static_cast<std::size_t>(ld) + 2);
-    for (int t = 1; t <= DIMTOP; ++t) rotOp[t] = ZeroedVector<double>(t <= tors.ntops ? mat : 0);
+    sizeForOrder(tors.ntops);
   }
   if (maxJ > tors.maxJ) {
     // the tables of a set no longer describe the one prepared last

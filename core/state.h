@@ -564,6 +564,8 @@ struct SweepWork {
   // the storage holds for the blocks computed so far is kept only when
   // nothing needs to grow
   void growForJ(int maxJ, int states);
+  // (both) the storage of the block order ld
+  void sizeForOrder(int rotatedTops);
   double& h(int r, int c) { return H[r + static_cast<std::size_t>(c) * ld]; }
 };
 
