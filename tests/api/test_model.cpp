@@ -75,7 +75,9 @@ TEST(Model, FitInterruptedInItsFirstCycleKeepsItsStatistics) {
   EXPECT_EQ(f.parameters[0].name, "BJ");
   EXPECT_EQ(f.parameters[0].value, 3.36); // the input value
   for (const Parameter& p : f.parameters)
-    if (p.fitted) EXPECT_GT(p.error, 0.0) << p.name;
+    if (p.fitted) {
+      EXPECT_GT(p.error, 0.0) << p.name;
+    }
   ASSERT_EQ(f.fit_errors.size(), 9u);
   for (double e : f.fit_errors) EXPECT_GT(e, 0.0);
   const auto sd = f.listing.find(" Standard Deviation");
