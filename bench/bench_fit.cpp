@@ -7,6 +7,8 @@
 // only 1 and 2 say anything about scaling).
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -113,13 +115,14 @@ BENCHMARK(BM_FitRigidRotor10Cycles)
 // Watson A reduction; bench/data/make_rigid_2000_lines.py wrote it), fitted
 // until it converges; and the predicted spectrum of all levels J <= 60
 // between 0 and 300 GHz.
-void runJob(benchmark::State& state, const std::string& input) {
+void runJob(benchmark::State& state, const std::string& input,
+            const ruvo::OutputRequests& outputs = {}) {
   for (auto _ : state) {
     std::istringstream in(input);
     std::ostringstream out, err;
     ruvo::RunChannels channels;
     channels.threads = static_cast<int>(state.range(0));
-    const int status = ruvo::runProgram(in, out, err, ruvo::OutputRequests{}, channels);
+    const int status = ruvo::runProgram(in, out, err, outputs, channels);
     if (status != 0) state.SkipWithError("the job did not end cleanly");
     benchmark::DoNotOptimize(out);
   }
@@ -141,6 +144,30 @@ void BM_PredictionJ60(benchmark::State& state) {
   runJob(state, input);
 }
 BENCHMARK(BM_PredictionJ60)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2);
+
+// The same prediction with its JPL catalogue (--catalog, every line of the
+// J range at any frequency: 24,754 cards), written into a directory of the
+// benchmark's own: the catalogue's cost is the ratio of this to
+// BM_PredictionJ60 in the same run.  Q(T) takes the rigid-rotor levels up
+// to J = 184, where a J adds less than 1e-8 of Q(300 K).
+void BM_CatalogueJ60(benchmark::State& state) {
+  static const std::string input = readInput("bench/data/predict_j60.inp");
+  std::string dir = (std::filesystem::temp_directory_path() / "ruvo_bench_XXXXXX").string();
+  if (::mkdtemp(dir.data()) == nullptr) {
+    state.SkipWithError("no directory for the catalogue");
+    return;
+  }
+  ruvo::OutputRequests outputs;
+  outputs.catalog = dir + "/predict_j60.cat";
+  runJob(state, input, outputs);
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_CatalogueJ60)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->ArgName("threads")
