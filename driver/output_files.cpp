@@ -914,13 +914,15 @@ void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw, RunCatalogue
     ahead.reset();
     const PartitionTable& pt = result.pt;
     // the cut-off on the intensity, now with the whole partition function
+    // (the populations at 300 K level by level)
+    std::vector<double> factor(levels.size());
+    for (std::size_t l = 0; l < levels.size(); ++l)
+      factor[l] = boltzmannFactor((levels[l].E - pt.Emin) / GHZ_PER_WAVENUMBER, 300.0);
     const std::size_t before = lines.size();
     std::erase_if(lines, [&](const CatalogueLine& l) {
-      const OutputLevel &up = levels[static_cast<std::size_t>(l.up)],
-                        &lo = levels[static_cast<std::size_t>(l.lo)];
-      return logIntensity(l.freq, l.strength, (lo.E - pt.Emin) / GHZ_PER_WAVENUMBER,
-                          (up.E - pt.Emin) / GHZ_PER_WAVENUMBER, 300.0,
-                          pt.Q[0]) < sweep.cuts_.minLgint;
+      return logIntensityOfFactors(l.freq, l.strength, factor[static_cast<std::size_t>(l.lo)],
+                                   factor[static_cast<std::size_t>(l.up)],
+                                   pt.Q[0]) < sweep.cuts_.minLgint;
     });
     sweep.cuts_.belowLgint += static_cast<long>(before - lines.size());
     frequencyErrors(sweep, rs, fs, lines, levels);

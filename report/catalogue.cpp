@@ -115,25 +115,30 @@ PartitionTable partitionTable(const std::vector<OutputLevel>& levels, double T, 
   return pt;
 }
 
-double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T, double Q) {
-  const double I = INTENSITY_FACTOR * nuGHz * 1000.0 * strength *
-                   (std::exp(-C2_CM_K * EloCm / T) - std::exp(-C2_CM_K * EupCm / T)) / Q;
+double boltzmannFactor(double Ecm, double T) { return std::exp(-C2_CM_K * Ecm / T); }
+
+double logIntensityOfFactors(double nuGHz, double strength, double lowFactor, double upFactor,
+                             double Q) {
+  const double I = INTENSITY_FACTOR * nuGHz * 1000.0 * strength * (lowFactor - upFactor) / Q;
   return I > 0.0 ? std::log10(I) : -99.9999;
 }
 
-void putCatalogueCard(char* card, const CatalogueLine& line, const std::vector<OutputLevel>& levels,
-                      const QuantaCoding& q, double Emin, double Q300, int tag) {
-  const OutputLevel& up = levels[static_cast<std::size_t>(line.up)];
-  const OutputLevel& lo = levels[static_cast<std::size_t>(line.lo)];
-  const double Elo = (lo.E - Emin) / GHZ_PER_WAVENUMBER, Eup = (up.E - Emin) / GHZ_PER_WAVENUMBER;
-  const double lgint =
-      std::max(logIntensity(line.freq, line.strength, Elo, Eup, 300.0, Q300), -99.9999);
+double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T, double Q) {
+  return logIntensityOfFactors(nuGHz, strength, boltzmannFactor(EloCm, T),
+                               boltzmannFactor(EupCm, T), Q);
+}
+
+namespace {
+// The card of a line whose lower level lies Elo (cm^-1) above the lowest
+// level and whose log10 intensity at 300 K is lgint.
+void putCard(char* card, const CatalogueLine& line, const OutputLevel& up, const OutputLevel& lo,
+             double Elo, double lgint, const QuantaCoding& q, int tag) {
   // an uncertainty beyond the field is written as the largest value it holds
   const double err = std::min(line.err * 1000.0, 999.9999);
   char* p = card;
   p = putF(p, line.freq * 1000.0, 13, 4);
   p = putF(p, err, 8, 4);
-  p = putF(p, lgint, 8, 4);
+  p = putF(p, std::max(lgint, -99.9999), 8, 4);
   p = putI(p, 3, 2);
   p = putF(p, Elo, 10, 4);
   p = putCatalogueInteger(p, levelDegeneracy(up), 3);
@@ -144,6 +149,16 @@ void putCatalogueCard(char* card, const CatalogueLine& line, const std::vector<O
   std::memset(p, ' ', static_cast<std::size_t>(card + CARD_WIDTH - p));
   putCatalogueQuanta(p, up, q);
   putCatalogueQuanta(p + 12, lo, q);
+}
+} // namespace
+
+void putCatalogueCard(char* card, const CatalogueLine& line, const std::vector<OutputLevel>& levels,
+                      const QuantaCoding& q, double Emin, double Q300, int tag) {
+  const OutputLevel& up = levels[static_cast<std::size_t>(line.up)];
+  const OutputLevel& lo = levels[static_cast<std::size_t>(line.lo)];
+  const double Elo = (lo.E - Emin) / GHZ_PER_WAVENUMBER, Eup = (up.E - Emin) / GHZ_PER_WAVENUMBER;
+  putCard(card, line, up, lo, Elo, logIntensity(line.freq, line.strength, Elo, Eup, 300.0, Q300), q,
+          tag);
 }
 
 std::string catalogueCard(const CatalogueLine& line, const std::vector<OutputLevel>& levels,
@@ -163,6 +178,7 @@ struct CardRange {
   const QuantaCoding* q;
   double Emin, Q300;
   int tag;
+  const std::vector<double>* factor; // Boltzmann factor at 300 K of each level
   char* raw;
   std::size_t parts;
   std::exception_ptr failed[64];
@@ -174,9 +190,15 @@ void formatCardRange(void* context, int index) {
   const std::size_t first = n * static_cast<std::size_t>(index) / c.parts;
   const std::size_t last = n * (static_cast<std::size_t>(index) + 1) / c.parts;
   try {
-    for (std::size_t i = first; i < last; ++i)
-      putCatalogueCard(c.raw + i * CARD_WIDTH, (*c.lines)[i], *c.levels, *c.q, c.Emin, c.Q300,
-                       c.tag);
+    for (std::size_t i = first; i < last; ++i) {
+      const CatalogueLine& line = (*c.lines)[i];
+      const auto u = static_cast<std::size_t>(line.up), l = static_cast<std::size_t>(line.lo);
+      const OutputLevel &up = (*c.levels)[u], &lo = (*c.levels)[l];
+      putCard(
+          c.raw + i * CARD_WIDTH, line, up, lo, (lo.E - c.Emin) / GHZ_PER_WAVENUMBER,
+          logIntensityOfFactors(line.freq, line.strength, (*c.factor)[l], (*c.factor)[u], c.Q300),
+          *c.q, c.tag);
+    }
   } catch (...) {
     c.failed[index] = std::current_exception();
   }
@@ -208,8 +230,12 @@ std::string catalogueCards(const std::vector<CatalogueLine>& lines,
                            const PartitionTable& pt, WorkerPool* pool,
                            std::vector<std::size_t>* cardOrder) {
   const std::size_t n = lines.size();
+  // the populations of the levels at 300 K, for the intensities
+  std::vector<double> factor(levels.size());
+  for (std::size_t l = 0; l < levels.size(); ++l)
+    factor[l] = boltzmannFactor((levels[l].E - pt.Emin) / GHZ_PER_WAVENUMBER, 300.0);
   std::string raw(n * CARD_WIDTH, ' ');
-  CardRange range{&lines, &levels, &q, pt.Emin, pt.Q[0], tag, raw.data(), 1, {}};
+  CardRange range{&lines, &levels, &q, pt.Emin, pt.Q[0], tag, &factor, raw.data(), 1, {}};
   const int threads = pool && n >= 4096 ? std::min(pool->size(), 64) : 1;
   range.parts = static_cast<std::size_t>(threads);
   if (threads > 1)
@@ -219,27 +245,32 @@ std::string catalogueCards(const std::vector<CatalogueLine>& lines,
   for (int i = 0; i < threads; ++i)
     if (range.failed[i]) std::rethrow_exception(range.failed[i]);
   // frequencies as written (MHz to 4 decimals) decide the order; equal
-  // ones are ordered by their quanta and what follows them (from column 56)
-  std::vector<long long> key(n);
-  for (std::size_t i = 0; i < n; ++i) key[i] = frequencyKey(raw.data() + i * CARD_WIDTH);
-  auto before = [&](std::size_t a, std::size_t b) {
-    const char* x = raw.data() + a * CARD_WIDTH;
-    const char* y = raw.data() + b * CARD_WIDTH;
-    if (key[a] >= 0 && key[b] >= 0) {
-      if (key[a] != key[b]) return key[a] < key[b];
-    } else if (const int c = std::memcmp(x, y, 13); c != 0) {
-      return c < 0;
-    }
+  // ones are ordered by their quanta and what follows them (from column 56).
+  // The key travels with its card's index, so that the sort reads the cards
+  // themselves only for equal frequencies.
+  struct Keyed {
+    long long key;
+    std::size_t card;
+  };
+  std::vector<Keyed> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = {frequencyKey(raw.data() + i * CARD_WIDTH), i};
+  auto before = [&](const Keyed& a, const Keyed& b) {
+    if (a.key >= 0 && b.key >= 0 && a.key != b.key) return a.key < b.key;
+    const char* x = raw.data() + a.card * CARD_WIDTH;
+    const char* y = raw.data() + b.card * CARD_WIDTH;
+    if (a.key < 0 || b.key < 0)
+      if (const int c = std::memcmp(x, y, 13); c != 0) return c < 0;
     return std::memcmp(x + 55, y + 55, CARD_WIDTH - 55) < 0;
   };
-  std::vector<std::size_t> order(n);
-  for (std::size_t i = 0; i < n; ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(), before);
   std::string text(n * (CARD_WIDTH + 1), '\n');
   for (std::size_t k = 0; k < n; ++k)
-    std::memcpy(text.data() + k * (CARD_WIDTH + 1), raw.data() + order[k] * CARD_WIDTH,
+    std::memcpy(text.data() + k * (CARD_WIDTH + 1), raw.data() + order[k].card * CARD_WIDTH,
                 CARD_WIDTH);
-  if (cardOrder) *cardOrder = std::move(order);
+  if (cardOrder) {
+    cardOrder->resize(n);
+    for (std::size_t k = 0; k < n; ++k) (*cardOrder)[k] = order[k].card;
+  }
   return text;
 }
 

@@ -39,7 +39,7 @@ struct CatalogueCuts {
   double fromGHz = 0.0, toGHz = CATALOGUE_LARGEST_MHZ / 1000.0; // frequency window
   double minLgint = CATALOGUE_DEFAULT_MIN_LGINT; // log10 intensity at 300 K, nm^2 MHz
   long belowLgint = 0, zeroFrequency = 0;        // lines left out
-  long outsideWindow = 0; // pairs of levels left out (their strength is not computed)
+  long outsideWindow = 0;        // pairs of levels left out (their strength is not computed)
   bool partitionOnlyAtT = false; // Q converged at the caller's temperature alone
 };
 
@@ -128,6 +128,10 @@ PartitionTable partitionTable(const std::vector<OutputLevel>& levels, double T =
 // frequency nu (GHz) and strength S mu^2 (D^2) between levels with energies
 // Elo, Eup (cm^-1 above the lowest level), with partition function Q.
 double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T, double Q);
+// The same from the Boltzmann factors exp(-c2 E / T) of the two levels.
+double boltzmannFactor(double Ecm, double T);
+double logIntensityOfFactors(double nuGHz, double strength, double lowFactor, double upFactor,
+                             double Q);
 
 // One 80-column card, and the same written at `card`.
 inline constexpr std::size_t CARD_WIDTH = 80;
