@@ -1,6 +1,7 @@
 // Speed of the eigenvalue solvers against LAPACK on the same matrices:
 // diagonaliseRealSymmetric + sortEigenpairs against dsyev, and the complex chain
-// htrid3 + tql2 + htrib3 + sortHermitianEigenpairs against zheev, eigenvectors included.
+// reduceHermitianToTridiagonal + tridiagonalEigenpairsByQL + backTransformHermitianEigenvectors +
+// sortHermitianEigenpairs against zheev, eigenvectors included.
 #include "numerics/eigen.h"
 
 #include <benchmark/benchmark.h>
@@ -99,13 +100,13 @@ void BM_hermitianChain(benchmark::State& state) {
       std::fill_n(zr.begin() + static_cast<std::ptrdiff_t>(c) * NM, n, 0.0);
       zr[c + static_cast<std::size_t>(c) * NM] = 1.0;
     }
-    ruvo::htrid3(NM, n, a.data(), d.data(), e.data(), e2.data(), tau.data());
-    ruvo::tql2(NM, n, d.data(), e.data(), zr.data(), ierr);
-    ruvo::htrib3(NM, n, a.data(), tau.data(), n, zr.data(), zi.data());
+    ruvo::reduceHermitianToTridiagonal(NM, n, a.data(), d.data(), e.data(), e2.data(), tau.data());
+    ruvo::tridiagonalEigenpairsByQL(NM, n, d.data(), e.data(), zr.data(), ierr);
+    ruvo::backTransformHermitianEigenvectors(NM, n, a.data(), tau.data(), n, zr.data(), zi.data());
     ruvo::sortHermitianEigenpairs(d.data(), zr.data(), zi.data(), n, NM);
     benchmark::DoNotOptimize(zi.data());
   }
-  if (ierr != 0) state.SkipWithError("tql2 failed");
+  if (ierr != 0) state.SkipWithError("tridiagonalEigenpairsByQL failed");
 }
 
 void BM_zheev(benchmark::State& state) {

@@ -133,8 +133,8 @@ struct Controls {
 };
 
 // --------------------------------------------------------- bit helpers
-constexpr std::int32_t myand(std::int32_t a, std::int32_t b) { return a & b; }
-constexpr std::int32_t myor(std::int32_t a, std::int32_t b) { return a | b; }
+constexpr std::int32_t commonBits(std::int32_t a, std::int32_t b) { return a & b; }
+constexpr std::int32_t withBits(std::int32_t a, std::int32_t b) { return a | b; }
 
 // ------------------------------------------------------ parameter sets
 // 77 places for each of the 5 B sets, stored set after set so that place j
@@ -596,7 +596,7 @@ struct FitState {
   std::array<double, DIMFIT + 1> beta{}, spare{};
   int nindep = 0;
   double stepw = 1.0;
-  double dy2av = 1.0; // variance factor kept between fit calls
+  double reducedChi2 = 1.0; // chi-square per degree of freedom, kept between fit calls
   FitStats stats;
   // how the fit ended, for the output files: cycles done, convergence
   // reached (or why not), standard deviation of the accepted point (GHz)

@@ -194,7 +194,7 @@ void derivedReports(RunState& rs, FitState& fs, int npar, int nfit) {
       // With several tops F follows from the F matrix; an F that does not
       // agree with it is flagged.
       const double f1 = fs.best(par::top(1, par::F), b);
-      adjustDependentParameters(rs, fs.best.set(b), npar, myor(adjf, adjfbit::DERIVE_F));
+      adjustDependentParameters(rs, fs.best.set(b), npar, withBits(adjf, adjfbit::DERIVE_F));
       if (fs.best(par::top(1, par::F), b) != f1)
         put(out, "(A,/,20X,A)",
             {"**** Warning **** : F values not consistent ",
@@ -250,7 +250,7 @@ bool cycleListings(RunState& rs, FitState& fs, int cycle, int npar, int nB) {
     if (rs.cyclePrint) {
       put(out, "(/,15X,A,5X,A)", {"Parameters", "Change"});
       printParameters(rs, fs.work, fs.change, fs.flags,
-                      myand(ctl.aprint, aprintbit::PARAMETER_SELECTION), 1, 0);
+                      commonBits(ctl.aprint, aprintbit::PARAMETER_SELECTION), 1, 0);
     }
     largestChange(rs, fs, npar, nB);
     if (hasBit(ctl.aprint, aprintbit::TRANSITIONS_SELECTED_CYCLES) && rs.cyclePrint) {
@@ -324,10 +324,10 @@ void fitSummary(RunState& rs, FitState& fs, int npar, int nfit, double bestVar) 
     if (ctl.svderr != 0) out << " Errors may be wrong!  set 'svderr' to 0 recommended\n";
   }
   put(out, "(/,12X,A)", {"Parameters  and  Errors"});
-  printParameters(
-      rs, fs.best, fs.change, fs.flags,
-      std::min(myand(ctl.aprint, aprintbit::PARAMETER_SELECTION) + 1, aprintbit::PARAMETERS_ALL), 1,
-      0);
+  printParameters(rs, fs.best, fs.change, fs.flags,
+                  std::min(commonBits(ctl.aprint, aprintbit::PARAMETER_SELECTION) + 1,
+                           aprintbit::PARAMETERS_ALL),
+                  1, 0);
   put(out, "(/,A,F15.6,A,/)", {" Standard Deviation", 1000.0 * std::sqrt(bestVar), " MHz"});
   derivedReports(rs, fs, npar, nfit);
   correlationReport(rs, fs, nfit);

@@ -51,7 +51,7 @@ double lineResidual(RunState& rs, int i, double* dyda, double& error, int nfit) 
             {"   *Warning*:", " possible assignment error in line(s) marked with 'x'"});
         rs.assignWarned = true;
       }
-      upQ[slot::KIND] = myor(upQ[slot::KIND], kindbit::SUSPECT);
+      upQ[slot::KIND] = withBits(upQ[slot::KIND], kindbit::SUSPECT);
     }
   }
 

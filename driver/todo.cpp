@@ -79,7 +79,7 @@ void buildTodo(RunState& rs) {
       if (k.J > rs.maxJ) rs.maxJ = k.J;
       if (deriv) {
         TodoEntry& e = todo.e[static_cast<std::size_t>(at)];
-        e.Stat = myor(e.Stat, TODO_DERIV);
+        e.Stat = withBits(e.Stat, TODO_DERIV);
       }
     }
   }

@@ -65,7 +65,7 @@ void checkDimensions(int ndata, int npar, int nsets, int nfit, const FitModel& f
 }
 
 // Weighted variance of the working set (GHz^2) and the variance factor
-// dy2av (chi-square per degree of freedom).
+// reducedChi2 (chi-square per degree of freedom).
 double startEvaluation(FitModelFunction& model, int ndata, int nfit, FitState& fs,
                        const LeastSquaresOptions& c, std::ostream& out) {
   std::array<double, DIMFIT + 1> dyda{};
@@ -91,10 +91,10 @@ double startEvaluation(FitModelFunction& model, int ndata, int nfit, FitState& f
   const int dof = points - nfit - 1;
   if (dof < 1 || sumW <= 0.0 || sumInvVar <= 0.0) {
     putFree(out, {" FIT: Warning: ndata-nfit = 0: no fit possible!"});
-    fs.dy2av = NO_FIT_VARIANCE;
+    fs.reducedChi2 = NO_FIT_VARIANCE;
     return NO_FIT_VARIANCE;
   }
-  fs.dy2av = chi2 / dof;
+  fs.reducedChi2 = chi2 / dof;
   // Variance of the working set in GHz^2: chi-square per degree of freedom
   // rescaled by the mean weight and the mean inverse variance of the lines.
   const double n = points;
@@ -117,7 +117,7 @@ void buildNormalEquations(FitModelFunction& model, int ndata, int nfit, FitState
     const double r = model.value(i, dyda.data(), s, nfit);
     if (!usable(r, s)) continue;
     const double w = robustWeight(c.rofit, r, s);
-    const double variance = c.errorsOnly ? s * s : s * s * fs.dy2av;
+    const double variance = c.errorsOnly ? s * s : s * s * fs.reducedChi2;
     if (!(variance > 0.0) || !std::isfinite(variance)) continue;
     for (int j = 1; j <= nfit; ++j) t[j] = w * dyda[j] / variance;
     for (int j = 1; j <= nfit; ++j) {

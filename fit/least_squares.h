@@ -90,7 +90,7 @@ struct ErrorSummary {
   int independent = 0;   // directions of the undamped normal matrix above the threshold
 };
 
-// Weighted variance of the working set (GHz^2); also sets fs.dy2av, the
+// Weighted variance of the working set (GHz^2); also sets fs.reducedChi2, the
 // robust weights of the lines and fs.dataPoints (the lines that are data
 // points).  With fewer than minimumDataPoints(nfit) data points it writes
 // the warning to `out` and returns NO_FIT_VARIANCE.

@@ -96,11 +96,12 @@ void diagonaliseHermitianBlock(SweepWork& sw) {
   double* E = sw.E.data();
   for (int c = 0; c < N; ++c)
     for (int r = 0; r < N; ++r) sw.Zr[r + c * sw.ld] = (r == c) ? 1.0 : 0.0;
-  htrid3(sw.ld, N, sw.H.data(), E, sw.w1.data(), sw.w2.data(), sw.tau.data());
+  reduceHermitianToTridiagonal(sw.ld, N, sw.H.data(), E, sw.w1.data(), sw.w2.data(), sw.tau.data());
   int ierr = 0;
-  tql2(sw.ld, N, E, sw.w1.data(), sw.Zr.data(), ierr);
+  tridiagonalEigenpairsByQL(sw.ld, N, E, sw.w1.data(), sw.Zr.data(), ierr);
   if (ierr != 0) stop("Error in tql2 " + fmtI(ierr, 5));
-  htrib3(sw.ld, N, sw.H.data(), sw.tau.data(), N, sw.Zr.data(), sw.Zi.data());
+  backTransformHermitianEigenvectors(sw.ld, N, sw.H.data(), sw.tau.data(), N, sw.Zr.data(),
+                                     sw.Zi.data());
   sortHermitianEigenpairs(E, sw.Zr.data(), sw.Zi.data(), N, sw.ld);
   // |z| with the sign of Re z + Im z (a sum of -0 counts as negative)
   for (int l = 0; l < N; ++l)

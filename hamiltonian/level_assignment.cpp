@@ -309,7 +309,7 @@ void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B
       if (!match || hasBit(kind, kindbit::FOUND)) continue;
       if (!(ignoreV || q[slot::V1] == lab[3] || hasBit(kind, kindbit::BY_T))) continue;
       tr.level(k, end)[0] = sw.E[l - 1];
-      q[slot::KIND] = myor(kind, kindbit::FOUND);
+      q[slot::KIND] = withBits(kind, kindbit::FOUND);
       q[slot::t] = lab[9];
       q[slot::T] = lab[8];
       q[slot::K] = lab[2];
@@ -317,7 +317,7 @@ void storeLevelEnergies(RunState& rs, SweepWork& sw, int J, int S, int F2, int B
       q[slot::Q] = lab[12];
       q[slot::V1] = lab[3];
       tr.levelIndex[k][end] = l;
-      if (tr.entersData(k)) sw.need[l] = myor(sw.need[l], 1);
+      if (tr.entersData(k)) sw.need[l] = withBits(sw.need[l], 1);
     }
   }
   // the block's ends by the rank T of the level they name (ends whose T is

@@ -202,20 +202,20 @@ void readControls(RunState& rs, Reader& rd) {
   // the print level selects listing bits
   const int p = c.print;
   using namespace aprintbit;
-  if (p == 1) c.aprint = myor(c.aprint, PARAMETERS_FITTED);
+  if (p == 1) c.aprint = withBits(c.aprint, PARAMETERS_FITTED);
   if (p == 2) {
-    c.aprint = myor(c.aprint, TRANSITIONS_SELECTED_CYCLES | PARAMETERS_FITTED); // 17
-    c.xprint = myor(c.xprint, xprintbit::AFTER_LOWER_DEVIATION);
+    c.aprint = withBits(c.aprint, TRANSITIONS_SELECTED_CYCLES | PARAMETERS_FITTED); // 17
+    c.xprint = withBits(c.xprint, xprintbit::AFTER_LOWER_DEVIATION);
   }
   if (p >= 3) {
-    c.xprint = myor(c.xprint, xprintbit::AFTER_LOWER_DEVIATION);
+    c.xprint = withBits(c.xprint, xprintbit::AFTER_LOWER_DEVIATION);
     // print 3, 4, 5, 6: aprint 9, 10, 26, 274
     static const int extra[4] = {
         TRANSITIONS_FIRST_CYCLE | PARAMETERS_FITTED,
         TRANSITIONS_FIRST_CYCLE | PARAMETERS_FITTED_OR_DERIVED,
         TRANSITIONS_SELECTED_CYCLES | TRANSITIONS_FIRST_CYCLE | PARAMETERS_FITTED_OR_DERIVED,
         LATEX_TABLE | TRANSITIONS_SELECTED_CYCLES | PARAMETERS_FITTED_OR_DERIVED};
-    if (p <= 6) c.aprint = myor(c.aprint, extra[p - 3]);
+    if (p <= 6) c.aprint = withBits(c.aprint, extra[p - 3]);
   }
   if (c.ncycl > c.nzyk) c.nzyk = c.ncycl;
   checkFitControls(c, rs);
@@ -400,7 +400,7 @@ void adjustmentBits(RunState& rs, FitState& fs, const Reader& rd, const FitFlags
     }
     auto addBit = [&](int bit, const char* line) {
       if (!hasBit(adj, bit)) put(out, "(A)", {line});
-      adj = myor(adj, bit);
+      adj = withBits(adj, bit);
     };
     if (c.ntop > 0) {
       if (given(par::F12, b) > 2) v(par::F12) = 0.0;

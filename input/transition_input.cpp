@@ -154,9 +154,9 @@ void chooseLevelNames(double* v, const int* given, bool givenK[2], bool givenT[2
 void setKindBits(Slots q[2], bool isData) {
   for (int L = 0; L < 2; ++L) {
     int bits = 0;
-    if (q[L][slot::t] != 0) bits = myor(bits, kindbit::BY_t);
-    if (q[L][slot::T] != 0) bits = myor(bits, kindbit::BY_T);
-    if (isData) bits = myor(bits, kindbit::MEASURED);
+    if (q[L][slot::t] != 0) bits = withBits(bits, kindbit::BY_t);
+    if (q[L][slot::T] != 0) bits = withBits(bits, kindbit::BY_T);
+    if (isData) bits = withBits(bits, kindbit::MEASURED);
     q[L][slot::KIND] = bits;
   }
 }

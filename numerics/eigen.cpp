@@ -360,7 +360,7 @@ void sortEigenpairs(double* d, double* v, int n, int nm) {
 
 // -------------------------------------------------------------- complex
 
-double pythag(double a, double b) {
+double hypotenuse(double a, double b) {
   const double x = std::fabs(a), y = std::fabs(b);
   const double big = std::max(x, y), small = std::min(x, y);
   if (big == 0.0) return small; // also passes a NaN through
@@ -369,7 +369,8 @@ double pythag(double a, double b) {
   return big * std::sqrt(1.0 + ratio * ratio);
 }
 
-void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* tau) {
+void reduceHermitianToTridiagonal(int nm, int n, double* a, double* d, double* e, double* e2,
+                                  double* tau) {
   if (n <= 0) return;
   // Phase factors delta_k (tau) of the diagonal unitary D that makes the
   // couplings of T real and non-negative: T' = D^H T D.  The last basis
@@ -393,7 +394,7 @@ void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* 
 
     if (scale == 0.0) {
       // Already tridiagonal in this row: the coupling is conj(y(i-1)).
-      const double mag = pythag(subRe, subIm);
+      const double mag = hypotenuse(subRe, subIm);
       e2[i] = mag * mag;
       e[i] = mag;
       double phRe = 1.0, phIm = 0.0; // y(i-1)/|y(i-1)|
@@ -416,7 +417,7 @@ void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* 
       sumSq += xr * xr + xi * xi;
     }
     const double sr = subRe / scale, si = subIm / scale;
-    const double g = pythag(sr, si);
+    const double g = hypotenuse(sr, si);
     const double sigma = std::sqrt(sumSq + g * g);
     double phRe = 1.0, phIm = 0.0;
     if (g > 0.0) {
@@ -542,7 +543,7 @@ void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* 
   e[0] = 0.0;
 }
 
-void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
+void tridiagonalEigenpairsByQL(int nm, int n, double* d, double* e, double* z, int& ierr) {
   ierr = 0;
   if (n <= 1) return;
   // From here on e[k] couples rows k and k+1.
@@ -569,7 +570,7 @@ void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
       // Explicit shift: the eigenvalue of the leading 2x2 of the block that
       // is closest to d[l].
       const double delta = (d[l + 1] - d[l]) / (2.0 * e[l]);
-      const double shift = d[l] - e[l] / (delta + std::copysign(pythag(delta, 1.0), delta));
+      const double shift = d[l] - e[l] / (delta + std::copysign(hypotenuse(delta, 1.0), delta));
 
       // One QL step of the shifted block, T - shift = Q L, T' = L Q + shift
       // = Q^T T Q, as a sequence of plane rotations in the planes (i, i+1),
@@ -583,7 +584,7 @@ void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
       double coupling = e[m - 1], lower = d[m];
       double bulge = e[m - 1], pivot = d[m] - shift;
       for (int i = m - 1; i >= l; --i) {
-        const double r = pythag(bulge, pivot);
+        const double r = hypotenuse(bulge, pivot);
         double c = 1.0, s = 0.0;
         if (r != 0.0) {
           c = pivot / r;
@@ -628,7 +629,8 @@ void tql2(int nm, int n, double* d, double* e, double* z, int& ierr) {
   }
 }
 
-void htrib3(int nm, int n, const double* a, const double* tau, int m, double* zr, double* zi) {
+void backTransformHermitianEigenvectors(int nm, int n, const double* a, const double* tau, int m,
+                                        double* zr, double* zi) {
   if (n <= 0 || m <= 0) return;
   // x = D z: the phases of the tridiagonalisation.
   for (int j = 0; j < m; ++j) {

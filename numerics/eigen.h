@@ -8,15 +8,16 @@
 //
 // Real symmetric chain:   diagonaliseRealSymmetric (reduction + qlImplicitShift), then
 // sortEigenpairs. Complex Hermitian chain (the caller sets zr to the unit matrix first):
-//   htrid3(a, d, e, e2, tau); tql2(d, e, zr); htrib3(a, tau, n, zr, zi);
-//   sortHermitianEigenpairs(d, zr, zi).
+//   reduceHermitianToTridiagonal(a, d, e, e2, tau); tridiagonalEigenpairsByQL(d, e, zr);
+//   backTransformHermitianEigenvectors(a, tau, n, zr, zi); sortHermitianEigenpairs(d, zr, zi).
 //
 // Off-diagonal vectors of the tridiagonal matrices, two conventions:
 //   * diagonaliseRealSymmetric/qlImplicitShift: e[k] couples rows k and k+1 (k = 0 .. n-2); e[n-1]
 //   is
 //     work space.
-//   * htrid3/tql2: e[k] couples rows k-1 and k (k = 1 .. n-1); e[0] = 0.
-//     tql2 reads e in exactly the form htrid3 writes it.
+//   * reduceHermitianToTridiagonal/tridiagonalEigenpairsByQL: e[k] couples rows k-1 and k (k = 1 ..
+//   n-1); e[0] = 0.
+//     tridiagonalEigenpairsByQL reads e in exactly the form reduceHermitianToTridiagonal writes it.
 #pragma once
 
 namespace ruvo {
@@ -49,22 +50,24 @@ void sortEigenpairs(double* d, double* v, int n, int nm);
 // coupling rows k-1 and k (e[0] = 0) and e2[k] = e[k]^2.  The Householder
 // vectors stay in a (the diagonal of a then marks which rows were
 // reflected) and the phase factors that make the couplings real in tau
-// (2 x n: tau[2k] + i tau[2k+1]); htrib3 needs both.  d, e and tau are
+// (2 x n: tau[2k] + i tau[2k+1]); backTransformHermitianEigenvectors needs both.  d, e and tau are
 // also used as work space while the reduction runs; e2 may be the same
 // array as e when the squares are not needed (e then holds the couplings).
-void htrid3(int nm, int n, double* a, double* d, double* e, double* e2, double* tau);
+void reduceHermitianToTridiagonal(int nm, int n, double* a, double* d, double* e, double* e2,
+                                  double* tau);
 // QL iteration with explicit Wilkinson shifts on the symmetric tridiagonal
 // matrix (d, e) with e[k] coupling rows k-1 and k (e[0] ignored), as left by
-// htrid3.  z (n rows) must hold the unit matrix, or the transformation of a
+// reduceHermitianToTridiagonal.  z (n rows) must hold the unit matrix, or the transformation of a
 // previous reduction; on return its columns are the orthonormal
 // eigenvectors, d the eigenvalues in ascending order.  e is destroyed.
 // ierr = l (1-based) when eigenvalue l needs more than 30 iterations; the
 // eigenvalues 1 .. l-1 are then correct but unsorted.
-void tql2(int nm, int n, double* d, double* e, double* z, int& ierr);
+void tridiagonalEigenpairsByQL(int nm, int n, double* d, double* e, double* z, int& ierr);
 // Back-transformation: the eigenvectors zr + i zi of the Hermitian matrix
-// from the first m real eigenvectors in zr, using what htrid3 left in a and
+// from the first m real eigenvectors in zr, using what reduceHermitianToTridiagonal left in a and
 // tau.  The last component of each vector comes out real; norms are kept.
-void htrib3(int nm, int n, const double* a, const double* tau, int m, double* zr, double* zi);
+void backTransformHermitianEigenvectors(int nm, int n, const double* a, const double* tau, int m,
+                                        double* zr, double* zi);
 // As sortEigenpairs, permuting the columns of zr and zi alike.
 void sortHermitianEigenpairs(double* d, double* zr, double* zi, int n, int nm);
 // Eigenvalues only, ascending, of the real symmetric band matrix of order n
@@ -83,6 +86,6 @@ int symmetricBandEigenvalues(int n, int kd, double* ab, int ldab, double* w, dou
 int lowestEigenpairsRealSymmetric(int nm, int n, int m, double* a, double* w, double* z,
                                   double* work, int lwork, int* iwork, int liwork);
 // sqrt(a^2 + b^2) without destructive overflow or underflow
-double pythag(double a, double b);
+double hypotenuse(double a, double b);
 
 } // namespace ruvo

@@ -33,7 +33,7 @@ int realSymmetricEigenvalues(int nm, int n, double* a, double* d, std::vector<do
 int hermitianEigenvalues(int nm, int n, double* a, double* d, double* e, double* tau) {
   if (n <= 0) return 0;
   // e[k] couples rows k-1 and k (e[0] = 0); dsterf reads e[k] coupling k, k+1
-  htrid3(nm, n, a, d, e, e, tau);
+  reduceHermitianToTridiagonal(nm, n, a, d, e, e, tau);
   int info = 0;
   dsterf_(&n, d, e + 1, &info);
   return info;

@@ -12,9 +12,9 @@ namespace ruvo {
 // or LAPACK's info when the iteration failed (dsyev without vectors).
 int realSymmetricEigenvalues(int nm, int n, double* a, double* d, std::vector<double>& work);
 
-// Eigenvalues, ascending, of the complex Hermitian matrix packed as htrid3
+// Eigenvalues, ascending, of the complex Hermitian matrix packed as reduceHermitianToTridiagonal
 // reads it (Re H(r, c) at a(r, c), r >= c; Im H(r, c) at a(c, r), r > c): the
-// reduction htrid3, then the root-free QL iteration of the tridiagonal
+// reduction reduceHermitianToTridiagonal, then the root-free QL iteration of the tridiagonal
 // matrix (LAPACK dsterf).  a is destroyed; e and tau hold n and 2n values.
 // Returns 0, or LAPACK's info.
 int hermitianEigenvalues(int nm, int n, double* a, double* d, double* e, double* tau);

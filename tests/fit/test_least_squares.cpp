@@ -248,7 +248,7 @@ TEST(LeastSquares, VarianceFactorScalesTheErrorsUnlessOrger) {
     chi2 += std::pow((d.y[i] - f) / d.s[i], 2);
   }
   const int dof = 30 - 4 - 1;
-  EXPECT_NEAR(fx.fs->dy2av, chi2 / dof, 1e-9 * chi2);
+  EXPECT_NEAR(fx.fs->reducedChi2, chi2 / dof, 1e-9 * chi2);
   // variance: (n/dof) X / ((W/n) S) with unit robust weights
   double S = 0;
   for (double s : d.s) S += 1 / (s * s);
@@ -415,7 +415,7 @@ TEST(LeastSquares, TooFewLinesGiveTheWarningAndNoFit) {
   fx.call(Fixture::START, sigma, 1e30);
   EXPECT_EQ(fx.out.str(), "  FIT: Warning: ndata-nfit = 0: no fit possible!\n");
   EXPECT_EQ(sigma, 100000.0);
-  EXPECT_EQ(fx.fs->dy2av, 100000.0);
+  EXPECT_EQ(fx.fs->reducedChi2, 100000.0);
   EXPECT_EQ(fx.fs->dataPoints, 2);
 }
 
@@ -437,7 +437,7 @@ TEST(LeastSquares, LinesWithoutMeasurementAreNoDataPoints) {
   with.call(Fixture::STEP, s1, 1e30);
   without.call(Fixture::STEP, s2, 1e30);
   EXPECT_EQ(s1, s2);
-  EXPECT_EQ(with.fs->dy2av, without.fs->dy2av);
+  EXPECT_EQ(with.fs->reducedChi2, without.fs->reducedChi2);
   EXPECT_EQ(with.fs->alpha[0], without.fs->alpha[0]);
   EXPECT_EQ(with.fs->dataPoints, 3);
 }

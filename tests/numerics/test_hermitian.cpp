@@ -1,6 +1,6 @@
-// The complex Hermitian chain htrid3 -> tql2 -> htrib3 -> sortHermitianEigenpairs, in the
-// order the block code calls it, checked against LAPACK, closed forms and
-// the unitary invariance of the spectrum.
+// The complex Hermitian chain reduceHermitianToTridiagonal -> tridiagonalEigenpairsByQL ->
+// backTransformHermitianEigenvectors -> sortHermitianEigenpairs, in the order the block code calls
+// it, checked against LAPACK, closed forms and the unitary invariance of the spectrum.
 #include "numerics/eigen.h"
 #include "solver_checks.h"
 
@@ -34,10 +34,10 @@ HermSolution solveHermitian(const HermMatrix& h, int nm = NM) {
   for (int c = 0; c < n; ++c)
     for (int r = 0; r < n; ++r) s.zr[r + static_cast<std::size_t>(c) * nm] = r == c ? 1.0 : 0.0;
   s.d.assign(n, 0.0);
-  htrid3(nm, n, a.data(), s.d.data(), e.data(), e2.data(), tau.data());
-  tql2(nm, n, s.d.data(), e.data(), s.zr.data(), s.ierr);
+  reduceHermitianToTridiagonal(nm, n, a.data(), s.d.data(), e.data(), e2.data(), tau.data());
+  tridiagonalEigenpairsByQL(nm, n, s.d.data(), e.data(), s.zr.data(), s.ierr);
   if (s.ierr != 0) return s;
-  htrib3(nm, n, a.data(), tau.data(), n, s.zr.data(), s.zi.data());
+  backTransformHermitianEigenvectors(nm, n, a.data(), tau.data(), n, s.zr.data(), s.zi.data());
   sortHermitianEigenpairs(s.d.data(), s.zr.data(), s.zi.data(), n, nm);
   return s;
 }
@@ -209,15 +209,15 @@ TEST(Hermitian, SmallCouplingsOnALargeDiagonalSpread) {
 }
 
 TEST(Hermitian, CouplingsAndTheirSquaresMayShareOneArray) {
-  // htrid3 with e2 the same array as e gives the same tridiagonal matrix.
+  // reduceHermitianToTridiagonal with e2 the same array as e gives the same tridiagonal matrix.
   const HermMatrix h = randomHermitian(37, 5);
   const int n = h.n;
   std::vector<double> a1(static_cast<std::size_t>(NM) * n, 0.0), a2, d1(n), d2(n), e1(n), e2(n),
       sq(n), tau1(2 * n), tau2(2 * n);
   packHermitian(h, NM, a1);
   a2 = a1;
-  htrid3(NM, n, a1.data(), d1.data(), e1.data(), sq.data(), tau1.data());
-  htrid3(NM, n, a2.data(), d2.data(), e2.data(), e2.data(), tau2.data());
+  reduceHermitianToTridiagonal(NM, n, a1.data(), d1.data(), e1.data(), sq.data(), tau1.data());
+  reduceHermitianToTridiagonal(NM, n, a2.data(), d2.data(), e2.data(), e2.data(), tau2.data());
   EXPECT_EQ(d1, d2);
   EXPECT_EQ(e1, e2);
   EXPECT_EQ(tau1, tau2);
@@ -226,21 +226,21 @@ TEST(Hermitian, CouplingsAndTheirSquaresMayShareOneArray) {
 }
 
 TEST(Hermitian, BackTransformationOfTheFirstVectorsOnly) {
-  // htrib3 with m < n transforms the first m columns exactly as with m = n
-  // and leaves the others alone.
+  // backTransformHermitianEigenvectors with m < n transforms the first m columns exactly as with m
+  // = n and leaves the others alone.
   const HermMatrix h = randomHermitian(25, 9);
   const int n = h.n, m = 4;
   std::vector<double> a(static_cast<std::size_t>(NM) * n, 0.0), d(n), e(n), e2(n), tau(2 * n);
   packHermitian(h, NM, a);
   std::vector<double> zr(static_cast<std::size_t>(NM) * n, 0.0);
   for (int k = 0; k < n; ++k) zr[k + static_cast<std::size_t>(k) * NM] = 1.0;
-  htrid3(NM, n, a.data(), d.data(), e.data(), e2.data(), tau.data());
+  reduceHermitianToTridiagonal(NM, n, a.data(), d.data(), e.data(), e2.data(), tau.data());
   int ierr = -1;
-  tql2(NM, n, d.data(), e.data(), zr.data(), ierr);
+  tridiagonalEigenpairsByQL(NM, n, d.data(), e.data(), zr.data(), ierr);
   ASSERT_EQ(ierr, 0);
   std::vector<double> zrAll = zr, ziAll(zr.size(), 0.0), zrFew = zr, ziFew(zr.size(), -5.0);
-  htrib3(NM, n, a.data(), tau.data(), n, zrAll.data(), ziAll.data());
-  htrib3(NM, n, a.data(), tau.data(), m, zrFew.data(), ziFew.data());
+  backTransformHermitianEigenvectors(NM, n, a.data(), tau.data(), n, zrAll.data(), ziAll.data());
+  backTransformHermitianEigenvectors(NM, n, a.data(), tau.data(), m, zrFew.data(), ziFew.data());
   for (int c = 0; c < n; ++c)
     for (int r = 0; r < n; ++r) {
       const std::size_t p = r + static_cast<std::size_t>(c) * NM;
@@ -263,12 +263,12 @@ TEST(Hermitian, NonFiniteInputReportsFailure) {
   EXPECT_LE(s.ierr, 5);
 }
 
-TEST(Hermitian, Pythag) {
-  EXPECT_EQ(pythag(3.0, 4.0), 5.0);
-  EXPECT_EQ(pythag(0.0, 0.0), 0.0);
-  EXPECT_EQ(pythag(-2.0, 0.0), 2.0);
-  EXPECT_NEAR(pythag(3.0e300, 4.0e300) / 5.0e300, 1.0, 1e-15);    // no overflow
-  EXPECT_NEAR(pythag(3.0e-300, 4.0e-300) / 5.0e-300, 1.0, 1e-15); // no underflow
+TEST(Hermitian, HypotenuseWithoutOverflow) {
+  EXPECT_EQ(hypotenuse(3.0, 4.0), 5.0);
+  EXPECT_EQ(hypotenuse(0.0, 0.0), 0.0);
+  EXPECT_EQ(hypotenuse(-2.0, 0.0), 2.0);
+  EXPECT_NEAR(hypotenuse(3.0e300, 4.0e300) / 5.0e300, 1.0, 1e-15);    // no overflow
+  EXPECT_NEAR(hypotenuse(3.0e-300, 4.0e-300) / 5.0e-300, 1.0, 1e-15); // no underflow
 }
 
 } // namespace
