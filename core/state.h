@@ -466,7 +466,7 @@ struct BasisRow {
 };
 inline constexpr int NLABEL = 12; // level label columns 1..12
 
-// The large work storage of one sweep (the `bdata` block).  One object per
+// The large work storage of one sweep.  One object per
 // sweep: two sweeps with their own SweepWork do not disturb each other.
 struct SweepWork {
   BlockState blk;
