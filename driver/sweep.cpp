@@ -42,6 +42,13 @@ constexpr int MAXROUND = MAXTHREADS * BLOCKS_PER_THREAD;
 // thread would cost more than it saves.
 constexpr int MIN_SHARED_ORDER = 32;
 
+// Rigid-rotor blocks of lower J are computed on the calling thread: their
+// four Wang blocks of order J/2 or so cost less than handing a round of
+// them to the threads and back (measured: a 10-cycle fit of lines with
+// J <= 8 took 5.0 ms on two threads against 3.3 ms on one; with the blocks
+// below J = 20 on the calling thread 3.3 ms on either).
+constexpr int MIN_SHARED_RIGID_J = 20;
+
 // Blocks of fewer rows are diagonalised whole even when only their lowest
 // levels are read: below this order the bisection and inverse iteration of
 // the lowest levels cost more than the rotations of all eigenvectors they
@@ -630,7 +637,7 @@ void calculationSweep(RunState& rs, SweepWork& sw, ParamSets& par, const FitFlag
     round.n = 0;
     // a run of rigid-rotor blocks goes to the threads whole: computed,
     // labelled in todo order, then stored side by side
-    round.rigidRound = threads > 1 && rigidRotorBlock(te, nvv, ntop);
+    round.rigidRound = threads > 1 && rigidRotorBlock(te, nvv, ntop) && te.J >= MIN_SHARED_RIGID_J;
     round.flags = flags.set(B);
     round.lowestOnly = sw.blk.complete && lowestLevelsSuffice(rs);
     round.fm = &fm;
