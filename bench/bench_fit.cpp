@@ -151,7 +151,7 @@ BENCHMARK(BM_PredictionJ60)
     ->Arg(2);
 
 // The same prediction with its JPL catalogue (--catalog, every line of the
-// J range at any frequency: 24,754 cards), written into a directory of the
+// J range at any frequency: 156,662 cards), written into a directory of the
 // benchmark's own: the catalogue's cost is the ratio of this to
 // BM_PredictionJ60 in the same run.  Q(T) takes the rigid-rotor levels up
 // to J = 184, where a J adds less than 1e-8 of Q(300 K).

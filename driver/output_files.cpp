@@ -915,9 +915,7 @@ void computeOutputLevels(RunState& rs, FitState& fs, SweepWork& sw, RunCatalogue
     const PartitionTable& pt = result.pt;
     // the cut-off on the intensity, now with the whole partition function
     // (the populations at 300 K level by level)
-    std::vector<double> factor(levels.size());
-    for (std::size_t l = 0; l < levels.size(); ++l)
-      factor[l] = boltzmannFactor((levels[l].E - pt.Emin) / GHZ_PER_WAVENUMBER, 300.0);
+    const std::vector<double> factor = populationsAt300K(levels, pt.Emin);
     const std::size_t before = lines.size();
     std::erase_if(lines, [&](const CatalogueLine& l) {
       return logIntensityOfFactors(l.freq, l.strength, factor[static_cast<std::size_t>(l.lo)],

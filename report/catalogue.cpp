@@ -123,6 +123,13 @@ double logIntensityOfFactors(double nuGHz, double strength, double lowFactor, do
   return I > 0.0 ? std::log10(I) : -99.9999;
 }
 
+std::vector<double> populationsAt300K(const std::vector<OutputLevel>& levels, double Emin) {
+  std::vector<double> factor(levels.size());
+  for (std::size_t l = 0; l < levels.size(); ++l)
+    factor[l] = boltzmannFactor((levels[l].E - Emin) / GHZ_PER_WAVENUMBER, 300.0);
+  return factor;
+}
+
 double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, double T, double Q) {
   return logIntensityOfFactors(nuGHz, strength, boltzmannFactor(EloCm, T),
                                boltzmannFactor(EupCm, T), Q);
@@ -231,9 +238,7 @@ std::string catalogueCards(const std::vector<CatalogueLine>& lines,
                            std::vector<std::size_t>* cardOrder) {
   const std::size_t n = lines.size();
   // the populations of the levels at 300 K, for the intensities
-  std::vector<double> factor(levels.size());
-  for (std::size_t l = 0; l < levels.size(); ++l)
-    factor[l] = boltzmannFactor((levels[l].E - pt.Emin) / GHZ_PER_WAVENUMBER, 300.0);
+  const std::vector<double> factor = populationsAt300K(levels, pt.Emin);
   std::string raw(n * CARD_WIDTH, ' ');
   CardRange range{&lines, &levels, &q, pt.Emin, pt.Q[0], tag, &factor, raw.data(), 1, {}};
   const int threads = pool && n >= 4096 ? std::min(pool->size(), 64) : 1;

@@ -132,6 +132,9 @@ double logIntensity(double nuGHz, double strength, double EloCm, double EupCm, d
 double boltzmannFactor(double Ecm, double T);
 double logIntensityOfFactors(double nuGHz, double strength, double lowFactor, double upFactor,
                              double Q);
+// The Boltzmann factor at 300 K of each level, its energy taken above Emin
+// (GHz), in the order of `levels`.
+std::vector<double> populationsAt300K(const std::vector<OutputLevel>& levels, double Emin);
 
 // One 80-column card, and the same written at `card`.
 inline constexpr std::size_t CARD_WIDTH = 80;
